@@ -1,0 +1,24 @@
+#pragma once
+// The 4176-byte archive header:
+//   0 "kw-vqz" | 6 zero | 7 zero | 8 compress flag | 9 encrypt flag
+//   | 10 archive path (2048 UTF-16 units) | 4106 password check block (66) | 4172 its length (u32)
+#include <array>
+#include <cstdint>
+#include <string>
+#include <string_view>
+
+class ArchiveHeader {
+public:
+    static constexpr size_t kSize = 4176;
+    static constexpr size_t kMaxPathUnits = 2047;
+    std::array<uint8_t, kSize> bytes{};
+
+    static ArchiveHeader Build(bool compress, bool encrypt, std::u16string_view archivePath,
+                               std::u16string_view password);
+
+    bool HasMagic() const;
+    bool Compressed() const { return bytes[8] != 0; }
+    bool Encrypted() const { return bytes[9] != 0; }
+    std::u16string ArchivePath() const;
+    bool CheckPassword(std::u16string_view candidate) const;
+};

@@ -1,0 +1,163 @@
+#include "archive/ArchiveReader.h"
+
+#include <fcntl.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cstring>
+
+#include "platform/Text.h"
+
+int ArchiveReader::OpenArchiveFd(const std::string& path) {
+    return ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NOCTTY);
+}
+
+void ArchiveReader::End(EndReason reason) {
+    stream_ = nullptr;
+    header_ = ArchiveHeader();
+    record_ = v::NodeRecord();
+    payloadLength_ = 0;
+    payload_ = Payload();
+    if (reason_ == EndReason::None) reason_ = reason;
+}
+
+bool ArchiveReader::OpenArchiveFile(v::FileStream* stream) {
+    stream_ = stream;
+    fileSize_ = stream ? stream->GetSize() : 0;
+    if (!stream || stream->Read(header_.bytes.data(), ArchiveHeader::kSize) !=
+                       static_cast<int32_t>(ArchiveHeader::kSize)) {
+        End(EndReason::NotAnArchive);
+        return false;
+    }
+    payloadEnd_ = goodBytes_ = ArchiveHeader::kSize;
+    index_ = 0;
+    started_ = false;
+    Advance();
+    return true;
+}
+
+bool ArchiveReader::SkipRest() {
+    uint64_t left = payload_.remaining;
+    payload_.remaining = 0;
+    return left == 0 || ::lseek(stream_->Fd(), static_cast<off_t>(left), SEEK_CUR) >= 0;
+}
+
+bool ArchiveReader::Advance() {
+    if (AtEnd()) return false;
+    if (started_) {
+        if (!SkipRest()) {
+            End(EndReason::Truncated);
+            return false;
+        }
+        ++index_;
+    }
+    started_ = true;
+    int32_t got = stream_->Read(record_.bytes.data(), v::NodeRecord::kSize);
+    if (got != static_cast<int32_t>(v::NodeRecord::kSize)) {
+        End(got == 0 ? EndReason::CleanEnd : EndReason::Truncated);
+        return false;
+    }
+    uint64_t recordEnd = payloadEnd_ + v::NodeRecord::kSize;
+    uint64_t length = record_.PayloadLength();
+    // A length the rest of the file cannot hold ends the walk before anything is allocated.
+    if ((length >> 32) != 0 || length > fileSize_ - recordEnd) {
+        End(EndReason::Truncated);
+        return false;
+    }
+    payloadLength_ = length;
+    payload_.file = stream_;
+    payload_.remaining = payload_.total = length;
+    payloadEnd_ = goodBytes_ = recordEnd + length;
+    return true;
+}
+
+int32_t ArchiveReader::Payload::Read(uint8_t* buffer, int32_t length) {
+    if (!file || remaining == 0 || length <= 0) return 0;
+    int32_t want = static_cast<int32_t>(std::min<uint64_t>(remaining, static_cast<uint64_t>(length)));
+    int32_t got = file->Read(buffer, want);
+    remaining -= static_cast<uint64_t>(std::max(got, 0));
+    return got;
+}
+
+std::vector<uint8_t> ArchiveReader::LoadPayload() {
+    std::vector<uint8_t> out(payload_.remaining);
+    size_t done = 0;
+    while (done < out.size()) {
+        int32_t n = payload_.Read(out.data() + done,
+                                  static_cast<int32_t>(std::min<size_t>(out.size() - done, 1 << 20)));
+        if (n <= 0) break;
+        done += static_cast<size_t>(n);
+    }
+    out.resize(done);
+    return out;
+}
+
+FrameDecodingStream::FrameDecodingStream(v::BasicStream& frames, const v::NodeRecord& record,
+                                         std::u16string password)
+    : frames_(frames), password_(std::move(password)) {
+    flags_ = {record.Compressed(), record.Encrypted(), password_};
+}
+
+namespace {
+// Reads exactly `length` bytes unless the stream ends first; returns what was read.
+size_t ReadFully(v::BasicStream& s, uint8_t* buffer, size_t length) {
+    size_t done = 0;
+    while (done < length) {
+        int32_t n = s.Read(buffer + done, static_cast<int32_t>(std::min<size_t>(length - done, 1 << 20)));
+        if (n <= 0) break;
+        done += static_cast<size_t>(n);
+    }
+    return done;
+}
+}  // namespace
+
+bool FrameDecodingStream::NextFrame() {
+    if (finished_) return false;
+    uint8_t prefix[4];
+    size_t got = ReadFully(frames_, prefix, 4);
+    if (got == 0) {
+        finished_ = true;
+        return false;
+    }
+    if (got < 4) {
+        ++damaged_;
+        finished_ = true;
+        return false;
+    }
+    uint32_t m = tindale::text::GetU32(prefix);
+    uint64_t available = frames_.GetSize();  // the payload's total bounds any frame
+    std::vector<uint8_t> body(std::min<uint64_t>(m, available));
+    body.resize(ReadFully(frames_, body.data(), body.size()));
+    ++frameCount_;
+    piece_.clear();
+    piecePos_ = 0;
+    if (body.size() < m) {
+        // The frame runs past its payload: it is the last one, and damaged.
+        finished_ = true;
+        ++damaged_;
+        return DecodeFrameBody(flags_, body.data(), body.size(), piece_) && !piece_.empty();
+    }
+    if (!DecodeFrameBody(flags_, body.data(), body.size(), piece_)) {
+        ++damaged_;
+        piece_.clear();
+    }
+    return true;
+}
+
+int32_t FrameDecodingStream::Read(uint8_t* buffer, int32_t length) {
+    int32_t done = 0;
+    while (done < length) {
+        if (piecePos_ == piece_.size() && !NextFrame()) break;
+        size_t n = std::min<size_t>(piece_.size() - piecePos_, static_cast<size_t>(length - done));
+        std::memcpy(buffer + done, piece_.data() + piecePos_, n);
+        piecePos_ += n;
+        done += static_cast<int32_t>(n);
+    }
+    return done;
+}
+
+void FrameDecodingStream::Drain() {
+    uint8_t sink[16384];
+    while (Read(sink, sizeof sink) > 0) {
+    }
+}

@@ -1,0 +1,94 @@
+#pragma once
+// Reads an archive record by record, strictly forward. A record is accepted only when its
+// whole payload is in the file; a short record or payload ends the walk. Payloads are read
+// on demand through PayloadStream(), so no payload is ever held whole in memory.
+#include <cstdint>
+#include <memory>
+#include <string>
+
+#include "archive/ArchiveHeader.h"
+#include "archive/PieceCodec.h"
+#include "model/NodeRecord.h"
+#include "model/Streams.h"
+
+class ArchiveReader {
+public:
+    enum class EndReason { None, NotAnArchive, CleanEnd, Truncated };
+
+    // Opens the file read-only, never creating it; an archive on read-only media reads fine.
+    static int OpenArchiveFd(const std::string& path);
+
+    // Reads the header and the first record. The reader does not own the stream.
+    bool OpenArchiveFile(v::FileStream* stream);
+    // Moves to the next record, passing over what is left of the current payload.
+    bool Advance();
+    bool AtEnd() const { return stream_ == nullptr; }
+
+    const ArchiveHeader& Header() const { return header_; }
+    const v::NodeRecord& Record() const { return record_; }
+    uint64_t PayloadLength() const { return payloadLength_; }
+    // The current record's raw payload (its frames); reading it consumes the file.
+    v::BasicStream& PayloadStream() { return payload_; }
+    // Reads the whole current payload into memory (for small payloads and tests).
+    std::vector<uint8_t> LoadPayload();
+
+    uint64_t RecordIndex() const { return index_; }
+    EndReason Reason() const { return reason_; }
+    // Bytes from the start of the file to the end of the last complete record.
+    uint64_t GoodBytes() const { return goodBytes_; }
+    uint64_t FileSize() const { return fileSize_; }
+
+private:
+    class Payload : public v::BasicStream {
+    public:
+        int32_t Write(const uint8_t*, int32_t) override { return 0; }
+        int32_t Read(uint8_t* buffer, int32_t length) override;
+        uint64_t GetSize() override { return total; }
+        v::FileStream* file = nullptr;
+        uint64_t remaining = 0;
+        uint64_t total = 0;
+    };
+
+    void End(EndReason reason);
+    bool SkipRest();
+
+    v::FileStream* stream_ = nullptr;
+    ArchiveHeader header_;
+    v::NodeRecord record_;
+    uint64_t payloadLength_ = 0;
+    Payload payload_;
+    uint64_t index_ = 0;
+    uint64_t payloadEnd_ = 0;
+    bool started_ = false;
+    uint64_t fileSize_ = 0;
+    uint64_t goodBytes_ = 0;
+    EndReason reason_ = EndReason::None;
+};
+
+// Decodes a payload's frames on demand: reading it yields the node's payload bytes.
+class FrameDecodingStream : public v::BasicStream {
+public:
+    FrameDecodingStream(v::BasicStream& frames, const v::NodeRecord& record,
+                        std::u16string password);
+    int32_t Write(const uint8_t*, int32_t) override { return 0; }
+    int32_t Read(uint8_t* buffer, int32_t length) override;
+    uint64_t GetSize() override { return 0; }
+
+    // Frames that did not decode or were cut short; their bytes are missing from the output.
+    uint32_t DamagedFrames() const { return damaged_; }
+    uint32_t Frames() const { return frameCount_; }
+    // Reads to the end, discarding the output (a test of every frame).
+    void Drain();
+
+private:
+    bool NextFrame();
+
+    v::BasicStream& frames_;
+    std::u16string password_;
+    CodecFlags flags_;
+    std::vector<uint8_t> piece_;
+    size_t piecePos_ = 0;
+    bool finished_ = false;
+    uint32_t damaged_ = 0;
+    uint32_t frameCount_ = 0;
+};

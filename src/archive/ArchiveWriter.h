@@ -1,0 +1,33 @@
+#pragma once
+// Writes an archive into a temporary file beside its target and renames it over the target
+// only when complete: a failed or cancelled backup never destroys an earlier archive and
+// leaves no partial file.
+#include <cstdint>
+#include <string>
+
+class ArchiveWriter {
+public:
+    ArchiveWriter() = default;
+    ~ArchiveWriter();
+    ArchiveWriter(const ArchiveWriter&) = delete;
+    ArchiveWriter& operator=(const ArchiveWriter&) = delete;
+
+    bool Open(const std::string& targetPath);
+    bool Write(const uint8_t* data, size_t length);
+    bool PatchU64(uint64_t offset, uint64_t value);
+    bool TruncateTo(uint64_t offset);
+    bool Commit();
+    void Abort();
+
+    uint64_t Position() const { return position_; }
+    bool Failed() const { return !error_.empty(); }
+    const std::string& Error() const { return error_; }
+
+private:
+    bool Fail(const std::string& what);
+    int fd_ = -1;
+    std::string target_;
+    std::string temp_;
+    uint64_t position_ = 0;
+    std::string error_;
+};

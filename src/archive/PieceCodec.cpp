@@ -1,0 +1,52 @@
+#include "archive/PieceCodec.h"
+
+#include <algorithm>
+#include <optional>
+
+#include "archive/Processors.h"
+#include "platform/Text.h"
+
+void ProcessPiece(const CodecFlags& flags, const uint8_t* piece, size_t length,
+                  std::vector<uint8_t>& frame) {
+    const uint8_t* body = piece;
+    size_t bodySize = length;
+    LZMACompProcessor lzma;
+    if (flags.compress) {
+        lzma.Process(piece, static_cast<int32_t>(length));
+        body = lzma.Output();
+        bodySize = static_cast<size_t>(lzma.OutputSize());
+    }
+    std::optional<DESEncryptor> des;
+    if (flags.encrypt) {
+        des.emplace(flags.password);
+        des->Process(body, static_cast<int32_t>(bodySize));
+        body = des->Output();
+        bodySize = static_cast<size_t>(des->OutputSize());
+    }
+    size_t at = frame.size();
+    frame.resize(at + 4 + bodySize);
+    tindale::text::PutU32(frame.data() + at, static_cast<uint32_t>(bodySize));
+    std::copy(body, body + bodySize, frame.begin() + static_cast<long>(at) + 4);
+}
+
+bool DecodeFrameBody(const CodecFlags& flags, const uint8_t* body, size_t length,
+                     std::vector<uint8_t>& piece) {
+    std::vector<uint8_t> plain;
+    if (flags.encrypt) {
+        DESDecryptor des(flags.password);
+        des.Process(body, static_cast<int32_t>(length));
+        if (des.Failed()) return false;
+        plain = std::move(des.OutputBuffer());
+        body = plain.data();
+        length = plain.size();
+    }
+    if (!flags.compress) {
+        piece.assign(body, body + length);
+        return true;
+    }
+    LZMADecompProcessor lzma;
+    lzma.Process(body, static_cast<int32_t>(length));
+    if (lzma.Failed()) return false;
+    piece = std::move(lzma.OutputBuffer());
+    return true;
+}

@@ -1,0 +1,22 @@
+#pragma once
+// One payload piece to one frame and back. A frame is a u32 body length and the body:
+// the piece, its LZMA output, its DES output, or DES over LZMA, by the entry's flags.
+#include <cstdint>
+#include <string_view>
+#include <vector>
+
+inline constexpr size_t kPieceSize = 10240;
+
+struct CodecFlags {
+    bool compress = false;
+    bool encrypt = false;
+    std::u16string_view password;
+};
+
+// Appends the frame (length prefix and body) for one piece to `frame`.
+void ProcessPiece(const CodecFlags& flags, const uint8_t* piece, size_t length,
+                  std::vector<uint8_t>& frame);
+
+// Decodes one frame body into `piece`; false when it does not decode.
+bool DecodeFrameBody(const CodecFlags& flags, const uint8_t* body, size_t length,
+                     std::vector<uint8_t>& piece);

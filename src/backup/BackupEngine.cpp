@@ -1,0 +1,210 @@
+#include "backup/BackupEngine.h"
+
+#include <algorithm>
+#include <cstring>
+#include <memory>
+
+#include "archive/ArchiveHeader.h"
+#include "archive/ArchiveWriter.h"
+#include "archive/PiecePipeline.h"
+#include "archive/Processors.h"
+#include "model/NodeIconRegistry.h"
+#include "platform/Text.h"
+
+using namespace tindale;
+
+namespace {
+
+constexpr uint64_t kMaxPayloadLength = 0xFFFFFFFFull;
+
+// Cuts what a node writes into pieces and hands them to the pipeline. Refuses more bytes
+// once a stop is requested, so a long copy ends early.
+class PieceCutter : public v::BasicStream {
+public:
+    PieceCutter(PiecePipeline& pipeline, std::stop_token stop) : pipeline_(pipeline), stop_(stop) {
+        buffer_.reserve(kPieceSize);
+    }
+    int32_t Write(const uint8_t* data, int32_t length) override {
+        if (stop_.stop_requested()) return 0;
+        int32_t done = 0;
+        while (done < length) {
+            size_t n = std::min<size_t>(kPieceSize - buffer_.size(), length - done);
+            buffer_.insert(buffer_.end(), data + done, data + done + n);
+            done += static_cast<int32_t>(n);
+            if (buffer_.size() == kPieceSize) FlushPiece();
+        }
+        return done;
+    }
+    int32_t Read(uint8_t*, int32_t) override { return 0; }
+    uint64_t GetSize() override { return 0; }
+    void FlushPiece() {
+        if (buffer_.empty()) return;
+        pipeline_.SubmitPiece(buffer_.data(), buffer_.size());
+        buffer_.clear();
+    }
+
+private:
+    PiecePipeline& pipeline_;
+    std::stop_token stop_;
+    std::vector<uint8_t> buffer_;
+};
+
+std::string Utf8(const std::u16string& s) { return text::ToUtf8(s); }
+
+}  // namespace
+
+// Entries of the archive being written. Every call arrives in archive order (through the
+// pipeline's ordered actions), so frames belong to the entry last begun.
+class ArchiveEntries {
+public:
+    explicit ArchiveEntries(ArchiveWriter& writer) : writer_(writer) {}
+
+    void Begin(const v::NodeRecord& rec) {
+        recordOffset_ = writer_.Position();
+        frameBytes_ = 0;
+        tooLarge_ = false;
+        writer_.Write(rec.bytes.data(), rec.bytes.size());
+    }
+
+    void Frame(const std::vector<uint8_t>& frame) {
+        if (tooLarge_) return;
+        if (frameBytes_ + frame.size() > kMaxPayloadLength) {
+            tooLarge_ = true;  // keep reading the source, but stop growing the file
+            return;
+        }
+        writer_.Write(frame.data(), frame.size());
+        frameBytes_ += frame.size();
+    }
+
+    void End(bool leftOutByNode, const std::string& name) {
+        if (tooLarge_)
+            v::ReportProblem(name, "its data would take 4 GiB or more in the archive, "
+                                   "which the archive format cannot describe");
+        if (leftOutByNode || tooLarge_) {
+            writer_.TruncateTo(recordOffset_);
+            return;
+        }
+        writer_.PatchU64(recordOffset_ + 48, frameBytes_);
+        ++written_;
+    }
+
+    uint64_t Written() const { return written_; }
+
+private:
+    ArchiveWriter& writer_;
+    uint64_t recordOffset_ = 0;
+    uint64_t frameBytes_ = 0;
+    bool tooLarge_ = false;
+    uint64_t written_ = 0;
+};
+
+std::string ValidateBackupChoices(const WizardState& state) {
+    if (state.archivePath.empty()) return "no archive path was given";
+    if (state.archivePath.size() > ArchiveHeader::kMaxPathUnits)
+        return "the archive path is too long for the archive header (at most 2047 characters)";
+    if (state.encrypt && state.password.size() > kMaxPasswordUnits)
+        return "the password is too long (at most 27 characters)";
+    return {};
+}
+
+v::NodeRecord BuildNodeRecord(v::BasicNode& node, bool compress, bool encrypt) {
+    v::NodeRecord rec;
+    rec.SetTypeGuid(node.GetTypeGuid());
+    if (node.parent) rec.SetParentGuid(node.parent->instanceGuid);
+    rec.SetFlags(compress, encrypt);
+    rec.SetContainer(node.IsContainer());
+    rec.SetInstanceGuid(node.instanceGuid);
+    rec.SetDisplayName(node.GetDisplayName());
+    if (node.iconIndex >= 0) rec.SetIconKey(v::NodeIconRegistry::Instance().KeyForIndex(node.iconIndex));
+    return rec;
+}
+
+void WriteNodeEntry(v::BasicNode& node, const WizardState& state, PiecePipeline& pipeline,
+                    ArchiveEntries& entries, std::stop_token stop) {
+    v::NodeRecord rec = BuildNodeRecord(node, state.compress, state.encrypt);
+    pipeline.SubmitAction([&entries, rec] { entries.Begin(rec); });
+    size_t problemsBefore = v::LeftOutCount();
+    PieceCutter cutter(pipeline, stop);
+    node.WritePayload(cutter);
+    cutter.FlushPiece();
+    bool leftOutByNode = v::LeftOutCount() > problemsBefore;
+    pipeline.SubmitAction([&entries, leftOutByNode, name = Utf8(node.GetDisplayName())] {
+        entries.End(leftOutByNode, name);
+    });
+}
+
+namespace {
+
+class BackupRun {
+public:
+    BackupRun(const WizardState& state, v::WorkerReport& report, std::stop_token stop,
+              BackupOptions options)
+        : state_(state), report_(report), stop_(stop), options_(options) {}
+
+    v::Outcome Run() {
+        v::Outcome outcome;
+        v::OutcomeScope scope(outcome);
+        if (auto problem = ValidateBackupChoices(state_); !problem.empty()) {
+            outcome.Fail(problem);
+            return outcome;
+        }
+        if (!writer_.Open(Utf8(state_.archivePath))) {
+            outcome.Fail(writer_.Error());
+            return outcome;
+        }
+        WriteArchive(outcome);
+        if (stop_.stop_requested()) {
+            outcome.cancelled = true;
+            writer_.Abort();
+        } else if (!outcome.failed && !writer_.Commit()) {
+            outcome.Fail(writer_.Error());
+        }
+        if (writer_.Failed()) outcome.Fail(writer_.Error());
+        return outcome;
+    }
+
+private:
+    void WriteArchive(v::Outcome& outcome) {
+        auto header = ArchiveHeader::Build(state_.compress, state_.encrypt, state_.archivePath,
+                                           state_.password);
+        writer_.Write(header.bytes.data(), header.bytes.size());
+        PiecePipeline pipeline(state_.compress, state_.encrypt, state_.password, options_.threads,
+                               [this](const std::vector<uint8_t>& frame) { entries_.Frame(frame); });
+        const auto& sources = state_.backupSources;
+        for (size_t i = 0; i < sources.size() && !Stopped(); ++i) {
+            WriteOne(*sources[i], pipeline);
+            report_.Progress(i, sources.size());
+            v::OwnedNodes items;
+            sources[i]->EnumItems(items.list);
+            for (v::BasicNode* item : items.list) {
+                if (Stopped()) break;
+                WriteOne(*item, pipeline);
+            }
+        }
+        pipeline.Flush();
+        outcome.itemsDone = entries_.Written();
+    }
+
+    void WriteOne(v::BasicNode& node, PiecePipeline& pipeline) {
+        report_.Activity(Utf8(node.GetDisplayName()).c_str());
+        WriteNodeEntry(node, state_, pipeline, entries_, stop_);
+    }
+
+    bool Stopped() const { return stop_.stop_requested() || writer_.Failed(); }
+
+    const WizardState& state_;
+    v::WorkerReport& report_;
+    std::stop_token stop_;
+    BackupOptions options_;
+    ArchiveWriter writer_;
+    ArchiveEntries entries_{writer_};
+};
+
+}  // namespace
+
+v::Outcome BackupWorker(const WizardState& state, v::WorkerReport& report, std::stop_token stop,
+                        BackupOptions options) {
+    v::Outcome outcome = BackupRun(state, report, stop, options).Run();
+    report.Done();
+    return outcome;
+}

@@ -1,0 +1,15 @@
+#include "model/Node.h"
+
+namespace v {
+
+BasicNode::BasicNode() : instanceGuid(tindale::Guid::NewRandom()) {}
+
+BasicNode::BasicNode(const NodeRecord& rec, BasicStream* payload)
+    : record(rec), payloadStream(payload) {}
+
+void DeleteNodes(NodeList& nodes) {
+    for (BasicNode* n : nodes) delete n;
+    nodes.clear();
+}
+
+}  // namespace v

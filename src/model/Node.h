@@ -1,0 +1,64 @@
+#pragma once
+// Everything the program can back up is a node: a folder or file, a registry settings group,
+// the message store, an identity's store, a mail folder, a message.
+#include <cstdint>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "model/Ids.h"
+#include "model/NodeRecord.h"
+#include "model/Streams.h"
+#include "platform/Guid.h"
+
+struct WizardState;
+
+namespace v {
+
+class BasicNode;
+using NodeList = std::vector<BasicNode*>;
+
+class BasicNode {
+public:
+    BasicNode();
+    // A node recreated from an archive record, fit only for RestorePayload and SkipPayload.
+    BasicNode(const NodeRecord& record, BasicStream* payload);
+    virtual ~BasicNode() = default;
+    BasicNode(const BasicNode&) = delete;
+    BasicNode& operator=(const BasicNode&) = delete;
+
+    virtual std::u16string GetDisplayName() const { return displayName; }
+    // Append newly created children (owned by the caller) and return how many.
+    virtual int32_t EnumContainers(NodeList&) { return 0; }
+    virtual int32_t EnumItems(NodeList&) { return 0; }
+    virtual uint64_t WritePayload(BasicStream&) { return 0; }
+    virtual uint64_t RestorePayload(BasicStream&) { return 0; }
+    virtual uint64_t SkipPayload(BasicStream&, BasicStream&) { return 0; }
+    virtual ID* GetId() = 0;
+    virtual std::u16string GetTypeName() const = 0;
+    virtual tindale::Guid GetTypeGuid() const = 0;
+    virtual bool IsContainer() const = 0;
+
+    std::u16string displayName;
+    int32_t iconIndex = -1;
+    BasicNode* parent = nullptr;
+    tindale::Guid instanceGuid;
+    NodeRecord record;
+    BasicStream* payloadStream = nullptr;
+    WizardState* restoreContext = nullptr;
+};
+
+// Destroys the nodes of a list (the caller owns what enumerations return).
+void DeleteNodes(NodeList& nodes);
+
+// Owns a list of nodes for the length of a scope.
+class OwnedNodes {
+public:
+    OwnedNodes() = default;
+    ~OwnedNodes() { DeleteNodes(list); }
+    OwnedNodes(const OwnedNodes&) = delete;
+    OwnedNodes& operator=(const OwnedNodes&) = delete;
+    NodeList list;
+};
+
+}  // namespace v

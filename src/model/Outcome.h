@@ -1,0 +1,48 @@
+#pragma once
+// What a job did and what it could not do, so that pages and the CLI can tell the truth.
+// Nodes report problems through the outcome installed for the running job on their thread.
+#include <cstdint>
+#include <string>
+#include <vector>
+
+namespace v {
+
+struct Problem {
+    std::string item;    // path or name of what it concerns
+    std::string reason;  // one line for a person
+    bool leftOut = true; // the item is missing from the result
+};
+
+struct Outcome {
+    bool failed = false;      // the job as a whole did not complete
+    bool cancelled = false;
+    std::string error;        // why it failed, when it did
+    std::vector<Problem> problems;
+    uint64_t itemsDone = 0;
+    std::vector<std::string> notes;  // facts worth telling (e.g. messages sent to the Inbox)
+
+    bool Clean() const { return !failed && !cancelled && problems.empty(); }
+    void Fail(std::string why) {
+        if (!failed) error = std::move(why);
+        failed = true;
+    }
+};
+
+// Installs `outcome` as the one that ReportProblem writes to on this thread.
+class OutcomeScope {
+public:
+    explicit OutcomeScope(Outcome& outcome);
+    ~OutcomeScope();
+    OutcomeScope(const OutcomeScope&) = delete;
+    OutcomeScope& operator=(const OutcomeScope&) = delete;
+
+private:
+    Outcome* previous_;
+};
+
+void ReportProblem(std::string item, std::string reason, bool leftOut = true);
+void ReportNote(std::string note);
+// Number of items reported as left out on this thread's outcome so far (0 without one).
+size_t LeftOutCount();
+
+}  // namespace v

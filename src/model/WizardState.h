@@ -1,0 +1,29 @@
+#pragma once
+// The one record through which the pages of a mode, and the engines, pass choices along.
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include "model/Node.h"
+#include "model/NodeRecord.h"
+
+struct DuplicateEntry {
+    std::u16string identityId;
+    uint32_t folderId = 0;
+    uint32_t messageId = 0;
+};
+
+struct WizardState {
+    std::u16string archivePath;
+    std::u16string password;
+    std::vector<v::BasicNode*> backupSources;  // owned by the source tree
+    std::vector<v::NodeRecord> restoreItems;
+    bool compress = false;
+    bool encrypt = false;
+    bool clearIdentity = false;
+    std::u16string restoreIdentity;
+    std::vector<DuplicateEntry> duplicates;
+    int32_t duplicateAction = 0;  // 1 delete, 2 move
+    std::u16string moveTargetIdentity;
+    uint32_t moveTargetFolder = 0;
+};
