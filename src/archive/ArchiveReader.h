@@ -76,6 +76,7 @@ public:
 
     // Frames that did not decode or were cut short; their bytes are missing from the output.
     uint32_t DamagedFrames() const { return damaged_; }
+    bool Damaged() const override { return damaged_ != 0; }
     uint32_t Frames() const { return frameCount_; }
     // Reads to the end, discarding the output (a test of every frame).
     void Drain();

@@ -1,5 +1,8 @@
 #include "model/NodeFactory.h"
 
+#include "model/FileNodes.h"
+#include "model/RegistryNodes.h"
+
 namespace v {
 
 NodeFactoryRegistry& NodeFactoryRegistry::Instance() {
@@ -7,7 +10,17 @@ NodeFactoryRegistry& NodeFactoryRegistry::Instance() {
     return registry;
 }
 
-NodeFactoryRegistry::NodeFactoryRegistry() {}
+NodeFactoryRegistry::NodeFactoryRegistry() {
+    // Registry order decides which factory answers first; keep it as archives expect.
+    factories_.push_back(std::make_unique<NodeFactory<FavoritesNode>>());
+    factories_.push_back(std::make_unique<NodeFactory<FileFolderNode>>());
+    factories_.push_back(std::make_unique<NodeFactory<IdentityNode>>());
+    factories_.push_back(std::make_unique<NodeFactory<IESettingsNode>>());
+    factories_.push_back(std::make_unique<NodeFactory<IESettingsSubNode>>());
+    factories_.push_back(std::make_unique<NodeFactory<OESettingsIdentitiesNode>>());
+    factories_.push_back(std::make_unique<NodeFactory<OESettingsNode>>());
+    factories_.push_back(std::make_unique<NodeFactory<OESettingsRegistry>>());
+}
 
 BasicNode* NodeFactoryRegistry::FindFactoryAndCreate(const NodeRecord& record,
                                                      BasicStream* payload) {

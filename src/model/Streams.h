@@ -15,6 +15,8 @@ public:
     // Delivers up to `length` bytes; returns the number delivered, 0 at the end.
     virtual int32_t Read(uint8_t* buffer, int32_t length) = 0;
     virtual uint64_t GetSize() = 0;
+    // True when bytes the stream should have delivered were lost (a damaged archive frame).
+    virtual bool Damaged() const { return false; }
 };
 
 // A stream over a POSIX file descriptor, which it owns. -1 means no file: reads and writes

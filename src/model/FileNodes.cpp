@@ -1,0 +1,314 @@
+#include "model/FileNodes.h"
+
+#include <dirent.h>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <cstring>
+#include <filesystem>
+#include <span>
+
+#include "model/NodeIconRegistry.h"
+#include "model/Outcome.h"
+#include "platform/Registry.h"
+#include "platform/ShellFolders.h"
+#include "platform/Text.h"
+
+namespace v {
+
+using namespace tindale;
+
+const Guid FileFolderNode::kTypeGuid = Guid::FromText("{1D0B07C9-4726-4696-A8C8-6BAB15C32918}");
+const Guid FavoritesNode::kTypeGuid = Guid::FromText("{AB119B23-4A6A-4078-8AF2-C8B535AD855F}");
+
+namespace {
+
+std::string Join(const std::string& folder, const std::string& name) {
+    if (!folder.empty() && folder.back() == '/') return folder + name;
+    return folder + "/" + name;
+}
+
+DirEntry StatEntry(const std::string& folder, const std::string& name) {
+    DirEntry e;
+    e.name = name;
+    struct stat st {};
+    std::string path = Join(folder, name);
+    if (::lstat(path.c_str(), &st) != 0) return e;
+    e.exists = true;
+    e.isLink = S_ISLNK(st.st_mode);
+    if (e.isLink && ::stat(path.c_str(), &st) != 0) return e;  // a dangling link
+    e.isFolder = S_ISDIR(st.st_mode);
+    return e;
+}
+
+bool IsBackupable(const std::string& path, std::string& why) {
+    struct stat st {};
+    if (::stat(path.c_str(), &st) != 0) {
+        why = std::strerror(errno);
+        return false;
+    }
+    if (S_ISDIR(st.st_mode) || S_ISREG(st.st_mode)) return true;
+    why = "not a regular file or folder (device, FIFO or socket)";
+    return false;
+}
+
+int32_t IconFor(const std::string& path, bool folder) {
+    return NodeIconRegistry::Instance().IndexForSystemIcon(SystemIconKeyForPath(path, folder));
+}
+
+size_t ReadFully(BasicStream& in, uint8_t* buffer, size_t length) {
+    size_t done = 0;
+    while (done < length) {
+        int32_t n = in.Read(buffer + done, static_cast<int32_t>(length - done));
+        if (n <= 0) break;
+        done += static_cast<size_t>(n);
+    }
+    return done;
+}
+
+// Writes a restored file next to its target and renames it into place when complete.
+class AtomicFile {
+public:
+    explicit AtomicFile(const std::string& target) : target_(target) {
+        auto slash = target.find_last_of('/');
+        std::string temp = target.substr(0, slash + 1) + "." + target.substr(slash + 1) +
+                           ".tindale-XXXXXX";
+        fd_ = ::mkstemp(temp.data());
+        if (fd_ >= 0) temp_ = temp;
+        else error_ = errno;
+    }
+    ~AtomicFile() {
+        if (fd_ >= 0) ::close(fd_);
+        if (!temp_.empty()) ::unlink(temp_.c_str());
+    }
+    int Fd() const { return fd_; }
+    int Error() const { return error_; }
+    bool Commit() {
+        mode_t mask = ::umask(0);
+        ::umask(mask);
+        ::fchmod(fd_, 0666 & ~mask);
+        bool ok = ::close(fd_) == 0;
+        fd_ = -1;
+        if (ok && ::rename(temp_.c_str(), target_.c_str()) == 0) {
+            temp_.clear();
+            return true;
+        }
+        error_ = errno;
+        return false;
+    }
+
+private:
+    std::string target_;
+    std::string temp_;
+    int fd_ = -1;
+    int error_ = 0;
+};
+
+}  // namespace
+
+MD5 NameDigest(std::u16string_view name) {
+    std::string ansi = text::ToUtf8(name);
+    ansi.resize(std::min(ansi.size(), name.size()));
+    return MD5(std::span(reinterpret_cast<const uint8_t*>(ansi.data()), ansi.size()));
+}
+
+std::vector<DirEntry> ListFolder(const std::string& folder) {
+    std::vector<DirEntry> entries;
+    DIR* dir = ::opendir(folder.c_str());
+    if (!dir) return entries;
+    while (dirent* d = ::readdir(dir)) {
+        std::string name = d->d_name;
+        if (name.empty() || name[0] == '.') continue;
+        std::string path = Join(folder, name);
+        if (name.find('\\') != std::string::npos || text::ToUtf8(text::ToUtf16(name)) != name) {
+            ReportProblem(path, "its name cannot be stored in an archive (a backslash, or not UTF-8)");
+            continue;
+        }
+        DirEntry e = StatEntry(folder, name);
+        std::string why;
+        if (!e.isLink && !IsBackupable(path, why)) {
+            ReportProblem(path, why);
+            continue;
+        }
+        entries.push_back(e);
+    }
+    ::closedir(dir);
+    std::sort(entries.begin(), entries.end(),
+              [](const DirEntry& a, const DirEntry& b) { return a.name < b.name; });
+    return entries;
+}
+
+FileFolderNode::FileFolderNode(const DirEntry& entry, const std::string& folder)
+    : entry_(entry), folder_(folder), id_(NameDigest(text::ToUtf16(entry.name))) {
+    displayName = text::ToUtf16(entry.name);
+    iconIndex = IconFor(FullPath(), entry.isFolder);
+}
+
+FileFolderNode::FileFolderNode(const std::string& path) {
+    std::string p = path;
+    while (p.size() > 1 && p.back() == '/') p.pop_back();
+    auto slash = p.find_last_of('/');
+    folder_ = slash == 0 ? "/" : p.substr(0, slash);
+    entry_ = StatEntry(folder_, p.substr(slash + 1));
+    displayName = text::ToUtf16(p);
+    id_ = NameDigest(displayName);
+    iconIndex = entry_.exists ? IconFor(p, entry_.isFolder) : -1;
+}
+
+FileFolderNode::FileFolderNode(const NodeRecord& rec, BasicStream* payload)
+    : BasicNode(rec, payload), recreated_(true) {}
+
+bool FileFolderNode::IsContainer() const {
+    return recreated_ ? record.IsContainer() : entry_.isFolder;
+}
+
+std::string FileFolderNode::FullPath() const { return Join(folder_, entry_.name); }
+
+int32_t FileFolderNode::Enumerate(NodeList& out, bool folders) {
+    if (!IsContainer() || recreated_) return 0;
+    int32_t added = 0;
+    for (const auto& e : ListFolder(FullPath())) {
+        if (e.isLink || e.isFolder != folders) continue;
+        auto* child = new FileFolderNode(e, FullPath());
+        child->parent = this;
+        out.push_back(child);
+        ++added;
+    }
+    return added;
+}
+
+int32_t FileFolderNode::EnumContainers(NodeList& out) { return Enumerate(out, true); }
+int32_t FileFolderNode::EnumItems(NodeList& out) { return Enumerate(out, false); }
+
+uint64_t FileFolderNode::WritePayload(BasicStream& out) {
+    std::string path = FullPath();
+    auto stored = shell::ToArchivePath(path);
+    if (!stored || stored->size() >= 2048) {
+        ReportProblem(path, "its path cannot be stored in an archive (too long, or a backslash)");
+        return 0;
+    }
+    uint8_t header[kFileHeaderSize] = {};
+    text::PutFixedUtf16(std::span(header, 4096), *stored);
+    if (IsContainer()) {
+        header[4104] = 1;
+        return static_cast<uint64_t>(out.Write(header, kFileHeaderSize));
+    }
+    return WriteFile(out, header);
+}
+
+uint64_t FileFolderNode::WriteFile(BasicStream& out, uint8_t* header) {
+    std::string path = FullPath();
+    // Read-only and shared: a read-only file, or one another program has open, is read too.
+    // O_NONBLOCK keeps a FIFO that replaced the file from blocking the backup.
+    int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NOCTTY | O_NONBLOCK);
+    if (fd < 0) {
+        ReportProblem(path, std::string("cannot be read: ") + std::strerror(errno));
+        return 0;
+    }
+    FileStream file(fd);
+    struct stat st {};
+    if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
+        ReportProblem(path, "not a regular file");
+        return 0;
+    }
+    ::fcntl(fd, F_SETFL, ::fcntl(fd, F_GETFL) & ~O_NONBLOCK);
+    text::PutU64(header + 4096, static_cast<uint64_t>(st.st_size));
+    uint64_t total = static_cast<uint64_t>(out.Write(header, kFileHeaderSize));
+    total += CopyStream(file, out);
+    if (file.LastError() != 0)
+        ReportProblem(path, std::string("could not be read to its end: ") + std::strerror(file.LastError()));
+    return total;
+}
+
+uint64_t FileFolderNode::RestorePayload(BasicStream& in) {
+    uint8_t header[kFileHeaderSize];
+    if (ReadFully(in, header, kFileHeaderSize) != kFileHeaderSize) {
+        ReportProblem(text::ToUtf8(record.DisplayName()), "its data in the archive is damaged");
+        return 0;
+    }
+    std::u16string stored = text::GetFixedUtf16(std::span(header, 4096));
+    std::string why;
+    auto path = shell::ExpandArchivePath(stored, &why);
+    if (!path) {
+        ReportProblem(text::ToUtf8(stored), why);
+        return 0;
+    }
+    std::error_code ec;
+    if (header[4104]) {
+        std::filesystem::create_directories(*path, ec);
+        if (ec) ReportProblem(*path, "cannot create the folder: " + ec.message());
+        return 0;
+    }
+    std::filesystem::create_directories(std::filesystem::path(*path).parent_path(), ec);
+    AtomicFile file(*path);
+    if (file.Fd() < 0) {
+        ReportProblem(*path, std::string("cannot be written: ") + std::strerror(file.Error()));
+        return 0;
+    }
+    FileStream target(::dup(file.Fd()));
+    uint64_t copied = CopyStream(in, target);
+    if (target.LastError() != 0 || !target.Close()) {
+        ReportProblem(*path, std::string("cannot be written: ") + std::strerror(target.LastError()));
+        return 0;
+    }
+    if (in.Damaged()) {
+        ReportProblem(*path, "its data in the archive is damaged; the file was not replaced");
+        return 0;
+    }
+    if (!file.Commit()) {
+        ReportProblem(*path, std::string("cannot be written: ") + std::strerror(file.Error()));
+        return 0;
+    }
+    return kFileHeaderSize + copied;
+}
+
+uint64_t FileFolderNode::SkipPayload(BasicStream& in, BasicStream& sink) {
+    uint8_t header[kFileHeaderSize];
+    if (ReadFully(in, header, kFileHeaderSize) != kFileHeaderSize) return 0;
+    if (header[4104]) return 0;
+    return kFileHeaderSize + CopyStream(in, sink);
+}
+
+MyDocsNode::MyDocsNode() : FileFolderNode(shell::DocumentsFolder()) {}
+ContactNode::ContactNode() : FileFolderNode(shell::ContactsFolder()) {}
+WABNode::WABNode(const std::string& folder) : FileFolderNode(folder) {}
+
+std::string WABNode::AddressBookFolder() {
+    auto key = reg::Key::Open(reg::kHkeyCurrentUser, u"Software\\Microsoft\\WAB\\WAB4\\Wab File Name");
+    if (!key) return {};
+    auto value = key->QueryString(u"");
+    if (!value) return {};
+    std::string path = text::ToUtf8(*value);
+    auto slash = path.find_last_of("/\\");
+    if (slash == std::string::npos) return {};
+    return path.substr(0, slash + 1);
+}
+
+FavoritesNode::FavoritesNode() : id_(1001) {
+    displayName = u"My Favorites";
+    iconIndex = NodeIconRegistry::Instance().IndexForKey(u"Favorites");
+}
+
+FavoritesNode::FavoritesNode(const NodeRecord& rec, BasicStream* payload)
+    : BasicNode(rec, payload) {}
+
+int32_t FavoritesNode::Enumerate(NodeList& out, bool folders) {
+    std::string folder = shell::FavoritesFolder();
+    int32_t added = 0;
+    for (const auto& e : ListFolder(folder)) {
+        if (e.isFolder != folders) continue;
+        auto* child = new FileFolderNode(e, folder);
+        child->parent = this;
+        out.push_back(child);
+        ++added;
+    }
+    return added;
+}
+
+int32_t FavoritesNode::EnumContainers(NodeList& out) { return Enumerate(out, true); }
+int32_t FavoritesNode::EnumItems(NodeList& out) { return Enumerate(out, false); }
+
+}  // namespace v

@@ -1,0 +1,100 @@
+#pragma once
+// Folders and files, backed up by path and put back at the same path. A file node's payload
+// starts with a 4112-byte header:
+//   0 path (2048 UTF-16 units, in the archive's %USERPROFILE%\... form) | 4096 size (u64)
+//   | 4104 folder flag | 4105 seven zero bytes
+// followed, for a file, by its bytes.
+#include <string>
+
+#include "model/Node.h"
+
+namespace v {
+
+inline constexpr size_t kFileHeaderSize = 4112;
+
+// One directory entry as an enumeration found it.
+struct DirEntry {
+    std::string name;      // the name's bytes as the file system has them
+    bool isFolder = false; // the entry is (or, for a link, points to) a folder
+    bool isLink = false;   // a symbolic link: the stand-in for a reparse point
+    bool exists = false;
+};
+
+// Lists a folder's entries, sorted by name, without "." names. Entries that cannot be
+// backed up (devices, FIFOs, sockets, names that do not survive the archive's path form)
+// are reported and left out.
+std::vector<DirEntry> ListFolder(const std::string& folder);
+
+class FileFolderNode : public BasicNode {
+public:
+    static const tindale::Guid kTypeGuid;
+
+    FileFolderNode(const DirEntry& entry, const std::string& folder);  // from an enumeration
+    explicit FileFolderNode(const std::string& path);                  // from a path
+    FileFolderNode(const NodeRecord& record, BasicStream* payload);    // recreated
+
+    int32_t EnumContainers(NodeList& out) override;
+    int32_t EnumItems(NodeList& out) override;
+    uint64_t WritePayload(BasicStream& out) override;
+    uint64_t RestorePayload(BasicStream& in) override;
+    uint64_t SkipPayload(BasicStream& in, BasicStream& sink) override;
+    ID* GetId() override { return &id_; }
+    std::u16string GetTypeName() const override { return u"FileFolderNode"; }
+    tindale::Guid GetTypeGuid() const override { return kTypeGuid; }
+    bool IsContainer() const override;
+
+    std::string FullPath() const;
+
+private:
+    int32_t Enumerate(NodeList& out, bool folders);
+    uint64_t WriteFile(BasicStream& out, uint8_t* header);
+
+    DirEntry entry_;
+    std::string folder_;
+    bool recreated_ = false;
+    MD5 id_;
+};
+
+class MyDocsNode : public FileFolderNode {
+public:
+    MyDocsNode();
+    std::u16string GetDisplayName() const override { return u"My Documents"; }
+};
+
+class ContactNode : public FileFolderNode {
+public:
+    ContactNode();
+    std::u16string GetDisplayName() const override { return u"Contacts"; }
+};
+
+class WABNode : public FileFolderNode {
+public:
+    explicit WABNode(const std::string& folder);
+    std::u16string GetDisplayName() const override { return u"Windows Address Book"; }
+    // The folder of the address-book file named in the registry; empty when none.
+    static std::string AddressBookFolder();
+};
+
+class FavoritesNode : public BasicNode {
+public:
+    static const tindale::Guid kTypeGuid;
+
+    FavoritesNode();
+    FavoritesNode(const NodeRecord& record, BasicStream* payload);
+
+    int32_t EnumContainers(NodeList& out) override;
+    int32_t EnumItems(NodeList& out) override;
+    ID* GetId() override { return &id_; }
+    std::u16string GetTypeName() const override { return u"FavoritesNode"; }
+    tindale::Guid GetTypeGuid() const override { return kTypeGuid; }
+    bool IsContainer() const override { return true; }
+
+private:
+    int32_t Enumerate(NodeList& out, bool folders);
+    IDInt<int> id_;
+};
+
+// MD5 over a name's "ANSI" bytes, as many as the name has UTF-16 units.
+MD5 NameDigest(std::u16string_view name);
+
+}  // namespace v
