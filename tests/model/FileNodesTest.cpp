@@ -1,0 +1,162 @@
+#include <gtest/gtest.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <filesystem>
+
+#include "model/FileNodes.h"
+#include "model/NodeFactory.h"
+#include "model/Outcome.h"
+#include "platform/Registry.h"
+#include "platform/Text.h"
+#include "support/TestHome.h"
+
+using namespace tindale;
+using namespace v;
+namespace fs = std::filesystem;
+
+namespace {
+
+std::vector<uint8_t> Payload(BasicNode& node) {
+    MemoryStream m;
+    node.WritePayload(m);
+    return m.Data();
+}
+
+uint64_t Restore(const std::vector<uint8_t>& payload, bool folder) {
+    NodeRecord rec;
+    rec.SetTypeGuid(FileFolderNode::kTypeGuid);
+    rec.SetContainer(folder);
+    MemoryStream in(payload);
+    std::unique_ptr<BasicNode> node(NodeFactoryRegistry::Instance().FindFactoryAndCreate(rec, &in));
+    return node->RestorePayload(in);
+}
+
+std::vector<std::u16string> Names(const NodeList& list) {
+    std::vector<std::u16string> out;
+    for (auto* n : list) out.push_back(n->GetDisplayName());
+    return out;
+}
+
+}  // namespace
+
+TEST(FileNodes, EnumerationSkipsDotNamesLinksAndSpecialFiles) {
+    TestHome home;
+    WriteFile(home / "Documents/.hidden", "h");
+    WriteFile(home / "Documents/plain.txt", "p");
+    WriteFile(home / "Documents/Sub/inner.txt", "i");
+    fs::create_directory_symlink(home / "Documents/Sub", home / "Documents/LinkedDir");
+    fs::create_symlink(home / "Documents/plain.txt", home / "Documents/link.txt");
+    ASSERT_EQ(::mkfifo((home / "Documents/pipe").c_str(), 0600), 0);
+
+    Outcome outcome;
+    OutcomeScope scope(outcome);
+    MyDocsNode docs;
+    EXPECT_EQ(docs.GetDisplayName(), u"My Documents");
+    EXPECT_TRUE(docs.IsContainer());
+    OwnedNodes items, folders;
+    EXPECT_EQ(docs.EnumItems(items.list), 1);
+    EXPECT_EQ(Names(items.list), std::vector<std::u16string>{u"plain.txt"});
+    EXPECT_EQ(items.list[0]->parent, &docs);
+    EXPECT_EQ(docs.EnumContainers(folders.list), 1);
+    EXPECT_EQ(Names(folders.list), std::vector<std::u16string>{u"Sub"});
+    ASSERT_EQ(outcome.problems.size(), 2u);  // the FIFO, once per enumeration
+    EXPECT_NE(outcome.problems[0].item.find("pipe"), std::string::npos);
+}
+
+TEST(FileNodes, FavoritesKeepLinks) {
+    TestHome home;
+    WriteFile(home / "elsewhere/site.url", "u");
+    WriteFile(home / "Favorites/news.url", "n");
+    fs::create_directory_symlink(home / "elsewhere", home / "Favorites/Linked");
+    FavoritesNode favorites;
+    OwnedNodes items, folders;
+    favorites.EnumItems(items.list);
+    favorites.EnumContainers(folders.list);
+    EXPECT_EQ(Names(items.list), std::vector<std::u16string>{u"news.url"});
+    EXPECT_EQ(Names(folders.list), std::vector<std::u16string>{u"Linked"});
+    EXPECT_EQ(favorites.GetDisplayName(), u"My Favorites");
+}
+
+TEST(FileNodes, FolderPayloadIsTheHeaderAlone) {
+    TestHome home;
+    MyDocsNode docs;
+    auto payload = Payload(docs);
+    ASSERT_EQ(payload.size(), kFileHeaderSize);
+    EXPECT_EQ(payload[4104], 1);
+    EXPECT_EQ(text::GetFixedUtf16(std::span(payload).subspan(0, 4096)), u"%USERPROFILE%\\Documents");
+}
+
+TEST(FileNodes, FileRestoresIntoAnotherHomeReplacingWhatIsThere) {
+    TestHome home;
+    WriteFile(home / "Documents/deep/a.txt", "content");
+    WriteFile(home / "Documents/empty.txt", "");
+    std::vector<uint8_t> payload, empty;
+    {
+        FileFolderNode folder(DirEntry{"deep", true, false, true}, home / "Documents");
+        OwnedNodes items;
+        folder.EnumItems(items.list);
+        payload = Payload(*items.list[0]);
+        FileFolderNode e(DirEntry{"empty.txt", false, false, true}, home / "Documents");
+        empty = Payload(e);
+    }
+    EXPECT_EQ(text::GetU64(payload.data() + 4096), 7u);
+    EXPECT_EQ(payload.size(), kFileHeaderSize + 7);
+    EXPECT_EQ(empty.size(), kFileHeaderSize);
+    EXPECT_EQ(text::GetU64(empty.data() + 4096), 0u);
+
+    TestHome second;  // the folders do not exist there yet
+    EXPECT_EQ(Restore(payload, false), kFileHeaderSize + 7);
+    EXPECT_EQ(ReadFile(second / "Documents/deep/a.txt"), "content");
+    WriteFile(second / "Documents/deep/a.txt", "a much longer earlier version");
+    Restore(payload, false);
+    EXPECT_EQ(ReadFile(second / "Documents/deep/a.txt"), "content");
+    // Nothing but the file is left behind in the folder.
+    EXPECT_EQ(std::distance(fs::directory_iterator(second / "Documents/deep"), fs::directory_iterator()), 1);
+}
+
+TEST(FileNodes, ReadOnlyFileKeepsItsContent) {
+    TestHome home;
+    WriteFile(home / "Documents/ro.txt", "read only");
+    ::chmod((home / "Documents/ro.txt").c_str(), 0444);
+    FileFolderNode node(DirEntry{"ro.txt", false, false, true}, home / "Documents");
+    auto payload = Payload(node);
+    EXPECT_EQ(std::string(payload.begin() + kFileHeaderSize, payload.end()), "read only");
+}
+
+TEST(FileNodes, UnreadableFileIsReportedNotStoredEmpty) {
+    if (::geteuid() == 0) GTEST_SKIP() << "root reads every file";
+    TestHome home;
+    WriteFile(home / "Documents/secret.txt", "x");
+    ::chmod((home / "Documents/secret.txt").c_str(), 0);
+    Outcome outcome;
+    OutcomeScope scope(outcome);
+    FileFolderNode node(DirEntry{"secret.txt", false, false, true}, home / "Documents");
+    EXPECT_EQ(Payload(node).size(), 0u);
+    ASSERT_EQ(outcome.problems.size(), 1u);
+    EXPECT_TRUE(outcome.problems[0].leftOut);
+}
+
+TEST(FileNodes, StoredPathsThatEscapeAreRefused) {
+    TestHome home;
+    std::vector<uint8_t> payload(kFileHeaderSize + 1, 0);
+    text::PutFixedUtf16(std::span(payload).subspan(0, 4096), u"%USERPROFILE%\\..\\escape.txt");
+    payload.back() = 'x';
+    Outcome outcome;
+    OutcomeScope scope(outcome);
+    EXPECT_EQ(Restore(payload, false), 0u);
+    EXPECT_EQ(outcome.problems.size(), 1u);
+    EXPECT_FALSE(fs::exists(fs::path(home.Path()).parent_path() / "escape.txt"));
+}
+
+TEST(FileNodes, ContactsAndAddressBookRoots) {
+    TestHome home;
+    fs::create_directories(home / "Contacts");
+    ContactNode contacts;
+    EXPECT_EQ(contacts.GetDisplayName(), u"Contacts");
+    EXPECT_TRUE(contacts.IsContainer());
+    EXPECT_EQ(WABNode::AddressBookFolder(), "");
+    auto key = reg::Key::Create(reg::kHkeyCurrentUser, u"Software\\Microsoft\\WAB\\WAB4\\Wab File Name");
+    key->SetString(u"", text::ToUtf16(home / "wab/book.wab"));
+    EXPECT_EQ(WABNode::AddressBookFolder(), home / "wab/");
+}
