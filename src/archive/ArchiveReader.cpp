@@ -14,7 +14,6 @@ int ArchiveReader::OpenArchiveFd(const std::string& path) {
 
 void ArchiveReader::End(EndReason reason) {
     stream_ = nullptr;
-    header_ = ArchiveHeader();
     record_ = v::NodeRecord();
     payloadLength_ = 0;
     payload_ = Payload();
@@ -26,6 +25,10 @@ bool ArchiveReader::OpenArchiveFile(v::FileStream* stream) {
     fileSize_ = stream ? stream->GetSize() : 0;
     if (!stream || stream->Read(header_.bytes.data(), ArchiveHeader::kSize) !=
                        static_cast<int32_t>(ArchiveHeader::kSize)) {
+        End(EndReason::NotAnArchive);
+        return false;
+    }
+    if (!header_.HasMagic()) {
         End(EndReason::NotAnArchive);
         return false;
     }

@@ -18,7 +18,9 @@ public:
     // Opens the file read-only, never creating it; an archive on read-only media reads fine.
     static int OpenArchiveFd(const std::string& path);
 
-    // Reads the header and the first record. The reader does not own the stream.
+    // Reads the header and the first record; false when the file is not an archive (too
+    // short, or a wrong magic). The reader does not own the stream. The header stays
+    // readable after the walk ends.
     bool OpenArchiveFile(v::FileStream* stream);
     // Moves to the next record, passing over what is left of the current payload.
     bool Advance();

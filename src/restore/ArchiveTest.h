@@ -1,0 +1,22 @@
+#pragma once
+// Reads an archive from end to end and says whether it is sound: a valid header, every record
+// and payload complete, the last record ending exactly at the end of the file, and every frame
+// that can be checked without the password decoding.
+#include <cstdint>
+#include <stop_token>
+#include <string>
+
+#include "model/Worker.h"
+#include "model/WizardState.h"
+
+struct ArchiveTestResult {
+    enum class Verdict { Sound, NotAnArchive, CannotOpen, Truncated, Damaged, Cancelled };
+    Verdict verdict = Verdict::Sound;
+    uint64_t records = 0;        // complete records read
+    std::string damagedItem;     // the first item whose frames did not decode
+    uint32_t percent = 0;        // how far the walk got
+    std::string Describe() const;
+};
+
+ArchiveTestResult TestArchiveWorker(const WizardState& state, v::WorkerReport& report,
+                                    std::stop_token stop);

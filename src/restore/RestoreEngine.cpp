@@ -1,0 +1,74 @@
+#include "restore/RestoreEngine.h"
+
+#include <set>
+
+#include "archive/ArchiveReader.h"
+#include "model/NodeFactory.h"
+#include "platform/Text.h"
+
+using namespace tindale;
+
+namespace {
+
+EmptyIdentityHook& EmptyHook() {
+    static EmptyIdentityHook hook;
+    return hook;
+}
+
+std::string Name(const v::NodeRecord& rec) {
+    std::string name = text::ToUtf8(rec.DisplayName());
+    return name.empty() ? "(unnamed item)" : name;
+}
+
+void RestoreRecord(ArchiveReader& reader, WizardState& state) {
+    const v::NodeRecord& rec = reader.Record();
+    FrameDecodingStream payload(reader.PayloadStream(), rec, state.password);
+    std::unique_ptr<v::BasicNode> node(
+        v::NodeFactoryRegistry::Instance().FindFactoryAndCreate(rec, &payload));
+    if (!node) {
+        v::ReportProblem(Name(rec), "its type is unknown to this version; it was not restored");
+        return;
+    }
+    size_t before = v::LeftOutCount();
+    node->restoreContext = &state;
+    node->RestorePayload(payload);
+    if (payload.Damaged() && v::LeftOutCount() == before)
+        v::ReportProblem(Name(rec), "part of its data in the archive is damaged");
+}
+
+}  // namespace
+
+void SetEmptyIdentityHook(EmptyIdentityHook hook) { EmptyHook() = std::move(hook); }
+
+v::Outcome RestoreWorker(WizardState& state, v::WorkerReport& report, std::stop_token stop) {
+    v::Outcome outcome;
+    {
+        v::OutcomeScope scope(outcome);
+        if (state.clearIdentity && EmptyHook() && !EmptyHook()(state.restoreIdentity))
+            outcome.Fail("the messages of the destination identity could not be deleted");
+        v::FileStream file(ArchiveReader::OpenArchiveFd(text::ToUtf8(state.archivePath)));
+        ArchiveReader reader;
+        if (!file.IsOpen() || !reader.OpenArchiveFile(&file)) {
+            outcome.Fail("the archive cannot be read");
+        } else if (reader.Header().Encrypted() && !reader.Header().CheckPassword(state.password)) {
+            outcome.Fail("wrong password");
+        } else {
+            std::set<Guid> chosen;
+            for (const auto& rec : state.restoreItems) chosen.insert(rec.InstanceGuid());
+            report.ProgressSent(0, state.restoreItems.size());
+            for (; !reader.AtEnd() && !stop.stop_requested(); reader.Advance()) {
+                if (!chosen.count(reader.Record().InstanceGuid())) continue;
+                report.Activity(Name(reader.Record()).c_str());
+                RestoreRecord(reader, state);
+                ++outcome.itemsDone;
+                report.ProgressSent(reader.RecordIndex(), 0);
+            }
+            if (stop.stop_requested()) outcome.cancelled = true;
+            else if (reader.Reason() == ArchiveReader::EndReason::Truncated)
+                v::ReportProblem("the archive", "it is truncated after " +
+                                     std::to_string(reader.RecordIndex()) + " items; later items are missing");
+        }
+    }
+    report.Done();
+    return outcome;
+}

@@ -1,0 +1,288 @@
+#include <gtest/gtest.h>
+#include <sys/stat.h>
+
+#include <filesystem>
+#include <fstream>
+
+#include "archive/ArchiveReader.h"
+#include "backup/BackupEngine.h"
+#include "model/FileNodes.h"
+#include "model/NodeRecord.h"
+#include "model/RegistryNodes.h"
+#include "platform/Registry.h"
+#include "platform/Text.h"
+#include "restore/ArchiveTest.h"
+#include "restore/RestoreEngine.h"
+#include "support/TestHome.h"
+
+using namespace tindale;
+using namespace v;
+namespace fs = std::filesystem;
+
+namespace {
+
+// A node with a payload of a chosen size and a number of payload-less items.
+class FakeNode : public BasicNode {
+public:
+    FakeNode(std::u16string name, size_t payload, int items = 0, bool unreadable = false)
+        : payload_(payload), items_(items), unreadable_(unreadable) {
+        displayName = std::move(name);
+    }
+    int32_t EnumItems(NodeList& out) override {
+        for (int i = 0; i < items_; ++i) {
+            auto* item = new FakeNode(u"item" + text::ToUtf16(std::to_string(i)), 100 * i);
+            item->parent = this;
+            item->instanceGuid = instanceGuid;  // fixed, so that two runs write the same bytes
+            item->instanceGuid.bytes[15] = static_cast<uint8_t>(i);
+            out.push_back(item);
+        }
+        return items_;
+    }
+    uint64_t WritePayload(BasicStream& out) override {
+        if (unreadable_) {
+            ReportProblem("fake", "unreadable");
+            return 0;
+        }
+        std::vector<uint8_t> data(payload_);
+        for (size_t i = 0; i < data.size(); ++i) data[i] = static_cast<uint8_t>((i * 7) ^ (i >> 9));
+        return static_cast<uint64_t>(out.Write(data.data(), static_cast<int32_t>(data.size())));
+    }
+    ID* GetId() override { return &id_; }
+    std::u16string GetTypeName() const override { return u"FakeNode"; }
+    Guid GetTypeGuid() const override { return Guid::FromText("{00000000-0000-0000-0000-000000000001}"); }
+    bool IsContainer() const override { return items_ > 0; }
+
+private:
+    size_t payload_;
+    int items_;
+    bool unreadable_;
+    IDInt<int> id_;
+};
+
+class RecordingReport : public WorkerReport {
+public:
+    void Progress(uint64_t p, uint64_t r) override { reports.emplace_back(p, r); }
+    void Done() override { ++done; }
+    std::vector<std::pair<uint64_t, uint64_t>> reports;
+    int done = 0;
+};
+
+struct Entry {
+    NodeRecord record;
+    std::vector<uint8_t> payload;
+};
+
+std::vector<Entry> ReadEntries(const std::string& path, ArchiveReader::EndReason* reason = nullptr) {
+    FileStream file(ArchiveReader::OpenArchiveFd(path));
+    ArchiveReader reader;
+    std::vector<Entry> out;
+    if (reader.OpenArchiveFile(&file))
+        for (; !reader.AtEnd(); reader.Advance()) out.push_back({reader.Record(), reader.LoadPayload()});
+    if (reason) *reason = reader.Reason();
+    return out;
+}
+
+Outcome Backup(WizardState& state, unsigned threads = 0, RecordingReport* report = nullptr) {
+    RecordingReport local;
+    return BackupWorker(state, report ? *report : local, {}, {threads});
+}
+
+WizardState StateFor(const std::string& path, std::vector<BasicNode*> sources, bool c = false,
+                     bool e = false) {
+    WizardState s;
+    s.archivePath = text::ToUtf16(path);
+    s.backupSources = std::move(sources);
+    s.compress = c;
+    s.encrypt = e;
+    s.password = u"pass";
+    return s;
+}
+
+size_t FrameCount(const std::vector<uint8_t>& payload) {
+    size_t n = 0;
+    for (size_t at = 0; at + 4 <= payload.size(); ++n) at += 4 + text::GetU32(payload.data() + at);
+    return n;
+}
+
+void Corrupt(const std::string& path, uint64_t offset, uint8_t value) {
+    std::fstream f(path, std::ios::in | std::ios::out | std::ios::binary);
+    f.seekp(static_cast<std::streamoff>(offset));
+    f.put(static_cast<char>(value));
+}
+
+}  // namespace
+
+TEST(ArchiveFormat, OneEmptySourceIsHeaderAndOneRecord) {
+    TestHome home;
+    FakeNode node(u"empty", 0);
+    auto state = StateFor(home / "a.vqz", {&node});
+    RecordingReport report;
+    EXPECT_TRUE(Backup(state, 0, &report).Clean());
+    EXPECT_EQ(fs::file_size(home / "a.vqz"), 4880u);
+    EXPECT_EQ(report.reports, (std::vector<std::pair<uint64_t, uint64_t>>{{0, 1}}));
+    EXPECT_EQ(report.done, 1);
+    auto entries = ReadEntries(home / "a.vqz");
+    ASSERT_EQ(entries.size(), 1u);
+    EXPECT_EQ(entries[0].record.PayloadLength(), 0u);
+    EXPECT_EQ(entries[0].record.DisplayName(), u"empty");
+}
+
+TEST(ArchiveFormat, PiecesOf10240BytesMakeFrames) {
+    TestHome home;
+    FakeNode exact(u"exact", 10240), over(u"over", 10241);
+    auto state = StateFor(home / "f.vqz", {&exact, &over});
+    Backup(state);
+    auto entries = ReadEntries(home / "f.vqz");
+    ASSERT_EQ(entries.size(), 2u);
+    EXPECT_EQ(FrameCount(entries[0].payload), 1u);
+    EXPECT_EQ(FrameCount(entries[1].payload), 2u);
+    EXPECT_EQ(text::GetU32(entries[1].payload.data() + 4 + 10240), 1u);
+    EXPECT_EQ(entries[1].record.PayloadLength(), entries[1].payload.size());
+}
+
+TEST(ArchiveFormat, ItemsFollowTheirContainerWithItsGuidAsParent) {
+    TestHome home;
+    FakeNode container(u"box", 5, 3);
+    auto state = StateFor(home / "c.vqz", {&container});
+    RecordingReport report;
+    Backup(state, 0, &report);
+    auto entries = ReadEntries(home / "c.vqz");
+    ASSERT_EQ(entries.size(), 4u);
+    EXPECT_TRUE(entries[0].record.ParentGuid().IsZero());
+    EXPECT_EQ(entries[0].record.bytes[570], 1);
+    for (int i = 1; i < 4; ++i) EXPECT_EQ(entries[i].record.ParentGuid(), container.instanceGuid);
+    EXPECT_EQ(report.reports.size(), 1u);
+}
+
+TEST(ArchiveFormat, ParallelArchiveIsByteIdenticalToSingleThreaded) {
+    TestHome home;
+    FakeNode big(u"big", 300000, 6), small(u"small", 7000), other(u"other", 25000);
+    auto one = StateFor(home / "one.vqz", {&big, &small, &other}, true, true);
+    auto many = StateFor(home / "many.vqz", {&big, &small, &other}, true, true);
+    EXPECT_TRUE(Backup(one, 1).Clean());
+    EXPECT_TRUE(Backup(many, 4).Clean());
+    many.archivePath = one.archivePath;  // the header holds the path
+    auto a = ReadFile(home / "one.vqz");
+    auto b = ReadFile(home / "many.vqz");
+    ASSERT_EQ(a.size(), b.size());
+    EXPECT_TRUE(a.substr(4176) == b.substr(4176));  // the bytes after the header (which names the file)
+}
+
+TEST(ArchiveFormat, UnreadableNodeIsLeftOutAndNamed) {
+    TestHome home;
+    FakeNode good(u"good", 10), bad(u"bad", 10, 0, true), after(u"after", 10);
+    auto state = StateFor(home / "u.vqz", {&good, &bad, &after});
+    Outcome outcome = Backup(state);
+    EXPECT_FALSE(outcome.failed);
+    ASSERT_EQ(outcome.problems.size(), 1u);
+    auto entries = ReadEntries(home / "u.vqz");
+    ASSERT_EQ(entries.size(), 2u);
+    EXPECT_EQ(entries[1].record.DisplayName(), u"after");
+}
+
+TEST(ArchiveFormat, FailedOrCancelledBackupKeepsTheEarlierArchive) {
+    TestHome home;
+    WriteFile(home / "keep.vqz", "earlier archive");
+    FakeNode node(u"n", 50000);
+    auto state = StateFor(home / "keep.vqz", {&node});
+    std::stop_source stop;
+    stop.request_stop();
+    RecordingReport report;
+    Outcome cancelled = BackupWorker(state, report, stop.get_token(), {});
+    EXPECT_TRUE(cancelled.cancelled);
+    EXPECT_EQ(ReadFile(home / "keep.vqz"), "earlier archive");
+    EXPECT_EQ(std::distance(fs::directory_iterator(home.Path()), fs::directory_iterator()), 1);
+
+    auto missing = StateFor(home / "no/such/dir/x.vqz", {&node});
+    Outcome failed = Backup(missing);
+    EXPECT_TRUE(failed.failed);
+    EXPECT_FALSE(failed.error.empty());
+
+    auto tooLong = StateFor(std::string(3000, 'x'), {&node}, false, false);
+    EXPECT_TRUE(Backup(tooLong).failed);
+    auto longPassword = StateFor(home / "p.vqz", {&node}, false, true);
+    longPassword.password = std::u16string(28, u'p');
+    EXPECT_TRUE(Backup(longPassword).failed);
+}
+
+TEST(ArchiveReaderTest, TruncationAndCraftedLengthsEndTheWalk) {
+    TestHome home;
+    FakeNode a(u"a", 100), b(u"b", 20000);
+    auto state = StateFor(home / "t.vqz", {&a, &b});
+    Backup(state);
+    std::string full = ReadFile(home / "t.vqz");
+    WriteFile(home / "cut.vqz", full.substr(0, full.size() - 1));
+    ArchiveReader::EndReason reason;
+    EXPECT_EQ(ReadEntries(home / "cut.vqz", &reason).size(), 1u);
+    EXPECT_EQ(reason, ArchiveReader::EndReason::Truncated);
+    EXPECT_EQ(ReadEntries(home / "t.vqz", &reason).size(), 2u);
+    EXPECT_EQ(reason, ArchiveReader::EndReason::CleanEnd);
+
+    // A length claiming nearly 4 GiB in a small file: nothing is allocated, the walk ends.
+    Corrupt(home / "t.vqz", 4176 + 704 + 104 + 48 + 3, 0xF0);
+    EXPECT_EQ(ReadEntries(home / "t.vqz", &reason).size(), 1u);
+    Corrupt(home / "t.vqz", 6, 1);
+    EXPECT_EQ(ReadEntries(home / "t.vqz", &reason).size(), 0u);
+    EXPECT_EQ(reason, ArchiveReader::EndReason::NotAnArchive);
+}
+
+TEST(ArchiveTestEngine, TellsSoundTruncatedAndDamagedApart) {
+    TestHome home;
+    FakeNode a(u"first", 30000), b(u"second", 100);
+    auto state = StateFor(home / "s.vqz", {&a, &b}, true, false);
+    Backup(state);
+    RecordingReport report;
+    auto sound = TestArchiveWorker(state, report, {});
+    EXPECT_EQ(sound.verdict, ArchiveTestResult::Verdict::Sound);
+    EXPECT_EQ(sound.percent, 100u);
+    EXPECT_EQ(sound.records, 2u);
+
+    std::string full = ReadFile(home / "s.vqz");
+    WriteFile(home / "cut.vqz", full.substr(0, full.size() - 10));
+    state.archivePath = text::ToUtf16(home / "cut.vqz");
+    auto cut = TestArchiveWorker(state, report, {});
+    EXPECT_EQ(cut.verdict, ArchiveTestResult::Verdict::Truncated);
+    EXPECT_LT(cut.percent, 100u);
+
+    WriteFile(home / "bad.vqz", full);
+    Corrupt(home / "bad.vqz", 4176 + 704 + 4 + 20, 0x55);  // inside the first LZMA stream
+    Corrupt(home / "bad.vqz", 4176 + 704 + 4 + 21, 0xAA);
+    state.archivePath = text::ToUtf16(home / "bad.vqz");
+    auto damaged = TestArchiveWorker(state, report, {});
+    EXPECT_EQ(damaged.verdict, ArchiveTestResult::Verdict::Damaged);
+    EXPECT_EQ(damaged.damagedItem, "first");
+
+    WriteFile(home / "short.vqz", std::string(4175, 'k'));
+    state.archivePath = text::ToUtf16(home / "short.vqz");
+    EXPECT_EQ(TestArchiveWorker(state, report, {}).verdict, ArchiveTestResult::Verdict::NotAnArchive);
+}
+
+TEST(RestoreEngine, RoundTripsFilesAndSettingsIntoAnotherHome) {
+    TestHome home;
+    WriteFile(home / "Documents/letter.txt", std::string(50000, 'L'));
+    auto ie = reg::Key::Create(reg::kHkeyCurrentUser, u"Software\\Microsoft\\Internet Explorer\\Main");
+    ie->SetString(u"Start Page", u"https://example.org");
+    for (bool compress : {false, true}) {
+        MyDocsNode docs;
+        IESettingsNode settings;
+        auto state = StateFor(home / "r.vqz", {&docs, &settings}, compress, true);
+        ASSERT_TRUE(Backup(state).Clean());
+        ::chmod((home / "r.vqz").c_str(), 0444);  // a read-only archive restores too
+
+        TestHome target;
+        for (const auto& e : ReadEntries(home / "r.vqz")) state.restoreItems.push_back(e.record);
+        RecordingReport report;
+        Outcome outcome = RestoreWorker(state, report, {});
+        EXPECT_TRUE(outcome.Clean()) << outcome.error;
+        EXPECT_EQ(ReadFile(target / "Documents/letter.txt"), std::string(50000, 'L'));
+        auto main = reg::Key::Open(reg::kHkeyCurrentUser, u"Software\\Microsoft\\Internet Explorer\\Main");
+        ASSERT_TRUE(main);
+        EXPECT_EQ(main->QueryString(u"Start Page"), u"https://example.org");
+        EXPECT_EQ(report.reports.front(), (std::pair<uint64_t, uint64_t>(0, 4)));
+
+        state.password = u"PASS";
+        EXPECT_TRUE(RestoreWorker(state, report, {}).failed);
+        target.SwitchTo(home.Path());
+        ::chmod((home / "r.vqz").c_str(), 0644);
+    }
+}
