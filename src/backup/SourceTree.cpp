@@ -1,0 +1,92 @@
+#include "backup/SourceTree.h"
+
+#include <functional>
+
+#include "model/RootNodes.h"
+#include "platform/Text.h"
+
+SourceTree::SourceTree(bool messageStoreOnly) {
+    for (v::BasicNode* root : v::CreateRootNodes(messageStoreOnly)) {
+        owned_.push_back(root);
+        auto item = std::make_unique<Item>();
+        item->node = root;
+        Fill(*item);
+        roots_.push_back(std::move(item));
+    }
+}
+
+SourceTree::~SourceTree() {
+    roots_.clear();
+    // Children before parents: a node may be consulted by its children's destructors never,
+    // but keep the natural order anyway.
+    for (auto it = owned_.rbegin(); it != owned_.rend(); ++it) delete *it;
+}
+
+void SourceTree::Fill(Item& item) {
+    v::NodeList children;
+    item.node->EnumContainers(children);
+    for (v::BasicNode* child : children) {
+        owned_.push_back(child);
+        auto sub = std::make_unique<Item>();
+        sub->node = child;
+        sub->parent = &item;
+        Fill(*sub);
+        item.children.push_back(std::move(sub));
+    }
+}
+
+std::string SourceTree::PathOf(const Item& item) {
+    std::string path = tindale::text::ToUtf8(item.node->GetDisplayName());
+    for (const Item* p = item.parent; p; p = p->parent)
+        path = tindale::text::ToUtf8(p->node->GetDisplayName()) + "/" + path;
+    return path;
+}
+
+SourceTree::Item* SourceTree::Find(const std::string& path) const {
+    std::function<Item*(const std::vector<std::unique_ptr<Item>>&)> search =
+        [&](const std::vector<std::unique_ptr<Item>>& items) -> Item* {
+        for (const auto& item : items) {
+            if (PathOf(*item) == path) return item.get();
+            if (path.rfind(PathOf(*item) + "/", 0) == 0)
+                if (Item* found = search(item->children)) return found;
+        }
+        return nullptr;
+    };
+    return search(roots_);
+}
+
+void SourceTree::SetDown(Item& item, State state) {
+    item.state = state;
+    for (auto& child : item.children) SetDown(*child, state);
+}
+
+void SourceTree::UpdateUp(Item* item) {
+    for (; item; item = item->parent) {
+        bool all = true, none = true;
+        for (const auto& child : item->children) {
+            all = all && child->state == kChecked;
+            none = none && child->state == kUnchecked;
+        }
+        if (item->children.empty()) continue;
+        item->state = all ? kChecked : none ? kUnchecked : kPartly;
+    }
+}
+
+void SourceTree::SetState(Item& item, State state) {
+    SetDown(item, state);
+    UpdateUp(item.parent);
+}
+
+void SourceTree::SetAll(State state) {
+    for (auto& root : roots_) SetDown(*root, state);
+}
+
+std::vector<v::BasicNode*> SourceTree::Selected() const {
+    std::vector<v::BasicNode*> out;
+    std::function<void(const Item&)> walk = [&](const Item& item) {
+        if (item.state != kUnchecked) out.push_back(item.node);
+        for (const auto& child : item.children) walk(*child);
+    };
+    for (const auto& root : roots_) walk(*root);
+    return out;
+}

@@ -1,0 +1,160 @@
+#include "cli/Commands.h"
+
+#include <filesystem>
+#include <functional>
+#include <iostream>
+
+#include "archive/ArchiveHeader.h"
+#include "archive/ArchiveReader.h"
+#include "backup/BackupEngine.h"
+#include "backup/SourceTree.h"
+#include "cli/Password.h"
+#include "cli/TerminalReport.h"
+#include "platform/Text.h"
+#include "restore/ArchiveTest.h"
+#include "restore/RecordTree.h"
+#include "restore/RestoreEngine.h"
+
+using namespace tindale;
+
+namespace {
+
+int Error(const std::string& message, int code = kExitFailed) {
+    std::cerr << "tindale-cli: " << message << "\n";
+    return code;
+}
+
+// Prints what a job left out and returns the exit code its outcome deserves.
+int Conclude(const v::Outcome& outcome, const std::string& what) {
+    for (const auto& p : outcome.problems)
+        std::cerr << (p.leftOut ? "left out: " : "note: ") << p.item << ": " << p.reason << "\n";
+    for (const auto& n : outcome.notes) std::cerr << "note: " << n << "\n";
+    if (outcome.cancelled) return Error(what + " was cancelled");
+    if (outcome.failed) return Error(what + " failed: " + outcome.error);
+    std::cout << what << " finished: " << outcome.itemsDone << " items";
+    size_t leftOut = 0;
+    for (const auto& p : outcome.problems) leftOut += p.leftOut ? 1 : 0;
+    if (leftOut) std::cout << ", " << leftOut << " left out";
+    std::cout << "\n";
+    return leftOut ? kExitFailed : kExitOk;
+}
+
+std::string Absolute(const std::string& path) {
+    std::error_code ec;
+    auto abs = std::filesystem::absolute(path, ec);
+    return ec ? path : abs.lexically_normal().string();
+}
+
+bool SelectSources(SourceTree& tree, const BackupArgs& args, std::string& error) {
+    if (!args.sources.empty()) tree.SetAll(SourceTree::kUnchecked);
+    for (const auto& path : args.sources) {
+        auto* item = tree.Find(path);
+        if (!item) {
+            error = "no source named \"" + path + "\" (see tindale-cli sources)";
+            return false;
+        }
+        tree.SetState(*item, SourceTree::kChecked);
+    }
+    for (const auto& path : args.excludes) {
+        auto* item = tree.Find(path);
+        if (!item) {
+            error = "no source named \"" + path + "\" (see tindale-cli sources)";
+            return false;
+        }
+        tree.SetState(*item, SourceTree::kUnchecked);
+    }
+    return true;
+}
+
+}  // namespace
+
+int RunBackup(const BackupArgs& args) {
+    WizardState state;
+    state.archivePath = text::ToUtf16(Absolute(args.archive));
+    state.compress = args.compress;
+    state.encrypt = args.encrypt;
+    if (args.encrypt) {
+        std::string error;
+        auto password = ObtainPassword(args.passwordFile, true, error);
+        if (!password) return Error(error, kExitUsage);
+        if (password->empty()) return Error("the password must not be empty", kExitUsage);
+        state.password = *password;
+    }
+    if (auto problem = ValidateBackupChoices(state); !problem.empty()) return Error(problem, kExitUsage);
+    SourceTree tree;
+    std::string error;
+    if (!SelectSources(tree, args, error)) return Error(error, kExitUsage);
+    state.backupSources = tree.Selected();
+    if (state.backupSources.empty()) return Error("nothing is selected to back up", kExitUsage);
+    TerminalReport report("backup");
+    v::Outcome outcome = BackupWorker(state, report, {}, {args.threads});
+    return Conclude(outcome, "backup to " + text::ToUtf8(state.archivePath));
+}
+
+int RunRestore(const RestoreArgs& args) {
+    WizardState state;
+    state.archivePath = text::ToUtf16(Absolute(args.archive));
+    RecordTree tree = RecordTree::Load(text::ToUtf8(state.archivePath));
+    if (!tree.readable) return Error(args.archive + " is not a readable archive");
+    {
+        v::FileStream file(ArchiveReader::OpenArchiveFd(text::ToUtf8(state.archivePath)));
+        ArchiveReader reader;
+        reader.OpenArchiveFile(&file);
+        state.compress = reader.Header().Compressed();
+        state.encrypt = reader.Header().Encrypted();
+        if (state.encrypt) {
+            std::string error;
+            auto password = ObtainPassword(args.passwordFile, false, error);
+            if (!password) return Error(error, kExitUsage);
+            if (!reader.Header().CheckPassword(*password)) return Error("wrong password", kExitWrongPassword);
+            state.password = *password;
+        }
+    }
+    if (args.items.empty()) {
+        for (const auto& e : tree.entries) state.restoreItems.push_back(e->record);
+    }
+    for (const auto& path : args.items) {
+        const auto* entry = tree.Find(path);
+        if (!entry) return Error("the archive holds no item \"" + path + "\" (see tindale-cli list)", kExitUsage);
+        auto chosen = RecordTree::Selection(*entry);
+        state.restoreItems.insert(state.restoreItems.end(), chosen.begin(), chosen.end());
+    }
+    state.restoreIdentity = text::ToUtf16(args.identity);
+    state.clearIdentity = args.clearIdentity;
+    TerminalReport report("restore");
+    v::Outcome outcome = RestoreWorker(state, report, {});
+    return Conclude(outcome, "restore from " + args.archive);
+}
+
+int RunTest(const std::string& archive) {
+    WizardState state;
+    state.archivePath = text::ToUtf16(Absolute(archive));
+    TerminalReport report("test");
+    ArchiveTestResult result = TestArchiveWorker(state, report, {});
+    bool sound = result.verdict == ArchiveTestResult::Verdict::Sound;
+    (sound ? std::cout : std::cerr) << archive << ": " << result.Describe() << "\n";
+    return sound ? kExitOk : kExitFailed;
+}
+
+int RunList(const std::string& archive) {
+    RecordTree tree = RecordTree::Load(archive);
+    if (!tree.readable) return Error(archive + " is not a readable archive");
+    for (const auto& e : tree.entries) {
+        const auto& r = e->record;
+        std::cout << e->Path() << "\t" << (r.IsContainer() ? "container" : "item") << "\t"
+                  << e->payloadLength << "\t" << (r.Compressed() ? "compressed" : "-") << ","
+                  << (r.Encrypted() ? "encrypted" : "-") << "\n";
+    }
+    if (!tree.complete) return Error(archive + " is truncated after " + std::to_string(tree.entries.size()) + " items");
+    return kExitOk;
+}
+
+int RunSources() {
+    SourceTree tree;
+    std::function<void(const SourceTree::Item&)> print = [&](const SourceTree::Item& item) {
+        std::cout << SourceTree::PathOf(item) << "\n";
+        for (const auto& child : item.children) print(*child);
+    };
+    for (const auto& root : tree.Roots()) print(*root);
+    return kExitOk;
+}

@@ -1,0 +1,30 @@
+#pragma once
+#include <string>
+#include <vector>
+
+// Exit codes shared by every sub-command.
+enum ExitCode { kExitOk = 0, kExitFailed = 1, kExitUsage = 2, kExitWrongPassword = 3 };
+
+struct BackupArgs {
+    std::string archive;
+    bool compress = false;
+    bool encrypt = false;
+    std::vector<std::string> sources;
+    std::vector<std::string> excludes;
+    std::string passwordFile;
+    unsigned threads = 0;
+};
+
+struct RestoreArgs {
+    std::string archive;
+    std::string identity;
+    bool clearIdentity = false;
+    std::vector<std::string> items;
+    std::string passwordFile;
+};
+
+int RunBackup(const BackupArgs& args);
+int RunRestore(const RestoreArgs& args);
+int RunTest(const std::string& archive);
+int RunList(const std::string& archive);
+int RunSources();

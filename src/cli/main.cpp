@@ -1,0 +1,58 @@
+// tindale-cli: the wizard's four jobs without a display.
+#include <CLI/CLI.hpp>
+
+#include "cli/Commands.h"
+
+int main(int argc, char** argv) {
+    CLI::App app{"Saves your mail data into one .vqz archive and puts it back.", "tindale-cli"};
+    app.require_subcommand(1);
+    app.footer("Exit status: 0 success, 1 the job failed or left something out, 2 usage error, "
+               "3 wrong password.\nPasswords come from a prompt, --password-file or "
+               "TINDALE_PASSWORD, never from the command line.");
+
+    BackupArgs backup;
+    auto* b = app.add_subcommand("backup", "Back up your mail data into an archive");
+    b->add_option("archive", backup.archive, "The archive to write (.vqz)")->required();
+    b->add_flag("--compress", backup.compress, "Compress with LZMA");
+    b->add_flag("--encrypt", backup.encrypt, "Encrypt with a password");
+    b->add_option("--source", backup.sources, "Back up only this source (a path from 'sources')");
+    b->add_option("--exclude", backup.excludes, "Leave out this source and what is below it");
+    b->add_option("--password-file", backup.passwordFile, "Read the password from this file");
+    b->add_option("--threads", backup.threads, "Threads for compression and encryption (0: all cores)");
+    b->footer("Example: tindale-cli backup ~/mail.vqz --compress --source \"My Documents\"");
+
+    RestoreArgs restore;
+    auto* r = app.add_subcommand("restore", "Put the contents of an archive back");
+    r->add_option("archive", restore.archive, "The archive to read")->required()->check(CLI::ExistingFile);
+    r->add_option("--identity", restore.identity, "Identity that receives the messages (name or GUID)");
+    r->add_flag("--clear-identity", restore.clearIdentity, "Delete all messages from that identity first");
+    r->add_option("--item", restore.items, "Restore only this item (a path from 'list'); a container brings its items");
+    r->add_option("--password-file", restore.passwordFile, "Read the password from this file");
+    r->footer("Example: tindale-cli restore ~/mail.vqz --item \"My Documents\"");
+
+    std::string testArchive;
+    auto* t = app.add_subcommand("test", "Check that an archive reads from end to end");
+    t->add_option("archive", testArchive, "The archive to test")->required();
+    t->footer("Example: tindale-cli test ~/mail.vqz");
+
+    std::string listArchive;
+    auto* l = app.add_subcommand("list", "List the items of an archive");
+    l->add_option("archive", listArchive, "The archive to list")->required();
+    l->footer("Example: tindale-cli list ~/mail.vqz");
+
+    auto* s = app.add_subcommand("sources", "List what can be backed up, as paths for --source");
+    s->footer("Example: tindale-cli sources");
+
+    try {
+        app.parse(argc, argv);
+    } catch (const CLI::ParseError& e) {
+        int code = app.exit(e);
+        return code == 0 ? 0 : kExitUsage;
+    }
+    if (*b) return RunBackup(backup);
+    if (*r) return RunRestore(restore);
+    if (*t) return RunTest(testArchive);
+    if (*l) return RunList(listArchive);
+    if (*s) return RunSources();
+    return kExitUsage;
+}

@@ -1,0 +1,28 @@
+#pragma once
+// The records of an archive as a tree, rebuilt from their parent links, read without
+// holding any payload in memory.
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "model/NodeRecord.h"
+
+struct RecordTree {
+    struct Entry {
+        v::NodeRecord record;
+        uint64_t payloadLength = 0;
+        Entry* parent = nullptr;
+        std::vector<Entry*> children;
+        std::string Path() const;  // display names joined with "/"
+    };
+
+    std::vector<std::unique_ptr<Entry>> entries;  // archive order
+    std::vector<Entry*> roots;
+    bool readable = false;  // the file is an archive
+    bool complete = false;  // it ends cleanly after its last record
+
+    static RecordTree Load(const std::string& archivePath);
+    const Entry* Find(const std::string& path) const;
+    // The records a chosen entry brings: a container with its direct items, or the item alone.
+    static std::vector<v::NodeRecord> Selection(const Entry& chosen);
+};
