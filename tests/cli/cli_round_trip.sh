@@ -1,0 +1,44 @@
+#!/usr/bin/env bash
+# tindale-cli as a user runs it: back up one throwaway home, restore into another, compare;
+# test and list exit codes; a wrong password exits 3.
+set -u
+cli="$1"
+work=$(mktemp -d)
+trap 'rm -rf "$work"' EXIT
+fail() { echo "FAIL: $*"; exit 1; }
+unset XDG_DATA_HOME XDG_CONFIG_HOME TINDALE_REGISTRY TINDALE_PASSWORD
+
+export HOME="$work/ann"
+mkdir -p "$HOME/Documents/nested/deeper" "$HOME/Documents/nested/other" "$HOME/Favorites/Links" "$HOME/Contacts"
+printf 'letter' > "$HOME/Documents/letter.txt"
+head -c 200000 /dev/urandom > "$HOME/Documents/nested/deeper/blob.bin"
+printf 'x' > "$HOME/Favorites/Links/site.url"
+printf 'card' > "$HOME/Contacts/ann.vcf"
+
+"$cli" sources | grep -qx "My Documents/nested/deeper" || fail "sources lists nested folders"
+printf 'secret\n' > "$work/pw"
+"$cli" backup "$work/all.vqz" --compress --encrypt --password-file "$work/pw" >/dev/null || fail "backup"
+"$cli" test "$work/all.vqz" >/dev/null || fail "test of a good archive"
+"$cli" list "$work/all.vqz" | grep -q "^Contacts/ann.vcf	item" || fail "list names items"
+
+head -c 6000 "$work/all.vqz" > "$work/cut.vqz"
+"$cli" test "$work/cut.vqz" 2>/dev/null; [ $? -eq 1 ] || fail "test exits 1 on a truncated archive"
+
+export HOME="$work/bob"
+mkdir -p "$HOME"
+printf 'wrong\n' > "$work/bad"
+"$cli" restore "$work/all.vqz" --password-file "$work/bad" 2>/dev/null; [ $? -eq 3 ] || fail "wrong password exits 3"
+"$cli" restore "$work/all.vqz" --password-file "$work/pw" >/dev/null || fail "restore"
+for f in Documents/letter.txt Documents/nested/deeper/blob.bin Favorites/Links/site.url Contacts/ann.vcf; do
+  cmp -s "$work/ann/$f" "$work/bob/$f" || fail "$f differs after the round trip"
+done
+
+# --source and --exclude select like the tree: the excluded subtree is missing.
+export HOME="$work/ann"
+"$cli" backup "$work/some.vqz" --source "My Documents" --exclude "My Documents/nested/deeper" >/dev/null || fail "selective backup"
+"$cli" list "$work/some.vqz" | cut -f1 > "$work/some.txt"
+grep -qx "My Documents/letter.txt" "$work/some.txt" || fail "selected file missing"
+grep -q "deeper" "$work/some.txt" && fail "excluded folder present"
+grep -q "Contacts" "$work/some.txt" && fail "unselected root present"
+"$cli" backup 2>/dev/null; [ $? -eq 2 ] || fail "usage error exits 2"
+echo "1 passed, 0 failed"
