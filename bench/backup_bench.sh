@@ -1,0 +1,36 @@
+#!/usr/bin/env bash
+# Backs up a generated corpus with each compress/encrypt setting and prints, from one run,
+# throughput, size ratio and peak memory next to tar and tar|xz on the same corpus.
+# Usage: bench/backup_bench.sh [corpus-size-in-MiB]   (default 256)
+set -euo pipefail
+cd "$(dirname "$0")/.."
+size_mb=${1:-256}
+scripts/build >/dev/null
+cli="$PWD/build/src/cli/tindale-cli"
+work=$(mktemp -d /tmp/tindale-bench-XXXXXX)
+trap 'rm -rf "$work"' EXIT
+export HOME="$work/home"
+unset XDG_DATA_HOME XDG_CONFIG_HOME TINDALE_REGISTRY
+python3 bench/make_corpus.py "$HOME" "$size_mb"
+corpus_bytes=$(du -sb "$HOME/Documents" | cut -f1)
+printf 'corpus: %s bytes in %s files\n\n' "$corpus_bytes" "$(find "$HOME/Documents" -type f | wc -l)"
+printf '%-28s %10s %10s %10s %12s\n' "run" "seconds" "MB/s" "ratio" "peak RSS MB"
+
+measure() {  # label, output file, command...
+  local label=$1 out=$2; shift 2
+  /usr/bin/time -f '%e %M' -o "$work/time" "$@" >/dev/null 2>&1
+  read -r secs rss < "$work/time"
+  local bytes; bytes=$(stat -c %s "$out")
+  awk -v l="$label" -v s="$secs" -v b="$bytes" -v c="$corpus_bytes" -v r="$rss" \
+    'BEGIN { printf "%-28s %10.2f %10.1f %10.3f %12.1f\n", l, s, c/1e6/(s>0?s:0.01), b/c, r/1024 }'
+}
+
+export TINDALE_PASSWORD=benchmark
+measure "tindale plain" "$work/p.vqz" "$cli" backup "$work/p.vqz" --source "My Documents"
+measure "tindale compress" "$work/c.vqz" "$cli" backup "$work/c.vqz" --compress --source "My Documents"
+measure "tindale compress 1 thread" "$work/c1.vqz" "$cli" backup "$work/c1.vqz" --compress --threads 1 --source "My Documents"
+measure "tindale encrypt" "$work/e.vqz" "$cli" backup "$work/e.vqz" --encrypt --source "My Documents"
+measure "tindale compress+encrypt" "$work/ce.vqz" "$cli" backup "$work/ce.vqz" --compress --encrypt --source "My Documents"
+measure "tar cf" "$work/t.tar" tar cf "$work/t.tar" -C "$HOME" Documents
+measure "tar c | xz -6" "$work/t.tar.xz" sh -c "tar c -C '$HOME' Documents | xz -6 -T1 > '$work/t.tar.xz'"
+cmp -s <(tail -c +4177 "$work/c.vqz") <(tail -c +4177 "$work/c1.vqz") && echo "parallel and one-thread archives are identical after the header"

@@ -1,0 +1,70 @@
+#include <gtest/gtest.h>
+
+#include <algorithm>
+
+#include "backup/BackupEngine.h"
+#include "backup/SourceTree.h"
+#include "model/Worker.h"
+#include "platform/Text.h"
+#include "restore/RecordTree.h"
+#include "support/TestHome.h"
+
+using namespace tindale;
+
+namespace {
+std::vector<std::string> Paths(const SourceTree& tree) {
+    std::vector<std::string> out;
+    for (auto* node : tree.Selected()) out.push_back(text::ToUtf8(node->GetDisplayName()));
+    return out;
+}
+}  // namespace
+
+TEST(SourceTreeTest, ChecksPropagateDownAndUp) {
+    TestHome home;
+    for (auto f : {"A/A1/x", "A/A2/y", "B/z"}) WriteFile(home / (std::string("Documents/") + f), "1");
+    SourceTree tree;
+    auto* docs = tree.Find("My Documents");
+    auto* a = tree.Find("My Documents/A");
+    auto* a1 = tree.Find("My Documents/A/A1");
+    auto* a2 = tree.Find("My Documents/A/A2");
+    ASSERT_TRUE(docs && a && a1 && a2);
+    EXPECT_EQ(docs->state, SourceTree::kChecked);  // everything starts checked
+
+    tree.SetState(*a1, SourceTree::kUnchecked);
+    EXPECT_EQ(a->state, SourceTree::kPartly);
+    EXPECT_EQ(docs->state, SourceTree::kPartly);
+    tree.SetState(*a2, SourceTree::kUnchecked);
+    EXPECT_EQ(a->state, SourceTree::kUnchecked);  // the last checked child went
+    tree.SetState(*docs, SourceTree::kChecked);
+    EXPECT_EQ(a1->state, SourceTree::kChecked);
+
+    tree.SetAll(SourceTree::kUnchecked);
+    EXPECT_TRUE(tree.Selected().empty());
+    tree.SetState(*a1, SourceTree::kChecked);
+    // Partly checked ancestors come first, in pre-order.
+    EXPECT_EQ(Paths(tree), (std::vector<std::string>{"My Documents", "A", "A1"}));
+}
+
+TEST(RecordTreeTest, RebuildsTheTreeAndSelectsContainersWithTheirItems) {
+    TestHome home;
+    WriteFile(home / "Documents/top.txt", "t");
+    WriteFile(home / "Documents/Sub/inner.txt", "i");
+    SourceTree tree;
+    WizardState state;
+    state.archivePath = text::ToUtf16(home / "t.vqz");
+    state.backupSources = tree.Selected();
+    v::NullReport report;
+    ASSERT_TRUE(BackupWorker(state, report, {}).Clean());
+
+    RecordTree records = RecordTree::Load(home / "t.vqz");
+    ASSERT_TRUE(records.readable);
+    EXPECT_TRUE(records.complete);
+    const auto* docs = records.Find("My Documents");
+    ASSERT_TRUE(docs);
+    // The subfolder was written as its own source, so it hangs below My Documents' record.
+    ASSERT_TRUE(records.Find("My Documents/Sub/inner.txt"));
+    auto chosen = RecordTree::Selection(*docs);
+    ASSERT_EQ(chosen.size(), 2u);  // the folder and its direct item, not the subfolder
+    EXPECT_EQ(chosen[1].DisplayName(), u"top.txt");
+    EXPECT_FALSE(RecordTree::Load(home / "missing.vqz").readable);
+}
