@@ -8,7 +8,7 @@
 #include <string_view>
 
 class ArchiveHeader {
-public:
+  public:
     static constexpr size_t kSize = 4176;
     static constexpr size_t kMaxPathUnits = 2047;
     std::array<uint8_t, kSize> bytes{};

@@ -76,7 +76,8 @@ bool ArchiveReader::Advance() {
 
 int32_t ArchiveReader::Payload::Read(uint8_t* buffer, int32_t length) {
     if (!file || remaining == 0 || length <= 0) return 0;
-    int32_t want = static_cast<int32_t>(std::min<uint64_t>(remaining, static_cast<uint64_t>(length)));
+    int32_t want =
+        static_cast<int32_t>(std::min<uint64_t>(remaining, static_cast<uint64_t>(length)));
     int32_t got = file->Read(buffer, want);
     remaining -= static_cast<uint64_t>(std::max(got, 0));
     return got;
@@ -86,8 +87,8 @@ std::vector<uint8_t> ArchiveReader::LoadPayload() {
     std::vector<uint8_t> out(payload_.remaining);
     size_t done = 0;
     while (done < out.size()) {
-        int32_t n = payload_.Read(out.data() + done,
-                                  static_cast<int32_t>(std::min<size_t>(out.size() - done, 1 << 20)));
+        int32_t n = payload_.Read(
+            out.data() + done, static_cast<int32_t>(std::min<size_t>(out.size() - done, 1 << 20)));
         if (n <= 0) break;
         done += static_cast<size_t>(n);
     }
@@ -106,7 +107,8 @@ namespace {
 size_t ReadFully(v::BasicStream& s, uint8_t* buffer, size_t length) {
     size_t done = 0;
     while (done < length) {
-        int32_t n = s.Read(buffer + done, static_cast<int32_t>(std::min<size_t>(length - done, 1 << 20)));
+        int32_t n =
+            s.Read(buffer + done, static_cast<int32_t>(std::min<size_t>(length - done, 1 << 20)));
         if (n <= 0) break;
         done += static_cast<size_t>(n);
     }

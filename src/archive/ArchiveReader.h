@@ -12,7 +12,7 @@
 #include "model/Streams.h"
 
 class ArchiveReader {
-public:
+  public:
     enum class EndReason { None, NotAnArchive, CleanEnd, Truncated };
 
     // Opens the file read-only, never creating it; an archive on read-only media reads fine.
@@ -40,9 +40,9 @@ public:
     uint64_t GoodBytes() const { return goodBytes_; }
     uint64_t FileSize() const { return fileSize_; }
 
-private:
+  private:
     class Payload : public v::BasicStream {
-    public:
+      public:
         int32_t Write(const uint8_t*, int32_t) override { return 0; }
         int32_t Read(uint8_t* buffer, int32_t length) override;
         uint64_t GetSize() override { return total; }
@@ -69,7 +69,7 @@ private:
 
 // Decodes a payload's frames on demand: reading it yields the node's payload bytes.
 class FrameDecodingStream : public v::BasicStream {
-public:
+  public:
     FrameDecodingStream(v::BasicStream& frames, const v::NodeRecord& record,
                         std::u16string password);
     int32_t Write(const uint8_t*, int32_t) override { return 0; }
@@ -83,7 +83,7 @@ public:
     // Reads to the end, discarding the output (a test of every frame).
     void Drain();
 
-private:
+  private:
     bool NextFrame();
 
     v::BasicStream& frames_;

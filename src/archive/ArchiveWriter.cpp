@@ -10,7 +10,9 @@
 
 #include "platform/Text.h"
 
-ArchiveWriter::~ArchiveWriter() { Abort(); }
+ArchiveWriter::~ArchiveWriter() {
+    Abort();
+}
 
 bool ArchiveWriter::Fail(const std::string& what) {
     if (error_.empty()) error_ = what + ": " + std::strerror(errno);

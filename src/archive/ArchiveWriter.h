@@ -6,7 +6,7 @@
 #include <string>
 
 class ArchiveWriter {
-public:
+  public:
     ArchiveWriter() = default;
     ~ArchiveWriter();
     ArchiveWriter(const ArchiveWriter&) = delete;
@@ -23,7 +23,7 @@ public:
     bool Failed() const { return !error_.empty(); }
     const std::string& Error() const { return error_; }
 
-private:
+  private:
     bool Fail(const std::string& what);
     int fd_ = -1;
     std::string target_;

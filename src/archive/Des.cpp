@@ -12,10 +12,12 @@ using tindale::text::GetU32;
 using tindale::text::PutU32;
 
 namespace {
-uint32_t PaddedLength(uint32_t n) { return (n + 7) / 8 * 8; }
+uint32_t PaddedLength(uint32_t n) {
+    return (n + 7) / 8 * 8;
+}
 
-void Cbc(const uint8_t* in, uint8_t* out, long length, const uint8_t* schedule,
-         const uint8_t* iv, int direction) {
+void Cbc(const uint8_t* in, uint8_t* out, long length, const uint8_t* schedule, const uint8_t* iv,
+         int direction) {
     DES_key_schedule ks;
     std::memcpy(&ks, schedule, sizeof ks);
     DES_cblock ivec;
@@ -76,6 +78,7 @@ bool CheckArchivePassword(std::u16string_view candidate, const uint8_t* block, u
     DESDecryptor dec(candidate);
     int32_t n = dec.Process(block, static_cast<int32_t>(length));
     if (dec.Failed()) return false;
-    std::u16string decoded = tindale::text::GetFixedUtf16(std::span(dec.Output(), static_cast<size_t>(n)));
+    std::u16string decoded =
+        tindale::text::GetFixedUtf16(std::span(dec.Output(), static_cast<size_t>(n)));
     return decoded == candidate;
 }

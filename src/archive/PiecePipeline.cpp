@@ -1,7 +1,7 @@
 #include "archive/PiecePipeline.h"
 
-PiecePipeline::PiecePipeline(bool compress, bool encrypt, std::u16string password,
-                             unsigned threads, FrameWriter writer)
+PiecePipeline::PiecePipeline(bool compress, bool encrypt, std::u16string password, unsigned threads,
+                             FrameWriter writer)
     : password_(std::move(password)), writer_(std::move(writer)) {
     flags_ = {compress, encrypt, password_};
     if (threads == 0) threads = DefaultThreads();
@@ -67,8 +67,10 @@ void PiecePipeline::DrainReady(std::unique_lock<std::mutex>& lock, bool waitForA
             Job job = std::move(jobs_.front());
             jobs_.pop_front();
             lock.unlock();
-            if (job.action) job.action();
-            else writer_(job.frame);
+            if (job.action)
+                job.action();
+            else
+                writer_(job.frame);
             lock.lock();
         }
         bool mustWait = waitForAll ? !jobs_.empty() : jobs_.size() > keepAtMost;

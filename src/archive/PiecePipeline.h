@@ -15,7 +15,7 @@
 #include "archive/PieceCodec.h"
 
 class PiecePipeline {
-public:
+  public:
     using FrameWriter = std::function<void(const std::vector<uint8_t>& frame)>;
 
     // threads == 0 picks the number of cores; 1 processes every piece on the caller's thread.
@@ -33,7 +33,7 @@ public:
 
     static unsigned DefaultThreads();
 
-private:
+  private:
     struct Job {
         std::vector<uint8_t> input;
         std::vector<uint8_t> frame;

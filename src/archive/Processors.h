@@ -11,7 +11,7 @@
 #include <vector>
 
 class DataProcessor {
-public:
+  public:
     virtual ~DataProcessor() = default;
     // Processes one buffer; returns the output size (0 also on failure for decoders).
     virtual int32_t Process(const uint8_t* in, int32_t length) = 0;
@@ -21,40 +21,40 @@ public:
     // True when the last Process met input it could not decode.
     bool Failed() const { return failed_; }
 
-protected:
+  protected:
     std::vector<uint8_t> output_;
     bool failed_ = false;
 };
 
 class LZMACompProcessor : public DataProcessor {
-public:
+  public:
     int32_t Process(const uint8_t* in, int32_t length) override;
 };
 
 class LZMADecompProcessor : public DataProcessor {
-public:
+  public:
     int32_t Process(const uint8_t* in, int32_t length) override;
 };
 
 class DESBaseCryptor : public DataProcessor {
-public:
+  public:
     explicit DESBaseCryptor(std::u16string_view password);
     const uint8_t* Key() const { return key_; }
 
-protected:
+  protected:
     uint8_t key_[8];
     uint8_t iv_[8];
     uint8_t schedule_[128];  // all zero, never loaded: the password acts only through the IV
 };
 
 class DESEncryptor : public DESBaseCryptor {
-public:
+  public:
     using DESBaseCryptor::DESBaseCryptor;
     int32_t Process(const uint8_t* in, int32_t length) override;
 };
 
 class DESDecryptor : public DESBaseCryptor {
-public:
+  public:
     using DESBaseCryptor::DESBaseCryptor;
     int32_t Process(const uint8_t* in, int32_t length) override;
 };

@@ -20,7 +20,7 @@ constexpr uint64_t kMaxPayloadLength = 0xFFFFFFFFull;
 // Cuts what a node writes into pieces and hands them to the pipeline. Refuses more bytes
 // once a stop is requested, so a long copy ends early.
 class PieceCutter : public v::BasicStream {
-public:
+  public:
     PieceCutter(PiecePipeline& pipeline, std::stop_token stop) : pipeline_(pipeline), stop_(stop) {
         buffer_.reserve(kPieceSize);
     }
@@ -43,20 +43,22 @@ public:
         buffer_.clear();
     }
 
-private:
+  private:
     PiecePipeline& pipeline_;
     std::stop_token stop_;
     std::vector<uint8_t> buffer_;
 };
 
-std::string Utf8(const std::u16string& s) { return text::ToUtf8(s); }
+std::string Utf8(const std::u16string& s) {
+    return text::ToUtf8(s);
+}
 
 }  // namespace
 
 // Entries of the archive being written. Every call arrives in archive order (through the
 // pipeline's ordered actions), so frames belong to the entry last begun.
 class ArchiveEntries {
-public:
+  public:
     explicit ArchiveEntries(ArchiveWriter& writer) : writer_(writer) {}
 
     void Begin(const v::NodeRecord& rec) {
@@ -78,8 +80,9 @@ public:
 
     void End(bool leftOutByNode, const std::string& name) {
         if (tooLarge_)
-            v::ReportProblem(name, "its data would take 4 GiB or more in the archive, "
-                                   "which the archive format cannot describe");
+            v::ReportProblem(name,
+                             "its data would take 4 GiB or more in the archive, "
+                             "which the archive format cannot describe");
         if (leftOutByNode || tooLarge_) {
             writer_.TruncateTo(recordOffset_);
             return;
@@ -90,7 +93,7 @@ public:
 
     uint64_t Written() const { return written_; }
 
-private:
+  private:
     ArchiveWriter& writer_;
     uint64_t recordOffset_ = 0;
     uint64_t frameBytes_ = 0;
@@ -115,7 +118,8 @@ v::NodeRecord BuildNodeRecord(v::BasicNode& node, bool compress, bool encrypt) {
     rec.SetContainer(node.IsContainer());
     rec.SetInstanceGuid(node.instanceGuid);
     rec.SetDisplayName(node.GetDisplayName());
-    if (node.iconIndex >= 0) rec.SetIconKey(v::NodeIconRegistry::Instance().KeyForIndex(node.iconIndex));
+    if (node.iconIndex >= 0)
+        rec.SetIconKey(v::NodeIconRegistry::Instance().KeyForIndex(node.iconIndex));
     return rec;
 }
 
@@ -136,7 +140,7 @@ void WriteNodeEntry(v::BasicNode& node, const WizardState& state, PiecePipeline&
 namespace {
 
 class BackupRun {
-public:
+  public:
     BackupRun(const WizardState& state, v::WorkerReport& report, std::stop_token stop,
               BackupOptions options)
         : state_(state), report_(report), stop_(stop), options_(options) {}
@@ -163,13 +167,14 @@ public:
         return outcome;
     }
 
-private:
+  private:
     void WriteArchive(v::Outcome& outcome) {
         auto header = ArchiveHeader::Build(state_.compress, state_.encrypt, state_.archivePath,
                                            state_.password);
         writer_.Write(header.bytes.data(), header.bytes.size());
-        PiecePipeline pipeline(state_.compress, state_.encrypt, state_.password, options_.threads,
-                               [this](const std::vector<uint8_t>& frame) { entries_.Frame(frame); });
+        PiecePipeline pipeline(
+            state_.compress, state_.encrypt, state_.password, options_.threads,
+            [this](const std::vector<uint8_t>& frame) { entries_.Frame(frame); });
         const auto& sources = state_.backupSources;
         for (size_t i = 0; i < sources.size() && !Stopped(); ++i) {
             WriteOne(*sources[i], pipeline);

@@ -10,7 +10,7 @@
 #include "model/Node.h"
 
 class SourceTree {
-public:
+  public:
     enum State { kUnchecked = 0, kChecked = 1, kPartly = 2 };
 
     struct Item {
@@ -36,7 +36,7 @@ public:
     // Every checked or partly checked node, in pre-order.
     std::vector<v::BasicNode*> Selected() const;
 
-private:
+  private:
     void Fill(Item& item);
     static void SetDown(Item& item, State state);
     static void UpdateUp(Item* item);

@@ -47,23 +47,18 @@ std::string Absolute(const std::string& path) {
 
 bool SelectSources(SourceTree& tree, const BackupArgs& args, std::string& error) {
     if (!args.sources.empty()) tree.SetAll(SourceTree::kUnchecked);
-    for (const auto& path : args.sources) {
-        auto* item = tree.Find(path);
-        if (!item) {
-            error = "no source named \"" + path + "\" (see tindale-cli sources)";
-            return false;
+    auto apply = [&](const std::vector<std::string>& paths, SourceTree::State state) {
+        for (const auto& path : paths) {
+            auto* item = tree.Find(path);
+            if (!item) {
+                error = "no source named \"" + path + "\" (see tindale-cli sources)";
+                return false;
+            }
+            tree.SetState(*item, state);
         }
-        tree.SetState(*item, SourceTree::kChecked);
-    }
-    for (const auto& path : args.excludes) {
-        auto* item = tree.Find(path);
-        if (!item) {
-            error = "no source named \"" + path + "\" (see tindale-cli sources)";
-            return false;
-        }
-        tree.SetState(*item, SourceTree::kUnchecked);
-    }
-    return true;
+        return true;
+    };
+    return apply(args.sources, SourceTree::kChecked) && apply(args.excludes, SourceTree::kUnchecked);
 }
 
 }  // namespace
@@ -80,7 +75,8 @@ int RunBackup(const BackupArgs& args) {
         if (password->empty()) return Error("the password must not be empty", kExitUsage);
         state.password = *password;
     }
-    if (auto problem = ValidateBackupChoices(state); !problem.empty()) return Error(problem, kExitUsage);
+    if (auto problem = ValidateBackupChoices(state); !problem.empty())
+        return Error(problem, kExitUsage);
     SourceTree tree;
     std::string error;
     if (!SelectSources(tree, args, error)) return Error(error, kExitUsage);
@@ -106,7 +102,8 @@ int RunRestore(const RestoreArgs& args) {
             std::string error;
             auto password = ObtainPassword(args.passwordFile, false, error);
             if (!password) return Error(error, kExitUsage);
-            if (!reader.Header().CheckPassword(*password)) return Error("wrong password", kExitWrongPassword);
+            if (!reader.Header().CheckPassword(*password))
+                return Error("wrong password", kExitWrongPassword);
             state.password = *password;
         }
     }
@@ -115,7 +112,9 @@ int RunRestore(const RestoreArgs& args) {
     }
     for (const auto& path : args.items) {
         const auto* entry = tree.Find(path);
-        if (!entry) return Error("the archive holds no item \"" + path + "\" (see tindale-cli list)", kExitUsage);
+        if (!entry)
+            return Error("the archive holds no item \"" + path + "\" (see tindale-cli list)",
+                         kExitUsage);
         auto chosen = RecordTree::Selection(*entry);
         state.restoreItems.insert(state.restoreItems.end(), chosen.begin(), chosen.end());
     }
@@ -145,7 +144,9 @@ int RunList(const std::string& archive) {
                   << e->payloadLength << "\t" << (r.Compressed() ? "compressed" : "-") << ","
                   << (r.Encrypted() ? "encrypted" : "-") << "\n";
     }
-    if (!tree.complete) return Error(archive + " is truncated after " + std::to_string(tree.entries.size()) + " items");
+    if (!tree.complete)
+        return Error(archive + " is truncated after " + std::to_string(tree.entries.size()) +
+                     " items");
     return kExitOk;
 }
 

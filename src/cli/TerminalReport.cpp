@@ -28,9 +28,11 @@ void TerminalReport::Draw() {
     double left = fraction > 0.01 ? elapsed / fraction - elapsed : 0;
     std::string bar(static_cast<size_t>(filled), '#');
     bar.resize(30, ' ');
-    std::string what = activity_.size() > 30 ? "..." + activity_.substr(activity_.size() - 27) : activity_;
-    std::fprintf(stderr, "\r%s [%s] %3d%%  %llu/%llu  %.0fs left  %-30s", label_.c_str(), bar.c_str(),
-                 static_cast<int>(fraction * 100), static_cast<unsigned long long>(position_ + 1),
+    std::string what =
+        activity_.size() > 30 ? "..." + activity_.substr(activity_.size() - 27) : activity_;
+    std::fprintf(stderr, "\r%s [%s] %3d%%  %llu/%llu  %.0fs left  %-30s", label_.c_str(),
+                 bar.c_str(), static_cast<int>(fraction * 100),
+                 static_cast<unsigned long long>(position_ + 1),
                  static_cast<unsigned long long>(range_), left, what.c_str());
     std::fflush(stderr);
 }

@@ -8,13 +8,13 @@
 // Shows a progress bar with percentage, rate and time left on stderr when it is a terminal;
 // says nothing otherwise, so that piped output holds results only.
 class TerminalReport : public v::WorkerReport {
-public:
+  public:
     explicit TerminalReport(std::string label);
     void Progress(uint64_t position, uint64_t range) override;
     void Done() override;
     void Activity(const char* what) override;
 
-private:
+  private:
     void Draw();
     bool enabled_;
     std::string label_;

@@ -6,9 +6,10 @@
 int main(int argc, char** argv) {
     CLI::App app{"Saves your mail data into one .vqz archive and puts it back.", "tindale-cli"};
     app.require_subcommand(1);
-    app.footer("Exit status: 0 success, 1 the job failed or left something out, 2 usage error, "
-               "3 wrong password.\nPasswords come from a prompt, --password-file or "
-               "TINDALE_PASSWORD, never from the command line.");
+    app.footer(
+        "Exit status: 0 success, 1 the job failed or left something out, 2 usage error, "
+        "3 wrong password.\nPasswords come from a prompt, --password-file or "
+        "TINDALE_PASSWORD, never from the command line.");
 
     BackupArgs backup;
     auto* b = app.add_subcommand("backup", "Back up your mail data into an archive");
@@ -18,15 +19,21 @@ int main(int argc, char** argv) {
     b->add_option("--source", backup.sources, "Back up only this source (a path from 'sources')");
     b->add_option("--exclude", backup.excludes, "Leave out this source and what is below it");
     b->add_option("--password-file", backup.passwordFile, "Read the password from this file");
-    b->add_option("--threads", backup.threads, "Threads for compression and encryption (0: all cores)");
+    b->add_option("--threads", backup.threads,
+                  "Threads for compression and encryption (0: all cores)");
     b->footer("Example: tindale-cli backup ~/mail.vqz --compress --source \"My Documents\"");
 
     RestoreArgs restore;
     auto* r = app.add_subcommand("restore", "Put the contents of an archive back");
-    r->add_option("archive", restore.archive, "The archive to read")->required()->check(CLI::ExistingFile);
-    r->add_option("--identity", restore.identity, "Identity that receives the messages (name or GUID)");
-    r->add_flag("--clear-identity", restore.clearIdentity, "Delete all messages from that identity first");
-    r->add_option("--item", restore.items, "Restore only this item (a path from 'list'); a container brings its items");
+    r->add_option("archive", restore.archive, "The archive to read")
+        ->required()
+        ->check(CLI::ExistingFile);
+    r->add_option("--identity", restore.identity,
+                  "Identity that receives the messages (name or GUID)");
+    r->add_flag("--clear-identity", restore.clearIdentity,
+                "Delete all messages from that identity first");
+    r->add_option("--item", restore.items,
+                  "Restore only this item (a path from 'list'); a container brings its items");
     r->add_option("--password-file", restore.passwordFile, "Read the password from this file");
     r->footer("Example: tindale-cli restore ~/mail.vqz --item \"My Documents\"");
 

@@ -71,14 +71,16 @@ size_t ReadFully(BasicStream& in, uint8_t* buffer, size_t length) {
 
 // Writes a restored file next to its target and renames it into place when complete.
 class AtomicFile {
-public:
+  public:
     explicit AtomicFile(const std::string& target) : target_(target) {
         auto slash = target.find_last_of('/');
-        std::string temp = target.substr(0, slash + 1) + "." + target.substr(slash + 1) +
-                           ".tindale-XXXXXX";
+        std::string temp =
+            target.substr(0, slash + 1) + "." + target.substr(slash + 1) + ".tindale-XXXXXX";
         fd_ = ::mkstemp(temp.data());
-        if (fd_ >= 0) temp_ = temp;
-        else error_ = errno;
+        if (fd_ >= 0)
+            temp_ = temp;
+        else
+            error_ = errno;
     }
     ~AtomicFile() {
         if (fd_ >= 0) ::close(fd_);
@@ -100,7 +102,7 @@ public:
         return false;
     }
 
-private:
+  private:
     std::string target_;
     std::string temp_;
     int fd_ = -1;
@@ -124,7 +126,8 @@ std::vector<DirEntry> ListFolder(const std::string& folder) {
         if (name.empty() || name[0] == '.') continue;
         std::string path = Join(folder, name);
         if (name.find('\\') != std::string::npos || text::ToUtf8(text::ToUtf16(name)) != name) {
-            ReportProblem(path, "its name cannot be stored in an archive (a backslash, or not UTF-8)");
+            ReportProblem(path,
+                          "its name cannot be stored in an archive (a backslash, or not UTF-8)");
             continue;
         }
         DirEntry e = StatEntry(folder, name);
@@ -165,23 +168,36 @@ bool FileFolderNode::IsContainer() const {
     return recreated_ ? record.IsContainer() : entry_.isFolder;
 }
 
-std::string FileFolderNode::FullPath() const { return Join(folder_, entry_.name); }
+std::string FileFolderNode::FullPath() const {
+    return Join(folder_, entry_.name);
+}
 
-int32_t FileFolderNode::Enumerate(NodeList& out, bool folders) {
-    if (!IsContainer() || recreated_) return 0;
+// Appends a node for each entry of `folder` that is (or is not) a folder; links only when
+// `withLinks` (Favorites keep them, other folders pass over them).
+static int32_t AppendEntries(BasicNode* parent, const std::string& folder, bool folders,
+                             bool withLinks, NodeList& out) {
     int32_t added = 0;
-    for (const auto& e : ListFolder(FullPath())) {
-        if (e.isLink || e.isFolder != folders) continue;
-        auto* child = new FileFolderNode(e, FullPath());
-        child->parent = this;
+    for (const auto& e : ListFolder(folder)) {
+        if ((e.isLink && !withLinks) || e.isFolder != folders) continue;
+        auto* child = new FileFolderNode(e, folder);
+        child->parent = parent;
         out.push_back(child);
         ++added;
     }
     return added;
 }
 
-int32_t FileFolderNode::EnumContainers(NodeList& out) { return Enumerate(out, true); }
-int32_t FileFolderNode::EnumItems(NodeList& out) { return Enumerate(out, false); }
+int32_t FileFolderNode::Enumerate(NodeList& out, bool folders) {
+    if (!IsContainer() || recreated_) return 0;
+    return AppendEntries(this, FullPath(), folders, false, out);
+}
+
+int32_t FileFolderNode::EnumContainers(NodeList& out) {
+    return Enumerate(out, true);
+}
+int32_t FileFolderNode::EnumItems(NodeList& out) {
+    return Enumerate(out, false);
+}
 
 uint64_t FileFolderNode::WritePayload(BasicStream& out) {
     std::string path = FullPath();
@@ -219,7 +235,8 @@ uint64_t FileFolderNode::WriteFile(BasicStream& out, uint8_t* header) {
     uint64_t total = static_cast<uint64_t>(out.Write(header, kFileHeaderSize));
     total += CopyStream(file, out);
     if (file.LastError() != 0)
-        ReportProblem(path, std::string("could not be read to its end: ") + std::strerror(file.LastError()));
+        ReportProblem(
+            path, std::string("could not be read to its end: ") + std::strerror(file.LastError()));
     return total;
 }
 
@@ -251,7 +268,8 @@ uint64_t FileFolderNode::RestorePayload(BasicStream& in) {
     FileStream target(::dup(file.Fd()));
     uint64_t copied = CopyStream(in, target);
     if (target.LastError() != 0 || !target.Close()) {
-        ReportProblem(*path, std::string("cannot be written: ") + std::strerror(target.LastError()));
+        ReportProblem(*path,
+                      std::string("cannot be written: ") + std::strerror(target.LastError()));
         return 0;
     }
     if (in.Damaged()) {
@@ -277,7 +295,8 @@ ContactNode::ContactNode() : FileFolderNode(shell::ContactsFolder()) {}
 WABNode::WABNode(const std::string& folder) : FileFolderNode(folder) {}
 
 std::string WABNode::AddressBookFolder() {
-    auto key = reg::Key::Open(reg::kHkeyCurrentUser, u"Software\\Microsoft\\WAB\\WAB4\\Wab File Name");
+    auto key =
+        reg::Key::Open(reg::kHkeyCurrentUser, u"Software\\Microsoft\\WAB\\WAB4\\Wab File Name");
     if (!key) return {};
     auto value = key->QueryString(u"");
     if (!value) return {};
@@ -296,19 +315,14 @@ FavoritesNode::FavoritesNode(const NodeRecord& rec, BasicStream* payload)
     : BasicNode(rec, payload) {}
 
 int32_t FavoritesNode::Enumerate(NodeList& out, bool folders) {
-    std::string folder = shell::FavoritesFolder();
-    int32_t added = 0;
-    for (const auto& e : ListFolder(folder)) {
-        if (e.isFolder != folders) continue;
-        auto* child = new FileFolderNode(e, folder);
-        child->parent = this;
-        out.push_back(child);
-        ++added;
-    }
-    return added;
+    return AppendEntries(this, shell::FavoritesFolder(), folders, true, out);
 }
 
-int32_t FavoritesNode::EnumContainers(NodeList& out) { return Enumerate(out, true); }
-int32_t FavoritesNode::EnumItems(NodeList& out) { return Enumerate(out, false); }
+int32_t FavoritesNode::EnumContainers(NodeList& out) {
+    return Enumerate(out, true);
+}
+int32_t FavoritesNode::EnumItems(NodeList& out) {
+    return Enumerate(out, false);
+}
 
 }  // namespace v

@@ -14,9 +14,9 @@ inline constexpr size_t kFileHeaderSize = 4112;
 
 // One directory entry as an enumeration found it.
 struct DirEntry {
-    std::string name;      // the name's bytes as the file system has them
-    bool isFolder = false; // the entry is (or, for a link, points to) a folder
-    bool isLink = false;   // a symbolic link: the stand-in for a reparse point
+    std::string name;       // the name's bytes as the file system has them
+    bool isFolder = false;  // the entry is (or, for a link, points to) a folder
+    bool isLink = false;    // a symbolic link: the stand-in for a reparse point
     bool exists = false;
 };
 
@@ -26,7 +26,7 @@ struct DirEntry {
 std::vector<DirEntry> ListFolder(const std::string& folder);
 
 class FileFolderNode : public BasicNode {
-public:
+  public:
     static const tindale::Guid kTypeGuid;
 
     FileFolderNode(const DirEntry& entry, const std::string& folder);  // from an enumeration
@@ -45,7 +45,7 @@ public:
 
     std::string FullPath() const;
 
-private:
+  private:
     int32_t Enumerate(NodeList& out, bool folders);
     uint64_t WriteFile(BasicStream& out, uint8_t* header);
 
@@ -56,19 +56,19 @@ private:
 };
 
 class MyDocsNode : public FileFolderNode {
-public:
+  public:
     MyDocsNode();
     std::u16string GetDisplayName() const override { return u"My Documents"; }
 };
 
 class ContactNode : public FileFolderNode {
-public:
+  public:
     ContactNode();
     std::u16string GetDisplayName() const override { return u"Contacts"; }
 };
 
 class WABNode : public FileFolderNode {
-public:
+  public:
     explicit WABNode(const std::string& folder);
     std::u16string GetDisplayName() const override { return u"Windows Address Book"; }
     // The folder of the address-book file named in the registry; empty when none.
@@ -76,7 +76,7 @@ public:
 };
 
 class FavoritesNode : public BasicNode {
-public:
+  public:
     static const tindale::Guid kTypeGuid;
 
     FavoritesNode();
@@ -89,7 +89,7 @@ public:
     tindale::Guid GetTypeGuid() const override { return kTypeGuid; }
     bool IsContainer() const override { return true; }
 
-private:
+  private:
     int32_t Enumerate(NodeList& out, bool folders);
     IDInt<int> id_;
 };

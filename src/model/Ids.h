@@ -7,13 +7,13 @@
 namespace v {
 
 class ID {
-public:
+  public:
     virtual ~ID() = default;
     virtual bool Equals(const ID& other) const = 0;
 };
 
 class MD5 : public ID {
-public:
+  public:
     MD5() { digest_.fill(0); }
     explicit MD5(std::span<const uint8_t> data);
     bool Equals(const ID& other) const override;
@@ -21,13 +21,13 @@ public:
 
     static std::array<uint8_t, 16> Compute(std::span<const uint8_t> data);
 
-private:
+  private:
     std::array<uint8_t, 16> digest_;
 };
 
 template <typename T>
 class IDInt : public ID {
-public:
+  public:
     explicit IDInt(T value = 0) : value_(value) {}
     bool Equals(const ID& other) const override {
         auto o = dynamic_cast<const IDInt<T>*>(&other);
@@ -35,7 +35,7 @@ public:
     }
     T Value() const { return value_; }
 
-private:
+  private:
     T value_;
 };
 

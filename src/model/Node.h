@@ -19,7 +19,7 @@ class BasicNode;
 using NodeList = std::vector<BasicNode*>;
 
 class BasicNode {
-public:
+  public:
     BasicNode();
     // A node recreated from an archive record, fit only for RestorePayload and SkipPayload.
     BasicNode(const NodeRecord& record, BasicStream* payload);
@@ -53,7 +53,7 @@ void DeleteNodes(NodeList& nodes);
 
 // Owns a list of nodes for the length of a scope.
 class OwnedNodes {
-public:
+  public:
     OwnedNodes() = default;
     ~OwnedNodes() { DeleteNodes(list); }
     OwnedNodes(const OwnedNodes&) = delete;

@@ -8,7 +8,7 @@
 namespace v {
 
 class BasicNodeFactory {
-public:
+  public:
     virtual ~BasicNodeFactory() = default;
     virtual BasicNode* CreateNode(const NodeRecord& record, BasicStream* payload) = 0;
     virtual tindale::Guid GetTypeGuid() = 0;
@@ -16,7 +16,7 @@ public:
 
 template <typename T>
 class NodeFactory : public BasicNodeFactory {
-public:
+  public:
     BasicNode* CreateNode(const NodeRecord& record, BasicStream* payload) override {
         return new T(record, payload);
     }
@@ -24,13 +24,13 @@ public:
 };
 
 class NodeFactoryRegistry {
-public:
+  public:
     static NodeFactoryRegistry& Instance();
     // The node made by the first factory whose type GUID equals the record's; null if none.
     BasicNode* FindFactoryAndCreate(const NodeRecord& record, BasicStream* payload);
     const std::vector<std::unique_ptr<BasicNodeFactory>>& Factories() const { return factories_; }
 
-private:
+  private:
     NodeFactoryRegistry();
     std::vector<std::unique_ptr<BasicNodeFactory>> factories_;
 };

@@ -6,8 +6,8 @@ namespace v {
 
 const std::vector<std::u16string>& NodeIconRegistry::NamedKeys() {
     static const std::vector<std::u16string> keys = {
-        u"Inbox",    u"Outbox",       u"Draft",        u"Sent",   u"Deleted",
-        u"Nospec",   u"Message",      u"Local",        u"OE",     u"Registry",
+        u"Inbox",        u"Outbox",       u"Draft",  u"Sent",     u"Deleted",
+        u"Nospec",       u"Message",      u"Local",  u"OE",       u"Registry",
         u"RegistryItem", u"FavoriteItem", u"Folder", u"Favorites"};
     return keys;
 }

@@ -10,7 +10,7 @@
 namespace v {
 
 class NodeIconRegistry {
-public:
+  public:
     static NodeIconRegistry& Instance();
 
     // The image index of a named key; an unknown key maps to 0 and is remembered so.
@@ -30,7 +30,7 @@ public:
 
     static const std::vector<std::u16string>& NamedKeys();
 
-private:
+  private:
     NodeIconRegistry();
     std::mutex mutex_;
     std::vector<Entry> images_;

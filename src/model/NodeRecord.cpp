@@ -19,8 +19,12 @@ void NodeRecord::SetGuidAt(size_t offset, const Guid& g) {
     std::copy(g.bytes.begin(), g.bytes.end(), bytes.begin() + offset);
 }
 
-uint64_t NodeRecord::PayloadLength() const { return text::GetU64(bytes.data() + 48); }
-void NodeRecord::SetPayloadLength(uint64_t length) { text::PutU64(bytes.data() + 48, length); }
+uint64_t NodeRecord::PayloadLength() const {
+    return text::GetU64(bytes.data() + 48);
+}
+void NodeRecord::SetPayloadLength(uint64_t length) {
+    text::PutU64(bytes.data() + 48, length);
+}
 
 void NodeRecord::SetFlags(bool compressed, bool encrypted) {
     bytes[56] = compressed ? 1 : 0;

@@ -34,7 +34,7 @@ struct NodeRecord {
     void SetContainer(bool container) { bytes[570] = container ? 1 : 0; }
     void SetIconKey(std::u16string_view key);
 
-private:
+  private:
     tindale::Guid GuidAt(size_t offset) const;
     void SetGuidAt(size_t offset, const tindale::Guid& g);
 };

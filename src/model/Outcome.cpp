@@ -6,8 +6,12 @@ namespace {
 thread_local Outcome* current = nullptr;
 }
 
-OutcomeScope::OutcomeScope(Outcome& outcome) : previous_(current) { current = &outcome; }
-OutcomeScope::~OutcomeScope() { current = previous_; }
+OutcomeScope::OutcomeScope(Outcome& outcome) : previous_(current) {
+    current = &outcome;
+}
+OutcomeScope::~OutcomeScope() {
+    current = previous_;
+}
 
 void ReportProblem(std::string item, std::string reason, bool leftOut) {
     if (current) current->problems.push_back({std::move(item), std::move(reason), leftOut});

@@ -8,15 +8,15 @@
 namespace v {
 
 struct Problem {
-    std::string item;    // path or name of what it concerns
-    std::string reason;  // one line for a person
-    bool leftOut = true; // the item is missing from the result
+    std::string item;     // path or name of what it concerns
+    std::string reason;   // one line for a person
+    bool leftOut = true;  // the item is missing from the result
 };
 
 struct Outcome {
-    bool failed = false;      // the job as a whole did not complete
+    bool failed = false;  // the job as a whole did not complete
     bool cancelled = false;
-    std::string error;        // why it failed, when it did
+    std::string error;  // why it failed, when it did
     std::vector<Problem> problems;
     uint64_t itemsDone = 0;
     std::vector<std::string> notes;  // facts worth telling (e.g. messages sent to the Inbox)
@@ -30,13 +30,13 @@ struct Outcome {
 
 // Installs `outcome` as the one that ReportProblem writes to on this thread.
 class OutcomeScope {
-public:
+  public:
     explicit OutcomeScope(Outcome& outcome);
     ~OutcomeScope();
     OutcomeScope(const OutcomeScope&) = delete;
     OutcomeScope& operator=(const OutcomeScope&) = delete;
 
-private:
+  private:
     Outcome* previous_;
 };
 

@@ -11,11 +11,19 @@ namespace v {
 
 using namespace tindale;
 
-RegValueStream::RegValueStream() { header_.fill(0); }
+RegValueStream::RegValueStream() {
+    header_.fill(0);
+}
 
-uint32_t RegValueStream::DeclaredLength() const { return text::GetU32(header_.data() + 4704); }
-uint32_t RegValueStream::Root() const { return text::GetU32(header_.data()); }
-uint32_t RegValueStream::Type() const { return text::GetU32(header_.data() + 4700); }
+uint32_t RegValueStream::DeclaredLength() const {
+    return text::GetU32(header_.data() + 4704);
+}
+uint32_t RegValueStream::Root() const {
+    return text::GetU32(header_.data());
+}
+uint32_t RegValueStream::Type() const {
+    return text::GetU32(header_.data() + 4700);
+}
 
 std::u16string RegValueStream::KeyPath() const {
     return text::GetFixedUtf16(std::span(header_).subspan(4, 4096));
@@ -79,8 +87,8 @@ void RegStream::Collect(const std::u16string& path) {
     }
 }
 
-void RegStream::AppendRecord(const std::u16string& path, const std::u16string& name,
-                             uint32_t type, const std::vector<uint8_t>& data) {
+void RegStream::AppendRecord(const std::u16string& path, const std::u16string& name, uint32_t type,
+                             const std::vector<uint8_t>& data) {
     size_t at = flat_.size();
     flat_.resize(at + kRegRecordHeaderSize, 0);
     uint8_t* h = flat_.data() + at;

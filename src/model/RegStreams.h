@@ -20,14 +20,16 @@ inline constexpr uint32_t kMaxRegValueData = 16u << 20;
 
 // Assembles one value record from bytes written to it.
 class RegValueStream : public BasicStream {
-public:
+  public:
     RegValueStream();
     int32_t Write(const uint8_t* data, int32_t length) override;
     int32_t Read(uint8_t*, int32_t) override { return 0; }
     uint64_t GetSize() override { return static_cast<uint64_t>(headerFill_) + data_.size(); }
 
     bool HeaderComplete() const { return headerFill_ == kRegRecordHeaderSize; }
-    bool Complete() const { return HeaderComplete() && !Damaged() && data_.size() == DeclaredLength(); }
+    bool Complete() const {
+        return HeaderComplete() && !Damaged() && data_.size() == DeclaredLength();
+    }
     // A complete header declaring a length no value can have.
     bool Damaged() const { return HeaderComplete() && DeclaredLength() > kMaxRegValueData; }
     uint32_t DeclaredLength() const;
@@ -39,7 +41,7 @@ public:
     uint32_t Type() const;
     const std::vector<uint8_t>& Data() const { return data_; }
 
-private:
+  private:
     std::array<uint8_t, kRegRecordHeaderSize> header_;
     int32_t headerFill_ = 0;
     std::vector<uint8_t> data_;
@@ -48,8 +50,8 @@ private:
 // Reading: captures the tree below (root, path) at construction and serves reads from memory.
 // Writing: applies every complete record to the registry as its last byte arrives.
 class RegStream : public BasicStream {
-public:
-    RegStream();  // for writing
+  public:
+    RegStream();                                       // for writing
     RegStream(uint32_t root, std::u16string keyPath);  // for reading
 
     int32_t Write(const uint8_t* data, int32_t length) override;
@@ -62,7 +64,7 @@ public:
     bool Damaged() const { return damaged_; }
     uint32_t AppliedCount() const { return applied_; }
 
-private:
+  private:
     void Collect(const std::u16string& path);
     void AppendRecord(const std::u16string& path, const std::u16string& name, uint32_t type,
                       const std::vector<uint8_t>& data);

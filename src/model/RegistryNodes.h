@@ -10,7 +10,7 @@ namespace v {
 
 // A settings tree container: captures the tree when constructed, restores it value by value.
 class SettingsTreeNode : public BasicNode {
-public:
+  public:
     SettingsTreeNode(const char16_t* name, const char16_t* keyPath, int idValue);
     SettingsTreeNode(const NodeRecord& record, BasicStream* payload);
 
@@ -20,13 +20,13 @@ public:
     bool IsContainer() const override { return true; }
     const RegStream& Tree() const { return *tree_; }
 
-private:
+  private:
     std::unique_ptr<RegStream> tree_;
     IDInt<int> id_;
 };
 
 class OESettingsNode : public SettingsTreeNode {
-public:
+  public:
     static const tindale::Guid kTypeGuid;
     static constexpr const char16_t* kKeyPath = u"Software\\Microsoft\\Outlook Express";
     OESettingsNode();
@@ -38,7 +38,7 @@ public:
 };
 
 class IESettingsNode : public SettingsTreeNode {
-public:
+  public:
     static const tindale::Guid kTypeGuid;
     static constexpr const char16_t* kKeyPath = u"Software\\Microsoft\\Internet Explorer";
     IESettingsNode();
@@ -52,18 +52,19 @@ public:
 // A payload-less leaf with a fixed or given label.
 template <int IdValue>
 class SettingsLabelNode : public BasicNode {
-public:
+  public:
     SettingsLabelNode(const char16_t* name);
-    SettingsLabelNode(const NodeRecord& record, BasicStream* payload) : BasicNode(record, payload) {}
+    SettingsLabelNode(const NodeRecord& record, BasicStream* payload)
+        : BasicNode(record, payload) {}
     ID* GetId() override { return &id_; }
     bool IsContainer() const override { return false; }
 
-private:
+  private:
     IDInt<int> id_{IdValue};
 };
 
 class OESettingsIdentitiesNode : public SettingsLabelNode<1003> {
-public:
+  public:
     static const tindale::Guid kTypeGuid;
     OESettingsIdentitiesNode() : SettingsLabelNode(u"Outlook Express Settings - Identities") {}
     using SettingsLabelNode::SettingsLabelNode;
@@ -72,7 +73,7 @@ public:
 };
 
 class OESettingsRegistry : public SettingsLabelNode<1004> {
-public:
+  public:
     static const tindale::Guid kTypeGuid;
     OESettingsRegistry() : SettingsLabelNode(u"Outlook Express Settings - Registry settings") {}
     using SettingsLabelNode::SettingsLabelNode;
@@ -83,18 +84,18 @@ public:
 // A named leaf with an MD5 identity: a browser settings subkey, or (only ever recreated
 // from an archive) an identity record, which restores nothing.
 class NamedLeafNode : public BasicNode {
-public:
+  public:
     explicit NamedLeafNode(std::u16string name);
     NamedLeafNode(const NodeRecord& record, BasicStream* payload) : BasicNode(record, payload) {}
     ID* GetId() override { return &id_; }
 
-protected:
+  protected:
     std::u16string name_;
     MD5 id_;
 };
 
 class IESettingsSubNode : public NamedLeafNode {
-public:
+  public:
     static const tindale::Guid kTypeGuid;
     using NamedLeafNode::NamedLeafNode;
     std::u16string GetTypeName() const override { return u"IESettingsSubNode"; }
@@ -103,7 +104,7 @@ public:
 };
 
 class IdentityNode : public NamedLeafNode {
-public:
+  public:
     static const tindale::Guid kTypeGuid;
     using NamedLeafNode::NamedLeafNode;
     std::u16string GetTypeName() const override { return u"IdentityNode"; }

@@ -15,7 +15,9 @@ RootFactory& MessageStoreFactory() {
 }
 }  // namespace
 
-void SetMessageStoreRootFactory(RootFactory factory) { MessageStoreFactory() = factory; }
+void SetMessageStoreRootFactory(RootFactory factory) {
+    MessageStoreFactory() = factory;
+}
 
 NodeList CreateRootNodes(bool messageStoreOnly) {
     NodeList roots;
@@ -28,7 +30,8 @@ NodeList CreateRootNodes(bool messageStoreOnly) {
         if (std::filesystem::is_directory(tindale::shell::ContactsFolder(), ec))
             roots.push_back(new ContactNode());
         std::string wab = WABNode::AddressBookFolder();
-        if (!wab.empty() && std::filesystem::is_directory(wab, ec)) roots.push_back(new WABNode(wab));
+        if (!wab.empty() && std::filesystem::is_directory(wab, ec))
+            roots.push_back(new WABNode(wab));
     }
     if (MessageStoreFactory()) roots.push_back(MessageStoreFactory()());
     return roots;

@@ -8,7 +8,7 @@
 namespace v {
 
 class BasicStream {
-public:
+  public:
     virtual ~BasicStream() = default;
     // Accepts up to `length` bytes; returns the number accepted.
     virtual int32_t Write(const uint8_t* data, int32_t length) = 0;
@@ -22,7 +22,7 @@ public:
 // A stream over a POSIX file descriptor, which it owns. -1 means no file: reads and writes
 // then do nothing and return 0.
 class FileStream : public BasicStream {
-public:
+  public:
     explicit FileStream(int fd = -1) : fd_(fd) {}
     ~FileStream() override;
     FileStream(const FileStream&) = delete;
@@ -40,14 +40,14 @@ public:
     int LastError() const { return lastError_; }  // errno of the last failed call, 0 if none
     bool Close();                                 // false when the close reported an error
 
-private:
+  private:
     int fd_;
     int lastError_ = 0;
 };
 
 // An in-memory stream: everything written so far is readable in order from the read position.
 class MemoryStream : public BasicStream {
-public:
+  public:
     MemoryStream() = default;
     explicit MemoryStream(std::vector<uint8_t> content) : buffer_(std::move(content)) {}
 
@@ -58,7 +58,7 @@ public:
     const std::vector<uint8_t>& Data() const { return buffer_; }
     void Rewind() { position_ = 0; }
 
-private:
+  private:
     std::vector<uint8_t> buffer_;
     size_t position_ = 0;
 };

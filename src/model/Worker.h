@@ -6,7 +6,7 @@
 namespace v {
 
 class WorkerReport {
-public:
+  public:
     virtual ~WorkerReport() = default;
     // A report the protocol posts: the engine does not wait for it to be shown.
     virtual void Progress(uint64_t position, uint64_t range) = 0;
@@ -19,7 +19,7 @@ public:
 
 // Discards every report.
 class NullReport : public WorkerReport {
-public:
+  public:
     void Progress(uint64_t, uint64_t) override {}
     void Done() override {}
 };

@@ -21,8 +21,7 @@ Guid Guid::NewRandom() {
 }
 
 std::optional<Guid> Guid::Parse(std::string_view text) {
-    if (text.size() == 38 && text.front() == '{' && text.back() == '}')
-        text = text.substr(1, 36);
+    if (text.size() == 38 && text.front() == '{' && text.back() == '}') text = text.substr(1, 36);
     if (text.size() != 36) return std::nullopt;
     std::string hex;
     for (size_t i = 0; i < text.size(); ++i) {
@@ -35,7 +34,8 @@ std::optional<Guid> Guid::Parse(std::string_view text) {
         hex += c;
     }
     uint8_t raw[16];
-    for (int i = 0; i < 16; ++i) raw[i] = static_cast<uint8_t>(std::stoi(hex.substr(2 * i, 2), nullptr, 16));
+    for (int i = 0; i < 16; ++i)
+        raw[i] = static_cast<uint8_t>(std::stoi(hex.substr(2 * i, 2), nullptr, 16));
     Guid g;
     const int order[16] = {3, 2, 1, 0, 5, 4, 7, 6, 8, 9, 10, 11, 12, 13, 14, 15};
     for (int i = 0; i < 16; ++i) g.bytes[i] = raw[order[i]];
@@ -58,7 +58,9 @@ std::string Guid::ToString() const {
     return buf;
 }
 
-std::u16string Guid::ToString16() const { return text::ToUtf16(ToString()); }
+std::u16string Guid::ToString16() const {
+    return text::ToUtf16(ToString());
+}
 
 bool Guid::IsZero() const {
     for (auto b : bytes)

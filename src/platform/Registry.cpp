@@ -28,11 +28,13 @@ std::string EnvOr(const char* name, const std::string& fallback) {
     return v && *v ? std::string(v) : fallback;
 }
 
-std::string FoldKey(std::u16string_view name) { return text::ToUtf8(text::Fold(name)); }
+std::string FoldKey(std::u16string_view name) {
+    return text::ToUtf8(text::Fold(name));
+}
 
 // One connection per process, reopened when the environment names another database.
 class Connection {
-public:
+  public:
     std::recursive_mutex mutex;
 
     sqlite3* Get() {
@@ -81,7 +83,7 @@ public:
 
     int depth = 0;
 
-private:
+  private:
     sqlite3* db_ = nullptr;
     std::string path_;
     std::map<const char*, sqlite3_stmt*> statements_;

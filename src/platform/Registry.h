@@ -38,7 +38,7 @@ struct Value {
 
 // An open key. Copyable; it names the key by its row, so it stays valid while the key exists.
 class Key {
-public:
+  public:
     // Opens an existing key below `root`; an empty path opens the root itself.
     static std::optional<Key> Open(uint32_t root, std::u16string_view path);
     // Opens or creates a key, creating missing intermediate keys.
@@ -55,7 +55,7 @@ public:
     bool SetString(std::u16string_view name, std::u16string_view value);
     bool DeleteValue(std::u16string_view name);
 
-private:
+  private:
     Key(int64_t id, std::u16string path) : id_(id), path_(std::move(path)) {}
     int64_t id_;
     std::u16string path_;
@@ -64,13 +64,13 @@ private:
 // Groups many changes into one SQLite transaction (for restoring a whole settings tree);
 // nested transactions join the outermost one. Other threads wait while one is open.
 class Transaction {
-public:
+  public:
     Transaction();
     ~Transaction();
     Transaction(const Transaction&) = delete;
     Transaction& operator=(const Transaction&) = delete;
 
-private:
+  private:
     std::unique_lock<std::recursive_mutex> lock_;
 };
 

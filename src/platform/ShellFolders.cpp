@@ -63,8 +63,12 @@ std::string DocumentsFolder() {
     return docs;
 }
 
-std::string ContactsFolder() { return HomeFolder() + "/Contacts"; }
-std::string FavoritesFolder() { return HomeFolder() + "/Favorites"; }
+std::string ContactsFolder() {
+    return HomeFolder() + "/Contacts";
+}
+std::string FavoritesFolder() {
+    return HomeFolder() + "/Favorites";
+}
 
 std::string TempFolder() {
     std::string tmp = Env("TMPDIR");
@@ -96,7 +100,8 @@ std::optional<std::string> ExpandArchivePath(std::u16string_view stored, std::st
     for (size_t i = 0; i < in.size();) {
         size_t close = in[i] == '%' ? in.find('%', i + 1) : std::string::npos;
         if (close != std::string::npos && close > i + 1) {
-            if (auto value = EnvForArchiveVariable(std::string_view(in).substr(i + 1, close - i - 1))) {
+            if (auto value =
+                    EnvForArchiveVariable(std::string_view(in).substr(i + 1, close - i - 1))) {
                 expanded += *value;
                 i = close + 1;
                 continue;

@@ -19,6 +19,7 @@ std::optional<std::u16string> ToArchivePath(std::string_view linuxPath);
 // Expands %VAR% forms (USERPROFILE is the home folder) and turns backslashes into slashes.
 // Refuses, with a reason, a result that is not absolute or that has "." or ".." components,
 // so that nothing is written anywhere but where the stored path says.
-std::optional<std::string> ExpandArchivePath(std::u16string_view stored, std::string* why = nullptr);
+std::optional<std::string> ExpandArchivePath(std::u16string_view stored,
+                                             std::string* why = nullptr);
 
 }  // namespace tindale::shell

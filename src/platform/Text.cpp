@@ -17,9 +17,12 @@ char32_t DecodeUtf8(std::string_view s, size_t& i) {
         return b0;
     }
     int extra = -1;
-    if (b0 >= 0xC2 && b0 < 0xE0) extra = 1;
-    else if (b0 >= 0xE0 && b0 < 0xF0) extra = 2;
-    else if (b0 >= 0xF0 && b0 < 0xF5) extra = 3;
+    if (b0 >= 0xC2 && b0 < 0xE0)
+        extra = 1;
+    else if (b0 >= 0xE0 && b0 < 0xF0)
+        extra = 2;
+    else if (b0 >= 0xF0 && b0 < 0xF5)
+        extra = 3;
     if (extra < 0 || i + extra >= s.size()) {
         ++i;
         return kReplacement;

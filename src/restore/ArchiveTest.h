@@ -6,15 +6,15 @@
 #include <stop_token>
 #include <string>
 
-#include "model/Worker.h"
 #include "model/WizardState.h"
+#include "model/Worker.h"
 
 struct ArchiveTestResult {
     enum class Verdict { Sound, NotAnArchive, CannotOpen, Truncated, Damaged, Cancelled };
     Verdict verdict = Verdict::Sound;
-    uint64_t records = 0;        // complete records read
-    std::string damagedItem;     // the first item whose frames did not decode
-    uint32_t percent = 0;        // how far the walk got
+    uint64_t records = 0;     // complete records read
+    std::string damagedItem;  // the first item whose frames did not decode
+    uint32_t percent = 0;     // how far the walk got
     std::string Describe() const;
 };
 

@@ -38,7 +38,9 @@ void RestoreRecord(ArchiveReader& reader, WizardState& state) {
 
 }  // namespace
 
-void SetEmptyIdentityHook(EmptyIdentityHook hook) { EmptyHook() = std::move(hook); }
+void SetEmptyIdentityHook(EmptyIdentityHook hook) {
+    EmptyHook() = std::move(hook);
+}
 
 v::Outcome RestoreWorker(WizardState& state, v::WorkerReport& report, std::stop_token stop) {
     v::Outcome outcome;
@@ -63,10 +65,12 @@ v::Outcome RestoreWorker(WizardState& state, v::WorkerReport& report, std::stop_
                 ++outcome.itemsDone;
                 report.ProgressSent(reader.RecordIndex(), 0);
             }
-            if (stop.stop_requested()) outcome.cancelled = true;
+            if (stop.stop_requested())
+                outcome.cancelled = true;
             else if (reader.Reason() == ArchiveReader::EndReason::Truncated)
                 v::ReportProblem("the archive", "it is truncated after " +
-                                     std::to_string(reader.RecordIndex()) + " items; later items are missing");
+                                                    std::to_string(reader.RecordIndex()) +
+                                                    " items; later items are missing");
         }
     }
     report.Done();

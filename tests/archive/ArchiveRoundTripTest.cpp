@@ -23,7 +23,7 @@ namespace {
 
 // A node with a payload of a chosen size and a number of payload-less items.
 class FakeNode : public BasicNode {
-public:
+  public:
     FakeNode(std::u16string name, size_t payload, int items = 0, bool unreadable = false)
         : payload_(payload), items_(items), unreadable_(unreadable) {
         displayName = std::move(name);
@@ -49,10 +49,12 @@ public:
     }
     ID* GetId() override { return &id_; }
     std::u16string GetTypeName() const override { return u"FakeNode"; }
-    Guid GetTypeGuid() const override { return Guid::FromText("{00000000-0000-0000-0000-000000000001}"); }
+    Guid GetTypeGuid() const override {
+        return Guid::FromText("{00000000-0000-0000-0000-000000000001}");
+    }
     bool IsContainer() const override { return items_ > 0; }
 
-private:
+  private:
     size_t payload_;
     int items_;
     bool unreadable_;
@@ -60,7 +62,7 @@ private:
 };
 
 class RecordingReport : public WorkerReport {
-public:
+  public:
     void Progress(uint64_t p, uint64_t r) override { reports.emplace_back(p, r); }
     void Done() override { ++done; }
     std::vector<std::pair<uint64_t, uint64_t>> reports;
@@ -72,12 +74,14 @@ struct Entry {
     std::vector<uint8_t> payload;
 };
 
-std::vector<Entry> ReadEntries(const std::string& path, ArchiveReader::EndReason* reason = nullptr) {
+std::vector<Entry> ReadEntries(const std::string& path,
+                               ArchiveReader::EndReason* reason = nullptr) {
     FileStream file(ArchiveReader::OpenArchiveFd(path));
     ArchiveReader reader;
     std::vector<Entry> out;
     if (reader.OpenArchiveFile(&file))
-        for (; !reader.AtEnd(); reader.Advance()) out.push_back({reader.Record(), reader.LoadPayload()});
+        for (; !reader.AtEnd(); reader.Advance())
+            out.push_back({reader.Record(), reader.LoadPayload()});
     if (reason) *reason = reader.Reason();
     return out;
 }
@@ -165,7 +169,8 @@ TEST(ArchiveFormat, ParallelArchiveIsByteIdenticalToSingleThreaded) {
     auto a = ReadFile(home / "one.vqz");
     auto b = ReadFile(home / "many.vqz");
     ASSERT_EQ(a.size(), b.size());
-    EXPECT_TRUE(a.substr(4176) == b.substr(4176));  // the bytes after the header (which names the file)
+    EXPECT_TRUE(a.substr(4176) ==
+                b.substr(4176));  // the bytes after the header (which names the file)
 }
 
 TEST(ArchiveFormat, UnreadableNodeIsLeftOutAndNamed) {
@@ -254,13 +259,15 @@ TEST(ArchiveTestEngine, TellsSoundTruncatedAndDamagedApart) {
 
     WriteFile(home / "short.vqz", std::string(4175, 'k'));
     state.archivePath = text::ToUtf16(home / "short.vqz");
-    EXPECT_EQ(TestArchiveWorker(state, report, {}).verdict, ArchiveTestResult::Verdict::NotAnArchive);
+    EXPECT_EQ(TestArchiveWorker(state, report, {}).verdict,
+              ArchiveTestResult::Verdict::NotAnArchive);
 }
 
 TEST(RestoreEngine, RoundTripsFilesAndSettingsIntoAnotherHome) {
     TestHome home;
     WriteFile(home / "Documents/letter.txt", std::string(50000, 'L'));
-    auto ie = reg::Key::Create(reg::kHkeyCurrentUser, u"Software\\Microsoft\\Internet Explorer\\Main");
+    auto ie =
+        reg::Key::Create(reg::kHkeyCurrentUser, u"Software\\Microsoft\\Internet Explorer\\Main");
     ie->SetString(u"Start Page", u"https://example.org");
     for (bool compress : {false, true}) {
         MyDocsNode docs;
@@ -275,7 +282,8 @@ TEST(RestoreEngine, RoundTripsFilesAndSettingsIntoAnotherHome) {
         Outcome outcome = RestoreWorker(state, report, {});
         EXPECT_TRUE(outcome.Clean()) << outcome.error;
         EXPECT_EQ(ReadFile(target / "Documents/letter.txt"), std::string(50000, 'L'));
-        auto main = reg::Key::Open(reg::kHkeyCurrentUser, u"Software\\Microsoft\\Internet Explorer\\Main");
+        auto main =
+            reg::Key::Open(reg::kHkeyCurrentUser, u"Software\\Microsoft\\Internet Explorer\\Main");
         ASSERT_TRUE(main);
         EXPECT_EQ(main->QueryString(u"Start Page"), u"https://example.org");
         EXPECT_EQ(report.reports.front(), (std::pair<uint64_t, uint64_t>(0, 4)));

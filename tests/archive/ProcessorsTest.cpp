@@ -40,11 +40,14 @@ std::vector<uint8_t> Pipe(const std::string& command, const std::vector<uint8_t>
     auto dir = std::filesystem::temp_directory_path();
     auto in = dir / ("tindale-in-" + std::to_string(::getpid()));
     auto out = dir / ("tindale-out-" + std::to_string(::getpid()));
-    std::ofstream(in, std::ios::binary).write(reinterpret_cast<const char*>(input.data()),
-                                              static_cast<std::streamsize>(input.size()));
-    int rc = std::system((command + " < " + in.string() + " > " + out.string() + " 2>/dev/null").c_str());
+    std::ofstream(in, std::ios::binary)
+        .write(reinterpret_cast<const char*>(input.data()),
+               static_cast<std::streamsize>(input.size()));
+    int rc = std::system(
+        (command + " < " + in.string() + " > " + out.string() + " 2>/dev/null").c_str());
     std::ifstream f(out, std::ios::binary);
-    std::vector<uint8_t> result((std::istreambuf_iterator<char>(f)), std::istreambuf_iterator<char>());
+    std::vector<uint8_t> result((std::istreambuf_iterator<char>(f)),
+                                std::istreambuf_iterator<char>());
     std::filesystem::remove(in);
     std::filesystem::remove(out);
     return rc == 0 ? result : std::vector<uint8_t>{};
@@ -170,8 +173,11 @@ TEST(Des, OpensslDecryptsOurFrames) {
     int32_t size = e.Process(input.data(), 64);
     std::vector<uint8_t> cipher(e.Output() + 8, e.Output() + size);
     std::string iv = Hex(e.Key(), 8);
-    auto plain = Pipe("openssl enc -d -des-cbc -nopad -provider legacy -provider default "
-                      "-K 0000000000000000 -iv " + iv, cipher);
+    auto plain = Pipe(
+        "openssl enc -d -des-cbc -nopad -provider legacy -provider default "
+        "-K 0000000000000000 -iv " +
+            iv,
+        cipher);
     EXPECT_EQ(plain, input);
 }
 
@@ -192,7 +198,8 @@ TEST(ArchiveHeaderTest, LayoutAndMagic) {
     auto plain = ArchiveHeader::Build(false, false, u"/tmp/a.vqz", u"ignored");
     EXPECT_EQ(std::string(plain.bytes.begin(), plain.bytes.begin() + 6), "kw-vqz");
     EXPECT_TRUE(plain.HasMagic());
-    EXPECT_TRUE(std::all_of(plain.bytes.begin() + 4106, plain.bytes.end(), [](uint8_t b) { return b == 0; }));
+    EXPECT_TRUE(std::all_of(plain.bytes.begin() + 4106, plain.bytes.end(),
+                            [](uint8_t b) { return b == 0; }));
     EXPECT_EQ(plain.bytes[8], 0);
     EXPECT_EQ(plain.ArchivePath(), u"/tmp/a.vqz");
     auto enc = ArchiveHeader::Build(true, true, u"x", u"Secret");

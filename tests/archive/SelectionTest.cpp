@@ -21,7 +21,8 @@ std::vector<std::string> Paths(const SourceTree& tree) {
 
 TEST(SourceTreeTest, ChecksPropagateDownAndUp) {
     TestHome home;
-    for (auto f : {"A/A1/x", "A/A2/y", "B/z"}) WriteFile(home / (std::string("Documents/") + f), "1");
+    for (auto f : {"A/A1/x", "A/A2/y", "B/z"})
+        WriteFile(home / (std::string("Documents/") + f), "1");
     SourceTree tree;
     auto* docs = tree.Find("My Documents");
     auto* a = tree.Find("My Documents/A");

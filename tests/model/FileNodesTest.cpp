@@ -84,7 +84,8 @@ TEST(FileNodes, FolderPayloadIsTheHeaderAlone) {
     auto payload = Payload(docs);
     ASSERT_EQ(payload.size(), kFileHeaderSize);
     EXPECT_EQ(payload[4104], 1);
-    EXPECT_EQ(text::GetFixedUtf16(std::span(payload).subspan(0, 4096)), u"%USERPROFILE%\\Documents");
+    EXPECT_EQ(text::GetFixedUtf16(std::span(payload).subspan(0, 4096)),
+              u"%USERPROFILE%\\Documents");
 }
 
 TEST(FileNodes, FileRestoresIntoAnotherHomeReplacingWhatIsThere) {
@@ -112,7 +113,9 @@ TEST(FileNodes, FileRestoresIntoAnotherHomeReplacingWhatIsThere) {
     Restore(payload, false);
     EXPECT_EQ(ReadFile(second / "Documents/deep/a.txt"), "content");
     // Nothing but the file is left behind in the folder.
-    EXPECT_EQ(std::distance(fs::directory_iterator(second / "Documents/deep"), fs::directory_iterator()), 1);
+    EXPECT_EQ(
+        std::distance(fs::directory_iterator(second / "Documents/deep"), fs::directory_iterator()),
+        1);
 }
 
 TEST(FileNodes, ReadOnlyFileKeepsItsContent) {
@@ -156,7 +159,8 @@ TEST(FileNodes, ContactsAndAddressBookRoots) {
     EXPECT_EQ(contacts.GetDisplayName(), u"Contacts");
     EXPECT_TRUE(contacts.IsContainer());
     EXPECT_EQ(WABNode::AddressBookFolder(), "");
-    auto key = reg::Key::Create(reg::kHkeyCurrentUser, u"Software\\Microsoft\\WAB\\WAB4\\Wab File Name");
+    auto key =
+        reg::Key::Create(reg::kHkeyCurrentUser, u"Software\\Microsoft\\WAB\\WAB4\\Wab File Name");
     key->SetString(u"", text::ToUtf16(home / "wab/book.wab"));
     EXPECT_EQ(WABNode::AddressBookFolder(), home / "wab/");
 }

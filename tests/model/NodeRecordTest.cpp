@@ -1,10 +1,10 @@
 #include <gtest/gtest.h>
 
+#include "backup/BackupEngine.h"
 #include "model/FileNodes.h"
 #include "model/NodeFactory.h"
 #include "model/NodeIconRegistry.h"
 #include "model/RegistryNodes.h"
-#include "backup/BackupEngine.h"
 #include "platform/Text.h"
 #include "support/TestHome.h"
 
@@ -19,11 +19,13 @@ TEST(NodeRecord, FieldsSitAtTheirOffsets) {
     NodeRecord rec = BuildNodeRecord(child, true, false);
     auto& b = rec.bytes;
     EXPECT_TRUE(std::equal(b.begin(), b.begin() + 16, parent.instanceGuid.bytes.begin()));
-    EXPECT_TRUE(std::equal(b.begin() + 16, b.begin() + 32, OESettingsIdentitiesNode::kTypeGuid.bytes.begin()));
+    EXPECT_TRUE(std::equal(b.begin() + 16, b.begin() + 32,
+                           OESettingsIdentitiesNode::kTypeGuid.bytes.begin()));
     EXPECT_TRUE(std::equal(b.begin() + 32, b.begin() + 48, child.instanceGuid.bytes.begin()));
     EXPECT_EQ(b[56], 1);
     EXPECT_EQ(b[57], 0);
-    EXPECT_EQ(text::GetFixedUtf16(std::span(b).subspan(58, 512)), u"Outlook Express Settings - Identities");
+    EXPECT_EQ(text::GetFixedUtf16(std::span(b).subspan(58, 512)),
+              u"Outlook Express Settings - Identities");
     EXPECT_EQ(b[570], 0);
     EXPECT_EQ(b[571], 0);
     EXPECT_EQ(text::GetFixedUtf16(std::span(b).subspan(572, 132)), u"RegistryItem");
@@ -33,7 +35,8 @@ TEST(NodeRecord, FieldsSitAtTheirOffsets) {
     EXPECT_EQ(b[52], 0);
 
     NodeRecord root = BuildNodeRecord(parent, false, true);
-    EXPECT_TRUE(std::all_of(root.bytes.begin(), root.bytes.begin() + 16, [](uint8_t x) { return x == 0; }));
+    EXPECT_TRUE(
+        std::all_of(root.bytes.begin(), root.bytes.begin() + 16, [](uint8_t x) { return x == 0; }));
     EXPECT_EQ(root.bytes[570], 1);
     EXPECT_EQ(root.bytes[57], 1);
     EXPECT_EQ(root.IconKey(), u"Registry");

@@ -22,9 +22,11 @@ TEST(RegistryNodes, OutlookSettingsAlwaysHaveTheirTwoItems) {
 
 TEST(RegistryNodes, BrowserSettingsRoundTripIntoAnEmptyRegistry) {
     TestHome home;
-    auto main = reg::Key::Create(reg::kHkeyCurrentUser, u"Software\\Microsoft\\Internet Explorer\\Main");
+    auto main =
+        reg::Key::Create(reg::kHkeyCurrentUser, u"Software\\Microsoft\\Internet Explorer\\Main");
     main->SetString(u"Start Page", u"about:blank");
-    auto zoom = reg::Key::Create(reg::kHkeyCurrentUser, u"Software\\Microsoft\\Internet Explorer\\Zoom");
+    auto zoom =
+        reg::Key::Create(reg::kHkeyCurrentUser, u"Software\\Microsoft\\Internet Explorer\\Zoom");
     uint8_t level[4] = {100, 0, 0, 0};
     zoom->Set(u"ZoomFactor", reg::kRegDword, level);
     IESettingsNode node;
@@ -38,10 +40,12 @@ TEST(RegistryNodes, BrowserSettingsRoundTripIntoAnEmptyRegistry) {
     TestHome other;
     NodeRecord rec;
     rec.SetTypeGuid(IESettingsNode::kTypeGuid);
-    std::unique_ptr<BasicNode> restored(NodeFactoryRegistry::Instance().FindFactoryAndCreate(rec, &payload));
+    std::unique_ptr<BasicNode> restored(
+        NodeFactoryRegistry::Instance().FindFactoryAndCreate(rec, &payload));
     ASSERT_TRUE(restored);
     restored->RestorePayload(payload);
-    auto back = reg::Key::Open(reg::kHkeyCurrentUser, u"Software\\Microsoft\\Internet Explorer\\Main");
+    auto back =
+        reg::Key::Open(reg::kHkeyCurrentUser, u"Software\\Microsoft\\Internet Explorer\\Main");
     ASSERT_TRUE(back);
     EXPECT_EQ(back->QueryString(u"Start Page"), u"about:blank");
     auto z = reg::Key::Open(reg::kHkeyCurrentUser, u"Software\\Microsoft\\Internet Explorer\\Zoom");
@@ -53,7 +57,8 @@ TEST(RegistryNodes, IdentityRecordRestoresNothing) {
     NodeRecord rec;
     rec.SetTypeGuid(IdentityNode::kTypeGuid);
     MemoryStream payload(std::vector<uint8_t>(100, 7));
-    std::unique_ptr<BasicNode> node(NodeFactoryRegistry::Instance().FindFactoryAndCreate(rec, &payload));
+    std::unique_ptr<BasicNode> node(
+        NodeFactoryRegistry::Instance().FindFactoryAndCreate(rec, &payload));
     ASSERT_TRUE(node);
     EXPECT_EQ(node->RestorePayload(payload), 0u);
     EXPECT_FALSE(reg::Key::Open(reg::kHkeyCurrentUser, u"Software"));

@@ -34,7 +34,8 @@ TEST(Registry, CreateMakesIntermediateKeysAndLookupIgnoresCase) {
 
 TEST(Registry, SubkeysEnumerateByFoldedNameValuesByCreation) {
     TestHome home;
-    for (auto name : {u"beta", u"Alpha", u"gamma"}) Key::Create(kHkeyCurrentUser, std::u16string(u"K\\") + name);
+    for (auto name : {u"beta", u"Alpha", u"gamma"})
+        Key::Create(kHkeyCurrentUser, std::u16string(u"K\\") + name);
     auto key = Key::Open(kHkeyCurrentUser, u"K");
     EXPECT_EQ(key->SubkeyName(0), u"Alpha");
     EXPECT_EQ(key->SubkeyName(1), u"beta");

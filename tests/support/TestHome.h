@@ -4,7 +4,7 @@
 #include <string>
 
 class TestHome {
-public:
+  public:
     TestHome();
     ~TestHome();
     TestHome(const TestHome&) = delete;
@@ -15,7 +15,7 @@ public:
     // Points HOME at another throwaway folder (a second user, for round trips).
     void SwitchTo(const std::string& path);
 
-private:
+  private:
     std::string path_;
     std::string original_;
 };
