@@ -1,0 +1,108 @@
+#include "platform/FolderNames.h"
+
+namespace tindale::foldernames {
+
+namespace {
+
+constexpr char kAlphabet[] = "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789+,";
+
+bool IsDirect(char16_t c) {
+    return c >= 0x20 && c < 0x7F && c != u'&' && c != u'.' && c != u'/';
+}
+
+int SextetOf(char c) {
+    for (int i = 0; i < 64; ++i)
+        if (kAlphabet[i] == c) return i;
+    return -1;
+}
+
+// Base64 (with "," for "/") of the UTF-16BE bytes of a run of units, without padding.
+std::string EncodeRun(std::u16string_view run) {
+    std::string out;
+    uint32_t bits = 0;
+    int count = 0;
+    for (char16_t u : run) {
+        bits = (bits << 16) | u;
+        count += 16;
+        while (count >= 6) {
+            count -= 6;
+            out += kAlphabet[(bits >> count) & 0x3F];
+        }
+    }
+    if (count > 0) out += kAlphabet[(bits << (6 - count)) & 0x3F];
+    return out;
+}
+
+}  // namespace
+
+std::string Encode(std::u16string_view name) {
+    std::string out;
+    for (size_t i = 0; i < name.size();) {
+        if (name[i] == u'&') {
+            out += "&-";
+            ++i;
+        } else if (IsDirect(name[i])) {
+            out += static_cast<char>(name[i++]);
+        } else {
+            size_t end = i;
+            while (end < name.size() && !IsDirect(name[end]) && name[end] != u'&') ++end;
+            out += "&" + EncodeRun(name.substr(i, end - i)) + "-";
+            i = end;
+        }
+    }
+    return out;
+}
+
+std::optional<std::u16string> Decode(std::string_view encoded) {
+    std::u16string out;
+    for (size_t i = 0; i < encoded.size(); ++i) {
+        if (encoded[i] != '&') {
+            out += static_cast<char16_t>(static_cast<unsigned char>(encoded[i]));
+            continue;
+        }
+        size_t end = encoded.find('-', i + 1);
+        if (end == std::string_view::npos) return std::nullopt;
+        if (end == i + 1) {
+            out += u'&';
+        } else {
+            uint32_t bits = 0;
+            int count = 0;
+            for (size_t k = i + 1; k < end; ++k) {
+                int sextet = SextetOf(encoded[k]);
+                if (sextet < 0) return std::nullopt;
+                bits = (bits << 6) | static_cast<uint32_t>(sextet);
+                count += 6;
+                if (count >= 16) {
+                    count -= 16;
+                    out += static_cast<char16_t>((bits >> count) & 0xFFFF);
+                }
+            }
+        }
+        i = end;
+    }
+    return out;
+}
+
+std::string DirectoryFor(const std::vector<std::u16string>& path) {
+    std::string dir;
+    for (const auto& part : path) dir += "." + Encode(part);
+    return dir;
+}
+
+std::optional<std::vector<std::u16string>> PathFor(std::string_view directory) {
+    if (directory.size() < 2 || directory[0] != '.') return std::nullopt;
+    std::vector<std::u16string> path;
+    size_t start = 1;
+    while (start <= directory.size()) {
+        size_t end = directory.find('.', start);
+        if (end == std::string_view::npos) end = directory.size();
+        if (end == start) return std::nullopt;  // ".." or a trailing dot
+        auto part = Decode(directory.substr(start, end - start));
+        if (!part) return std::nullopt;
+        path.push_back(*part);
+        start = end + 1;
+    }
+    return path;
+}
+
+}  // namespace tindale::foldernames

@@ -1,0 +1,87 @@
+#include "platform/Identities.h"
+
+#include <filesystem>
+
+#include "platform/Guid.h"
+#include "platform/Registry.h"
+#include "platform/ShellFolders.h"
+#include "platform/Text.h"
+
+namespace tindale::identities {
+
+namespace {
+constexpr const char16_t* kIdentities = u"Identities";
+const std::u16string kStoreKey = u"\\Software\\Microsoft\\Outlook Express\\5.0";
+
+std::u16string UsernameOf(std::u16string_view id) {
+    auto key = reg::Key::Open(reg::kHkeyCurrentUser,
+                              std::u16string(kIdentities) + u"\\" + std::u16string(id));
+    if (!key) return {};
+    return key->QueryString(u"Username").value_or(u"");
+}
+}  // namespace
+
+std::vector<Identity> List() {
+    std::vector<Identity> out;
+    auto key = reg::Key::Open(reg::kHkeyCurrentUser, kIdentities);
+    if (!key) return out;
+    for (uint32_t i = 0; auto sub = key->SubkeyName(i); ++i)
+        out.push_back({*sub, UsernameOf(*sub)});
+    return out;
+}
+
+std::optional<std::u16string> Add(std::u16string_view name, std::string_view storeRoot) {
+    std::u16string id = Guid::NewRandom().ToString16();
+    reg::Transaction batch;
+    auto key = reg::Key::Create(reg::kHkeyCurrentUser, std::u16string(kIdentities) + u"\\" + id);
+    auto store = reg::Key::Create(reg::kHkeyCurrentUser,
+                                  std::u16string(kIdentities) + u"\\" + id + kStoreKey);
+    if (!key || !store || !key->SetString(u"Username", name)) return std::nullopt;
+    auto stored = shell::ToArchivePath(storeRoot);
+    store->SetString(u"Store Root", stored.value_or(text::ToUtf16(storeRoot)));
+    auto root = reg::Key::Open(reg::kHkeyCurrentUser, kIdentities);
+    if (root && !root->QueryString(u"Default User ID")) root->SetString(u"Default User ID", id);
+    return id;
+}
+
+std::optional<Identity> Find(std::u16string_view idOrName) {
+    for (const auto& identity : List())
+        if (text::EqualsNoCase(identity.id, idOrName) || identity.name == idOrName) return identity;
+    return std::nullopt;
+}
+
+std::optional<std::u16string> Current() {
+    auto key = reg::Key::Open(reg::kHkeyCurrentUser, kIdentities);
+    if (!key) return std::nullopt;
+    if (auto last = key->QueryString(u"Last User ID"); last && !last->empty()) return last;
+    return key->QueryString(u"Default User ID");
+}
+
+std::string StoreRoot(std::u16string_view id) {
+    auto key = reg::Key::Open(reg::kHkeyCurrentUser,
+                              std::u16string(kIdentities) + u"\\" + std::u16string(id) + kStoreKey);
+    if (!key) return {};
+    auto value = key->QueryString(u"Store Root");
+    if (!value) return {};
+    return shell::ExpandArchivePath(*value).value_or("");
+}
+
+bool MakeIdentityCurrent(std::u16string_view id) {
+    auto key = reg::Key::Open(reg::kHkeyCurrentUser, kIdentities);
+    if (!key) return false;
+    reg::Transaction batch;
+    key->SetString(u"Start As", id);
+    key->SetString(u"Last User ID", id);
+    key->SetString(u"Last Username", UsernameOf(id));
+    key->SetString(u"Default User ID", id);
+    return true;
+}
+
+void EnsureDefaultIdentity() {
+    if (!List().empty()) return;
+    std::string maildir = shell::HomeFolder() + "/Maildir";
+    std::error_code ec;
+    if (std::filesystem::is_directory(maildir, ec)) Add(u"Main Identity", maildir);
+}
+
+}  // namespace tindale::identities

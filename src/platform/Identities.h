@@ -1,0 +1,30 @@
+#pragma once
+// Mail identities, kept in the registry: one subkey of "Identities" per identity, named by
+// its GUID in braces, with the string value "Username". An identity's store root is the
+// value "Store Root" under Identities\{id}\Software\Microsoft\Outlook Express\5.0.
+#include <optional>
+#include <string>
+#include <vector>
+
+namespace tindale::identities {
+
+struct Identity {
+    std::u16string id;    // "{GUID}"
+    std::u16string name;  // "Username"
+};
+
+std::vector<Identity> List();
+// Registers an identity whose store is the Maildir at `storeRoot`; returns its id.
+std::optional<std::u16string> Add(std::u16string_view name, std::string_view storeRoot);
+// Finds an identity by GUID or by name.
+std::optional<Identity> Find(std::u16string_view idOrName);
+// The identity the mail client uses: "Last User ID", else "Default User ID".
+std::optional<std::u16string> Current();
+// The identity's Maildir, expanded; empty when it has none.
+std::string StoreRoot(std::u16string_view id);
+// Writes "Start As", "Last User ID", "Last Username" and "Default User ID", in that order.
+bool MakeIdentityCurrent(std::u16string_view id);
+// With no identity at all and an existing ~/Maildir, registers "Main Identity" for it.
+void EnsureDefaultIdentity();
+
+}  // namespace tindale::identities
