@@ -15,8 +15,6 @@ using namespace tindale;
 
 namespace {
 
-constexpr uint64_t kMaxPayloadLength = 0xFFFFFFFFull;
-
 // Cuts what a node writes into pieces and hands them to the pipeline. Refuses more bytes
 // once a stop is requested, so a long copy ends early.
 class PieceCutter : public v::BasicStream {
@@ -59,7 +57,8 @@ std::string Utf8(const std::u16string& s) {
 // pipeline's ordered actions), so frames belong to the entry last begun.
 class ArchiveEntries {
   public:
-    explicit ArchiveEntries(ArchiveWriter& writer) : writer_(writer) {}
+    ArchiveEntries(ArchiveWriter& writer, uint64_t maxPayload)
+        : writer_(writer), maxPayload_(maxPayload) {}
 
     void Begin(const v::NodeRecord& rec) {
         recordOffset_ = writer_.Position();
@@ -70,7 +69,7 @@ class ArchiveEntries {
 
     void Frame(const std::vector<uint8_t>& frame) {
         if (tooLarge_) return;
-        if (frameBytes_ + frame.size() > kMaxPayloadLength) {
+        if (frameBytes_ + frame.size() > maxPayload_) {
             tooLarge_ = true;  // keep reading the source, but stop growing the file
             return;
         }
@@ -95,6 +94,7 @@ class ArchiveEntries {
 
   private:
     ArchiveWriter& writer_;
+    uint64_t maxPayload_;
     uint64_t recordOffset_ = 0;
     uint64_t frameBytes_ = 0;
     bool tooLarge_ = false;
@@ -202,7 +202,7 @@ class BackupRun {
     std::stop_token stop_;
     BackupOptions options_;
     ArchiveWriter writer_;
-    ArchiveEntries entries_{writer_};
+    ArchiveEntries entries_{writer_, options_.maxPayloadLength};
 };
 
 }  // namespace

@@ -12,6 +12,8 @@ class PiecePipeline;
 
 struct BackupOptions {
     unsigned threads = 0;  // 0: one per core
+    // The largest payload the format can describe; lower only to test what happens beyond it.
+    uint64_t maxPayloadLength = 0xFFFFFFFFull;
 };
 
 // Checks what the archive header can hold; empty when the choices are fine.

@@ -210,6 +210,23 @@ TEST(ArchiveFormat, FailedOrCancelledBackupKeepsTheEarlierArchive) {
     EXPECT_TRUE(Backup(longPassword).failed);
 }
 
+TEST(ArchiveFormat, PayloadBeyondTheFormatsLimitIsLeftOutAndNamed) {
+    TestHome home;
+    FakeNode small(u"small", 100), huge(u"huge", 50000), last(u"last", 100);
+    auto state = StateFor(home / "l.vqz", {&small, &huge, &last});
+    RecordingReport report;
+    BackupOptions options;
+    options.maxPayloadLength = 30000;  // stands for 4 GiB
+    Outcome outcome = BackupWorker(state, report, {}, options);
+    ASSERT_EQ(outcome.problems.size(), 1u);
+    EXPECT_EQ(outcome.problems[0].item, "huge");
+    ArchiveReader::EndReason reason;
+    auto entries = ReadEntries(home / "l.vqz", &reason);
+    ASSERT_EQ(entries.size(), 2u);
+    EXPECT_EQ(entries[1].record.DisplayName(), u"last");
+    EXPECT_EQ(reason, ArchiveReader::EndReason::CleanEnd);
+}
+
 TEST(ArchiveReaderTest, TruncationAndCraftedLengthsEndTheWalk) {
     TestHome home;
     FakeNode a(u"a", 100), b(u"b", 20000);
