@@ -85,14 +85,7 @@ int32_t ArchiveReader::Payload::Read(uint8_t* buffer, int32_t length) {
 
 std::vector<uint8_t> ArchiveReader::LoadPayload() {
     std::vector<uint8_t> out(payload_.remaining);
-    size_t done = 0;
-    while (done < out.size()) {
-        int32_t n = payload_.Read(
-            out.data() + done, static_cast<int32_t>(std::min<size_t>(out.size() - done, 1 << 20)));
-        if (n <= 0) break;
-        done += static_cast<size_t>(n);
-    }
-    out.resize(done);
+    out.resize(v::ReadFully(payload_, out.data(), out.size()));
     return out;
 }
 
@@ -102,24 +95,10 @@ FrameDecodingStream::FrameDecodingStream(v::BasicStream& frames, const v::NodeRe
     flags_ = {record.Compressed(), record.Encrypted(), password_};
 }
 
-namespace {
-// Reads exactly `length` bytes unless the stream ends first; returns what was read.
-size_t ReadFully(v::BasicStream& s, uint8_t* buffer, size_t length) {
-    size_t done = 0;
-    while (done < length) {
-        int32_t n =
-            s.Read(buffer + done, static_cast<int32_t>(std::min<size_t>(length - done, 1 << 20)));
-        if (n <= 0) break;
-        done += static_cast<size_t>(n);
-    }
-    return done;
-}
-}  // namespace
-
 bool FrameDecodingStream::NextFrame() {
     if (finished_) return false;
     uint8_t prefix[4];
-    size_t got = ReadFully(frames_, prefix, 4);
+    size_t got = v::ReadFully(frames_, prefix, 4);
     if (got == 0) {
         finished_ = true;
         return false;
@@ -132,7 +111,7 @@ bool FrameDecodingStream::NextFrame() {
     uint32_t m = tindale::text::GetU32(prefix);
     uint64_t available = frames_.GetSize();  // the payload's total bounds any frame
     std::vector<uint8_t> body(std::min<uint64_t>(m, available));
-    body.resize(ReadFully(frames_, body.data(), body.size()));
+    body.resize(v::ReadFully(frames_, body.data(), body.size()));
     ++frameCount_;
     piece_.clear();
     piecePos_ = 0;

@@ -59,16 +59,6 @@ int32_t IconFor(const std::string& path, bool folder) {
     return NodeIconRegistry::Instance().IndexForSystemIcon(SystemIconKeyForPath(path, folder));
 }
 
-size_t ReadFully(BasicStream& in, uint8_t* buffer, size_t length) {
-    size_t done = 0;
-    while (done < length) {
-        int32_t n = in.Read(buffer + done, static_cast<int32_t>(length - done));
-        if (n <= 0) break;
-        done += static_cast<size_t>(n);
-    }
-    return done;
-}
-
 // Writes a restored file next to its target and renames it into place when complete.
 class AtomicFile {
   public:

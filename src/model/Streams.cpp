@@ -85,4 +85,15 @@ uint64_t CopyStream(BasicStream& from, BasicStream& to) {
     return total;
 }
 
+size_t ReadFully(BasicStream& in, uint8_t* buffer, size_t length) {
+    size_t done = 0;
+    while (done < length) {
+        size_t want = std::min<size_t>(length - done, 1u << 20);
+        int32_t n = in.Read(buffer + done, static_cast<int32_t>(want));
+        if (n <= 0) break;
+        done += static_cast<size_t>(n);
+    }
+    return done;
+}
+
 }  // namespace v

@@ -67,6 +67,9 @@ class MemoryStream : public BasicStream {
 // returns the sum of what the writes accepted.
 uint64_t CopyStream(BasicStream& from, BasicStream& to);
 
+// Reads until `length` bytes arrived or the stream ended; returns how many arrived.
+size_t ReadFully(BasicStream& in, uint8_t* buffer, size_t length);
+
 inline constexpr int32_t kCopyPieceSize = 20480;
 
 }  // namespace v
