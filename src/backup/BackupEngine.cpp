@@ -47,10 +47,6 @@ class PieceCutter : public v::BasicStream {
     std::vector<uint8_t> buffer_;
 };
 
-std::string Utf8(const std::u16string& s) {
-    return text::ToUtf8(s);
-}
-
 }  // namespace
 
 // Entries of the archive being written. Every call arrives in archive order (through the
@@ -132,7 +128,7 @@ void WriteNodeEntry(v::BasicNode& node, const WizardState& state, PiecePipeline&
     node.WritePayload(cutter);
     cutter.FlushPiece();
     bool leftOutByNode = v::LeftOutCount() > problemsBefore;
-    pipeline.SubmitAction([&entries, leftOutByNode, name = Utf8(node.GetDisplayName())] {
+    pipeline.SubmitAction([&entries, leftOutByNode, name = text::ToUtf8(node.GetDisplayName())] {
         entries.End(leftOutByNode, name);
     });
 }
@@ -152,7 +148,7 @@ class BackupRun {
             outcome.Fail(problem);
             return outcome;
         }
-        if (!writer_.Open(Utf8(state_.archivePath))) {
+        if (!writer_.Open(text::ToUtf8(state_.archivePath))) {
             outcome.Fail(writer_.Error());
             return outcome;
         }
@@ -191,7 +187,7 @@ class BackupRun {
     }
 
     void WriteOne(v::BasicNode& node, PiecePipeline& pipeline) {
-        report_.Activity(Utf8(node.GetDisplayName()).c_str());
+        report_.Activity(text::ToUtf8(node.GetDisplayName()).c_str());
         WriteNodeEntry(node, state_, pipeline, entries_, stop_);
     }
 

@@ -32,8 +32,7 @@ int Conclude(const v::Outcome& outcome, const std::string& what) {
     if (outcome.cancelled) return Error(what + " was cancelled");
     if (outcome.failed) return Error(what + " failed: " + outcome.error);
     std::cout << what << " finished: " << outcome.itemsDone << " items";
-    size_t leftOut = 0;
-    for (const auto& p : outcome.problems) leftOut += p.leftOut ? 1 : 0;
+    size_t leftOut = outcome.LeftOut();
     if (leftOut) std::cout << ", " << leftOut << " left out";
     std::cout << "\n";
     return leftOut ? kExitFailed : kExitOk;
@@ -58,7 +57,8 @@ bool SelectSources(SourceTree& tree, const BackupArgs& args, std::string& error)
         }
         return true;
     };
-    return apply(args.sources, SourceTree::kChecked) && apply(args.excludes, SourceTree::kUnchecked);
+    return apply(args.sources, SourceTree::kChecked) &&
+           apply(args.excludes, SourceTree::kUnchecked);
 }
 
 }  // namespace

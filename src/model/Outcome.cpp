@@ -22,10 +22,7 @@ void ReportNote(std::string note) {
 }
 
 size_t LeftOutCount() {
-    if (!current) return 0;
-    size_t n = 0;
-    for (const auto& p : current->problems) n += p.leftOut ? 1 : 0;
-    return n;
+    return current ? current->LeftOut() : 0;
 }
 
 }  // namespace v

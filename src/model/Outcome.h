@@ -22,6 +22,11 @@ struct Outcome {
     std::vector<std::string> notes;  // facts worth telling (e.g. messages sent to the Inbox)
 
     bool Clean() const { return !failed && !cancelled && problems.empty(); }
+    size_t LeftOut() const {
+        size_t n = 0;
+        for (const auto& p : problems) n += p.leftOut ? 1 : 0;
+        return n;
+    }
     void Fail(std::string why) {
         if (!failed) error = std::move(why);
         failed = true;

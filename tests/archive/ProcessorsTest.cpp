@@ -53,6 +53,14 @@ std::vector<uint8_t> Pipe(const std::string& command, const std::vector<uint8_t>
     return rc == 0 ? result : std::vector<uint8_t>{};
 }
 
+// Compresses and decompresses; the decoded bytes must be the input.
+void ExpectLzmaRoundTrip(const std::vector<uint8_t>& input, LZMACompProcessor& c) {
+    int32_t size = c.Process(input.data(), static_cast<int32_t>(input.size()));
+    LZMADecompProcessor d;
+    ASSERT_EQ(d.Process(c.Output(), size), static_cast<int32_t>(input.size()));
+    EXPECT_EQ(std::vector<uint8_t>(d.Output(), d.Output() + input.size()), input);
+}
+
 }  // namespace
 
 TEST(Lzma, TinyInputsAreStored) {
@@ -68,22 +76,15 @@ TEST(Lzma, TinyInputsAreStored) {
 TEST(Lzma, BlockHeaderAndRoundTrip) {
     auto input = Repetitive(10240);
     LZMACompProcessor c;
-    int32_t size = c.Process(input.data(), 10240);
-    ASSERT_GT(size, 15);
+    ExpectLzmaRoundTrip(input, c);
+    ASSERT_GT(c.OutputSize(), 15);
     const uint8_t expected[] = {1, 0, 93, 0, 0, 32, 0, 0, 0x28, 0, 0, 0, 0, 0, 0};
     EXPECT_EQ(Hex(c.Output(), 15), Hex(expected, 15));
-    LZMADecompProcessor d;
-    EXPECT_EQ(d.Process(c.Output(), size), 10240);
-    EXPECT_EQ(std::vector<uint8_t>(d.Output(), d.Output() + 10240), input);
 }
 
 TEST(Lzma, IncompressibleInputStillDecodes) {
-    auto input = Noise(10240);
     LZMACompProcessor c;
-    int32_t size = c.Process(input.data(), 10240);
-    LZMADecompProcessor d;
-    ASSERT_EQ(d.Process(c.Output(), size), 10240);
-    EXPECT_EQ(std::vector<uint8_t>(d.Output(), d.Output() + 10240), input);
+    ExpectLzmaRoundTrip(Noise(10240), c);
 }
 
 TEST(Lzma, DamagedBlocksFail) {
