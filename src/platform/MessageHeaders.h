@@ -1,0 +1,28 @@
+#pragma once
+// Message properties from a message's header block, parsed with GMime.
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <string_view>
+
+namespace tindale::mail {
+
+struct HeaderInfo {
+    std::string subject;        // decoded, UTF-8
+    std::string normalSubject;  // without one "RE: "-style prefix
+    std::string from, to;       // display forms
+    std::optional<int64_t> received;  // Unix seconds: topmost Received:, else Date:
+    std::optional<int64_t> sent;      // Date:
+};
+
+// Parses the header block (everything before the first empty line) of a message.
+HeaderInfo ParseHeaders(std::string_view headerBlock);
+
+// Drops one leading prefix of one to three characters that are not digits, colons or
+// blanks, followed by a colon and blanks ("RE: ", "Fw: ", "AW: ").
+std::string NormalizeSubject(std::string_view subject);
+
+// Reads the header block of a file: up to the first empty line, at most `limit` bytes.
+std::string ReadHeaderBlock(int fd, size_t limit = 65536);
+
+}  // namespace tindale::mail
