@@ -10,6 +10,7 @@
 #include "backup/SourceTree.h"
 #include "cli/Password.h"
 #include "cli/TerminalReport.h"
+#include "platform/Identities.h"
 #include "platform/Text.h"
 #include "restore/ArchiveTest.h"
 #include "restore/RecordTree.h"
@@ -118,7 +119,18 @@ int RunRestore(const RestoreArgs& args) {
         auto chosen = RecordTree::Selection(*entry);
         state.restoreItems.insert(state.restoreItems.end(), chosen.begin(), chosen.end());
     }
-    state.restoreIdentity = text::ToUtf16(args.identity);
+    identities::EnsureDefaultIdentity();
+    if (!args.identity.empty()) {
+        auto identity = identities::Find(text::ToUtf16(args.identity));
+        if (!identity)
+            return Error("no identity \"" + args.identity + "\" (see tindale-cli identity list)",
+                         kExitUsage);
+        state.restoreIdentity = identity->id;
+    } else if (auto current = identities::Current()) {
+        state.restoreIdentity = *current;
+    }
+    if (state.clearIdentity && state.restoreIdentity.empty())
+        return Error("--clear-identity needs an identity, and there is none", kExitUsage);
     state.clearIdentity = args.clearIdentity;
     TerminalReport report("restore");
     v::Outcome outcome = RestoreWorker(state, report, {});
@@ -157,5 +169,24 @@ int RunSources() {
         for (const auto& child : item.children) print(*child);
     };
     for (const auto& root : tree.Roots()) print(*root);
+    return kExitOk;
+}
+
+int RunIdentityList() {
+    identities::EnsureDefaultIdentity();
+    auto current = identities::Current();
+    for (const auto& identity : identities::List())
+        std::cout << text::ToUtf8(identity.id) << "\t" << text::ToUtf8(identity.name) << "\t"
+                  << identities::StoreRoot(identity.id)
+                  << (identity.id == current ? "\t(current)" : "") << "\n";
+    return kExitOk;
+}
+
+int RunIdentityAdd(const std::string& name, const std::string& store) {
+    if (identities::Find(text::ToUtf16(name)))
+        return Error("an identity named \"" + name + "\" exists already", kExitUsage);
+    auto id = identities::Add(text::ToUtf16(name), Absolute(store));
+    if (!id) return Error("the identity could not be registered");
+    std::cout << text::ToUtf8(*id) << "\n";
     return kExitOk;
 }

@@ -28,3 +28,5 @@ int RunRestore(const RestoreArgs& args);
 int RunTest(const std::string& archive);
 int RunList(const std::string& archive);
 int RunSources();
+int RunIdentityList();
+int RunIdentityAdd(const std::string& name, const std::string& store);

@@ -50,6 +50,15 @@ int main(int argc, char** argv) {
     auto* s = app.add_subcommand("sources", "List what can be backed up, as paths for --source");
     s->footer("Example: tindale-cli sources");
 
+    auto* ident = app.add_subcommand("identity", "List or add mail identities");
+    ident->require_subcommand(1);
+    auto* identList = ident->add_subcommand("list", "List identities: id, name, Maildir");
+    std::string identName, identStore;
+    auto* identAdd = ident->add_subcommand("add", "Register an identity for an existing Maildir");
+    identAdd->add_option("name", identName, "The identity's name")->required();
+    identAdd->add_option("--store", identStore, "Its Maildir")->required();
+    identAdd->footer("Example: tindale-cli identity add Work --store ~/Mail/work");
+
     try {
         app.parse(argc, argv);
     } catch (const CLI::ParseError& e) {
@@ -61,5 +70,7 @@ int main(int argc, char** argv) {
     if (*t) return RunTest(testArchive);
     if (*l) return RunList(listArchive);
     if (*s) return RunSources();
+    if (*identList) return RunIdentityList();
+    if (*identAdd) return RunIdentityAdd(identName, identStore);
     return kExitUsage;
 }

@@ -1,6 +1,7 @@
 #include "model/NodeFactory.h"
 
 #include "model/FileNodes.h"
+#include "model/MessageNodes.h"
 #include "model/RegistryNodes.h"
 
 namespace v {
@@ -17,6 +18,10 @@ NodeFactoryRegistry::NodeFactoryRegistry() {
     factories_.push_back(std::make_unique<NodeFactory<IdentityNode>>());
     factories_.push_back(std::make_unique<NodeFactory<IESettingsNode>>());
     factories_.push_back(std::make_unique<NodeFactory<IESettingsSubNode>>());
+    factories_.push_back(std::make_unique<NodeFactory<MsgFolder>>());
+    factories_.push_back(std::make_unique<NodeFactory<MsgNode>>());
+    factories_.push_back(std::make_unique<NodeFactory<MsgStore>>());
+    factories_.push_back(std::make_unique<NodeFactory<MsgStoreIden>>());
     factories_.push_back(std::make_unique<NodeFactory<OESettingsIdentitiesNode>>());
     factories_.push_back(std::make_unique<NodeFactory<OESettingsNode>>());
     factories_.push_back(std::make_unique<NodeFactory<OESettingsRegistry>>());

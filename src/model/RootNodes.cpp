@@ -3,21 +3,11 @@
 #include <filesystem>
 
 #include "model/FileNodes.h"
+#include "model/MessageNodes.h"
 #include "model/RegistryNodes.h"
 #include "platform/ShellFolders.h"
 
 namespace v {
-
-namespace {
-RootFactory& MessageStoreFactory() {
-    static RootFactory factory = nullptr;
-    return factory;
-}
-}  // namespace
-
-void SetMessageStoreRootFactory(RootFactory factory) {
-    MessageStoreFactory() = factory;
-}
 
 NodeList CreateRootNodes(bool messageStoreOnly) {
     NodeList roots;
@@ -33,7 +23,7 @@ NodeList CreateRootNodes(bool messageStoreOnly) {
         if (!wab.empty() && std::filesystem::is_directory(wab, ec))
             roots.push_back(new WABNode(wab));
     }
-    if (MessageStoreFactory()) roots.push_back(MessageStoreFactory()());
+    roots.push_back(new MsgStore());
     return roots;
 }
 

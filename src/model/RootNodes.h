@@ -7,8 +7,4 @@ namespace v {
 // message store alone. The caller owns the nodes.
 NodeList CreateRootNodes(bool messageStoreOnly);
 
-// Installs the message store root (the mail store registers it when linked in).
-using RootFactory = BasicNode* (*)();
-void SetMessageStoreRootFactory(RootFactory factory);
-
 }  // namespace v

@@ -46,7 +46,7 @@ std::vector<std::string> ListNames(const std::string& dir) {
 
 // Holds an exclusive lock on a store directory's id files for its lifetime.
 class DirLock {
-public:
+  public:
     explicit DirLock(const std::string& dir)
         : fd_(::open((dir + "/" + kLockFile).c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0600)) {
         if (fd_ >= 0) ::flock(fd_, LOCK_EX);
@@ -55,14 +55,14 @@ public:
         if (fd_ >= 0) ::close(fd_);  // closing releases the lock
     }
 
-private:
+  private:
     int fd_;
 };
 
 // A persistent key -> id map ("next N" then "id<TAB>key" lines). Ids are never reused:
 // "next" only grows. Call under DirLock.
 class IdMap {
-public:
+  public:
     explicit IdMap(std::string path) : path_(std::move(path)) {
         std::ifstream in(path_);
         std::string line;
@@ -105,7 +105,7 @@ public:
         return out;
     }
 
-private:
+  private:
     void Save() {
         std::string tmp = path_ + ".new";
         {
@@ -122,7 +122,9 @@ private:
 };
 
 // The unique part of a Maildir file name: everything before the info separator.
-std::string UniquePart(const std::string& name) { return name.substr(0, name.find(':')); }
+std::string UniquePart(const std::string& name) {
+    return name.substr(0, name.find(':'));
+}
 
 bool IsRead(const std::string& subdir, const std::string& name) {
     if (subdir == "new") return false;
@@ -148,7 +150,8 @@ std::string NewUniqueName() {
 bool EnsureMaildir(const std::string& dir, bool isSubfolder) {
     ::mkdir(dir.c_str(), 0700);
     for (const char* sub : {"/cur", "/new", "/tmp"}) ::mkdir((dir + sub).c_str(), 0700);
-    if (isSubfolder) ::close(::open((dir + "/maildirfolder").c_str(), O_WRONLY | O_CREAT | O_CLOEXEC, 0600));
+    if (isSubfolder)
+        ::close(::open((dir + "/maildirfolder").c_str(), O_WRONLY | O_CREAT | O_CLOEXEC, 0600));
     return IsDirectory(dir + "/cur") && IsDirectory(dir + "/new") && IsDirectory(dir + "/tmp");
 }
 
@@ -192,8 +195,9 @@ std::vector<StoreNamespace::Folder> StoreNamespace::Folders() {
             if (name.rfind(".tindale", 0) == 0 || !IsDirectory(root_ + "/" + name)) continue;
             auto path = foldernames::PathFor(name);
             if (!path || (*path)[0] == kInboxName) continue;  // ".Inbox..." would shadow the Inbox
-            for (size_t n = 1; n < path->size(); ++n) {  // parents implied by a nested folder
-                std::vector<std::u16string> prefix(path->begin(), path->begin() + static_cast<long>(n));
+            for (size_t n = 1; n < path->size(); ++n) {       // parents implied by a nested folder
+                std::vector<std::u16string> prefix(path->begin(),
+                                                   path->begin() + static_cast<long>(n));
                 byPath.emplace(prefix, foldernames::DirectoryFor(prefix));
             }
             byPath[*path] = name;
@@ -233,7 +237,8 @@ std::vector<FolderProps> StoreNamespace::ChildrenOf(uint32_t parentId) {
     auto all = Folders();
     std::vector<std::u16string> parentPath;
     if (parentId != kRootFolderId) {
-        auto it = std::find_if(all.begin(), all.end(), [&](const Folder& f) { return f.id == parentId; });
+        auto it =
+            std::find_if(all.begin(), all.end(), [&](const Folder& f) { return f.id == parentId; });
         if (it == all.end()) return {};
         parentPath = it->path;
     }
@@ -275,7 +280,8 @@ HRESULT StoreNamespace::CreateFolder(uint32_t parentId, const std::string& name,
     auto all = Folders();
     std::vector<std::u16string> path;
     if (parentId != kRootFolderId) {
-        auto it = std::find_if(all.begin(), all.end(), [&](const Folder& f) { return f.id == parentId; });
+        auto it =
+            std::find_if(all.begin(), all.end(), [&](const Folder& f) { return f.id == parentId; });
         if (it == all.end()) return E_NOT_FOUND;
         path = it->path;
     }
@@ -369,6 +375,8 @@ HRESULT StoreFolder::OpenMessage(uint32_t messageId, int& fd) {
 }
 
 HRESULT StoreFolder::CreateStream(std::unique_ptr<PendingMessage>& out) {
+    // A folder implied by a nested one, or made by a careless client, may lack its maildir.
+    if (!EnsureMaildir(dir_, dir_ != ns_.Root())) return E_FAIL;
     auto message = std::make_unique<PendingMessage>();
     message->uniqueName_ = NewUniqueName();
     std::string tmp = dir_ + "/tmp/" + message->uniqueName_;

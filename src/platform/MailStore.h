@@ -35,11 +35,11 @@ struct MessageEnum {
 
 // A message being added: written under tmp/ and moved into place only by CommitStream.
 class PendingMessage {
-public:
+  public:
     ~PendingMessage();
     int Fd() const { return fd_; }
 
-private:
+  private:
     friend class StoreFolder;
     int fd_ = -1;
     std::string tmpPath_;
@@ -49,7 +49,7 @@ private:
 class StoreNamespace;
 
 class StoreFolder {
-public:
+  public:
     HRESULT GetFolderProps(FolderProps& props);
     // Lists messages with ids >= firstId (in id order); flags are not used.
     HRESULT GetFirstMessage(uint32_t flags, uint32_t firstId, MessageProps& props,
@@ -65,7 +65,7 @@ public:
     uint32_t Id() const { return id_; }
     const std::string& Directory() const { return dir_; }
 
-private:
+  private:
     friend class StoreNamespace;
     StoreFolder(StoreNamespace& ns, uint32_t id, std::string dir, FolderProps props)
         : ns_(ns), id_(id), dir_(std::move(dir)), props_(std::move(props)) {}
@@ -80,7 +80,7 @@ private:
 };
 
 class StoreNamespace {
-public:
+  public:
     // Opens the store of the current identity (registering "Main Identity" for an existing
     // ~/Maildir when there is no identity at all).
     HRESULT Initialize();
@@ -96,7 +96,7 @@ public:
 
     const std::string& Root() const { return root_; }
 
-private:
+  private:
     struct Folder {
         uint32_t id = 0;
         std::vector<std::u16string> path;  // names from the root; {"Inbox"} is the root maildir

@@ -53,7 +53,9 @@ std::optional<int64_t> ReceivedDate(GMimeObject* object) {
 std::string NormalizeSubject(std::string_view subject) {
     std::u16string s = text::ToUtf16(subject);
     auto blank = [](char16_t c) { return c == u' ' || c == u'\t'; };
-    auto prefixChar = [&](char16_t c) { return c != u':' && !blank(c) && !(c >= u'0' && c <= u'9'); };
+    auto prefixChar = [&](char16_t c) {
+        return c != u':' && !blank(c) && !(c >= u'0' && c <= u'9');
+    };
     size_t n = 0;
     while (n < s.size() && n < 4 && prefixChar(s[n])) ++n;
     if (n < 1 || n > 3 || n + 1 >= s.size() || s[n] != u':' || !blank(s[n + 1]))
@@ -96,7 +98,9 @@ std::string ReadHeaderBlock(int fd, size_t limit) {
         size_t scanFrom = out.size() >= 3 ? out.size() - 3 : 0;
         out.append(buf, static_cast<size_t>(n));
         for (size_t i = scanFrom; i + 1 < out.size(); ++i) {
-            if (out[i] == '\n' && (out[i + 1] == '\n' || (out[i + 1] == '\r' && i + 2 < out.size() && out[i + 2] == '\n'))) {
+            if (out[i] == '\n' &&
+                (out[i + 1] == '\n' ||
+                 (out[i + 1] == '\r' && i + 2 < out.size() && out[i + 2] == '\n'))) {
                 out.resize(i + 1);
                 return out;
             }

@@ -8,9 +8,9 @@
 namespace tindale::mail {
 
 struct HeaderInfo {
-    std::string subject;        // decoded, UTF-8
-    std::string normalSubject;  // without one "RE: "-style prefix
-    std::string from, to;       // display forms
+    std::string subject;              // decoded, UTF-8
+    std::string normalSubject;        // without one "RE: "-style prefix
+    std::string from, to;             // display forms
     std::optional<int64_t> received;  // Unix seconds: topmost Received:, else Date:
     std::optional<int64_t> sent;      // Date:
 };

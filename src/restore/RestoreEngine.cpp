@@ -3,17 +3,13 @@
 #include <set>
 
 #include "archive/ArchiveReader.h"
+#include "model/MessageNodes.h"
 #include "model/NodeFactory.h"
 #include "platform/Text.h"
 
 using namespace tindale;
 
 namespace {
-
-EmptyIdentityHook& EmptyHook() {
-    static EmptyIdentityHook hook;
-    return hook;
-}
 
 std::string Name(const v::NodeRecord& rec) {
     std::string name = text::ToUtf8(rec.DisplayName());
@@ -38,15 +34,11 @@ void RestoreRecord(ArchiveReader& reader, WizardState& state) {
 
 }  // namespace
 
-void SetEmptyIdentityHook(EmptyIdentityHook hook) {
-    EmptyHook() = std::move(hook);
-}
-
 v::Outcome RestoreWorker(WizardState& state, v::WorkerReport& report, std::stop_token stop) {
     v::Outcome outcome;
     {
         v::OutcomeScope scope(outcome);
-        if (state.clearIdentity && EmptyHook() && !EmptyHook()(state.restoreIdentity))
+        if (state.clearIdentity && !v::EmptyIdentityStore(state.restoreIdentity))
             outcome.Fail("the messages of the destination identity could not be deleted");
         v::FileStream file(ArchiveReader::OpenArchiveFd(text::ToUtf8(state.archivePath)));
         ArchiveReader reader;

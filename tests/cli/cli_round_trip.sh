@@ -14,8 +14,13 @@ printf 'letter' > "$HOME/Documents/letter.txt"
 head -c 200000 /dev/urandom > "$HOME/Documents/nested/deeper/blob.bin"
 printf 'x' > "$HOME/Favorites/Links/site.url"
 printf 'card' > "$HOME/Contacts/ann.vcf"
+for d in "$HOME/Maildir" "$HOME/Maildir/.Lists.Debian"; do mkdir -p "$d/cur" "$d/new" "$d/tmp"; done
+printf 'Subject: hi\n\nhello\n' > "$HOME/Maildir/cur/1.a.host:2,S"
+printf 'Subject: deb\n\nnews\n' > "$HOME/Maildir/.Lists.Debian/cur/2.b.host:2,"
 
 "$cli" sources | grep -qx "My Documents/nested/deeper" || fail "sources lists nested folders"
+"$cli" sources | grep -qx "Message Store/Main Identity/Lists/Debian" || fail "sources lists mail folders"
+"$cli" identity list | grep -q "Main Identity" || fail "an existing ~/Maildir gets an identity"
 printf 'secret\n' > "$work/pw"
 "$cli" backup "$work/all.vqz" --compress --encrypt --password-file "$work/pw" >/dev/null || fail "backup"
 "$cli" test "$work/all.vqz" >/dev/null || fail "test of a good archive"
@@ -26,9 +31,15 @@ head -c 6000 "$work/all.vqz" > "$work/cut.vqz"
 
 export HOME="$work/bob"
 mkdir -p "$HOME"
+"$cli" identity add Bob --store "$HOME/Mail" >/dev/null || fail "identity add"
+"$cli" identity list | grep -q "	Bob	$HOME/Mail" || fail "identity list shows the new identity"
 printf 'wrong\n' > "$work/bad"
 "$cli" restore "$work/all.vqz" --password-file "$work/bad" 2>/dev/null; [ $? -eq 3 ] || fail "wrong password exits 3"
 "$cli" restore "$work/all.vqz" --password-file "$work/pw" >/dev/null || fail "restore"
+if command -v python3 >/dev/null; then
+  dump="$(dirname "$0")/../model/maildir_tool.py"
+  [ "$(python3 "$dump" dump "$work/ann/Maildir")" = "$(python3 "$dump" dump "$work/bob/Mail")" ] || fail "messages differ after the round trip"
+fi
 for f in Documents/letter.txt Documents/nested/deeper/blob.bin Favorites/Links/site.url Contacts/ann.vcf; do
   cmp -s "$work/ann/$f" "$work/bob/$f" || fail "$f differs after the round trip"
 done

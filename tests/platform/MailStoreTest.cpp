@@ -1,5 +1,5 @@
-#include <gtest/gtest.h>
 #include <fcntl.h>
+#include <gtest/gtest.h>
 #include <unistd.h>
 
 #include <filesystem>
@@ -17,7 +17,8 @@ namespace {
 uint32_t Add(StoreFolder& folder, const std::string& source) {
     std::unique_ptr<PendingMessage> pending;
     EXPECT_EQ(folder.CreateStream(pending), S_OK);
-    EXPECT_EQ(::write(pending->Fd(), source.data(), source.size()), static_cast<ssize_t>(source.size()));
+    EXPECT_EQ(::write(pending->Fd(), source.data(), source.size()),
+              static_cast<ssize_t>(source.size()));
     uint32_t id = 0;
     EXPECT_EQ(folder.CommitStream(*pending, id), S_OK);
     return id;
@@ -96,7 +97,8 @@ TEST(MailStoreTest, MessagesKeepTheirIdsWhenAnotherClientRenamesThem) {
     std::string firstName;
     for (auto& e : fs::directory_iterator(home / "Maildir/new")) {
         int fd = ::open(e.path().c_str(), O_RDONLY);
-        if (mail::ReadHeaderBlock(fd).find("one") != std::string::npos) firstName = e.path().filename();
+        if (mail::ReadHeaderBlock(fd).find("one") != std::string::npos)
+            firstName = e.path().filename();
         ::close(fd);
     }
     fs::rename(home / ("Maildir/new/" + firstName), home / ("Maildir/cur/" + firstName + ":2,S"));

@@ -1,0 +1,289 @@
+#include "model/MessageNodes.h"
+
+#include <unistd.h>
+
+#include <functional>
+#include <span>
+
+#include "model/NodeIconRegistry.h"
+#include "model/Outcome.h"
+#include "model/WizardState.h"
+#include "platform/Identities.h"
+#include "platform/Registry.h"
+#include "platform/Text.h"
+
+namespace v {
+
+using namespace tindale;
+using namespace tindale::store;
+
+const Guid MsgBase::kTypeGuid = Guid::FromText("{D2B37072-40B4-4F44-B652-3DB8458CDC5D}");
+const Guid MsgStore::kTypeGuid = Guid::FromText("{89322988-8CF1-488D-858B-50B223547488}");
+const Guid MsgStoreIden::kTypeGuid = Guid::FromText("{F552DAB0-81A5-4123-A788-EAE9EEBC9A35}");
+const Guid MsgFolder::kTypeGuid = Guid::FromText("{BFFD5B28-F864-4B35-AB0E-3EF4F89D97D7}");
+const Guid MsgNode::kTypeGuid = Guid::FromText("{23827F9D-F04A-475D-8C29-65010AC71DB1}");
+
+namespace {
+
+const char16_t* IconKeyFor(int32_t type) {
+    switch (type) {
+        case kInbox:
+            return u"Inbox";
+        case kOutbox:
+            return u"Outbox";
+        case kSentItems:
+            return u"Sent";
+        case kDeletedItems:
+            return u"Deleted";
+        case kDrafts:
+            return u"Draft";
+        case kNotSpecial:
+            return u"Nospec";
+        default:
+            return u"none";
+    }
+}
+
+std::u16string Join(const std::u16string& path, const std::u16string& name) {
+    if (path.empty()) return name;
+    return path.back() == u'\\' ? path + name : path + u"\\" + name;
+}
+
+std::vector<FolderProps> SubFolders(StoreNamespace& ns, uint32_t parent) {
+    std::vector<FolderProps> out;
+    std::unique_ptr<FolderEnum> handle;
+    FolderProps props;
+    for (HRESULT hr = ns.GetFirstSubFolder(parent, props, handle); hr == S_OK;
+         hr = ns.GetNextSubFolder(*handle, props))
+        out.push_back(props);
+    ns.GetSubFolderClose(handle);
+    return out;
+}
+
+int32_t AppendFolders(BasicNode* parent, const std::u16string& identity, uint32_t folderId,
+                      const std::u16string& parentPath, NodeList& out) {
+    auto ns = OpenStoreFor(identity);
+    if (!ns) return 0;
+    int32_t added = 0;
+    for (const auto& props : SubFolders(*ns, folderId)) {
+        auto* child = new MsgFolder(props, identity, Join(parentPath, text::ToUtf16(props.name)));
+        child->parent = parent;
+        out.push_back(child);
+        ++added;
+    }
+    return added;
+}
+
+uint32_t InboxId(StoreNamespace& ns) {
+    for (const auto& f : SubFolders(ns, kRootFolderId))
+        if (f.type == kInbox) return f.folderId;
+    return kRootFolderId;
+}
+
+// Finds or creates each folder of a "\"-separated path below the root, names matched
+// exactly; 0 when a folder can be neither found nor created.
+uint32_t ResolveFolderPath(StoreNamespace& ns, const std::u16string& path) {
+    uint32_t current = kRootFolderId;
+    for (const auto& name : reg::SplitPath(path)) {
+        std::string wanted = text::ToUtf8(name);
+        uint32_t next = kRootFolderId;
+        for (const auto& f : SubFolders(ns, current))
+            if (f.name == wanted) {
+                next = f.folderId;
+                break;
+            }
+        if (next == kRootFolderId && ns.CreateFolder(current, wanted, next) != S_OK)
+            return kRootFolderId;
+        current = next;
+    }
+    return current;
+}
+
+void EmptyFolderTree(StoreNamespace& ns, uint32_t folderId) {
+    if (folderId != kRootFolderId) {
+        std::unique_ptr<StoreFolder> folder;
+        if (ns.OpenFolder(folderId, folder) == S_OK) {
+            std::vector<uint32_t> ids;
+            std::unique_ptr<MessageEnum> handle;
+            MessageProps props;
+            for (HRESULT hr = folder->GetFirstMessage(0, 0xFFFFFFFF, props, handle); hr == S_OK;
+                 hr = folder->GetNextMessage(*handle, props))
+                ids.push_back(props.messageId);
+            folder->DeleteMessages(ids);
+        }
+    }
+    for (const auto& sub : SubFolders(ns, folderId)) EmptyFolderTree(ns, sub.folderId);
+}
+
+}  // namespace
+
+bool MakeIdentityCurrent(const std::u16string& identityId) {
+    return identities::MakeIdentityCurrent(identityId);
+}
+
+std::unique_ptr<StoreNamespace> OpenStoreFor(const std::u16string& identityId) {
+    MakeIdentityCurrent(identityId);
+    auto ns = std::make_unique<StoreNamespace>();
+    if (ns->Initialize() != S_OK) return nullptr;
+    return ns;
+}
+
+bool EmptyIdentityStore(const std::u16string& identityId) {
+    if (!MakeIdentityCurrent(identityId)) return false;
+    StoreNamespace ns;
+    if (ns.Initialize() != S_OK) return false;
+    EmptyFolderTree(ns, kRootFolderId);
+    return true;
+}
+
+MD5 IdAndTextDigest(uint32_t id, std::u16string_view textValue) {
+    std::vector<uint8_t> buffer(4100, 0);
+    text::PutU32(buffer.data(), id);
+    text::PutFixedUtf16(std::span(buffer).subspan(4, 4096), textValue);
+    return MD5(buffer);
+}
+
+MsgStore::MsgStore() {
+    displayName = u"Message Store";
+    iconIndex = NodeIconRegistry::Instance().IndexForKey(u"OE");
+}
+
+int32_t MsgStore::EnumContainers(NodeList& out) {
+    identities::EnsureDefaultIdentity();
+    int32_t added = 0;
+    for (const auto& identity : identities::List()) {
+        auto* child = new MsgStoreIden(identity.id);
+        child->parent = this;
+        out.push_back(child);
+        ++added;
+    }
+    return added;
+}
+
+MsgStoreIden::MsgStoreIden(std::u16string identityId) : id_(text::Utf16LeBytes(identityId)) {
+    identityId_ = std::move(identityId);
+    auto found = identities::Find(identityId_);
+    displayName = found ? found->name : u"";
+    iconIndex = NodeIconRegistry::Instance().IndexForKey(u"Local");
+}
+
+int32_t MsgStoreIden::EnumContainers(NodeList& out) {
+    return AppendFolders(this, identityId_, kRootFolderId, u"", out);
+}
+
+MsgFolder::MsgFolder(const FolderProps& props, std::u16string identityId, std::u16string folderPath)
+    : props_(props), id_(IdAndTextDigest(props.folderId, text::ToUtf16(props.name))) {
+    identityId_ = std::move(identityId);
+    folderPath_ = std::move(folderPath);
+    displayName = text::ToUtf16(props.name);
+    iconIndex = NodeIconRegistry::Instance().IndexForKey(IconKeyFor(props.type));
+}
+
+int32_t MsgFolder::EnumContainers(NodeList& out) {
+    return AppendFolders(this, identityId_, props_.folderId, folderPath_, out);
+}
+
+int32_t MsgFolder::EnumItems(NodeList& out) {
+    auto ns = OpenStoreFor(identityId_);
+    std::unique_ptr<StoreFolder> folder;
+    if (!ns || ns->OpenFolder(props_.folderId, folder) != S_OK) return 0;
+    int32_t added = 0;
+    std::unique_ptr<MessageEnum> handle;
+    MessageProps props;
+    for (HRESULT hr = folder->GetFirstMessage(0, 0, props, handle); hr == S_OK;
+         hr = folder->GetNextMessage(*handle, props)) {
+        auto* item = new MsgNode(props, props_.folderId, identityId_, folderPath_);
+        item->parent = this;
+        out.push_back(item);
+        ++added;
+    }
+    return added;
+}
+
+MsgNode::MsgNode(const MessageProps& props, uint32_t folderId, std::u16string identityId,
+                 std::u16string folderPath)
+    : props_(props),
+      folderId_(folderId),
+      id_(IdAndTextDigest(props.messageId, text::ToUtf16(props.subject))) {
+    identityId_ = std::move(identityId);
+    folderPath_ = std::move(folderPath);
+    displayName = text::ToUtf16(props.subject);
+    iconIndex = NodeIconRegistry::Instance().IndexForKey(u"Message");
+}
+
+uint64_t MsgNode::WritePayload(BasicStream& out) {
+    std::string where = text::ToUtf8(folderPath_) + " / " + props_.subject;
+    if (folderPath_.size() >= 2048 || identityId_.size() >= 256) {
+        ReportProblem(where, "its folder path is too long for an archive record");
+        return 0;
+    }
+    auto ns = OpenStoreFor(identityId_);
+    std::unique_ptr<StoreFolder> folder;
+    int fd = -1;
+    if (!ns || ns->OpenFolder(folderId_, folder) != S_OK ||
+        folder->OpenMessage(props_.messageId, fd) != S_OK) {
+        ReportProblem(where, "the message cannot be read (it may have been moved or deleted)");
+        return 0;
+    }
+    FileStream source(fd);
+    uint8_t header[kMessageHeaderSize] = {};
+    text::PutFixedUtf16(std::span(header, 4096), folderPath_);
+    text::PutFixedUtf16(std::span(header + 4096, 512), identityId_);
+    auto props = props_.ToBytes();
+    std::copy(props.begin(), props.end(), header + 4608);
+    uint64_t total = static_cast<uint64_t>(out.Write(header, kMessageHeaderSize));
+    total += CopyStream(source, out);
+    if (source.LastError() != 0) ReportProblem(where, "the message could not be read to its end");
+    return total;
+}
+
+uint64_t MsgNode::RestorePayload(BasicStream& in) {
+    uint8_t header[kMessageHeaderSize];
+    std::string name = text::ToUtf8(record.DisplayName());
+    if (ReadFully(in, header, kMessageHeaderSize) != kMessageHeaderSize) {
+        ReportProblem(name, "its data in the archive is damaged");
+        return 0;
+    }
+    std::u16string path = text::GetFixedUtf16(std::span(header, 4096));
+    if (restoreContext && !restoreContext->restoreIdentity.empty())
+        identityId_ = restoreContext->restoreIdentity;
+    if (identityId_.empty()) identityId_ = text::GetFixedUtf16(std::span(header + 4096, 512));
+    auto ns = OpenStoreFor(identityId_);
+    if (!ns) {
+        ReportProblem(name, "the destination identity has no message store");
+        return 0;
+    }
+    uint32_t folderId = ResolveFolderPath(*ns, path);
+    if (folderId == kRootFolderId) {
+        folderId = InboxId(*ns);  // the root holds no messages: nothing is lost, it goes here
+        ReportProblem(
+            name,
+            "its folder \"" + text::ToUtf8(path) + "\" could not be made; it was put in the Inbox",
+            false);
+    }
+    std::unique_ptr<StoreFolder> folder;
+    std::unique_ptr<PendingMessage> pending;
+    if (ns->OpenFolder(folderId, folder) != S_OK || folder->CreateStream(pending) != S_OK) {
+        ReportProblem(name, "the message could not be added to the store");
+        return 0;
+    }
+    FileStream target(::dup(pending->Fd()));
+    uint64_t copied = CopyStream(in, target);
+    uint32_t newId = 0;
+    if (target.LastError() != 0 || !target.Close()) {
+        ReportProblem(name, "the message could not be written to the store");
+    } else if (in.Damaged()) {
+        ReportProblem(name, "its data in the archive is damaged; it was not added");
+    } else if (folder->CommitStream(*pending, newId) != S_OK) {
+        ReportProblem(name, "the message could not be added to the store");
+    }
+    return kMessageHeaderSize + copied;
+}
+
+uint64_t MsgNode::SkipPayload(BasicStream& in, BasicStream& sink) {
+    uint8_t header[kMessageHeaderSize];
+    if (ReadFully(in, header, kMessageHeaderSize) != kMessageHeaderSize) return 0;
+    return CopyStream(in, sink);
+}
+
+}  // namespace v

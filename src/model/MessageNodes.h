@@ -1,0 +1,112 @@
+#pragma once
+// The mail of every identity as nodes: one MsgStore root, a MsgStoreIden per identity,
+// MsgFolders for each store's folder tree and MsgNodes for the messages. Only messages
+// carry a payload:
+//   0 folder path (2048 UTF-16 units, names joined by "\") | 4096 identity id (256 units)
+//   | 4608 MESSAGEPROPS (68 bytes) | 4676 the message's complete source
+#include <memory>
+#include <string>
+
+#include "model/Node.h"
+#include "platform/MailStore.h"
+#include "platform/StoreProps.h"
+
+namespace v {
+
+inline constexpr size_t kMessageHeaderSize = 4676;
+
+bool MakeIdentityCurrent(const std::u16string& identityId);
+// Makes the identity current and opens its store; null when that fails.
+std::unique_ptr<tindale::store::StoreNamespace> OpenStoreFor(const std::u16string& identityId);
+// Deletes every message in every folder of the identity's store; false when the identity
+// could not be made current or its store not opened.
+bool EmptyIdentityStore(const std::u16string& identityId);
+
+class MsgBase : public BasicNode {
+  public:
+    static const tindale::Guid kTypeGuid;
+    using BasicNode::BasicNode;
+    std::u16string GetTypeName() const override { return u"MsgBase"; }
+    tindale::Guid GetTypeGuid() const override { return kTypeGuid; }
+    const std::u16string& IdentityId() const { return identityId_; }
+    const std::u16string& FolderPath() const { return folderPath_; }
+
+  protected:
+    std::u16string identityId_;
+    std::u16string folderPath_;
+};
+
+class MsgStore : public BasicNode {
+  public:
+    static const tindale::Guid kTypeGuid;
+    MsgStore();
+    MsgStore(const NodeRecord& record, BasicStream* payload) : BasicNode(record, payload) {}
+    int32_t EnumContainers(NodeList& out) override;
+    ID* GetId() override { return &id_; }
+    std::u16string GetTypeName() const override { return u"MsgStore"; }
+    tindale::Guid GetTypeGuid() const override { return kTypeGuid; }
+    bool IsContainer() const override { return true; }
+
+  private:
+    IDInt<int> id_{1006};
+};
+
+class MsgStoreIden : public MsgBase {
+  public:
+    static const tindale::Guid kTypeGuid;
+    explicit MsgStoreIden(std::u16string identityId);
+    MsgStoreIden(const NodeRecord& record, BasicStream* payload) : MsgBase(record, payload) {}
+    int32_t EnumContainers(NodeList& out) override;
+    ID* GetId() override { return &id_; }
+    std::u16string GetTypeName() const override { return u"MsgStoreIden"; }
+    tindale::Guid GetTypeGuid() const override { return kTypeGuid; }
+    bool IsContainer() const override { return true; }
+
+  private:
+    MD5 id_;
+};
+
+class MsgFolder : public MsgBase {
+  public:
+    static const tindale::Guid kTypeGuid;
+    MsgFolder(const tindale::store::FolderProps& props, std::u16string identityId,
+              std::u16string folderPath);
+    MsgFolder(const NodeRecord& record, BasicStream* payload) : MsgBase(record, payload) {}
+    int32_t EnumContainers(NodeList& out) override;
+    int32_t EnumItems(NodeList& out) override;
+    ID* GetId() override { return &id_; }
+    std::u16string GetTypeName() const override { return u"MsgFolder"; }
+    tindale::Guid GetTypeGuid() const override { return kTypeGuid; }
+    bool IsContainer() const override { return true; }
+    const tindale::store::FolderProps& Props() const { return props_; }
+
+  private:
+    tindale::store::FolderProps props_;
+    MD5 id_;
+};
+
+class MsgNode : public MsgBase {
+  public:
+    static const tindale::Guid kTypeGuid;
+    MsgNode(const tindale::store::MessageProps& props, uint32_t folderId, std::u16string identityId,
+            std::u16string folderPath);
+    MsgNode(const NodeRecord& record, BasicStream* payload) : MsgBase(record, payload) {}
+    uint64_t WritePayload(BasicStream& out) override;
+    uint64_t RestorePayload(BasicStream& in) override;
+    uint64_t SkipPayload(BasicStream& in, BasicStream& sink) override;
+    ID* GetId() override { return &id_; }
+    std::u16string GetTypeName() const override { return u"MsgNode"; }
+    tindale::Guid GetTypeGuid() const override { return kTypeGuid; }
+    bool IsContainer() const override { return false; }
+    const tindale::store::MessageProps& Props() const { return props_; }
+
+  private:
+    tindale::store::MessageProps props_;
+    uint32_t folderId_ = 0;
+    MD5 id_;
+};
+
+// MD5 over a 4100-byte buffer: the 32-bit id, then the text as UTF-16 with its terminator.
+MD5 IdAndTextDigest(uint32_t id, std::u16string_view text);
+
+}  // namespace v

@@ -1,0 +1,235 @@
+#include <gtest/gtest.h>
+#include <unistd.h>
+
+#include <cstdio>
+#include <filesystem>
+#include <memory>
+#include <set>
+
+#include "backup/BackupEngine.h"
+#include "backup/SourceTree.h"
+#include "model/MessageNodes.h"
+#include "model/NodeFactory.h"
+#include "model/Outcome.h"
+#include "platform/Identities.h"
+#include "platform/Registry.h"
+#include "platform/Text.h"
+#include "restore/RecordTree.h"
+#include "restore/RestoreEngine.h"
+#include "support/TestHome.h"
+
+using namespace tindale;
+using namespace v;
+namespace fs = std::filesystem;
+
+namespace {
+
+const std::string kTool = std::string(TINDALE_TEST_SOURCE) + "/model/maildir_tool.py";
+
+bool HavePython() {
+    return std::system("python3 -c 'import mailbox' 2>/dev/null") == 0;
+}
+
+std::string Capture(const std::string& command) {
+    std::string out;
+    if (FILE* p = ::popen(command.c_str(), "r")) {
+        char buf[4096];
+        while (size_t n = std::fread(buf, 1, sizeof buf, p)) out.append(buf, n);
+        ::pclose(p);
+    }
+    return out;
+}
+
+void Deliver(const std::string& maildir, const std::string& name, const std::string& source) {
+    WriteFile(maildir + "/cur/" + name + ":2,S", source);
+    fs::create_directories(maildir + "/new");
+    fs::create_directories(maildir + "/tmp");
+}
+
+std::string Message(const std::string& subject) {
+    return "From: a@example.org\nSubject: " + subject +
+           "\nDate: Mon, 1 Jan 2024 10:00:00 +0000\n\nbody of " + subject + "\n";
+}
+
+// A store with a nested folder, a non-ASCII dotted folder name and an empty subject.
+void MakeSourceStore(const TestHome& home) {
+    std::string root = home / "Maildir";
+    Deliver(root, "1.a.host", Message("hello"));
+    Deliver(root, "2.b.host", "From: x@example.org\n\nno subject\n");
+    Deliver(root + "/.Work", "3.c.host", Message("plan"));
+    Deliver(root + "/.Work.Projects", "4.d.host", Message("launch"));
+    Deliver(root + "/.Entw&APw-rfe v1&AC4-2", "5.e.host", Message("draft"));
+    identities::EnsureDefaultIdentity();
+}
+
+std::string BackUpMail(const TestHome& home) {
+    SourceTree tree(true);
+    WizardState state;
+    state.archivePath = text::ToUtf16(home / "mail.vqz");
+    state.compress = true;
+    state.backupSources = tree.Selected();
+    NullReport report;
+    Outcome outcome = BackupWorker(state, report, {});
+    EXPECT_TRUE(outcome.Clean()) << outcome.error;
+    return home / "mail.vqz";
+}
+
+Outcome RestoreAll(const std::string& archive, const std::u16string& identity) {
+    WizardState state;
+    state.archivePath = text::ToUtf16(archive);
+    for (const auto& e : RecordTree::Load(archive).entries) state.restoreItems.push_back(e->record);
+    state.restoreIdentity = identity;
+    NullReport report;
+    return RestoreWorker(state, report, {});
+}
+
+std::vector<std::u16string> Names(const NodeList& nodes) {
+    std::vector<std::u16string> out;
+    for (auto* n : nodes) out.push_back(n->GetDisplayName());
+    return out;
+}
+
+}  // namespace
+
+TEST(MessageNodes, TreeMirrorsTheStore) {
+    TestHome home;
+    MakeSourceStore(home);
+    MsgStore store;
+    OwnedNodes identities, folders, items;
+    ASSERT_EQ(store.EnumContainers(identities.list), 1);
+    EXPECT_EQ(identities.list[0]->GetDisplayName(), u"Main Identity");
+    identities.list[0]->EnumContainers(folders.list);
+    EXPECT_EQ(Names(folders.list),
+              (std::vector<std::u16string>{u"Inbox", u"Entwürfe v1.2", u"Work"}));
+    EXPECT_EQ(BuildNodeRecord(*folders.list[0], false, false).IconKey(), u"Inbox");
+    folders.list[0]->EnumItems(items.list);
+    ASSERT_EQ(items.list.size(), 2u);
+    EXPECT_EQ(items.list[0]->GetDisplayName(), u"hello");
+    EXPECT_EQ(items.list[1]->GetDisplayName(), u"");  // no subject, empty name
+    OwnedNodes sub;
+    folders.list[2]->EnumContainers(sub.list);
+    ASSERT_EQ(sub.list.size(), 1u);
+    EXPECT_EQ(static_cast<MsgFolder*>(sub.list[0])->FolderPath(), u"Work\\Projects");
+}
+
+TEST(MessageNodes, BackupAndRestoreRoundTripReadByPythonMailbox) {
+    if (!HavePython()) GTEST_SKIP() << "python3 with the mailbox module is not installed";
+    TestHome home;
+    MakeSourceStore(home);
+    std::string archive = BackUpMail(home);
+    std::string before = Capture("python3 " + kTool + " dump " + (home / "Maildir"));
+    ASSERT_NE(before.find("Work.Projects"), std::string::npos);
+
+    TestHome target;
+    auto id = identities::Add(u"Restored", target / "Mail");
+    ASSERT_TRUE(id);
+    Outcome outcome = RestoreAll(archive, *id);
+    EXPECT_TRUE(outcome.Clean()) << (outcome.problems.empty() ? outcome.error
+                                                              : outcome.problems[0].reason);
+    EXPECT_EQ(Capture("python3 " + kTool + " dump " + (target / "Mail")), before);
+}
+
+TEST(MessageNodes, StoreWrittenByPythonIsListed) {
+    if (!HavePython()) GTEST_SKIP() << "python3 with the mailbox module is not installed";
+    TestHome home;
+    ASSERT_EQ(std::system(("python3 " + kTool + " make " + (home / "Maildir")).c_str()), 0);
+    SourceTree tree(true);
+    auto* work = tree.Find("Message Store/Main Identity/Work");
+    ASSERT_TRUE(work);
+    ASSERT_TRUE(tree.Find("Message Store/Main Identity/Work/Projects"));
+    OwnedNodes items;
+    work->node->EnumItems(items.list);
+    ASSERT_EQ(items.list.size(), 2u);
+    std::set<std::u16string> subjects{items.list[0]->GetDisplayName(),
+                                      items.list[1]->GetDisplayName()};
+    EXPECT_EQ(subjects, (std::set<std::u16string>{u"Re: plan", u"budget"}));
+    for (auto* item : items.list) {
+        const auto& props = static_cast<MsgNode*>(item)->Props();
+        if (props.subject == "Re: plan") {
+            EXPECT_EQ(props.normalSubject, "plan");
+            EXPECT_EQ(store::UnixFromFileTime(props.received), 1704189600);
+        }
+    }
+}
+
+TEST(MessageNodes, RestoreResolvesFolderPathsExactly) {
+    TestHome home;
+    MakeSourceStore(home);
+    std::string archive = BackUpMail(home);
+
+    TestHome target;
+    // The target has "Work" but not "Work\Projects"; a file blocks the "Entwürfe v1.2" folder.
+    fs::create_directories(target / "Mail/.Work/cur");
+    WriteFile(target / "Mail/.Entw&APw-rfe v1&AC4-2", "not a folder");
+    auto id = identities::Add(u"Target", target / "Mail");
+    Outcome outcome = RestoreAll(archive, *id);
+    EXPECT_FALSE(outcome.failed);
+    for (const auto& p : outcome.problems)
+        if (p.leftOut) ADD_FAILURE() << p.item << ": " << p.reason;
+    ASSERT_EQ(outcome.LeftOut(), 0u);
+    ASSERT_EQ(outcome.problems.size(), 1u);  // the draft went to the Inbox, and says so
+    EXPECT_NE(outcome.problems[0].reason.find("Inbox"), std::string::npos);
+    EXPECT_EQ(std::distance(fs::directory_iterator(target / "Mail/.Work.Projects/new"),
+                            fs::directory_iterator()),
+              1);
+    EXPECT_EQ(std::distance(fs::directory_iterator(target / "Mail/new"), fs::directory_iterator()),
+              3);
+}
+
+TEST(MessageNodes, SavedPathsAreMatchedCaseSensitivelyAndSplitAtBackslashes) {
+    TestHome home;
+    auto id = identities::Add(u"Only", home / "Mail");
+    ASSERT_TRUE(id);
+    auto payload = [](const std::u16string& path, const std::string& body) {
+        std::vector<uint8_t> bytes(kMessageHeaderSize, 0);
+        text::PutFixedUtf16(std::span(bytes).subspan(0, 4096), path);
+        bytes.insert(bytes.end(), body.begin(), body.end());
+        return bytes;
+    };
+    WizardState context;
+    context.restoreIdentity = *id;
+    for (auto [path, body] : {std::pair{u"inbox", "a"}, {u"A\\B\\C", "b"}}) {
+        MemoryStream in(payload(path, body));
+        NodeRecord rec;
+        rec.SetTypeGuid(MsgNode::kTypeGuid);
+        std::unique_ptr<BasicNode> node(
+            NodeFactoryRegistry::Instance().FindFactoryAndCreate(rec, &in));
+        node->restoreContext = &context;
+        node->RestorePayload(in);
+    }
+    EXPECT_TRUE(fs::is_directory(home / "Mail/.inbox/new"));
+    EXPECT_TRUE(fs::is_directory(home / "Mail/.A.B.C/new"));
+    EXPECT_TRUE(fs::is_empty(home / "Mail/new"));
+}
+
+TEST(MessageNodes, ClearIdentityEmptiesTheStoreFirst) {
+    TestHome home;
+    MakeSourceStore(home);
+    auto id = identities::List()[0].id;
+    WizardState state;
+    state.archivePath = text::ToUtf16(home / "missing.vqz");
+    state.restoreIdentity = id;
+    state.clearIdentity = true;
+    NullReport report;
+    RestoreWorker(state, report, {});  // no archive at all: the store is emptied nonetheless
+    EXPECT_TRUE(fs::is_empty(home / "Maildir/cur"));
+    EXPECT_TRUE(fs::is_empty(home / "Maildir/.Work.Projects/cur"));
+    EXPECT_TRUE(fs::is_directory(home / "Maildir/.Work"));
+}
+
+TEST(MessageNodes, UnreadableSourceIsReportedAndLeftOut) {
+    TestHome home;
+    MakeSourceStore(home);
+    SourceTree tree(true);
+    auto* inbox = tree.Find("Message Store/Main Identity/Inbox");
+    ASSERT_TRUE(inbox);
+    OwnedNodes items;
+    inbox->node->EnumItems(items.list);
+    ASSERT_FALSE(items.list.empty());
+    fs::remove_all(home / "Maildir/cur");  // another client moved everything away
+    Outcome outcome;
+    OutcomeScope scope(outcome);
+    MemoryStream out;
+    EXPECT_EQ(items.list[0]->WritePayload(out), 0u);
+    ASSERT_EQ(outcome.LeftOut(), 1u);
+}
