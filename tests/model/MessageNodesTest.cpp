@@ -233,3 +233,21 @@ TEST(MessageNodes, UnreadableSourceIsReportedAndLeftOut) {
     EXPECT_EQ(items.list[0]->WritePayload(out), 0u);
     ASSERT_EQ(outcome.LeftOut(), 1u);
 }
+
+TEST(MessageNodes, WithADestinationEveryIdentitysMailLandsInIt) {
+    TestHome home;
+    MakeSourceStore(home);
+    WriteFile(home / "Other/cur/9.z.host:2,S", Message("from the other identity"));
+    identities::Add(u"Other", home / "Other");
+    std::string archive = BackUpMail(home);
+
+    TestHome target;
+    auto first = identities::Add(u"First", target / "A");
+    auto second = identities::Add(u"Second", target / "B");
+    Outcome outcome = RestoreAll(archive, *second);
+    EXPECT_TRUE(outcome.Clean());
+    EXPECT_FALSE(fs::exists(target / "A/new") && !fs::is_empty(target / "A/new"));
+    EXPECT_EQ(std::distance(fs::directory_iterator(target / "B/new"), fs::directory_iterator()), 3);
+    EXPECT_EQ(identities::Current(), second);  // the destination was made current
+    (void)first;
+}

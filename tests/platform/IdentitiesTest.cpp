@@ -45,9 +45,13 @@ TEST(IdentitiesTest, AddListFindAndMakeCurrent) {
     EXPECT_EQ(identities::Current(), work);  // the first becomes the default
     EXPECT_EQ(identities::StoreRoot(*play), home / "Mail/play");
     EXPECT_EQ(identities::Find(u"Play")->id, *play);
-    ASSERT_TRUE(identities::MakeIdentityCurrent(*play));
     auto key = reg::Key::Open(reg::kHkeyCurrentUser, u"Identities");
-    EXPECT_EQ(key->ValueAt(1)->name, u"Start As");
+    key->DeleteValue(u"Default User ID");  // so that creation order shows the order of writes
+    ASSERT_TRUE(identities::MakeIdentityCurrent(*play));
+    std::vector<std::u16string> order;
+    for (uint32_t i = 0; i < 4; ++i) order.push_back(key->ValueAt(i)->name);
+    EXPECT_EQ(order, (std::vector<std::u16string>{u"Start As", u"Last User ID", u"Last Username",
+                                                  u"Default User ID"}));
     EXPECT_EQ(key->QueryString(u"Last Username"), u"Play");
     EXPECT_EQ(identities::Current(), play);
 }
@@ -65,7 +69,6 @@ TEST(IdentitiesTest, ExistingMaildirGetsAMainIdentity) {
     identities::EnsureDefaultIdentity();
     EXPECT_EQ(identities::List().size(), 1u);
 }
-
 
 TEST(StorePropsTest, BlocksHaveTheirWireLayout) {
     store::FolderProps f;
