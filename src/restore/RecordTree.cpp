@@ -45,8 +45,6 @@ const RecordTree::Entry* RecordTree::Find(const std::string& path) const {
 
 std::vector<v::NodeRecord> RecordTree::Selection(const Entry& chosen) {
     std::vector<v::NodeRecord> out{chosen.record};
-    if (chosen.record.IsContainer())
-        for (const Entry* child : chosen.children)
-            if (!child->record.IsContainer()) out.push_back(child->record);
+    for (const Entry* child : chosen.children) out.push_back(child->record);
     return out;
 }

@@ -23,6 +23,6 @@ struct RecordTree {
 
     static RecordTree Load(const std::string& archivePath);
     const Entry* Find(const std::string& path) const;
-    // The records a chosen entry brings: a container with its direct items, or the item alone.
+    // The records a chosen entry brings: itself and every direct child (items and containers).
     static std::vector<v::NodeRecord> Selection(const Entry& chosen);
 };

@@ -65,7 +65,8 @@ TEST(RecordTreeTest, RebuildsTheTreeAndSelectsContainersWithTheirItems) {
     // The subfolder was written as its own source, so it hangs below My Documents' record.
     ASSERT_TRUE(records.Find("My Documents/Sub/inner.txt"));
     auto chosen = RecordTree::Selection(*docs);
-    ASSERT_EQ(chosen.size(), 2u);  // the folder and its direct item, not the subfolder
+    ASSERT_EQ(chosen.size(), 3u);  // the folder and its direct children, not the grandchildren
     EXPECT_EQ(chosen[1].DisplayName(), u"top.txt");
+    EXPECT_EQ(chosen[2].DisplayName(), u"Sub");
     EXPECT_FALSE(RecordTree::Load(home / "missing.vqz").readable);
 }

@@ -1,0 +1,7 @@
+#pragma once
+// Every page class of the wizard, and the factory that builds them in sheet order.
+#include "app/WelcomePage.h"
+#include "app/WizardPage.h"
+#include "restore/pages/RestorePages.h"
+
+CWizardPropPage* CreatePage(int id);

@@ -1,0 +1,39 @@
+#pragma once
+// A page that runs an engine: a progress bar driven by the worker protocol and a "&Cancel"
+// push button that asks the worker to stop.
+#include <QProgressBar>
+#include <QPushButton>
+#include <memory>
+
+#include "app/WizardPage.h"
+#include "app/WorkerBridge.h"
+
+class QLabel;
+class QVBoxLayout;
+
+class CProgressPage : public CWizardPropPage {
+    Q_OBJECT
+  public:
+    explicit CProgressPage(int templateId, QWidget* parent = nullptr);
+    QProgressBar* Bar() const { return m_progress; }
+    QPushButton* CancelButton() const { return m_cancel; }
+    bool WorkerRunning() const;
+
+  public slots:
+    // The worker protocol: 0 leaves the position or the range unchanged.
+    void OnWorkerProgress(qulonglong position, qulonglong range);
+
+  protected:
+    void StartWorker(WorkerRunner::Job job);
+    // Called once the engine has returned.
+    virtual void OnWorkerDone() = 0;
+    QVBoxLayout* Layout() const { return m_layout; }
+    QLabel* Details() const { return m_details; }
+
+  private:
+    QProgressBar* m_progress;
+    QPushButton* m_cancel;
+    QLabel* m_details;
+    QVBoxLayout* m_layout;
+    std::shared_ptr<WorkerBridge> m_bridge;
+};

@@ -1,0 +1,18 @@
+#pragma once
+// The wizard's modal questions in one place, so that tests can answer them.
+#include <QString>
+#include <functional>
+#include <optional>
+
+class QWidget;
+
+struct Prompts {
+    // An error message box with caption "Error".
+    std::function<void(QWidget* parent, const QString& text)> error;
+    // "Are you sure to exit the wizard?": true for Yes.
+    std::function<bool(QWidget* parent)> confirmCancel;
+    // The archive password; nothing when the user cancelled.
+    std::function<std::optional<QString>(QWidget* parent)> password;
+
+    static Prompts& Get();  // the installed prompts (the real dialogs by default)
+};

@@ -1,0 +1,23 @@
+#pragma once
+#include <QRadioButton>
+
+#include "app/WizardPage.h"
+
+// The first page: the four modes, About, Explorer and Help.
+class CPageWelcome : public CWizardPropPage {
+    Q_OBJECT
+  public:
+    explicit CPageWelcome(QWidget* parent = nullptr);
+    int nextId() const override;
+    // Checks the radio button of the mode whose first page is `firstPageId`.
+    void SelectMode(int firstPageId);
+
+  private:
+    QRadioButton* m_backup;
+    QRadioButton* m_restore;
+    QRadioButton* m_test;
+    QRadioButton* m_findDup;
+};
+
+// Opens a file that lives beside the executable with the desktop's opener; silent when missing.
+void LaunchCompanion(const QString& fileName);

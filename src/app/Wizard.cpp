@@ -1,0 +1,60 @@
+#include "app/Wizard.h"
+
+#include <QAbstractButton>
+
+#include "app/Icons.h"
+#include "app/Pages.h"
+#include "app/Prompts.h"
+#include "app/WorkerBridge.h"
+
+CWizard::CWizard(QWidget* parent) : QWizard(parent), m_workers(std::make_unique<WorkerRunner>()) {
+    setWizardStyle(QWizard::ModernStyle);
+    setOption(QWizard::HaveHelpButton, false);
+    setOption(QWizard::NoBackButtonOnStartPage, true);
+    setPixmap(QWizard::LogoPixmap, AppIcon().pixmap(48, 48));
+    for (const auto& info : kPages) {
+        CWizardPropPage* page = CreatePage(info.id);
+        page->Attach(this, &m_state);
+        setPage(info.id, page);
+    }
+    setStartId(kWelcome);
+    connect(this, &QWizard::currentIdChanged, this, &CWizard::OnPageChanged);
+    OnPageChanged(kWelcome);
+    resize(720, 520);
+}
+
+CWizard::~CWizard() {
+    // Workers read the state and the pages' nodes: stop them before anything goes away.
+    m_workers->RequestStop();
+    m_workers->WaitPumping();
+}
+
+CWizardPropPage* CWizard::Page(int id) const {
+    return static_cast<CWizardPropPage*>(page(id));
+}
+
+WorkerRunner& CWizard::Workers() {
+    return *m_workers;
+}
+
+void CWizard::OnPageChanged(int id) {
+    if (id < 0) return;
+    setWindowTitle(QString::fromUtf8(InfoFor(id).caption));
+    if (auto* p = Page(id)) p->ApplyButtons();
+}
+
+bool CWizard::ConfirmCancel() {
+    return Prompts::Get().confirmCancel(this);
+}
+
+void CWizard::reject() {
+    if (!ConfirmCancel()) return;
+    m_workers->RequestStop();
+    QWizard::reject();
+}
+
+void CWizard::StartWithArchive(const QString& path) {
+    static_cast<CPageWelcome*>(Page(kWelcome))->SelectMode(kRestoreChooseSource);
+    static_cast<CPageRestoreChooseSource*>(Page(kRestoreChooseSource))->SetPath(path);
+    next();
+}

@@ -1,0 +1,27 @@
+#include "app/WorkerBridge.h"
+
+#include <QCoreApplication>
+
+WorkerRunner::~WorkerRunner() {
+    RequestStop();
+    WaitPumping();
+}
+
+void WorkerRunner::Start(std::shared_ptr<WorkerBridge> bridge, Job job) {
+    WaitPumping();  // at most one worker at a time
+    running_ = true;
+    thread_ = std::jthread([this, bridge, job = std::move(job)](std::stop_token stop) {
+        job(*bridge, stop);
+        running_ = false;
+        emit bridge->finished();
+    });
+}
+
+void WorkerRunner::RequestStop() {
+    if (thread_.joinable()) thread_.request_stop();
+}
+
+void WorkerRunner::WaitPumping() {
+    while (running_) QCoreApplication::processEvents(QEventLoop::AllEvents, 20);
+    if (thread_.joinable()) thread_.join();
+}

@@ -1,0 +1,224 @@
+#include "backup/pages/BackupPages.h"
+
+#include <QFileDialog>
+#include <QGridLayout>
+#include <QHBoxLayout>
+#include <QSplitter>
+#include <QVBoxLayout>
+
+#include "app/TreeFill.h"
+#include "app/Wizard.h"
+#include "archive/ArchiveHeader.h"
+#include "archive/Processors.h"
+#include "backup/BackupEngine.h"
+#include "platform/Text.h"
+
+using tindale::text::ToUtf16;
+using tindale::text::ToUtf8;
+
+namespace {
+std::u16string Wide(const QString& s) {
+    return ToUtf16(s.toStdString());
+}
+QString Narrow(const std::u16string& s) {
+    return QString::fromStdString(ToUtf8(s));
+}
+}  // namespace
+
+QString DescribeProblems(const v::Outcome& outcome) {
+    QStringList lines;
+    if (outcome.failed) lines << QStringLiteral("Failed: ") + QString::fromStdString(outcome.error);
+    for (const auto& p : outcome.problems)
+        lines << QString::fromStdString((p.leftOut ? "Left out: " : "Note: ") + p.item + ": " +
+                                        p.reason);
+    return lines.join(QLatin1Char('\n'));
+}
+
+CPageBackupChooseOutput::CPageBackupChooseOutput() : CWizardPropPage(kBackupChooseOutput) {
+    m_path = new PathChooser(this, [this](const QString& current) {
+        QFileDialog dialog(this, QString(), current);
+        dialog.setAcceptMode(QFileDialog::AcceptSave);
+        dialog.setDefaultSuffix(QStringLiteral("vqz"));
+        dialog.setNameFilters(
+            {QStringLiteral("Quorrel File(*.vqz)"), QStringLiteral("All Files(*.*)")});
+        return dialog.exec() == QDialog::Accepted ? dialog.selectedFiles().value(0) : QString();
+    });
+    auto* layout = new QVBoxLayout(this);
+    layout->addWidget(m_path);
+    layout->addStretch(1);
+}
+
+bool CPageBackupChooseOutput::validatePage() {
+    QString path = m_path->Path();
+    if (path.isEmpty()) {
+        ShowError(QStringLiteral("Please enter a filename before you go to next step"));
+        return false;
+    }
+    if (Wide(path).size() > ArchiveHeader::kMaxPathUnits) {
+        ShowError(QStringLiteral(
+            "The archive path is too long for the archive header: use at most 2047 characters."));
+        return false;
+    }
+    m_state->archivePath = Wide(path);
+    return true;
+}
+
+CPageBackupChooseSource::CPageBackupChooseSource() : CWizardPropPage(kBackupChooseSource) {
+    m_tree = new CNodeTreeCtrl(this);
+    m_tree->setObjectName(QStringLiteral("sources"));
+    m_items = new QListWidget(this);
+    m_items->setObjectName(QStringLiteral("items"));
+    auto* splitter = new QSplitter(this);
+    splitter->addWidget(m_tree);
+    splitter->addWidget(m_items);
+    splitter->setStretchFactor(1, 2);
+    auto* layout = new QVBoxLayout(this);
+    layout->addWidget(splitter);
+    connect(m_tree, &QTreeWidget::currentItemChanged, this, [this](QTreeWidgetItem* item) {
+        if (m_initialised && item) ShowItems(*m_items, CNodeTreeCtrl::NodeOf(item));
+    });
+}
+
+void CPageBackupChooseSource::OnInitDialog() {
+    m_sources = std::make_unique<SourceTree>(false);
+    FillTree(*m_tree, *m_sources);
+    m_tree->CheckAllRoots();
+    m_initialised = true;
+}
+
+bool CPageBackupChooseSource::validatePage() {
+    std::vector<v::BasicNode*> chosen;
+    for (QTreeWidgetItem* item : m_tree->PreOrder())
+        if (m_tree->GetItemState(item) != 0) chosen.push_back(CNodeTreeCtrl::NodeOf(item));
+    if (chosen.empty()) {
+        ShowError(
+            QStringLiteral("You havn't choose any source item to backup, please check one or more "
+                           "items before you go next step!\n"));
+        return false;
+    }
+    m_state->backupSources = std::move(chosen);
+    return true;
+}
+
+CPageBackupOptions::CPageBackupOptions() : CWizardPropPage(kBackupOptions) {
+    m_compress = new QCheckBox(QStringLiteral("Compress output archive"), this);
+    m_encrypt = new QCheckBox(QStringLiteral("Encrypt output archive with password"), this);
+    m_passwordLabel = new QLabel(QStringLiteral("Password:"), this);
+    m_againLabel = new QLabel(QStringLiteral("Again:"), this);
+    m_password = new QLineEdit(this);
+    m_again = new QLineEdit(this);
+    m_password->setEchoMode(QLineEdit::Password);
+    m_again->setEchoMode(QLineEdit::Password);
+    auto* grid = new QGridLayout(this);
+    grid->addWidget(m_compress, 0, 0, 1, 3);
+    grid->addWidget(m_encrypt, 1, 0, 1, 3);
+    grid->addWidget(m_passwordLabel, 2, 1);
+    grid->addWidget(m_password, 2, 2);
+    grid->addWidget(m_againLabel, 3, 1);
+    grid->addWidget(m_again, 3, 2);
+    grid->setColumnMinimumWidth(0, 16);
+    grid->setColumnStretch(3, 1);
+    grid->setRowStretch(4, 1);
+    connect(m_encrypt, &QCheckBox::toggled, this, [this] { UpdatePasswordControls(); });
+    UpdatePasswordControls();
+}
+
+void CPageBackupOptions::UpdatePasswordControls() {
+    bool on = m_encrypt->isChecked();
+    for (QWidget* w : {static_cast<QWidget*>(m_passwordLabel), static_cast<QWidget*>(m_password),
+                       static_cast<QWidget*>(m_againLabel), static_cast<QWidget*>(m_again)})
+        w->setEnabled(on);
+}
+
+bool CPageBackupOptions::validatePage() {
+    bool encrypt = m_encrypt->isChecked();
+    if (encrypt) {
+        if (m_password->text().isEmpty()) {
+            ShowError(QStringLiteral("Your password can not be empty!"));
+            return false;
+        }
+        if (Wide(m_password->text()) != Wide(m_again->text())) {
+            ShowError(QStringLiteral("Your password is invalid, please check and enter again!"));
+            return false;
+        }
+        if (Wide(m_password->text()).size() > kMaxPasswordUnits) {
+            ShowError(QStringLiteral("Your password is too long: use at most 27 characters."));
+            return false;
+        }
+    }
+    m_state->compress = m_compress->isChecked();
+    m_state->encrypt = encrypt;
+    if (encrypt) m_state->password = Wide(m_password->text());
+    return true;
+}
+
+CPageBackupReady::CPageBackupReady() : CWizardPropPage(kBackupReady) {
+    m_summary = new QPlainTextEdit(this);
+    m_summary->setReadOnly(true);
+    auto* layout = new QVBoxLayout(this);
+    layout->addWidget(m_summary);
+}
+
+void CPageBackupReady::OnInitDialog() {
+    auto yesNo = [](bool b) { return b ? QStringLiteral("Yes") : QStringLiteral("No"); };
+    m_summary->setPlainText(
+        QStringLiteral("Output filename: %1\nCompress Archive: %2\nEncrypt Archive: %3\n"
+                       "Number of backup items: %4")
+            .arg(Narrow(m_state->archivePath), yesNo(m_state->compress), yesNo(m_state->encrypt))
+            .arg(m_state->backupSources.size()));
+}
+
+CPageBackupInProgress::CPageBackupInProgress() : CProgressPage(kBackupInProgress) {}
+
+void CPageBackupInProgress::OnInitDialog() {
+    auto outcome = m_outcome;
+    WizardState* state = m_state;
+    StartWorker([outcome, state](v::WorkerReport& report, std::stop_token stop) {
+        *outcome = BackupWorker(*state, report, stop);
+    });
+}
+
+void CPageBackupInProgress::OnWorkerDone() {
+    Bar()->setValue(Bar()->maximum());
+    CancelButton()->setEnabled(false);
+    SetWizardButtons(kButtonsNext);
+    const v::Outcome& o = *m_outcome;
+    if (o.cancelled)
+        setSubTitle(
+            QStringLiteral("The backup was cancelled; no archive was written and an earlier "
+                           "archive at that path is unchanged. Press Next button to continue ..."));
+    else if (o.failed)
+        setSubTitle(QStringLiteral("The backup failed: %1. Press Next button to continue ...")
+                        .arg(QString::fromStdString(o.error)));
+    else if (o.LeftOut())
+        setSubTitle(
+            QStringLiteral("Backup thread has finished, but %1 items were left out. Press Next "
+                           "button to continue ...")
+                .arg(o.LeftOut()));
+    else
+        setSubTitle(
+            QStringLiteral("Backup thread has finished! Press Next button to continue ..."));
+    Details()->setText(DescribeProblems(o));
+}
+
+CPageBackupFinished::CPageBackupFinished() : CWizardPropPage(kBackupFinished) {
+    m_details = new QPlainTextEdit(this);
+    m_details->setObjectName(QStringLiteral("details"));
+    m_details->setReadOnly(true);
+    auto* layout = new QVBoxLayout(this);
+    layout->addWidget(m_details);
+}
+
+void CPageBackupFinished::OnInitDialog() {
+    SetWizardButtons(kButtonsFinish);
+    const auto& o = static_cast<CPageBackupInProgress*>(m_sheet->Page(kBackupInProgress))->Result();
+    if (o.cancelled)
+        setSubTitle(QStringLiteral("The backup was cancelled."));
+    else if (o.failed)
+        setSubTitle(QStringLiteral("The backup failed; no archive was written."));
+    else if (o.LeftOut())
+        setSubTitle(QStringLiteral(
+            "The archive was written, but some items could not be backed up (see below)."));
+    m_details->setVisible(!o.Clean());
+    m_details->setPlainText(DescribeProblems(o));
+}

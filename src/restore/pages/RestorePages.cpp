@@ -1,0 +1,291 @@
+#include "restore/pages/RestorePages.h"
+
+#include <QFileDialog>
+#include <QFileInfo>
+#include <QHeaderView>
+#include <QSplitter>
+#include <QVBoxLayout>
+
+#include "app/Icons.h"
+#include "app/Prompts.h"
+#include "app/Wizard.h"
+#include "archive/ArchiveReader.h"
+#include "backup/pages/BackupPages.h"
+#include "model/FileNodes.h"
+#include "model/MessageNodes.h"
+#include "platform/Text.h"
+#include "restore/RestoreEngine.h"
+
+using tindale::text::ToUtf16;
+using tindale::text::ToUtf8;
+
+namespace {
+
+std::u16string Wide(const QString& s) {
+    return ToUtf16(s.toStdString());
+}
+QString Narrow(const std::u16string& s) {
+    return QString::fromStdString(ToUtf8(s));
+}
+
+std::function<QString(const QString&)> OpenDialog(QWidget* parent, const QStringList& filters) {
+    return [parent, filters](const QString& current) {
+        QFileDialog dialog(parent, QString(), current);
+        dialog.setFileMode(QFileDialog::ExistingFile);
+        dialog.setNameFilters(filters);
+        return dialog.exec() == QDialog::Accepted ? dialog.selectedFiles().value(0) : QString();
+    };
+}
+
+}  // namespace
+
+CPageRestoreChooseSource::CPageRestoreChooseSource() : CWizardPropPage(kRestoreChooseSource) {
+    m_path = new PathChooser(this, OpenDialog(this, {QStringLiteral("Quorrel Archive(*.vqz)")}));
+    auto* layout = new QVBoxLayout(this);
+    layout->addWidget(m_path);
+    layout->addStretch(1);
+}
+
+bool CPageRestoreChooseSource::validatePage() {
+    QString path = m_path->Path();
+    if (path.isEmpty() || !QFileInfo::exists(path)) {
+        ShowError(QStringLiteral("Please enter a valid filename before you go to next step!"));
+        return false;
+    }
+    // Read-only and never created: an archive on read-only media opens too.
+    v::FileStream file(ArchiveReader::OpenArchiveFd(path.toStdString()));
+    ArchiveHeader header;
+    if (!file.IsOpen() || QFileInfo(path).isDir() ||
+        file.Read(header.bytes.data(), ArchiveHeader::kSize) !=
+            static_cast<int32_t>(ArchiveHeader::kSize)) {
+        ShowError(QStringLiteral("The file is invalid, please choose a valid backup archive!"));
+        return false;
+    }
+    if (!header.HasMagic()) {
+        ShowError(
+            QStringLiteral("The archive file is invalid, please choose a valid backup archive!"));
+        return false;
+    }
+    if (header.Encrypted()) {
+        auto password = Prompts::Get().password(this);
+        if (!password) return false;
+        if (!header.CheckPassword(Wide(*password))) {
+            ShowError(QStringLiteral("Wrong password, please try again!"));
+            return false;
+        }
+        m_state->password = Wide(*password);
+    }
+    m_state->archivePath = Wide(QFileInfo(path).absoluteFilePath());
+    m_state->compress = header.Compressed();
+    m_state->encrypt = header.Encrypted();
+    return true;
+}
+
+CPageTestChooseSource::CPageTestChooseSource() : CWizardPropPage(kTestChooseSource) {
+    m_path = new PathChooser(this, OpenDialog(this, {QStringLiteral("Quorrel File(*.vqz)"),
+                                                     QStringLiteral("All Files(*.*)")}));
+    auto* layout = new QVBoxLayout(this);
+    layout->addWidget(m_path);
+    layout->addStretch(1);
+}
+
+bool CPageTestChooseSource::validatePage() {
+    QString path = m_path->Path();
+    if (path.isEmpty() || !QFileInfo::exists(path)) {
+        ShowError(QStringLiteral(
+            "The input file is invalid, please re-type the filename and try again!"));
+        return false;
+    }
+    m_state->archivePath = Wide(QFileInfo(path).absoluteFilePath());
+    return true;
+}
+
+CPageRestoreChooseDest::CPageRestoreChooseDest() : CWizardPropPage(kRestoreChooseDest) {
+    m_list = new QTreeWidget(this);
+    m_list->setObjectName(QStringLiteral("identities"));
+    m_list->setColumnCount(2);
+    m_list->setHeaderHidden(true);
+    m_list->setRootIsDecorated(false);
+    m_list->setSelectionMode(QAbstractItemView::ExtendedSelection);
+    m_list->header()->resizeSection(0, 175);
+    m_clear = new QCheckBox(QStringLiteral("Delete all messages from the selected identity"), this);
+    auto* layout = new QVBoxLayout(this);
+    layout->addWidget(m_list);
+    layout->addWidget(m_clear);
+}
+
+void CPageRestoreChooseDest::OnInitDialog() {
+    v::MsgStore store;
+    v::OwnedNodes identities;
+    store.EnumContainers(identities.list);
+    for (v::BasicNode* node : identities.list) {
+        auto* row = new QTreeWidgetItem(m_list);
+        row->setText(0, Narrow(node->GetDisplayName()));
+        row->setIcon(0, IconForIndex(node->iconIndex));
+        row->setText(1, Narrow(static_cast<v::MsgStoreIden*>(node)->IdentityId()));
+    }
+}
+
+bool CPageRestoreChooseDest::validatePage() {
+    QTreeWidgetItem* chosen = nullptr;
+    for (int i = 0; i < m_list->topLevelItemCount() && !chosen; ++i)
+        if (m_list->topLevelItem(i)->isSelected()) chosen = m_list->topLevelItem(i);
+    if (!chosen) {
+        ShowError(QStringLiteral("Please select a store before you go to next step!"));
+        return false;
+    }
+    m_state->restoreIdentity = Wide(chosen->text(1));
+    m_state->clearIdentity = m_clear->isChecked();
+    return true;
+}
+
+CPageRestoreChooseItems::CPageRestoreChooseItems() : CWizardPropPage(kRestoreChooseItems) {
+    m_tree = new CNodeTreeCtrl(this);
+    m_tree->setObjectName(QStringLiteral("records"));
+    m_items = new QListWidget(this);
+    m_items->setObjectName(QStringLiteral("items"));
+    auto* splitter = new QSplitter(this);
+    splitter->addWidget(m_tree);
+    splitter->addWidget(m_items);
+    splitter->setStretchFactor(1, 2);
+    auto* layout = new QVBoxLayout(this);
+    layout->addWidget(splitter);
+    connect(m_tree, &QTreeWidget::currentItemChanged, this,
+            [this](QTreeWidgetItem* item) { ShowItemsOf(item); });
+}
+
+void CPageRestoreChooseItems::OnInitDialog() {
+    // Records only: payloads are passed over without being read into memory.
+    m_records = RecordTree::Load(ToUtf8(m_state->archivePath));
+    AddChildren(m_records.roots, nullptr);
+}
+
+void CPageRestoreChooseItems::AddChildren(const std::vector<RecordTree::Entry*>& entries,
+                                          QTreeWidgetItem* parent) {
+    for (RecordTree::Entry* e : entries) {
+        if (!e->record.IsContainer()) continue;
+        std::u16string key = e->record.IconKey();
+        auto* item = parent ? new QTreeWidgetItem(parent) : new QTreeWidgetItem(m_tree);
+        item->setText(0, Narrow(e->record.DisplayName()));
+        item->setIcon(0, IconForKey(key.empty() ? u"Folder" : key));
+        CNodeTreeCtrl::SetPointer(item, e);
+        m_tree->SetItemState(item, 1, true);
+        AddChildren(e->children, item);
+    }
+}
+
+void CPageRestoreChooseItems::ShowItemsOf(QTreeWidgetItem* item) {
+    m_items->clear();
+    auto* entry = CNodeTreeCtrl::PointerOf<RecordTree::Entry>(item);
+    if (!entry) return;
+    for (const RecordTree::Entry* child : entry->children) {
+        if (child->record.IsContainer()) continue;
+        QString name = Narrow(child->record.DisplayName());
+        std::u16string key = child->record.IconKey();
+        QIcon icon;
+        if (!key.empty())
+            icon = IconForKey(key);
+        else if (child->record.TypeGuid() == v::FileFolderNode::kTypeGuid)
+            icon = IconForFileName(name, false);
+        new QListWidgetItem(icon, name, m_items);
+    }
+}
+
+bool CPageRestoreChooseItems::validatePage() {
+    m_state->restoreItems.clear();
+    for (QTreeWidgetItem* item : m_tree->PreOrder()) {
+        if (m_tree->GetItemState(item) != 1) continue;
+        auto chosen = RecordTree::Selection(*CNodeTreeCtrl::PointerOf<RecordTree::Entry>(item));
+        m_state->restoreItems.insert(m_state->restoreItems.end(), chosen.begin(), chosen.end());
+    }
+    return true;
+}
+
+CPageRestoreReady::CPageRestoreReady() : CWizardPropPage(kRestoreReady) {
+    m_summary = new QPlainTextEdit(this);
+    m_summary->setReadOnly(true);
+    auto* layout = new QVBoxLayout(this);
+    layout->addWidget(m_summary);
+}
+
+void CPageRestoreReady::OnInitDialog() {
+    auto yesNo = [](bool b) { return b ? QStringLiteral("Yes") : QStringLiteral("No"); };
+    m_summary->setPlainText(
+        QStringLiteral("Restore archive file: %1\nArchive compressed: %2\nArchive encrypted: "
+                       "%3\nItems to restore: %4\n")
+            .arg(Narrow(m_state->archivePath), yesNo(m_state->compress), yesNo(m_state->encrypt))
+            .arg(m_state->restoreItems.size()));
+}
+
+CPageRestoreInProgress::CPageRestoreInProgress() : CProgressPage(kRestoreInProgress) {}
+
+void CPageRestoreInProgress::OnInitDialog() {
+    auto outcome = m_outcome;
+    WizardState* state = m_state;
+    StartWorker([outcome, state](v::WorkerReport& report, std::stop_token stop) {
+        *outcome = RestoreWorker(*state, report, stop);
+    });
+}
+
+void CPageRestoreInProgress::OnWorkerDone() {
+    CancelButton()->setEnabled(false);
+    SetWizardButtons(kButtonsNext);
+    const v::Outcome& o = *m_outcome;
+    if (o.cancelled)
+        setSubTitle(
+            QStringLiteral("The restore was cancelled; what was restored before stays. Press Next "
+                           "button to continue ..."));
+    else if (o.failed)
+        setSubTitle(QStringLiteral("The restore failed: %1. Press Next button to continue ...")
+                        .arg(QString::fromStdString(o.error)));
+    else
+        setSubTitle(QStringLiteral(
+            "Restore process has finished, please click Next button to continue ..."));
+    Bar()->setRange(0, 100);
+    Bar()->setValue(100);
+    Details()->setText(DescribeProblems(o));
+}
+
+CPageRestoreFinished::CPageRestoreFinished() : CWizardPropPage(kRestoreFinished) {
+    m_details = new QPlainTextEdit(this);
+    m_details->setObjectName(QStringLiteral("details"));
+    m_details->setReadOnly(true);
+    auto* layout = new QVBoxLayout(this);
+    layout->addWidget(m_details);
+}
+
+void CPageRestoreFinished::OnInitDialog() {
+    SetWizardButtons(kButtonsFinish);
+    const auto& o =
+        static_cast<CPageRestoreInProgress*>(m_sheet->Page(kRestoreInProgress))->Result();
+    if (o.cancelled)
+        setSubTitle(QStringLiteral("The restore was cancelled."));
+    else if (o.failed)
+        setSubTitle(QStringLiteral("The restore failed."));
+    else if (!o.problems.empty())
+        setSubTitle(QStringLiteral(
+            "The restore has finished, but not everything was restored as it was (see below)."));
+    m_details->setVisible(!o.Clean());
+    m_details->setPlainText(DescribeProblems(o));
+}
+
+CPageTestInProgress::CPageTestInProgress() : CProgressPage(kTestInProgress) {}
+
+void CPageTestInProgress::OnInitDialog() {
+    auto result = m_result;
+    WizardState* state = m_state;
+    StartWorker([result, state](v::WorkerReport& report, std::stop_token stop) {
+        *result = TestArchiveWorker(*state, report, stop);
+    });
+}
+
+void CPageTestInProgress::OnWorkerDone() {
+    CancelButton()->setEnabled(false);
+    SetWizardButtons(kButtonsFinish);
+    if (m_result->verdict == ArchiveTestResult::Verdict::Sound)
+        setSubTitle(QStringLiteral(
+            "Test process has finished, your archive has no error, press Finish button to exit!"));
+    else
+        setSubTitle(QStringLiteral("Test process has finished: %1. Press Finish button to exit.")
+                        .arg(QString::fromStdString(m_result->Describe())));
+}

@@ -1,0 +1,128 @@
+#pragma once
+// The pages of Restore and Test archive.
+#include <QCheckBox>
+#include <QListWidget>
+#include <QPlainTextEdit>
+#include <QTreeWidget>
+#include <memory>
+
+#include "app/NodeTreeCtrl.h"
+#include "app/PathChooser.h"
+#include "app/ProgressPage.h"
+#include "app/WizardPage.h"
+#include "model/Outcome.h"
+#include "restore/ArchiveTest.h"
+#include "restore/RecordTree.h"
+
+class CPageRestoreChooseSource : public CWizardPropPage {
+    Q_OBJECT
+  public:
+    CPageRestoreChooseSource();
+    int nextId() const override { return kRestoreChooseDest; }
+    bool validatePage() override;
+    void SetPath(const QString& path) { m_path->SetPath(path); }
+    PathChooser* Chooser() const { return m_path; }
+
+  private:
+    PathChooser* m_path;
+};
+
+class CPageTestChooseSource : public CWizardPropPage {
+    Q_OBJECT
+  public:
+    CPageTestChooseSource();
+    bool validatePage() override;
+    PathChooser* Chooser() const { return m_path; }
+
+  private:
+    PathChooser* m_path;
+};
+
+class CPageRestoreChooseDest : public CWizardPropPage {
+    Q_OBJECT
+  public:
+    CPageRestoreChooseDest();
+    bool validatePage() override;
+    QTreeWidget* Identities() const { return m_list; }
+    QCheckBox* DeleteFirst() const { return m_clear; }
+
+  protected:
+    void OnInitDialog() override;
+
+  private:
+    QTreeWidget* m_list;
+    QCheckBox* m_clear;
+};
+
+class CPageRestoreChooseItems : public CWizardPropPage {
+    Q_OBJECT
+  public:
+    CPageRestoreChooseItems();
+    bool validatePage() override;
+    CNodeTreeCtrl* Tree() const { return m_tree; }
+    QListWidget* Items() const { return m_items; }
+
+  protected:
+    void OnInitDialog() override;
+
+  private:
+    void AddChildren(const std::vector<RecordTree::Entry*>& entries, QTreeWidgetItem* parent);
+    void ShowItemsOf(QTreeWidgetItem* item);
+    RecordTree m_records;
+    CNodeTreeCtrl* m_tree;
+    QListWidget* m_items;
+};
+
+class CPageRestoreReady : public CWizardPropPage {
+    Q_OBJECT
+  public:
+    CPageRestoreReady();
+    QString Summary() const { return m_summary->toPlainText(); }
+
+  protected:
+    void OnInitDialog() override;
+
+  private:
+    QPlainTextEdit* m_summary;
+};
+
+class CPageRestoreInProgress : public CProgressPage {
+    Q_OBJECT
+  public:
+    CPageRestoreInProgress();
+    const v::Outcome& Result() const { return *m_outcome; }
+
+  protected:
+    void OnInitDialog() override;
+    void OnWorkerDone() override;
+
+  private:
+    std::shared_ptr<v::Outcome> m_outcome = std::make_shared<v::Outcome>();
+};
+
+class CPageRestoreFinished : public CWizardPropPage {
+    Q_OBJECT
+  public:
+    CPageRestoreFinished();
+    QString DetailsText() const { return m_details->toPlainText(); }
+
+  protected:
+    void OnInitDialog() override;
+
+  private:
+    QPlainTextEdit* m_details;
+};
+
+class CPageTestInProgress : public CProgressPage {
+    Q_OBJECT
+  public:
+    CPageTestInProgress();
+    const ArchiveTestResult& Result() const { return *m_result; }
+
+  protected:
+    void OnInitDialog() override;
+    void OnWorkerDone() override;
+
+  private:
+    std::shared_ptr<ArchiveTestResult> m_result = std::make_shared<ArchiveTestResult>();
+};
