@@ -10,6 +10,7 @@
 #include "backup/SourceTree.h"
 #include "cli/Password.h"
 #include "cli/TerminalReport.h"
+#include "demo/DemoProfile.h"
 #include "platform/Identities.h"
 #include "platform/Text.h"
 #include "restore/ArchiveTest.h"
@@ -188,5 +189,12 @@ int RunIdentityAdd(const std::string& name, const std::string& store) {
     auto id = identities::Add(text::ToUtf16(name), Absolute(store));
     if (!id) return Error("the identity could not be registered");
     std::cout << text::ToUtf8(*id) << "\n";
+    return kExitOk;
+}
+
+int RunDemoProfile() {
+    DemoProfileCounts counts = CreateDemoProfile();
+    std::cout << "sample profile written: " << counts.messages << " messages (" << counts.duplicates
+              << " duplicated), " << counts.files << " files\n";
     return kExitOk;
 }

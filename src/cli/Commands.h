@@ -29,4 +29,5 @@ int RunTest(const std::string& archive);
 int RunList(const std::string& archive);
 int RunSources();
 int RunIdentityList();
+int RunDemoProfile();
 int RunIdentityAdd(const std::string& name, const std::string& store);

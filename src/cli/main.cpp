@@ -59,6 +59,10 @@ int main(int argc, char** argv) {
     identAdd->add_option("--store", identStore, "Its Maildir")->required();
     identAdd->footer("Example: tindale-cli identity add Work --store ~/Mail/work");
 
+    auto* demo = app.add_subcommand(
+        "demo-profile", "Fill the current $HOME with a sample profile (for trying Tindale)");
+    demo->group("");  // hidden: scripts/run --demo uses it in a throwaway home
+
     try {
         app.parse(argc, argv);
     } catch (const CLI::ParseError& e) {
@@ -70,6 +74,7 @@ int main(int argc, char** argv) {
     if (*t) return RunTest(testArchive);
     if (*l) return RunList(listArchive);
     if (*s) return RunSources();
+    if (*demo) return RunDemoProfile();
     if (*identList) return RunIdentityList();
     if (*identAdd) return RunIdentityAdd(identName, identStore);
     return kExitUsage;

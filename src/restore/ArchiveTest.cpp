@@ -59,8 +59,11 @@ ArchiveTestResult TestArchiveWorker(const WizardState& state, v::WorkerReport& r
                 result.damagedItem = text::ToUtf8(reader.Record().DisplayName());
             }
             ++result.records;
-            result.percent = static_cast<uint32_t>(100.0 * reader.GoodBytes() / size);
-            report.ProgressSent(result.percent, 0);
+            auto percent = static_cast<uint32_t>(100.0 * reader.GoodBytes() / size);
+            // Only a new percentage moves the bar: sending the same one again would make
+            // the worker wait for the page once per record for nothing.
+            if (percent != result.percent) report.ProgressSent(percent, 0);
+            result.percent = percent;
         }
         if (result.verdict == V::Sound && reader.Reason() != ArchiveReader::EndReason::CleanEnd)
             result.verdict = V::Truncated;

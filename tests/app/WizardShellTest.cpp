@@ -1,0 +1,169 @@
+// The wizard shell: pages, mode sequences, buttons, cancel, the worker protocol, the tree.
+#include <QAbstractButton>
+#include <QLineEdit>
+#include <QProgressBar>
+#include <QRadioButton>
+#include <QTest>
+
+#include "GuiSupport.h"
+#include "app/NodeTreeCtrl.h"
+#include "app/ProgressPage.h"
+#include "app/Wizard.h"
+#include "restore/pages/RestorePages.h"
+#include "support/TestHome.h"
+
+class WizardShellTest : public QObject {
+    Q_OBJECT
+  private slots:
+    void pagesHaveTheirIdsTitlesAndOrder() {
+        TestHome home;
+        CWizard wizard;
+        QCOMPARE(wizard.pageIds().size(), 19);
+        for (const auto& info : kPages) {
+            auto* page = wizard.Page(info.id);
+            QVERIFY(page);
+            QCOMPARE(page->title(), QString::fromUtf8(info.title));
+            QCOMPARE(page->subTitle(), QString::fromUtf8(info.subtitle));
+        }
+        QCOMPARE(wizard.windowTitle(), QStringLiteral("Welcome to Tindale"));
+        QVERIFY(!wizard.testOption(QWizard::HaveHelpButton));
+    }
+
+    void eachModeWalksItsSequence() {
+        TestHome home;
+        ScriptedPrompts prompts;
+        CWizard wizard;
+        wizard.show();
+        QCOMPARE(wizard.currentPage()->nextId(), int(kBackupChooseOutput));
+        wizard.next();
+        QCOMPARE(wizard.currentId(), int(kBackupChooseOutput));
+        QCOMPARE(wizard.windowTitle(), QStringLiteral("Backup : Choose output archive"));
+        wizard.back();
+        for (auto [radio, first] : {std::pair{"modeRestore", kRestoreChooseSource},
+                                    std::pair{"modeTest", kTestChooseSource},
+                                    std::pair{"modeFindDup", kFindDupInProgress}}) {
+            wizard.currentPage()->findChild<QRadioButton*>(radio)->setChecked(true);
+            wizard.next();
+            QCOMPARE(wizard.currentId(), int(first));
+            wizard.back();
+            QCOMPARE(wizard.currentId(), int(kWelcome));
+        }
+        // The sequences themselves, page by page.
+        QCOMPARE(DefaultNextId(kBackupChooseOutput), int(kBackupChooseSource));
+        QCOMPARE(DefaultNextId(kBackupChooseSource), int(kBackupOptions));
+        QCOMPARE(DefaultNextId(kBackupInProgress), int(kBackupFinished));
+        QCOMPARE(DefaultNextId(kBackupFinished), -1);
+        QCOMPARE(DefaultNextId(kRestoreReady), int(kRestoreInProgress));
+        QCOMPARE(DefaultNextId(kRestoreFinished), -1);
+        QCOMPARE(DefaultNextId(kTestChooseSource), int(kTestInProgress));
+        QCOMPARE(DefaultNextId(kTestInProgress), -1);
+        QCOMPARE(DefaultNextId(kFindDupProcessing), int(kFindDupFinished));
+        QCOMPARE(DefaultNextId(kFindDupFinished), -1);
+    }
+
+    void anArchiveOnTheCommandLineOpensRestoreStepOne() {
+        TestHome home;
+        CWizard wizard;
+        wizard.show();
+        wizard.StartWithArchive(QStringLiteral("/tmp/some archive.vqz"));
+        QCOMPARE(wizard.currentId(), int(kRestoreChooseSource));
+        auto* page = static_cast<CPageRestoreChooseSource*>(wizard.currentPage());
+        QCOMPARE(page->Chooser()->Path(), QStringLiteral("/tmp/some archive.vqz"));
+        wizard.back();
+        QCOMPARE(wizard.currentId(), int(kWelcome));
+    }
+
+    void cancelAsksAndNoKeepsEverything() {
+        TestHome home;
+        ScriptedPrompts prompts;
+        CWizard wizard;
+        wizard.show();
+        wizard.next();
+        prompts.confirmAnswer = false;
+        wizard.reject();
+        QCOMPARE(prompts.confirmations, 1);
+        QVERIFY(wizard.isVisible());
+        QCOMPARE(wizard.currentId(), int(kBackupChooseOutput));
+        prompts.confirmAnswer = true;
+        wizard.reject();
+        QVERIFY(!wizard.isVisible());
+        QCOMPARE(wizard.result(), int(QDialog::Rejected));
+    }
+
+    void progressReportsFollowTheProtocol() {
+        TestHome home;
+        CWizard wizard;
+        auto* page = static_cast<CProgressPage*>(wizard.Page(kTestInProgress));
+        page->OnWorkerProgress(5, 50);
+        QCOMPARE(page->Bar()->value(), 5);
+        QCOMPARE(page->Bar()->maximum(), 50);
+        page->OnWorkerProgress(0, 0);
+        QCOMPARE(page->Bar()->value(), 5);
+        QCOMPARE(page->Bar()->maximum(), 50);
+        page->OnWorkerProgress(0, 80);
+        QCOMPARE(page->Bar()->value(), 5);
+        QCOMPARE(page->Bar()->maximum(), 80);
+        page->OnWorkerProgress(9, 0);
+        QCOMPARE(page->Bar()->value(), 9);
+    }
+
+    void treeChecksPropagateAndOnlyTheBoxToggles() {
+        CNodeTreeCtrl tree;
+        auto* root = new QTreeWidgetItem(&tree, {QStringLiteral("root")});
+        auto* a = new QTreeWidgetItem(root, {QStringLiteral("a")});
+        auto* b = new QTreeWidgetItem(root, {QStringLiteral("b")});
+        auto* a1 = new QTreeWidgetItem(a, {QStringLiteral("a1")});
+        auto* a2 = new QTreeWidgetItem(a, {QStringLiteral("a2")});
+        QCOMPARE(tree.GetItemState(a1), 0);  // never touched
+        tree.CheckAllRoots();
+        for (auto* item : {root, a, b, a1, a2}) QCOMPARE(tree.GetItemState(item), 1);
+        tree.resize(300, 200);
+        tree.expandAll();
+        tree.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&tree));
+        ClickCheckBox(tree, a1);
+        QCOMPARE(tree.GetItemState(a1), 0);
+        QCOMPARE(tree.GetItemState(a), 2);
+        QCOMPARE(tree.GetItemState(root), 2);
+        QCOMPARE(a->checkState(0), Qt::PartiallyChecked);  // the partly checked state shows
+        ClickCheckBox(tree, b);
+        ClickCheckBox(tree, a2);
+        QCOMPARE(tree.GetItemState(a), 0);  // the last checked child went
+        QCOMPARE(tree.GetItemState(root), 0);
+        QRect text = tree.visualItemRect(a2);
+        QTest::mouseClick(tree.viewport(), Qt::LeftButton, {},
+                          QPoint(text.right() - 5, text.center().y()));
+        QCOMPARE(tree.GetItemState(a2), 0);  // a click on the text does not toggle
+        ClickCheckBox(tree, root);
+        for (auto* item : {root, a, b, a1, a2}) QCOMPARE(tree.GetItemState(item), 1);
+    }
+
+    void cancelWhileAWorkerRunsKeepsItUnlessConfirmed() {
+        TestHome home;
+        ScriptedPrompts prompts;
+        std::string big = home / "big.vqz";
+        {
+            // A long archive to test: a header and many empty records.
+            std::string data(4176, '\0');
+            data.replace(0, 6, "kw-vqz");
+            data += std::string(704 * 5000, '\0');
+            WriteFile(big, data);
+        }
+        CWizard wizard;
+        wizard.show();
+        wizard.currentPage()->findChild<QRadioButton*>("modeTest")->setChecked(true);
+        wizard.next();
+        wizard.currentPage()->findChild<QLineEdit*>("path")->setText(QString::fromStdString(big));
+        wizard.next();
+        QCOMPARE(wizard.currentId(), int(kTestInProgress));
+        prompts.confirmAnswer = false;
+        wizard.reject();
+        QVERIFY(wizard.isVisible());
+        QVERIFY(WaitForWorker(wizard));  // the worker ran on to its end
+        QVERIFY(wizard.button(QWizard::FinishButton)->isEnabled());
+        QVERIFY(!wizard.button(QWizard::BackButton)->isEnabled());
+    }
+};
+
+QTEST_MAIN(WizardShellTest)
+#include "WizardShellTest.moc"
