@@ -1,0 +1,220 @@
+// Restore and Test archive from the welcome page to Finish, on throwaway homes.
+#include <QAbstractButton>
+#include <QCheckBox>
+#include <QRadioButton>
+#include <QTest>
+#include <algorithm>
+#include <filesystem>
+#include <fstream>
+
+#include "GuiSupport.h"
+#include "backup/BackupEngine.h"
+#include "backup/SourceTree.h"
+#include "backup/pages/BackupPages.h"
+#include "demo/DemoProfile.h"
+#include "model/Ids.h"
+#include "platform/Identities.h"
+#include "platform/Registry.h"
+#include "platform/Text.h"
+#include "restore/pages/RestorePages.h"
+#include "support/TestHome.h"
+
+namespace fs = std::filesystem;
+using namespace tindale;
+
+namespace {
+
+// Backs up the whole demo profile of the current home.
+void BackUpDemo(const std::string& archive, bool compress, bool encrypt) {
+    CreateDemoProfile();
+    SourceTree tree;
+    WizardState state;
+    state.archivePath = text::ToUtf16(archive);
+    state.compress = compress;
+    state.encrypt = encrypt;
+    state.password = u"Pa55";
+    state.backupSources = tree.Selected();
+    v::NullReport report;
+    QVERIFY(BackupWorker(state, report, {}).Clean());
+}
+
+// The digests of every message under some Maildir roots, sorted.
+std::vector<std::string> MessageDigests(const std::vector<std::string>& roots) {
+    std::vector<std::string> out;
+    for (const auto& root : roots)
+        for (const auto& e : fs::recursive_directory_iterator(root)) {
+            std::string dir = e.path().parent_path().filename();
+            if (!e.is_regular_file() || (dir != "cur" && dir != "new")) continue;
+            std::string bytes = ReadFile(e.path());
+            auto d = v::MD5::Compute(
+                std::span(reinterpret_cast<const uint8_t*>(bytes.data()), bytes.size()));
+            out.emplace_back(d.begin(), d.end());
+        }
+    std::sort(out.begin(), out.end());
+    return out;
+}
+
+struct RestoreWalk {
+    ScriptedPrompts prompts;
+    CWizard wizard;
+    RestoreWalk() {
+        wizard.show();
+        wizard.currentPage()->findChild<QRadioButton*>("modeRestore")->setChecked(true);
+        wizard.next();
+    }
+    void Open(const std::string& path) {
+        static_cast<CPageRestoreChooseSource*>(wizard.Page(kRestoreChooseSource))
+            ->SetPath(QString::fromStdString(path));
+        wizard.next();
+    }
+};
+
+}  // namespace
+
+class RestoreWizardTest : public QObject {
+    Q_OBJECT
+  private slots:
+    void restoresEverythingIntoAnotherHome() {
+        for (bool packed : {false, true}) {
+            TestHome source;
+            std::string archive = source / "demo.vqz";
+            BackUpDemo(archive, packed, packed);
+            auto before = MessageDigests({source / "Maildir", source / "Mail/archive"});
+
+            TestHome target;
+            auto id = identities::Add(u"Restored", target / "Mail");
+            RestoreWalk walk;
+            walk.prompts.passwords = {QStringLiteral("wrong"), QStringLiteral("pa55"),
+                                      QStringLiteral("Pa55")};
+            walk.Open(archive);
+            if (packed) {
+                QCOMPARE(walk.wizard.currentId(), int(kRestoreChooseSource));
+                QCOMPARE(walk.prompts.errors.value(0),
+                         QStringLiteral("Wrong password, please try again!"));
+                walk.wizard.next();  // the case-changed password is wrong too
+                QCOMPARE(walk.prompts.errors.value(1),
+                         QStringLiteral("Wrong password, please try again!"));
+                walk.wizard.next();
+                QCOMPARE(walk.prompts.passwordPrompts, 3);
+            }
+            QCOMPARE(walk.wizard.currentId(), int(kRestoreChooseDest));
+            auto* dest = static_cast<CPageRestoreChooseDest*>(walk.wizard.currentPage());
+            walk.wizard.next();
+            QCOMPARE(walk.prompts.errors.last(),
+                     QStringLiteral("Please select a store before you go to next step!"));
+            QCOMPARE(dest->Identities()->topLevelItemCount(), 1);
+            dest->Identities()->topLevelItem(0)->setSelected(true);
+            walk.wizard.next();
+            QVERIFY(walk.wizard.State().restoreIdentity == *id);
+            QCOMPARE(walk.wizard.currentId(), int(kRestoreChooseItems));
+            walk.wizard.next();
+            QVERIFY(!walk.wizard.State().restoreItems.empty());
+            auto* ready = static_cast<CPageRestoreReady*>(walk.wizard.currentPage());
+            QVERIFY(ready->Summary().contains(packed ? QStringLiteral("Archive encrypted: Yes")
+                                                     : QStringLiteral("Archive encrypted: No")));
+            walk.wizard.next();
+            QVERIFY(WaitForWorker(walk.wizard));
+            auto* progress = static_cast<CPageRestoreInProgress*>(walk.wizard.currentPage());
+            QVERIFY2(progress->Result().Clean(), qPrintable(DescribeProblems(progress->Result())));
+            QCOMPARE(progress->subTitle(),
+                     QStringLiteral(
+                         "Restore process has finished, please click Next button to continue ..."));
+            walk.wizard.next();
+            QCOMPARE(
+                walk.wizard.currentPage()->subTitle(),
+                QStringLiteral("Congratulations, your archive has been restored successfully"));
+
+            for (auto f :
+                 {"Documents/letter.txt", "Documents/Reports/summary.txt",
+                  "Documents/Photos/garden.jpg", "Contacts/bob.vcf", "Favorites/Linux/Kernel.url"})
+                QCOMPARE(ReadFile(target / f), ReadFile(source / f));
+            auto main = reg::Key::Open(reg::kHkeyCurrentUser,
+                                       u"Software\\Microsoft\\Internet Explorer\\Main");
+            QVERIFY(main && main->QueryString(u"Start Page") == u"https://www.debian.org/");
+            QVERIFY(MessageDigests({target / "Mail"}) == before);
+            QVERIFY(fs::is_directory(target / "Mail/.Work.Projects.2026/new"));
+            QVERIFY(fs::is_directory(target / "Mail/.Old Projects/new"));
+        }
+    }
+
+    void archiveChecksSayWhatIsWrong() {
+        TestHome home;
+        WriteFile(home / "short.vqz", std::string(4175, 'x'));
+        std::string header(4176, '\0');
+        header.replace(0, 6, "kw-vqz");
+        header[6] = 1;
+        WriteFile(home / "magic.vqz", header);
+        fs::create_directories(home / "folder.vqz");
+        RestoreWalk walk;
+        walk.Open(home / "missing.vqz");
+        walk.Open(home / "short.vqz");
+        walk.Open(home / "folder.vqz");
+        walk.Open(home / "magic.vqz");
+        QCOMPARE(walk.prompts.errors,
+                 QStringList(
+                     {QStringLiteral("Please enter a valid filename before you go to next step!"),
+                      QStringLiteral("The file is invalid, please choose a valid backup archive!"),
+                      QStringLiteral("The file is invalid, please choose a valid backup archive!"),
+                      QStringLiteral(
+                          "The archive file is invalid, please choose a valid backup archive!")}));
+        QCOMPARE(walk.wizard.currentId(), int(kRestoreChooseSource));
+    }
+
+    void testPageTellsSoundFromDamaged() {
+        TestHome home;
+        std::string archive = home / "demo.vqz";
+        BackUpDemo(archive, true, true);
+        std::string bytes = ReadFile(archive);
+        WriteFile(home / "cut.vqz", bytes.substr(0, bytes.size() - 100));
+        struct Case {
+            std::string path;
+            bool sound;
+        };
+        for (const auto& c : {Case{archive, true}, Case{home / "cut.vqz", false}}) {
+            ScriptedPrompts prompts;
+            CWizard wizard;
+            wizard.show();
+            wizard.currentPage()->findChild<QRadioButton*>("modeTest")->setChecked(true);
+            wizard.next();
+            auto* source = static_cast<CPageTestChooseSource*>(wizard.currentPage());
+            source->Chooser()->SetPath(QString::fromStdString(c.path));
+            wizard.next();
+            QVERIFY(WaitForWorker(wizard));
+            auto* page = static_cast<CPageTestInProgress*>(wizard.currentPage());
+            QCOMPARE(page->Result().verdict == ArchiveTestResult::Verdict::Sound, c.sound);
+            QCOMPARE(
+                page->subTitle() == QStringLiteral("Test process has finished, your archive has no "
+                                                   "error, press Finish button to exit!"),
+                c.sound);
+            QVERIFY(wizard.button(QWizard::FinishButton)->isEnabled());
+            QCOMPARE(prompts.passwordPrompts, 0);  // testing needs no password
+        }
+    }
+
+    void deleteAllMessagesEmptiesTheDestinationEvenWithNothingChosen() {
+        TestHome source;
+        std::string archive = source / "demo.vqz";
+        BackUpDemo(archive, false, false);
+        RestoreWalk walk;  // restore into the same home: its Main Identity is the destination
+        walk.Open(archive);
+        auto* dest = static_cast<CPageRestoreChooseDest*>(walk.wizard.currentPage());
+        for (int i = 0; i < dest->Identities()->topLevelItemCount(); ++i)
+            if (dest->Identities()->topLevelItem(i)->text(0) == QStringLiteral("Main Identity"))
+                dest->Identities()->topLevelItem(i)->setSelected(true);
+        dest->DeleteFirst()->setChecked(true);
+        walk.wizard.next();
+        auto* items = static_cast<CPageRestoreChooseItems*>(walk.wizard.currentPage());
+        for (int i = 0; i < items->Tree()->topLevelItemCount(); ++i)
+            items->Tree()->SetItemState(items->Tree()->topLevelItem(i), 0, true);
+        walk.wizard.next();
+        QVERIFY(walk.wizard.State().restoreItems.empty());
+        walk.wizard.next();
+        QVERIFY(WaitForWorker(walk.wizard));
+        QVERIFY(MessageDigests({source / "Maildir"}).empty());
+        QVERIFY(
+            !MessageDigests({source / "Mail/archive"}).empty());  // other identities keep theirs
+    }
+};
+
+QTEST_MAIN(RestoreWizardTest)
+#include "RestoreWizardTest.moc"
