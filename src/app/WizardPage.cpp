@@ -28,6 +28,7 @@ CWizardPropPage::CWizardPropPage(int templateId, QWidget* parent)
     : QWizardPage(parent), m_templateId(templateId) {
     setTitle(QString::fromUtf8(Info().title));
     setSubTitle(QString::fromUtf8(Info().subtitle));
+    setSizePolicy(QSizePolicy::Expanding, QSizePolicy::Expanding);  // lists and trees use the room
 }
 
 void CWizardPropPage::Attach(CWizard* sheet, WizardState* state) {
