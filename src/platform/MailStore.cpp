@@ -405,10 +405,15 @@ HRESULT StoreFolder::CommitStream(PendingMessage& message, uint32_t& messageId) 
 
 HRESULT StoreFolder::DeleteMessages(const std::vector<uint32_t>& ids) {
     std::set<uint32_t> wanted(ids.begin(), ids.end());
+    size_t found = 0;
     HRESULT result = S_OK;
-    for (const auto& [id, path] : Scan())
-        if (wanted.count(id) && ::unlink(path.c_str()) != 0) result = E_FAIL;
-    return result;
+    for (const auto& [id, path] : Scan()) {
+        if (!wanted.count(id)) continue;
+        ++found;
+        if (::unlink(path.c_str()) != 0) result = E_FAIL;
+    }
+    // S_FALSE: some ids named no message (already gone).
+    return result == S_OK && found < wanted.size() ? S_FALSE : result;
 }
 
 }  // namespace tindale::store

@@ -1,0 +1,99 @@
+#include "dupfinder/DuplicateHandling.h"
+
+#include <unistd.h>
+
+#include "model/MessageNodes.h"
+#include "model/Streams.h"
+#include "platform/MailStore.h"
+#include "platform/Text.h"
+
+using namespace tindale;
+using namespace tindale::store;
+
+namespace {
+
+std::unique_ptr<StoreFolder> OpenFolder(StoreNamespace& ns, uint32_t folderId) {
+    std::unique_ptr<StoreFolder> folder;
+    if (ns.OpenFolder(folderId, folder) != S_OK) return nullptr;
+    return folder;
+}
+
+std::string Name(const DuplicateEntry& e) {
+    return text::ToUtf8(e.identityId) + " folder " + std::to_string(e.folderId) + " message " +
+           std::to_string(e.messageId);
+}
+
+}  // namespace
+
+bool DeleteDuplicate(const DuplicateEntry& entry, std::string& why) {
+    auto ns = v::OpenStoreFor(entry.identityId);
+    auto folder = ns ? OpenFolder(*ns, entry.folderId) : nullptr;
+    if (!folder) {
+        why = "its folder cannot be opened";
+        return false;
+    }
+    HRESULT hr = folder->DeleteMessages({entry.messageId});
+    if (hr != S_OK) why = hr == S_FALSE ? "it is no longer there" : "it cannot be deleted";
+    return hr == S_OK;
+}
+
+bool MoveDuplicate(const DuplicateEntry& entry, const std::u16string& targetIdentity,
+                   uint32_t targetFolder, std::string& why) {
+    v::MemoryStream source;
+    {
+        auto ns = v::OpenStoreFor(entry.identityId);
+        auto folder = ns ? OpenFolder(*ns, entry.folderId) : nullptr;
+        int fd = -1;
+        if (!folder || folder->OpenMessage(entry.messageId, fd) != S_OK) {
+            why = "it cannot be read";
+            return false;
+        }
+        v::FileStream message(fd);
+        v::CopyStream(message, source);
+    }
+    {
+        auto ns = v::OpenStoreFor(targetIdentity);
+        auto folder = ns ? OpenFolder(*ns, targetFolder) : nullptr;
+        std::unique_ptr<PendingMessage> pending;
+        uint32_t newId = 0;
+        if (!folder || folder->CreateStream(pending) != S_OK) {
+            why = "the target folder cannot be opened";
+            return false;
+        }
+        v::FileStream target(::dup(pending->Fd()));
+        bool written = v::CopyStream(source, target) == source.GetSize() && target.Close();
+        if (!written || folder->CommitStream(*pending, newId) != S_OK) {
+            why = "it could not be written to the target folder; it was left where it was";
+            return false;
+        }
+    }
+    if (!DeleteDuplicate(entry, why)) {
+        why = "it was copied to the target folder, but the original could not be removed: " + why;
+        return false;
+    }
+    return true;
+}
+
+v::Outcome ProcessDuplicates(const WizardState& state, v::WorkerReport& report,
+                             std::stop_token stop) {
+    v::Outcome outcome;
+    report.ProgressSent(0, state.duplicates.size());
+    for (size_t i = 0; i < state.duplicates.size(); ++i) {
+        if (stop.stop_requested()) {
+            outcome.cancelled = true;
+            break;
+        }
+        report.ProgressSent(i, 0);
+        const auto& entry = state.duplicates[i];
+        std::string why;
+        bool ok = state.duplicateAction == 2
+                      ? MoveDuplicate(entry, state.moveTargetIdentity, state.moveTargetFolder, why)
+                      : DeleteDuplicate(entry, why);
+        if (ok)
+            ++outcome.itemsDone;
+        else
+            outcome.problems.push_back({Name(entry), why, true});
+    }
+    report.Done();
+    return outcome;
+}

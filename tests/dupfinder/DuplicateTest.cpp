@@ -1,0 +1,164 @@
+#include <gtest/gtest.h>
+
+#include <filesystem>
+
+#include "dupfinder/DuplicateHandling.h"
+#include "dupfinder/DuplicateSearch.h"
+#include "model/MessageNodes.h"
+#include "platform/Identities.h"
+#include "platform/MailStore.h"
+#include "support/TestHome.h"
+
+using namespace tindale;
+using namespace tindale::store;
+namespace fs = std::filesystem;
+
+namespace {
+
+class RecordingReport : public v::WorkerReport {
+  public:
+    void Progress(uint64_t p, uint64_t r) override { reports.emplace_back(p, r); }
+    void Done() override { ++done; }
+    std::vector<std::pair<uint64_t, uint64_t>> reports;
+    int done = 0;
+};
+
+MessageProps Props(uint32_t id, uint64_t received, std::string subject, uint64_t sent = 1) {
+    MessageProps p;
+    p.messageId = id;
+    p.received = received;
+    p.sent = sent;
+    p.normalSubject = std::move(subject);
+    return p;
+}
+
+std::string Message(const std::string& subject, const std::string& date,
+                    const std::string& sent = "") {
+    return "Received: from a by b; " + date + "\nDate: " + (sent.empty() ? date : sent) +
+           "\nSubject: " + subject + "\n\nbody\n";
+}
+
+void Put(const std::string& maildir, const std::string& name, const std::string& source) {
+    WriteFile(maildir + "/cur/" + name + ":2,S", source);
+    fs::create_directories(maildir + "/new");
+    fs::create_directories(maildir + "/tmp");
+}
+
+size_t Count(const std::string& maildir) {
+    size_t n = 0;
+    for (auto sub : {"/cur", "/new"})
+        if (fs::exists(maildir + sub))
+            n += std::distance(fs::directory_iterator(maildir + sub), fs::directory_iterator());
+    return n;
+}
+
+const std::string kDate = "Mon, 1 Jan 2024 10:00:00 +0000";
+
+}  // namespace
+
+TEST(DuplicateSearch, RunsOfEqualTimeAndSubjectKeepTheirLast) {
+    auto dups = FindDuplicatesInFolder({Props(1, 100, "a"), Props(2, 100, "a"), Props(3, 100, "a"),
+                                        Props(4, 101, "a"), Props(5, 100, "A")});
+    EXPECT_EQ(dups.size(), 2u);  // one 100-ns unit later, or another case, is another message
+    for (uint32_t id : dups) EXPECT_TRUE(id == 1 || id == 2 || id == 3);
+    // Equal time and subject but different sent times (so different digests) still pair up.
+    auto mixed = FindDuplicatesInFolder({Props(1, 5, "x", 1), Props(2, 4, "y"), Props(3, 5, "x", 9),
+                                         Props(4, 5, "w"), Props(5, 5, "x", 4)});
+    EXPECT_EQ(mixed.size(), 2u);
+    EXPECT_TRUE(FindDuplicatesInFolder({}).empty());
+}
+
+TEST(DuplicateSearch, SearchesEveryFolderOfEveryIdentityOnly) {
+    TestHome home;
+    Put(home / "Maildir", "1", Message("hello", kDate));
+    Put(home / "Maildir", "2", Message("hello", kDate));
+    Put(home / "Maildir", "3", Message("hello", kDate));
+    Put(home / "Maildir/.Work", "4", Message("hello", kDate));  // same message, other folder
+    Put(home / "Maildir/.Work", "8", Message("work", kDate));
+    Put(home / "Maildir/.Work", "9", Message("work", kDate));
+    Put(home / "Maildir/.Work.Deep", "5", Message("Re: deep", kDate));
+    Put(home / "Maildir/.Work.Deep", "6", Message("deep", kDate, "Tue, 2 Jan 2024 10:00:00 +0000"));
+    identities::EnsureDefaultIdentity();
+    Put(home / "Other", "7", Message("hello", kDate));  // same message, other identity
+    identities::Add(u"Other", home / "Other");
+
+    WizardState state;
+    state.duplicates.push_back({u"stale", 1, 1});
+    RecordingReport report;
+    v::Outcome outcome = SearchDuplicates(state, report, {});
+    EXPECT_EQ(report.reports.front(), (std::pair<uint64_t, uint64_t>(0, 9)));
+    EXPECT_EQ(report.reports.back().first, 9u);
+    EXPECT_EQ(report.done, 1);
+    ASSERT_EQ(state.duplicates.size(), 4u);
+    // The Inbox's two surplus copies; then, children before their parent, the deep folder's
+    // "Re: deep" / "deep" pair (equal normalised subject and received time, different sent
+    // times), then Work's own pair. Work (".Work") got its id before ".Work.Deep".
+    auto main = identities::Find(u"Main Identity")->id;
+    for (const auto& d : state.duplicates) EXPECT_EQ(d.identityId, main);
+    EXPECT_EQ(state.duplicates[0].folderId, state.duplicates[1].folderId);
+    EXPECT_NE(state.duplicates[1].folderId, state.duplicates[2].folderId);
+    EXPECT_GT(state.duplicates[2].folderId, state.duplicates[3].folderId);
+
+    SearchDuplicates(state, report, {});  // again: nothing listed twice
+    EXPECT_EQ(state.duplicates.size(), 4u);
+}
+
+TEST(DuplicateSearch, EmptyStoreGivesRangeZero) {
+    TestHome home;
+    fs::create_directories(home / "Maildir/cur");
+    WizardState state;
+    RecordingReport report;
+    SearchDuplicates(state, report, {});
+    EXPECT_EQ(report.reports.front(), (std::pair<uint64_t, uint64_t>(0, 0)));
+    EXPECT_TRUE(state.duplicates.empty());
+}
+
+TEST(DuplicateHandling, DeleteLeavesTheCopyThatWasKept) {
+    TestHome home;
+    for (auto n : {"1", "2", "3"}) Put(home / "Maildir", n, Message("same", kDate));
+    WizardState state;
+    RecordingReport report;
+    SearchDuplicates(state, report, {});
+    ASSERT_EQ(state.duplicates.size(), 2u);
+    state.duplicateAction = 1;
+    v::Outcome outcome = ProcessDuplicates(state, report, {});
+    EXPECT_EQ(outcome.itemsDone, 2u);
+    EXPECT_EQ(Count(home / "Maildir"), 1u);
+    outcome = ProcessDuplicates(state, report, {});  // they are gone now: said so, not hidden
+    EXPECT_EQ(outcome.itemsDone, 0u);
+    EXPECT_EQ(outcome.problems.size(), 2u);
+}
+
+TEST(DuplicateHandling, MoveCopiesThenRemovesTheSource) {
+    TestHome home;
+    for (auto n : {"1", "2"}) Put(home / "Maildir", n, Message("same", kDate));
+    identities::EnsureDefaultIdentity();
+    auto other = identities::Add(u"Other", home / "Other");
+    StoreNamespace ns;
+    ns.InitializeAt(home / "Other");
+    uint32_t target = 0;
+    ASSERT_EQ(ns.CreateFolder(kRootFolderId, "Duplicates", target), S_OK);
+
+    WizardState state;
+    RecordingReport report;
+    SearchDuplicates(state, report, {});
+    ASSERT_EQ(state.duplicates.size(), 1u);
+    state.duplicateAction = 2;
+    state.moveTargetIdentity = *other;
+    state.moveTargetFolder = target;
+    EXPECT_EQ(ProcessDuplicates(state, report, {}).itemsDone, 1u);
+    EXPECT_EQ(Count(home / "Maildir"), 1u);
+    EXPECT_EQ(Count(home / "Other/.Duplicates"), 1u);
+
+    // Into the very folder it is in: a fresh copy with a new id, the old one removed.
+    Put(home / "Maildir", "3", Message("same", kDate));
+    SearchDuplicates(state, report, {});
+    ASSERT_EQ(state.duplicates.size(), 1u);
+    DuplicateEntry entry = state.duplicates[0];
+    state.moveTargetIdentity = entry.identityId;
+    state.moveTargetFolder = entry.folderId;
+    EXPECT_EQ(ProcessDuplicates(state, report, {}).itemsDone, 1u);
+    EXPECT_EQ(Count(home / "Maildir"), 2u);
+    std::string why;
+    EXPECT_FALSE(DeleteDuplicate(entry, why));  // the old id names nothing any more
+}
