@@ -3,6 +3,7 @@
 #include <QMessageBox>
 
 #include "app/PasswordDlg.h"
+#include "app/SelFolderDlg.h"
 
 Prompts& Prompts::Get() {
     static Prompts prompts{
@@ -19,6 +20,11 @@ Prompts& Prompts::Get() {
             CPasswordDlg dialog(parent);
             if (dialog.exec() != QDialog::Accepted) return std::nullopt;
             return dialog.m_password;
+        },
+        [](QWidget* parent) -> std::optional<std::pair<std::u16string, uint32_t>> {
+            CSelFolderDlg dialog(parent);
+            if (dialog.exec() != QDialog::Accepted) return std::nullopt;
+            return dialog.Selection();
         },
     };
     return prompts;

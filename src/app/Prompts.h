@@ -3,6 +3,8 @@
 #include <QString>
 #include <functional>
 #include <optional>
+#include <string>
+#include <utility>
 
 class QWidget;
 
@@ -13,6 +15,9 @@ struct Prompts {
     std::function<bool(QWidget* parent)> confirmCancel;
     // The archive password; nothing when the user cancelled.
     std::function<std::optional<QString>(QWidget* parent)> password;
+
+    // A message folder to move duplicates to: (identity id, folder id); nothing on Cancel.
+    std::function<std::optional<std::pair<std::u16string, uint32_t>>(QWidget* parent)> selectFolder;
 
     static Prompts& Get();  // the installed prompts (the real dialogs by default)
 };

@@ -40,7 +40,10 @@ WorkerRunner& CWizard::Workers() {
 void CWizard::OnPageChanged(int id) {
     if (id < 0) return;
     setWindowTitle(QString::fromUtf8(InfoFor(id).caption));
-    if (auto* p = Page(id)) p->ApplyButtons();
+    if (auto* p = Page(id)) {
+        p->OnSetActive();
+        p->ApplyButtons();
+    }
 }
 
 bool CWizard::ConfirmCancel() {

@@ -35,6 +35,12 @@ class CWizardPropPage : public QWizardPage {
   protected:
     // Runs once, the first time the page is shown.
     virtual void OnInitDialog() {}
+
+public:
+    // Runs every time the page becomes the current one.
+    virtual void OnSetActive() {}
+
+protected:
     CWizard* m_sheet = nullptr;
     WizardState* m_state = nullptr;
 

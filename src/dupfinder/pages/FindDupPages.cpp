@@ -1,6 +1,134 @@
 #include "dupfinder/pages/FindDupPages.h"
 
-CPageFindDupInProgress::CPageFindDupInProgress() : CWizardPropPage(kFindDupInProgress) {}
-CPageFindDupOptions::CPageFindDupOptions() : CWizardPropPage(kFindDupOptions) {}
-CPageFindDupProcessing::CPageFindDupProcessing() : CWizardPropPage(kFindDupProcessing) {}
-CPageFindDupFinished::CPageFindDupFinished() : CWizardPropPage(kFindDupFinished) {}
+#include <QGroupBox>
+#include <QHBoxLayout>
+#include <QVBoxLayout>
+
+#include "app/Prompts.h"
+#include "app/TreeFill.h"
+#include "app/Wizard.h"
+#include "backup/pages/BackupPages.h"
+#include "dupfinder/DuplicateHandling.h"
+#include "dupfinder/DuplicateSearch.h"
+#include "model/MessageNodes.h"
+#include "platform/Text.h"
+
+CPageFindDupInProgress::CPageFindDupInProgress() : CProgressPage(kFindDupInProgress) {}
+
+void CPageFindDupInProgress::OnSetActive() {
+    if (WorkerRunning()) return;
+    Bar()->setRange(0, 100);
+    Bar()->setValue(0);
+    auto outcome = m_outcome;
+    WizardState* state = m_state;
+    StartWorker([outcome, state](v::WorkerReport& report, std::stop_token stop) {
+        *outcome = SearchDuplicates(*state, report, stop);
+    });
+}
+
+void CPageFindDupInProgress::OnWorkerDone() {
+    SetWizardButtons(kButtonsBackNext);
+    Details()->setText(m_outcome->cancelled
+                           ? QStringLiteral("The search was cancelled: %1 duplicated messages found so far.")
+                                 .arg(m_state->duplicates.size())
+                           : QStringLiteral("%1 messages searched, %2 duplicated messages found.")
+                                 .arg(m_outcome->itemsDone)
+                                 .arg(m_state->duplicates.size()));
+}
+
+CPageFindDupOptions::CPageFindDupOptions() : CWizardPropPage(kFindDupOptions) {
+    m_tree = new CNodeTreeCtrl(this);
+    m_tree->setObjectName(QStringLiteral("folders"));
+    auto* group = new QGroupBox(QStringLiteral("Options for duplicated messages:"), this);
+    m_delete = new QRadioButton(QStringLiteral("Delete duplicated messages"), group);
+    m_move = new QRadioButton(QStringLiteral("Move duplicated messages to special folder"), group);
+    auto* options = new QVBoxLayout(group);
+    options->addWidget(m_delete);
+    options->addWidget(m_move);
+    options->addStretch(1);
+    auto* layout = new QHBoxLayout(this);
+    layout->addWidget(m_tree, 1);
+    layout->addWidget(group, 1);
+}
+
+void CPageFindDupOptions::OnInitDialog() {
+    m_delete->setChecked(true);
+    m_sources = std::make_unique<SourceTree>(true);
+    FillTree(*m_tree, *m_sources);
+    m_tree->CheckAllRoots();
+}
+
+void CPageFindDupOptions::OnSetActive() {
+    // Labels are rebuilt on every visit: a folder with no duplicates shows its plain name.
+    for (QTreeWidgetItem* item : m_tree->PreOrder()) {
+        auto* folder = dynamic_cast<v::MsgFolder*>(CNodeTreeCtrl::NodeOf(item));
+        if (!folder) continue;
+        int count = 0;
+        for (const auto& d : m_state->duplicates)
+            count += d.folderId == folder->Props().folderId && d.identityId == folder->IdentityId();
+        QString name = QString::fromStdString(folder->Props().name);
+        item->setText(0, count ? QStringLiteral("%1 (%2)").arg(name).arg(count) : name);
+    }
+}
+
+bool CPageFindDupOptions::validatePage() {
+    if (m_move->isChecked()) {
+        auto target = Prompts::Get().selectFolder(this);
+        if (!target) return false;
+        m_state->moveTargetIdentity = target->first;
+        m_state->moveTargetFolder = target->second;
+    }
+    m_state->duplicateAction = m_delete->isChecked() ? 1 : 2;
+    // Only the folders left checked are handled.
+    std::vector<DuplicateEntry> chosen;
+    for (const auto& d : m_state->duplicates)
+        for (QTreeWidgetItem* item : m_tree->PreOrder()) {
+            auto* folder = dynamic_cast<v::MsgFolder*>(CNodeTreeCtrl::NodeOf(item));
+            if (folder && m_tree->GetItemState(item) != 0 && folder->Props().folderId == d.folderId &&
+                folder->IdentityId() == d.identityId) {
+                chosen.push_back(d);
+                break;
+            }
+        }
+    m_state->duplicates = std::move(chosen);
+    return true;
+}
+
+CPageFindDupProcessing::CPageFindDupProcessing() : CProgressPage(kFindDupProcessing) {}
+
+void CPageFindDupProcessing::OnInitDialog() {
+    auto outcome = m_outcome;
+    WizardState* state = m_state;
+    StartWorker([outcome, state](v::WorkerReport& report, std::stop_token stop) {
+        *outcome = ProcessDuplicates(*state, report, stop);
+    });
+}
+
+void CPageFindDupProcessing::OnWorkerDone() {
+    SetWizardButtons(kButtonsNext);
+    Bar()->setRange(0, 100);
+    Bar()->setValue(100);
+    Details()->setText(DescribeProblems(*m_outcome));
+}
+
+CPageFindDupFinished::CPageFindDupFinished() : CWizardPropPage(kFindDupFinished) {
+    m_report = new QLabel(this);
+    m_report->setObjectName(QStringLiteral("report"));
+    m_report->setWordWrap(true);
+    auto* layout = new QVBoxLayout(this);
+    layout->addWidget(m_report);
+    layout->addStretch(1);
+}
+
+void CPageFindDupFinished::OnInitDialog() {
+    SetWizardButtons(kButtonsFinish);
+    const auto& o = static_cast<CPageFindDupProcessing*>(m_sheet->Page(kFindDupProcessing))->Result();
+    QString done = m_state->duplicateAction == 2 ? QStringLiteral("moved") : QStringLiteral("deleted");
+    QString text = QStringLiteral("%1 duplicated messages were %2; %3 could not be.")
+                       .arg(o.itemsDone)
+                       .arg(done)
+                       .arg(o.LeftOut());
+    if (o.cancelled) text += QStringLiteral(" The processing was cancelled.");
+    if (!o.problems.empty()) text += QStringLiteral("\n\n") + DescribeProblems(o);
+    m_report->setText(text);
+}

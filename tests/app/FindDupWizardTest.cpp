@@ -1,0 +1,142 @@
+// Find duplicated messages from the welcome page to Finish, on the demo profile.
+#include <QAbstractButton>
+#include <QPushButton>
+#include <QRadioButton>
+#include <QTest>
+#include <filesystem>
+
+#include "GuiSupport.h"
+#include "app/Prompts.h"
+#include "app/SelFolderDlg.h"
+#include "demo/DemoProfile.h"
+#include "dupfinder/pages/FindDupPages.h"
+#include "model/MessageNodes.h"
+#include "platform/Identities.h"
+#include "support/TestHome.h"
+
+namespace fs = std::filesystem;
+
+namespace {
+
+size_t CountMessages(const fs::path& root) {
+    size_t n = 0;
+    for (const auto& e : fs::recursive_directory_iterator(root)) {
+        auto dir = e.path().parent_path().filename();
+        n += e.is_regular_file() && (dir == "cur" || dir == "new");
+    }
+    return n;
+}
+
+struct DupWalk {
+    ScriptedPrompts prompts;
+    CWizard wizard;
+    DupWalk() {
+        wizard.show();
+        wizard.currentPage()->findChild<QRadioButton*>("modeFindDup")->setChecked(true);
+        wizard.next();
+    }
+    CPageFindDupOptions* Options() { return static_cast<CPageFindDupOptions*>(wizard.Page(kFindDupOptions)); }
+};
+
+}  // namespace
+
+class FindDupWizardTest : public QObject {
+    Q_OBJECT
+private slots:
+    void deletesTheDuplicatesOfCheckedFolders() {
+        TestHome home;
+        DemoProfileCounts demo = CreateDemoProfile();
+        size_t before = CountMessages(home / "Maildir");
+        DupWalk walk;
+        QCOMPARE(walk.wizard.currentId(), int(kFindDupInProgress));
+        QVERIFY(WaitForWorker(walk.wizard));
+        QVERIFY(walk.wizard.button(QWizard::BackButton)->isEnabled());
+        QCOMPARE(walk.wizard.State().duplicates.size(), size_t(demo.duplicates));
+        walk.wizard.next();
+        auto& tree = *walk.Options()->Tree();
+        auto* inbox = FindItem(tree, {QStringLiteral("Message Store"), QStringLiteral("Main Identity"),
+                                      QStringLiteral("Inbox (10)")});
+        QVERIFY(inbox);
+        auto* work = FindItem(tree, {QStringLiteral("Message Store"), QStringLiteral("Main Identity"),
+                                     QStringLiteral("Work (5)")});
+        QVERIFY(work);
+        ClickCheckBox(tree, work);  // leave Work's duplicates alone
+        QCOMPARE(tree.GetItemState(work), 0);
+        walk.wizard.next();
+        QVERIFY(WaitForWorker(walk.wizard));
+        walk.wizard.next();
+        auto* finished = static_cast<CPageFindDupFinished*>(walk.wizard.currentPage());
+        QVERIFY2(finished->Report().startsWith(QStringLiteral("10 duplicated messages were deleted; 0 could not be.")),
+                 qPrintable(finished->Report()));
+        QVERIFY(walk.wizard.button(QWizard::FinishButton)->isEnabled());
+        QCOMPARE(CountMessages(home / "Maildir"), before - 10);
+    }
+
+    void backRepeatsTheSearchAndLabelsFollowIt() {
+        TestHome home;
+        CreateDemoProfile();
+        DupWalk walk;
+        QVERIFY(WaitForWorker(walk.wizard));
+        size_t found = walk.wizard.State().duplicates.size();
+        walk.wizard.next();
+        // Remove the Inbox's duplicates behind the wizard's back, then go back and on again.
+        auto main = tindale::identities::Find(u"Main Identity")->id;
+        for (const auto& d : walk.wizard.State().duplicates)
+            if (d.identityId == main) DeleteDuplicateForTest(d);
+        walk.wizard.back();
+        QVERIFY(WaitForWorker(walk.wizard));
+        QVERIFY(walk.wizard.State().duplicates.size() < found);
+        walk.wizard.next();
+        auto& tree = *walk.Options()->Tree();
+        QVERIFY(FindItem(tree, {QStringLiteral("Message Store"), QStringLiteral("Main Identity"), QStringLiteral("Inbox")}));
+    }
+
+    void moveNeedsAFolderAndPutsTheCopiesThere() {
+        TestHome home;
+        CreateDemoProfile();
+        DupWalk walk;
+        QVERIFY(WaitForWorker(walk.wizard));
+        walk.wizard.next();
+        walk.Options()->MoveOption()->setChecked(true);
+        auto ok = tindale::identities::Find(u"Archive 2019");
+        // Cancelled folder dialog: the page stays.
+        Prompts::Get().selectFolder = [](QWidget*) -> std::optional<std::pair<std::u16string, uint32_t>> { return std::nullopt; };
+        walk.wizard.next();
+        QCOMPARE(walk.wizard.currentId(), int(kFindDupOptions));
+        {
+            // The real dialog: OK stays disabled until a message folder is selected.
+            CSelFolderDlg dialog;
+            QVERIFY(!dialog.OkButton()->isEnabled());
+            auto* store = dialog.Tree()->topLevelItem(0);
+            dialog.Tree()->setCurrentItem(store);
+            QVERIFY(!dialog.OkButton()->isEnabled());
+            auto* archive = store->child(1);  // "Archive 2019"
+            dialog.Tree()->setCurrentItem(archive);
+            QVERIFY(!dialog.OkButton()->isEnabled());
+            dialog.Tree()->setCurrentItem(archive->child(1));  // "Old Projects"
+            QVERIFY(dialog.OkButton()->isEnabled());
+            auto selection = dialog.Selection();
+            QVERIFY(selection.first == ok->id);
+            Prompts::Get().selectFolder = [selection](QWidget*) -> std::optional<std::pair<std::u16string, uint32_t>> {
+                return selection;
+            };
+        }
+        size_t oldProjects = CountMessages(home / "Mail/archive/.Old Projects");
+        walk.wizard.next();
+        QVERIFY(WaitForWorker(walk.wizard));
+        walk.wizard.next();
+        QCOMPARE(CountMessages(home / "Mail/archive/.Old Projects"), oldProjects + 15);
+        auto* finished = static_cast<CPageFindDupFinished*>(walk.wizard.currentPage());
+        QVERIFY(finished->Report().startsWith(QStringLiteral("15 duplicated messages were moved; 0 could not be.")));
+    }
+
+private:
+    static void DeleteDuplicateForTest(const DuplicateEntry& d) {
+        auto ns = v::OpenStoreFor(d.identityId);
+        std::unique_ptr<tindale::store::StoreFolder> folder;
+        if (ns && ns->OpenFolder(d.folderId, folder) == tindale::store::S_OK) folder->DeleteMessages({d.messageId});
+    }
+};
+
+QTEST_MAIN(FindDupWizardTest)
+#include "FindDupWizardTest.moc"
