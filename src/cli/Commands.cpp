@@ -3,6 +3,7 @@
 #include <filesystem>
 #include <functional>
 #include <iostream>
+#include <map>
 
 #include "archive/ArchiveHeader.h"
 #include "archive/ArchiveReader.h"
@@ -11,6 +12,9 @@
 #include "cli/Password.h"
 #include "cli/TerminalReport.h"
 #include "demo/DemoProfile.h"
+#include "dupfinder/DuplicateHandling.h"
+#include "dupfinder/DuplicateSearch.h"
+#include "model/MessageNodes.h"
 #include "platform/Identities.h"
 #include "platform/Text.h"
 #include "restore/ArchiveTest.h"
@@ -197,4 +201,81 @@ int RunDemoProfile() {
     std::cout << "sample profile written: " << counts.messages << " messages (" << counts.duplicates
               << " duplicated), " << counts.files << " files\n";
     return kExitOk;
+}
+
+namespace {
+
+// A mail folder named "IDENTITY/FOLDER/PATH" in the message store's tree.
+v::MsgFolder* FindMailFolder(const SourceTree& tree, const std::string& path) {
+    auto* item = tree.Find("Message Store/" + path);
+    return item ? dynamic_cast<v::MsgFolder*>(item->node) : nullptr;
+}
+
+// The "IDENTITY/FOLDER/PATH" of every mail folder, by (identity, folder id).
+std::map<std::pair<std::u16string, uint32_t>, std::string> FolderNames(const SourceTree& tree) {
+    std::map<std::pair<std::u16string, uint32_t>, std::string> names;
+    std::function<void(const SourceTree::Item&)> walk = [&](const SourceTree::Item& item) {
+        if (auto* f = dynamic_cast<v::MsgFolder*>(item.node))
+            names[{f->IdentityId(), f->Props().folderId}] = SourceTree::PathOf(item).substr(14);
+        for (const auto& child : item.children) walk(*child);
+    };
+    for (const auto& root : tree.Roots()) walk(*root);
+    return names;
+}
+
+// Keeps the entries inside the given folders or their subfolders.
+std::vector<DuplicateEntry> InFolders(
+    const std::vector<DuplicateEntry>& all, const std::vector<std::string>& folders,
+    const std::map<std::pair<std::u16string, uint32_t>, std::string>& names) {
+    std::vector<DuplicateEntry> kept;
+    for (const auto& d : all) {
+        auto it = names.find({d.identityId, d.folderId});
+        std::string name = it == names.end() ? "" : it->second;
+        for (const auto& f : folders)
+            if (name == f || name.rfind(f + "/", 0) == 0) {
+                kept.push_back(d);
+                break;
+            }
+    }
+    return kept;
+}
+
+}  // namespace
+
+int RunDedupe(const DedupeArgs& args) {
+    if (args.remove && !args.moveTo.empty())
+        return Error("choose either --delete or --move-to", kExitUsage);
+    SourceTree tree(true);
+    auto names = FolderNames(tree);
+    for (const auto& f : args.folders)
+        if (!FindMailFolder(tree, f) && !tree.Find("Message Store/" + f))
+            return Error("no mail folder \"" + f + "\" (see tindale-cli sources)", kExitUsage);
+    WizardState state;
+    if (!args.moveTo.empty()) {
+        auto* target = FindMailFolder(tree, args.moveTo);
+        if (!target) return Error("no mail folder \"" + args.moveTo + "\" to move to", kExitUsage);
+        state.duplicateAction = 2;
+        state.moveTargetIdentity = target->IdentityId();
+        state.moveTargetFolder = target->Props().folderId;
+    } else {
+        state.duplicateAction = 1;
+    }
+    TerminalReport searching("search");
+    SearchDuplicates(state, searching, {});
+    if (!args.folders.empty()) state.duplicates = InFolders(state.duplicates, args.folders, names);
+    bool act = (args.remove || !args.moveTo.empty()) && !args.dryRun;
+    const char* verb = state.duplicateAction == 2 ? "move" : "delete";
+    for (const auto& d : state.duplicates)
+        std::cout << (act ? "" : "would ") << verb << "\t" << names[{d.identityId, d.folderId}]
+                  << "\tmessage " << d.messageId << "\n";
+    if (!act) {
+        std::cout << state.duplicates.size() << " duplicated messages found";
+        if (!args.remove && args.moveTo.empty())
+            std::cout << "; nothing changed (give --delete or --move-to)";
+        std::cout << "\n";
+        return kExitOk;
+    }
+    TerminalReport processing("dedupe");
+    v::Outcome outcome = ProcessDuplicates(state, processing, {});
+    return Conclude(outcome, std::string(verb) + " duplicates");
 }

@@ -23,7 +23,15 @@ struct RestoreArgs {
     std::string passwordFile;
 };
 
+struct DedupeArgs {
+    bool remove = false;
+    std::string moveTo;  // "IDENTITY/FOLDER/PATH"
+    bool dryRun = false;
+    std::vector<std::string> folders;  // "IDENTITY/FOLDER/PATH", with their subfolders
+};
+
 int RunBackup(const BackupArgs& args);
+int RunDedupe(const DedupeArgs& args);
 int RunRestore(const RestoreArgs& args);
 int RunTest(const std::string& archive);
 int RunList(const std::string& archive);

@@ -50,6 +50,17 @@ int main(int argc, char** argv) {
     auto* s = app.add_subcommand("sources", "List what can be backed up, as paths for --source");
     s->footer("Example: tindale-cli sources");
 
+    DedupeArgs dedupe;
+    auto* d = app.add_subcommand(
+        "dedupe", "Find messages stored twice in a folder; delete or move the copies");
+    auto* del = d->add_flag("--delete", dedupe.remove, "Delete the surplus copies");
+    d->add_option("--move-to", dedupe.moveTo, "Move them into this folder (IDENTITY/FOLDER/PATH)")
+        ->excludes(del);
+    d->add_flag("--dry-run", dedupe.dryRun, "List what would be done and change nothing");
+    d->add_option("--folder", dedupe.folders,
+                  "Only this folder and its subfolders (IDENTITY/FOLDER/PATH)");
+    d->footer("Example: tindale-cli dedupe --delete --folder \"Main Identity/Inbox\"");
+
     auto* ident = app.add_subcommand("identity", "List or add mail identities");
     ident->require_subcommand(1);
     auto* identList = ident->add_subcommand("list", "List identities: id, name, Maildir");
@@ -74,6 +85,7 @@ int main(int argc, char** argv) {
     if (*t) return RunTest(testArchive);
     if (*l) return RunList(listArchive);
     if (*s) return RunSources();
+    if (*d) return RunDedupe(dedupe);
     if (*demo) return RunDemoProfile();
     if (*identList) return RunIdentityList();
     if (*identAdd) return RunIdentityAdd(identName, identStore);
