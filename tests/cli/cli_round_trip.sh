@@ -54,7 +54,7 @@ grep -q "Contacts" "$work/some.txt" && fail "unselected root present"
 "$cli" backup 2>/dev/null; [ $? -eq 2 ] || fail "usage error exits 2"
 
 # dedupe: --dry-run lists and changes nothing; --delete keeps one copy.
-cp "$HOME/Maildir/cur/1.a.host:2,S" "$HOME/Maildir/cur/1.copy.host:2,S"
+cp -p "$HOME/Maildir/cur/1.a.host:2,S" "$HOME/Maildir/cur/1.copy.host:2,S"
 "$cli" dedupe --delete --dry-run | grep -q "^would delete	Main Identity/Inbox" || fail "dry run lists the copy"
 [ "$(ls "$HOME/Maildir/cur" | wc -l)" = 2 ] || fail "dry run changed nothing"
 "$cli" dedupe --delete --folder "Main Identity/Lists" | grep -q "^delete" && fail "--folder limits the search"
