@@ -110,10 +110,16 @@ private slots:
             auto* store = dialog.Tree()->topLevelItem(0);
             dialog.Tree()->setCurrentItem(store);
             QVERIFY(!dialog.OkButton()->isEnabled());
-            auto* archive = store->child(1);  // "Archive 2019"
+            auto child = [](QTreeWidgetItem* parent, const QString& text) -> QTreeWidgetItem* {
+                for (int i = 0; i < parent->childCount(); ++i)
+                    if (parent->child(i)->text(0) == text) return parent->child(i);
+                return nullptr;
+            };
+            auto* archive = child(store, QStringLiteral("Archive 2019"));
+            QVERIFY(archive);
             dialog.Tree()->setCurrentItem(archive);
             QVERIFY(!dialog.OkButton()->isEnabled());
-            dialog.Tree()->setCurrentItem(archive->child(1));  // "Old Projects"
+            dialog.Tree()->setCurrentItem(child(archive, QStringLiteral("Old Projects")));
             QVERIFY(dialog.OkButton()->isEnabled());
             auto selection = dialog.Selection();
             QVERIFY(selection.first == ok->id);
