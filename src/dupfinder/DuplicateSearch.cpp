@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cstring>
 #include <functional>
+#include <optional>
 
 #include "model/Ids.h"
 #include "model/MessageNodes.h"
@@ -23,24 +24,28 @@ std::array<uint8_t, 16> MessageDigest(const MessageProps& props) {
 }
 
 std::vector<uint32_t> FindDuplicatesInFolder(std::vector<MessageProps> messages) {
-    struct Keyed {
-        const MessageProps* props;
-        std::array<uint8_t, 16> digest;
+    // The digest only orders messages whose received time and subject are equal, so it is
+    // computed only for those (computing it for every message doubles the search's cost).
+    std::vector<std::optional<std::array<uint8_t, 16>>> digests(messages.size());
+    auto digest = [&](size_t i) -> const std::array<uint8_t, 16>& {
+        if (!digests[i]) digests[i] = MessageDigest(messages[i]);
+        return *digests[i];
     };
-    std::vector<Keyed> keyed;
-    keyed.reserve(messages.size());
-    for (const auto& m : messages) keyed.push_back({&m, MessageDigest(m)});
-    std::sort(keyed.begin(), keyed.end(), [](const Keyed& a, const Keyed& b) {
-        if (a.props->received != b.props->received) return a.props->received < b.props->received;
-        if (a.props->normalSubject != b.props->normalSubject)
-            return a.props->normalSubject < b.props->normalSubject;
-        return a.digest < b.digest;
+    std::vector<size_t> order(messages.size());
+    for (size_t i = 0; i < order.size(); ++i) order[i] = i;
+    std::sort(order.begin(), order.end(), [&](size_t a, size_t b) {
+        const auto& x = messages[a];
+        const auto& y = messages[b];
+        if (x.received != y.received) return x.received < y.received;
+        if (x.normalSubject != y.normalSubject) return x.normalSubject < y.normalSubject;
+        return digest(a) < digest(b);
     });
     std::vector<uint32_t> duplicates;
-    for (size_t i = 0; i + 1 < keyed.size(); ++i)
-        if (keyed[i].props->received == keyed[i + 1].props->received &&
-            keyed[i].props->normalSubject == keyed[i + 1].props->normalSubject)
-            duplicates.push_back(keyed[i].props->messageId);
+    for (size_t i = 0; i + 1 < order.size(); ++i) {
+        const auto& x = messages[order[i]];
+        const auto& y = messages[order[i + 1]];
+        if (x.received == y.received && x.normalSubject == y.normalSubject) duplicates.push_back(x.messageId);
+    }
     return duplicates;
 }
 

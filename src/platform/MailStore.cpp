@@ -14,6 +14,7 @@
 #include <map>
 #include <set>
 #include <sstream>
+#include <thread>
 
 #include "platform/FolderNames.h"
 #include "platform/Identities.h"
@@ -187,7 +188,12 @@ HRESULT StoreNamespace::InitializeAt(const std::string& storeRoot) {
     return S_OK;
 }
 
-std::vector<StoreNamespace::Folder> StoreNamespace::Folders() {
+const std::vector<StoreNamespace::Folder>& StoreNamespace::Folders() {
+    if (!folders_) folders_ = ReadFolders();
+    return *folders_;
+}
+
+std::vector<StoreNamespace::Folder> StoreNamespace::ReadFolders() {
     std::map<std::vector<std::u16string>, std::string> byPath;  // path -> directory key
     if (DIR* d = ::opendir(root_.c_str())) {
         while (dirent* e = ::readdir(d)) {
@@ -234,7 +240,7 @@ FolderProps StoreNamespace::PropsOf(const Folder& folder, const std::vector<Fold
 }
 
 std::vector<FolderProps> StoreNamespace::ChildrenOf(uint32_t parentId) {
-    auto all = Folders();
+    const auto& all = Folders();
     std::vector<std::u16string> parentPath;
     if (parentId != kRootFolderId) {
         auto it =
@@ -266,10 +272,14 @@ HRESULT StoreNamespace::GetNextSubFolder(FolderEnum& handle, FolderProps& props)
 
 HRESULT StoreNamespace::OpenFolder(uint32_t folderId, std::unique_ptr<StoreFolder>& folder) {
     if (root_.empty() || folderId == kRootFolderId) return E_FAIL;  // the root holds no messages
-    auto all = Folders();
+    const auto& all = Folders();
     for (const auto& f : all)
         if (f.id == folderId) {
-            folder.reset(new StoreFolder(*this, f.id, f.dir, PropsOf(f, all)));
+            FolderProps props;
+            props.folderId = f.id;
+            props.type = SpecialFolderType(f.path);
+            props.name = text::ToUtf8(f.path.back());
+            folder.reset(new StoreFolder(*this, f.id, f.dir, props));
             return S_OK;
         }
     return E_NOT_FOUND;
@@ -277,6 +287,7 @@ HRESULT StoreNamespace::OpenFolder(uint32_t folderId, std::unique_ptr<StoreFolde
 
 HRESULT StoreNamespace::CreateFolder(uint32_t parentId, const std::string& name, uint32_t& newId) {
     if (root_.empty() || name.empty()) return E_FAIL;
+    folders_.reset();  // look at the disk as it is now before creating anything
     auto all = Folders();
     std::vector<std::u16string> path;
     if (parentId != kRootFolderId) {
@@ -292,6 +303,7 @@ HRESULT StoreNamespace::CreateFolder(uint32_t parentId, const std::string& name,
             return S_OK;
         }
     if (!EnsureMaildir(root_ + "/" + foldernames::DirectoryFor(path), true)) return E_FAIL;
+    folders_.reset();
     for (const auto& f : Folders())
         if (f.path == path) {
             newId = f.id;
@@ -327,6 +339,11 @@ std::string StoreFolder::PathOf(uint32_t messageId) {
 
 HRESULT StoreFolder::GetFolderProps(FolderProps& props) {
     props = props_;
+    for (const char* sub : {"cur", "new"})
+        for (const auto& name : ListNames(dir_ + "/" + sub)) {
+            ++props.messages;
+            if (!IsRead(sub, name)) ++props.unread;
+        }
     return S_OK;
 }
 
@@ -355,9 +372,22 @@ MessageProps ReadProps(uint32_t id, const std::string& path) {
 HRESULT StoreFolder::GetFirstMessage(uint32_t, uint32_t firstId, MessageProps& props,
                                      std::unique_ptr<MessageEnum>& handle) {
     if (firstId == 0xFFFFFFFFu) firstId = 0;
+    std::vector<std::pair<uint32_t, std::string>> files;
+    for (auto& file : Scan())
+        if (file.first >= firstId) files.push_back(std::move(file));
     handle = std::make_unique<MessageEnum>();
-    for (const auto& [id, path] : Scan())
-        if (id >= firstId) handle->items.push_back(ReadProps(id, path));
+    handle->items.resize(files.size());
+    // Reading headers is independent per message: large folders use every core.
+    unsigned threads =
+        files.size() < 256 ? 1 : std::max(1u, std::min(std::thread::hardware_concurrency(), 8u));
+    auto work = [&](unsigned stripe) {
+        for (size_t i = stripe; i < files.size(); i += threads)
+            handle->items[i] = ReadProps(files[i].first, files[i].second);
+    };
+    std::vector<std::thread> pool;
+    for (unsigned t = 1; t < threads; ++t) pool.emplace_back(work, t);
+    work(0);
+    for (auto& t : pool) t.join();
     return GetNextMessage(*handle, props);
 }
 

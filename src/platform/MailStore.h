@@ -8,6 +8,7 @@
 // Results: S_OK, S_FALSE, failures negative.
 #include <cstdint>
 #include <memory>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -50,6 +51,7 @@ class StoreNamespace;
 
 class StoreFolder {
   public:
+    // Counts the folder's messages when asked (opening a folder does not list it).
     HRESULT GetFolderProps(FolderProps& props);
     // Lists messages with ids >= firstId (in id order); flags are not used.
     HRESULT GetFirstMessage(uint32_t flags, uint32_t firstId, MessageProps& props,
@@ -102,7 +104,10 @@ class StoreNamespace {
         std::vector<std::u16string> path;  // names from the root; {"Inbox"} is the root maildir
         std::string dir;                   // full path of its maildir
     };
-    std::vector<Folder> Folders();
+    // The folder list, read once per namespace (a namespace lives for one operation).
+    const std::vector<Folder>& Folders();
+    std::vector<Folder> ReadFolders();
+    std::optional<std::vector<Folder>> folders_;
     std::vector<FolderProps> ChildrenOf(uint32_t parentId);
     FolderProps PropsOf(const Folder& folder, const std::vector<Folder>& all);
 

@@ -22,6 +22,11 @@ HeaderInfo ParseHeaders(std::string_view headerBlock);
 // blanks, followed by a colon and blanks ("RE: ", "Fw: ", "AW: ").
 std::string NormalizeSubject(std::string_view subject);
 
+// Seconds since the Unix epoch of an RFC 5322 date: the canonical form is read directly,
+// every other form by GMime. DecodeDateWithGmime always asks GMime (tests compare the two).
+std::optional<int64_t> DecodeDate(const char* text);
+std::optional<int64_t> DecodeDateWithGmime(const char* text);
+
 // Reads the header block of a file: up to the first empty line, at most `limit` bytes.
 std::string ReadHeaderBlock(int fd, size_t limit = 65536);
 

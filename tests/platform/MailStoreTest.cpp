@@ -157,3 +157,15 @@ TEST(MessageHeadersTest, DecodesSubjectAndDates) {
     EXPECT_EQ(none.subject, "");
     EXPECT_FALSE(none.received);
 }
+
+TEST(MessageHeadersTest, CanonicalDatesReadTheSameAsGmimeReadsThem) {
+    for (const char* date :
+         {"Mon, 1 Jan 2024 10:00:00 +0000", "1 Jan 2024 10:00:00 +0000",
+          "Sun, 31 Dec 2023 23:59:59 -1130", "Tue, 29 Feb 2028 00:00 +0530",
+          "Fri, 13 Mar 1998 08:09:10 +0100 (CET)", "Thu,  4 Jul 2030 12:00:00 -0000",
+          "Wed, 15 Sep 2021 07:30:00 GMT", "15 Sep 21 07:30 EDT", "not a date at all"}) {
+        EXPECT_EQ(mail::DecodeDate(date), mail::DecodeDateWithGmime(date)) << date;
+    }
+    EXPECT_FALSE(mail::DecodeDate("Mon, 1 Foo 2024 10:00:00 +0000") &&
+                 !mail::DecodeDateWithGmime("Mon, 1 Foo 2024 10:00:00 +0000"));
+}
