@@ -4,6 +4,7 @@
 #include <functional>
 #include <iostream>
 #include <map>
+#include <nlohmann/json.hpp>
 
 #include "archive/ArchiveHeader.h"
 #include "archive/ArchiveReader.h"
@@ -22,8 +23,29 @@
 #include "restore/RestoreEngine.h"
 
 using namespace tindale;
+using Json = nlohmann::ordered_json;
 
 namespace {
+
+bool g_json = false;
+
+void PrintJson(const Json& j) {
+    std::cout << j.dump(2) << "\n";
+}
+
+Json OutcomeJson(const v::Outcome& outcome, const std::string& what) {
+    Json leftOut = Json::array(), notes = Json::array();
+    for (const auto& p : outcome.problems)
+        (p.leftOut ? leftOut : notes).push_back({{"item", p.item}, {"reason", p.reason}});
+    for (const auto& n : outcome.notes) notes.push_back({{"item", ""}, {"reason", n}});
+    return {{"job", what},
+            {"ok", !outcome.failed && !outcome.cancelled && outcome.LeftOut() == 0},
+            {"cancelled", outcome.cancelled},
+            {"error", outcome.failed ? outcome.error : ""},
+            {"items", outcome.itemsDone},
+            {"leftOut", leftOut},
+            {"notes", notes}};
+}
 
 int Error(const std::string& message, int code = kExitFailed) {
     std::cerr << "tindale-cli: " << message << "\n";
@@ -32,6 +54,11 @@ int Error(const std::string& message, int code = kExitFailed) {
 
 // Prints what a job left out and returns the exit code its outcome deserves.
 int Conclude(const v::Outcome& outcome, const std::string& what) {
+    if (g_json) {
+        PrintJson(OutcomeJson(outcome, what));
+        if (outcome.cancelled || outcome.failed || outcome.LeftOut()) return kExitFailed;
+        return kExitOk;
+    }
     for (const auto& p : outcome.problems)
         std::cerr << (p.leftOut ? "left out: " : "note: ") << p.item << ": " << p.reason << "\n";
     for (const auto& n : outcome.notes) std::cerr << "note: " << n << "\n";
@@ -142,12 +169,28 @@ int RunRestore(const RestoreArgs& args) {
     return Conclude(outcome, "restore from " + args.archive);
 }
 
+void SetJsonOutput(bool json) {
+    g_json = json;
+}
+
 int RunTest(const std::string& archive) {
     WizardState state;
     state.archivePath = text::ToUtf16(Absolute(archive));
     TerminalReport report("test");
     ArchiveTestResult result = TestArchiveWorker(state, report, {});
     bool sound = result.verdict == ArchiveTestResult::Verdict::Sound;
+    if (g_json) {
+        static const char* kVerdicts[] = {"sound",     "not an archive", "cannot open",
+                                          "truncated", "damaged",        "cancelled"};
+        PrintJson({{"archive", archive},
+                   {"sound", sound},
+                   {"verdict", kVerdicts[static_cast<int>(result.verdict)]},
+                   {"records", result.records},
+                   {"damagedItem", result.damagedItem},
+                   {"percentRead", result.percent},
+                   {"description", result.Describe()}});
+        return sound ? kExitOk : kExitFailed;
+    }
     (sound ? std::cout : std::cerr) << archive << ": " << result.Describe() << "\n";
     return sound ? kExitOk : kExitFailed;
 }
@@ -155,6 +198,22 @@ int RunTest(const std::string& archive) {
 int RunList(const std::string& archive) {
     RecordTree tree = RecordTree::Load(archive);
     if (!tree.readable) return Error(archive + " is not a readable archive");
+    if (g_json) {
+        Json records = Json::array();
+        for (const auto& e : tree.entries) {
+            const auto& r = e->record;
+            records.push_back({{"path", e->Path()},
+                               {"name", text::ToUtf8(r.DisplayName())},
+                               {"kind", r.IsContainer() ? "container" : "item"},
+                               {"type", r.TypeGuid().ToString()},
+                               {"icon", text::ToUtf8(r.IconKey())},
+                               {"payloadBytes", e->payloadLength},
+                               {"compressed", r.Compressed()},
+                               {"encrypted", r.Encrypted()}});
+        }
+        PrintJson({{"archive", archive}, {"complete", tree.complete}, {"records", records}});
+        return tree.complete ? kExitOk : kExitFailed;
+    }
     for (const auto& e : tree.entries) {
         const auto& r = e->record;
         std::cout << e->Path() << "\t" << (r.IsContainer() ? "container" : "item") << "\t"
@@ -169,6 +228,19 @@ int RunList(const std::string& archive) {
 
 int RunSources() {
     SourceTree tree;
+    if (g_json) {
+        std::function<Json(const SourceTree::Item&)> node = [&](const SourceTree::Item& item) {
+            Json children = Json::array();
+            for (const auto& child : item.children) children.push_back(node(*child));
+            return Json{{"name", text::ToUtf8(item.node->GetDisplayName())},
+                        {"path", SourceTree::PathOf(item)},
+                        {"children", children}};
+        };
+        Json roots = Json::array();
+        for (const auto& root : tree.Roots()) roots.push_back(node(*root));
+        PrintJson(roots);
+        return kExitOk;
+    }
     std::function<void(const SourceTree::Item&)> print = [&](const SourceTree::Item& item) {
         std::cout << SourceTree::PathOf(item) << "\n";
         for (const auto& child : item.children) print(*child);
@@ -265,9 +337,18 @@ int RunDedupe(const DedupeArgs& args) {
     if (!args.folders.empty()) state.duplicates = InFolders(state.duplicates, args.folders, names);
     bool act = (args.remove || !args.moveTo.empty()) && !args.dryRun;
     const char* verb = state.duplicateAction == 2 ? "move" : "delete";
+    if (g_json && !act) {
+        Json found = Json::array();
+        for (const auto& d : state.duplicates)
+            found.push_back(
+                {{"folder", names[{d.identityId, d.folderId}]}, {"messageId", d.messageId}});
+        PrintJson({{"job", "dedupe"}, {"dryRun", true}, {"action", verb}, {"duplicates", found}});
+        return kExitOk;
+    }
     for (const auto& d : state.duplicates)
-        std::cout << (act ? "" : "would ") << verb << "\t" << names[{d.identityId, d.folderId}]
-                  << "\tmessage " << d.messageId << "\n";
+        if (!g_json)
+            std::cout << (act ? "" : "would ") << verb << "\t" << names[{d.identityId, d.folderId}]
+                      << "\tmessage " << d.messageId << "\n";
     if (!act) {
         std::cout << state.duplicates.size() << " duplicated messages found";
         if (!args.remove && args.moveTo.empty())

@@ -30,6 +30,9 @@ struct DedupeArgs {
     std::vector<std::string> folders;  // "IDENTITY/FOLDER/PATH", with their subfolders
 };
 
+// With JSON on, results and outcomes are printed as JSON documents on stdout.
+void SetJsonOutput(bool json);
+
 int RunBackup(const BackupArgs& args);
 int RunDedupe(const DedupeArgs& args);
 int RunRestore(const RestoreArgs& args);

@@ -6,6 +6,9 @@
 int main(int argc, char** argv) {
     CLI::App app{"Saves your mail data into one .vqz archive and puts it back.", "tindale-cli"};
     app.require_subcommand(1);
+    bool json = false;
+    app.add_flag("--json", json, "Print results and outcomes as JSON");
+    app.fallthrough();
     app.footer(
         "Exit status: 0 success, 1 the job failed or left something out, 2 usage error, "
         "3 wrong password.\nPasswords come from a prompt, --password-file or "
@@ -80,6 +83,7 @@ int main(int argc, char** argv) {
         int code = app.exit(e);
         return code == 0 ? 0 : kExitUsage;
     }
+    SetJsonOutput(json);
     if (*b) return RunBackup(backup);
     if (*r) return RunRestore(restore);
     if (*t) return RunTest(testArchive);

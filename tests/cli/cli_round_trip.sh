@@ -60,4 +60,33 @@ cp -p "$HOME/Maildir/cur/1.a.host:2,S" "$HOME/Maildir/cur/1.copy.host:2,S"
 "$cli" dedupe --delete --folder "Main Identity/Lists" | grep -q "^delete	" && fail "--folder limits the search"
 "$cli" dedupe --delete >/dev/null || fail "dedupe --delete"
 [ "$(ls "$HOME/Maildir/cur" | wc -l)" = 1 ] || fail "dedupe kept exactly one copy"
+# JSON and progress: list --json names every record; test --json names a damaged item;
+# a progress bar appears on a terminal and never in a pipe.
+if command -v python3 >/dev/null; then
+  n_text=$("$cli" list "$work/all.vqz" | wc -l)
+  n_json=$("$cli" list --json "$work/all.vqz" | python3 -c 'import json,sys; print(len(json.load(sys.stdin)["records"]))')
+  [ "$n_text" = "$n_json" ] || fail "list --json names every record"
+  "$cli" backup "$work/packed.vqz" --compress --source "My Documents" >/dev/null
+  python3 - "$work/packed.vqz" <<'PY'
+import struct, sys
+data = bytearray(open(sys.argv[1], "rb").read())
+pos = 4176
+while pos + 704 <= len(data):
+    length = struct.unpack_from("<Q", data, pos + 48)[0]
+    name = data[pos + 58:pos + 570].decode("utf-16-le").split("\0")[0]
+    if name == "blob.bin":
+        for k in range(pos + 704 + 40, pos + 704 + 60): data[k] ^= 0x5A   # inside the first frame
+        break
+    pos += 704 + length
+open(sys.argv[1], "wb").write(data)
+PY
+  "$cli" test --json "$work/packed.vqz" > "$work/test.json" && fail "a damaged archive tests as sound"
+  python3 -c 'import json,sys; d=json.load(open(sys.argv[1])); assert d["verdict"]=="damaged" and d["damagedItem"]=="blob.bin", d' "$work/test.json" || fail "test --json names the damaged item"
+fi
+if command -v script >/dev/null; then
+  script -qc "'$cli' backup '$work/tty.vqz' --source 'My Documents'" /dev/null > "$work/tty.txt"
+  grep -q "%" "$work/tty.txt" || fail "a progress bar on a terminal"
+  "$cli" backup "$work/pipe.vqz" --source "My Documents" > "$work/pipe.txt" 2>&1
+  grep -q "%" "$work/pipe.txt" && fail "no progress bar in a pipe"
+fi
 echo "1 passed, 0 failed"
