@@ -14,6 +14,7 @@
 #include "app/Prompts.h"
 #include "app/Wizard.h"
 #include "app/WorkerBridge.h"
+#include "platform/Identities.h"
 
 namespace {
 
@@ -80,13 +81,16 @@ int main(int argc, char** argv) {
     Shot(*backup, QStringLiteral("backup-6-finished"));
     backup.reset();
 
+    // Restore into an identity of its own, so the mail is not doubled in the demo stores.
+    tindale::identities::Add(u"Restored mail", QDir::home().filePath(QStringLiteral("Mail/restored")).toStdString());
     auto restore = Start("modeRestore");
     restore->next();
     SetText(*restore, "path", archive);
     Shot(*restore, QStringLiteral("restore-1-archive"));
     restore->next();
-    if (auto* list = restore->currentPage()->findChild<QTreeWidget*>("identities"); list && list->topLevelItemCount())
-        list->topLevelItem(0)->setSelected(true);
+    if (auto* list = restore->currentPage()->findChild<QTreeWidget*>("identities"))
+        for (int i = 0; i < list->topLevelItemCount(); ++i)
+            list->topLevelItem(i)->setSelected(list->topLevelItem(i)->text(0) == QStringLiteral("Restored mail"));
     Shot(*restore, QStringLiteral("restore-2-destination"));
     restore->next();
     if (auto* tree = restore->currentPage()->findChild<QTreeWidget*>("records")) {
@@ -120,6 +124,7 @@ int main(int argc, char** argv) {
         if (!dup->button(QWizard::NextButton)->isEnabled()) break;
         dup->next();
         WaitWorker(*dup);
+        if (auto* tree = dup->currentPage()->findChild<QTreeWidget*>("folders")) tree->expandAll();
         Shot(*dup, QString::fromLatin1(name));
     }
     return 0;
