@@ -40,6 +40,15 @@ void CProgressPage::OnWorkerProgress(qulonglong position, qulonglong range) {
         m_progress->setValue(static_cast<int>(std::min<qulonglong>(position, INT32_MAX)));
 }
 
+void CProgressPage::StartJob(OutcomeJob job) {
+    auto outcome = m_outcome;
+    WizardState* state = m_state;
+    StartWorker(
+        [outcome, state, job = std::move(job)](v::WorkerReport& report, std::stop_token stop) {
+            *outcome = job(*state, report, stop);
+        });
+}
+
 void CProgressPage::StartWorker(WorkerRunner::Job job) {
     SetWizardButtons(kButtonsNone);
     m_cancel->setEnabled(true);

@@ -7,6 +7,7 @@
 
 #include "app/WizardPage.h"
 #include "app/WorkerBridge.h"
+#include "model/Outcome.h"
 
 class QLabel;
 class QVBoxLayout;
@@ -18,6 +19,8 @@ class CProgressPage : public CWizardPropPage {
     QProgressBar* Bar() const { return m_progress; }
     QPushButton* CancelButton() const { return m_cancel; }
     bool WorkerRunning() const;
+    // The outcome of the last job started with StartJob, once its worker is done.
+    const v::Outcome& Result() const { return *m_outcome; }
 
   public slots:
     // The worker protocol: 0 leaves the position or the range unchanged.
@@ -25,6 +28,9 @@ class CProgressPage : public CWizardPropPage {
 
   protected:
     void StartWorker(WorkerRunner::Job job);
+    // Runs an engine that returns an outcome; Result() holds it once the worker is done.
+    using OutcomeJob = std::function<v::Outcome(WizardState&, v::WorkerReport&, std::stop_token)>;
+    void StartJob(OutcomeJob job);
     // Called once the engine has returned.
     virtual void OnWorkerDone() = 0;
     QVBoxLayout* Layout() const { return m_layout; }
@@ -36,4 +42,5 @@ class CProgressPage : public CWizardPropPage {
     QLabel* m_details;
     QVBoxLayout* m_layout;
     std::shared_ptr<WorkerBridge> m_bridge;
+    std::shared_ptr<v::Outcome> m_outcome = std::make_shared<v::Outcome>();
 };

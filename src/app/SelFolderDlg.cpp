@@ -13,7 +13,8 @@
 namespace {
 void Insert(QTreeWidget* tree, QTreeWidgetItem* parent, const SourceTree::Item& item) {
     auto* widgetItem = parent ? new QTreeWidgetItem(parent) : new QTreeWidgetItem(tree);
-    widgetItem->setText(0, QString::fromStdString(tindale::text::ToUtf8(item.node->GetDisplayName())));
+    widgetItem->setText(0,
+                        QString::fromStdString(tindale::text::ToUtf8(item.node->GetDisplayName())));
     widgetItem->setIcon(0, IconForIndex(item.node->iconIndex));
     CNodeTreeCtrl::SetNode(widgetItem, item.node);
     for (const auto& child : item.children) Insert(tree, widgetItem, *child);
@@ -21,7 +22,9 @@ void Insert(QTreeWidget* tree, QTreeWidgetItem* parent, const SourceTree::Item& 
 }  // namespace
 
 CSelFolderDlg::CSelFolderDlg(QWidget* parent)
-    : QDialog(parent), m_sources(std::make_unique<SourceTree>(true)), m_tree(new QTreeWidget(this)) {
+    : QDialog(parent),
+      m_sources(std::make_unique<SourceTree>(true)),
+      m_tree(new QTreeWidget(this)) {
     setWindowTitle(QStringLiteral("Select folder"));
     m_tree->setHeaderHidden(true);
     m_tree->setObjectName(QStringLiteral("folders"));
@@ -32,7 +35,8 @@ CSelFolderDlg::CSelFolderDlg(QWidget* parent)
     m_ok->setEnabled(false);
     connect(buttons, &QDialogButtonBox::accepted, this, &QDialog::accept);
     connect(buttons, &QDialogButtonBox::rejected, this, &QDialog::reject);
-    connect(m_tree, &QTreeWidget::currentItemChanged, this, [this](QTreeWidgetItem* item) { OnSelectionChanged(item); });
+    connect(m_tree, &QTreeWidget::currentItemChanged, this,
+            [this](QTreeWidgetItem* item) { OnSelectionChanged(item); });
     auto* layout = new QVBoxLayout(this);
     layout->addWidget(new QLabel(QStringLiteral("Please select a folder to continue ..."), this));
     layout->addWidget(m_tree);

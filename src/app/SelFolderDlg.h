@@ -13,13 +13,13 @@ class QPushButton;
 // selected, so an empty choice can never be returned.
 class CSelFolderDlg : public QDialog {
     Q_OBJECT
-public:
+  public:
     explicit CSelFolderDlg(QWidget* parent = nullptr);
     std::pair<std::u16string, uint32_t> Selection() const { return {m_identityId, m_folderId}; }
     QTreeWidget* Tree() const { return m_tree; }
     QPushButton* OkButton() const { return m_ok; }
 
-private:
+  private:
     void OnSelectionChanged(QTreeWidgetItem* item);
     std::unique_ptr<SourceTree> m_sources;
     std::u16string m_identityId;

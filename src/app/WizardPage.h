@@ -36,11 +36,11 @@ class CWizardPropPage : public QWizardPage {
     // Runs once, the first time the page is shown.
     virtual void OnInitDialog() {}
 
-public:
+  public:
     // Runs every time the page becomes the current one.
     virtual void OnSetActive() {}
 
-protected:
+  protected:
     CWizard* m_sheet = nullptr;
     WizardState* m_state = nullptr;
 

@@ -44,26 +44,17 @@ std::vector<uint32_t> FindDuplicatesInFolder(std::vector<MessageProps> messages)
     for (size_t i = 0; i + 1 < order.size(); ++i) {
         const auto& x = messages[order[i]];
         const auto& y = messages[order[i + 1]];
-        if (x.received == y.received && x.normalSubject == y.normalSubject) duplicates.push_back(x.messageId);
+        if (x.received == y.received && x.normalSubject == y.normalSubject)
+            duplicates.push_back(x.messageId);
     }
     return duplicates;
 }
 
 namespace {
 
-std::vector<FolderProps> SubFolders(StoreNamespace& ns, uint32_t parent) {
-    std::vector<FolderProps> out;
-    std::unique_ptr<FolderEnum> handle;
-    FolderProps props;
-    for (HRESULT hr = ns.GetFirstSubFolder(parent, props, handle); hr == S_OK;
-         hr = ns.GetNextSubFolder(*handle, props))
-        out.push_back(props);
-    return out;
-}
-
 uint64_t CountMessages(StoreNamespace& ns, uint32_t folder) {
     uint64_t total = 0;
-    for (const auto& sub : SubFolders(ns, folder))
+    for (const auto& sub : ListSubFolders(ns, folder))
         total += sub.messages + CountMessages(ns, sub.folderId);
     return total;
 }
@@ -83,20 +74,14 @@ class Search {
   private:
     // Children before their parent, each folder's messages read, sorted and scanned alone.
     void Visit(StoreNamespace& ns, const std::u16string& identity, uint32_t folderId) {
-        for (const auto& sub : SubFolders(ns, folderId)) {
+        for (const auto& sub : ListSubFolders(ns, folderId)) {
             if (stop_.stop_requested()) return;
             Visit(ns, identity, sub.folderId);
         }
         if (folderId == kRootFolderId) return;
         std::unique_ptr<StoreFolder> folder;
         std::vector<MessageProps> messages;
-        if (ns.OpenFolder(folderId, folder) == S_OK) {
-            std::unique_ptr<MessageEnum> handle;
-            MessageProps props;
-            for (HRESULT hr = folder->GetFirstMessage(0, 0xFFFFFFFF, props, handle); hr == S_OK;
-                 hr = folder->GetNextMessage(*handle, props))
-                messages.push_back(props);
-        }
+        if (ns.OpenFolder(folderId, folder) == S_OK) messages = ListMessages(*folder);
         examined += messages.size();
         report_.ProgressSent(examined, 0);
         for (uint32_t id : FindDuplicatesInFolder(std::move(messages)))

@@ -49,23 +49,12 @@ std::u16string Join(const std::u16string& path, const std::u16string& name) {
     return path.back() == u'\\' ? path + name : path + u"\\" + name;
 }
 
-std::vector<FolderProps> SubFolders(StoreNamespace& ns, uint32_t parent) {
-    std::vector<FolderProps> out;
-    std::unique_ptr<FolderEnum> handle;
-    FolderProps props;
-    for (HRESULT hr = ns.GetFirstSubFolder(parent, props, handle); hr == S_OK;
-         hr = ns.GetNextSubFolder(*handle, props))
-        out.push_back(props);
-    ns.GetSubFolderClose(handle);
-    return out;
-}
-
 int32_t AppendFolders(BasicNode* parent, const std::u16string& identity, uint32_t folderId,
                       const std::u16string& parentPath, NodeList& out) {
     auto ns = OpenStoreFor(identity);
     if (!ns) return 0;
     int32_t added = 0;
-    for (const auto& props : SubFolders(*ns, folderId)) {
+    for (const auto& props : ListSubFolders(*ns, folderId)) {
         auto* child = new MsgFolder(props, identity, Join(parentPath, text::ToUtf16(props.name)));
         child->parent = parent;
         out.push_back(child);
@@ -75,7 +64,7 @@ int32_t AppendFolders(BasicNode* parent, const std::u16string& identity, uint32_
 }
 
 uint32_t InboxId(StoreNamespace& ns) {
-    for (const auto& f : SubFolders(ns, kRootFolderId))
+    for (const auto& f : ListSubFolders(ns, kRootFolderId))
         if (f.type == kInbox) return f.folderId;
     return kRootFolderId;
 }
@@ -87,7 +76,7 @@ uint32_t ResolveFolderPath(StoreNamespace& ns, const std::u16string& path) {
     for (const auto& name : reg::SplitPath(path)) {
         std::string wanted = text::ToUtf8(name);
         uint32_t next = kRootFolderId;
-        for (const auto& f : SubFolders(ns, current))
+        for (const auto& f : ListSubFolders(ns, current))
             if (f.name == wanted) {
                 next = f.folderId;
                 break;
@@ -104,15 +93,11 @@ void EmptyFolderTree(StoreNamespace& ns, uint32_t folderId) {
         std::unique_ptr<StoreFolder> folder;
         if (ns.OpenFolder(folderId, folder) == S_OK) {
             std::vector<uint32_t> ids;
-            std::unique_ptr<MessageEnum> handle;
-            MessageProps props;
-            for (HRESULT hr = folder->GetFirstMessage(0, 0xFFFFFFFF, props, handle); hr == S_OK;
-                 hr = folder->GetNextMessage(*handle, props))
-                ids.push_back(props.messageId);
+            for (const auto& message : ListMessages(*folder)) ids.push_back(message.messageId);
             folder->DeleteMessages(ids);
         }
     }
-    for (const auto& sub : SubFolders(ns, folderId)) EmptyFolderTree(ns, sub.folderId);
+    for (const auto& sub : ListSubFolders(ns, folderId)) EmptyFolderTree(ns, sub.folderId);
 }
 
 }  // namespace
@@ -188,10 +173,7 @@ int32_t MsgFolder::EnumItems(NodeList& out) {
     std::unique_ptr<StoreFolder> folder;
     if (!ns || ns->OpenFolder(props_.folderId, folder) != S_OK) return 0;
     int32_t added = 0;
-    std::unique_ptr<MessageEnum> handle;
-    MessageProps props;
-    for (HRESULT hr = folder->GetFirstMessage(0, 0, props, handle); hr == S_OK;
-         hr = folder->GetNextMessage(*handle, props)) {
+    for (const auto& props : ListMessages(*folder)) {
         auto* item = new MsgNode(props, props_.folderId, identityId_, folderPath_);
         item->parent = this;
         out.push_back(item);

@@ -433,6 +433,28 @@ HRESULT StoreFolder::CommitStream(PendingMessage& message, uint32_t& messageId) 
     return E_FAIL;
 }
 
+std::vector<FolderProps> ListSubFolders(StoreNamespace& ns, uint32_t parentId) {
+    std::vector<FolderProps> out;
+    std::unique_ptr<FolderEnum> handle;
+    FolderProps props;
+    for (HRESULT hr = ns.GetFirstSubFolder(parentId, props, handle); hr == S_OK;
+         hr = ns.GetNextSubFolder(*handle, props))
+        out.push_back(props);
+    ns.GetSubFolderClose(handle);
+    return out;
+}
+
+std::vector<MessageProps> ListMessages(StoreFolder& folder) {
+    std::vector<MessageProps> out;
+    std::unique_ptr<MessageEnum> handle;
+    MessageProps props;
+    for (HRESULT hr = folder.GetFirstMessage(0, 0xFFFFFFFF, props, handle); hr == S_OK;
+         hr = folder.GetNextMessage(*handle, props))
+        out.push_back(std::move(props));
+    folder.GetMessageClose(handle);
+    return out;
+}
+
 HRESULT StoreFolder::DeleteMessages(const std::vector<uint32_t>& ids) {
     std::set<uint32_t> wanted(ids.begin(), ids.end());
     size_t found = 0;

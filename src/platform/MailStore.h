@@ -114,6 +114,11 @@ class StoreNamespace {
     std::string root_;
 };
 
+// Every subfolder of a folder (the whole enumeration, closed).
+std::vector<FolderProps> ListSubFolders(StoreNamespace& ns, uint32_t parentId);
+// Every message of a folder, from the first (the whole enumeration, closed).
+std::vector<MessageProps> ListMessages(StoreFolder& folder);
+
 // Creates cur/, new/ and tmp/ (and maildirfolder for a subfolder) when missing.
 bool EnsureMaildir(const std::string& dir, bool isSubfolder);
 // The special-folder type of a top-level folder name.

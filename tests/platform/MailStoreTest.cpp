@@ -25,23 +25,11 @@ uint32_t Add(StoreFolder& folder, const std::string& source) {
 }
 
 std::vector<FolderProps> Children(StoreNamespace& ns, uint32_t parent) {
-    std::vector<FolderProps> out;
-    std::unique_ptr<FolderEnum> handle;
-    FolderProps props;
-    for (HRESULT hr = ns.GetFirstSubFolder(parent, props, handle); hr == S_OK;
-         hr = ns.GetNextSubFolder(*handle, props))
-        out.push_back(props);
-    return out;
+    return ListSubFolders(ns, parent);
 }
 
 std::vector<MessageProps> Messages(StoreFolder& folder) {
-    std::vector<MessageProps> out;
-    std::unique_ptr<MessageEnum> handle;
-    MessageProps props;
-    for (HRESULT hr = folder.GetFirstMessage(0, 0xFFFFFFFF, props, handle); hr == S_OK;
-         hr = folder.GetNextMessage(*handle, props))
-        out.push_back(props);
-    return out;
+    return ListMessages(folder);
 }
 
 }  // namespace

@@ -25,15 +25,6 @@ QString Narrow(const std::u16string& s) {
 }
 }  // namespace
 
-QString DescribeProblems(const v::Outcome& outcome) {
-    QStringList lines;
-    if (outcome.failed) lines << QStringLiteral("Failed: ") + QString::fromStdString(outcome.error);
-    for (const auto& p : outcome.problems)
-        lines << QString::fromStdString((p.leftOut ? "Left out: " : "Note: ") + p.item + ": " +
-                                        p.reason);
-    return lines.join(QLatin1Char('\n'));
-}
-
 CPageBackupChooseOutput::CPageBackupChooseOutput() : CWizardPropPage(kBackupChooseOutput) {
     m_path = new PathChooser(this, [this](const QString& current) {
         QFileDialog dialog(this, QString(), current);
@@ -152,29 +143,17 @@ bool CPageBackupOptions::validatePage() {
     return true;
 }
 
-CPageBackupReady::CPageBackupReady() : CWizardPropPage(kBackupReady) {
-    m_summary = new QPlainTextEdit(this);
-    m_summary->setReadOnly(true);
-    auto* layout = new QVBoxLayout(this);
-    layout->addWidget(m_summary);
+QString CPageBackupReady::SummaryText() const {
+    return QStringLiteral(
+               "Output filename: %1\nCompress Archive: %2\nEncrypt Archive: %3\nNumber of backup "
+               "items: %4")
+        .arg(Narrow(m_state->archivePath), YesNo(m_state->compress), YesNo(m_state->encrypt))
+        .arg(m_state->backupSources.size());
 }
-
-void CPageBackupReady::OnInitDialog() {
-    auto yesNo = [](bool b) { return b ? QStringLiteral("Yes") : QStringLiteral("No"); };
-    m_summary->setPlainText(
-        QStringLiteral("Output filename: %1\nCompress Archive: %2\nEncrypt Archive: %3\n"
-                       "Number of backup items: %4")
-            .arg(Narrow(m_state->archivePath), yesNo(m_state->compress), yesNo(m_state->encrypt))
-            .arg(m_state->backupSources.size()));
-}
-
-CPageBackupInProgress::CPageBackupInProgress() : CProgressPage(kBackupInProgress) {}
 
 void CPageBackupInProgress::OnInitDialog() {
-    auto outcome = m_outcome;
-    WizardState* state = m_state;
-    StartWorker([outcome, state](v::WorkerReport& report, std::stop_token stop) {
-        *outcome = BackupWorker(*state, report, stop);
+    StartJob([](WizardState& state, v::WorkerReport& report, std::stop_token stop) {
+        return BackupWorker(state, report, stop);
     });
 }
 
@@ -182,7 +161,7 @@ void CPageBackupInProgress::OnWorkerDone() {
     Bar()->setValue(Bar()->maximum());
     CancelButton()->setEnabled(false);
     SetWizardButtons(kButtonsNext);
-    const v::Outcome& o = *m_outcome;
+    const v::Outcome& o = Result();
     if (o.cancelled)
         setSubTitle(
             QStringLiteral("The backup was cancelled; no archive was written and an earlier "
@@ -201,24 +180,10 @@ void CPageBackupInProgress::OnWorkerDone() {
     Details()->setText(DescribeProblems(o));
 }
 
-CPageBackupFinished::CPageBackupFinished() : CWizardPropPage(kBackupFinished) {
-    m_details = new QPlainTextEdit(this);
-    m_details->setObjectName(QStringLiteral("details"));
-    m_details->setReadOnly(true);
-    auto* layout = new QVBoxLayout(this);
-    layout->addWidget(m_details);
-}
-
 void CPageBackupFinished::OnInitDialog() {
-    SetWizardButtons(kButtonsFinish);
-    const auto& o = static_cast<CPageBackupInProgress*>(m_sheet->Page(kBackupInProgress))->Result();
-    if (o.cancelled)
-        setSubTitle(QStringLiteral("The backup was cancelled."));
-    else if (o.failed)
-        setSubTitle(QStringLiteral("The backup failed; no archive was written."));
-    else if (o.LeftOut())
-        setSubTitle(QStringLiteral(
-            "The archive was written, but some items could not be backed up (see below)."));
-    m_details->setVisible(!o.Clean());
-    m_details->setPlainText(DescribeProblems(o));
+    ShowOutcome(static_cast<CPageBackupInProgress*>(m_sheet->Page(kBackupInProgress))->Result(),
+                QStringLiteral("The backup was cancelled."),
+                QStringLiteral("The backup failed; no archive was written."),
+                QStringLiteral(
+                    "The archive was written, but some items could not be backed up (see below)."));
 }

@@ -7,6 +7,7 @@
 #include <QPlainTextEdit>
 #include <memory>
 
+#include "app/CommonPages.h"
 #include "app/NodeTreeCtrl.h"
 #include "app/PathChooser.h"
 #include "app/ProgressPage.h"
@@ -63,45 +64,30 @@ class CPageBackupOptions : public CWizardPropPage {
     QLineEdit* m_again;
 };
 
-class CPageBackupReady : public CWizardPropPage {
+class CPageBackupReady : public CSummaryPage {
     Q_OBJECT
   public:
-    CPageBackupReady();
-    QString Summary() const { return m_summary->toPlainText(); }
+    CPageBackupReady() : CSummaryPage(kBackupReady) {}
 
   protected:
-    void OnInitDialog() override;
-
-  private:
-    QPlainTextEdit* m_summary;
+    QString SummaryText() const override;
 };
 
 class CPageBackupInProgress : public CProgressPage {
     Q_OBJECT
   public:
-    CPageBackupInProgress();
-    const v::Outcome& Result() const { return *m_outcome; }
+    CPageBackupInProgress() : CProgressPage(kBackupInProgress) {}
 
   protected:
     void OnInitDialog() override;
     void OnWorkerDone() override;
-
-  private:
-    std::shared_ptr<v::Outcome> m_outcome = std::make_shared<v::Outcome>();
 };
 
-class CPageBackupFinished : public CWizardPropPage {
+class CPageBackupFinished : public CFinishedPage {
     Q_OBJECT
   public:
-    CPageBackupFinished();
-    QString DetailsText() const { return m_details->toPlainText(); }
+    CPageBackupFinished() : CFinishedPage(kBackupFinished) {}
 
   protected:
     void OnInitDialog() override;
-
-  private:
-    QPlainTextEdit* m_details;
 };
-
-// What a job's outcome tells the user, one line per item left out.
-QString DescribeProblems(const v::Outcome& outcome);

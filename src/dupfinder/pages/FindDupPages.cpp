@@ -4,36 +4,33 @@
 #include <QHBoxLayout>
 #include <QVBoxLayout>
 
+#include "app/CommonPages.h"
 #include "app/Prompts.h"
 #include "app/TreeFill.h"
 #include "app/Wizard.h"
-#include "backup/pages/BackupPages.h"
 #include "dupfinder/DuplicateHandling.h"
 #include "dupfinder/DuplicateSearch.h"
 #include "model/MessageNodes.h"
 #include "platform/Text.h"
 
-CPageFindDupInProgress::CPageFindDupInProgress() : CProgressPage(kFindDupInProgress) {}
-
 void CPageFindDupInProgress::OnSetActive() {
     if (WorkerRunning()) return;
     Bar()->setRange(0, 100);
     Bar()->setValue(0);
-    auto outcome = m_outcome;
-    WizardState* state = m_state;
-    StartWorker([outcome, state](v::WorkerReport& report, std::stop_token stop) {
-        *outcome = SearchDuplicates(*state, report, stop);
+    StartJob([](WizardState& state, v::WorkerReport& report, std::stop_token stop) {
+        return SearchDuplicates(state, report, stop);
     });
 }
 
 void CPageFindDupInProgress::OnWorkerDone() {
     SetWizardButtons(kButtonsBackNext);
-    Details()->setText(m_outcome->cancelled
-                           ? QStringLiteral("The search was cancelled: %1 duplicated messages found so far.")
-                                 .arg(m_state->duplicates.size())
-                           : QStringLiteral("%1 messages searched, %2 duplicated messages found.")
-                                 .arg(m_outcome->itemsDone)
-                                 .arg(m_state->duplicates.size()));
+    Details()->setText(
+        Result().cancelled
+            ? QStringLiteral("The search was cancelled: %1 duplicated messages found so far.")
+                  .arg(m_state->duplicates.size())
+            : QStringLiteral("%1 messages searched, %2 duplicated messages found.")
+                  .arg(Result().itemsDone)
+                  .arg(m_state->duplicates.size()));
 }
 
 CPageFindDupOptions::CPageFindDupOptions() : CWizardPropPage(kFindDupOptions) {
@@ -84,8 +81,8 @@ bool CPageFindDupOptions::validatePage() {
     for (const auto& d : m_state->duplicates)
         for (QTreeWidgetItem* item : m_tree->PreOrder()) {
             auto* folder = dynamic_cast<v::MsgFolder*>(CNodeTreeCtrl::NodeOf(item));
-            if (folder && m_tree->GetItemState(item) != 0 && folder->Props().folderId == d.folderId &&
-                folder->IdentityId() == d.identityId) {
+            if (folder && m_tree->GetItemState(item) != 0 &&
+                folder->Props().folderId == d.folderId && folder->IdentityId() == d.identityId) {
                 chosen.push_back(d);
                 break;
             }
@@ -94,13 +91,9 @@ bool CPageFindDupOptions::validatePage() {
     return true;
 }
 
-CPageFindDupProcessing::CPageFindDupProcessing() : CProgressPage(kFindDupProcessing) {}
-
 void CPageFindDupProcessing::OnInitDialog() {
-    auto outcome = m_outcome;
-    WizardState* state = m_state;
-    StartWorker([outcome, state](v::WorkerReport& report, std::stop_token stop) {
-        *outcome = ProcessDuplicates(*state, report, stop);
+    StartJob([](WizardState& state, v::WorkerReport& report, std::stop_token stop) {
+        return ProcessDuplicates(state, report, stop);
     });
 }
 
@@ -108,7 +101,7 @@ void CPageFindDupProcessing::OnWorkerDone() {
     SetWizardButtons(kButtonsNext);
     Bar()->setRange(0, 100);
     Bar()->setValue(100);
-    Details()->setText(DescribeProblems(*m_outcome));
+    Details()->setText(DescribeProblems(Result()));
 }
 
 CPageFindDupFinished::CPageFindDupFinished() : CWizardPropPage(kFindDupFinished) {
@@ -122,8 +115,10 @@ CPageFindDupFinished::CPageFindDupFinished() : CWizardPropPage(kFindDupFinished)
 
 void CPageFindDupFinished::OnInitDialog() {
     SetWizardButtons(kButtonsFinish);
-    const auto& o = static_cast<CPageFindDupProcessing*>(m_sheet->Page(kFindDupProcessing))->Result();
-    QString done = m_state->duplicateAction == 2 ? QStringLiteral("moved") : QStringLiteral("deleted");
+    const auto& o =
+        static_cast<CPageFindDupProcessing*>(m_sheet->Page(kFindDupProcessing))->Result();
+    QString done =
+        m_state->duplicateAction == 2 ? QStringLiteral("moved") : QStringLiteral("deleted");
     QString text = QStringLiteral("%1 duplicated messages were %2; %3 could not be.")
                        .arg(o.itemsDone)
                        .arg(done)

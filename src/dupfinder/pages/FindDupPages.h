@@ -12,21 +12,18 @@
 
 class CPageFindDupInProgress : public CProgressPage {
     Q_OBJECT
-public:
-    CPageFindDupInProgress();
+  public:
+    CPageFindDupInProgress() : CProgressPage(kFindDupInProgress) {}
     int nextId() const override { return kFindDupOptions; }
     void OnSetActive() override;
 
-protected:
+  protected:
     void OnWorkerDone() override;
-
-private:
-    std::shared_ptr<v::Outcome> m_outcome = std::make_shared<v::Outcome>();
 };
 
 class CPageFindDupOptions : public CWizardPropPage {
     Q_OBJECT
-public:
+  public:
     CPageFindDupOptions();
     void OnSetActive() override;
     bool validatePage() override;
@@ -34,10 +31,10 @@ public:
     QRadioButton* DeleteOption() const { return m_delete; }
     QRadioButton* MoveOption() const { return m_move; }
 
-protected:
+  protected:
     void OnInitDialog() override;
 
-private:
+  private:
     std::unique_ptr<SourceTree> m_sources;
     CNodeTreeCtrl* m_tree;
     QRadioButton* m_delete;
@@ -46,27 +43,23 @@ private:
 
 class CPageFindDupProcessing : public CProgressPage {
     Q_OBJECT
-public:
-    CPageFindDupProcessing();
-    const v::Outcome& Result() const { return *m_outcome; }
+  public:
+    CPageFindDupProcessing() : CProgressPage(kFindDupProcessing) {}
 
-protected:
+  protected:
     void OnInitDialog() override;
     void OnWorkerDone() override;
-
-private:
-    std::shared_ptr<v::Outcome> m_outcome = std::make_shared<v::Outcome>();
 };
 
 class CPageFindDupFinished : public CWizardPropPage {
     Q_OBJECT
-public:
+  public:
     CPageFindDupFinished();
     QString Report() const { return m_report->text(); }
 
-protected:
+  protected:
     void OnInitDialog() override;
 
-private:
+  private:
     QLabel* m_report;
 };

@@ -3,6 +3,7 @@
 #include <QFileDialog>
 #include <QFileInfo>
 #include <QHeaderView>
+#include <QLabel>
 #include <QSplitter>
 #include <QVBoxLayout>
 
@@ -10,7 +11,6 @@
 #include "app/Prompts.h"
 #include "app/Wizard.h"
 #include "archive/ArchiveReader.h"
-#include "backup/pages/BackupPages.h"
 #include "model/FileNodes.h"
 #include "model/MessageNodes.h"
 #include "platform/Text.h"
@@ -201,36 +201,24 @@ bool CPageRestoreChooseItems::validatePage() {
     return true;
 }
 
-CPageRestoreReady::CPageRestoreReady() : CWizardPropPage(kRestoreReady) {
-    m_summary = new QPlainTextEdit(this);
-    m_summary->setReadOnly(true);
-    auto* layout = new QVBoxLayout(this);
-    layout->addWidget(m_summary);
+QString CPageRestoreReady::SummaryText() const {
+    return QStringLiteral(
+               "Restore archive file: %1\nArchive compressed: %2\nArchive encrypted: %3\nItems to "
+               "restore: %4\n")
+        .arg(Narrow(m_state->archivePath), YesNo(m_state->compress), YesNo(m_state->encrypt))
+        .arg(m_state->restoreItems.size());
 }
-
-void CPageRestoreReady::OnInitDialog() {
-    auto yesNo = [](bool b) { return b ? QStringLiteral("Yes") : QStringLiteral("No"); };
-    m_summary->setPlainText(
-        QStringLiteral("Restore archive file: %1\nArchive compressed: %2\nArchive encrypted: "
-                       "%3\nItems to restore: %4\n")
-            .arg(Narrow(m_state->archivePath), yesNo(m_state->compress), yesNo(m_state->encrypt))
-            .arg(m_state->restoreItems.size()));
-}
-
-CPageRestoreInProgress::CPageRestoreInProgress() : CProgressPage(kRestoreInProgress) {}
 
 void CPageRestoreInProgress::OnInitDialog() {
-    auto outcome = m_outcome;
-    WizardState* state = m_state;
-    StartWorker([outcome, state](v::WorkerReport& report, std::stop_token stop) {
-        *outcome = RestoreWorker(*state, report, stop);
+    StartJob([](WizardState& state, v::WorkerReport& report, std::stop_token stop) {
+        return RestoreWorker(state, report, stop);
     });
 }
 
 void CPageRestoreInProgress::OnWorkerDone() {
     CancelButton()->setEnabled(false);
     SetWizardButtons(kButtonsNext);
-    const v::Outcome& o = *m_outcome;
+    const v::Outcome& o = Result();
     if (o.cancelled)
         setSubTitle(
             QStringLiteral("The restore was cancelled; what was restored before stays. Press Next "
@@ -246,27 +234,12 @@ void CPageRestoreInProgress::OnWorkerDone() {
     Details()->setText(DescribeProblems(o));
 }
 
-CPageRestoreFinished::CPageRestoreFinished() : CWizardPropPage(kRestoreFinished) {
-    m_details = new QPlainTextEdit(this);
-    m_details->setObjectName(QStringLiteral("details"));
-    m_details->setReadOnly(true);
-    auto* layout = new QVBoxLayout(this);
-    layout->addWidget(m_details);
-}
-
 void CPageRestoreFinished::OnInitDialog() {
-    SetWizardButtons(kButtonsFinish);
-    const auto& o =
-        static_cast<CPageRestoreInProgress*>(m_sheet->Page(kRestoreInProgress))->Result();
-    if (o.cancelled)
-        setSubTitle(QStringLiteral("The restore was cancelled."));
-    else if (o.failed)
-        setSubTitle(QStringLiteral("The restore failed."));
-    else if (!o.problems.empty())
-        setSubTitle(QStringLiteral(
+    ShowOutcome(
+        static_cast<CPageRestoreInProgress*>(m_sheet->Page(kRestoreInProgress))->Result(),
+        QStringLiteral("The restore was cancelled."), QStringLiteral("The restore failed."),
+        QStringLiteral(
             "The restore has finished, but not everything was restored as it was (see below)."));
-    m_details->setVisible(!o.Clean());
-    m_details->setPlainText(DescribeProblems(o));
 }
 
 CPageTestInProgress::CPageTestInProgress() : CProgressPage(kTestInProgress) {}

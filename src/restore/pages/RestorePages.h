@@ -6,6 +6,7 @@
 #include <QTreeWidget>
 #include <memory>
 
+#include "app/CommonPages.h"
 #include "app/NodeTreeCtrl.h"
 #include "app/PathChooser.h"
 #include "app/ProgressPage.h"
@@ -73,44 +74,32 @@ class CPageRestoreChooseItems : public CWizardPropPage {
     QListWidget* m_items;
 };
 
-class CPageRestoreReady : public CWizardPropPage {
+class CPageRestoreReady : public CSummaryPage {
     Q_OBJECT
   public:
-    CPageRestoreReady();
-    QString Summary() const { return m_summary->toPlainText(); }
+    CPageRestoreReady() : CSummaryPage(kRestoreReady) {}
 
   protected:
-    void OnInitDialog() override;
-
-  private:
-    QPlainTextEdit* m_summary;
+    QString SummaryText() const override;
 };
 
 class CPageRestoreInProgress : public CProgressPage {
     Q_OBJECT
   public:
-    CPageRestoreInProgress();
-    const v::Outcome& Result() const { return *m_outcome; }
+    CPageRestoreInProgress() : CProgressPage(kRestoreInProgress) {}
 
   protected:
     void OnInitDialog() override;
     void OnWorkerDone() override;
-
-  private:
-    std::shared_ptr<v::Outcome> m_outcome = std::make_shared<v::Outcome>();
 };
 
-class CPageRestoreFinished : public CWizardPropPage {
+class CPageRestoreFinished : public CFinishedPage {
     Q_OBJECT
   public:
-    CPageRestoreFinished();
-    QString DetailsText() const { return m_details->toPlainText(); }
+    CPageRestoreFinished() : CFinishedPage(kRestoreFinished) {}
 
   protected:
     void OnInitDialog() override;
-
-  private:
-    QPlainTextEdit* m_details;
 };
 
 class CPageTestInProgress : public CProgressPage {

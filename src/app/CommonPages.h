@@ -1,0 +1,40 @@
+#pragma once
+// Page shapes that several modes share: a read-only summary before a run, and a last page
+// that tells the truth about the run's outcome.
+#include <QPlainTextEdit>
+
+#include "app/WizardPage.h"
+#include "model/Outcome.h"
+
+// What a job's outcome tells the user, one line per failure or item left out.
+QString DescribeProblems(const v::Outcome& outcome);
+
+class CSummaryPage : public CWizardPropPage {
+    Q_OBJECT
+  public:
+    explicit CSummaryPage(int templateId);
+    QString Summary() const { return m_summary->toPlainText(); }
+
+  protected:
+    void OnInitDialog() override { m_summary->setPlainText(SummaryText()); }
+    virtual QString SummaryText() const = 0;
+    static QString YesNo(bool b) { return b ? QStringLiteral("Yes") : QStringLiteral("No"); }
+
+  private:
+    QPlainTextEdit* m_summary;
+};
+
+class CFinishedPage : public CWizardPropPage {
+    Q_OBJECT
+  public:
+    explicit CFinishedPage(int templateId);
+    QString DetailsText() const { return m_details->toPlainText(); }
+
+  protected:
+    // Offers Finish; keeps the page's congratulation only for a clean run, and lists the rest.
+    void ShowOutcome(const v::Outcome& outcome, const QString& cancelled, const QString& failed,
+                     const QString& incomplete);
+
+  private:
+    QPlainTextEdit* m_details;
+};
