@@ -7,14 +7,13 @@
 
 #include "app/Icons.h"
 #include "app/NodeTreeCtrl.h"
+#include "app/QtText.h"
 #include "model/MessageNodes.h"
-#include "platform/Text.h"
 
 namespace {
 void Insert(QTreeWidget* tree, QTreeWidgetItem* parent, const SourceTree::Item& item) {
     auto* widgetItem = parent ? new QTreeWidgetItem(parent) : new QTreeWidgetItem(tree);
-    widgetItem->setText(0,
-                        QString::fromStdString(tindale::text::ToUtf8(item.node->GetDisplayName())));
+    widgetItem->setText(0, Narrow(item.node->GetDisplayName()));
     widgetItem->setIcon(0, IconForIndex(item.node->iconIndex));
     CNodeTreeCtrl::SetNode(widgetItem, item.node);
     for (const auto& child : item.children) Insert(tree, widgetItem, *child);

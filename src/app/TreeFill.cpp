@@ -3,13 +3,12 @@
 #include <QListWidget>
 
 #include "app/Icons.h"
-#include "platform/Text.h"
+#include "app/QtText.h"
 
 namespace {
 void Insert(QTreeWidgetItem* parent, CNodeTreeCtrl& tree, const SourceTree::Item& item) {
     auto* widgetItem = parent ? new QTreeWidgetItem(parent) : new QTreeWidgetItem(&tree);
-    widgetItem->setText(0,
-                        QString::fromStdString(tindale::text::ToUtf8(item.node->GetDisplayName())));
+    widgetItem->setText(0, Narrow(item.node->GetDisplayName()));
     widgetItem->setIcon(0, IconForIndex(item.node->iconIndex));
     CNodeTreeCtrl::SetNode(widgetItem, item.node);
     for (const auto& child : item.children) Insert(widgetItem, tree, *child);
@@ -28,7 +27,5 @@ void ShowItems(QListWidget& list, v::BasicNode* container) {
     v::OwnedNodes items;
     container->EnumItems(items.list);
     for (v::BasicNode* node : items.list)
-        new QListWidgetItem(IconForIndex(node->iconIndex),
-                            QString::fromStdString(tindale::text::ToUtf8(node->GetDisplayName())),
-                            &list);
+        new QListWidgetItem(IconForIndex(node->iconIndex), Narrow(node->GetDisplayName()), &list);
 }

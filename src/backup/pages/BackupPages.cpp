@@ -6,24 +6,13 @@
 #include <QSplitter>
 #include <QVBoxLayout>
 
+#include "app/QtText.h"
 #include "app/TreeFill.h"
 #include "app/Wizard.h"
 #include "archive/ArchiveHeader.h"
 #include "archive/Processors.h"
 #include "backup/BackupEngine.h"
 #include "platform/Text.h"
-
-using tindale::text::ToUtf16;
-using tindale::text::ToUtf8;
-
-namespace {
-std::u16string Wide(const QString& s) {
-    return ToUtf16(s.toStdString());
-}
-QString Narrow(const std::u16string& s) {
-    return QString::fromStdString(ToUtf8(s));
-}
-}  // namespace
 
 CPageBackupChooseOutput::CPageBackupChooseOutput() : CWizardPropPage(kBackupChooseOutput) {
     m_path = new PathChooser(this, [this](const QString& current) {

@@ -9,6 +9,7 @@
 
 #include "app/Icons.h"
 #include "app/Prompts.h"
+#include "app/QtText.h"
 #include "app/Wizard.h"
 #include "archive/ArchiveReader.h"
 #include "model/FileNodes.h"
@@ -16,17 +17,9 @@
 #include "platform/Text.h"
 #include "restore/RestoreEngine.h"
 
-using tindale::text::ToUtf16;
 using tindale::text::ToUtf8;
 
 namespace {
-
-std::u16string Wide(const QString& s) {
-    return ToUtf16(s.toStdString());
-}
-QString Narrow(const std::u16string& s) {
-    return QString::fromStdString(ToUtf8(s));
-}
 
 std::function<QString(const QString&)> OpenDialog(QWidget* parent, const QStringList& filters) {
     return [parent, filters](const QString& current) {
