@@ -107,7 +107,9 @@ bool MakeIdentityCurrent(const std::u16string& identityId) {
 }
 
 std::unique_ptr<StoreNamespace> OpenStoreFor(const std::u16string& identityId) {
-    MakeIdentityCurrent(identityId);
+    // Only the identity's own store: falling back to whichever store is current could
+    // restore into, or delete from, another identity's mail.
+    if (!MakeIdentityCurrent(identityId)) return nullptr;
     auto ns = std::make_unique<StoreNamespace>();
     if (ns->Initialize() != S_OK) return nullptr;
     return ns;

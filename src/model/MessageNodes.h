@@ -16,7 +16,8 @@ namespace v {
 inline constexpr size_t kMessageHeaderSize = 4676;
 
 bool MakeIdentityCurrent(const std::u16string& identityId);
-// Makes the identity current and opens its store; null when that fails.
+// Makes the identity current and opens its store; null when the identity is not
+// registered or its store cannot be opened.
 std::unique_ptr<tindale::store::StoreNamespace> OpenStoreFor(const std::u16string& identityId);
 // Deletes every message in every folder of the identity's store; false when the identity
 // could not be made current or its store not opened.

@@ -68,7 +68,12 @@ std::string StoreRoot(std::u16string_view id) {
 
 bool MakeIdentityCurrent(std::u16string_view id) {
     auto key = reg::Key::Open(reg::kHkeyCurrentUser, kIdentities);
-    if (!key) return false;
+    // Naming an identity that does not exist would leave the mail client without a usable
+    // current identity, and every later store access would reach the wrong store.
+    if (!key || id.empty() ||
+        !reg::Key::Open(reg::kHkeyCurrentUser,
+                        std::u16string(kIdentities) + u"\\" + std::u16string(id)))
+        return false;
     reg::Transaction batch;
     key->SetString(u"Start As", id);
     key->SetString(u"Last User ID", id);

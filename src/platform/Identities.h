@@ -22,7 +22,8 @@ std::optional<Identity> Find(std::u16string_view idOrName);
 std::optional<std::u16string> Current();
 // The identity's Maildir, expanded; empty when it has none.
 std::string StoreRoot(std::u16string_view id);
-// Writes "Start As", "Last User ID", "Last Username" and "Default User ID", in that order.
+// Writes "Start As", "Last User ID", "Last Username" and "Default User ID", in that order;
+// false, and nothing written, when the identity is not registered.
 bool MakeIdentityCurrent(std::u16string_view id);
 // With no identity at all and an existing ~/Maildir, registers "Main Identity" for it.
 void EnsureDefaultIdentity();

@@ -38,7 +38,9 @@ v::Outcome RestoreWorker(WizardState& state, v::WorkerReport& report, std::stop_
     v::Outcome outcome;
     {
         v::OutcomeScope scope(outcome);
-        if (state.clearIdentity && !v::EmptyIdentityStore(state.restoreIdentity))
+        if (state.clearIdentity && state.restoreIdentity.empty())
+            outcome.Fail("no destination identity was chosen, so none was emptied");
+        else if (state.clearIdentity && !v::EmptyIdentityStore(state.restoreIdentity))
             outcome.Fail("the messages of the destination identity could not be deleted");
         v::FileStream file(ArchiveReader::OpenArchiveFd(text::ToUtf8(state.archivePath)));
         ArchiveReader reader;

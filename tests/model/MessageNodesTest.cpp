@@ -251,3 +251,24 @@ TEST(MessageNodes, WithADestinationEveryIdentitysMailLandsInIt) {
     EXPECT_EQ(identities::Current(), second);  // the destination was made current
     (void)first;
 }
+
+TEST(MessageNodes, AMessageOfAnUnknownIdentityIsNotPutIntoAnotherStore) {
+    TestHome home;
+    auto only = identities::Add(u"Only", home / "Mail");
+    std::vector<uint8_t> bytes(kMessageHeaderSize, 0);
+    text::PutFixedUtf16(std::span(bytes).subspan(0, 4096), u"Inbox");
+    text::PutFixedUtf16(std::span(bytes).subspan(4096, 512),
+                        u"{11111111-2222-3333-4444-555555555555}");
+    std::string body = "Subject: lost?\n\nno\n";
+    bytes.insert(bytes.end(), body.begin(), body.end());
+    MemoryStream in(bytes);
+    NodeRecord rec;
+    rec.SetTypeGuid(MsgNode::kTypeGuid);
+    std::unique_ptr<BasicNode> node(NodeFactoryRegistry::Instance().FindFactoryAndCreate(rec, &in));
+    Outcome outcome;
+    OutcomeScope scope(outcome);
+    node->RestorePayload(in);  // no destination chosen: the saved identity, which is unknown here
+    EXPECT_EQ(outcome.LeftOut(), 1u);
+    EXPECT_TRUE(!fs::exists(home / "Mail/new") || fs::is_empty(home / "Mail/new"));
+    EXPECT_EQ(identities::Current(), only);
+}

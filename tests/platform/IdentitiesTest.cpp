@@ -54,6 +54,9 @@ TEST(IdentitiesTest, AddListFindAndMakeCurrent) {
                                                   u"Default User ID"}));
     EXPECT_EQ(key->QueryString(u"Last Username"), u"Play");
     EXPECT_EQ(identities::Current(), play);
+    // An identity that is not registered is never made current.
+    EXPECT_FALSE(identities::MakeIdentityCurrent(u"{00000000-0000-0000-0000-000000000000}"));
+    EXPECT_EQ(identities::Current(), play);
 }
 
 TEST(IdentitiesTest, ExistingMaildirGetsAMainIdentity) {
