@@ -128,6 +128,26 @@ TEST(Lzma, AcceptsStreamsWithEndMarker) {
     EXPECT_EQ(std::vector<uint8_t>(d.Output(), d.Output() + 3000), input);
 }
 
+TEST(Lzma, DecodesBlocksWithTheX86BranchFilter) {
+    if (std::system("command -v xz >/dev/null") != 0) GTEST_SKIP() << "xz is not installed";
+    // Machine code full of relative calls (E8), which the x86 filter rewrites.
+    std::vector<uint8_t> input;
+    for (int i = 0; i < 2000; ++i) {
+        uint8_t call[] = {0xE8, static_cast<uint8_t>(i), static_cast<uint8_t>(i >> 8), 0, 0, 0x90};
+        input.insert(input.end(), call, call + sizeof call);
+    }
+    auto raw = Pipe("xz --format=raw --x86 --lzma1=lc=3,lp=0,pb=2,dict=1MiB -c", input);
+    ASSERT_FALSE(raw.empty());
+    std::vector<uint8_t> frame = {1, 1, 93, 0, 0, 0x10, 0};  // marker, x86 filter, properties
+    frame.resize(frame.size() + 8);
+    text::PutU64(frame.data() + 7, input.size());
+    frame.insert(frame.end(), raw.begin(), raw.end());
+    LZMADecompProcessor d;
+    ASSERT_EQ(d.Process(frame.data(), static_cast<int32_t>(frame.size())),
+              static_cast<int32_t>(input.size()));
+    EXPECT_TRUE(std::equal(input.begin(), input.end(), d.Output()));
+}
+
 TEST(Des, OutputSizesAndRoundTrip) {
     for (int32_t n : {0, 1, 7, 8, 9, 15, 16, 10241}) {
         auto input = Noise(static_cast<size_t>(n), static_cast<uint32_t>(n));
