@@ -1,6 +1,7 @@
 #include "app/Wizard.h"
 
 #include <QAbstractButton>
+#include <QLabel>
 
 #include "app/Icons.h"
 #include "app/Pages.h"
@@ -37,9 +38,32 @@ WorkerRunner& CWizard::Workers() {
     return *m_workers;
 }
 
+namespace {
+// The header's title and subtitle: Arial 20 px, and bold Tahoma 12 px.
+void StyleHeader(QWizard& wizard, const QWizardPage& page) {
+    for (QLabel* label : wizard.findChildren<QLabel*>()) {
+        bool onPage = false;
+        for (QWidget* w = label; w && !onPage; w = w->parentWidget())
+            onPage = qobject_cast<QWizardPage*>(w);
+        if (onPage) continue;
+        if (label->text() == page.title()) {
+            QFont font(QStringLiteral("Arial"));
+            font.setPixelSize(20);
+            label->setFont(font);
+        } else if (label->text() == page.subTitle()) {
+            QFont font(QStringLiteral("Tahoma"));
+            font.setPixelSize(12);
+            font.setBold(true);
+            label->setFont(font);
+        }
+    }
+}
+}  // namespace
+
 void CWizard::OnPageChanged(int id) {
     if (id < 0) return;
     setWindowTitle(QString::fromUtf8(InfoFor(id).caption));
+    StyleHeader(*this, *page(id));
     if (auto* p = Page(id)) {
         p->OnSetActive();
         p->ApplyButtons();
