@@ -54,8 +54,13 @@ namespace {
 
 uint64_t CountMessages(StoreNamespace& ns, uint32_t folder) {
     uint64_t total = 0;
-    for (const auto& sub : ListSubFolders(ns, folder))
-        total += sub.messages + CountMessages(ns, sub.folderId);
+    for (const auto& sub : ListSubFolders(ns, folder)) {
+        std::unique_ptr<StoreFolder> opened;
+        FolderProps props;
+        if (ns.OpenFolder(sub.folderId, opened) == S_OK && opened->GetFolderProps(props) == S_OK)
+            total += props.messages;
+        total += CountMessages(ns, sub.folderId);
+    }
     return total;
 }
 

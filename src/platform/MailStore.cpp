@@ -231,12 +231,7 @@ FolderProps StoreNamespace::PropsOf(const Folder& folder, const std::vector<Fold
         if (other.path.size() == folder.path.size() + 1 &&
             std::equal(folder.path.begin(), folder.path.end(), other.path.begin()))
             ++p.subFolders;
-    for (const char* sub : {"cur", "new"})
-        for (const auto& name : ListNames(folder.dir + "/" + sub)) {
-            ++p.messages;
-            if (!IsRead(sub, name)) ++p.unread;
-        }
-    return p;
+    return p;  // message counts come from GetFolderProps: listing a folder tree stays cheap
 }
 
 std::vector<FolderProps> StoreNamespace::ChildrenOf(uint32_t parentId) {
@@ -275,11 +270,7 @@ HRESULT StoreNamespace::OpenFolder(uint32_t folderId, std::unique_ptr<StoreFolde
     const auto& all = Folders();
     for (const auto& f : all)
         if (f.id == folderId) {
-            FolderProps props;
-            props.folderId = f.id;
-            props.type = SpecialFolderType(f.path);
-            props.name = text::ToUtf8(f.path.back());
-            folder.reset(new StoreFolder(*this, f.id, f.dir, props));
+            folder.reset(new StoreFolder(*this, f.id, f.dir, PropsOf(f, all)));
             return S_OK;
         }
     return E_NOT_FOUND;

@@ -89,6 +89,7 @@ class StoreNamespace {
     // Opens the store at a given root (for tests and tools).
     HRESULT InitializeAt(const std::string& storeRoot);
 
+    // Subfolders with id, type, name and subfolder count (message counts: GetFolderProps).
     HRESULT GetFirstSubFolder(uint32_t parentId, FolderProps& props,
                               std::unique_ptr<FolderEnum>& handle);
     HRESULT GetNextSubFolder(FolderEnum& handle, FolderProps& props);

@@ -35,14 +35,16 @@ struct DupWalk {
         wizard.currentPage()->findChild<QRadioButton*>("modeFindDup")->setChecked(true);
         wizard.next();
     }
-    CPageFindDupOptions* Options() { return static_cast<CPageFindDupOptions*>(wizard.Page(kFindDupOptions)); }
+    CPageFindDupOptions* Options() {
+        return static_cast<CPageFindDupOptions*>(wizard.Page(kFindDupOptions));
+    }
 };
 
 }  // namespace
 
 class FindDupWizardTest : public QObject {
     Q_OBJECT
-private slots:
+  private slots:
     void deletesTheDuplicatesOfCheckedFolders() {
         TestHome home;
         DemoProfileCounts demo = CreateDemoProfile();
@@ -54,11 +56,12 @@ private slots:
         QCOMPARE(walk.wizard.State().duplicates.size(), size_t(demo.duplicates));
         walk.wizard.next();
         auto& tree = *walk.Options()->Tree();
-        auto* inbox = FindItem(tree, {QStringLiteral("Message Store"), QStringLiteral("Main Identity"),
-                                      QStringLiteral("Inbox (10)")});
+        auto* inbox =
+            FindItem(tree, {QStringLiteral("Message Store"), QStringLiteral("Main Identity"),
+                            QStringLiteral("Inbox (10)")});
         QVERIFY(inbox);
-        auto* work = FindItem(tree, {QStringLiteral("Message Store"), QStringLiteral("Main Identity"),
-                                     QStringLiteral("Work (5)")});
+        auto* work = FindItem(tree, {QStringLiteral("Message Store"),
+                                     QStringLiteral("Main Identity"), QStringLiteral("Work (5)")});
         QVERIFY(work);
         ClickCheckBox(tree, work);  // leave Work's duplicates alone
         QCOMPARE(tree.GetItemState(work), 0);
@@ -66,7 +69,8 @@ private slots:
         QVERIFY(WaitForWorker(walk.wizard));
         walk.wizard.next();
         auto* finished = static_cast<CPageFindDupFinished*>(walk.wizard.currentPage());
-        QVERIFY2(finished->Report().startsWith(QStringLiteral("10 duplicated messages were deleted; 0 could not be.")),
+        QVERIFY2(finished->Report().startsWith(
+                     QStringLiteral("10 duplicated messages were deleted; 0 could not be.")),
                  qPrintable(finished->Report()));
         QVERIFY(walk.wizard.button(QWizard::FinishButton)->isEnabled());
         QCOMPARE(CountMessages(home / "Maildir"), before - 10);
@@ -88,7 +92,8 @@ private slots:
         QVERIFY(walk.wizard.State().duplicates.size() < found);
         walk.wizard.next();
         auto& tree = *walk.Options()->Tree();
-        QVERIFY(FindItem(tree, {QStringLiteral("Message Store"), QStringLiteral("Main Identity"), QStringLiteral("Inbox")}));
+        QVERIFY(FindItem(tree, {QStringLiteral("Message Store"), QStringLiteral("Main Identity"),
+                                QStringLiteral("Inbox")}));
     }
 
     void moveNeedsAFolderAndPutsTheCopiesThere() {
@@ -100,7 +105,10 @@ private slots:
         walk.Options()->MoveOption()->setChecked(true);
         auto ok = tindale::identities::Find(u"Archive 2019");
         // Cancelled folder dialog: the page stays.
-        Prompts::Get().selectFolder = [](QWidget*) -> std::optional<std::pair<std::u16string, uint32_t>> { return std::nullopt; };
+        Prompts::Get().selectFolder =
+            [](QWidget*) -> std::optional<std::pair<std::u16string, uint32_t>> {
+            return std::nullopt;
+        };
         walk.wizard.next();
         QCOMPARE(walk.wizard.currentId(), int(kFindDupOptions));
         {
@@ -123,7 +131,8 @@ private slots:
             QVERIFY(dialog.OkButton()->isEnabled());
             auto selection = dialog.Selection();
             QVERIFY(selection.first == ok->id);
-            Prompts::Get().selectFolder = [selection](QWidget*) -> std::optional<std::pair<std::u16string, uint32_t>> {
+            Prompts::Get().selectFolder =
+                [selection](QWidget*) -> std::optional<std::pair<std::u16string, uint32_t>> {
                 return selection;
             };
         }
@@ -133,14 +142,16 @@ private slots:
         walk.wizard.next();
         QCOMPARE(CountMessages(home / "Mail/archive/.Old Projects"), oldProjects + 15);
         auto* finished = static_cast<CPageFindDupFinished*>(walk.wizard.currentPage());
-        QVERIFY(finished->Report().startsWith(QStringLiteral("15 duplicated messages were moved; 0 could not be.")));
+        QVERIFY(finished->Report().startsWith(
+            QStringLiteral("15 duplicated messages were moved; 0 could not be.")));
     }
 
-private:
+  private:
     static void DeleteDuplicateForTest(const DuplicateEntry& d) {
         auto ns = v::OpenStoreFor(d.identityId);
         std::unique_ptr<tindale::store::StoreFolder> folder;
-        if (ns && ns->OpenFolder(d.folderId, folder) == tindale::store::S_OK) folder->DeleteMessages({d.messageId});
+        if (ns && ns->OpenFolder(d.folderId, folder) == tindale::store::S_OK)
+            folder->DeleteMessages({d.messageId});
     }
 };
 

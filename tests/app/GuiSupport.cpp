@@ -1,6 +1,8 @@
 #include "GuiSupport.h"
 
+#include <QEventLoop>
 #include <QTest>
+#include <QTimer>
 
 #include "app/NodeTreeCtrl.h"
 #include "app/Prompts.h"
@@ -33,12 +35,14 @@ ScriptedPrompts::~ScriptedPrompts() {
 }
 
 bool WaitForWorker(CWizard& wizard) {
-    // The worker's last report arrives as a queued event: let the loop deliver it.
+    // Run the event loop (reports the worker sends are handled as they arrive) until the
+    // worker has ended and its page has taken the end; give up after a generous while.
     for (int i = 0; i < 6000; ++i) {
-        QCoreApplication::processEvents(QEventLoop::AllEvents, 10);
         auto* page = wizard.Page(wizard.currentId());
         if (!wizard.Workers().Running() && page->WizardButtons() != kButtonsNone) return true;
-        QTest::qWait(5);
+        QEventLoop loop;
+        QTimer::singleShot(20, &loop, &QEventLoop::quit);
+        loop.exec();
     }
     return false;
 }

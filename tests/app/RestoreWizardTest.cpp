@@ -137,6 +137,33 @@ class RestoreWizardTest : public QObject {
         }
     }
 
+    void cancelStopsBetweenRecordsAndIsToldAsSuch() {
+        TestHome source;
+        std::string archive = source / "demo.vqz";
+        BackUpDemo(archive, false, false);
+        TestHome target;
+        identities::Add(u"Target", target / "Mail");
+        RestoreWalk walk;
+        walk.Open(archive);
+        auto* dest = static_cast<CPageRestoreChooseDest*>(walk.wizard.currentPage());
+        dest->Identities()->topLevelItem(0)->setSelected(true);
+        walk.wizard.next();
+        walk.wizard.next();
+        walk.wizard.next();
+        // The worker waits for the page to show its first report, so the click comes first.
+        auto* progress = static_cast<CPageRestoreInProgress*>(walk.wizard.currentPage());
+        QTest::mouseClick(progress->CancelButton(), Qt::LeftButton);
+        QVERIFY(WaitForWorker(walk.wizard));
+        QVERIFY(progress->Result().cancelled);
+        QVERIFY(progress->subTitle().contains(QStringLiteral("cancelled")));
+        QVERIFY(walk.wizard.button(QWizard::NextButton)->isEnabled());
+        walk.wizard.next();
+        QVERIFY(
+            !walk.wizard.currentPage()->subTitle().startsWith(QStringLiteral("Congratulations")));
+        QVERIFY(!fs::exists(target / "Mail/cur") ||
+                MessageDigests({target / "Mail"}).size() < 363u);
+    }
+
     void archiveChecksSayWhatIsWrong() {
         TestHome home;
         WriteFile(home / "short.vqz", std::string(4175, 'x'));
