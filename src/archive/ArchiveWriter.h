@@ -3,7 +3,10 @@
 // only when complete: a failed or cancelled backup never destroys an earlier archive and
 // leaves no partial file.
 #include <cstdint>
+#include <memory>
 #include <string>
+
+#include "platform/AtomicFile.h"
 
 class ArchiveWriter {
   public:
@@ -24,10 +27,9 @@ class ArchiveWriter {
     const std::string& Error() const { return error_; }
 
   private:
-    bool Fail(const std::string& what);
-    int fd_ = -1;
+    bool Fail(const std::string& what, int error);
+    std::unique_ptr<tindale::durable::TempFile> file_;
     std::string target_;
-    std::string temp_;
     uint64_t position_ = 0;
     std::string error_;
 };

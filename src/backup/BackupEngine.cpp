@@ -9,6 +9,7 @@
 #include "archive/PiecePipeline.h"
 #include "archive/Processors.h"
 #include "model/NodeIconRegistry.h"
+#include "platform/StoreSession.h"
 #include "platform/Text.h"
 
 using namespace tindale;
@@ -144,6 +145,7 @@ class BackupRun {
     v::Outcome Run() {
         v::Outcome outcome;
         v::OutcomeScope scope(outcome);
+        store::StoreSession stores;  // each identity's store opened once for the whole run
         if (auto problem = ValidateBackupChoices(state_); !problem.empty()) {
             outcome.Fail(problem);
             return outcome;

@@ -5,6 +5,7 @@
 #include "model/MessageNodes.h"
 #include "model/Streams.h"
 #include "platform/MailStore.h"
+#include "platform/StoreSession.h"
 #include "platform/Text.h"
 
 using namespace tindale;
@@ -77,6 +78,7 @@ bool MoveDuplicate(const DuplicateEntry& entry, const std::u16string& targetIden
 v::Outcome ProcessDuplicates(const WizardState& state, v::WorkerReport& report,
                              std::stop_token stop) {
     v::Outcome outcome;
+    store::StoreSession stores;  // each store opened once for the whole run
     report.ProgressSent(0, state.duplicates.size());
     for (size_t i = 0; i < state.duplicates.size(); ++i) {
         if (stop.stop_requested()) {

@@ -5,10 +5,14 @@
 #include <functional>
 #include <optional>
 
+#include <openssl/evp.h>
+#include <unistd.h>
+
 #include "model/Ids.h"
 #include "model/MessageNodes.h"
 #include "platform/Identities.h"
 #include "platform/MailStore.h"
+#include "platform/StoreSession.h"
 #include "platform/Text.h"
 
 using namespace tindale;
@@ -23,34 +27,77 @@ std::array<uint8_t, 16> MessageDigest(const MessageProps& props) {
     return v::MD5::Compute(block);
 }
 
-std::vector<uint32_t> FindDuplicatesInFolder(std::vector<MessageProps> messages) {
-    // The digest only orders messages whose received time and subject are equal, so it is
-    // computed only for those (computing it for every message doubles the search's cost).
+namespace {
+
+// Messages that are copies of each other by every header rule (the content test aside).
+bool SameByHeaders(const MessageProps& x, const MessageProps& y) {
+    return x.received == y.received && x.normalSubject == y.normalSubject &&
+           x.internetMessageId == y.internetMessageId && x.receivedFromFile == y.receivedFromFile;
+}
+
+bool HeaderKeyLess(const MessageProps& x, const MessageProps& y) {
+    if (x.received != y.received) return x.received < y.received;
+    if (x.normalSubject != y.normalSubject) return x.normalSubject < y.normalSubject;
+    if (x.internetMessageId != y.internetMessageId)
+        return x.internetMessageId < y.internetMessageId;
+    return x.receivedFromFile < y.receivedFromFile;
+}
+
+}  // namespace
+
+std::vector<uint32_t> FindDuplicatesInFolder(std::vector<MessageProps> messages,
+                                             const ContentDigest& contentOf) {
+    // Digests only order messages that tie on everything else, so they are computed only
+    // for those (computing them for every message doubles the search's cost).
     std::vector<std::optional<std::array<uint8_t, 16>>> digests(messages.size());
     auto digest = [&](size_t i) -> const std::array<uint8_t, 16>& {
         if (!digests[i]) digests[i] = MessageDigest(messages[i]);
         return *digests[i];
+    };
+    using Content = std::optional<std::array<uint8_t, 32>>;
+    std::vector<std::optional<Content>> contents(messages.size());
+    auto content = [&](size_t i) -> const Content& {
+        if (!contents[i]) contents[i] = contentOf ? contentOf(messages[i].messageId) : Content();
+        return *contents[i];
     };
     std::vector<size_t> order(messages.size());
     for (size_t i = 0; i < order.size(); ++i) order[i] = i;
     std::sort(order.begin(), order.end(), [&](size_t a, size_t b) {
         const auto& x = messages[a];
         const auto& y = messages[b];
-        if (x.received != y.received) return x.received < y.received;
-        if (x.normalSubject != y.normalSubject) return x.normalSubject < y.normalSubject;
+        if (!SameByHeaders(x, y)) return HeaderKeyLess(x, y);
+        if (x.receivedFromFile && content(a) != content(b)) return content(a) < content(b);
         return digest(a) < digest(b);
     });
     std::vector<uint32_t> duplicates;
     for (size_t i = 0; i + 1 < order.size(); ++i) {
-        const auto& x = messages[order[i]];
-        const auto& y = messages[order[i + 1]];
-        if (x.received == y.received && x.normalSubject == y.normalSubject)
-            duplicates.push_back(x.messageId);
+        size_t a = order[i], b = order[i + 1];
+        if (!SameByHeaders(messages[a], messages[b])) continue;
+        // Without a header time, only equal bytes make a copy; unreadable bytes never do.
+        if (messages[a].receivedFromFile && (!content(a) || content(a) != content(b))) continue;
+        duplicates.push_back(messages[a].messageId);
     }
     return duplicates;
 }
 
 namespace {
+
+// SHA-256 of a message's bytes.
+std::optional<std::array<uint8_t, 32>> ContentOf(StoreFolder& folder, uint32_t messageId) {
+    int fd = -1;
+    if (folder.OpenMessage(messageId, fd) != S_OK) return std::nullopt;
+    std::unique_ptr<EVP_MD_CTX, decltype(&EVP_MD_CTX_free)> ctx(EVP_MD_CTX_new(), EVP_MD_CTX_free);
+    bool ok = ctx && EVP_DigestInit_ex(ctx.get(), EVP_sha256(), nullptr) == 1;
+    uint8_t buffer[65536];
+    ssize_t n = 0;
+    while (ok && (n = ::read(fd, buffer, sizeof buffer)) > 0)
+        ok = EVP_DigestUpdate(ctx.get(), buffer, static_cast<size_t>(n)) == 1;
+    ::close(fd);
+    std::array<uint8_t, 32> out{};
+    if (!ok || n < 0 || EVP_DigestFinal_ex(ctx.get(), out.data(), nullptr) != 1)
+        return std::nullopt;
+    return out;
+}
 
 uint64_t CountMessages(StoreNamespace& ns, uint32_t folder) {
     uint64_t total = 0;
@@ -89,7 +136,8 @@ class Search {
         if (ns.OpenFolder(folderId, folder) == S_OK) messages = ListMessages(*folder);
         examined += messages.size();
         report_.ProgressSent(examined, 0);
-        for (uint32_t id : FindDuplicatesInFolder(std::move(messages)))
+        auto contentOf = [&](uint32_t messageId) { return ContentOf(*folder, messageId); };
+        for (uint32_t id : FindDuplicatesInFolder(std::move(messages), contentOf))
             state_.duplicates.push_back({identity, folderId, id});
     }
 
@@ -102,6 +150,7 @@ class Search {
 
 v::Outcome SearchDuplicates(WizardState& state, v::WorkerReport& report, std::stop_token stop) {
     v::Outcome outcome;
+    store::StoreSession stores;  // each store opened once for the whole run
     state.duplicates.clear();
     identities::EnsureDefaultIdentity();
     auto all = identities::List();

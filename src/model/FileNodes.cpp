@@ -13,6 +13,7 @@
 
 #include "model/NodeIconRegistry.h"
 #include "model/Outcome.h"
+#include "platform/AtomicFile.h"
 #include "platform/Registry.h"
 #include "platform/ShellFolders.h"
 #include "platform/Text.h"
@@ -58,46 +59,6 @@ bool IsBackupable(const std::string& path, std::string& why) {
 int32_t IconFor(const std::string& path, bool folder) {
     return NodeIconRegistry::Instance().IndexForSystemIcon(SystemIconKeyForPath(path, folder));
 }
-
-// Writes a restored file next to its target and renames it into place when complete.
-class AtomicFile {
-  public:
-    explicit AtomicFile(const std::string& target) : target_(target) {
-        auto slash = target.find_last_of('/');
-        std::string temp =
-            target.substr(0, slash + 1) + "." + target.substr(slash + 1) + ".tindale-XXXXXX";
-        fd_ = ::mkstemp(temp.data());
-        if (fd_ >= 0)
-            temp_ = temp;
-        else
-            error_ = errno;
-    }
-    ~AtomicFile() {
-        if (fd_ >= 0) ::close(fd_);
-        if (!temp_.empty()) ::unlink(temp_.c_str());
-    }
-    int Fd() const { return fd_; }
-    int Error() const { return error_; }
-    bool Commit() {
-        mode_t mask = ::umask(0);
-        ::umask(mask);
-        ::fchmod(fd_, 0666 & ~mask);
-        bool ok = ::close(fd_) == 0;
-        fd_ = -1;
-        if (ok && ::rename(temp_.c_str(), target_.c_str()) == 0) {
-            temp_.clear();
-            return true;
-        }
-        error_ = errno;
-        return false;
-    }
-
-  private:
-    std::string target_;
-    std::string temp_;
-    int fd_ = -1;
-    int error_ = 0;
-};
 
 }  // namespace
 
@@ -250,8 +211,10 @@ uint64_t FileFolderNode::RestorePayload(BasicStream& in) {
         return 0;
     }
     std::filesystem::create_directories(std::filesystem::path(*path).parent_path(), ec);
-    AtomicFile file(*path);
-    if (file.Fd() < 0) {
+    // Written beside the target and renamed over it only when complete and undamaged; the
+    // replaced file's permission bits are kept.
+    durable::TempFile file(*path, "tindale");
+    if (!file.IsOpen()) {
         ReportProblem(*path, std::string("cannot be written: ") + std::strerror(file.Error()));
         return 0;
     }
@@ -266,7 +229,8 @@ uint64_t FileFolderNode::RestorePayload(BasicStream& in) {
         ReportProblem(*path, "its data in the archive is damaged; the file was not replaced");
         return 0;
     }
-    if (!file.Commit()) {
+    file.TakeModeOfTarget(false);
+    if (!file.Publish()) {
         ReportProblem(*path, std::string("cannot be written: ") + std::strerror(file.Error()));
         return 0;
     }

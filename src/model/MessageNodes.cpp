@@ -10,6 +10,7 @@
 #include "model/WizardState.h"
 #include "platform/Identities.h"
 #include "platform/Registry.h"
+#include "platform/StoreSession.h"
 #include "platform/Text.h"
 
 namespace v {
@@ -88,16 +89,19 @@ uint32_t ResolveFolderPath(StoreNamespace& ns, const std::u16string& path) {
     return current;
 }
 
-void EmptyFolderTree(StoreNamespace& ns, uint32_t folderId) {
+bool EmptyFolderTree(StoreNamespace& ns, uint32_t folderId) {
+    bool ok = true;
     if (folderId != kRootFolderId) {
         std::unique_ptr<StoreFolder> folder;
         if (ns.OpenFolder(folderId, folder) == S_OK) {
             std::vector<uint32_t> ids;
-            for (const auto& message : ListMessages(*folder)) ids.push_back(message.messageId);
-            folder->DeleteMessages(ids);
+            for (const auto& [id, file] : folder->MessageFiles()) ids.push_back(id);
+            ok = folder->DeleteMessages(ids) >= 0;
         }
     }
-    for (const auto& sub : ListSubFolders(ns, folderId)) EmptyFolderTree(ns, sub.folderId);
+    for (const auto& sub : ListSubFolders(ns, folderId))
+        ok = EmptyFolderTree(ns, sub.folderId) && ok;
+    return ok;
 }
 
 }  // namespace
@@ -106,21 +110,16 @@ bool MakeIdentityCurrent(const std::u16string& identityId) {
     return identities::MakeIdentityCurrent(identityId);
 }
 
-std::unique_ptr<StoreNamespace> OpenStoreFor(const std::u16string& identityId) {
+std::shared_ptr<StoreNamespace> OpenStoreFor(const std::u16string& identityId) {
     // Only the identity's own store: falling back to whichever store is current could
     // restore into, or delete from, another identity's mail.
-    if (!MakeIdentityCurrent(identityId)) return nullptr;
-    auto ns = std::make_unique<StoreNamespace>();
-    if (ns->Initialize() != S_OK) return nullptr;
-    return ns;
+    if (auto* session = CurrentStoreSession()) return session->Open(identityId);
+    return OpenIdentityStore(identityId);
 }
 
 bool EmptyIdentityStore(const std::u16string& identityId) {
-    if (!MakeIdentityCurrent(identityId)) return false;
-    StoreNamespace ns;
-    if (ns.Initialize() != S_OK) return false;
-    EmptyFolderTree(ns, kRootFolderId);
-    return true;
+    auto ns = OpenStoreFor(identityId);
+    return ns && EmptyFolderTree(*ns, kRootFolderId);
 }
 
 MD5 IdAndTextDigest(uint32_t id, std::u16string_view textValue) {

@@ -15,12 +15,14 @@ namespace v {
 
 inline constexpr size_t kMessageHeaderSize = 4676;
 
+// Makes the identity the mail client's current one (only where a person asks for it).
 bool MakeIdentityCurrent(const std::u16string& identityId);
-// Makes the identity current and opens its store; null when the identity is not
-// registered or its store cannot be opened.
-std::unique_ptr<tindale::store::StoreNamespace> OpenStoreFor(const std::u16string& identityId);
-// Deletes every message in every folder of the identity's store; false when the identity
-// could not be made current or its store not opened.
+// The identity's store: the job's open one when a StoreSession is installed on this thread,
+// else one opened for the caller. Null when the identity is not registered or its store
+// cannot be opened. The registry is left as it is.
+std::shared_ptr<tindale::store::StoreNamespace> OpenStoreFor(const std::u16string& identityId);
+// Deletes every message in every folder of the identity's store; false when its store
+// cannot be opened or a message could not be deleted.
 bool EmptyIdentityStore(const std::u16string& identityId);
 
 class MsgBase : public BasicNode {

@@ -83,9 +83,23 @@ std::optional<std::u16string> Decode(std::string_view encoded) {
     return out;
 }
 
+namespace {
+constexpr char16_t kInbox[] = u"Inbox";
+
+bool IsInboxName(std::u16string_view name) {
+    if (name.size() != 5) return false;
+    for (size_t i = 0; i < 5; ++i) {
+        char16_t c = name[i] >= u'a' && name[i] <= u'z' ? name[i] - 32 : name[i];
+        if (c != u"INBOX"[i]) return false;
+    }
+    return true;
+}
+}  // namespace
+
 std::string DirectoryFor(const std::vector<std::u16string>& path) {
     std::string dir;
-    for (const auto& part : path) dir += "." + Encode(part);
+    for (size_t i = 0; i < path.size(); ++i)
+        dir += "." + (i == 0 && path[0] == kInbox ? std::string("INBOX") : Encode(path[i]));
     return dir;
 }
 
@@ -99,7 +113,7 @@ std::optional<std::vector<std::u16string>> PathFor(std::string_view directory) {
         if (end == start) return std::nullopt;  // ".." or a trailing dot
         auto part = Decode(directory.substr(start, end - start));
         if (!part) return std::nullopt;
-        path.push_back(*part);
+        path.push_back(path.empty() && IsInboxName(*part) ? kInbox : std::move(*part));
         start = end + 1;
     }
     return path;

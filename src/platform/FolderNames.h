@@ -11,9 +11,11 @@ namespace tindale::foldernames {
 std::string Encode(std::u16string_view name);
 std::optional<std::u16string> Decode(std::string_view encoded);
 
-// The directory (below the store root) of a folder path; the Inbox is the root itself.
+// The directory (below the store root) of a folder path; the Inbox is the root itself, and
+// its subfolders are ".INBOX.X" as Dovecot names the IMAP folder "INBOX.X".
 std::string DirectoryFor(const std::vector<std::u16string>& path);
-// The folder path of a directory name such as ".Work.Projects"; none for anything else.
+// The folder path of a directory name such as ".Work.Projects"; none for anything else. A
+// first level "INBOX" in any letter case is the Inbox ("Inbox").
 std::optional<std::vector<std::u16string>> PathFor(std::string_view directory);
 
 }  // namespace tindale::foldernames

@@ -15,6 +15,11 @@
 #include <set>
 #include <sstream>
 #include <thread>
+#include <tuple>
+#include <utility>
+
+#include "platform/AtomicFile.h"
+#include "platform/IdMap.h"
 
 #include "platform/FolderNames.h"
 #include "platform/Identities.h"
@@ -26,105 +31,12 @@ namespace tindale::store {
 namespace {
 
 constexpr const char* kFolderMap = ".tindale-folders";
-constexpr const char* kUidList = ".tindale-uids";
-constexpr const char* kLockFile = ".tindale-lock";
 constexpr const char16_t* kInboxName = u"Inbox";
+constexpr size_t kIndexesKept = 8;
 
 bool IsDirectory(const std::string& path) {
     struct stat st {};
     return ::stat(path.c_str(), &st) == 0 && S_ISDIR(st.st_mode);
-}
-
-std::vector<std::string> ListNames(const std::string& dir) {
-    std::vector<std::string> names;
-    if (DIR* d = ::opendir(dir.c_str())) {
-        while (dirent* e = ::readdir(d))
-            if (e->d_name[0] != '.') names.emplace_back(e->d_name);
-        ::closedir(d);
-    }
-    return names;
-}
-
-// Holds an exclusive lock on a store directory's id files for its lifetime.
-class DirLock {
-  public:
-    explicit DirLock(const std::string& dir)
-        : fd_(::open((dir + "/" + kLockFile).c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0600)) {
-        if (fd_ >= 0) ::flock(fd_, LOCK_EX);
-    }
-    ~DirLock() {
-        if (fd_ >= 0) ::close(fd_);  // closing releases the lock
-    }
-
-  private:
-    int fd_;
-};
-
-// A persistent key -> id map ("next N" then "id<TAB>key" lines). Ids are never reused:
-// "next" only grows. Call under DirLock.
-class IdMap {
-  public:
-    explicit IdMap(std::string path) : path_(std::move(path)) {
-        std::ifstream in(path_);
-        std::string line;
-        while (std::getline(in, line)) {
-            if (line.rfind("next ", 0) == 0) {
-                next_ = static_cast<uint32_t>(std::stoul(line.substr(5)));
-                continue;
-            }
-            auto tab = line.find('\t');
-            if (tab == std::string::npos) continue;
-            uint32_t id = static_cast<uint32_t>(std::stoul(line.substr(0, tab)));
-            ids_[line.substr(tab + 1)] = id;
-            next_ = std::max(next_, id + 1);
-        }
-    }
-
-    // Ids for `keys` in order, assigning new ones; with prune, forgets keys not listed.
-    std::vector<uint32_t> Assign(const std::vector<std::string>& keys, bool prune) {
-        std::vector<uint32_t> out;
-        bool changed = false;
-        for (const auto& key : keys) {
-            auto [it, inserted] = ids_.emplace(key, next_);
-            if (inserted) {
-                ++next_;
-                changed = true;
-            }
-            out.push_back(it->second);
-        }
-        if (prune) {
-            std::set<std::string> present(keys.begin(), keys.end());
-            for (auto it = ids_.begin(); it != ids_.end();)
-                if (!present.count(it->first)) {
-                    it = ids_.erase(it);
-                    changed = true;
-                } else {
-                    ++it;
-                }
-        }
-        if (changed) Save();
-        return out;
-    }
-
-  private:
-    void Save() {
-        std::string tmp = path_ + ".new";
-        {
-            std::ofstream out(tmp, std::ios::trunc);
-            out << "next " << next_ << "\n";
-            for (const auto& [key, id] : ids_) out << id << "\t" << key << "\n";
-        }
-        ::rename(tmp.c_str(), path_.c_str());
-    }
-
-    std::string path_;
-    std::map<std::string, uint32_t> ids_;
-    uint32_t next_ = 1;
-};
-
-// The unique part of a Maildir file name: everything before the info separator.
-std::string UniquePart(const std::string& name) {
-    return name.substr(0, name.find(':'));
 }
 
 bool IsRead(const std::string& subdir, const std::string& name) {
@@ -188,66 +100,100 @@ HRESULT StoreNamespace::InitializeAt(const std::string& storeRoot) {
     return S_OK;
 }
 
+StoreNamespace::~StoreNamespace() {
+    Flush();
+}
+
+int StoreNamespace::Flush() {
+    int error = 0;
+    for (auto& index : indexes_)
+        if (int e = index->Save(); e && !error) error = e;
+    return error;
+}
+
 const std::vector<StoreNamespace::Folder>& StoreNamespace::Folders() {
     if (!folders_) folders_ = ReadFolders();
     return *folders_;
 }
 
 std::vector<StoreNamespace::Folder> StoreNamespace::ReadFolders() {
-    std::map<std::vector<std::u16string>, std::string> byPath;  // path -> directory key
+    std::vector<Folder> found;  // every maildir below the root, by directory
+    std::set<std::vector<std::u16string>> paths;
     if (DIR* d = ::opendir(root_.c_str())) {
         while (dirent* e = ::readdir(d)) {
             std::string name = e->d_name;
             if (name.rfind(".tindale", 0) == 0 || !IsDirectory(root_ + "/" + name)) continue;
             auto path = foldernames::PathFor(name);
-            if (!path || (*path)[0] == kInboxName) continue;  // ".Inbox..." would shadow the Inbox
-            for (size_t n = 1; n < path->size(); ++n) {       // parents implied by a nested folder
-                std::vector<std::u16string> prefix(path->begin(),
-                                                   path->begin() + static_cast<long>(n));
-                byPath.emplace(prefix, foldernames::DirectoryFor(prefix));
-            }
-            byPath[*path] = name;
+            if (!path || (path->size() == 1 && (*path)[0] == kInboxName)) continue;  // the Inbox
+            paths.insert(*path);
+            found.push_back({0, std::move(*path), name});
         }
         ::closedir(d);
     }
-    std::vector<Folder> folders{{0, {kInboxName}, root_}};
-    std::vector<std::string> keys{"."};
-    for (const auto& [path, key] : byPath) {
-        folders.push_back({0, path, root_ + "/" + key});
-        keys.push_back(key);
+    // Parents that exist only because a nested folder implies them.
+    for (const auto& f : std::vector<Folder>(found))
+        for (size_t n = 1; n < f.path.size(); ++n) {
+            std::vector<std::u16string> prefix(f.path.begin(), f.path.begin() + long(n));
+            if (prefix.size() == 1 && prefix[0] == kInboxName) continue;
+            if (paths.insert(prefix).second)
+                found.push_back({0, prefix, foldernames::DirectoryFor(prefix)});
+        }
+    std::sort(found.begin(), found.end(), [](const Folder& a, const Folder& b) {
+        return std::tie(a.path, a.dir) < std::tie(b.path, b.dir);
+    });
+    std::vector<Folder> folders{{0, {kInboxName}, "."}};
+    for (auto& f : found) folders.push_back(std::move(f));
+    // Each folder's parent is the first folder with the parent's path (paths sort before
+    // their extensions), so a folder is listed once even when two directories share a path.
+    std::map<std::vector<std::u16string>, int> firstWithPath;
+    for (size_t i = 0; i < folders.size(); ++i) {
+        auto& f = folders[i];
+        firstWithPath.emplace(f.path, static_cast<int>(i));
+        if (f.path.size() > 1) {
+            std::vector<std::u16string> parent(f.path.begin(), f.path.end() - 1);
+            auto it = firstWithPath.find(parent);
+            f.parent = it == firstWithPath.end() ? -1 : it->second;
+            if (f.parent >= 0) ++folders[static_cast<size_t>(f.parent)].children;
+        }
     }
     DirLock lock(root_);
-    auto ids = IdMap(root_ + "/" + kFolderMap).Assign(keys, true);
-    for (size_t i = 0; i < folders.size(); ++i) folders[i].id = ids[i];
+    std::string mapPath = root_ + "/" + kFolderMap;
+    IdMap map = IdMap::Load(mapPath);
+    std::string before = map.Serialize();
+    std::set<std::string> keys;
+    for (auto& f : folders) {
+        keys.insert(f.dir);
+        f.id = map.Assign(f.dir);
+        f.dir = f.dir == "." ? root_ : root_ + "/" + f.dir;
+    }
+    map.Retain([&](const std::string& key) { return keys.count(key) > 0; });
+    if (map.Serialize() != before) map.Save(mapPath);
     return folders;
 }
 
-FolderProps StoreNamespace::PropsOf(const Folder& folder, const std::vector<Folder>& all) {
+FolderProps StoreNamespace::PropsOf(const Folder& folder) {
     FolderProps p;
     p.folderId = folder.id;
     p.type = SpecialFolderType(folder.path);
     p.name = text::ToUtf8(folder.path.back());
-    for (const auto& other : all)
-        if (other.path.size() == folder.path.size() + 1 &&
-            std::equal(folder.path.begin(), folder.path.end(), other.path.begin()))
-            ++p.subFolders;
+    p.subFolders = folder.children;
     return p;  // message counts come from GetFolderProps: listing a folder tree stays cheap
 }
 
 std::vector<FolderProps> StoreNamespace::ChildrenOf(uint32_t parentId) {
     const auto& all = Folders();
-    std::vector<std::u16string> parentPath;
+    int parent = -1;
     if (parentId != kRootFolderId) {
         auto it =
             std::find_if(all.begin(), all.end(), [&](const Folder& f) { return f.id == parentId; });
         if (it == all.end()) return {};
-        parentPath = it->path;
+        parent = static_cast<int>(it - all.begin());
     }
     std::vector<FolderProps> children;
-    for (const auto& f : all)
-        if (f.path.size() == parentPath.size() + 1 &&
-            std::equal(parentPath.begin(), parentPath.end(), f.path.begin()))
-            children.push_back(PropsOf(f, all));
+    for (const auto& f : all) {
+        bool child = parent < 0 ? f.path.size() == 1 : f.parent == parent;
+        if (child) children.push_back(PropsOf(f));
+    }
     return children;
 }
 
@@ -267,10 +213,9 @@ HRESULT StoreNamespace::GetNextSubFolder(FolderEnum& handle, FolderProps& props)
 
 HRESULT StoreNamespace::OpenFolder(uint32_t folderId, std::unique_ptr<StoreFolder>& folder) {
     if (root_.empty() || folderId == kRootFolderId) return E_FAIL;  // the root holds no messages
-    const auto& all = Folders();
-    for (const auto& f : all)
+    for (const auto& f : Folders())
         if (f.id == folderId) {
-            folder.reset(new StoreFolder(*this, f.id, f.dir, PropsOf(f, all)));
+            folder.reset(new StoreFolder(*this, f.id, f.dir, PropsOf(f)));
             return S_OK;
         }
     return E_NOT_FOUND;
@@ -279,59 +224,67 @@ HRESULT StoreNamespace::OpenFolder(uint32_t folderId, std::unique_ptr<StoreFolde
 HRESULT StoreNamespace::CreateFolder(uint32_t parentId, const std::string& name, uint32_t& newId) {
     if (root_.empty() || name.empty()) return E_FAIL;
     folders_.reset();  // look at the disk as it is now before creating anything
-    auto all = Folders();
     std::vector<std::u16string> path;
     if (parentId != kRootFolderId) {
+        const auto& all = Folders();
         auto it =
             std::find_if(all.begin(), all.end(), [&](const Folder& f) { return f.id == parentId; });
         if (it == all.end()) return E_NOT_FOUND;
         path = it->path;
     }
     path.push_back(text::ToUtf16(name));
-    for (const auto& f : all)
-        if (f.path == path) {
-            newId = f.id;
-            return S_OK;
-        }
-    if (!EnsureMaildir(root_ + "/" + foldernames::DirectoryFor(path), true)) return E_FAIL;
+    auto find = [&]() -> bool {
+        for (const auto& f : Folders())
+            if (f.path == path) {
+                newId = f.id;
+                return true;
+            }
+        return false;
+    };
+    if (find()) return S_OK;
+    // A name that would read back as another folder (a second "INBOX") cannot be made.
+    std::string dir = foldernames::DirectoryFor(path);
+    if (foldernames::PathFor(dir) != path || !EnsureMaildir(root_ + "/" + dir, true)) return E_FAIL;
     folders_.reset();
-    for (const auto& f : Folders())
-        if (f.path == path) {
-            newId = f.id;
-            return S_OK;
-        }
-    return E_FAIL;
+    return find() ? S_OK : E_FAIL;
 }
 
-std::vector<std::pair<uint32_t, std::string>> StoreFolder::Scan() {
-    std::vector<std::pair<std::string, std::string>> files;  // unique part, path
-    for (const char* sub : {"cur", "new"})
-        for (const auto& name : ListNames(dir_ + "/" + sub))
-            files.emplace_back(UniquePart(name), dir_ + "/" + sub + "/" + name);
-    std::sort(files.begin(), files.end());
-    std::vector<std::string> keys;
-    for (const auto& f : files) keys.push_back(f.first);
-    std::vector<uint32_t> ids;
-    {
-        DirLock lock(dir_);
-        ids = IdMap(dir_ + "/" + kUidList).Assign(keys, true);
+MessageIndex& StoreNamespace::IndexOf(const std::string& dir) {
+    auto it = std::find_if(indexes_.begin(), indexes_.end(),
+                           [&](const auto& index) { return index->Directory() == dir; });
+    if (it != indexes_.end()) {
+        std::rotate(it, it + 1, indexes_.end());  // most recently used goes last
+        return *indexes_.back();
     }
-    std::vector<std::pair<uint32_t, std::string>> out;
-    for (size_t i = 0; i < files.size(); ++i) out.emplace_back(ids[i], files[i].second);
-    std::sort(out.begin(), out.end());
-    return out;
+    if (indexes_.size() >= kIndexesKept) {
+        indexes_.front()->Save();
+        indexes_.erase(indexes_.begin());
+    }
+    indexes_.push_back(std::make_unique<MessageIndex>(dir));
+    return *indexes_.back();
 }
 
-std::string StoreFolder::PathOf(uint32_t messageId) {
-    for (auto& [id, path] : Scan())
-        if (id == messageId) return path;
-    return {};
+MessageIndex& StoreFolder::Index() {
+    auto& index = ns_.IndexOf(dir_);
+    if (!index.Loaded()) index.Load();
+    return index;
+}
+
+std::optional<std::string> StoreFolder::LocateMessage(uint32_t messageId) {
+    auto path = Index().PathOf(messageId);
+    if (path && ::access(path->c_str(), F_OK) == 0) return path;
+    if (auto* batch = durable::CurrentBatch(); batch && !batch->Empty()) {
+        batch->Flush();  // it may be one of ours, committed but not yet published
+        if (path && ::access(path->c_str(), F_OK) == 0) return path;
+    }
+    Index().Load();  // another client may have renamed it; its id follows the unique part
+    return Index().PathOf(messageId);
 }
 
 HRESULT StoreFolder::GetFolderProps(FolderProps& props) {
     props = props_;
     for (const char* sub : {"cur", "new"})
-        for (const auto& name : ListNames(dir_ + "/" + sub)) {
+        for (const auto& name : ListMessageFiles(dir_ + "/" + sub)) {
             ++props.messages;
             if (!IsRead(sub, name)) ++props.unread;
         }
@@ -339,10 +292,25 @@ HRESULT StoreFolder::GetFolderProps(FolderProps& props) {
 }
 
 namespace {
+
+// Opens a message file for reading: only a regular file, and without waiting on a FIFO.
+int OpenRegularFile(const std::string& path) {
+    int fd = ::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC | O_NOCTTY);
+    if (fd < 0) return -1;
+    struct stat st {};
+    if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
+        ::close(fd);
+        errno = EINVAL;
+        return -1;
+    }
+    ::fcntl(fd, F_SETFL, ::fcntl(fd, F_GETFL) & ~O_NONBLOCK);
+    return fd;
+}
+
 MessageProps ReadProps(uint32_t id, const std::string& path) {
     MessageProps p;
     p.messageId = id;
-    int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+    int fd = OpenRegularFile(path);
     struct stat st {};
     if (fd >= 0 && ::fstat(fd, &st) == 0) p.size = static_cast<uint32_t>(st.st_size);
     auto info = mail::ParseHeaders(fd >= 0 ? mail::ReadHeaderBlock(fd) : std::string());
@@ -351,6 +319,8 @@ MessageProps ReadProps(uint32_t id, const std::string& path) {
     p.normalSubject = info.normalSubject;
     p.displayFrom = info.from;
     p.displayTo = info.to;
+    p.internetMessageId = info.messageId;
+    p.receivedFromFile = !info.received;
     p.received = FileTimeFromUnix(info.received.value_or(st.st_mtime));
     p.sent = FileTimeFromUnix(info.sent.value_or(info.received.value_or(st.st_mtime)));
     auto slash = path.find_last_of('/');
@@ -358,14 +328,18 @@ MessageProps ReadProps(uint32_t id, const std::string& path) {
     if (IsRead(sub, path.substr(slash + 1))) p.state |= kMessageRead;
     return p;
 }
+
 }  // namespace
 
 HRESULT StoreFolder::GetFirstMessage(uint32_t, uint32_t firstId, MessageProps& props,
                                      std::unique_ptr<MessageEnum>& handle) {
     if (firstId == 0xFFFFFFFFu) firstId = 0;
+    if (auto* batch = durable::CurrentBatch()) batch->Flush();  // list what is really there
     std::vector<std::pair<uint32_t, std::string>> files;
-    for (auto& file : Scan())
-        if (file.first >= firstId) files.push_back(std::move(file));
+    auto& index = ns_.IndexOf(dir_);
+    index.Load();  // one scan per listing; opening, committing and deleting use what it found
+    for (auto it = index.Files().lower_bound(firstId); it != index.Files().end(); ++it)
+        files.emplace_back(it->first, dir_ + "/" + it->second);
     handle = std::make_unique<MessageEnum>();
     handle->items.resize(files.size());
     // Reading headers is independent per message: large folders use every core.
@@ -389,9 +363,9 @@ HRESULT StoreFolder::GetNextMessage(MessageEnum& handle, MessageProps& props) {
 }
 
 HRESULT StoreFolder::OpenMessage(uint32_t messageId, int& fd) {
-    std::string path = PathOf(messageId);
-    if (path.empty()) return E_NOT_FOUND;
-    fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+    auto path = LocateMessage(messageId);
+    if (!path) return E_NOT_FOUND;
+    fd = OpenRegularFile(*path);
     return fd >= 0 ? S_OK : E_FAIL;
 }
 
@@ -410,18 +384,19 @@ HRESULT StoreFolder::CreateStream(std::unique_ptr<PendingMessage>& out) {
 
 HRESULT StoreFolder::CommitStream(PendingMessage& message, uint32_t& messageId) {
     if (message.fd_ < 0) return E_FAIL;
-    bool ok = ::fsync(message.fd_) == 0;
+    struct stat st {};
+    bool ok = ::fstat(message.fd_, &st) == 0;
     ok = ::close(message.fd_) == 0 && ok;
     message.fd_ = -1;
-    std::string target = dir_ + "/new/" + message.uniqueName_;
-    if (!ok || ::rename(message.tmpPath_.c_str(), target.c_str()) != 0) return E_FAIL;
-    message.tmpPath_.clear();
-    for (const auto& [id, path] : Scan())
-        if (path == target) {
-            messageId = id;
-            return S_OK;
-        }
-    return E_FAIL;
+    if (!ok) return E_FAIL;
+    auto& index = Index();
+    // Visible in new/ only once complete; durable now, or with the job's batch.
+    std::string relative = "new/" + message.uniqueName_;
+    std::string temp = std::exchange(message.tmpPath_, {});
+    if (durable::PublishClosed(temp, dir_ + "/" + relative, static_cast<uint64_t>(st.st_size)))
+        return E_FAIL;
+    messageId = index.Add(relative);
+    return S_OK;
 }
 
 std::vector<FolderProps> ListSubFolders(StoreNamespace& ns, uint32_t parentId) {
@@ -447,16 +422,25 @@ std::vector<MessageProps> ListMessages(StoreFolder& folder) {
 }
 
 HRESULT StoreFolder::DeleteMessages(const std::vector<uint32_t>& ids) {
-    std::set<uint32_t> wanted(ids.begin(), ids.end());
-    size_t found = 0;
+    size_t missing = 0;
     HRESULT result = S_OK;
-    for (const auto& [id, path] : Scan()) {
-        if (!wanted.count(id)) continue;
-        ++found;
-        if (::unlink(path.c_str()) != 0) result = E_FAIL;
+    for (uint32_t id : std::set<uint32_t>(ids.begin(), ids.end())) {
+        auto path = LocateMessage(id);
+        if (!path) {
+            ++missing;
+            continue;
+        }
+        if (::unlink(path->c_str()) != 0) {
+            if (errno == ENOENT)
+                ++missing;
+            else
+                result = E_FAIL;
+            if (errno != ENOENT) continue;
+        }
+        Index().Remove(id);
     }
     // S_FALSE: some ids named no message (already gone).
-    return result == S_OK && found < wanted.size() ? S_FALSE : result;
+    return result == S_OK && missing > 0 ? S_FALSE : result;
 }
 
 }  // namespace tindale::store

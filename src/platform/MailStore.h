@@ -1,17 +1,23 @@
 #pragma once
-// The mail store component over Maildir++. A namespace works on the current identity's store:
-// folder id 0 is the store's root and holds no messages; "Inbox" is the root maildir itself;
-// every other folder is a maildir ".A.B" directly under the root. Folder and message ids are
-// 32-bit, persistent and never reused within a store: folders are mapped in ".tindale-folders"
-// at the root, messages in ".tindale-uids" of each maildir, keyed by the unique part of the
-// file name, so a flag rename by another client keeps the id. Id files are locked (flock).
+// The mail store component over Maildir++. A namespace works on one store: folder id 0 is the
+// store's root and holds no messages; "Inbox" is the root maildir itself; every other folder
+// is a maildir ".A.B" directly under the root, and the Inbox's subfolders are ".INBOX.X" as
+// Dovecot makes them (".Inbox.X" in any letter case is read the same way). Folder and message
+// ids are 32-bit, persistent and never reused within a store: folders are mapped in
+// ".tindale-folders" at the root, messages in ".tindale-uids" of each maildir (see
+// MessageIndex). Id files are locked (flock).
+//
+// A namespace is meant to live for a whole job: it reads the folder list once and each
+// folder's message list once, and writes changed id maps back in Flush (or when destroyed).
 // Results: S_OK, S_FALSE, failures negative.
 #include <cstdint>
+#include <map>
 #include <memory>
 #include <optional>
 #include <string>
 #include <vector>
 
+#include "platform/MessageIndex.h"
 #include "platform/StoreProps.h"
 
 namespace tindale::store {
@@ -63,6 +69,8 @@ class StoreFolder {
     HRESULT CreateStream(std::unique_ptr<PendingMessage>& out);
     HRESULT CommitStream(PendingMessage& message, uint32_t& messageId);
     HRESULT DeleteMessages(const std::vector<uint32_t>& ids);
+    // The message files by id (paths relative to the maildir), without reading any header.
+    const std::map<uint32_t, std::string>& MessageFiles() { return Index().Files(); }
 
     uint32_t Id() const { return id_; }
     const std::string& Directory() const { return dir_; }
@@ -71,9 +79,10 @@ class StoreFolder {
     friend class StoreNamespace;
     StoreFolder(StoreNamespace& ns, uint32_t id, std::string dir, FolderProps props)
         : ns_(ns), id_(id), dir_(std::move(dir)), props_(std::move(props)) {}
-    // Every message file with its id, assigning ids to files seen for the first time.
-    std::vector<std::pair<uint32_t, std::string>> Scan();
-    std::string PathOf(uint32_t messageId);
+    MessageIndex& Index();
+    // The file of a message, looking again once when it moved (another client renamed it,
+    // or it was committed in a batch not yet published).
+    std::optional<std::string> LocateMessage(uint32_t messageId);
 
     StoreNamespace& ns_;
     uint32_t id_;
@@ -83,6 +92,11 @@ class StoreFolder {
 
 class StoreNamespace {
   public:
+    StoreNamespace() = default;
+    ~StoreNamespace();
+    StoreNamespace(const StoreNamespace&) = delete;
+    StoreNamespace& operator=(const StoreNamespace&) = delete;
+
     // Opens the store of the current identity (registering "Main Identity" for an existing
     // ~/Maildir when there is no identity at all).
     HRESULT Initialize();
@@ -98,19 +112,28 @@ class StoreNamespace {
     HRESULT CreateFolder(uint32_t parentId, const std::string& name, uint32_t& newId);
 
     const std::string& Root() const { return root_; }
+    // Writes the id maps of folders whose messages changed; 0 or an errno value.
+    int Flush();
 
   private:
+    friend class StoreFolder;
     struct Folder {
         uint32_t id = 0;
         std::vector<std::u16string> path;  // names from the root; {"Inbox"} is the root maildir
         std::string dir;                   // full path of its maildir
+        int parent = -1;                   // index in the list; -1 for the root
+        int32_t children = 0;
     };
     // The folder list, read once per namespace (a namespace lives for one operation).
     const std::vector<Folder>& Folders();
     std::vector<Folder> ReadFolders();
     std::optional<std::vector<Folder>> folders_;
     std::vector<FolderProps> ChildrenOf(uint32_t parentId);
-    FolderProps PropsOf(const Folder& folder, const std::vector<Folder>& all);
+    static FolderProps PropsOf(const Folder& folder);
+    // The loaded message index of a maildir; a few are kept, the least recently used is
+    // saved and dropped, so memory follows the largest folder, not the whole store.
+    MessageIndex& IndexOf(const std::string& dir);
+    std::vector<std::unique_ptr<MessageIndex>> indexes_;  // most recently used last
 
     std::string root_;
 };

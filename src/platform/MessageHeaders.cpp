@@ -106,7 +106,7 @@ std::string DecodeText(const std::string& raw) {
 // The header fields the store needs, unfolded, from a header block: the first of each,
 // and for Received the topmost one.
 struct RawHeaders {
-    std::optional<std::string> subject, date, received, from, to;
+    std::optional<std::string> subject, date, received, from, to, messageId;
 };
 
 RawHeaders SplitHeaders(std::string_view block) {
@@ -119,12 +119,13 @@ RawHeaders SplitHeaders(std::string_view block) {
         std::string trimmed = start == std::string::npos ? "" : value.substr(start);
         while (!trimmed.empty() && (trimmed.back() == '\r' || trimmed.back() == ' '))
             trimmed.pop_back();
-        std::optional<std::string>* slot = is("Subject")    ? &raw.subject
-                                           : is("Date")     ? &raw.date
-                                           : is("Received") ? &raw.received
-                                           : is("From")     ? &raw.from
-                                           : is("To")       ? &raw.to
-                                                            : nullptr;
+        std::optional<std::string>* slot = is("Subject")      ? &raw.subject
+                                           : is("Date")       ? &raw.date
+                                           : is("Received")   ? &raw.received
+                                           : is("From")       ? &raw.from
+                                           : is("To")         ? &raw.to
+                                           : is("Message-ID") ? &raw.messageId
+                                                              : nullptr;
         if (slot && !*slot) *slot = trimmed;
         name.clear();
         value.clear();
@@ -179,6 +180,7 @@ HeaderInfo ParseHeaders(std::string_view headerBlock) {
     info.normalSubject = NormalizeSubject(info.subject);
     if (raw.from) info.from = *raw.from;  // shown as stored; nothing compares them
     if (raw.to) info.to = *raw.to;
+    if (raw.messageId) info.messageId = *raw.messageId;
     if (raw.date) info.sent = DecodeDate(raw.date->c_str());
     if (raw.received) {
         auto semi = raw.received->rfind(';');

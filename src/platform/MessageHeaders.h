@@ -11,6 +11,7 @@ struct HeaderInfo {
     std::string subject;              // decoded, UTF-8
     std::string normalSubject;        // without one "RE: "-style prefix
     std::string from, to;             // display forms
+    std::string messageId;            // Message-ID, as written (trimmed)
     std::optional<int64_t> received;  // Unix seconds: topmost Received:, else Date:
     std::optional<int64_t> sent;      // Date:
 };

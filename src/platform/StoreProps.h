@@ -41,6 +41,8 @@ struct MessageProps {
     uint32_t flags = 0;
     // Held in memory only; on the wire these are pointer fields and read as 0.
     std::string subject, displayTo, displayFrom, normalSubject;
+    std::string internetMessageId;  // the Message-ID header, empty when there is none
+    bool receivedFromFile = false;  // no header gave a time: `received` is the file's time
 
     std::array<uint8_t, kSize> ToBytes() const;
     static MessageProps FromBytes(const uint8_t* bytes);

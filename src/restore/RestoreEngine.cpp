@@ -1,10 +1,13 @@
 #include "restore/RestoreEngine.h"
 
+#include <cstring>
 #include <set>
 
 #include "archive/ArchiveReader.h"
 #include "model/MessageNodes.h"
 #include "model/NodeFactory.h"
+#include "platform/AtomicFile.h"
+#include "platform/StoreSession.h"
 #include "platform/Text.h"
 
 using namespace tindale;
@@ -32,12 +35,28 @@ void RestoreRecord(ArchiveReader& reader, WizardState& state) {
         v::ReportProblem(Name(rec), "part of its data in the archive is damaged");
 }
 
+// Publishes what the restore wrote and still holds in its batch, and saves the stores'
+// id maps: nothing counts as restored before it is on disk.
+void MakeDurable(durable::PublishBatch& batch, store::StoreSession& stores) {
+    batch.Flush();
+    for (const auto& failure : batch.TakeFailures())
+        v::ReportProblem(failure.target,
+                         std::string("could not be written: ") + std::strerror(failure.error));
+    if (int error = stores.Flush())
+        v::ReportProblem("the message store",
+                         std::string("its message ids could not be saved: ") + std::strerror(error),
+                         false);
+}
+
 }  // namespace
 
 v::Outcome RestoreWorker(WizardState& state, v::WorkerReport& report, std::stop_token stop) {
     v::Outcome outcome;
     {
         v::OutcomeScope scope(outcome);
+        store::StoreSession stores;
+        durable::PublishBatch batch;
+        durable::PublishScope publishing(batch);
         if (state.clearIdentity && state.restoreIdentity.empty())
             outcome.Fail("no destination identity was chosen, so none was emptied");
         else if (state.clearIdentity && !v::EmptyIdentityStore(state.restoreIdentity))
@@ -66,6 +85,7 @@ v::Outcome RestoreWorker(WizardState& state, v::WorkerReport& report, std::stop_
                                                     std::to_string(reader.RecordIndex()) +
                                                     " items; later items are missing");
         }
+        MakeDurable(batch, stores);
     }
     report.Done();
     return outcome;

@@ -197,9 +197,12 @@ TEST(MessageNodes, SavedPathsAreMatchedCaseSensitivelyAndSplitAtBackslashes) {
         node->restoreContext = &context;
         node->RestorePayload(in);
     }
-    EXPECT_TRUE(fs::is_directory(home / "Mail/.inbox/new"));
+    // "inbox" names the Inbox in any letter case (IMAP's INBOX), so no second folder can
+    // be made for it: the message goes to the Inbox.
+    EXPECT_FALSE(fs::exists(home / "Mail/.inbox"));
     EXPECT_TRUE(fs::is_directory(home / "Mail/.A.B.C/new"));
-    EXPECT_TRUE(fs::is_empty(home / "Mail/new"));
+    EXPECT_EQ(std::distance(fs::directory_iterator(home / "Mail/new"), fs::directory_iterator()),
+              1);
 }
 
 TEST(MessageNodes, ClearIdentityEmptiesTheStoreFirst) {
@@ -248,8 +251,7 @@ TEST(MessageNodes, WithADestinationEveryIdentitysMailLandsInIt) {
     EXPECT_TRUE(outcome.Clean());
     EXPECT_FALSE(fs::exists(target / "A/new") && !fs::is_empty(target / "A/new"));
     EXPECT_EQ(std::distance(fs::directory_iterator(target / "B/new"), fs::directory_iterator()), 3);
-    EXPECT_EQ(identities::Current(), second);  // the destination was made current
-    (void)first;
+    EXPECT_EQ(identities::Current(), first);  // restoring does not switch the current identity
 }
 
 TEST(MessageNodes, AMessageOfAnUnknownIdentityIsNotPutIntoAnotherStore) {

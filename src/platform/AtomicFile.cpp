@@ -1,0 +1,238 @@
+#include "platform/AtomicFile.h"
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <set>
+#include <utility>
+
+namespace tindale::durable {
+
+namespace {
+
+constexpr size_t kMaxNameBytes = 255;
+// A batch publishes itself past these, so a crash never leaves much unpublished and the
+// list of pending names stays small.
+constexpr size_t kBatchFiles = 2000;
+constexpr uint64_t kBatchBytes = 256ull << 20;
+
+thread_local PublishBatch* tCurrentBatch = nullptr;
+
+std::string DirectoryOf(const std::string& path) {
+    auto slash = path.find_last_of('/');
+    if (slash == std::string::npos) return ".";
+    return slash == 0 ? "/" : path.substr(0, slash);
+}
+
+// Cuts a UTF-8 name to at most `limit` bytes without splitting a character.
+std::string ShortenName(const std::string& name, size_t limit) {
+    if (name.size() <= limit) return name;
+    size_t cut = limit;
+    while (cut > 0 && (static_cast<unsigned char>(name[cut]) & 0xC0) == 0x80) --cut;
+    return name.substr(0, cut);
+}
+
+int SyncFd(int fd) {
+    while (::fsync(fd) != 0)
+        if (errno != EINTR) return errno;
+    return 0;
+}
+
+}  // namespace
+
+bool SyncParentDirectory(const std::string& path) {
+    int fd = ::open(DirectoryOf(path).c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (fd < 0) return false;
+    bool ok = SyncFd(fd) == 0;
+    ::close(fd);
+    return ok;
+}
+
+TempFile::TempFile(const std::string& target, std::string_view tag) : target_(target) {
+    auto slash = target.find_last_of('/');
+    std::string dir = slash == std::string::npos ? "" : target.substr(0, slash + 1);
+    std::string name = slash == std::string::npos ? target : target.substr(slash + 1);
+    std::string suffix = "." + std::string(tag) + "-XXXXXX";
+    std::string pattern = dir + "." + ShortenName(name, kMaxNameBytes - 1 - suffix.size()) + suffix;
+    fd_ = ::mkostemp(pattern.data(), O_CLOEXEC);
+    if (fd_ < 0) {
+        error_ = errno;
+        return;
+    }
+    temp_ = pattern;
+}
+
+TempFile::~TempFile() {
+    if (fd_ >= 0) ::close(fd_);
+    if (!temp_.empty()) ::unlink(temp_.c_str());
+}
+
+bool TempFile::Write(const uint8_t* data, size_t length) {
+    if (fd_ < 0 || error_) return false;
+    while (length > 0) {
+        ssize_t n = ::write(fd_, data, length);
+        if (n < 0 && errno == EINTR) continue;
+        if (n <= 0) {
+            error_ = n == 0 ? ENOSPC : errno;
+            return false;
+        }
+        data += n;
+        length -= static_cast<size_t>(n);
+    }
+    return true;
+}
+
+void TempFile::TakeModeOfTarget(bool keepPrivate) {
+    if (fd_ < 0) return;
+    struct stat st {};
+    if (::stat(target_.c_str(), &st) == 0) {
+        ::fchmod(fd_, st.st_mode & 07777);
+    } else if (!keepPrivate) {
+        mode_t mask = ::umask(0);
+        ::umask(mask);
+        ::fchmod(fd_, 0666 & ~mask);
+    }
+}
+
+bool TempFile::Close() {
+    if (fd_ < 0) return !error_ && !temp_.empty();
+    if (::close(fd_) != 0 && !error_) error_ = errno;
+    fd_ = -1;
+    return !error_;
+}
+
+bool TempFile::PublishNow() {
+    if (fd_ >= 0 && !error_) {
+        if (int e = SyncFd(fd_)) error_ = e;
+    }
+    if (!Close()) return false;
+    if (::rename(temp_.c_str(), target_.c_str()) != 0) {
+        error_ = errno;
+        return false;
+    }
+    temp_.clear();
+    SyncParentDirectory(target_);
+    return true;
+}
+
+bool TempFile::Publish() {
+    struct stat st {};
+    uint64_t bytes = fd_ >= 0 && ::fstat(fd_, &st) == 0 ? static_cast<uint64_t>(st.st_size) : 0;
+    if (!CurrentBatch()) return PublishNow();
+    if (!Close()) return false;
+    error_ = PublishClosed(Release(), target_, bytes);
+    return error_ == 0;
+}
+
+std::string TempFile::Release() {
+    std::string temp = std::move(temp_);
+    temp_.clear();
+    return temp;
+}
+
+PublishBatch::~PublishBatch() {
+    for (const auto& p : pending_) ::unlink(p.temp.c_str());
+}
+
+void PublishBatch::Add(std::string temp, std::string target, uint64_t bytes) {
+    pending_.push_back({std::move(temp), std::move(target)});
+    bytes_ += bytes;
+    if (pending_.size() >= kBatchFiles || bytes_ >= kBatchBytes) Flush();
+}
+
+bool PublishBatch::Flush() {
+    if (pending_.empty()) return failures_.empty();
+    // Data first: one syncfs per file system makes every pending file durable at once.
+    // Where that fails, each file is synced alone, and one that cannot be is not published.
+    std::set<dev_t> synced, failed;
+    for (const auto& p : pending_) {
+        struct stat st {};
+        if (::stat(p.temp.c_str(), &st) != 0 || synced.count(st.st_dev) || failed.count(st.st_dev))
+            continue;
+        int fd = ::open(p.temp.c_str(), O_RDONLY | O_CLOEXEC);
+        bool ok = fd >= 0 && ::syncfs(fd) == 0;
+        if (fd >= 0) ::close(fd);
+        (ok ? synced : failed).insert(st.st_dev);
+    }
+    auto durable = [&](const Pending& p) {
+        struct stat st {};
+        if (::stat(p.temp.c_str(), &st) != 0) return errno;
+        if (synced.count(st.st_dev)) return 0;
+        int fd = ::open(p.temp.c_str(), O_RDONLY | O_CLOEXEC);
+        if (fd < 0) return errno;
+        int error = SyncFd(fd);
+        ::close(fd);
+        return error;
+    };
+    std::set<std::string> directories;
+    for (const auto& p : pending_) {
+        int error = durable(p);
+        if (error == 0 && ::rename(p.temp.c_str(), p.target.c_str()) != 0) error = errno;
+        if (error != 0) {
+            failures_.push_back({p.target, error});
+            ::unlink(p.temp.c_str());
+            continue;
+        }
+        directories.insert(DirectoryOf(p.target));
+    }
+    pending_.clear();
+    bytes_ = 0;
+    for (const auto& dir : directories) {
+        int fd = ::open(dir.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+        if (fd >= 0) {
+            SyncFd(fd);
+            ::close(fd);
+        }
+    }
+    return failures_.empty();
+}
+
+std::vector<PublishBatch::Failure> PublishBatch::TakeFailures() {
+    return std::exchange(failures_, {});
+}
+
+PublishScope::PublishScope(PublishBatch& batch) : previous_(tCurrentBatch) {
+    tCurrentBatch = &batch;
+}
+
+PublishScope::~PublishScope() {
+    tCurrentBatch = previous_;
+}
+
+PublishBatch* CurrentBatch() {
+    return tCurrentBatch;
+}
+
+int PublishClosed(std::string temp, const std::string& target, uint64_t bytes) {
+    if (PublishBatch* batch = CurrentBatch()) {
+        batch->Add(std::move(temp), target, bytes);
+        return 0;
+    }
+    int error = 0;
+    int fd = ::open(temp.c_str(), O_RDONLY | O_CLOEXEC);
+    if (fd < 0) error = errno;
+    if (fd >= 0) {
+        error = SyncFd(fd);
+        ::close(fd);
+    }
+    if (error == 0 && ::rename(temp.c_str(), target.c_str()) != 0) error = errno;
+    if (error != 0) {
+        ::unlink(temp.c_str());
+        return error;
+    }
+    SyncParentDirectory(target);
+    return 0;
+}
+
+int ReplaceFileContents(const std::string& path, std::string_view content) {
+    TempFile file(path, "new");
+    if (!file.IsOpen()) return file.Error();
+    if (!file.Write(reinterpret_cast<const uint8_t*>(content.data()), content.size()) ||
+        !file.PublishNow())
+        return file.Error() ? file.Error() : EIO;
+    return 0;
+}
+
+}  // namespace tindale::durable

@@ -1,0 +1,106 @@
+#pragma once
+// Replacing files without ever showing a partial one: content goes to a temporary file
+// beside the target and is renamed over it only when complete. Every write is checked.
+//
+// Making a file durable costs a sync. A job that writes many files (a restore) installs a
+// PublishScope: completed files then wait in its batch, and the batch is made durable with
+// one sync of the file system, renamed into place, and the directories synced, so a restore
+// of thousands of messages costs a few syncs instead of one per file.
+#include <sys/types.h>
+
+#include <cstddef>
+#include <cstdint>
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace tindale::durable {
+
+// A temporary file beside `target`, named ".<name>.<tag>-XXXXXX" with the name shortened
+// so that the whole stays within the 255-byte limit of a file name. Removed unless published.
+class TempFile {
+  public:
+    TempFile(const std::string& target, std::string_view tag);
+    ~TempFile();
+    TempFile(const TempFile&) = delete;
+    TempFile& operator=(const TempFile&) = delete;
+
+    bool IsOpen() const { return fd_ >= 0; }
+    int Fd() const { return fd_; }
+    int Error() const { return error_; }  // errno of the first failure, 0 when none
+    const std::string& Path() const { return temp_; }
+    const std::string& Target() const { return target_; }
+
+    bool Write(const uint8_t* data, size_t length);
+    // Gives the file the permission bits of the file it replaces; a new file gets
+    // 0666 less the umask (mkstemp's 0600 stays when `keepPrivate`).
+    void TakeModeOfTarget(bool keepPrivate);
+    // Closes the file, makes it durable and renames it over the target now.
+    bool PublishNow();
+    // Closes the file and publishes it through the thread's PublishScope when one is
+    // installed (durable when the batch is flushed), otherwise now.
+    bool Publish();
+    // Forgets the temporary without removing it (someone else now owns the name).
+    std::string Release();
+
+  private:
+    bool Close();
+    std::string target_;
+    std::string temp_;
+    int fd_ = -1;
+    int error_ = 0;
+};
+
+// Completed temporary files waiting to be renamed into place.
+class PublishBatch {
+  public:
+    struct Failure {
+        std::string target;
+        int error;
+    };
+    ~PublishBatch();
+    void Add(std::string temp, std::string target, uint64_t bytes);
+    // One sync of the file systems involved, every rename in order, then a sync of each
+    // directory that received a file. False when anything failed (see TakeFailures).
+    bool Flush();
+    std::vector<Failure> TakeFailures();
+    bool Empty() const { return pending_.empty(); }
+
+  private:
+    struct Pending {
+        std::string temp, target;
+    };
+    std::vector<Pending> pending_;
+    std::vector<Failure> failures_;
+    uint64_t bytes_ = 0;
+};
+
+// Installs a batch for this thread; files published meanwhile wait in it. The batch flushes
+// itself when it grows large; the owner flushes the rest and reports failures.
+class PublishScope {
+  public:
+    explicit PublishScope(PublishBatch& batch);
+    ~PublishScope();
+    PublishScope(const PublishScope&) = delete;
+    PublishScope& operator=(const PublishScope&) = delete;
+
+  private:
+    PublishBatch* previous_;
+};
+
+// The batch installed on this thread, or null.
+PublishBatch* CurrentBatch();
+
+// Publishes a written and closed temporary file: through the thread's batch when one is
+// installed, otherwise durably now. 0 on success, else an errno value (the temporary is
+// removed on failure).
+int PublishClosed(std::string temp, const std::string& target, uint64_t bytes);
+
+// Replaces `path` with `content` durably (temp, write, sync, rename, sync of the directory).
+// On failure the old file is left in place and errno-style error is returned (0 = success).
+int ReplaceFileContents(const std::string& path, std::string_view content);
+
+// Syncs the directory that holds `path` (so that a rename in it survives a crash).
+bool SyncParentDirectory(const std::string& path);
+
+}  // namespace tindale::durable

@@ -1,0 +1,62 @@
+#pragma once
+// The messages of one maildir, listed once: every file of cur/ and new/ with its persistent
+// id. Ids are kept in ".tindale-uids", keyed by the unique part of the file name (before
+// ":"), so that another client's flag rename keeps the id; a second file with the same
+// unique part is keyed by its full name, so that one id always names exactly one file.
+// The map is read and repaired once when the index is loaded and written back once for a
+// batch of changes (Save), not once per message.
+#include <cstdint>
+#include <map>
+#include <optional>
+#include <string>
+
+#include "platform/IdMap.h"
+
+namespace tindale::store {
+
+class MessageIndex {
+  public:
+    explicit MessageIndex(std::string maildir) : dir_(std::move(maildir)) {}
+
+    // Lists cur/ and new/ and gives each file its id; the map is repaired and saved when
+    // it named files that are gone or lacked files that are there. Called again, it sees
+    // what other clients changed meanwhile (after saving what this index gave out).
+    void Load();
+    // Message files by id: paths relative to the maildir ("cur/NAME" or "new/NAME").
+    const std::map<uint32_t, std::string>& Files() const { return files_; }
+    std::optional<std::string> PathOf(uint32_t id) const;
+    // Records a message just published as `relative` (in new/) and returns its id.
+    uint32_t Add(const std::string& relative);
+    void Remove(uint32_t id);
+    // Writes the id map when it changed, merging what another writer saved meanwhile.
+    // 0 on success, else an errno value.
+    int Save();
+    bool Dirty() const { return dirty_; }
+    bool Loaded() const { return loaded_; }
+    const std::string& Directory() const { return dir_; }
+
+  private:
+    std::string dir_;
+    IdMap ids_;
+    std::map<uint32_t, std::string> files_;  // id -> relative path
+    std::map<uint32_t, std::string> keys_;   // id -> key in the map
+    bool dirty_ = false;
+    bool loaded_ = false;
+};
+
+// Lists the names in a directory that may be message files (not hidden, not directories).
+std::vector<std::string> ListMessageFiles(const std::string& dir);
+
+// Holds an exclusive lock on a store directory's id files for its lifetime.
+class DirLock {
+  public:
+    explicit DirLock(const std::string& dir);
+    ~DirLock();
+    DirLock(const DirLock&) = delete;
+    DirLock& operator=(const DirLock&) = delete;
+
+  private:
+    int fd_;
+};
+
+}  // namespace tindale::store

@@ -1,0 +1,48 @@
+#include "platform/StoreSession.h"
+
+#include "platform/Identities.h"
+
+namespace tindale::store {
+
+namespace {
+thread_local StoreSession* tCurrentSession = nullptr;
+}
+
+std::unique_ptr<StoreNamespace> OpenIdentityStore(std::u16string_view identityId) {
+    auto identity = identityId.empty() ? std::nullopt : identities::Find(identityId);
+    if (!identity) return nullptr;
+    std::string root = identities::StoreRoot(identity->id);
+    auto ns = std::make_unique<StoreNamespace>();
+    if (root.empty() || ns->InitializeAt(root) != S_OK) return nullptr;
+    return ns;
+}
+
+StoreSession::StoreSession() : previous_(tCurrentSession) {
+    tCurrentSession = this;
+}
+
+StoreSession::~StoreSession() {
+    Flush();
+    tCurrentSession = previous_;
+}
+
+std::shared_ptr<StoreNamespace> StoreSession::Open(std::u16string_view identityId) {
+    std::u16string key(identityId);
+    if (auto it = stores_.find(key); it != stores_.end()) return it->second;
+    std::shared_ptr<StoreNamespace> ns = OpenIdentityStore(identityId);
+    if (ns) stores_.emplace(key, ns);
+    return ns;
+}
+
+int StoreSession::Flush() {
+    int error = 0;
+    for (auto& [id, ns] : stores_)
+        if (int e = ns->Flush(); e && !error) error = e;
+    return error;
+}
+
+StoreSession* CurrentStoreSession() {
+    return tCurrentSession;
+}
+
+}  // namespace tindale::store
