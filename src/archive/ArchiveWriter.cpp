@@ -2,6 +2,7 @@
 
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstring>
 
@@ -28,9 +29,28 @@ bool ArchiveWriter::Open(const std::string& targetPath) {
     return true;
 }
 
+namespace {
+constexpr size_t kBufferSize = 1 << 20;
+}
+
+bool ArchiveWriter::FlushBuffer() {
+    if (buffer_.empty()) return true;
+    if (!file_->Write(buffer_.data(), buffer_.size()))
+        return Fail("cannot write the archive", file_->Error());
+    flushed_ += buffer_.size();
+    buffer_.clear();
+    return true;
+}
+
 bool ArchiveWriter::Write(const uint8_t* data, size_t length) {
     if (!file_ || Failed()) return false;
-    if (!file_->Write(data, length)) return Fail("cannot write the archive", file_->Error());
+    if (buffer_.size() + length > kBufferSize && !FlushBuffer()) return false;
+    if (length >= kBufferSize) {
+        if (!file_->Write(data, length)) return Fail("cannot write the archive", file_->Error());
+        flushed_ += length;
+    } else {
+        buffer_.insert(buffer_.end(), data, data + length);
+    }
     position_ += length;
     return true;
 }
@@ -39,6 +59,11 @@ bool ArchiveWriter::PatchU64(uint64_t offset, uint64_t value) {
     if (!file_ || Failed()) return false;
     uint8_t bytes[8];
     tindale::text::PutU64(bytes, value);
+    if (offset >= flushed_ && offset + 8 <= position_) {
+        std::copy(bytes, bytes + 8, buffer_.begin() + static_cast<long>(offset - flushed_));
+        return true;
+    }
+    if (!FlushBuffer()) return false;
     if (::pwrite(file_->Fd(), bytes, 8, static_cast<off_t>(offset)) != 8)
         return Fail("cannot write the archive", errno);
     return true;
@@ -46,6 +71,13 @@ bool ArchiveWriter::PatchU64(uint64_t offset, uint64_t value) {
 
 bool ArchiveWriter::TruncateTo(uint64_t offset) {
     if (!file_ || Failed()) return false;
+    if (offset >= flushed_ && offset <= position_) {
+        buffer_.resize(offset - flushed_);
+        position_ = offset;
+        return true;
+    }
+    buffer_.clear();
+    flushed_ = offset;
     if (::ftruncate(file_->Fd(), static_cast<off_t>(offset)) != 0 ||
         ::lseek(file_->Fd(), static_cast<off_t>(offset), SEEK_SET) < 0)
         return Fail("cannot write the archive", errno);
@@ -54,7 +86,7 @@ bool ArchiveWriter::TruncateTo(uint64_t offset) {
 }
 
 bool ArchiveWriter::Commit() {
-    if (!file_ || Failed()) return false;
+    if (!file_ || Failed() || !FlushBuffer()) return false;
     if (!file_->PublishNow()) return Fail("cannot write " + target_, file_->Error());
     file_.reset();
     return true;

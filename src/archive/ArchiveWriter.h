@@ -5,6 +5,7 @@
 #include <cstdint>
 #include <memory>
 #include <string>
+#include <vector>
 
 #include "platform/AtomicFile.h"
 
@@ -28,6 +29,11 @@ class ArchiveWriter {
 
   private:
     bool Fail(const std::string& what, int error);
+    bool FlushBuffer();
+    // Writes are gathered here, so that an archive of many small entries costs few system
+    // calls; a length patch of an entry still in the buffer is made in the buffer.
+    std::vector<uint8_t> buffer_;
+    uint64_t flushed_ = 0;  // bytes already in the file
     std::unique_ptr<tindale::durable::TempFile> file_;
     std::string target_;
     uint64_t position_ = 0;

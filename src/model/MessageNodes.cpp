@@ -185,13 +185,16 @@ int32_t MsgFolder::EnumItems(NodeList& out) {
 
 MsgNode::MsgNode(const MessageProps& props, uint32_t folderId, std::u16string identityId,
                  std::u16string folderPath)
-    : props_(props),
-      folderId_(folderId),
-      id_(IdAndTextDigest(props.messageId, text::ToUtf16(props.subject))) {
+    : props_(props), folderId_(folderId) {
     identityId_ = std::move(identityId);
     folderPath_ = std::move(folderPath);
     displayName = text::ToUtf16(props.subject);
     iconIndex = NodeIconRegistry::Instance().IndexForKey(u"Message");
+}
+
+ID* MsgNode::GetId() {
+    if (!id_) id_ = IdAndTextDigest(props_.messageId, text::ToUtf16(props_.subject));
+    return &*id_;
 }
 
 uint64_t MsgNode::WritePayload(BasicStream& out) {

@@ -293,26 +293,25 @@ HRESULT StoreFolder::GetFolderProps(FolderProps& props) {
 
 namespace {
 
-// Opens a message file for reading: only a regular file, and without waiting on a FIFO.
-int OpenRegularFile(const std::string& path) {
+// Opens a message file for reading: only a regular file, and without waiting on a FIFO
+// (O_NONBLOCK changes nothing for a regular file's reads, so it stays set).
+int OpenRegularFile(const std::string& path, struct stat& st) {
     int fd = ::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC | O_NOCTTY);
     if (fd < 0) return -1;
-    struct stat st {};
     if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
         ::close(fd);
         errno = EINVAL;
         return -1;
     }
-    ::fcntl(fd, F_SETFL, ::fcntl(fd, F_GETFL) & ~O_NONBLOCK);
     return fd;
 }
 
 MessageProps ReadProps(uint32_t id, const std::string& path) {
     MessageProps p;
     p.messageId = id;
-    int fd = OpenRegularFile(path);
     struct stat st {};
-    if (fd >= 0 && ::fstat(fd, &st) == 0) p.size = static_cast<uint32_t>(st.st_size);
+    int fd = OpenRegularFile(path, st);
+    if (fd >= 0) p.size = static_cast<uint32_t>(st.st_size);
     auto info = mail::ParseHeaders(fd >= 0 ? mail::ReadHeaderBlock(fd) : std::string());
     if (fd >= 0) ::close(fd);
     p.subject = info.subject;
@@ -363,10 +362,16 @@ HRESULT StoreFolder::GetNextMessage(MessageEnum& handle, MessageProps& props) {
 }
 
 HRESULT StoreFolder::OpenMessage(uint32_t messageId, int& fd) {
-    auto path = LocateMessage(messageId);
-    if (!path) return E_NOT_FOUND;
-    fd = OpenRegularFile(*path);
-    return fd >= 0 ? S_OK : E_FAIL;
+    struct stat st {};
+    auto open = [&] {
+        auto path = Index().PathOf(messageId);
+        errno = ENOENT;
+        return path ? OpenRegularFile(*path, st) : -1;
+    };
+    fd = open();
+    if (fd < 0 && errno == ENOENT && LocateMessage(messageId)) fd = open();  // it had moved
+    if (fd >= 0) return S_OK;
+    return errno == ENOENT ? E_NOT_FOUND : E_FAIL;
 }
 
 HRESULT StoreFolder::CreateStream(std::unique_ptr<PendingMessage>& out) {

@@ -1,6 +1,7 @@
 #include <gtest/gtest.h>
 
 #include <filesystem>
+#include <set>
 
 #include "dupfinder/DuplicateHandling.h"
 #include "dupfinder/DuplicateSearch.h"
@@ -161,4 +162,38 @@ TEST(DuplicateHandling, MoveCopiesThenRemovesTheSource) {
     EXPECT_EQ(Count(home / "Maildir"), 2u);
     std::string why;
     EXPECT_FALSE(DeleteDuplicate(entry, why));  // the old id names nothing any more
+}
+
+TEST(DuplicateSearch, DistinctMailSharingASecondAndSubjectIsKept) {
+    TestHome home;
+    std::string inbox = home / "Maildir";
+    auto withId = [&](const std::string& id, const std::string& body) {
+        return "Received: from a by b; " + kDate +
+               "\nSubject: Your order shipped\nMessage-ID: " + id + "\n\n" + body + "\n";
+    };
+    // Two automated notices in the same second: different Message-IDs, not copies.
+    Put(inbox, "1", withId("<a@shop>", "order 1"));
+    Put(inbox, "2", withId("<b@shop>", "order 2"));
+    // A real copy: the same Message-ID.
+    Put(inbox, "3", withId("<c@shop>", "order 3"));
+    Put(inbox, "4", withId("<c@shop>", "order 3"));
+    // Header-less files: their time is the file's, so only equal bytes make a copy.
+    Put(inbox, "5", "Subject: note\n\nfirst\n");
+    Put(inbox, "6", "Subject: note\n\nsecond\n");
+    Put(inbox, "7", "Subject: note\n\nsecond\n");
+    auto when = fs::last_write_time(inbox + "/cur/5:2,S");
+    for (auto n : {"6", "7"}) fs::last_write_time(inbox + "/cur/" + n + ":2,S", when);
+
+    WizardState state;
+    RecordingReport report;
+    SearchDuplicates(state, report, {});
+    ASSERT_EQ(state.duplicates.size(), 2u);
+    state.duplicateAction = 1;
+    EXPECT_EQ(ProcessDuplicates(state, report, {}).itemsDone, 2u);
+    std::set<std::string> left;
+    for (auto& e : fs::directory_iterator(inbox + "/cur")) left.insert(ReadFile(e.path()));
+    EXPECT_EQ(left.size(), 5u);  // every distinct message is still there, once
+    EXPECT_TRUE(left.count(withId("<a@shop>", "order 1")) &&
+                left.count(withId("<b@shop>", "order 2")));
+    EXPECT_TRUE(left.count("Subject: note\n\nfirst\n"));
 }

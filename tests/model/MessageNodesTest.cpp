@@ -1,6 +1,7 @@
 #include <gtest/gtest.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <filesystem>
 #include <memory>
@@ -273,4 +274,35 @@ TEST(MessageNodes, AMessageOfAnUnknownIdentityIsNotPutIntoAnotherStore) {
     EXPECT_EQ(outcome.LeftOut(), 1u);
     EXPECT_TRUE(!fs::exists(home / "Mail/new") || fs::is_empty(home / "Mail/new"));
     EXPECT_EQ(identities::Current(), only);
+}
+
+TEST(MessageNodes, InboxSubfoldersRoundTripWhereDovecotKeepsThem) {
+    if (!HavePython()) GTEST_SKIP() << "python3 with the mailbox module is not installed";
+    TestHome home;
+    ASSERT_EQ(std::system(("python3 " + kTool + " inbox " + (home / "Maildir")).c_str()), 0);
+    {
+        SourceTree tree(true);
+        ASSERT_TRUE(tree.Find("Message Store/Main Identity/Inbox/Receipts/2024"));
+        ASSERT_TRUE(tree.Find("Message Store/Main Identity/Inbox/Old"));
+        EXPECT_FALSE(tree.Find("Message Store/Main Identity/INBOX"));
+    }
+    std::string archive = BackUpMail(home);
+    // The store, the identity, four folders and four messages.
+    EXPECT_EQ(RecordTree::Load(archive).entries.size(), 10u);
+
+    TestHome target;
+    auto id = identities::Add(u"Restored", target / "Mail");
+    Outcome outcome = RestoreAll(archive, *id);
+    EXPECT_TRUE(outcome.Clean());
+    std::string after = Capture("python3 " + kTool + " dump " + (target / "Mail"));
+    EXPECT_NE(after.find("INBOX.Receipts.2024\t"), std::string::npos) << after;
+    EXPECT_NE(after.find("INBOX.Old\t"), std::string::npos) << after;  // made as Dovecot names it
+    EXPECT_EQ(std::count(after.begin(), after.end(), '\n'), 4);        // every message
+
+    // A message restored into Inbox\Receipts comes back in the next backup.
+    SourceTree tree(true);
+    auto* receipts = tree.Find("Message Store/Restored/Inbox/Receipts");
+    ASSERT_TRUE(receipts);
+    OwnedNodes items;
+    EXPECT_EQ(receipts->node->EnumItems(items.list), 1);
 }

@@ -3,7 +3,9 @@
 #include <unistd.h>
 
 #include <filesystem>
+#include <set>
 
+#include "platform/AtomicFile.h"
 #include "platform/MailStore.h"
 #include "platform/MessageHeaders.h"
 #include "support/TestHome.h"
@@ -156,4 +158,129 @@ TEST(MessageHeadersTest, CanonicalDatesReadTheSameAsGmimeReadsThem) {
     }
     EXPECT_FALSE(mail::DecodeDate("Mon, 1 Foo 2024 10:00:00 +0000") &&
                  !mail::DecodeDateWithGmime("Mon, 1 Foo 2024 10:00:00 +0000"));
+}
+
+TEST(MailStoreTest, DamagedIdFileIsRepairedKeepingEveryIntactId) {
+    TestHome home;
+    std::string inbox = home / "Maildir";
+    for (const char* name : {"100.a.host", "200.b.host", "300.c.host", "400.d.host"})
+        WriteFile(inbox + "/cur/" + name + ":2,S", std::string("Subject: ") + name + "\n\nx\n");
+    fs::create_directories(inbox + "/new");
+    fs::create_directories(inbox + "/tmp");
+    // A torn write and a hostile edit: a bad counter, a repeated id, garbage lines.
+    WriteFile(inbox + "/.tindale-uids",
+              "next x\n5\t100.a.host\n5\t200.b.host\n\x01\x02 garbage\n9\t300.c.host\n12\t40");
+    StoreNamespace ns;
+    ASSERT_EQ(ns.InitializeAt(inbox), S_OK);
+    std::unique_ptr<StoreFolder> folder;
+    ASSERT_EQ(ns.OpenFolder(Children(ns, kRootFolderId)[0].folderId, folder), S_OK);
+    auto messages = Messages(*folder);
+    ASSERT_EQ(messages.size(), 4u);
+    std::set<uint32_t> ids;
+    for (const auto& m : messages) ids.insert(m.messageId);
+    EXPECT_EQ(ids.size(), 4u);  // one id, one file
+    EXPECT_TRUE(ids.count(5) && ids.count(9));
+    EXPECT_EQ(messages[0].subject, "100.a.host");  // the intact lines kept their ids
+    EXPECT_EQ(messages[1].subject, "300.c.host");
+
+    // Deleting an id deletes exactly the file it names.
+    uint32_t victim = messages[2].messageId;
+    ASSERT_EQ(folder->DeleteMessages({victim}), S_OK);
+    EXPECT_EQ(Messages(*folder).size(), 3u);
+    EXPECT_TRUE(fs::exists(inbox + "/cur/100.a.host:2,S"));
+    EXPECT_TRUE(fs::exists(inbox + "/cur/300.c.host:2,S"));
+}
+
+TEST(MailStoreTest, NamesWithNewlinesAndSharedUniquePartsGetOneIdPerFile) {
+    TestHome home;
+    std::string inbox = home / "Maildir";
+    // Legal in Maildir: a newline inside a name; and a file delivered to new/ while a
+    // copy with the same unique part sits in cur/.
+    WriteFile(inbox + "/cur/1.odd\nname.host:2,S", "Subject: odd\n\nx\n");
+    WriteFile(inbox + "/cur/2.twin.host:2,S", "Subject: twin read\n\nx\n");
+    WriteFile(inbox + "/new/2.twin.host", "Subject: twin new\n\nx\n");
+    WriteFile(inbox + "/new/3.plain.host", "Subject: plain\n\nx\n");
+    fs::create_directories(inbox + "/tmp");
+    std::set<uint32_t> firstIds;
+    {
+        StoreNamespace ns;
+        ASSERT_EQ(ns.InitializeAt(inbox), S_OK);
+        std::unique_ptr<StoreFolder> folder;
+        ASSERT_EQ(ns.OpenFolder(Children(ns, kRootFolderId)[0].folderId, folder), S_OK);
+        for (const auto& m : Messages(*folder)) firstIds.insert(m.messageId);
+    }
+    EXPECT_EQ(firstIds.size(), 4u);
+    StoreNamespace ns;  // read back from the map written above
+    ASSERT_EQ(ns.InitializeAt(inbox), S_OK);
+    std::unique_ptr<StoreFolder> folder;
+    ASSERT_EQ(ns.OpenFolder(Children(ns, kRootFolderId)[0].folderId, folder), S_OK);
+    auto messages = Messages(*folder);
+    std::set<uint32_t> ids;
+    uint32_t twinNew = 0;
+    for (const auto& m : messages) {
+        ids.insert(m.messageId);
+        if (m.subject == "twin new") twinNew = m.messageId;
+    }
+    EXPECT_EQ(ids, firstIds);  // ids survive the round trip through the map file
+    ASSERT_EQ(folder->DeleteMessages({twinNew}), S_OK);
+    EXPECT_TRUE(fs::exists(inbox + "/cur/2.twin.host:2,S"));
+    EXPECT_FALSE(fs::exists(inbox + "/new/2.twin.host"));
+    EXPECT_TRUE(fs::exists(inbox + "/cur/1.odd\nname.host:2,S"));
+    EXPECT_TRUE(fs::exists(inbox + "/new/3.plain.host"));
+}
+
+TEST(MailStoreTest, InboxSubfoldersAreDovecotsInboxDotNames) {
+    TestHome home;
+    std::string root = home / "Maildir";
+    for (const char* dir : {".INBOX.Receipts", ".Inbox.Old", ".inbox.Old.2019", ".Work"}) {
+        WriteFile(root + "/" + dir + "/cur/1.x.host:2,S", "Subject: s\n\nx\n");
+        WriteFile(root + "/" + dir + "/maildirfolder", "");
+    }
+    StoreNamespace ns;
+    ASSERT_EQ(ns.InitializeAt(root), S_OK);
+    auto top = Children(ns, kRootFolderId);
+    ASSERT_EQ(top.size(), 2u);  // one Inbox, no second "INBOX" beside it
+    EXPECT_EQ(top[0].name, "Inbox");
+    EXPECT_EQ(top[0].subFolders, 2);
+    EXPECT_EQ(top[1].name, "Work");
+    auto below = Children(ns, top[0].folderId);
+    ASSERT_EQ(below.size(), 2u);
+    EXPECT_EQ(below[0].name, "Old");
+    EXPECT_EQ(below[1].name, "Receipts");
+    EXPECT_EQ(Children(ns, below[0].folderId)[0].name, "2019");
+
+    uint32_t created = 0;  // a new Inbox child is made the way Dovecot names it
+    ASSERT_EQ(ns.CreateFolder(top[0].folderId, "Tax", created), S_OK);
+    EXPECT_TRUE(fs::exists(root + "/.INBOX.Tax/maildirfolder"));
+    uint32_t again = 0;
+    ASSERT_EQ(ns.CreateFolder(top[0].folderId, "Old", again), S_OK);
+    EXPECT_EQ(again, below[0].folderId);  // found, in whatever case its directory is
+    uint32_t inbox = 0;
+    EXPECT_LT(ns.CreateFolder(kRootFolderId, "INBOX", inbox),
+              0);  // it would read back as the Inbox
+    EXPECT_FALSE(fs::exists(root + "/.INBOX/cur"));
+}
+
+TEST(MailStoreTest, BatchedMessagesAppearOnlyWhenTheBatchIsPublished) {
+    TestHome home;
+    StoreNamespace ns;
+    ASSERT_EQ(ns.InitializeAt(home / "Maildir"), S_OK);
+    std::unique_ptr<StoreFolder> folder;
+    ASSERT_EQ(ns.OpenFolder(Children(ns, kRootFolderId)[0].folderId, folder), S_OK);
+    {
+        durable::PublishBatch batch;
+        durable::PublishScope scope(batch);
+        Add(*folder, "Subject: one\n\nx\n");
+        uint32_t second = Add(*folder, "Subject: two\n\nx\n");
+        // Written, not yet published: a crash here leaves nothing half-visible in new/.
+        EXPECT_TRUE(fs::is_empty(home / "Maildir/new"));
+        EXPECT_EQ(std::distance(fs::directory_iterator(home / "Maildir/tmp"), {}), 2);
+        int fd = -1;
+        ASSERT_EQ(folder->OpenMessage(second, fd), S_OK);  // reading one publishes the batch
+        ::close(fd);
+        EXPECT_EQ(std::distance(fs::directory_iterator(home / "Maildir/new"), {}), 2);
+        Add(*folder, "Subject: three\n\nx\n");
+    }  // a batch dropped without publishing removes its temporaries
+    EXPECT_TRUE(fs::is_empty(home / "Maildir/tmp"));
+    EXPECT_EQ(Messages(*folder).size(), 2u);
 }

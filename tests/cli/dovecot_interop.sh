@@ -1,0 +1,52 @@
+#!/usr/bin/env bash
+# A real IMAP server on the same Maildir: a store that Dovecot filled through IMAP CREATE and
+# APPEND is backed up completely, and a store that tindale-cli restored shows every folder
+# and message count through Dovecot. Dovecot's imap runs preauthenticated over a pipe, as
+# an unprivileged user (it refuses root). Exit 77 (skipped) when Dovecot is not installed.
+set -u
+cli="$1"
+imap=/usr/lib/dovecot/imap
+[ -x "$imap" ] || { echo "dovecot-imapd is not installed"; exit 77; }
+command -v runuser >/dev/null || { echo "runuser is missing"; exit 77; }
+user=nobody
+[ "$(id -u)" -eq 0 ] || user=$(id -un)
+work=$(mktemp -d)
+trap 'rm -rf "$work"' EXIT
+chmod 755 "$work"
+cp "$cli" "$work/tindale-cli"
+fail() { echo "FAIL: $*"; exit 1; }
+as_user() { runuser -u "$user" -- env -i PATH=/usr/bin:/bin USER="$user" HOME="$1" "${@:2}"; }
+as_root_or_user() { if [ "$user" = "$(id -un)" ]; then env -i PATH=/usr/bin:/bin USER="$user" HOME="$1" "${@:2}"; else as_user "$@"; fi; }
+imap_session() {  # home, then IMAP commands on stdin
+  as_root_or_user "$1" "$imap" -o "mail_location=maildir:$1/Maildir" 2>/dev/null
+}
+message() { printf 'From: a@example.org\r\nSubject: %s\r\nDate: Mon, 1 Jan 2024 10:00:00 +0000\r\n\r\nbody of %s\r\n' "$1" "$1"; }
+append() {  # folder subject
+  local m; m=$(message "$2")
+  printf 'x APPEND %s {%d+}\r\n%s\r\n' "$1" "${#m}" "$m"
+}
+
+for h in ann bob; do mkdir -p "$work/$h/Maildir/cur" "$work/$h/Maildir/new" "$work/$h/Maildir/tmp"; done
+[ "$user" = "$(id -un)" ] || chown -R "$user" "$work/ann" "$work/bob"
+
+{ printf 'a CREATE Work\r\nb CREATE Work.Projects\r\nc CREATE INBOX.Receipts\r\n'
+  append INBOX one; append INBOX two; append Work plan; append Work.Projects launch
+  append INBOX.Receipts paid; printf 'z LOGOUT\r\n'; } | imap_session "$work/ann" > "$work/fill.txt"
+[ "$(grep -c '^x OK' "$work/fill.txt")" = 5 ] || { cat "$work/fill.txt"; fail "Dovecot filled the store"; }
+
+as_root_or_user "$work/ann" "$work/tindale-cli" backup "$work/ann/mail.vqz" --source "Message Store" >/dev/null || fail "backup"
+as_root_or_user "$work/ann" "$work/tindale-cli" list "$work/ann/mail.vqz" > "$work/list.txt"
+for path in "Inbox/one" "Inbox/two" "Work/plan" "Work/Projects/launch" "Inbox/Receipts/paid"; do
+  grep -q "/$path	item" "$work/list.txt" || { cat "$work/list.txt"; fail "backup holds $path"; }
+done
+
+as_root_or_user "$work/bob" "$work/tindale-cli" identity add Bob --store "$work/bob/Maildir" >/dev/null || fail "identity add"
+as_root_or_user "$work/bob" "$work/tindale-cli" restore "$work/ann/mail.vqz" --identity Bob >/dev/null || fail "restore"
+printf 'a LIST "" "*"\r\nb STATUS INBOX (MESSAGES)\r\nc STATUS Work (MESSAGES)\r\nd STATUS Work.Projects (MESSAGES)\r\ne STATUS INBOX.Receipts (MESSAGES)\r\nz LOGOUT\r\n' \
+  | imap_session "$work/bob" > "$work/status.txt"
+for expect in '\* STATUS INBOX (MESSAGES 2)' '\* STATUS Work (MESSAGES 1)' \
+              '\* STATUS Work.Projects (MESSAGES 1)' '\* STATUS INBOX.Receipts (MESSAGES 1)'; do
+  grep -q "$expect" "$work/status.txt" || { cat "$work/status.txt"; fail "Dovecot sees $expect"; }
+done
+[ "$(tr -d '\r' < "$work/status.txt" | grep -ci '^\* LIST .* "\?inbox"\?$')" = 1 ] || { cat "$work/status.txt"; fail "one INBOX"; }
+echo "1 passed, 0 failed"
