@@ -15,8 +15,10 @@ class CSummaryPage : public CWizardPropPage {
     explicit CSummaryPage(int templateId);
     QString Summary() const { return m_summary->toPlainText(); }
 
+    // Rebuilt on every visit: after Back and a change it shows the choices as they are now.
+    void OnSetActive() override { m_summary->setPlainText(SummaryText()); }
+
   protected:
-    void OnInitDialog() override { m_summary->setPlainText(SummaryText()); }
     virtual QString SummaryText() const = 0;
     static QString YesNo(bool b) { return b ? QStringLiteral("Yes") : QStringLiteral("No"); }
 

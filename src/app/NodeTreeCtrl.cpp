@@ -1,5 +1,6 @@
 #include "app/NodeTreeCtrl.h"
 
+#include <QKeyEvent>
 #include <QMouseEvent>
 #include <QStyle>
 #include <QStyleOptionViewItem>
@@ -16,6 +17,9 @@ int CNodeTreeCtrl::GetItemState(QTreeWidgetItem* item) const {
 }
 
 void CNodeTreeCtrl::Show(QTreeWidgetItem* item, int state) {
+    // Qt must never flip a box on its own (a click it handles, Space): that would show a
+    // state the jobs do not use. The box is drawn from the data alone.
+    item->setFlags(item->flags() & ~Qt::ItemIsUserCheckable);
     item->setCheckState(0, state == 1   ? Qt::Checked
                            : state == 2 ? Qt::PartiallyChecked
                                         : Qt::Unchecked);
@@ -23,6 +27,8 @@ void CNodeTreeCtrl::Show(QTreeWidgetItem* item, int state) {
 
 void CNodeTreeCtrl::SetItemState(QTreeWidgetItem* item, int state, bool apply) {
     m_checkStates[item] = state;
+    if (auto own = m_ownIncluded.find(item); own != m_ownIncluded.end() && state != 2)
+        own->second = state == 1;
     Show(item, state);
     if (apply && state >= 0 && state <= 2) Propagate(item);
     viewport()->update();
@@ -36,24 +42,45 @@ void CNodeTreeCtrl::ApplyDown(QTreeWidgetItem* item, int state) {
     for (int i = 0; i < item->childCount(); ++i) {
         QTreeWidgetItem* child = item->child(i);
         m_checkStates[child] = state;
+        if (auto own = m_ownIncluded.find(child); own != m_ownIncluded.end())
+            own->second = state == 1;
         Show(child, state);
         ApplyDown(child, state);
     }
 }
 
+int CNodeTreeCtrl::DerivedState(QTreeWidgetItem* item) const {
+    bool all = true, none = true;
+    auto count = [&](int s) {
+        all = all && s == 1;
+        none = none && s == 0;
+    };
+    for (int i = 0; i < item->childCount(); ++i) count(GetItemState(item->child(i)));
+    if (auto own = m_ownIncluded.find(item); own != m_ownIncluded.end()) count(own->second ? 1 : 0);
+    return all ? 1 : none ? 0 : 2;
+}
+
 void CNodeTreeCtrl::Propagate(QTreeWidgetItem* item) {
+    ApplyDown(item, GetItemState(item));
     for (QTreeWidgetItem* a = item->parent(); a; a = a->parent()) {
-        bool all = true, none = true;
-        for (int i = 0; i < a->childCount(); ++i) {
-            int s = GetItemState(a->child(i));
-            all = all && s == 1;
-            none = none && s == 0;
-        }
-        int state = all ? 1 : none ? 0 : 2;
+        int state = DerivedState(a);
         m_checkStates[a] = state;
         Show(a, state);
     }
-    ApplyDown(item, GetItemState(item));
+}
+
+void CNodeTreeCtrl::SetHasOwnItems(QTreeWidgetItem* item, bool has) {
+    if (has)
+        m_ownIncluded[item] = GetItemState(item) != 0;
+    else
+        m_ownIncluded.erase(item);
+}
+
+bool CNodeTreeCtrl::OwnItemsIncluded(QTreeWidgetItem* item) const {
+    int state = GetItemState(item);
+    if (state != 2) return state == 1;
+    auto own = m_ownIncluded.find(item);
+    return own != m_ownIncluded.end() && own->second;
 }
 
 void CNodeTreeCtrl::CheckAllRoots() {
@@ -93,6 +120,15 @@ void CNodeTreeCtrl::mouseDoubleClickEvent(QMouseEvent* event) {
         return;
     }
     QTreeWidget::mouseDoubleClickEvent(event);
+}
+
+void CNodeTreeCtrl::keyPressEvent(QKeyEvent* event) {
+    if (event->key() == Qt::Key_Space && currentItem() && event->modifiers() == Qt::NoModifier) {
+        ToggleItem(currentItem());
+        emit itemToggled(currentItem());
+        return;
+    }
+    QTreeWidget::keyPressEvent(event);
 }
 
 std::vector<QTreeWidgetItem*> CNodeTreeCtrl::PreOrder() const {

@@ -58,7 +58,11 @@ void CProgressPage::StartWorker(WorkerRunner::Job job) {
     connect(m_bridge.get(), &WorkerBridge::progressSent, this, &CProgressPage::OnWorkerProgress,
             Qt::BlockingQueuedConnection);
     connect(
-        m_bridge.get(), &WorkerBridge::finished, this, [this] { OnWorkerDone(); },
+        m_bridge.get(), &WorkerBridge::finished, this,
+        [this] {
+            m_cancel->setEnabled(false);  // nothing is left to cancel
+            OnWorkerDone();
+        },
         Qt::QueuedConnection);
     m_sheet->Workers().Start(m_bridge, std::move(job));
 }

@@ -81,6 +81,9 @@ void CWizard::reject() {
 }
 
 void CWizard::StartWithArchive(const QString& path) {
+    // Called before show(), when the wizard has no current page yet: start it first, or
+    // next() has nothing to go on from (show() keeps a wizard that was started).
+    if (currentId() == -1) restart();
     static_cast<CPageWelcome*>(Page(kWelcome))->SelectMode(kRestoreChooseSource);
     static_cast<CPageRestoreChooseSource*>(Page(kRestoreChooseSource))->SetPath(path);
     next();

@@ -161,9 +161,9 @@ int RunRestore(const RestoreArgs& args) {
     } else if (auto current = identities::Current()) {
         state.restoreIdentity = *current;
     }
+    state.clearIdentity = args.clearIdentity;
     if (state.clearIdentity && state.restoreIdentity.empty())
         return Error("--clear-identity needs an identity, and there is none", kExitUsage);
-    state.clearIdentity = args.clearIdentity;
     TerminalReport report("restore");
     v::Outcome outcome = RestoreWorker(state, report, {});
     return Conclude(outcome, "restore from " + args.archive);

@@ -25,24 +25,24 @@ std::string ArchiveTestResult::Describe() const {
 
 namespace {
 
-// Unencrypted frames can be checked without the password: decode them and throw the output away.
-bool FramesDecode(ArchiveReader& reader) {
+// Frames are decoded and the output thrown away; encrypted ones only when the password is known.
+bool FramesDecode(ArchiveReader& reader, const std::u16string& password) {
     const auto& rec = reader.Record();
-    if (rec.Encrypted()) return true;
-    FrameDecodingStream frames(reader.PayloadStream(), rec, u"");
+    if (rec.Encrypted() && password.empty()) return true;
+    FrameDecodingStream frames(reader.PayloadStream(), rec, password);
     frames.Drain();
     return !frames.Damaged();
 }
 
 }  // namespace
 
-ArchiveTestResult TestArchiveWorker(const WizardState& state, v::WorkerReport& report,
-                                    std::stop_token stop) {
+ArchiveTestResult TestArchive(const std::string& path, const std::u16string& password,
+                              v::WorkerReport* report, std::stop_token stop) {
     using V = ArchiveTestResult::Verdict;
     ArchiveTestResult result;
-    v::FileStream file(ArchiveReader::OpenArchiveFd(text::ToUtf8(state.archivePath)));
+    v::FileStream file(ArchiveReader::OpenArchiveFd(path));
     ArchiveReader reader;
-    report.ProgressSent(0, 100);
+    if (report) report->ProgressSent(0, 100);
     if (!file.IsOpen()) {
         result.verdict = V::CannotOpen;
     } else if (!reader.OpenArchiveFile(&file)) {
@@ -54,7 +54,7 @@ ArchiveTestResult TestArchiveWorker(const WizardState& state, v::WorkerReport& r
                 result.verdict = V::Cancelled;
                 break;
             }
-            if (result.verdict == V::Sound && !FramesDecode(reader)) {
+            if (result.verdict == V::Sound && !FramesDecode(reader, password)) {
                 result.verdict = V::Damaged;
                 result.damagedItem = text::ToUtf8(reader.Record().DisplayName());
             }
@@ -62,12 +62,18 @@ ArchiveTestResult TestArchiveWorker(const WizardState& state, v::WorkerReport& r
             auto percent = static_cast<uint32_t>(100.0 * reader.GoodBytes() / size);
             // Only a new percentage moves the bar: sending the same one again would make
             // the worker wait for the page once per record for nothing.
-            if (percent != result.percent) report.ProgressSent(percent, 0);
+            if (percent != result.percent && report) report->ProgressSent(percent, 0);
             result.percent = percent;
         }
         if (result.verdict == V::Sound && reader.Reason() != ArchiveReader::EndReason::CleanEnd)
             result.verdict = V::Truncated;
     }
+    return result;
+}
+
+ArchiveTestResult TestArchiveWorker(const WizardState& state, v::WorkerReport& report,
+                                    std::stop_token stop) {
+    auto result = TestArchive(text::ToUtf8(state.archivePath), state.password, &report, stop);
     report.Done();
     return result;
 }

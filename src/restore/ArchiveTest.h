@@ -18,5 +18,10 @@ struct ArchiveTestResult {
     std::string Describe() const;
 };
 
+// Walks the archive; with a password, encrypted frames are decrypted and checked too.
+// Reports progress (percent) when `report` is given; does not report Done.
+ArchiveTestResult TestArchive(const std::string& path, const std::u16string& password,
+                              v::WorkerReport* report, std::stop_token stop);
+
 ArchiveTestResult TestArchiveWorker(const WizardState& state, v::WorkerReport& report,
                                     std::stop_token stop);

@@ -9,6 +9,7 @@
 #include "platform/AtomicFile.h"
 #include "platform/StoreSession.h"
 #include "platform/Text.h"
+#include "restore/ArchiveTest.h"
 
 using namespace tindale;
 
@@ -50,6 +51,55 @@ void MakeDurable(durable::PublishBatch& batch, store::StoreSession& stores) {
 
 }  // namespace
 
+namespace {
+
+// Empties the destination identity, but only once the archive has been walked and found
+// sound: a damaged or cut archive must never cost the person the mail they had.
+bool EmptyDestination(const WizardState& state, v::Outcome& outcome, v::WorkerReport& report,
+                      std::stop_token stop) {
+    if (state.restoreIdentity.empty()) {
+        outcome.Fail("no destination identity was chosen, so none was emptied");
+        return false;
+    }
+    auto check = TestArchive(text::ToUtf8(state.archivePath), state.password, &report, stop);
+    if (check.verdict == ArchiveTestResult::Verdict::Cancelled) {
+        outcome.cancelled = true;
+        return false;
+    }
+    if (check.verdict != ArchiveTestResult::Verdict::Sound) {
+        outcome.Fail(check.Describe() +
+                     "; the destination identity was not emptied and nothing was restored");
+        return false;
+    }
+    if (!v::EmptyIdentityStore(state.restoreIdentity)) {
+        outcome.Fail("the messages of the destination identity could not be deleted");
+        return false;
+    }
+    return true;
+}
+
+void RestoreChosen(ArchiveReader& reader, WizardState& state, v::Outcome& outcome,
+                   v::WorkerReport& report, std::stop_token stop) {
+    std::set<Guid> chosen;
+    for (const auto& rec : state.restoreItems) chosen.insert(rec.InstanceGuid());
+    report.ProgressSent(0, chosen.size());
+    for (; !reader.AtEnd() && !stop.stop_requested(); reader.Advance()) {
+        if (!chosen.count(reader.Record().InstanceGuid())) continue;
+        report.Activity(Name(reader.Record()).c_str());
+        RestoreRecord(reader, state);
+        ++outcome.itemsDone;
+        report.ProgressSent(outcome.itemsDone, 0);
+    }
+    if (stop.stop_requested())
+        outcome.cancelled = true;
+    else if (reader.Reason() == ArchiveReader::EndReason::Truncated)
+        v::ReportProblem("the archive", "it is truncated after " +
+                                            std::to_string(reader.RecordIndex()) +
+                                            " items; later items are missing");
+}
+
+}  // namespace
+
 v::Outcome RestoreWorker(WizardState& state, v::WorkerReport& report, std::stop_token stop) {
     v::Outcome outcome;
     {
@@ -57,33 +107,14 @@ v::Outcome RestoreWorker(WizardState& state, v::WorkerReport& report, std::stop_
         store::StoreSession stores;
         durable::PublishBatch batch;
         durable::PublishScope publishing(batch);
-        if (state.clearIdentity && state.restoreIdentity.empty())
-            outcome.Fail("no destination identity was chosen, so none was emptied");
-        else if (state.clearIdentity && !v::EmptyIdentityStore(state.restoreIdentity))
-            outcome.Fail("the messages of the destination identity could not be deleted");
         v::FileStream file(ArchiveReader::OpenArchiveFd(text::ToUtf8(state.archivePath)));
         ArchiveReader reader;
         if (!file.IsOpen() || !reader.OpenArchiveFile(&file)) {
             outcome.Fail("the archive cannot be read");
         } else if (reader.Header().Encrypted() && !reader.Header().CheckPassword(state.password)) {
             outcome.Fail("wrong password");
-        } else {
-            std::set<Guid> chosen;
-            for (const auto& rec : state.restoreItems) chosen.insert(rec.InstanceGuid());
-            report.ProgressSent(0, state.restoreItems.size());
-            for (; !reader.AtEnd() && !stop.stop_requested(); reader.Advance()) {
-                if (!chosen.count(reader.Record().InstanceGuid())) continue;
-                report.Activity(Name(reader.Record()).c_str());
-                RestoreRecord(reader, state);
-                ++outcome.itemsDone;
-                report.ProgressSent(reader.RecordIndex(), 0);
-            }
-            if (stop.stop_requested())
-                outcome.cancelled = true;
-            else if (reader.Reason() == ArchiveReader::EndReason::Truncated)
-                v::ReportProblem("the archive", "it is truncated after " +
-                                                    std::to_string(reader.RecordIndex()) +
-                                                    " items; later items are missing");
+        } else if (!state.clearIdentity || EmptyDestination(state, outcome, report, stop)) {
+            RestoreChosen(reader, state, outcome, report, stop);
         }
         MakeDurable(batch, stores);
     }

@@ -206,16 +206,39 @@ TEST(MessageNodes, SavedPathsAreMatchedCaseSensitivelyAndSplitAtBackslashes) {
               1);
 }
 
-TEST(MessageNodes, ClearIdentityEmptiesTheStoreFirst) {
+TEST(MessageNodes, ClearIdentityEmptiesOnlyAfterTheArchiveProvedSound) {
     TestHome home;
     MakeSourceStore(home);
+    std::string archive = BackUpMail(home);
     auto id = identities::List()[0].id;
-    WizardState state;
-    state.archivePath = text::ToUtf16(home / "missing.vqz");
-    state.restoreIdentity = id;
-    state.clearIdentity = true;
-    NullReport report;
-    RestoreWorker(state, report, {});  // no archive at all: the store is emptied nonetheless
+    auto restore = [&](const std::string& path) {
+        WizardState state;
+        state.archivePath = text::ToUtf16(path);
+        state.restoreIdentity = id;
+        state.clearIdentity = true;  // and no item chosen
+        NullReport report;
+        return RestoreWorker(state, report, {});
+    };
+    auto size = fs::file_size(archive);
+    fs::copy_file(archive, home / "cut.vqz");
+    fs::resize_file(home / "cut.vqz", size - 100);  // cut inside the last record
+    std::string damaged = home / "damaged.vqz";
+    fs::copy_file(archive, damaged);
+    {
+        std::string bytes = ReadFile(damaged);
+        for (size_t k = 0; k < 16; ++k) bytes[size - 60 + k] ^= 0x5A;  // inside the last frame
+        WriteFile(damaged, bytes);
+    }
+    for (const std::string& bad : {home / "missing.vqz", home / "cut.vqz", damaged}) {
+        Outcome outcome = restore(bad);
+        EXPECT_TRUE(outcome.failed) << bad;
+        EXPECT_FALSE(fs::is_empty(home / "Maildir/cur")) << bad << ": mail was deleted";
+        EXPECT_FALSE(fs::is_empty(home / "Maildir/.Work.Projects/cur")) << bad;
+    }
+    EXPECT_NE(restore(home / "cut.vqz").error.find("not emptied"), std::string::npos);
+
+    Outcome outcome = restore(archive);  // sound: emptied although nothing was chosen
+    EXPECT_FALSE(outcome.failed) << outcome.error;
     EXPECT_TRUE(fs::is_empty(home / "Maildir/cur"));
     EXPECT_TRUE(fs::is_empty(home / "Maildir/.Work.Projects/cur"));
     EXPECT_TRUE(fs::is_directory(home / "Maildir/.Work"));

@@ -52,6 +52,11 @@ void CPageFindDupOptions::OnInitDialog() {
     m_delete->setChecked(true);
     m_sources = std::make_unique<SourceTree>(true);
     FillTree(*m_tree, *m_sources);
+    // A folder's own messages follow the folder: unticking Work and then ticking
+    // Work/Projects leaves Work's own duplicates alone.
+    for (QTreeWidgetItem* item : m_tree->PreOrder())
+        if (dynamic_cast<v::MsgFolder*>(CNodeTreeCtrl::NodeOf(item)))
+            m_tree->SetHasOwnItems(item, true);
     m_tree->CheckAllRoots();
 }
 
@@ -76,12 +81,12 @@ bool CPageFindDupOptions::validatePage() {
         m_state->moveTargetFolder = target->second;
     }
     m_state->duplicateAction = m_delete->isChecked() ? 1 : 2;
-    // Only the folders left checked are handled.
+    // Only the folders that the person left checked themselves are handled.
     std::vector<DuplicateEntry> chosen;
     for (const auto& d : m_state->duplicates)
         for (QTreeWidgetItem* item : m_tree->PreOrder()) {
             auto* folder = dynamic_cast<v::MsgFolder*>(CNodeTreeCtrl::NodeOf(item));
-            if (folder && m_tree->GetItemState(item) != 0 &&
+            if (folder && m_tree->OwnItemsIncluded(item) &&
                 folder->Props().folderId == d.folderId && folder->IdentityId() == d.identityId) {
                 chosen.push_back(d);
                 break;

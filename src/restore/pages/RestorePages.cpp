@@ -1,5 +1,7 @@
 #include "restore/pages/RestorePages.h"
 
+#include <algorithm>
+
 #include <QFileDialog>
 #include <QFileInfo>
 #include <QHeaderView>
@@ -137,19 +139,38 @@ CPageRestoreChooseItems::CPageRestoreChooseItems() : CWizardPropPage(kRestoreCho
     m_tree->setObjectName(QStringLiteral("records"));
     m_items = new QListWidget(this);
     m_items->setObjectName(QStringLiteral("items"));
+    m_itemsNote = new QLabel(this);
+    m_itemsNote->setObjectName(QStringLiteral("itemsNote"));
+    m_itemsNote->setWordWrap(true);
+    auto* right = new QWidget(this);
+    auto* rightLayout = new QVBoxLayout(right);
+    rightLayout->setContentsMargins(0, 0, 0, 0);
+    rightLayout->addWidget(m_items, 1);
+    rightLayout->addWidget(m_itemsNote);
     auto* splitter = new QSplitter(this);
     splitter->addWidget(m_tree);
-    splitter->addWidget(m_items);
+    splitter->addWidget(right);
     splitter->setStretchFactor(1, 2);
     auto* layout = new QVBoxLayout(this);
     layout->addWidget(splitter);
     connect(m_tree, &QTreeWidget::currentItemChanged, this,
             [this](QTreeWidgetItem* item) { ShowItemsOf(item); });
+    connect(m_tree, &CNodeTreeCtrl::itemToggled, this,
+            [this] { ShowItemsOf(m_tree->currentItem()); });
 }
 
-void CPageRestoreChooseItems::OnInitDialog() {
+void CPageRestoreChooseItems::OnSetActive() {
+    // Another archive chosen on step 1 (after Back) gets its own tree.
+    if (m_loadedPath != m_state->archivePath) Load();
+}
+
+void CPageRestoreChooseItems::Load() {
+    m_tree->clear();
+    m_items->clear();
+    m_itemsNote->clear();
     // Records only: payloads are passed over without being read into memory.
     m_records = RecordTree::Load(ToUtf8(m_state->archivePath));
+    m_loadedPath = m_state->archivePath;
     AddChildren(m_records.roots, nullptr);
 }
 
@@ -163,14 +184,19 @@ void CPageRestoreChooseItems::AddChildren(const std::vector<RecordTree::Entry*>&
         item->setIcon(0, IconForKey(key.empty() ? u"Folder" : key));
         CNodeTreeCtrl::SetPointer(item, e);
         m_tree->SetItemState(item, 1, true);
+        bool ownItems = std::any_of(e->children.begin(), e->children.end(),
+                                    [](const auto* c) { return !c->record.IsContainer(); });
+        m_tree->SetHasOwnItems(item, ownItems);
         AddChildren(e->children, item);
     }
 }
 
 void CPageRestoreChooseItems::ShowItemsOf(QTreeWidgetItem* item) {
     m_items->clear();
+    m_itemsNote->clear();
     auto* entry = CNodeTreeCtrl::PointerOf<RecordTree::Entry>(item);
     if (!entry) return;
+    bool included = m_tree->OwnItemsIncluded(item);
     for (const RecordTree::Entry* child : entry->children) {
         if (child->record.IsContainer()) continue;
         QString name = Narrow(child->record.DisplayName());
@@ -180,16 +206,25 @@ void CPageRestoreChooseItems::ShowItemsOf(QTreeWidgetItem* item) {
             icon = IconForKey(key);
         else if (child->record.TypeGuid() == v::FileFolderNode::kTypeGuid)
             icon = IconForFileName(name, false);
-        new QListWidgetItem(icon, name, m_items);
+        auto* row = new QListWidgetItem(icon, name, m_items);
+        if (!included) row->setFlags(row->flags() & ~Qt::ItemIsEnabled);
     }
+    if (m_items->count() > 0)
+        m_itemsNote->setText(included ? QStringLiteral("These items will be restored.")
+                                      : QStringLiteral("These items will not be restored: tick "
+                                                       "the folder itself to include them."));
 }
 
 bool CPageRestoreChooseItems::validatePage() {
+    // Exactly what the tree shows: every container whose own items are chosen (ticked, or
+    // partly ticked with its own items left in), with those items; each record once.
     m_state->restoreItems.clear();
     for (QTreeWidgetItem* item : m_tree->PreOrder()) {
-        if (m_tree->GetItemState(item) != 1) continue;
-        auto chosen = RecordTree::Selection(*CNodeTreeCtrl::PointerOf<RecordTree::Entry>(item));
-        m_state->restoreItems.insert(m_state->restoreItems.end(), chosen.begin(), chosen.end());
+        if (!m_tree->OwnItemsIncluded(item)) continue;
+        const auto* entry = CNodeTreeCtrl::PointerOf<RecordTree::Entry>(item);
+        m_state->restoreItems.push_back(entry->record);
+        for (const auto* child : entry->children)
+            if (!child->record.IsContainer()) m_state->restoreItems.push_back(child->record);
     }
     return true;
 }

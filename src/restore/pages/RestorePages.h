@@ -1,6 +1,7 @@
 #pragma once
 // The pages of Restore and Test archive.
 #include <QCheckBox>
+#include <QLabel>
 #include <QListWidget>
 #include <QPlainTextEdit>
 #include <QTreeWidget>
@@ -62,16 +63,18 @@ class CPageRestoreChooseItems : public CWizardPropPage {
     bool validatePage() override;
     CNodeTreeCtrl* Tree() const { return m_tree; }
     QListWidget* Items() const { return m_items; }
-
-  protected:
-    void OnInitDialog() override;
+    QLabel* ItemsNote() const { return m_itemsNote; }
+    void OnSetActive() override;
 
   private:
+    void Load();
     void AddChildren(const std::vector<RecordTree::Entry*>& entries, QTreeWidgetItem* parent);
     void ShowItemsOf(QTreeWidgetItem* item);
     RecordTree m_records;
+    std::u16string m_loadedPath;  // the archive the tree shows
     CNodeTreeCtrl* m_tree;
     QListWidget* m_items;
+    QLabel* m_itemsNote;
 };
 
 class CPageRestoreReady : public CSummaryPage {
