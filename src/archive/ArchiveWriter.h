@@ -24,6 +24,8 @@ class ArchiveWriter {
     void Abort();
 
     uint64_t Position() const { return position_; }
+    // The temporary file being written (empty when none).
+    std::string TempPath() const { return file_ ? file_->Path() : std::string(); }
     bool Failed() const { return !error_.empty(); }
     const std::string& Error() const { return error_; }
 

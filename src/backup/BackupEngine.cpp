@@ -1,5 +1,7 @@
 #include "backup/BackupEngine.h"
 
+#include <sys/stat.h>
+
 #include <algorithm>
 #include <cstring>
 #include <memory>
@@ -8,6 +10,7 @@
 #include "archive/ArchiveWriter.h"
 #include "archive/PiecePipeline.h"
 #include "archive/Processors.h"
+#include "model/FileNodes.h"
 #include "model/NodeIconRegistry.h"
 #include "platform/StoreSession.h"
 #include "platform/Text.h"
@@ -56,6 +59,9 @@ class ArchiveEntries {
   public:
     ArchiveEntries(ArchiveWriter& writer, uint64_t maxPayload)
         : writer_(writer), maxPayload_(maxPayload) {}
+    // Entries end while the next node is being read, so their problems go to the job's
+    // outcome directly, never to whichever node happens to be reporting at the time.
+    void ReportTo(v::Outcome& outcome) { outcome_ = &outcome; }
 
     void Begin(const v::NodeRecord& rec) {
         recordOffset_ = writer_.Position();
@@ -75,10 +81,11 @@ class ArchiveEntries {
     }
 
     void End(bool leftOutByNode, const std::string& name) {
-        if (tooLarge_)
-            v::ReportProblem(name,
-                             "its data would take 4 GiB or more in the archive, "
-                             "which the archive format cannot describe");
+        if (tooLarge_ && outcome_)
+            outcome_->problems.push_back({name,
+                                          "its data would take 4 GiB or more in the archive, "
+                                          "which the archive format cannot describe",
+                                          true});
         if (leftOutByNode || tooLarge_) {
             writer_.TruncateTo(recordOffset_);
             return;
@@ -96,6 +103,7 @@ class ArchiveEntries {
     uint64_t frameBytes_ = 0;
     bool tooLarge_ = false;
     uint64_t written_ = 0;
+    v::Outcome* outcome_ = nullptr;
 };
 
 std::string ValidateBackupChoices(const WizardState& state) {
@@ -124,11 +132,18 @@ void WriteNodeEntry(v::BasicNode& node, const WizardState& state, PiecePipeline&
                     ArchiveEntries& entries, std::stop_token stop) {
     v::NodeRecord rec = BuildNodeRecord(node, state.compress, state.encrypt);
     pipeline.SubmitAction([&entries, rec] { entries.Begin(rec); });
-    size_t problemsBefore = v::LeftOutCount();
-    PieceCutter cutter(pipeline, stop);
-    node.WritePayload(cutter);
-    cutter.FlushPiece();
-    bool leftOutByNode = v::LeftOutCount() > problemsBefore;
+    // The node's own problems, kept apart so that only they decide whether it is left out.
+    v::Outcome own;
+    {
+        v::OutcomeScope scope(own);
+        PieceCutter cutter(pipeline, stop);
+        node.WritePayload(cutter);
+        cutter.FlushPiece();
+    }
+    bool leftOutByNode = own.LeftOut() > 0;
+    for (auto& p : own.problems)
+        v::ReportProblem(std::move(p.item), std::move(p.reason), p.leftOut);
+    for (auto& n : own.notes) v::ReportNote(std::move(n));
     pipeline.SubmitAction([&entries, leftOutByNode, name = text::ToUtf8(node.GetDisplayName())] {
         entries.End(leftOutByNode, name);
     });
@@ -154,6 +169,8 @@ class BackupRun {
             outcome.Fail(writer_.Error());
             return outcome;
         }
+        entries_.ReportTo(outcome);
+        v::ExcludedFilesScope notItself(ArchiveFiles());
         WriteArchive(outcome);
         if (stop_.stop_requested()) {
             outcome.cancelled = true;
@@ -194,6 +211,18 @@ class BackupRun {
     }
 
     bool Stopped() const { return stop_.stop_requested() || writer_.Failed(); }
+
+    // The archive being written and the file it will replace: a backup into a folder it
+    // reads must not read itself.
+    std::vector<std::pair<uint64_t, uint64_t>> ArchiveFiles() const {
+        std::vector<std::pair<uint64_t, uint64_t>> files;
+        for (const std::string& path : {writer_.TempPath(), text::ToUtf8(state_.archivePath)}) {
+            struct stat st {};
+            if (!path.empty() && ::stat(path.c_str(), &st) == 0)
+                files.emplace_back(st.st_dev, st.st_ino);
+        }
+        return files;
+    }
 
     const WizardState& state_;
     v::WorkerReport& report_;

@@ -32,6 +32,14 @@ std::string Join(const std::string& folder, const std::string& name) {
     return folder + "/" + name;
 }
 
+thread_local const std::vector<std::pair<uint64_t, uint64_t>>* tExcluded = nullptr;
+
+bool IsExcluded(const DirEntry& e) {
+    if (!tExcluded) return false;
+    return std::find(tExcluded->begin(), tExcluded->end(), std::pair(e.device, e.inode)) !=
+           tExcluded->end();
+}
+
 DirEntry StatEntry(const std::string& folder, const std::string& name) {
     DirEntry e;
     e.name = name;
@@ -39,6 +47,8 @@ DirEntry StatEntry(const std::string& folder, const std::string& name) {
     std::string path = Join(folder, name);
     if (::lstat(path.c_str(), &st) != 0) return e;
     e.exists = true;
+    e.device = st.st_dev;
+    e.inode = st.st_ino;
     e.isLink = S_ISLNK(st.st_mode);
     if (e.isLink && ::stat(path.c_str(), &st) != 0) return e;  // a dangling link
     e.isFolder = S_ISDIR(st.st_mode);
@@ -68,10 +78,24 @@ MD5 NameDigest(std::u16string_view name) {
     return MD5(std::span(reinterpret_cast<const uint8_t*>(ansi.data()), ansi.size()));
 }
 
+ExcludedFilesScope::ExcludedFilesScope(std::vector<std::pair<uint64_t, uint64_t>> deviceAndInode)
+    : excluded_(std::move(deviceAndInode)), previous_(tExcluded) {
+    tExcluded = &excluded_;
+}
+
+ExcludedFilesScope::~ExcludedFilesScope() {
+    tExcluded = previous_;
+}
+
 std::vector<DirEntry> ListFolder(const std::string& folder) {
     std::vector<DirEntry> entries;
     DIR* dir = ::opendir(folder.c_str());
-    if (!dir) return entries;
+    if (!dir) {
+        if (errno != ENOENT && errno != ENOTDIR)  // a folder that is not there holds nothing
+            ReportProblem(folder,
+                          std::string("its contents cannot be listed: ") + std::strerror(errno));
+        return entries;
+    }
     while (dirent* d = ::readdir(dir)) {
         std::string name = d->d_name;
         if (name.empty() || name[0] == '.') continue;
@@ -82,6 +106,7 @@ std::vector<DirEntry> ListFolder(const std::string& folder) {
             continue;
         }
         DirEntry e = StatEntry(folder, name);
+        if (IsExcluded(e)) continue;  // the archive being written, or the one it replaces
         std::string why;
         if (!e.isLink && !IsBackupable(path, why)) {
             ReportProblem(path, why);

@@ -18,11 +18,26 @@ struct DirEntry {
     bool isFolder = false;  // the entry is (or, for a link, points to) a folder
     bool isLink = false;    // a symbolic link: the stand-in for a reparse point
     bool exists = false;
+    uint64_t device = 0, inode = 0;  // of the entry itself (lstat)
+};
+
+// Files that a backup on this thread must not read: the archive it is writing, and the
+// file that archive will replace. Installed for the length of a scope.
+class ExcludedFilesScope {
+  public:
+    explicit ExcludedFilesScope(std::vector<std::pair<uint64_t, uint64_t>> deviceAndInode);
+    ~ExcludedFilesScope();
+    ExcludedFilesScope(const ExcludedFilesScope&) = delete;
+    ExcludedFilesScope& operator=(const ExcludedFilesScope&) = delete;
+
+  private:
+    std::vector<std::pair<uint64_t, uint64_t>> excluded_;
+    const std::vector<std::pair<uint64_t, uint64_t>>* previous_;
 };
 
 // Lists a folder's entries, sorted by name, without "." names. Entries that cannot be
 // backed up (devices, FIFOs, sockets, names that do not survive the archive's path form)
-// are reported and left out.
+// are reported and left out, and so is a folder that cannot be listed at all.
 std::vector<DirEntry> ListFolder(const std::string& folder);
 
 class FileFolderNode : public BasicNode {

@@ -96,18 +96,12 @@ std::optional<std::string> ExpandArchivePath(std::u16string_view stored, std::st
         return std::nullopt;
     };
     std::string in = text::ToUtf8(stored);
-    std::string expanded;
-    for (size_t i = 0; i < in.size();) {
-        size_t close = in[i] == '%' ? in.find('%', i + 1) : std::string::npos;
-        if (close != std::string::npos && close > i + 1) {
-            if (auto value =
-                    EnvForArchiveVariable(std::string_view(in).substr(i + 1, close - i - 1))) {
-                expanded += *value;
-                i = close + 1;
-                continue;
-            }
-        }
-        expanded += in[i++];
+    // Only a leading variable is expanded: "%HOME%" inside a file or folder name is a name.
+    std::string expanded = in;
+    size_t close = in.rfind('%', 0) == 0 ? in.find('%', 1) : std::string::npos;
+    if (close != std::string::npos && close > 1) {
+        if (auto value = EnvForArchiveVariable(std::string_view(in).substr(1, close - 1)))
+            expanded = *value + in.substr(close + 1);
     }
     for (char& c : expanded)
         if (c == '\\') c = '/';

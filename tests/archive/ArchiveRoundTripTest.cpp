@@ -1,5 +1,7 @@
 #include <gtest/gtest.h>
+
 #include <sys/stat.h>
+#include <memory>
 
 #include <filesystem>
 #include <fstream>
@@ -211,20 +213,33 @@ TEST(ArchiveFormat, FailedOrCancelledBackupKeepsTheEarlierArchive) {
 }
 
 TEST(ArchiveFormat, PayloadBeyondTheFormatsLimitIsLeftOutAndNamed) {
-    TestHome home;
-    FakeNode small(u"small", 100), huge(u"huge", 50000), last(u"last", 100);
-    auto state = StateFor(home / "l.vqz", {&small, &huge, &last});
-    RecordingReport report;
-    BackupOptions options;
-    options.maxPayloadLength = 30000;  // stands for 4 GiB
-    Outcome outcome = BackupWorker(state, report, {}, options);
-    ASSERT_EQ(outcome.problems.size(), 1u);
-    EXPECT_EQ(outcome.problems[0].item, "huge");
-    ArchiveReader::EndReason reason;
-    auto entries = ReadEntries(home / "l.vqz", &reason);
-    ASSERT_EQ(entries.size(), 2u);
-    EXPECT_EQ(entries[1].record.DisplayName(), u"last");
-    EXPECT_EQ(reason, ArchiveReader::EndReason::CleanEnd);
+    // Compressed on two threads, an entry ends while the next node is being read: the
+    // problem must stay with the node it belongs to, and no innocent node may be cut.
+    for (bool compress : {false, true}) {
+        TestHome home;
+        FakeNode small(u"small", 100), huge(u"huge", 400000);
+        std::vector<std::unique_ptr<FakeNode>> after;
+        std::vector<BasicNode*> sources{&small, &huge};
+        for (int i = 0; i < 6; ++i) {
+            after.push_back(std::make_unique<FakeNode>(u"after" + text::ToUtf16(std::to_string(i)),
+                                                       100 + 10 * i));
+            sources.push_back(after.back().get());
+        }
+        auto state = StateFor(home / "l.vqz", sources, compress);
+        RecordingReport report;
+        BackupOptions options;
+        options.maxPayloadLength = 3000;  // stands for 4 GiB
+        options.threads = 2;
+        Outcome outcome = BackupWorker(state, report, {}, options);
+        ASSERT_EQ(outcome.problems.size(), 1u) << compress;
+        EXPECT_EQ(outcome.problems[0].item, "huge");
+        ArchiveReader::EndReason reason;
+        auto entries = ReadEntries(home / "l.vqz", &reason);
+        ASSERT_EQ(entries.size(), 7u) << compress;
+        EXPECT_EQ(entries[0].record.DisplayName(), u"small");
+        EXPECT_EQ(entries[1].record.DisplayName(), u"after0");
+        EXPECT_EQ(reason, ArchiveReader::EndReason::CleanEnd);
+    }
 }
 
 TEST(ArchiveReaderTest, TruncationAndCraftedLengthsEndTheWalk) {
