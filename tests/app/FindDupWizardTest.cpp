@@ -146,6 +146,37 @@ class FindDupWizardTest : public QObject {
             QStringLiteral("15 duplicated messages were moved; 0 could not be.")));
     }
 
+    void aFolderUntickedItselfKeepsItsDuplicatesWhenASubfolderIsTicked() {
+        TestHome home;
+        CreateDemoProfile();
+        size_t before = CountMessages(home / "Maildir");
+        DupWalk walk;
+        QVERIFY(WaitForWorker(walk.wizard));
+        auto* search = static_cast<CProgressPage*>(walk.wizard.currentPage());
+        QVERIFY(!search->CancelButton()->isEnabled());  // nothing left to cancel
+        walk.wizard.next();
+        auto& tree = *walk.Options()->Tree();
+        QStringList workPath{QStringLiteral("Message Store"), QStringLiteral("Main Identity"),
+                             QStringLiteral("Work (5)")};
+        auto* work = FindItem(tree, workPath);
+        auto* projects = FindItem(tree, workPath + QStringList{QStringLiteral("Projects")});
+        QVERIFY(work && projects);
+        ClickCheckBox(tree, work);      // the person leaves Work alone ...
+        ClickCheckBox(tree, projects);  // ... but wants Work/Projects handled
+        QCOMPARE(tree.GetItemState(work), 2);
+        QCOMPARE(work->checkState(0), Qt::PartiallyChecked);
+        walk.wizard.next();
+        QVERIFY(WaitForWorker(walk.wizard));
+        auto* processing = static_cast<CProgressPage*>(walk.wizard.currentPage());
+        QVERIFY(!processing->CancelButton()->isEnabled());
+        walk.wizard.next();
+        auto* finished = static_cast<CPageFindDupFinished*>(walk.wizard.currentPage());
+        QVERIFY2(finished->Report().startsWith(
+                     QStringLiteral("10 duplicated messages were deleted; 0 could not be.")),
+                 qPrintable(finished->Report()));
+        QCOMPARE(CountMessages(home / "Maildir"), before - 10);  // Work's 5 are still there
+    }
+
   private:
     static void DeleteDuplicateForTest(const DuplicateEntry& d) {
         auto ns = v::OpenStoreFor(d.identityId);

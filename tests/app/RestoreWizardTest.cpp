@@ -6,6 +6,7 @@
 #include <algorithm>
 #include <filesystem>
 #include <fstream>
+#include <set>
 
 #include "GuiSupport.h"
 #include "backup/BackupEngine.h"
@@ -240,6 +241,121 @@ class RestoreWizardTest : public QObject {
         QVERIFY(MessageDigests({source / "Maildir"}).empty());
         QVERIFY(
             !MessageDigests({source / "Mail/archive"}).empty());  // other identities keep theirs
+    }
+
+    void anotherArchiveAfterBackGetsItsOwnTreeAndSummary() {
+        TestHome home;
+        std::string demo = home / "demo.vqz";
+        BackUpDemo(demo, false, false);
+        std::string contacts = home / "contacts.vqz";
+        {
+            SourceTree tree;
+            WizardState state;
+            state.archivePath = text::ToUtf16(contacts);
+            state.backupSources = {tree.Find("Contacts")->node};
+            v::NullReport report;
+            QVERIFY(BackupWorker(state, report, {}).Clean());
+        }
+        RestoreWalk walk;
+        walk.Open(demo);
+        auto* dest = static_cast<CPageRestoreChooseDest*>(walk.wizard.currentPage());
+        dest->Identities()->topLevelItem(0)->setSelected(true);
+        walk.wizard.next();
+        auto* items = static_cast<CPageRestoreChooseItems*>(walk.wizard.currentPage());
+        QVERIFY(items->Tree()->topLevelItemCount() > 1);
+        walk.wizard.next();
+        auto* ready = static_cast<CPageRestoreReady*>(walk.wizard.currentPage());
+        QString first = ready->Summary();
+        for (int i = 0; i < 3; ++i)
+            QTest::mouseClick(walk.wizard.button(QWizard::BackButton), Qt::LeftButton);
+        QCOMPARE(walk.wizard.currentId(), int(kRestoreChooseSource));
+        walk.Open(contacts);
+        walk.wizard.next();
+        QCOMPARE(items->Tree()->topLevelItemCount(), 1);
+        QCOMPARE(items->Tree()->topLevelItem(0)->text(0), QStringLiteral("Contacts"));
+        walk.wizard.next();
+        QVERIFY(ready->Summary() != first);
+        QVERIFY2(ready->Summary().contains(QStringLiteral("Items to restore: %1")
+                                               .arg(walk.wizard.State().restoreItems.size())),
+                 qPrintable(ready->Summary()));
+        QVERIFY(ready->Summary().contains(QString::fromStdString(contacts)));
+    }
+
+    void whatIsRestoredIsWhatTheTreeShows() {
+        TestHome home;
+        std::string archive = home / "demo.vqz";
+        BackUpDemo(archive, false, false);
+        RestoreWalk walk;
+        walk.Open(archive);
+        auto* dest = static_cast<CPageRestoreChooseDest*>(walk.wizard.currentPage());
+        dest->Identities()->topLevelItem(0)->setSelected(true);
+        walk.wizard.next();
+        auto* items = static_cast<CPageRestoreChooseItems*>(walk.wizard.currentPage());
+        auto& tree = *items->Tree();
+        auto* docs = FindItem(tree, {QStringLiteral("My Documents")});
+        auto* reports = FindItem(tree, {QStringLiteral("My Documents"), QStringLiteral("Reports")});
+        auto* photos = FindItem(tree, {QStringLiteral("My Documents"), QStringLiteral("Photos")});
+        QVERIFY(docs && reports && photos);
+        bool countedOnce = true;
+        auto names = [&] {
+            walk.wizard.next();
+            std::vector<std::u16string> out;
+            std::set<Guid> unique;
+            for (const auto& r : walk.wizard.State().restoreItems) {
+                out.push_back(r.DisplayName());
+                unique.insert(r.InstanceGuid());
+            }
+            // Each record once, and the summary counts exactly those.
+            auto* ready = static_cast<CPageRestoreReady*>(walk.wizard.currentPage());
+            countedOnce =
+                countedOnce && unique.size() == out.size() &&
+                ready->Summary().contains(QStringLiteral("Items to restore: %1\n").arg(out.size()));
+            QTest::mouseClick(walk.wizard.button(QWizard::BackButton), Qt::LeftButton);
+            return out;
+        };
+        auto has = [](const std::vector<std::u16string>& v, const char16_t* name) {
+            return std::find(v.begin(), v.end(), name) != v.end();
+        };
+        auto all = names();
+        // One subfolder unticked: the folder's own files stay chosen, and the list says so.
+        ClickCheckBox(tree, reports);
+        QCOMPARE(tree.GetItemState(docs), 2);
+        tree.setCurrentItem(docs);
+        QVERIFY(items->ItemsNote()->text().contains(QStringLiteral("will be restored")));
+        auto some = names();
+        QVERIFY(has(some, u"letter.txt") && has(some, u"garden.jpg"));
+        QVERIFY(!has(some, u"summary.txt"));
+        QCOMPARE(some.size() + 3, all.size());  // Reports and its two files
+
+        // The folder itself unticked, then one subfolder ticked again: its own files stay out.
+        ClickCheckBox(tree, docs);  // partly -> checked
+        ClickCheckBox(tree, docs);  // checked -> unchecked
+        ClickCheckBox(tree, photos);
+        QCOMPARE(tree.GetItemState(docs), 2);
+        tree.setCurrentItem(docs);
+        QVERIFY(items->ItemsNote()->text().contains(QStringLiteral("will not be restored")));
+        auto fewer = names();
+        QVERIFY(countedOnce);
+        QVERIFY(has(fewer, u"garden.jpg"));
+        QVERIFY(!has(fewer, u"letter.txt") && !has(fewer, u"summary.txt"));
+
+        // The keyboard: Space toggles the stored state, and the box shown always matches it.
+        tree.setFocus();
+        tree.setCurrentItem(reports);
+        QTest::keyClick(&tree, Qt::Key_Space);
+        QCOMPARE(tree.GetItemState(reports), 1);
+        QTest::keyClick(&tree, Qt::Key_Space);
+        QCOMPARE(tree.GetItemState(reports), 0);
+        QTest::mouseClick(tree.viewport(), Qt::LeftButton, {},
+                          tree.visualItemRect(photos).center());  // a press on the row, not the box
+        ClickCheckBox(tree, photos);
+        for (auto* item : tree.PreOrder()) {
+            int state = tree.GetItemState(item);
+            Qt::CheckState shown = item->checkState(0);
+            QCOMPARE(shown, state == 1   ? Qt::Checked
+                            : state == 2 ? Qt::PartiallyChecked
+                                         : Qt::Unchecked);
+        }
     }
 };
 
