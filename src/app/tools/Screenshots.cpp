@@ -12,6 +12,7 @@
 
 #include "app/Icons.h"
 #include "app/Prompts.h"
+#include "app/NodeTreeCtrl.h"
 #include "app/Wizard.h"
 #include "app/WorkerBridge.h"
 #include "platform/Identities.h"
@@ -98,6 +99,16 @@ int main(int argc, char** argv) {
         tree->setCurrentItem(tree->topLevelItem(3));
     }
     Shot(*restore, QStringLiteral("restore-3-items"));
+    // One subfolder unticked: My Documents is partly chosen and its own files still are.
+    if (auto* tree = restore->currentPage()->findChild<CNodeTreeCtrl*>("records")) {
+        for (auto* item : tree->PreOrder())
+            if (item->text(0) == QStringLiteral("Reports")) {
+                tree->ToggleItem(item);
+                tree->setCurrentItem(item->parent());
+                Shot(*restore, QStringLiteral("restore-3-items-subfolder-unticked"));
+                tree->ToggleItem(item);
+            }
+    }
     restore->next();
     Shot(*restore, QStringLiteral("restore-4-ready"));
     restore->next();
