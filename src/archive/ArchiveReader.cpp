@@ -6,6 +6,7 @@
 #include <algorithm>
 #include <cstring>
 
+#include "archive/PieceCodec.h"
 #include "platform/Text.h"
 
 int ArchiveReader::OpenArchiveFd(const std::string& path) {
@@ -109,8 +110,12 @@ bool FrameDecodingStream::NextFrame() {
         return false;
     }
     uint32_t m = tindale::text::GetU32(prefix);
-    uint64_t available = frames_.GetSize();  // the payload's total bounds any frame
-    std::vector<uint8_t> body(std::min<uint64_t>(m, available));
+    if (m > kMaxFrameBody) {  // no writer makes such a frame; nothing is allocated for it
+        ++damaged_;
+        finished_ = true;
+        return false;
+    }
+    std::vector<uint8_t> body(m);
     body.resize(v::ReadFully(frames_, body.data(), body.size()));
     ++frameCount_;
     piece_.clear();

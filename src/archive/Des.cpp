@@ -12,7 +12,7 @@ using tindale::text::GetU32;
 using tindale::text::PutU32;
 
 namespace {
-uint32_t PaddedLength(uint32_t n) {
+uint64_t PaddedLength(uint64_t n) {
     return (n + 7) / 8 * 8;
 }
 
@@ -39,7 +39,7 @@ DESBaseCryptor::DESBaseCryptor(std::u16string_view password) {
 
 int32_t DESEncryptor::Process(const uint8_t* in, int32_t length) {
     uint32_t n = static_cast<uint32_t>(std::max(length, 0));
-    uint32_t p = PaddedLength(n);
+    auto p = static_cast<uint32_t>(PaddedLength(n));
     output_.assign(8 + p, 0);
     PutU32(output_.data(), n);
     PutU32(output_.data() + 4, p);
@@ -51,16 +51,23 @@ int32_t DESDecryptor::Process(const uint8_t* in, int32_t length) {
     output_.clear();
     failed_ = true;
     if (length < 8) return 0;
+    if (!DesFrameWellFormed(in, static_cast<uint32_t>(length))) return 0;
     uint32_t n = GetU32(in);
     uint32_t p = GetU32(in + 4);
-    // The ciphertext must be all there: never read past the input.
-    if (p != PaddedLength(n) || p > static_cast<uint32_t>(length) - 8) return 0;
     std::vector<uint8_t> plain(p);
     if (n) Cbc(in + 8, plain.data(), n, schedule_, iv_, DES_DECRYPT);
     plain.resize(n);
     output_ = std::move(plain);
     failed_ = false;
     return static_cast<int32_t>(n);
+}
+
+bool DesFrameWellFormed(const uint8_t* body, uint32_t length) {
+    if (length < 8) return false;
+    uint64_t n = GetU32(body);
+    uint64_t p = GetU32(body + 4);
+    // Computed in 64 bits: a length near 2^32 must not wrap its padded size to 0.
+    return p % 8 == 0 && n <= p && p == PaddedLength(n) && p + 8 == length;
 }
 
 int32_t MakePasswordCheck(std::u16string_view password, uint8_t* destination) {

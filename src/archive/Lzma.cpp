@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cstring>
 
+#include "archive/PieceCodec.h"
 #include "archive/Processors.h"
 #include "platform/Text.h"
 
@@ -90,7 +91,7 @@ int32_t LZMADecompProcessor::Process(const uint8_t* in, int32_t length) {
     }
     if (restSize < kBlockHeader || rest[0] > 1) return 0;
     uint64_t size = GetU64(rest + 6);
-    if (size >> 31) return 0;
+    if (size > kMaxDecodedPiece) return 0;
 
     lzma_filter lzma1{LZMA_FILTER_LZMA1, nullptr};
     if (lzma_properties_decode(&lzma1, nullptr, rest + 1, 5) != LZMA_OK) return 0;

@@ -6,6 +6,10 @@
 #include <vector>
 
 inline constexpr size_t kPieceSize = 10240;
+// Every writer of the format cuts 10240-byte pieces. A block announcing more than this, or a
+// frame longer than its largest encoding, is damaged: a reader never allocates beyond it.
+inline constexpr size_t kMaxDecodedPiece = 1 << 20;
+inline constexpr size_t kMaxFrameBody = kMaxDecodedPiece + 64;
 
 struct CodecFlags {
     bool compress = false;

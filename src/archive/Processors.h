@@ -60,6 +60,10 @@ class DESDecryptor : public DESBaseCryptor {
 };
 
 inline constexpr size_t kMaxPasswordUnits = 27;
+
+// What can be checked of a DES frame without the key: n (the plain length) and p (the padded
+// length) agree, p is a multiple of 8, and the ciphertext fills the frame exactly.
+bool DesFrameWellFormed(const uint8_t* body, uint32_t length);
 inline constexpr size_t kPasswordCheckField = 66;
 
 // Writes the password check block (at most 64 bytes) and returns its length.

@@ -1,0 +1,97 @@
+// Archives made to hurt the reader: lengths that wrap, blocks that announce gigabytes,
+// encrypted frames whose shape is wrong. Each must be called damaged, never crash or hang.
+#include <gtest/gtest.h>
+
+#include "archive/ArchiveReader.h"
+#include "model/FileNodes.h"
+#include "model/Outcome.h"
+#include "platform/Text.h"
+#include "restore/ArchiveTest.h"
+#include "restore/RecordTree.h"
+#include "restore/RestoreEngine.h"
+#include "support/CraftedArchive.h"
+#include "support/TestHome.h"
+
+using namespace tindale;
+
+namespace {
+
+ArchiveTestResult Check(const std::string& path, std::u16string password = u"") {
+    return TestArchive(path, password, nullptr, {});
+}
+
+v::Outcome RestoreAll(const std::string& path, std::u16string password) {
+    WizardState state;
+    state.archivePath = text::ToUtf16(path);
+    state.password = std::move(password);
+    for (const auto& e : RecordTree::Load(path).entries) state.restoreItems.push_back(e->record);
+    v::NullReport report;
+    return RestoreWorker(state, report, {});
+}
+
+std::vector<uint8_t> Bytes(std::initializer_list<uint32_t> words) {
+    std::vector<uint8_t> out;
+    for (uint32_t w : words)
+        for (int i = 0; i < 4; ++i) out.push_back(static_cast<uint8_t>(w >> (8 * i)));
+    return out;
+}
+
+}  // namespace
+
+TEST(HostileArchive, DesLengthNearTwoToTheThirtySecondIsDamagedNotACrash) {
+    TestHome home;
+    CraftedArchive archive(false, true);
+    // One frame of 8 bytes: n = 0xFFFFFFFF, p = 0 (the padded length wraps to 0 in 32 bits).
+    auto frame = Bytes({8, 0xFFFFFFFFu, 0});
+    archive.Add(v::FileFolderNode::kTypeGuid, u"evil", frame);
+    archive.WriteTo(home / "evil.vqz");
+    EXPECT_EQ(Check(home / "evil.vqz").verdict, ArchiveTestResult::Verdict::Damaged);
+    EXPECT_EQ(Check(home / "evil.vqz", u"pass").verdict, ArchiveTestResult::Verdict::Damaged);
+    v::Outcome outcome = RestoreAll(home / "evil.vqz", u"pass");
+    EXPECT_FALSE(outcome.Clean());
+}
+
+TEST(HostileArchive, EncryptedFramesOfTheWrongShapeAreFoundWithoutThePassword) {
+    TestHome home;
+    auto check = [&](std::vector<uint8_t> frames) {
+        CraftedArchive archive(false, true);
+        archive.Add(v::FileFolderNode::kTypeGuid, u"f", std::move(frames));
+        archive.WriteTo(home / "f.vqz");
+        return Check(home / "f.vqz").verdict;
+    };
+    CraftedArchive good(false, true);
+    auto frames = good.Frames(std::vector<uint8_t>(30000, 'x'));
+    EXPECT_EQ(check(frames), ArchiveTestResult::Verdict::Sound);
+    auto padded = frames;
+    padded[8] ^= 1;  // p no longer a multiple of 8
+    EXPECT_EQ(check(padded), ArchiveTestResult::Verdict::Damaged);
+    auto longer = frames;
+    longer[4] = 0xF9;  // n > p
+    longer[5] = 0xFF;
+    EXPECT_EQ(check(longer), ArchiveTestResult::Verdict::Damaged);
+    auto cut = frames;
+    cut.resize(cut.size() - 3);  // the last frame ends early
+    EXPECT_EQ(check(cut), ArchiveTestResult::Verdict::Damaged);
+}
+
+TEST(HostileArchive, BlocksAnnouncingHugePiecesAreDamagedAndAllocateNothing) {
+    TestHome home;
+    CraftedArchive archive(true, false);
+    auto piece = archive.Frames(std::vector<uint8_t>(10240, 'a'));
+    ASSERT_NE(piece[4], 0);  // an LZMA block, not the stored form
+    std::vector<uint8_t> frames;
+    for (int i = 0; i < 20; ++i) {
+        auto evil = piece;
+        for (int b = 0; b < 8; ++b) evil[4 + 7 + b] = b == 3 ? 0x80 : 0;  // 2 GiB announced
+        frames.insert(frames.end(), evil.begin(), evil.end());
+    }
+    // A frame length far beyond any piece, in a small archive.
+    auto huge = Bytes({0x7FFFFFFF});
+    archive.Add(v::FileFolderNode::kTypeGuid, u"blocks", frames);
+    archive.Add(v::FileFolderNode::kTypeGuid, u"length", huge);
+    archive.WriteTo(home / "huge.vqz");
+    auto result = Check(home / "huge.vqz");
+    EXPECT_EQ(result.verdict, ArchiveTestResult::Verdict::Damaged);
+    EXPECT_EQ(result.damagedItem, "blocks");
+    EXPECT_FALSE(RestoreAll(home / "huge.vqz", u"").Clean());
+}
