@@ -55,7 +55,8 @@ int32_t RegValueStream::Write(const uint8_t* data, int32_t length) {
     return taken + static_cast<int32_t>(n);
 }
 
-RegStream::RegStream() = default;
+RegStream::RegStream(std::u16string allowedKey)
+    : root_(reg::kHkeyCurrentUser), keyPath_(std::move(allowedKey)) {}
 
 RegStream::RegStream(uint32_t root, std::u16string keyPath)
     : root_(root), keyPath_(std::move(keyPath)) {
@@ -124,6 +125,15 @@ int32_t RegStream::Write(const uint8_t* data, int32_t length) {
 }
 
 void RegStream::Apply() {
+    std::u16string path = pending_.KeyPath();
+    bool inside = pending_.Root() == reg::kHkeyCurrentUser && !keyPath_.empty() &&
+                  path.size() >= keyPath_.size() &&
+                  text::EqualsNoCase(path.substr(0, keyPath_.size()), keyPath_) &&
+                  (path.size() == keyPath_.size() || path[keyPath_.size()] == u'\\');
+    if (!inside || path.find(u"\\\\") != std::u16string::npos) {
+        ++refused_;  // an archive never decides where in the registry it writes
+        return;
+    }
     auto key = reg::Key::Open(pending_.Root(), pending_.KeyPath());
     if (!key) key = reg::Key::Create(pending_.Root(), pending_.KeyPath());
     if (!key) return;

@@ -51,7 +51,9 @@ class RegValueStream : public BasicStream {
 // Writing: applies every complete record to the registry as its last byte arrives.
 class RegStream : public BasicStream {
   public:
-    RegStream();                                       // for writing
+    // For writing: values are applied only to `allowedKey` below HKEY_CURRENT_USER and its
+    // subkeys; a record naming any other place is skipped and counted.
+    explicit RegStream(std::u16string allowedKey);
     RegStream(uint32_t root, std::u16string keyPath);  // for reading
 
     int32_t Write(const uint8_t* data, int32_t length) override;
@@ -63,6 +65,7 @@ class RegStream : public BasicStream {
     // True once a damaged record was met while writing; nothing after it was applied.
     bool Damaged() const { return damaged_; }
     uint32_t AppliedCount() const { return applied_; }
+    uint32_t RefusedCount() const { return refused_; }
 
   private:
     void Collect(const std::u16string& path);
@@ -78,6 +81,7 @@ class RegStream : public BasicStream {
     std::vector<std::u16string> skipped_;
     bool damaged_ = false;
     uint32_t applied_ = 0;
+    uint32_t refused_ = 0;
 };
 
 }  // namespace v

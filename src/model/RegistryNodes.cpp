@@ -24,8 +24,9 @@ SettingsTreeNode::SettingsTreeNode(const char16_t* name, const char16_t* keyPath
     iconIndex = NodeIconRegistry::Instance().IndexForKey(u"Registry");
 }
 
-SettingsTreeNode::SettingsTreeNode(const NodeRecord& rec, BasicStream* payload)
-    : BasicNode(rec, payload), tree_(std::make_unique<RegStream>()) {}
+SettingsTreeNode::SettingsTreeNode(const NodeRecord& rec, BasicStream* payload,
+                                   const char16_t* keyPath)
+    : BasicNode(rec, payload), tree_(std::make_unique<RegStream>(keyPath)) {}
 
 uint64_t SettingsTreeNode::WritePayload(BasicStream& out) {
     for (const auto& name : tree_->SkippedNames())
@@ -40,6 +41,10 @@ uint64_t SettingsTreeNode::RestorePayload(BasicStream& in) {
         ReportProblem(text::ToUtf8(record.DisplayName()),
                       "its settings in the archive are damaged; only the values before the "
                       "damage were restored");
+    if (tree_->RefusedCount() > 0)
+        ReportProblem(text::ToUtf8(record.DisplayName()),
+                      std::to_string(tree_->RefusedCount()) +
+                          " settings named a place outside this settings tree; they were skipped");
     return copied;
 }
 

@@ -12,7 +12,8 @@ namespace v {
 class SettingsTreeNode : public BasicNode {
   public:
     SettingsTreeNode(const char16_t* name, const char16_t* keyPath, int idValue);
-    SettingsTreeNode(const NodeRecord& record, BasicStream* payload);
+    // Recreated for a restore: the payload may write only below `keyPath`.
+    SettingsTreeNode(const NodeRecord& record, BasicStream* payload, const char16_t* keyPath);
 
     uint64_t WritePayload(BasicStream& out) override;
     uint64_t RestorePayload(BasicStream& in) override;
@@ -31,7 +32,7 @@ class OESettingsNode : public SettingsTreeNode {
     static constexpr const char16_t* kKeyPath = u"Software\\Microsoft\\Outlook Express";
     OESettingsNode();
     OESettingsNode(const NodeRecord& record, BasicStream* payload)
-        : SettingsTreeNode(record, payload) {}
+        : SettingsTreeNode(record, payload, kKeyPath) {}
     int32_t EnumItems(NodeList& out) override;
     std::u16string GetTypeName() const override { return u"OESettingsNode"; }
     tindale::Guid GetTypeGuid() const override { return kTypeGuid; }
@@ -43,7 +44,7 @@ class IESettingsNode : public SettingsTreeNode {
     static constexpr const char16_t* kKeyPath = u"Software\\Microsoft\\Internet Explorer";
     IESettingsNode();
     IESettingsNode(const NodeRecord& record, BasicStream* payload)
-        : SettingsTreeNode(record, payload) {}
+        : SettingsTreeNode(record, payload, kKeyPath) {}
     int32_t EnumItems(NodeList& out) override;
     std::u16string GetTypeName() const override { return u"IESettingsNode"; }
     tindale::Guid GetTypeGuid() const override { return kTypeGuid; }

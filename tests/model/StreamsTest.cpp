@@ -74,7 +74,7 @@ TEST(RegStream, TreeRoundTripsIntoAnEmptyRegistry) {
     EXPECT_EQ(text::GetU32(bytes.data()), reg::kHkeyCurrentUser);
 
     TestHome other;
-    RegStream writer;
+    RegStream writer(u"Software\\T");
     EXPECT_EQ(writer.Write(bytes.data(), static_cast<int32_t>(bytes.size())),
               static_cast<int32_t>(bytes.size()));
     std::vector<std::string> after;
@@ -91,7 +91,7 @@ TEST(RegStream, ByteAtATimeAppliesTheSameAsWhole) {
     std::vector<std::string> before;
     Dump(u"Software\\T", before);
     TestHome other;
-    RegStream writer;
+    RegStream writer(u"Software\\T");
     for (uint8_t b : bytes) writer.Write(&b, 1);
     std::vector<std::string> after;
     Dump(u"Software\\T", after);
@@ -105,7 +105,7 @@ TEST(RegStream, CutSerialisationAppliesOnlyCompleteRecords) {
     auto bytes = ReadAll(collected);
     TestHome other;
     {
-        RegStream writer;
+        RegStream writer(u"Software\\T");
         // The first record ("Str", 12 bytes of data) whole, then half of the second.
         writer.Write(bytes.data(), 4708 + 12 + 2000);
         EXPECT_EQ(writer.AppliedCount(), 1u);
@@ -116,13 +116,39 @@ TEST(RegStream, CutSerialisationAppliesOnlyCompleteRecords) {
     EXPECT_FALSE(key->Query(u"Bin"));
 }
 
+TEST(RegStream, RecordsOutsideTheTreeAreSkippedAndCounted) {
+    TestHome home;
+    auto record = [](uint32_t root, const char16_t* path) {
+        std::vector<uint8_t> r(4708, 0);
+        text::PutU32(r.data(), root);
+        text::PutFixedUtf16(std::span(r).subspan(4, 4096), path);
+        text::PutU32(r.data() + 4700, reg::kRegBinary);
+        return r;
+    };
+    std::vector<uint8_t> stream;
+    for (auto [root, path] :
+         {std::pair{reg::kHkeyCurrentUser, u"Identities\\{1}\\Software"},
+          {reg::kHkeyCurrentUser, u"Software\\Microsoft\\Outlook ExpressX"},
+          {0x80000002u, u"Software\\Microsoft\\Outlook Express"},
+          {reg::kHkeyCurrentUser, u"Software\\Microsoft\\Outlook Express\\\\x"},
+          {reg::kHkeyCurrentUser, u"software\\microsoft\\outlook express\\Mail"}}) {
+        auto r = record(root, path);
+        stream.insert(stream.end(), r.begin(), r.end());
+    }
+    RegStream writer(u"Software\\Microsoft\\Outlook Express");
+    writer.Write(stream.data(), static_cast<int32_t>(stream.size()));
+    EXPECT_EQ(writer.RefusedCount(), 4u);
+    EXPECT_EQ(writer.AppliedCount(), 1u);  // below its own key, in any letter case
+    EXPECT_FALSE(reg::Key::Open(reg::kHkeyCurrentUser, u"Identities"));
+}
+
 TEST(RegStream, EmptyValueRecordCreatesTheKey) {
     TestHome home;
     std::vector<uint8_t> record(4708, 0);
     text::PutU32(record.data(), reg::kHkeyCurrentUser);
     text::PutFixedUtf16(std::span(record).subspan(4, 4096), u"A\\B\\C");
     text::PutU32(record.data() + 4700, reg::kRegBinary);
-    RegStream writer;
+    RegStream writer(u"A");
     writer.Write(record.data(), 4708);
     auto key = reg::Key::Open(reg::kHkeyCurrentUser, u"A\\B\\C");
     ASSERT_TRUE(key);
@@ -145,7 +171,7 @@ TEST(RegStream, DamagedLengthStopsApplyingAtThatRecord) {
     add(u"good", 2, 2);
     add(u"bad", 0x80000000u, 4);
     add(u"after", 2, 2);
-    RegStream writer;
+    RegStream writer(u"D");
     writer.Write(stream.data(), static_cast<int32_t>(stream.size()));
     EXPECT_TRUE(writer.Damaged());
     auto key = reg::Key::Open(reg::kHkeyCurrentUser, u"D");
