@@ -216,6 +216,74 @@ uint64_t FileFolderNode::WriteFile(BasicStream& out, uint8_t* header) {
     return total;
 }
 
+std::optional<std::string> RestoreTargetFor(const FileRestoreRoot& root, std::u16string_view stored,
+                                            std::string& why) {
+    std::u16string_view prefix = root.stored;
+    while (!prefix.empty() && prefix.back() == u'\\') prefix.remove_suffix(1);
+    // Windows paths compare without regard to letter case.
+    if (prefix.empty() || stored.size() < prefix.size() ||
+        !text::EqualsNoCase(stored.substr(0, prefix.size()), prefix) ||
+        (stored.size() > prefix.size() && stored[prefix.size()] != u'\\')) {
+        why = "it is not below the folder its source was read from (" + text::ToUtf8(root.stored) +
+              "); it was not restored";
+        return std::nullopt;
+    }
+    std::string target = root.local;
+    std::u16string_view rest = stored.substr(prefix.size());
+    while (!rest.empty()) {
+        rest.remove_prefix(1);  // the separator
+        size_t end = std::min(rest.find(u'\\'), rest.size());
+        std::u16string_view part = rest.substr(0, end);
+        rest.remove_prefix(end);
+        if (part.empty() || part == u"." || part == u".." ||
+            part.find(u'/') != std::u16string_view::npos) {
+            why =
+                "its stored path has a part that is empty, \".\", \"..\" or holds a \"/\"; it "
+                "was not restored";
+            return std::nullopt;
+        }
+        target += "/" + text::ToUtf8(part);
+    }
+    return target;
+}
+
+namespace {
+
+// Creates the folders from `root` down to `folder`, refusing to pass through a symbolic
+// link: a backup never reads below one, so a restore never writes below one (a link placed
+// inside the home could otherwise lead anywhere).
+bool MakeFoldersBelow(const std::string& root, const std::string& folder, std::string& why) {
+    std::error_code ec;
+    std::filesystem::create_directories(root, ec);
+    std::string at = root;
+    for (size_t pos = root.size(); pos < folder.size();) {
+        size_t next = folder.find('/', pos + 1);
+        if (next == std::string::npos) next = folder.size();
+        at = folder.substr(0, next);
+        pos = next;
+        struct stat st {};
+        if (::lstat(at.c_str(), &st) == 0) {
+            if (S_ISLNK(st.st_mode) || !S_ISDIR(st.st_mode)) {
+                why = at + " is a link or not a folder; nothing was written through it";
+                return false;
+            }
+        } else if (::mkdir(at.c_str(), 0777) != 0 && errno != EEXIST) {
+            why = std::string("cannot create the folder: ") + std::strerror(errno);
+            return false;
+        }
+    }
+    return true;
+}
+
+}  // namespace
+
+std::optional<std::string> FileFolderNode::RestoreTarget(const std::u16string& stored) {
+    std::string why = "it does not belong to any folder that a backup reads; it was not restored";
+    auto target = restoreRoot_ ? RestoreTargetFor(*restoreRoot_, stored, why) : std::nullopt;
+    if (!target) ReportProblem(text::ToUtf8(stored), why);
+    return target;
+}
+
 uint64_t FileFolderNode::RestorePayload(BasicStream& in) {
     uint8_t header[kFileHeaderSize];
     if (ReadFully(in, header, kFileHeaderSize) != kFileHeaderSize) {
@@ -223,19 +291,15 @@ uint64_t FileFolderNode::RestorePayload(BasicStream& in) {
         return 0;
     }
     std::u16string stored = text::GetFixedUtf16(std::span(header, 4096));
+    auto path = RestoreTarget(stored);
+    if (!path) return 0;
     std::string why;
-    auto path = shell::ExpandArchivePath(stored, &why);
-    if (!path) {
-        ReportProblem(text::ToUtf8(stored), why);
+    std::string folder = header[4104] ? *path : path->substr(0, path->find_last_of('/'));
+    if (!MakeFoldersBelow(restoreRoot_->local, folder, why)) {
+        ReportProblem(*path, why);
         return 0;
     }
-    std::error_code ec;
-    if (header[4104]) {
-        std::filesystem::create_directories(*path, ec);
-        if (ec) ReportProblem(*path, "cannot create the folder: " + ec.message());
-        return 0;
-    }
-    std::filesystem::create_directories(std::filesystem::path(*path).parent_path(), ec);
+    if (header[4104]) return 0;
     // Written beside the target and renamed over it only when complete and undamaged; the
     // replaced file's permission bits are kept.
     durable::TempFile file(*path, "tindale");

@@ -4,6 +4,7 @@
 //   0 path (2048 UTF-16 units, in the archive's %USERPROFILE%\... form) | 4096 size (u64)
 //   | 4104 folder flag | 4105 seven zero bytes
 // followed, for a file, by its bytes.
+#include <optional>
 #include <string>
 
 #include "model/Node.h"
@@ -40,6 +41,20 @@ class ExcludedFilesScope {
 // are reported and left out, and so is a folder that cannot be listed at all.
 std::vector<DirEntry> ListFolder(const std::string& folder);
 
+// Where a file source's items go back on restore: the folder the archive says they were
+// read from, as stored ("%USERPROFILE%\\Documents", "%USERPROFILE%\\Dokumente" from a German
+// desktop), and the restoring person's folder of the same kind. An item keeps the part of
+// its stored path below the stored root; nothing is written anywhere else.
+struct FileRestoreRoot {
+    std::u16string stored;
+    std::string local;
+};
+
+// The place below `root.local` for a stored path, or none (with the reason) when the path is
+// not below the stored root or has a part that is empty, "." or "..", or holds a "/".
+std::optional<std::string> RestoreTargetFor(const FileRestoreRoot& root, std::u16string_view stored,
+                                            std::string& why);
+
 class FileFolderNode : public BasicNode {
   public:
     static const tindale::Guid kTypeGuid;
@@ -59,11 +74,15 @@ class FileFolderNode : public BasicNode {
     bool IsContainer() const override;
 
     std::string FullPath() const;
+    // The source this recreated node belongs to; without one, RestorePayload writes nothing.
+    void SetRestoreRoot(std::optional<FileRestoreRoot> root) { restoreRoot_ = std::move(root); }
 
   private:
     int32_t Enumerate(NodeList& out, bool folders);
     uint64_t WriteFile(BasicStream& out, uint8_t* header);
+    std::optional<std::string> RestoreTarget(const std::u16string& stored);
 
+    std::optional<FileRestoreRoot> restoreRoot_;
     DirEntry entry_;
     std::string folder_;
     bool recreated_ = false;

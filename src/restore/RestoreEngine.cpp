@@ -4,12 +4,14 @@
 #include <set>
 
 #include "archive/ArchiveReader.h"
+#include "model/FileNodes.h"
 #include "model/MessageNodes.h"
 #include "model/NodeFactory.h"
 #include "platform/AtomicFile.h"
 #include "platform/StoreSession.h"
 #include "platform/Text.h"
 #include "restore/ArchiveTest.h"
+#include "restore/FileSources.h"
 
 using namespace tindale;
 
@@ -20,20 +22,55 @@ std::string Name(const v::NodeRecord& rec) {
     return name.empty() ? "(unnamed item)" : name;
 }
 
-void RestoreRecord(ArchiveReader& reader, WizardState& state) {
-    const v::NodeRecord& rec = reader.Record();
-    FrameDecodingStream payload(reader.PayloadStream(), rec, state.password);
+// A decoded payload held in memory (a source root's header), keeping whether it was damaged.
+class DecodedPayload : public v::MemoryStream {
+  public:
+    DecodedPayload(std::vector<uint8_t> bytes, bool damaged)
+        : v::MemoryStream(std::move(bytes)), damaged_(damaged) {}
+    bool Damaged() const override { return damaged_; }
+
+  private:
+    bool damaged_;
+};
+
+std::vector<uint8_t> ReadAll(v::BasicStream& in) {
+    std::vector<uint8_t> out;
+    uint8_t buffer[16384];
+    while (int32_t n = in.Read(buffer, sizeof buffer)) out.insert(out.end(), buffer, buffer + n);
+    return out;
+}
+
+void RestoreRecord(const v::NodeRecord& rec, v::BasicStream& payload, WizardState& state,
+                   const FileSources& sources) {
     std::unique_ptr<v::BasicNode> node(
         v::NodeFactoryRegistry::Instance().FindFactoryAndCreate(rec, &payload));
     if (!node) {
         v::ReportProblem(Name(rec), "its type is unknown to this version; it was not restored");
         return;
     }
+    if (auto* file = dynamic_cast<v::FileFolderNode*>(node.get()))
+        file->SetRestoreRoot(sources.RootFor(rec));
     size_t before = v::LeftOutCount();
     node->restoreContext = &state;
     node->RestorePayload(payload);
     if (payload.Damaged() && v::LeftOutCount() == before)
         v::ReportProblem(Name(rec), "part of its data in the archive is damaged");
+}
+
+// Learns the record's file source (reading a source root's header, which is small) and
+// restores it when it was chosen.
+void VisitRecord(ArchiveReader& reader, WizardState& state, FileSources& sources, bool chosen) {
+    const v::NodeRecord& rec = reader.Record();
+    FrameDecodingStream frames(reader.PayloadStream(), rec, state.password);
+    if (!FileSources::NeedsPayload(rec)) {
+        sources.Observe(rec);
+        if (chosen) RestoreRecord(rec, frames, state, sources);
+        return;
+    }
+    auto bytes = ReadAll(frames);
+    sources.Observe(rec, &bytes);
+    DecodedPayload payload(std::move(bytes), frames.Damaged());
+    if (chosen) RestoreRecord(rec, payload, state, sources);
 }
 
 // Publishes what the restore wrote and still holds in its batch, and saves the stores'
@@ -83,10 +120,12 @@ void RestoreChosen(ArchiveReader& reader, WizardState& state, v::Outcome& outcom
     std::set<Guid> chosen;
     for (const auto& rec : state.restoreItems) chosen.insert(rec.InstanceGuid());
     report.ProgressSent(0, chosen.size());
+    FileSources sources;
     for (; !reader.AtEnd() && !stop.stop_requested(); reader.Advance()) {
-        if (!chosen.count(reader.Record().InstanceGuid())) continue;
-        report.Activity(Name(reader.Record()).c_str());
-        RestoreRecord(reader, state);
+        bool wanted = chosen.count(reader.Record().InstanceGuid()) > 0;
+        if (wanted) report.Activity(Name(reader.Record()).c_str());
+        VisitRecord(reader, state, sources, wanted);
+        if (!wanted) continue;
         ++outcome.itemsDone;
         report.ProgressSent(outcome.itemsDone, 0);
     }

@@ -12,6 +12,9 @@
 #include "support/CraftedArchive.h"
 #include "support/TestHome.h"
 
+#include <filesystem>
+namespace fs = std::filesystem;
+
 using namespace tindale;
 
 namespace {
@@ -94,4 +97,43 @@ TEST(HostileArchive, BlocksAnnouncingHugePiecesAreDamagedAndAllocateNothing) {
     EXPECT_EQ(result.verdict, ArchiveTestResult::Verdict::Damaged);
     EXPECT_EQ(result.damagedItem, "blocks");
     EXPECT_FALSE(RestoreAll(home / "huge.vqz", u"").Clean());
+}
+
+TEST(HostileArchive, FilesGoBackOnlyBelowTheFoldersABackupReads) {
+    TestHome home;
+    fs::create_directories(home / "Documents");
+    fs::create_directories(home / "elsewhere");
+    fs::create_directory_symlink(home / "elsewhere", home / "Documents/link");
+    CraftedArchive archive(false, false);
+    // Written on a German desktop: the source's own record names its folder.
+    auto& docs = archive.Add(
+        v::FileFolderNode::kTypeGuid, u"My Documents",
+        archive.Frames(CraftedArchive::FilePayload(u"%USERPROFILE%\\Dokumente", "", true)), true);
+    Guid docsGuid = docs.InstanceGuid();
+    auto add = [&](const std::u16string& stored, const Guid* parent) {
+        archive.Add(v::FileFolderNode::kTypeGuid, u"f",
+                    archive.Frames(CraftedArchive::FilePayload(stored, "written")), false, parent);
+    };
+    add(u"%USERPROFILE%\\Dokumente\\brief.txt", &docsGuid);  // lands in ~/Documents
+    add(u"%USERPROFILE%\\.bashrc", &docsGuid);               // not below its source
+    add(u"\\tmp\\tindale-escape", &docsGuid);
+    add(u"\\\\server\\share\\x", &docsGuid);
+    add(u"%PATH%\\x", &docsGuid);
+    add(u"%USERPROFILE%\\Dokumente\\..\\.profile", &docsGuid);
+    add(u"%USERPROFILE%\\Dokumente\\a/../../.profile", &docsGuid);
+    add(u"%USERPROFILE%\\Dokumente\\link\\planted.txt", &docsGuid);  // through a link
+    Guid stranger = Guid::NewRandom();
+    add(u"%USERPROFILE%\\Dokumente\\orphan.txt", &stranger);  // of no source in the archive
+    add(u"%USERPROFILE%\\Documents\\rootless.txt", nullptr);
+    archive.WriteTo(home / "evil.vqz");
+
+    v::Outcome outcome = RestoreAll(home / "evil.vqz", u"");
+    EXPECT_EQ(ReadFile(home / "Documents/brief.txt"), "written");
+    EXPECT_EQ(outcome.LeftOut(), 9u);
+    EXPECT_FALSE(fs::exists(home / ".bashrc"));
+    EXPECT_FALSE(fs::exists("/tmp/tindale-escape"));
+    EXPECT_FALSE(fs::exists(home / ".profile"));
+    EXPECT_TRUE(fs::is_empty(home / "elsewhere"));
+    EXPECT_FALSE(fs::exists(home / "Documents/orphan.txt"));
+    EXPECT_FALSE(fs::exists(home / "Documents/rootless.txt"));
 }

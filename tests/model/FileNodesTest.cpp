@@ -8,6 +8,7 @@
 #include "model/NodeFactory.h"
 #include "model/Outcome.h"
 #include "platform/Registry.h"
+#include "platform/ShellFolders.h"
 #include "platform/Text.h"
 #include "support/TestHome.h"
 
@@ -29,6 +30,8 @@ uint64_t Restore(const std::vector<uint8_t>& payload, bool folder) {
     rec.SetContainer(folder);
     MemoryStream in(payload);
     std::unique_ptr<BasicNode> node(NodeFactoryRegistry::Instance().FindFactoryAndCreate(rec, &in));
+    static_cast<FileFolderNode*>(node.get())
+        ->SetRestoreRoot(FileRestoreRoot{u"%USERPROFILE%\\Documents", shell::DocumentsFolder()});
     return node->RestorePayload(in);
 }
 

@@ -1,0 +1,61 @@
+#include "restore/FileSources.h"
+
+#include <span>
+
+#include "platform/ShellFolders.h"
+#include "platform/Text.h"
+
+using namespace tindale;
+
+namespace {
+
+std::string WithoutTrailingSlash(std::string path) {
+    while (path.size() > 1 && path.back() == '/') path.pop_back();
+    return path;
+}
+
+// The restoring person's folder for a source root, by the root's display name.
+std::optional<std::string> LocalFolderFor(const std::u16string& name) {
+    if (name == u"My Documents") return shell::DocumentsFolder();
+    if (name == u"Contacts") return shell::ContactsFolder();
+    if (name == u"Windows Address Book") {
+        std::string folder = v::WABNode::AddressBookFolder();
+        if (!folder.empty()) return WithoutTrailingSlash(folder);
+    }
+    return std::nullopt;
+}
+
+}  // namespace
+
+bool FileSources::NeedsPayload(const v::NodeRecord& record) {
+    return record.ParentGuid().IsZero() && record.TypeGuid() == v::FileFolderNode::kTypeGuid &&
+           record.PayloadLength() <= (1u << 20);
+}
+
+void FileSources::Observe(const v::NodeRecord& record, const std::vector<uint8_t>* payload) {
+    if (!record.ParentGuid().IsZero()) {
+        auto parent = sourceOf_.find(record.ParentGuid());
+        if (parent != sourceOf_.end()) sourceOf_[record.InstanceGuid()] = parent->second;
+        return;
+    }
+    std::optional<v::FileRestoreRoot> root;
+    if (record.TypeGuid() == v::FavoritesNode::kTypeGuid) {
+        // Favorites has no payload of its own; its items are stored below this folder.
+        root = v::FileRestoreRoot{u"%USERPROFILE%\\Favorites", shell::FavoritesFolder()};
+    } else if (record.TypeGuid() == v::FileFolderNode::kTypeGuid && payload &&
+               payload->size() >= 4096) {
+        auto local = LocalFolderFor(record.DisplayName());
+        std::u16string stored = text::GetFixedUtf16(std::span(payload->data(), 4096));
+        if (local && !stored.empty()) root = v::FileRestoreRoot{stored, *local};
+    } else {
+        return;  // not a file source
+    }
+    roots_.push_back(root);
+    sourceOf_[record.InstanceGuid()] = roots_.size() - 1;
+}
+
+std::optional<v::FileRestoreRoot> FileSources::RootFor(const v::NodeRecord& record) const {
+    auto it = sourceOf_.find(record.InstanceGuid());
+    if (it == sourceOf_.end()) return std::nullopt;
+    return roots_[it->second];
+}
