@@ -242,7 +242,7 @@ std::optional<std::string> RestoreTargetFor(const FileRestoreRoot& root, std::u1
                 "was not restored";
             return std::nullopt;
         }
-        target += "/" + text::ToUtf8(part);
+        target.append("/").append(text::ToUtf8(part));
     }
     return target;
 }

@@ -54,8 +54,9 @@ TempFile::TempFile(const std::string& target, std::string_view tag) : target_(ta
     auto slash = target.find_last_of('/');
     std::string dir = slash == std::string::npos ? "" : target.substr(0, slash + 1);
     std::string name = slash == std::string::npos ? target : target.substr(slash + 1);
-    std::string suffix = "." + std::string(tag) + "-XXXXXX";
-    std::string pattern = dir + "." + ShortenName(name, kMaxNameBytes - 1 - suffix.size()) + suffix;
+    std::string suffix = std::string(".").append(tag).append("-XXXXXX");
+    std::string pattern = dir;
+    pattern.append(".").append(ShortenName(name, kMaxNameBytes - 1 - suffix.size())).append(suffix);
     fd_ = ::mkostemp(pattern.data(), O_CLOEXEC);
     if (fd_ < 0) {
         error_ = errno;

@@ -46,7 +46,9 @@ std::string Encode(std::u16string_view name) {
         } else {
             size_t end = i;
             while (end < name.size() && !IsDirect(name[end]) && name[end] != u'&') ++end;
-            out += "&" + EncodeRun(name.substr(i, end - i)) + "-";
+            out += '&';
+            out += EncodeRun(name.substr(i, end - i));
+            out += '-';
             i = end;
         }
     }
@@ -99,7 +101,7 @@ bool IsInboxName(std::u16string_view name) {
 std::string DirectoryFor(const std::vector<std::u16string>& path) {
     std::string dir;
     for (size_t i = 0; i < path.size(); ++i)
-        dir += "." + (i == 0 && path[0] == kInbox ? std::string("INBOX") : Encode(path[i]));
+        dir.append(".").append(i == 0 && path[0] == kInbox ? std::string("INBOX") : Encode(path[i]));
     return dir;
 }
 
