@@ -36,11 +36,17 @@ std::optional<std::u16string> Add(std::u16string_view name, std::string_view sto
     auto key = reg::Key::Create(reg::kHkeyCurrentUser, std::u16string(kIdentities) + u"\\" + id);
     auto store = reg::Key::Create(reg::kHkeyCurrentUser,
                                   std::u16string(kIdentities) + u"\\" + id + kStoreKey);
-    if (!key || !store || !key->SetString(u"Username", name)) return std::nullopt;
     auto stored = shell::ToArchivePath(storeRoot);
-    store->SetString(u"Store Root", stored.value_or(text::ToUtf16(storeRoot)));
     auto root = reg::Key::Open(reg::kHkeyCurrentUser, kIdentities);
-    if (root && !root->QueryString(u"Default User ID")) root->SetString(u"Default User ID", id);
+    bool ok =
+        key && store && key->SetString(u"Username", name) &&
+        store->SetString(u"Store Root", stored.value_or(text::ToUtf16(storeRoot))) &&
+        (!root || root->QueryString(u"Default User ID") || root->SetString(u"Default User ID", id));
+    if (!ok) {
+        batch.Abandon();
+        return std::nullopt;
+    }
+    if (!batch.Commit()) return std::nullopt;  // a full disk: nothing was stored
     return id;
 }
 

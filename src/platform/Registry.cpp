@@ -284,8 +284,25 @@ Transaction::Transaction() : lock_(Conn().mutex) {
 }
 
 Transaction::~Transaction() {
+    Commit();
+}
+
+void Transaction::Abandon() {
+    if (done_) return;
+    done_ = true;
+    ok_ = false;
     if (--Conn().depth == 0 && Conn().Get())
-        sqlite3_exec(Conn().Get(), "COMMIT", nullptr, nullptr, nullptr);
+        sqlite3_exec(Conn().Get(), "ROLLBACK", nullptr, nullptr, nullptr);
+}
+
+bool Transaction::Commit() {
+    if (done_) return ok_;
+    done_ = true;
+    if (--Conn().depth == 0 && Conn().Get()) {
+        ok_ = sqlite3_exec(Conn().Get(), "COMMIT", nullptr, nullptr, nullptr) == SQLITE_OK;
+        if (!ok_) sqlite3_exec(Conn().Get(), "ROLLBACK", nullptr, nullptr, nullptr);
+    }
+    return ok_;
 }
 
 }  // namespace tindale::reg

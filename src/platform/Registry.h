@@ -69,9 +69,16 @@ class Transaction {
     ~Transaction();
     Transaction(const Transaction&) = delete;
     Transaction& operator=(const Transaction&) = delete;
+    // Ends the transaction now; false when the outermost commit failed (a full disk), in
+    // which case nothing of it was stored. A nested transaction commits with the outermost.
+    bool Commit();
+    // Ends the transaction and throws away what it wrote (when it is the outermost).
+    void Abandon();
 
   private:
     std::unique_lock<std::recursive_mutex> lock_;
+    bool done_ = false;
+    bool ok_ = true;
 };
 
 // Where the database is for the current environment.
