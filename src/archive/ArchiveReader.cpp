@@ -1,16 +1,28 @@
 #include "archive/ArchiveReader.h"
 
 #include <fcntl.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <algorithm>
+#include <cerrno>
 #include <cstring>
 
 #include "archive/PieceCodec.h"
 #include "platform/Text.h"
 
 int ArchiveReader::OpenArchiveFd(const std::string& path) {
-    return ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NOCTTY);
+    // Only a regular file is an archive: a FIFO or a device given as one must not hang or
+    // feed the reader forever. O_NONBLOCK keeps the open itself from waiting on a FIFO and
+    // changes nothing for a regular file's reads.
+    int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NOCTTY | O_NONBLOCK);
+    struct stat st {};
+    if (fd >= 0 && (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode))) {
+        ::close(fd);
+        errno = EINVAL;
+        return -1;
+    }
+    return fd;
 }
 
 void ArchiveReader::End(EndReason reason) {

@@ -19,6 +19,9 @@ bool ArchiveWriter::Fail(const std::string& what, int error) {
 
 bool ArchiveWriter::Open(const std::string& targetPath) {
     target_ = targetPath;
+    // A backup of the same target that was killed left its partial file; a live one holds
+    // a lock on it and is left alone.
+    tindale::durable::TempFile::RemoveStale(targetPath, "partial");
     // The temporary is private (0600) and stays so: archives hold private mail.
     file_ = std::make_unique<tindale::durable::TempFile>(targetPath, "partial");
     if (!file_->IsOpen()) {

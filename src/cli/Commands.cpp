@@ -1,4 +1,5 @@
 #include "cli/Commands.h"
+#include "cli/Interrupt.h"
 
 #include <filesystem>
 #include <functional>
@@ -56,12 +57,17 @@ int Error(const std::string& message, int code = kExitFailed) {
 int Conclude(const v::Outcome& outcome, const std::string& what) {
     if (g_json) {
         PrintJson(OutcomeJson(outcome, what));
+        if (outcome.cancelled && InterruptedStatus()) return InterruptedStatus();
         if (outcome.cancelled || outcome.failed || outcome.LeftOut()) return kExitFailed;
         return kExitOk;
     }
     for (const auto& p : outcome.problems)
         std::cerr << (p.leftOut ? "left out: " : "note: ") << p.item << ": " << p.reason << "\n";
     for (const auto& n : outcome.notes) std::cerr << "note: " << n << "\n";
+    if (outcome.cancelled && InterruptedStatus()) {
+        Error(what + " was interrupted; unfinished files were removed");
+        return InterruptedStatus();
+    }
     if (outcome.cancelled) return Error(what + " was cancelled");
     if (outcome.failed) return Error(what + " failed: " + outcome.error);
     std::cout << what << " finished: " << outcome.itemsDone << " items";
@@ -116,7 +122,7 @@ int RunBackup(const BackupArgs& args) {
     state.backupSources = tree.Selected();
     if (state.backupSources.empty()) return Error("nothing is selected to back up", kExitUsage);
     TerminalReport report("backup");
-    v::Outcome outcome = BackupWorker(state, report, {}, {args.threads});
+    v::Outcome outcome = BackupWorker(state, report, InterruptToken(), {args.threads});
     return Conclude(outcome, "backup to " + text::ToUtf8(state.archivePath));
 }
 
@@ -165,7 +171,7 @@ int RunRestore(const RestoreArgs& args) {
     if (state.clearIdentity && state.restoreIdentity.empty())
         return Error("--clear-identity needs an identity, and there is none", kExitUsage);
     TerminalReport report("restore");
-    v::Outcome outcome = RestoreWorker(state, report, {});
+    v::Outcome outcome = RestoreWorker(state, report, InterruptToken());
     return Conclude(outcome, "restore from " + args.archive);
 }
 
@@ -177,8 +183,12 @@ int RunTest(const std::string& archive) {
     WizardState state;
     state.archivePath = text::ToUtf16(Absolute(archive));
     TerminalReport report("test");
-    ArchiveTestResult result = TestArchiveWorker(state, report, {});
+    ArchiveTestResult result = TestArchiveWorker(state, report, InterruptToken());
     bool sound = result.verdict == ArchiveTestResult::Verdict::Sound;
+    if (result.verdict == ArchiveTestResult::Verdict::Cancelled && InterruptedStatus()) {
+        std::cerr << archive << ": the test was interrupted\n";
+        return InterruptedStatus();
+    }
     if (g_json) {
         static const char* kVerdicts[] = {"sound",     "not an archive", "cannot open",
                                           "truncated", "damaged",        "cancelled"};
@@ -333,7 +343,9 @@ int RunDedupe(const DedupeArgs& args) {
         state.duplicateAction = 1;
     }
     TerminalReport searching("search");
-    SearchDuplicates(state, searching, {});
+    v::Outcome found = SearchDuplicates(state, searching, InterruptToken());
+    // Nothing is deleted or moved on the strength of a search that did not finish.
+    if (found.cancelled || found.failed) return Conclude(found, "the duplicate search");
     if (!args.folders.empty()) state.duplicates = InFolders(state.duplicates, args.folders, names);
     bool act = (args.remove || !args.moveTo.empty()) && !args.dryRun;
     const char* verb = state.duplicateAction == 2 ? "move" : "delete";
@@ -357,6 +369,6 @@ int RunDedupe(const DedupeArgs& args) {
         return kExitOk;
     }
     TerminalReport processing("dedupe");
-    v::Outcome outcome = ProcessDuplicates(state, processing, {});
+    v::Outcome outcome = ProcessDuplicates(state, processing, InterruptToken());
     return Conclude(outcome, std::string(verb) + " duplicates");
 }

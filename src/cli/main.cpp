@@ -2,8 +2,10 @@
 #include <CLI/CLI.hpp>
 
 #include "cli/Commands.h"
+#include "cli/Interrupt.h"
 
 int main(int argc, char** argv) {
+    WatchInterrupts();  // before any thread starts, so that every thread leaves the signals to it
     CLI::App app{"Saves your mail data into one .vqz archive and puts it back.", "tindale-cli"};
     app.require_subcommand(1);
     bool json = false;

@@ -302,6 +302,7 @@ uint64_t FileFolderNode::RestorePayload(BasicStream& in) {
     if (header[4104]) return 0;
     // Written beside the target and renamed over it only when complete and undamaged; the
     // replaced file's permission bits are kept.
+    durable::TempFile::RemoveStaleBeside(*path, "tindale");  // left by a restore that was killed
     durable::TempFile file(*path, "tindale");
     if (!file.IsOpen()) {
         ReportProblem(*path, std::string("cannot be written: ") + std::strerror(file.Error()));

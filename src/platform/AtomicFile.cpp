@@ -1,6 +1,8 @@
 #include "platform/AtomicFile.h"
 
+#include <dirent.h>
 #include <fcntl.h>
+#include <sys/file.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -50,19 +52,78 @@ bool SyncParentDirectory(const std::string& path) {
     return ok;
 }
 
-TempFile::TempFile(const std::string& target, std::string_view tag) : target_(target) {
+namespace {
+
+struct TempName {
+    std::string dir;     // with its trailing slash, or empty
+    std::string prefix;  // ".<name>.<tag>-"
+};
+
+TempName TempNameFor(const std::string& target, std::string_view tag) {
     auto slash = target.find_last_of('/');
     std::string dir = slash == std::string::npos ? "" : target.substr(0, slash + 1);
     std::string name = slash == std::string::npos ? target : target.substr(slash + 1);
-    std::string suffix = std::string(".").append(tag).append("-XXXXXX");
-    std::string pattern = dir;
-    pattern.append(".").append(ShortenName(name, kMaxNameBytes - 1 - suffix.size())).append(suffix);
+    std::string suffix = std::string(".").append(tag).append("-");
+    std::string prefix = ".";
+    prefix.append(ShortenName(name, kMaxNameBytes - 1 - suffix.size() - 6)).append(suffix);
+    return {dir, prefix};
+}
+
+}  // namespace
+
+TempFile::TempFile(const std::string& target, std::string_view tag) : target_(target) {
+    auto name = TempNameFor(target, tag);
+    std::string pattern = name.dir + name.prefix + "XXXXXX";
     fd_ = ::mkostemp(pattern.data(), O_CLOEXEC);
     if (fd_ < 0) {
         error_ = errno;
         return;
     }
+    ::flock(fd_, LOCK_EX | LOCK_NB);  // a fresh file: nobody else can hold it
     temp_ = pattern;
+}
+
+namespace {
+
+// Removes the unlocked temporaries in `dir` whose names `matches` accepts.
+template <typename Match>
+void RemoveUnlocked(const std::string& dir, Match matches) {
+    DIR* d = ::opendir(dir.empty() ? "." : dir.c_str());
+    if (!d) return;
+    PublishBatch* batch = CurrentBatch();
+    while (dirent* e = ::readdir(d)) {
+        std::string entry = e->d_name;
+        if (entry[0] != '.' || !matches(entry)) continue;
+        std::string path = dir + entry;
+        if (batch && batch->Holds(path)) continue;
+        int fd = ::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC | O_NOFOLLOW);
+        if (fd < 0) continue;
+        struct stat st {};
+        if (::fstat(fd, &st) == 0 && S_ISREG(st.st_mode) && ::flock(fd, LOCK_EX | LOCK_NB) == 0)
+            ::unlink(path.c_str());  // unlocked: its writer is gone
+        ::close(fd);
+    }
+    ::closedir(d);
+}
+
+}  // namespace
+
+void TempFile::RemoveStale(const std::string& target, std::string_view tag) {
+    auto name = TempNameFor(target, tag);
+    RemoveUnlocked(name.dir, [&](const std::string& entry) {
+        return entry.size() == name.prefix.size() + 6 && entry.rfind(name.prefix, 0) == 0;
+    });
+}
+
+void TempFile::RemoveStaleBeside(const std::string& target, std::string_view tag) {
+    auto name = TempNameFor(target, tag);
+    PublishBatch* batch = CurrentBatch();
+    if (batch && !batch->FirstVisit(name.dir)) return;
+    std::string marker = std::string(".").append(tag).append("-");
+    RemoveUnlocked(name.dir, [&](const std::string& entry) {
+        return entry.size() > marker.size() + 7 &&
+               entry.compare(entry.size() - 6 - marker.size(), marker.size(), marker) == 0;
+    });
 }
 
 TempFile::~TempFile() {
@@ -135,6 +196,12 @@ std::string TempFile::Release() {
 
 PublishBatch::~PublishBatch() {
     for (const auto& p : pending_) ::unlink(p.temp.c_str());
+}
+
+bool PublishBatch::Holds(const std::string& temp) const {
+    for (const auto& p : pending_)
+        if (p.temp == temp) return true;
+    return false;
 }
 
 void PublishBatch::Add(std::string temp, std::string target, uint64_t bytes) {

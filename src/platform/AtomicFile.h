@@ -10,6 +10,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <set>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -18,9 +19,18 @@ namespace tindale::durable {
 
 // A temporary file beside `target`, named ".<name>.<tag>-XXXXXX" with the name shortened
 // so that the whole stays within the 255-byte limit of a file name. Removed unless published.
+// While it is open it is locked (flock), so that a later run can tell the temporaries a
+// killed run left behind from those of a run still going, and remove only the former.
 class TempFile {
   public:
     TempFile(const std::string& target, std::string_view tag);
+    // Removes temporaries of `target` with this tag that no live process holds (left by a
+    // run that was killed).
+    static void RemoveStale(const std::string& target, std::string_view tag);
+    // The same for every target in `target`'s folder, once per folder for the thread's
+    // batch (a restore that writes many files into one folder lists it once), sparing the
+    // temporaries waiting in the batch.
+    static void RemoveStaleBeside(const std::string& target, std::string_view tag);
     ~TempFile();
     TempFile(const TempFile&) = delete;
     TempFile& operator=(const TempFile&) = delete;
@@ -65,6 +75,9 @@ class PublishBatch {
     bool Flush();
     std::vector<Failure> TakeFailures();
     bool Empty() const { return pending_.empty(); }
+    bool Holds(const std::string& temp) const;
+    // True the first time a folder is named (for work done once per folder).
+    bool FirstVisit(const std::string& folder) { return visited_.insert(folder).second; }
 
   private:
     struct Pending {
@@ -72,6 +85,7 @@ class PublishBatch {
     };
     std::vector<Pending> pending_;
     std::vector<Failure> failures_;
+    std::set<std::string> visited_;
     uint64_t bytes_ = 0;
 };
 
