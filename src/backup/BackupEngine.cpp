@@ -236,7 +236,7 @@ class BackupRun {
 
 v::Outcome BackupWorker(const WizardState& state, v::WorkerReport& report, std::stop_token stop,
                         BackupOptions options) {
-    v::Outcome outcome = BackupRun(state, report, stop, options).Run();
+    v::Outcome outcome = v::Guarded([&] { return BackupRun(state, report, stop, options).Run(); });
     report.Done();
     return outcome;
 }

@@ -190,8 +190,8 @@ int RunTest(const std::string& archive) {
         return InterruptedStatus();
     }
     if (g_json) {
-        static const char* kVerdicts[] = {"sound",     "not an archive", "cannot open",
-                                          "truncated", "damaged",        "cancelled"};
+        static const char* kVerdicts[] = {"sound",   "not an archive", "cannot open", "truncated",
+                                          "damaged", "cancelled",      "failed"};
         PrintJson({{"archive", archive},
                    {"sound", sound},
                    {"verdict", kVerdicts[static_cast<int>(result.verdict)]},

@@ -75,8 +75,10 @@ bool MoveDuplicate(const DuplicateEntry& entry, const std::u16string& targetIden
     return true;
 }
 
-v::Outcome ProcessDuplicates(const WizardState& state, v::WorkerReport& report,
-                             std::stop_token stop) {
+namespace {
+
+v::Outcome RunProcessDuplicates(const WizardState& state, v::WorkerReport& report,
+                                std::stop_token stop) {
     v::Outcome outcome;
     store::StoreSession stores;  // each store opened once for the whole run
     report.ProgressSent(0, state.duplicates.size());
@@ -96,6 +98,14 @@ v::Outcome ProcessDuplicates(const WizardState& state, v::WorkerReport& report,
         else
             outcome.problems.push_back({Name(entry), why, true});
     }
+    return outcome;
+}
+
+}  // namespace
+
+v::Outcome ProcessDuplicates(const WizardState& state, v::WorkerReport& report,
+                             std::stop_token stop) {
+    v::Outcome outcome = v::Guarded([&] { return RunProcessDuplicates(state, report, stop); });
     report.Done();
     return outcome;
 }

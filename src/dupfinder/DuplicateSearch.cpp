@@ -148,7 +148,9 @@ class Search {
 
 }  // namespace
 
-v::Outcome SearchDuplicates(WizardState& state, v::WorkerReport& report, std::stop_token stop) {
+namespace {
+
+v::Outcome RunSearchDuplicates(WizardState& state, v::WorkerReport& report, std::stop_token stop) {
     v::Outcome outcome;
     store::StoreSession stores;  // each store opened once for the whole run
     state.duplicates.clear();
@@ -165,6 +167,13 @@ v::Outcome SearchDuplicates(WizardState& state, v::WorkerReport& report, std::st
     }
     outcome.cancelled = stop.stop_requested();
     outcome.itemsDone = search.examined;
+    return outcome;
+}
+
+}  // namespace
+
+v::Outcome SearchDuplicates(WizardState& state, v::WorkerReport& report, std::stop_token stop) {
+    v::Outcome outcome = v::Guarded([&] { return RunSearchDuplicates(state, report, stop); });
     report.Done();
     return outcome;
 }

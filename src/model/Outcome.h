@@ -2,6 +2,8 @@
 // What a job did and what it could not do, so that pages and the CLI can tell the truth.
 // Nodes report problems through the outcome installed for the running job on their thread.
 #include <cstdint>
+#include <exception>
+#include <new>
 #include <string>
 #include <vector>
 
@@ -44,6 +46,23 @@ class OutcomeScope {
   private:
     Outcome* previous_;
 };
+
+// Runs a job's body; an exception escaping it (running out of memory included) becomes a
+// failed outcome that names the cause, so that no exception ever leaves an engine.
+template <typename Body>
+Outcome Guarded(Body&& body) {
+    Outcome failed;
+    try {
+        return body();
+    } catch (const std::bad_alloc&) {
+        failed.Fail("out of memory");
+    } catch (const std::exception& e) {
+        failed.Fail(std::string("internal error: ") + e.what());
+    } catch (...) {
+        failed.Fail("internal error");
+    }
+    return failed;
+}
 
 void ReportProblem(std::string item, std::string reason, bool leftOut = true);
 void ReportNote(std::string note);

@@ -1,5 +1,7 @@
 #include "restore/ArchiveTest.h"
 
+#include <exception>
+
 #include "archive/ArchiveReader.h"
 #include "archive/PieceCodec.h"
 #include "archive/Processors.h"
@@ -21,6 +23,8 @@ std::string ArchiveTestResult::Describe() const {
             return "the archive is damaged: item \"" + damagedItem + "\" does not decode";
         case Verdict::Cancelled:
             return "the test was cancelled";
+        case Verdict::Failed:
+            return "the test failed: " + damagedItem;
     }
     return {};
 }
@@ -93,7 +97,13 @@ ArchiveTestResult TestArchive(const std::string& path, const std::u16string& pas
 
 ArchiveTestResult TestArchiveWorker(const WizardState& state, v::WorkerReport& report,
                                     std::stop_token stop) {
-    auto result = TestArchive(text::ToUtf8(state.archivePath), state.password, &report, stop);
+    ArchiveTestResult result;
+    try {
+        result = TestArchive(text::ToUtf8(state.archivePath), state.password, &report, stop);
+    } catch (const std::exception& e) {  // no exception leaves an engine
+        result.verdict = ArchiveTestResult::Verdict::Failed;
+        result.damagedItem = e.what();
+    }
     report.Done();
     return result;
 }

@@ -10,7 +10,7 @@
 #include "model/Worker.h"
 
 struct ArchiveTestResult {
-    enum class Verdict { Sound, NotAnArchive, CannotOpen, Truncated, Damaged, Cancelled };
+    enum class Verdict { Sound, NotAnArchive, CannotOpen, Truncated, Damaged, Cancelled, Failed };
     Verdict verdict = Verdict::Sound;
     uint64_t records = 0;     // complete records read
     std::string damagedItem;  // the first item whose frames did not decode

@@ -139,7 +139,9 @@ void RestoreChosen(ArchiveReader& reader, WizardState& state, v::Outcome& outcom
 
 }  // namespace
 
-v::Outcome RestoreWorker(WizardState& state, v::WorkerReport& report, std::stop_token stop) {
+namespace {
+
+v::Outcome RunRestoreWorker(WizardState& state, v::WorkerReport& report, std::stop_token stop) {
     v::Outcome outcome;
     {
         v::OutcomeScope scope(outcome);
@@ -157,6 +159,13 @@ v::Outcome RestoreWorker(WizardState& state, v::WorkerReport& report, std::stop_
         }
         MakeDurable(batch, stores);
     }
+    return outcome;
+}
+
+}  // namespace
+
+v::Outcome RestoreWorker(WizardState& state, v::WorkerReport& report, std::stop_token stop) {
+    v::Outcome outcome = v::Guarded([&] { return RunRestoreWorker(state, report, stop); });
     report.Done();
     return outcome;
 }

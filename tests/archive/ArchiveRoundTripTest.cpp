@@ -326,3 +326,20 @@ TEST(RestoreEngine, RoundTripsFilesAndSettingsIntoAnotherHome) {
         ::chmod((home / "r.vqz").c_str(), 0644);
     }
 }
+
+TEST(ArchiveFormat, AnExceptionInANodeEndsTheJobAsAFailureNotACrash) {
+    struct Throwing : FakeNode {
+        Throwing() : FakeNode(u"throws", 10) {}
+        uint64_t WritePayload(BasicStream&) override { throw std::bad_alloc(); }
+    };
+    TestHome home;
+    FakeNode before(u"before", 10);
+    Throwing node;
+    auto state = StateFor(home / "x.vqz", {&before, &node});
+    RecordingReport report;
+    Outcome outcome = BackupWorker(state, report, {});
+    EXPECT_TRUE(outcome.failed);
+    EXPECT_EQ(outcome.error, "out of memory");
+    EXPECT_EQ(report.done, 1);
+    EXPECT_FALSE(fs::exists(home / "x.vqz"));  // no half archive
+}
