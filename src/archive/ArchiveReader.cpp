@@ -150,7 +150,7 @@ int32_t FrameDecodingStream::Read(uint8_t* buffer, int32_t length) {
     while (done < length) {
         if (piecePos_ == piece_.size() && !NextFrame()) break;
         size_t n = std::min<size_t>(piece_.size() - piecePos_, static_cast<size_t>(length - done));
-        std::memcpy(buffer + done, piece_.data() + piecePos_, n);
+        if (n) std::memcpy(buffer + done, piece_.data() + piecePos_, n);
         piecePos_ += n;
         done += static_cast<int32_t>(n);
     }

@@ -31,7 +31,7 @@ class RegValueStream : public BasicStream {
         return HeaderComplete() && !Damaged() && data_.size() == DeclaredLength();
     }
     // A complete header declaring a length no value can have.
-    bool Damaged() const { return HeaderComplete() && DeclaredLength() > kMaxRegValueData; }
+    bool Damaged() const override { return HeaderComplete() && DeclaredLength() > kMaxRegValueData; }
     uint32_t DeclaredLength() const;
     void Clear();
 
@@ -63,7 +63,7 @@ class RegStream : public BasicStream {
     // Values and keys left out of the capture because their names do not fit a record.
     const std::vector<std::u16string>& SkippedNames() const { return skipped_; }
     // True once a damaged record was met while writing; nothing after it was applied.
-    bool Damaged() const { return damaged_; }
+    bool Damaged() const override { return damaged_; }
     uint32_t AppliedCount() const { return applied_; }
     uint32_t RefusedCount() const { return refused_; }
 
