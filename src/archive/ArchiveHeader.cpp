@@ -4,6 +4,7 @@
 #include <span>
 
 #include "archive/Processors.h"
+#include "archive/Seal.h"
 #include "platform/Text.h"
 
 using namespace tindale;
@@ -22,8 +23,13 @@ ArchiveHeader ArchiveHeader::Build(bool compress, bool encrypt, std::u16string_v
     return h;
 }
 
-bool ArchiveHeader::HasMagic() const {
-    return std::memcmp(bytes.data(), "kw-vqz", 6) == 0 && bytes[6] == 0;
+bool ArchiveHeader::HasMagic(bool sealedSupport) const {
+    return std::memcmp(bytes.data(), "kw-vqz", 6) == 0 &&
+           (bytes[6] == 0 || (sealedSupport && Sealed()));
+}
+
+bool ArchiveHeader::Sealed() const {
+    return bytes[6] == kSealedFormat;
 }
 
 std::u16string ArchiveHeader::ArchivePath() const {
@@ -31,5 +37,6 @@ std::u16string ArchiveHeader::ArchivePath() const {
 }
 
 bool ArchiveHeader::CheckPassword(std::u16string_view candidate) const {
+    if (Sealed()) return SealKey::Unlock(*this, candidate).has_value();
     return CheckArchivePassword(candidate, bytes.data() + 4106, text::GetU32(bytes.data() + 4172));
 }

@@ -16,7 +16,10 @@ class ArchiveHeader {
     static ArchiveHeader Build(bool compress, bool encrypt, std::u16string_view archivePath,
                                std::u16string_view password);
 
-    bool HasMagic() const;
+    // The magic with byte 6 zero (the original format), or, when `sealedSupport`, marking a
+    // sealed archive.
+    bool HasMagic(bool sealedSupport = true) const;
+    bool Sealed() const;
     bool Compressed() const { return bytes[8] != 0; }
     bool Encrypted() const { return bytes[9] != 0; }
     std::u16string ArchivePath() const;

@@ -1,5 +1,7 @@
 #include "archive/ArchiveReader.h"
 
+#include "archive/Seal.h"
+
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -33,7 +35,7 @@ void ArchiveReader::End(EndReason reason) {
     if (reason_ == EndReason::None) reason_ = reason;
 }
 
-bool ArchiveReader::OpenArchiveFile(v::FileStream* stream) {
+bool ArchiveReader::OpenArchiveFile(v::FileStream* stream, bool sealedSupport) {
     stream_ = stream;
     fileSize_ = stream ? stream->GetSize() : 0;
     if (!stream || stream->Read(header_.bytes.data(), ArchiveHeader::kSize) !=
@@ -41,7 +43,7 @@ bool ArchiveReader::OpenArchiveFile(v::FileStream* stream) {
         End(EndReason::NotAnArchive);
         return false;
     }
-    if (!header_.HasMagic()) {
+    if (!header_.HasMagic(sealedSupport)) {
         End(EndReason::NotAnArchive);
         return false;
     }
@@ -103,9 +105,23 @@ std::vector<uint8_t> ArchiveReader::LoadPayload() {
 }
 
 FrameDecodingStream::FrameDecodingStream(v::BasicStream& frames, const v::NodeRecord& record,
-                                         std::u16string password)
-    : frames_(frames), password_(std::move(password)) {
-    flags_ = {record.Compressed(), record.Encrypted(), password_};
+                                         std::u16string password, const SealKey* seal)
+    : frames_(frames), password_(std::move(password)), record_(record) {
+    flags_ = {record.Compressed(), record.Encrypted(), password_, seal};
+}
+
+bool FrameDecodingStream::Decode(const std::vector<uint8_t>& body) {
+    if (!flags_.encrypt || !flags_.seal)
+        return DecodeFrameBody(flags_, body.data(), body.size(), piece_);
+    // A sealed frame: authenticated in its place, and none may follow the payload's last.
+    bool last = false;
+    std::vector<uint8_t> opened;
+    if (lastSeen_ || !flags_.seal->OpenFrame(record_.bytes.data(), frameCount_ - 1, body.data(),
+                                             body.size(), opened, last))
+        return false;
+    lastSeen_ = last;
+    CodecFlags plain{flags_.compress, false, {}, nullptr};
+    return DecodeFrameBody(plain, opened.data(), opened.size(), piece_);
 }
 
 bool FrameDecodingStream::NextFrame() {
@@ -114,6 +130,8 @@ bool FrameDecodingStream::NextFrame() {
     size_t got = v::ReadFully(frames_, prefix, 4);
     if (got == 0) {
         finished_ = true;
+        // A sealed payload that was cut before its last frame is damaged.
+        if (flags_.encrypt && flags_.seal && frameCount_ > 0 && !lastSeen_) ++damaged_;
         return false;
     }
     if (got < 4) {
@@ -136,9 +154,9 @@ bool FrameDecodingStream::NextFrame() {
         // The frame runs past its payload: it is the last one, and damaged.
         finished_ = true;
         ++damaged_;
-        return DecodeFrameBody(flags_, body.data(), body.size(), piece_) && !piece_.empty();
+        return Decode(body) && !piece_.empty();
     }
-    if (!DecodeFrameBody(flags_, body.data(), body.size(), piece_)) {
+    if (!Decode(body)) {
         ++damaged_;
         piece_.clear();
     }
@@ -161,4 +179,24 @@ void FrameDecodingStream::Drain() {
     uint8_t sink[16384];
     while (Read(sink, sizeof sink) > 0) {
     }
+}
+
+bool SealWalk::Observe(ArchiveReader& reader) {
+    const v::NodeRecord& rec = reader.Record();
+    if (rec.TypeGuid() != kSealClosingType) {
+        if (closed_) matched_ = false;  // a record after the closing one was spliced in
+        chain_.Add(rec.bytes.data());
+        return false;
+    }
+    FrameDecodingStream frames(reader.PayloadStream(), rec, u"", &key_);
+    std::vector<uint8_t> closing(64);
+    closing.resize(static_cast<size_t>(v::ReadFully(frames, closing.data(), closing.size())));
+    matched_ = !closed_ && !frames.Damaged() && closing == chain_.Closing();
+    closed_ = true;
+    return true;
+}
+
+SealWalk::Verdict SealWalk::Finish() const {
+    if (!closed_) return Verdict::NoClosingRecord;
+    return matched_ ? Verdict::Sound : Verdict::Mismatch;
 }

@@ -8,6 +8,7 @@
 
 #include "archive/ArchiveHeader.h"
 #include "archive/PieceCodec.h"
+#include "archive/Seal.h"
 #include "model/NodeRecord.h"
 #include "model/Streams.h"
 
@@ -21,7 +22,8 @@ class ArchiveReader {
     // Reads the header and the first record; false when the file is not an archive (too
     // short, or a wrong magic). The reader does not own the stream. The header stays
     // readable after the walk ends.
-    bool OpenArchiveFile(v::FileStream* stream);
+    // Without `sealedSupport` it reads as a reader of the original format does.
+    bool OpenArchiveFile(v::FileStream* stream, bool sealedSupport = true);
     // Moves to the next record, passing over what is left of the current payload.
     bool Advance();
     bool AtEnd() const { return stream_ == nullptr; }
@@ -70,8 +72,10 @@ class ArchiveReader {
 // Decodes a payload's frames on demand: reading it yields the node's payload bytes.
 class FrameDecodingStream : public v::BasicStream {
   public:
+    // Encrypted frames are opened with `seal` when given (a sealed archive), else decrypted
+    // with the legacy scheme and `password`.
     FrameDecodingStream(v::BasicStream& frames, const v::NodeRecord& record,
-                        std::u16string password);
+                        std::u16string password, const SealKey* seal = nullptr);
     int32_t Write(const uint8_t*, int32_t) override { return 0; }
     int32_t Read(uint8_t* buffer, int32_t length) override;
     uint64_t GetSize() override { return 0; }
@@ -85,6 +89,7 @@ class FrameDecodingStream : public v::BasicStream {
 
   private:
     bool NextFrame();
+    bool Decode(const std::vector<uint8_t>& body);
 
     v::BasicStream& frames_;
     std::u16string password_;
@@ -94,4 +99,24 @@ class FrameDecodingStream : public v::BasicStream {
     bool finished_ = false;
     uint32_t damaged_ = 0;
     uint32_t frameCount_ = 0;
+    v::NodeRecord record_;
+    bool lastSeen_ = false;  // a sealed payload's last frame was read
+};
+
+// Follows a sealed archive's records as a reader walks them, and checks its closing record:
+// the number of records before it and the hash over them must match, and nothing may follow.
+class SealWalk {
+  public:
+    enum class Verdict { Sound, NoClosingRecord, Mismatch };
+    explicit SealWalk(const SealKey& key) : key_(key) {}
+    // Call for every record before anything reads its payload; true for the closing record,
+    // whose payload this reads and checks (it holds nothing to restore).
+    bool Observe(ArchiveReader& reader);
+    Verdict Finish() const;
+
+  private:
+    const SealKey& key_;
+    SealChain chain_;
+    bool closed_ = false;
+    bool matched_ = false;
 };

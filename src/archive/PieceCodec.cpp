@@ -4,10 +4,11 @@
 #include <optional>
 
 #include "archive/Processors.h"
+#include "archive/Seal.h"
 #include "platform/Text.h"
 
 void ProcessPiece(const CodecFlags& flags, const uint8_t* piece, size_t length,
-                  std::vector<uint8_t>& frame) {
+                  std::vector<uint8_t>& frame, const PiecePlace& place) {
     const uint8_t* body = piece;
     size_t bodySize = length;
     LZMACompProcessor lzma;
@@ -17,7 +18,13 @@ void ProcessPiece(const CodecFlags& flags, const uint8_t* piece, size_t length,
         bodySize = static_cast<size_t>(lzma.OutputSize());
     }
     std::optional<DESEncryptor> des;
-    if (flags.encrypt) {
+    std::vector<uint8_t> sealed;
+    if (flags.encrypt && flags.seal) {
+        flags.seal->SealFrame(place.record->data(), place.index, place.last, body, bodySize,
+                              sealed);
+        body = sealed.data();
+        bodySize = sealed.size();
+    } else if (flags.encrypt) {
         des.emplace(flags.password);
         des->Process(body, static_cast<int32_t>(bodySize));
         body = des->Output();

@@ -1,7 +1,10 @@
 #pragma once
 // One payload piece to one frame and back. A frame is a u32 body length and the body:
 // the piece, its LZMA output, its DES output, or DES over LZMA, by the entry's flags.
+#include <array>
+#include <cstddef>
 #include <cstdint>
+#include <memory>
 #include <string_view>
 #include <vector>
 
@@ -11,15 +14,26 @@ inline constexpr size_t kPieceSize = 10240;
 inline constexpr size_t kMaxDecodedPiece = 1 << 20;
 inline constexpr size_t kMaxFrameBody = kMaxDecodedPiece + 64;
 
+class SealKey;
+
 struct CodecFlags {
     bool compress = false;
     bool encrypt = false;
-    std::u16string_view password;
+    std::u16string_view password;   // the legacy scheme's
+    const SealKey* seal = nullptr;  // a sealed archive's key: encrypt means sealed
+};
+
+// Where a piece stands, for sealing: its record's bytes, its index in the payload, and
+// whether it is the payload's last piece.
+struct PiecePlace {
+    std::shared_ptr<const std::array<uint8_t, 704>> record;
+    uint64_t index = 0;
+    bool last = false;
 };
 
 // Appends the frame (length prefix and body) for one piece to `frame`.
 void ProcessPiece(const CodecFlags& flags, const uint8_t* piece, size_t length,
-                  std::vector<uint8_t>& frame);
+                  std::vector<uint8_t>& frame, const PiecePlace& place = {});
 
 // Decodes one frame body into `piece`; false when it does not decode.
 bool DecodeFrameBody(const CodecFlags& flags, const uint8_t* body, size_t length,

@@ -1,9 +1,9 @@
 #include "archive/PiecePipeline.h"
 
 PiecePipeline::PiecePipeline(bool compress, bool encrypt, std::u16string password, unsigned threads,
-                             FrameWriter writer)
+                             FrameWriter writer, const SealKey* seal)
     : password_(std::move(password)), writer_(std::move(writer)) {
-    flags_ = {compress, encrypt, password_};
+    flags_ = {compress, encrypt, password_, seal};
     if (threads == 0) threads = DefaultThreads();
     // Plain pieces cost nothing to process: no pool for them.
     if (!compress && !encrypt) threads = 1;
@@ -26,10 +26,10 @@ unsigned PiecePipeline::DefaultThreads() {
     return n == 0 ? 1 : std::min(n, 8u);
 }
 
-void PiecePipeline::SubmitPiece(const uint8_t* data, size_t length) {
+void PiecePipeline::SubmitPiece(const uint8_t* data, size_t length, const PiecePlace& place) {
     if (workers_.empty()) {
         std::vector<uint8_t> frame;
-        ProcessPiece(flags_, data, length, frame);
+        ProcessPiece(flags_, data, length, frame, place);
         writer_(frame);
         return;
     }
@@ -37,6 +37,7 @@ void PiecePipeline::SubmitPiece(const uint8_t* data, size_t length) {
     DrainReady(lock, false, maxInFlight_ - 1);
     Job& job = jobs_.emplace_back();
     job.input.assign(data, data + length);
+    job.place = place;
     workAvailable_.notify_one();
 }
 
@@ -95,7 +96,7 @@ void PiecePipeline::WorkerLoop() {
         job->claimed = true;
         lock.unlock();
         std::vector<uint8_t> frame;
-        ProcessPiece(flags_, job->input.data(), job->input.size(), frame);
+        ProcessPiece(flags_, job->input.data(), job->input.size(), frame, job->place);
         lock.lock();
         job->frame = std::move(frame);
         job->input.clear();

@@ -19,13 +19,14 @@ class PiecePipeline {
     using FrameWriter = std::function<void(const std::vector<uint8_t>& frame)>;
 
     // threads == 0 picks the number of cores; 1 processes every piece on the caller's thread.
+    // With `seal`, encrypted pieces are sealed under that key (it must outlive the pipeline).
     PiecePipeline(bool compress, bool encrypt, std::u16string password, unsigned threads,
-                  FrameWriter writer);
+                  FrameWriter writer, const SealKey* seal = nullptr);
     ~PiecePipeline();
     PiecePipeline(const PiecePipeline&) = delete;
     PiecePipeline& operator=(const PiecePipeline&) = delete;
 
-    void SubmitPiece(const uint8_t* data, size_t length);
+    void SubmitPiece(const uint8_t* data, size_t length, const PiecePlace& place = {});
     // Runs `action` on the caller's thread once everything submitted before it is written.
     void SubmitAction(std::function<void()> action);
     // Writes everything still in flight.
@@ -36,6 +37,7 @@ class PiecePipeline {
   private:
     struct Job {
         std::vector<uint8_t> input;
+        PiecePlace place;
         std::vector<uint8_t> frame;
         std::function<void()> action;
         bool claimed = false;

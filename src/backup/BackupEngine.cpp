@@ -10,6 +10,7 @@
 #include "archive/ArchiveWriter.h"
 #include "archive/PiecePipeline.h"
 #include "archive/Processors.h"
+#include "archive/Seal.h"
 #include "model/FileNodes.h"
 #include "model/NodeIconRegistry.h"
 #include "platform/StoreSession.h"
@@ -19,35 +20,45 @@ using namespace tindale;
 
 namespace {
 
-// Cuts what a node writes into pieces and hands them to the pipeline. Refuses more bytes
-// once a stop is requested, so a long copy ends early.
+// Cuts what a node writes into pieces and hands them to the pipeline. A full piece is held
+// back until more bytes come, so that the payload's last piece is known as such (a sealed
+// frame says whether it ends its payload). Refuses more bytes once a stop is requested, so
+// a long copy ends early.
 class PieceCutter : public v::BasicStream {
   public:
-    PieceCutter(PiecePipeline& pipeline, std::stop_token stop) : pipeline_(pipeline), stop_(stop) {
+    PieceCutter(PiecePipeline& pipeline, std::stop_token stop,
+                std::shared_ptr<const std::array<uint8_t, v::NodeRecord::kSize>> record)
+        : pipeline_(pipeline), stop_(stop), record_(std::move(record)) {
         buffer_.reserve(kPieceSize);
     }
     int32_t Write(const uint8_t* data, int32_t length) override {
         if (stop_.stop_requested()) return 0;
         int32_t done = 0;
         while (done < length) {
+            if (buffer_.size() == kPieceSize) Submit(false);
             size_t n = std::min<size_t>(kPieceSize - buffer_.size(), length - done);
             buffer_.insert(buffer_.end(), data + done, data + done + n);
             done += static_cast<int32_t>(n);
-            if (buffer_.size() == kPieceSize) FlushPiece();
         }
         return done;
     }
     int32_t Read(uint8_t*, int32_t) override { return 0; }
     uint64_t GetSize() override { return 0; }
-    void FlushPiece() {
-        if (buffer_.empty()) return;
-        pipeline_.SubmitPiece(buffer_.data(), buffer_.size());
-        buffer_.clear();
+    // Hands over the payload's last piece.
+    void Finish() {
+        if (!buffer_.empty()) Submit(true);
     }
 
   private:
+    void Submit(bool last) {
+        pipeline_.SubmitPiece(buffer_.data(), buffer_.size(), {record_, index_++, last});
+        buffer_.clear();
+    }
+
     PiecePipeline& pipeline_;
     std::stop_token stop_;
+    std::shared_ptr<const std::array<uint8_t, v::NodeRecord::kSize>> record_;
+    uint64_t index_ = 0;
     std::vector<uint8_t> buffer_;
 };
 
@@ -62,8 +73,11 @@ class ArchiveEntries {
     // Entries end while the next node is being read, so their problems go to the job's
     // outcome directly, never to whichever node happens to be reporting at the time.
     void ReportTo(v::Outcome& outcome) { outcome_ = &outcome; }
+    // A sealed archive keeps a hash over its records for its closing record.
+    void Chain(SealChain& chain) { chain_ = &chain; }
 
     void Begin(const v::NodeRecord& rec) {
+        record_ = rec;
         recordOffset_ = writer_.Position();
         frameBytes_ = 0;
         tooLarge_ = false;
@@ -91,6 +105,10 @@ class ArchiveEntries {
             return;
         }
         writer_.PatchU64(recordOffset_ + 48, frameBytes_);
+        if (chain_) {
+            record_.SetPayloadLength(frameBytes_);
+            chain_->Add(record_.bytes.data());
+        }
         ++written_;
     }
 
@@ -104,14 +122,17 @@ class ArchiveEntries {
     bool tooLarge_ = false;
     uint64_t written_ = 0;
     v::Outcome* outcome_ = nullptr;
+    v::NodeRecord record_;
+    SealChain* chain_ = nullptr;
 };
 
 std::string ValidateBackupChoices(const WizardState& state) {
     if (state.archivePath.empty()) return "no archive path was given";
     if (state.archivePath.size() > ArchiveHeader::kMaxPathUnits)
         return "the archive path is too long for the archive header (at most 2047 characters)";
-    if (state.encrypt && state.password.size() > kMaxPasswordUnits)
-        return "the password is too long (at most 27 characters)";
+    if (state.encrypt && state.legacyEncryption && state.password.size() > kMaxPasswordUnits)
+        return "the password is too long for the legacy scheme (at most 27 characters)";
+    if (state.encrypt && state.password.size() > 1024) return "the password is too long";
     return {};
 }
 
@@ -132,13 +153,14 @@ void WriteNodeEntry(v::BasicNode& node, const WizardState& state, PiecePipeline&
                     ArchiveEntries& entries, std::stop_token stop) {
     v::NodeRecord rec = BuildNodeRecord(node, state.compress, state.encrypt);
     pipeline.SubmitAction([&entries, rec] { entries.Begin(rec); });
+    auto record = std::make_shared<const std::array<uint8_t, v::NodeRecord::kSize>>(rec.bytes);
     // The node's own problems, kept apart so that only they decide whether it is left out.
     v::Outcome own;
     {
         v::OutcomeScope scope(own);
-        PieceCutter cutter(pipeline, stop);
+        PieceCutter cutter(pipeline, stop, record);
         node.WritePayload(cutter);
-        cutter.FlushPiece();
+        cutter.Finish();
     }
     bool leftOutByNode = own.LeftOut() > 0;
     for (auto& p : own.problems)
@@ -186,10 +208,22 @@ class BackupRun {
     void WriteArchive(v::Outcome& outcome) {
         auto header = ArchiveHeader::Build(state_.compress, state_.encrypt, state_.archivePath,
                                            state_.password);
+        std::optional<SealKey> seal;
+        if (state_.encrypt && !state_.legacyEncryption) {
+            auto params = SealParams::Fresh();
+            seal = SealKey::Derive(state_.password, params);
+            if (!seal) {
+                outcome.Fail("the key could not be derived from the password (out of memory?)");
+                return;
+            }
+            seal->Stamp(header, params);
+            entries_.Chain(chain_);
+        }
         writer_.Write(header.bytes.data(), header.bytes.size());
         PiecePipeline pipeline(
             state_.compress, state_.encrypt, state_.password, options_.threads,
-            [this](const std::vector<uint8_t>& frame) { entries_.Frame(frame); });
+            [this](const std::vector<uint8_t>& frame) { entries_.Frame(frame); },
+            seal ? &*seal : nullptr);
         const auto& sources = state_.backupSources;
         for (size_t i = 0; i < sources.size() && !Stopped(); ++i) {
             WriteOne(*sources[i], pipeline);
@@ -203,6 +237,24 @@ class BackupRun {
         }
         pipeline.Flush();
         outcome.itemsDone = entries_.Written();
+        if (seal && !Stopped()) WriteClosingRecord(*seal);
+    }
+
+    // The last record of a sealed archive: how many records came before it and a hash over
+    // them all, sealed like any frame, so that a cut, reordered or spliced archive is found.
+    void WriteClosingRecord(const SealKey& seal) {
+        v::NodeRecord rec;
+        rec.SetTypeGuid(kSealClosingType);
+        rec.SetInstanceGuid(Guid::NewRandom());
+        rec.SetFlags(state_.compress, true);  // encoded like every other record
+        auto closing = chain_.Closing();
+        std::vector<uint8_t> frame;
+        auto record = std::make_shared<const std::array<uint8_t, v::NodeRecord::kSize>>(rec.bytes);
+        ProcessPiece({state_.compress, true, {}, &seal}, closing.data(), closing.size(), frame,
+                     {record, 0, true});
+        rec.SetPayloadLength(frame.size());
+        writer_.Write(rec.bytes.data(), rec.bytes.size());
+        writer_.Write(frame.data(), frame.size());
     }
 
     void WriteOne(v::BasicNode& node, PiecePipeline& pipeline) {
@@ -230,6 +282,7 @@ class BackupRun {
     BackupOptions options_;
     ArchiveWriter writer_;
     ArchiveEntries entries_{writer_, options_.maxPayloadLength};
+    SealChain chain_;
 };
 
 }  // namespace

@@ -1,6 +1,7 @@
 #include "cli/Commands.h"
 #include "cli/Interrupt.h"
 
+#include <cstdlib>
 #include <filesystem>
 #include <functional>
 #include <iostream>
@@ -77,6 +78,25 @@ int Conclude(const v::Outcome& outcome, const std::string& what) {
     return leftOut ? kExitFailed : kExitOk;
 }
 
+const char* SchemeName(ArchiveTestResult::Scheme scheme) {
+    switch (scheme) {
+        case ArchiveTestResult::Scheme::Sealed:
+            return "sealed (XChaCha20-Poly1305, key from Argon2id)";
+        case ArchiveTestResult::Scheme::Legacy:
+            return "legacy DES (weak: hides only a few bytes of each piece)";
+        case ArchiveTestResult::Scheme::None:
+            break;
+    }
+    return "none";
+}
+
+ArchiveTestResult::Scheme SchemeOf(const RecordTree& tree) {
+    if (tree.sealed) return ArchiveTestResult::Scheme::Sealed;
+    for (const auto& e : tree.entries)
+        if (e->record.Encrypted()) return ArchiveTestResult::Scheme::Legacy;
+    return ArchiveTestResult::Scheme::None;
+}
+
 std::string Absolute(const std::string& path) {
     std::error_code ec;
     auto abs = std::filesystem::absolute(path, ec);
@@ -106,8 +126,9 @@ int RunBackup(const BackupArgs& args) {
     WizardState state;
     state.archivePath = text::ToUtf16(Absolute(args.archive));
     state.compress = args.compress;
-    state.encrypt = args.encrypt;
-    if (args.encrypt) {
+    state.encrypt = args.encrypt || args.legacyEncryption;
+    state.legacyEncryption = args.legacyEncryption;
+    if (state.encrypt) {
         std::string error;
         auto password = ObtainPassword(args.passwordFile, true, error);
         if (!password) return Error(error, kExitUsage);
@@ -179,25 +200,39 @@ void SetJsonOutput(bool json) {
     g_json = json;
 }
 
-int RunTest(const std::string& archive) {
+int RunTest(const std::string& archive, const std::string& passwordFile) {
     WizardState state;
     state.archivePath = text::ToUtf16(Absolute(archive));
+    // The structure is checked without a password; given one, every frame is decrypted,
+    // and a sealed archive's frames and closing record are authenticated.
+    if (!passwordFile.empty() || std::getenv("TINDALE_PASSWORD")) {
+        std::string error;
+        auto password = ObtainPassword(passwordFile, false, error);
+        if (!password) return Error(error, kExitUsage);
+        state.password = *password;
+    }
     TerminalReport report("test");
     ArchiveTestResult result = TestArchiveWorker(state, report, InterruptToken());
     bool sound = result.verdict == ArchiveTestResult::Verdict::Sound;
+    if (result.verdict == ArchiveTestResult::Verdict::WrongPassword)
+        return Error(archive + ": wrong password", kExitWrongPassword);
     if (result.verdict == ArchiveTestResult::Verdict::Cancelled && InterruptedStatus()) {
         std::cerr << archive << ": the test was interrupted\n";
         return InterruptedStatus();
     }
     if (g_json) {
-        static const char* kVerdicts[] = {"sound",   "not an archive", "cannot open", "truncated",
-                                          "damaged", "cancelled",      "failed"};
+        static const char* kVerdicts[] = {"sound",     "not an archive", "cannot open",
+                                          "truncated", "damaged",        "cancelled",
+                                          "failed",    "wrong password"};
         PrintJson({{"archive", archive},
                    {"sound", sound},
                    {"verdict", kVerdicts[static_cast<int>(result.verdict)]},
                    {"records", result.records},
                    {"damagedItem", result.damagedItem},
                    {"percentRead", result.percent},
+                   {"encryption", SchemeName(result.scheme)},
+                   {"authenticated",
+                    result.scheme == ArchiveTestResult::Scheme::Sealed && !state.password.empty()},
                    {"description", result.Describe()}});
         return sound ? kExitOk : kExitFailed;
     }
@@ -221,7 +256,10 @@ int RunList(const std::string& archive) {
                                {"compressed", r.Compressed()},
                                {"encrypted", r.Encrypted()}});
         }
-        PrintJson({{"archive", archive}, {"complete", tree.complete}, {"records", records}});
+        PrintJson({{"archive", archive},
+                   {"complete", tree.complete},
+                   {"encryption", SchemeName(SchemeOf(tree))},
+                   {"records", records}});
         return tree.complete ? kExitOk : kExitFailed;
     }
     for (const auto& e : tree.entries) {
@@ -230,6 +268,7 @@ int RunList(const std::string& archive) {
                   << e->payloadLength << "\t" << (r.Compressed() ? "compressed" : "-") << ","
                   << (r.Encrypted() ? "encrypted" : "-") << "\n";
     }
+    std::cerr << archive << ": encryption: " << SchemeName(SchemeOf(tree)) << "\n";
     if (!tree.complete)
         return Error(archive + " is truncated after " + std::to_string(tree.entries.size()) +
                      " items");

@@ -9,6 +9,7 @@ struct BackupArgs {
     std::string archive;
     bool compress = false;
     bool encrypt = false;
+    bool legacyEncryption = false;
     std::vector<std::string> sources;
     std::vector<std::string> excludes;
     std::string passwordFile;
@@ -36,7 +37,7 @@ void SetJsonOutput(bool json);
 int RunBackup(const BackupArgs& args);
 int RunDedupe(const DedupeArgs& args);
 int RunRestore(const RestoreArgs& args);
-int RunTest(const std::string& archive);
+int RunTest(const std::string& archive, const std::string& passwordFile);
 int RunList(const std::string& archive);
 int RunSources();
 int RunIdentityList();

@@ -20,7 +20,12 @@ int main(int argc, char** argv) {
     auto* b = app.add_subcommand("backup", "Back up your mail data into an archive");
     b->add_option("archive", backup.archive, "The archive to write (.vqz)")->required();
     b->add_flag("--compress", backup.compress, "Compress with LZMA");
-    b->add_flag("--encrypt", backup.encrypt, "Encrypt with a password");
+    b->add_flag("--encrypt", backup.encrypt,
+                "Seal with a password: XChaCha20-Poly1305 with a key from Argon2id; any change "
+                "or cut is found (older readers of the format cannot open it)");
+    b->add_flag("--legacy-encryption", backup.legacyEncryption,
+                "Encrypt with the original format's DES scheme instead, for older readers. "
+                "Weak: it hides only the first few bytes of each 10 KiB piece");
     b->add_option("--source", backup.sources, "Back up only this source (a path from 'sources')");
     b->add_option("--exclude", backup.excludes, "Leave out this source and what is below it");
     b->add_option("--password-file", backup.passwordFile, "Read the password from this file");
@@ -42,9 +47,12 @@ int main(int argc, char** argv) {
     r->add_option("--password-file", restore.passwordFile, "Read the password from this file");
     r->footer("Example: tindale-cli restore ~/mail.vqz --item \"My Documents\"");
 
-    std::string testArchive;
+    std::string testArchive, testPasswordFile;
     auto* t = app.add_subcommand("test", "Check that an archive reads from end to end");
     t->add_option("archive", testArchive, "The archive to test")->required();
+    t->add_option("--password-file", testPasswordFile,
+                  "With the password (or TINDALE_PASSWORD), decrypt every frame and "
+                  "authenticate a sealed archive; without it the structure is checked");
     t->footer("Example: tindale-cli test ~/mail.vqz");
 
     std::string listArchive;
@@ -88,7 +96,7 @@ int main(int argc, char** argv) {
     SetJsonOutput(json);
     if (*b) return RunBackup(backup);
     if (*r) return RunRestore(restore);
-    if (*t) return RunTest(testArchive);
+    if (*t) return RunTest(testArchive, testPasswordFile);
     if (*l) return RunList(listArchive);
     if (*s) return RunSources();
     if (*d) return RunDedupe(dedupe);

@@ -206,9 +206,14 @@ uint64_t MsgNode::WritePayload(BasicStream& out) {
     auto ns = OpenStoreFor(identityId_);
     std::unique_ptr<StoreFolder> folder;
     int fd = -1;
-    if (!ns || ns->OpenFolder(folderId_, folder) != S_OK ||
-        folder->OpenMessage(props_.messageId, fd) != S_OK) {
-        ReportProblem(where, "the message cannot be read (it may have been moved or deleted)");
+    HRESULT opened = E_NOT_FOUND;
+    if (ns && ns->OpenFolder(folderId_, folder) == S_OK)
+        opened = folder->OpenMessage(props_.messageId, fd);
+    if (opened != S_OK) {
+        ReportProblem(where, opened == E_NOT_FOUND
+                                 ? "the message cannot be read (it may have been moved or deleted)"
+                                 : "its file is not a regular file (a FIFO, a device, or a link "
+                                   "to one) or cannot be opened");
         return 0;
     }
     FileStream source(fd);

@@ -20,6 +20,7 @@ struct WizardState {
     std::vector<v::NodeRecord> restoreItems;
     bool compress = false;
     bool encrypt = false;
+    bool legacyEncryption = false;  // the original format's weak scheme instead of a sealed archive
     bool clearIdentity = false;
     std::u16string restoreIdentity;
     std::vector<DuplicateEntry> duplicates;

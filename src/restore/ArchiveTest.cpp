@@ -1,10 +1,12 @@
 #include "restore/ArchiveTest.h"
 
 #include <exception>
+#include <optional>
 
 #include "archive/ArchiveReader.h"
 #include "archive/PieceCodec.h"
 #include "archive/Processors.h"
+#include "archive/Seal.h"
 #include "platform/Text.h"
 
 using namespace tindale;
@@ -25,6 +27,8 @@ std::string ArchiveTestResult::Describe() const {
             return "the test was cancelled";
         case Verdict::Failed:
             return "the test failed: " + damagedItem;
+        case Verdict::WrongPassword:
+            return "wrong password";
     }
     return {};
 }
@@ -48,14 +52,50 @@ bool EncryptedFramesWellFormed(v::BasicStream& payload) {
     }
 }
 
-// Frames are decoded and the output thrown away; encrypted ones only when the password is known.
-bool FramesDecode(ArchiveReader& reader, const std::u16string& password) {
+// Without the key, a sealed payload's shape: each frame long enough for its flag and tag,
+// the flag 0 or 1, and exactly the last frame flagged last.
+bool SealedFramesWellFormed(v::BasicStream& payload) {
+    std::vector<uint8_t> body;
+    bool last = false, any = false;
+    for (;;) {
+        uint8_t prefix[4];
+        size_t got = v::ReadFully(payload, prefix, 4);
+        if (got == 0) return !any || last;
+        uint32_t m = got < 4 ? 0 : text::GetU32(prefix);
+        if (got < 4 || last || m < kSealOverhead || m > kMaxFrameBody) return false;
+        body.resize(m);
+        if (v::ReadFully(payload, body.data(), m) != m || body[0] > 1) return false;
+        last = body[0] == 1;
+        any = true;
+    }
+}
+
+// Frames are decoded and the output thrown away; encrypted ones only when the key is known
+// (a sealed archive's frames are then authenticated too), otherwise checked for their shape.
+bool FramesDecode(ArchiveReader& reader, const std::u16string& password, bool sealed,
+                  const SealKey* seal) {
     const auto& rec = reader.Record();
-    if (rec.Encrypted() && password.empty())
+    if (rec.Encrypted() && sealed && !seal) return SealedFramesWellFormed(reader.PayloadStream());
+    if (rec.Encrypted() && !sealed && password.empty())
         return EncryptedFramesWellFormed(reader.PayloadStream());
-    FrameDecodingStream frames(reader.PayloadStream(), rec, password);
+    FrameDecodingStream frames(reader.PayloadStream(), rec, password, seal);
     frames.Drain();
     return !frames.Damaged();
+}
+
+// How a sealed archive's walk ended, as a verdict on a walk that was sound so far.
+void JudgeSealedEnd(ArchiveTestResult& result, const std::optional<SealWalk>& walk,
+                    bool closedWithoutKey) {
+    using V = ArchiveTestResult::Verdict;
+    auto verdict =
+        walk ? walk->Finish()
+             : (closedWithoutKey ? SealWalk::Verdict::Sound : SealWalk::Verdict::NoClosingRecord);
+    if (verdict == SealWalk::Verdict::NoClosingRecord) {
+        result.verdict = V::Truncated;  // cut off after a whole record
+    } else if (verdict == SealWalk::Verdict::Mismatch) {
+        result.verdict = V::Damaged;
+        result.damagedItem = "the closing record (records were removed, reordered or added)";
+    }
 }
 
 }  // namespace
@@ -72,13 +112,34 @@ ArchiveTestResult TestArchive(const std::string& path, const std::u16string& pas
     } else if (!reader.OpenArchiveFile(&file)) {
         result.verdict = V::NotAnArchive;
     } else {
+        bool sealed = reader.Header().Sealed();
+        result.scheme = sealed                        ? ArchiveTestResult::Scheme::Sealed
+                        : reader.Header().Encrypted() ? ArchiveTestResult::Scheme::Legacy
+                                                      : ArchiveTestResult::Scheme::None;
+        std::optional<SealKey> seal;
+        std::optional<SealWalk> walk;
+        if (sealed && !password.empty()) {
+            seal = SealKey::Unlock(reader.Header(), password);
+            if (!seal) {
+                result.verdict = V::WrongPassword;
+                return result;
+            }
+            walk.emplace(*seal);
+        }
+        bool closedWithoutKey = false;
         uint64_t size = std::max<uint64_t>(reader.FileSize(), 1);
         for (; !reader.AtEnd(); reader.Advance()) {
             if (stop.stop_requested()) {
                 result.verdict = V::Cancelled;
                 break;
             }
-            if (result.verdict == V::Sound && !FramesDecode(reader, password)) {
+            if (walk && walk->Observe(reader)) continue;
+            if (sealed && !walk) {
+                closedWithoutKey = reader.Record().TypeGuid() == kSealClosingType;
+                if (closedWithoutKey) continue;
+            }
+            if (result.verdict == V::Sound &&
+                !FramesDecode(reader, password, sealed, seal ? &*seal : nullptr)) {
                 result.verdict = V::Damaged;
                 result.damagedItem = text::ToUtf8(reader.Record().DisplayName());
             }
@@ -91,6 +152,7 @@ ArchiveTestResult TestArchive(const std::string& path, const std::u16string& pas
         }
         if (result.verdict == V::Sound && reader.Reason() != ArchiveReader::EndReason::CleanEnd)
             result.verdict = V::Truncated;
+        if (result.verdict == V::Sound && sealed) JudgeSealedEnd(result, walk, closedWithoutKey);
     }
     return result;
 }

@@ -10,7 +10,20 @@
 #include "model/Worker.h"
 
 struct ArchiveTestResult {
-    enum class Verdict { Sound, NotAnArchive, CannotOpen, Truncated, Damaged, Cancelled, Failed };
+    enum class Verdict {
+        Sound,
+        NotAnArchive,
+        CannotOpen,
+        Truncated,
+        Damaged,
+        Cancelled,
+        Failed,
+        WrongPassword
+    };
+    // How the archive is encrypted: not at all, with the original format's weak scheme, or
+    // sealed.
+    enum class Scheme { None, Legacy, Sealed };
+    Scheme scheme = Scheme::None;
     Verdict verdict = Verdict::Sound;
     uint64_t records = 0;     // complete records read
     std::string damagedItem;  // the first item whose frames did not decode
@@ -18,7 +31,8 @@ struct ArchiveTestResult {
     std::string Describe() const;
 };
 
-// Walks the archive; with a password, encrypted frames are decrypted and checked too.
+// Walks the archive; with a password, encrypted frames are decrypted and checked too (and a
+// sealed archive's frames and closing record authenticated).
 // Reports progress (percent) when `report` is given; does not report Done.
 ArchiveTestResult TestArchive(const std::string& path, const std::u16string& password,
                               v::WorkerReport* report, std::stop_token stop);

@@ -3,6 +3,7 @@
 #include <map>
 
 #include "archive/ArchiveReader.h"
+#include "archive/Seal.h"
 #include "platform/Text.h"
 
 std::string RecordTree::Entry::Path() const {
@@ -19,7 +20,9 @@ RecordTree RecordTree::Load(const std::string& archivePath) {
     if (!file.IsOpen() || !reader.OpenArchiveFile(&file)) return tree;
     tree.readable = true;
     std::map<tindale::Guid, Entry*> byGuid;
+    tree.sealed = reader.Header().Sealed();
     for (; !reader.AtEnd(); reader.Advance()) {
+        if (reader.Record().TypeGuid() == kSealClosingType) continue;  // nothing to restore
         auto entry = std::make_unique<Entry>();
         entry->record = reader.Record();
         entry->payloadLength = reader.PayloadLength();

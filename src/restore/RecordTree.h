@@ -20,6 +20,7 @@ struct RecordTree {
     std::vector<Entry*> roots;
     bool readable = false;  // the file is an archive
     bool complete = false;  // it ends cleanly after its last record
+    bool sealed = false;    // a sealed archive (names and sizes readable, contents not)
 
     static RecordTree Load(const std::string& archivePath);
     const Entry* Find(const std::string& path) const;

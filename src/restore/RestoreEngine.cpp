@@ -59,9 +59,10 @@ void RestoreRecord(const v::NodeRecord& rec, v::BasicStream& payload, WizardStat
 
 // Learns the record's file source (reading a source root's header, which is small) and
 // restores it when it was chosen.
-void VisitRecord(ArchiveReader& reader, WizardState& state, FileSources& sources, bool chosen) {
+void VisitRecord(ArchiveReader& reader, WizardState& state, FileSources& sources, bool chosen,
+                 const SealKey* seal) {
     const v::NodeRecord& rec = reader.Record();
-    FrameDecodingStream frames(reader.PayloadStream(), rec, state.password);
+    FrameDecodingStream frames(reader.PayloadStream(), rec, state.password, seal);
     if (!FileSources::NeedsPayload(rec)) {
         sources.Observe(rec);
         if (chosen) RestoreRecord(rec, frames, state, sources);
@@ -115,16 +116,41 @@ bool EmptyDestination(const WizardState& state, v::Outcome& outcome, v::WorkerRe
     return true;
 }
 
+// Checks the password against the header; a sealed archive's key is kept for the walk.
+bool Unlock(const ArchiveHeader& header, const std::u16string& password,
+            std::optional<SealKey>& seal) {
+    if (header.Sealed()) {
+        seal = SealKey::Unlock(header, password);
+        return seal.has_value();
+    }
+    return !header.Encrypted() || header.CheckPassword(password);
+}
+
+void ReportSealVerdict(SealWalk::Verdict verdict) {
+    if (verdict == SealWalk::Verdict::NoClosingRecord)
+        v::ReportProblem("the archive",
+                         "its closing record is missing: it was cut short, and "
+                         "items after the cut are missing");
+    else if (verdict == SealWalk::Verdict::Mismatch)
+        v::ReportProblem("the archive",
+                         "its records do not match its closing record: records were removed, "
+                         "reordered or added since it was written",
+                         false);
+}
+
 void RestoreChosen(ArchiveReader& reader, WizardState& state, v::Outcome& outcome,
-                   v::WorkerReport& report, std::stop_token stop) {
+                   v::WorkerReport& report, std::stop_token stop, const SealKey* seal) {
     std::set<Guid> chosen;
     for (const auto& rec : state.restoreItems) chosen.insert(rec.InstanceGuid());
     report.ProgressSent(0, chosen.size());
     FileSources sources;
+    std::optional<SealWalk> walk;
+    if (seal) walk.emplace(*seal);
     for (; !reader.AtEnd() && !stop.stop_requested(); reader.Advance()) {
+        if (walk && walk->Observe(reader)) continue;
         bool wanted = chosen.count(reader.Record().InstanceGuid()) > 0;
         if (wanted) report.Activity(Name(reader.Record()).c_str());
-        VisitRecord(reader, state, sources, wanted);
+        VisitRecord(reader, state, sources, wanted, seal);
         if (!wanted) continue;
         ++outcome.itemsDone;
         report.ProgressSent(outcome.itemsDone, 0);
@@ -135,6 +161,8 @@ void RestoreChosen(ArchiveReader& reader, WizardState& state, v::Outcome& outcom
         v::ReportProblem("the archive", "it is truncated after " +
                                             std::to_string(reader.RecordIndex()) +
                                             " items; later items are missing");
+    else if (walk)
+        ReportSealVerdict(walk->Finish());
 }
 
 }  // namespace
@@ -150,12 +178,13 @@ v::Outcome RunRestoreWorker(WizardState& state, v::WorkerReport& report, std::st
         durable::PublishScope publishing(batch);
         v::FileStream file(ArchiveReader::OpenArchiveFd(text::ToUtf8(state.archivePath)));
         ArchiveReader reader;
+        std::optional<SealKey> seal;
         if (!file.IsOpen() || !reader.OpenArchiveFile(&file)) {
             outcome.Fail("the archive cannot be read");
-        } else if (reader.Header().Encrypted() && !reader.Header().CheckPassword(state.password)) {
-            outcome.Fail("wrong password");
+        } else if (!Unlock(reader.Header(), state.password, seal)) {
+            outcome.Fail("wrong password");  // found from the header alone, before any deletion
         } else if (!state.clearIdentity || EmptyDestination(state, outcome, report, stop)) {
-            RestoreChosen(reader, state, outcome, report, stop);
+            RestoreChosen(reader, state, outcome, report, stop, seal ? &*seal : nullptr);
         }
         MakeDurable(batch, stores);
     }

@@ -157,8 +157,9 @@ class BackupWizardTest : public QObject {
                  QStringLiteral("Your password is invalid, please check and enter again!"));
         walk.SetOptions(false, true, QString(""));
         QCOMPARE(walk.prompts.errors.value(1), QStringLiteral("Your password can not be empty!"));
+        walk.Page<CPageBackupOptions>(kBackupOptions)->Legacy()->setChecked(true);
         walk.SetOptions(false, true, QString(28, QLatin1Char('p')));
-        QCOMPARE(walk.prompts.errors.size(), 3);  // too long for the archive header
+        QCOMPARE(walk.prompts.errors.size(), 3);  // too long for the legacy scheme's header
         walk.SetOptions(false, false, QStringLiteral("ignored"), QStringLiteral("different"));
         QCOMPARE(walk.wizard->currentId(), int(kBackupReady));
         QStringList lines =

@@ -170,7 +170,7 @@ class RestoreWizardTest : public QObject {
         WriteFile(home / "short.vqz", std::string(4175, 'x'));
         std::string header(4176, '\0');
         header.replace(0, 6, "kw-vqz");
-        header[6] = 1;
+        header[6] = 2;
         WriteFile(home / "magic.vqz", header);
         fs::create_directories(home / "folder.vqz");
         RestoreWalk walk;

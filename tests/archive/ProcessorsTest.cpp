@@ -229,7 +229,10 @@ TEST(ArchiveHeaderTest, LayoutAndMagic) {
     EXPECT_EQ(text::GetU32(enc.bytes.data() + 4172), 24u);
     EXPECT_TRUE(enc.CheckPassword(u"Secret"));
     EXPECT_FALSE(enc.CheckPassword(u"secret"));
-    enc.bytes[6] = 1;
+    enc.bytes[6] = 1;  // a sealed archive: refused by a reader of the original format
+    EXPECT_FALSE(enc.HasMagic(false));
+    EXPECT_TRUE(enc.HasMagic(true));
+    enc.bytes[6] = 2;
     EXPECT_FALSE(enc.HasMagic());
 }
 

@@ -89,6 +89,15 @@ CPageBackupOptions::CPageBackupOptions() : CWizardPropPage(kBackupOptions) {
     m_again = new QLineEdit(this);
     m_password->setEchoMode(QLineEdit::Password);
     m_again->setEchoMode(QLineEdit::Password);
+    // Sealed is the default; the original format's scheme stays for older readers, named for
+    // what it is.
+    m_sealed = new QRadioButton(
+        QStringLiteral("Sealed: only the password opens it, and any change is detected"), this);
+    m_legacy =
+        new QRadioButton(QStringLiteral("Compatible with older readers (weak protection)"), this);
+    m_sealed->setObjectName(QStringLiteral("sealed"));
+    m_legacy->setObjectName(QStringLiteral("legacy"));
+    m_sealed->setChecked(true);
     auto* grid = new QGridLayout(this);
     grid->addWidget(m_compress, 0, 0, 1, 3);
     grid->addWidget(m_encrypt, 1, 0, 1, 3);
@@ -96,9 +105,11 @@ CPageBackupOptions::CPageBackupOptions() : CWizardPropPage(kBackupOptions) {
     grid->addWidget(m_password, 2, 2);
     grid->addWidget(m_againLabel, 3, 1);
     grid->addWidget(m_again, 3, 2);
+    grid->addWidget(m_sealed, 4, 1, 1, 3);
+    grid->addWidget(m_legacy, 5, 1, 1, 3);
     grid->setColumnMinimumWidth(0, 16);
     grid->setColumnStretch(3, 1);
-    grid->setRowStretch(4, 1);
+    grid->setRowStretch(6, 1);
     connect(m_encrypt, &QCheckBox::toggled, this, [this] { UpdatePasswordControls(); });
     UpdatePasswordControls();
 }
@@ -106,7 +117,8 @@ CPageBackupOptions::CPageBackupOptions() : CWizardPropPage(kBackupOptions) {
 void CPageBackupOptions::UpdatePasswordControls() {
     bool on = m_encrypt->isChecked();
     for (QWidget* w : {static_cast<QWidget*>(m_passwordLabel), static_cast<QWidget*>(m_password),
-                       static_cast<QWidget*>(m_againLabel), static_cast<QWidget*>(m_again)})
+                       static_cast<QWidget*>(m_againLabel), static_cast<QWidget*>(m_again),
+                       static_cast<QWidget*>(m_sealed), static_cast<QWidget*>(m_legacy)})
         w->setEnabled(on);
 }
 
@@ -121,13 +133,14 @@ bool CPageBackupOptions::validatePage() {
             ShowError(QStringLiteral("Your password is invalid, please check and enter again!"));
             return false;
         }
-        if (Wide(m_password->text()).size() > kMaxPasswordUnits) {
+        if (m_legacy->isChecked() && Wide(m_password->text()).size() > kMaxPasswordUnits) {
             ShowError(QStringLiteral("Your password is too long: use at most 27 characters."));
             return false;
         }
     }
     m_state->compress = m_compress->isChecked();
     m_state->encrypt = encrypt;
+    m_state->legacyEncryption = encrypt && m_legacy->isChecked();
     if (encrypt) m_state->password = Wide(m_password->text());
     return true;
 }
@@ -136,7 +149,10 @@ QString CPageBackupReady::SummaryText() const {
     return QStringLiteral(
                "Output filename: %1\nCompress Archive: %2\nEncrypt Archive: %3\nNumber of backup "
                "items: %4")
-        .arg(Narrow(m_state->archivePath), YesNo(m_state->compress), YesNo(m_state->encrypt))
+        .arg(Narrow(m_state->archivePath), YesNo(m_state->compress),
+             !m_state->encrypt           ? YesNo(false)
+             : m_state->legacyEncryption ? QStringLiteral("Yes (compatible, weak protection)")
+                                         : QStringLiteral("Yes (sealed)"))
         .arg(m_state->backupSources.size());
 }
 

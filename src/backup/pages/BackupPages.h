@@ -5,6 +5,7 @@
 #include <QLineEdit>
 #include <QListWidget>
 #include <QPlainTextEdit>
+#include <QRadioButton>
 #include <memory>
 
 #include "app/CommonPages.h"
@@ -53,6 +54,7 @@ class CPageBackupOptions : public CWizardPropPage {
     QCheckBox* Encrypt() const { return m_encrypt; }
     QLineEdit* Password() const { return m_password; }
     QLineEdit* Again() const { return m_again; }
+    QRadioButton* Legacy() const { return m_legacy; }
 
   private:
     void UpdatePasswordControls();
@@ -62,6 +64,8 @@ class CPageBackupOptions : public CWizardPropPage {
     QLabel* m_againLabel;
     QLineEdit* m_password;
     QLineEdit* m_again;
+    QRadioButton* m_sealed;
+    QRadioButton* m_legacy;
 };
 
 class CPageBackupReady : public CSummaryPage {

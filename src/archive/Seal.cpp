@@ -1,0 +1,165 @@
+#include "archive/Seal.h"
+
+#include <sodium.h>
+
+#include <cstring>
+#include <span>
+
+#include "archive/ArchiveHeader.h"
+#include "model/NodeRecord.h"
+#include "platform/Text.h"
+
+using namespace tindale;
+
+const Guid kSealClosingType = Guid::FromText("{6B1E3C2A-9D44-4F0B-A6E1-5C7D2E8F9A13}");
+
+namespace {
+
+// About half a second on an ordinary two-core machine; stored in each header, so later
+// versions can raise them without losing old archives.
+constexpr uint32_t kOpsLimit = 3;
+constexpr uint64_t kMemLimit = 128ull << 20;
+constexpr uint32_t kAlgorithm = crypto_pwhash_ALG_ARGON2ID13;
+
+// Where the seal fields live in the header: the space the legacy password check uses.
+constexpr size_t kSaltAt = 4106, kOpsAt = 4122, kMemAt = 4126, kAlgAt = 4134, kCheckAt = 4138;
+constexpr size_t kSealFieldsLength = 48;
+constexpr size_t kLengthAt = 4172;
+
+using Nonce = std::array<uint8_t, crypto_aead_xchacha20poly1305_ietf_NPUBBYTES>;
+
+// Record GUID and frame index: unique per frame, and the key is unique per archive.
+Nonce FrameNonce(const uint8_t* record, uint64_t index) {
+    Nonce n{};
+    std::memcpy(n.data(), record + 32, 16);
+    text::PutU64(n.data() + 16, index);
+    return n;
+}
+
+// The record without its payload length, the frame's index, and the last-frame flag.
+std::array<uint8_t, v::NodeRecord::kSize + 9> FrameAd(const uint8_t* record, uint64_t index,
+                                                      bool last) {
+    std::array<uint8_t, v::NodeRecord::kSize + 9> ad{};
+    std::memcpy(ad.data(), record, v::NodeRecord::kSize);
+    std::memset(ad.data() + 48, 0, 8);
+    text::PutU64(ad.data() + v::NodeRecord::kSize, index);
+    ad[v::NodeRecord::kSize + 8] = last ? 1 : 0;
+    return ad;
+}
+
+std::array<uint8_t, 16> KeyCheck(const std::array<uint8_t, 32>& key, const ArchiveHeader& h) {
+    std::array<uint8_t, 16> tag{};
+    Nonce zero{};  // no frame uses it: a frame nonce starts with a random (non-zero) GUID
+    unsigned long long tagLength = 0;
+    crypto_aead_xchacha20poly1305_ietf_encrypt(tag.data(), &tagLength, nullptr, 0, h.bytes.data(),
+                                               kCheckAt, nullptr, zero.data(), key.data());
+    return tag;
+}
+
+SealParams ParamsOf(const ArchiveHeader& h) {
+    SealParams p;
+    std::memcpy(p.salt.data(), h.bytes.data() + kSaltAt, p.salt.size());
+    p.opsLimit = text::GetU32(h.bytes.data() + kOpsAt);
+    p.memLimit = text::GetU64(h.bytes.data() + kMemAt);
+    return p;
+}
+
+}  // namespace
+
+bool SealAvailable() {
+    static const bool ok = sodium_init() >= 0;
+    return ok;
+}
+
+SealParams SealParams::Fresh() {
+    SealAvailable();
+    SealParams p;
+    randombytes_buf(p.salt.data(), p.salt.size());
+    p.opsLimit = kOpsLimit;
+    p.memLimit = kMemLimit;
+    return p;
+}
+
+std::optional<SealKey> SealKey::Derive(std::u16string_view password, const SealParams& params) {
+    if (!SealAvailable() || params.opsLimit < crypto_pwhash_OPSLIMIT_MIN || params.opsLimit > 64 ||
+        params.memLimit < crypto_pwhash_MEMLIMIT_MIN || params.memLimit > (4ull << 30))
+        return std::nullopt;  // limits from a damaged or hostile header are not obeyed
+    std::string utf8 = text::ToUtf8(password);
+    SealKey key;
+    key.key_ = std::make_shared<std::array<uint8_t, 32>>();
+    if (crypto_pwhash(key.key_->data(), key.key_->size(), utf8.data(), utf8.size(),
+                      params.salt.data(), params.opsLimit, static_cast<size_t>(params.memLimit),
+                      kAlgorithm) != 0)
+        return std::nullopt;
+    sodium_memzero(utf8.data(), utf8.size());
+    return key;
+}
+
+void SealKey::Stamp(ArchiveHeader& h, const SealParams& params) const {
+    h.bytes[6] = kSealedFormat;
+    h.bytes[9] = 1;
+    std::memset(h.bytes.data() + kSaltAt, 0, ArchiveHeader::kSize - kSaltAt);
+    std::memcpy(h.bytes.data() + kSaltAt, params.salt.data(), params.salt.size());
+    text::PutU32(h.bytes.data() + kOpsAt, params.opsLimit);
+    text::PutU64(h.bytes.data() + kMemAt, params.memLimit);
+    text::PutU32(h.bytes.data() + kAlgAt, kAlgorithm);
+    auto tag = KeyCheck(*key_, h);
+    std::memcpy(h.bytes.data() + kCheckAt, tag.data(), tag.size());
+    text::PutU32(h.bytes.data() + kLengthAt, kSealFieldsLength);
+}
+
+std::optional<SealKey> SealKey::Unlock(const ArchiveHeader& h, std::u16string_view password) {
+    if (h.bytes[6] != kSealedFormat || text::GetU32(h.bytes.data() + kAlgAt) != kAlgorithm)
+        return std::nullopt;
+    auto key = Derive(password, ParamsOf(h));
+    if (!key) return std::nullopt;
+    auto tag = KeyCheck(*key->key_, h);
+    if (sodium_memcmp(tag.data(), h.bytes.data() + kCheckAt, tag.size()) != 0) return std::nullopt;
+    return key;
+}
+
+void SealKey::SealFrame(const uint8_t* record, uint64_t index, bool last, const uint8_t* piece,
+                        size_t length, std::vector<uint8_t>& body) const {
+    auto nonce = FrameNonce(record, index);
+    auto ad = FrameAd(record, index, last);
+    body.resize(kSealOverhead + length);
+    body[0] = last ? 1 : 0;
+    unsigned long long sealed = 0;
+    crypto_aead_xchacha20poly1305_ietf_encrypt(body.data() + 1, &sealed, piece, length, ad.data(),
+                                               ad.size(), nullptr, nonce.data(), key_->data());
+}
+
+bool SealKey::OpenFrame(const uint8_t* record, uint64_t index, const uint8_t* body, size_t length,
+                        std::vector<uint8_t>& piece, bool& last) const {
+    if (length < kSealOverhead || body[0] > 1) return false;
+    last = body[0] == 1;
+    auto nonce = FrameNonce(record, index);
+    auto ad = FrameAd(record, index, last);
+    piece.resize(length - kSealOverhead);
+    unsigned long long opened = 0;
+    return crypto_aead_xchacha20poly1305_ietf_decrypt(piece.data(), &opened, nullptr, body + 1,
+                                                      length - 1, ad.data(), ad.size(),
+                                                      nonce.data(), key_->data()) == 0;
+}
+
+SealChain::SealChain() {
+    static_assert(sizeof(crypto_generichash_state) <= sizeof(state_));
+    SealAvailable();
+    crypto_generichash_init(reinterpret_cast<crypto_generichash_state*>(state_.data()), nullptr, 0,
+                            32);
+}
+
+void SealChain::Add(const uint8_t* record) {
+    crypto_generichash_update(reinterpret_cast<crypto_generichash_state*>(state_.data()), record,
+                              v::NodeRecord::kSize);
+    ++count_;
+}
+
+std::vector<uint8_t> SealChain::Closing() const {
+    alignas(64) std::array<uint8_t, 384> copy = state_;
+    std::vector<uint8_t> out(8 + 32);
+    text::PutU64(out.data(), count_);
+    crypto_generichash_final(reinterpret_cast<crypto_generichash_state*>(copy.data()),
+                             out.data() + 8, 32);
+    return out;
+}

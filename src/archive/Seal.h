@@ -1,0 +1,73 @@
+#pragma once
+// Sealed archives: encryption that protects. The key comes from the password through
+// Argon2id (salt and limits kept in the header), and every frame is sealed with
+// XChaCha20-Poly1305: its associated data binds it to its record (the record's bytes but
+// the payload length, which is patched later), to its place in the payload and to whether
+// it ends the payload. A closing record holds the number of records and a hash over all of
+// them, so a cut-off, reordered, duplicated or spliced archive is found. docs/format.md
+// gives the layout byte by byte.
+#include <array>
+#include <cstdint>
+#include <memory>
+#include <optional>
+#include <string_view>
+#include <vector>
+
+#include "platform/Guid.h"
+
+class ArchiveHeader;
+
+// Header byte 6 of a sealed archive. Readers of the original format need 0 there and refuse
+// the file as not an archive before they read any payload.
+inline constexpr uint8_t kSealedFormat = 1;
+// A sealed frame: a flag byte (1 on the payload's last frame), then ciphertext and tag.
+inline constexpr size_t kSealOverhead = 1 + 16;
+// The type of the closing record.
+extern const tindale::Guid kSealClosingType;
+
+struct SealParams {
+    std::array<uint8_t, 16> salt{};
+    uint32_t opsLimit = 0;
+    uint64_t memLimit = 0;
+    static SealParams Fresh();  // a new random salt with this program's limits
+};
+
+class SealKey {
+  public:
+    // The key for a password; none when the limits are out of range or memory is short.
+    static std::optional<SealKey> Derive(std::u16string_view password, const SealParams& params);
+    // Writes the seal fields (salt, limits, key check) into a header whose other fields are
+    // set; marks it sealed.
+    void Stamp(ArchiveHeader& header, const SealParams& params) const;
+    // The key of a sealed header, when the password is right (checked against the header
+    // alone, before anything is read).
+    static std::optional<SealKey> Unlock(const ArchiveHeader& header, std::u16string_view password);
+
+    // Seals one piece (already compressed when the archive is) as frame body number `index`
+    // of the record whose bytes are `record`.
+    void SealFrame(const uint8_t* record, uint64_t index, bool last, const uint8_t* piece,
+                   size_t length, std::vector<uint8_t>& body) const;
+    // Opens a frame body; false when it does not authenticate. `last` says what it claims.
+    bool OpenFrame(const uint8_t* record, uint64_t index, const uint8_t* body, size_t length,
+                   std::vector<uint8_t>& piece, bool& last) const;
+
+  private:
+    std::shared_ptr<std::array<uint8_t, 32>> key_;  // shared by the pipeline's threads
+};
+
+// The running hash over the records of a sealed archive, for its closing record.
+class SealChain {
+  public:
+    SealChain();
+    void Add(const uint8_t* record);  // 704 bytes, final (payload length patched)
+    uint64_t Count() const { return count_; }
+    // The closing record's plaintext: the count, then the hash.
+    std::vector<uint8_t> Closing() const;
+
+  private:
+    alignas(64) std::array<uint8_t, 384> state_;  // crypto_generichash_state, kept opaque
+    uint64_t count_ = 0;
+};
+
+// Whether the sealed support is linked in and working (libsodium initialised).
+bool SealAvailable();
