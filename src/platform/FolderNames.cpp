@@ -69,6 +69,7 @@ std::optional<std::u16string> Decode(std::string_view encoded) {
         } else {
             uint32_t bits = 0;
             int count = 0;
+            size_t units = 0;
             for (size_t k = i + 1; k < end; ++k) {
                 int sextet = SextetOf(encoded[k]);
                 if (sextet < 0) return std::nullopt;
@@ -77,8 +78,12 @@ std::optional<std::u16string> Decode(std::string_view encoded) {
                 if (count >= 16) {
                     count -= 16;
                     out += static_cast<char16_t>((bits >> count) & 0xFFFF);
+                    ++units;
                 }
             }
+            // A run is whole units with fewer than six zero bits left over; anything else
+            // ("&2-", which decodes to nothing) is malformed and names no folder.
+            if (units == 0 || count >= 6 || (bits & ((1u << count) - 1)) != 0) return std::nullopt;
         }
         i = end;
     }
@@ -114,7 +119,7 @@ std::optional<std::vector<std::u16string>> PathFor(std::string_view directory) {
         if (end == std::string_view::npos) end = directory.size();
         if (end == start) return std::nullopt;  // ".." or a trailing dot
         auto part = Decode(directory.substr(start, end - start));
-        if (!part) return std::nullopt;
+        if (!part || part->empty()) return std::nullopt;
         path.push_back(path.empty() && IsInboxName(*part) ? kInbox : std::move(*part));
         start = end + 1;
     }
