@@ -1,0 +1,188 @@
+// Sealed archives: what the password protects, and every way of tampering with one.
+#include <gtest/gtest.h>
+
+#include <filesystem>
+
+#include "archive/ArchiveReader.h"
+#include "backup/BackupEngine.h"
+#include "model/FileNodes.h"
+#include "model/MessageNodes.h"
+#include "platform/Identities.h"
+#include "platform/Text.h"
+#include "restore/ArchiveTest.h"
+#include "restore/RecordTree.h"
+#include "restore/RestoreEngine.h"
+#include "support/TestHome.h"
+
+using namespace tindale;
+namespace fs = std::filesystem;
+
+namespace {
+
+const std::string kSecretText = "The launch code is TANGERINE-42";
+
+// A home with documents and mail, backed up sealed.
+std::string SealedBackup(const TestHome& home, bool compress, const std::string& name = "s.vqz") {
+    WriteFile(home / "Documents/secret.txt", kSecretText + "\n" + std::string(30000, 'x'));
+    WriteFile(home / "Documents/more/other.txt", kSecretText);
+    WriteFile(home / "Maildir/cur/1.a.host:2,S", "Subject: plan\n\n" + kSecretText + "\n");
+    fs::create_directories(home / "Maildir/new");
+    fs::create_directories(home / "Maildir/tmp");
+    identities::EnsureDefaultIdentity();
+    v::MyDocsNode docs;
+    v::OwnedNodes folders;
+    docs.EnumContainers(folders.list);
+    v::MsgStore store;
+    v::OwnedNodes idents, mailFolders;
+    store.EnumContainers(idents.list);
+    idents.list[0]->EnumContainers(mailFolders.list);
+    WizardState state;
+    state.archivePath = text::ToUtf16(home / name);
+    state.compress = compress;
+    state.encrypt = true;
+    state.password = u"correct horse";
+    state.backupSources = {&docs, folders.list[0], mailFolders.list[0]};
+    v::NullReport report;
+    EXPECT_TRUE(BackupWorker(state, report, {}).Clean());
+    return home / name;
+}
+
+ArchiveTestResult::Verdict Check(const std::string& path, std::u16string password) {
+    return TestArchive(path, password, nullptr, {}).verdict;
+}
+
+v::Outcome RestoreInto(const std::string& archive, std::u16string password,
+                       std::u16string identity = {}, bool clear = false) {
+    WizardState state;
+    state.archivePath = text::ToUtf16(archive);
+    state.password = std::move(password);
+    state.restoreIdentity = std::move(identity);
+    state.clearIdentity = clear;
+    for (const auto& e : RecordTree::Load(archive).entries) state.restoreItems.push_back(e->record);
+    v::NullReport report;
+    return RestoreWorker(state, report, {});
+}
+
+// Offsets of the records of an archive, in order.
+std::vector<size_t> RecordOffsets(const std::string& bytes) {
+    std::vector<size_t> out;
+    for (size_t at = ArchiveHeader::kSize; at + v::NodeRecord::kSize <= bytes.size();) {
+        out.push_back(at);
+        at += v::NodeRecord::kSize +
+              text::GetU64(reinterpret_cast<const uint8_t*>(bytes.data()) + at + 48);
+    }
+    return out;
+}
+
+}  // namespace
+
+TEST(SealedArchive, RoundTripsAndHidesWhatItHolds) {
+    for (bool compress : {false, true}) {
+        TestHome home;
+        std::string archive = SealedBackup(home, compress);
+        std::string bytes = ReadFile(archive);
+        EXPECT_EQ(bytes[6], 1);  // marked, so readers of the original format refuse it
+        EXPECT_EQ(bytes.find("TANGERINE"), std::string::npos);
+        EXPECT_EQ(bytes.find("launch"), std::string::npos);
+        EXPECT_EQ(Check(archive, u""), ArchiveTestResult::Verdict::Sound);  // shape, no key
+        EXPECT_EQ(Check(archive, u"correct horse"), ArchiveTestResult::Verdict::Sound);
+        EXPECT_EQ(Check(archive, u"Correct horse"), ArchiveTestResult::Verdict::WrongPassword);
+
+        TestHome target;
+        auto id = identities::Add(u"Target", target / "Mail");
+        v::Outcome outcome = RestoreInto(archive, u"correct horse", *id);
+        EXPECT_TRUE(outcome.Clean()) << outcome.error;
+        EXPECT_EQ(ReadFile(target / "Documents/secret.txt"),
+                  kSecretText + "\n" + std::string(30000, 'x'));
+        EXPECT_EQ(ReadFile(target / "Documents/more/other.txt"), kSecretText);
+    }
+}
+
+TEST(SealedArchive, AReaderOfTheOriginalFormatRefusesIt) {
+    TestHome home;
+    std::string archive = SealedBackup(home, false);
+    v::FileStream file(ArchiveReader::OpenArchiveFd(archive));
+    ArchiveReader original;
+    EXPECT_FALSE(original.OpenArchiveFile(&file, false));
+    EXPECT_EQ(original.Reason(), ArchiveReader::EndReason::NotAnArchive);
+}
+
+TEST(SealedArchive, AWrongPasswordFailsBeforeAnythingIsDeleted) {
+    TestHome home;
+    std::string archive = SealedBackup(home, true);
+    auto main = identities::List()[0].id;
+    for (const char16_t* wrong : {u"wrong", u"Correct horse", u""}) {
+        v::Outcome outcome = RestoreInto(archive, wrong, main, true);
+        EXPECT_TRUE(outcome.failed);
+        EXPECT_EQ(outcome.error, "wrong password");
+        EXPECT_TRUE(fs::exists(home / "Maildir/cur/1.a.host:2,S"));
+    }
+}
+
+TEST(SealedArchive, AFlippedByteFailsItsItemOnlyAndWritesNothingForIt) {
+    TestHome home;
+    std::string archive = SealedBackup(home, false);
+    std::string bytes = ReadFile(archive);
+    auto offsets = RecordOffsets(bytes);
+    // The record of secret.txt, and a byte inside each of its frames in turn.
+    size_t secret = 0;
+    const std::string name("s\0e\0c\0r\0e\0t\0", 12);
+    for (size_t at : offsets)
+        if (bytes.compare(at + 58, name.size(), name) == 0) secret = at;
+    ASSERT_NE(secret, 0u);
+    size_t payload = secret + v::NodeRecord::kSize;
+    size_t length = text::GetU64(reinterpret_cast<const uint8_t*>(bytes.data()) + secret + 48);
+    for (size_t k : {payload + 4, payload + 5, payload + 100, payload + length - 1}) {
+        std::string damaged = bytes;
+        damaged[k] ^= 0x01;
+        WriteFile(home / "d.vqz", damaged);
+        EXPECT_EQ(Check(home / "d.vqz", u"correct horse"), ArchiveTestResult::Verdict::Damaged);
+        TestHome target;
+        auto id = identities::Add(u"Target", target / "Mail");
+        v::Outcome outcome = RestoreInto(home / "d.vqz", u"correct horse", *id);
+        ASSERT_EQ(outcome.LeftOut(), 1u) << k;
+        EXPECT_FALSE(fs::exists(target / "Documents/secret.txt"));
+        EXPECT_EQ(ReadFile(target / "Documents/more/other.txt"), kSecretText);  // the rest is fine
+        for (auto& e : fs::directory_iterator(target / "Documents"))
+            EXPECT_EQ(e.path().filename().string().find(".tindale-"), std::string::npos);
+    }
+}
+
+TEST(SealedArchive, CutReorderedOrSplicedArchivesAreFound) {
+    TestHome home;
+    std::string archive = SealedBackup(home, true);
+    std::string bytes = ReadFile(archive);
+    auto offsets = RecordOffsets(bytes);
+    ASSERT_GE(offsets.size(), 5u);
+    auto check = [&](const std::string& variant) {
+        WriteFile(home / "v.vqz", variant);
+        return Check(home / "v.vqz", u"correct horse");
+    };
+    using V = ArchiveTestResult::Verdict;
+    // Without its closing record, or without the record before it.
+    EXPECT_EQ(check(bytes.substr(0, offsets.back())), V::Truncated);
+    std::string noLast =
+        bytes.substr(0, offsets[offsets.size() - 2]) + bytes.substr(offsets.back());
+    EXPECT_NE(check(noLast), V::Sound);
+    // Two records swapped, or one repeated.
+    auto entry = [&](size_t i) {
+        size_t end = i + 1 < offsets.size() ? offsets[i + 1] : bytes.size();
+        return bytes.substr(offsets[i], end - offsets[i]);
+    };
+    std::string swapped =
+        bytes.substr(0, offsets[1]) + entry(2) + entry(1) + bytes.substr(offsets[3]);
+    EXPECT_NE(check(swapped), V::Sound);
+    std::string repeated = bytes.substr(0, offsets[2]) + entry(1) + bytes.substr(offsets[2]);
+    EXPECT_NE(check(repeated), V::Sound);
+    // A record from another sealed archive spliced in.
+    std::string other = ReadFile(SealedBackup(home, true, "other.vqz"));
+    auto otherOffsets = RecordOffsets(other);
+    std::string spliced = bytes.substr(0, offsets[1]) +
+                          other.substr(otherOffsets[1], otherOffsets[2] - otherOffsets[1]) +
+                          bytes.substr(offsets[2]);
+    EXPECT_NE(check(spliced), V::Sound);
+    // Cut anywhere.
+    for (size_t cut = ArchiveHeader::kSize + 1; cut < bytes.size(); cut += bytes.size() / 23)
+        EXPECT_NE(check(bytes.substr(0, cut)), V::Sound) << cut;
+    EXPECT_EQ(check(bytes), V::Sound);
+}
