@@ -3,10 +3,7 @@
 # test and list exit codes; a wrong password exits 3.
 set -u
 cli="$1"
-work=$(mktemp -d)
-trap 'rm -rf "$work"' EXIT
-fail() { echo "FAIL: $*"; exit 1; }
-unset XDG_DATA_HOME XDG_CONFIG_HOME TINDALE_REGISTRY TINDALE_PASSWORD
+. "$(dirname "$0")/common.sh"
 
 export HOME="$work/ann"
 mkdir -p "$HOME/Documents/nested/deeper" "$HOME/Documents/nested/other" "$HOME/Favorites/Links" "$HOME/Contacts"

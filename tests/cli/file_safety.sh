@@ -4,11 +4,8 @@
 # long names, permission bits of replaced files, and "%VAR%" inside file names.
 set -u
 cli="$1"
-work=$(mktemp -d)
-trap 'chmod -R u+rwx "$work" 2>/dev/null; rm -rf "$work"' EXIT
-chmod 755 "$work"
-fail() { echo "FAIL: $*"; exit 1; }
-unset XDG_DATA_HOME XDG_CONFIG_HOME TINDALE_REGISTRY TINDALE_PASSWORD
+. "$(dirname "$0")/common.sh"
+chmod 755 "$work"  # the unprivileged part below must reach it
 export HOME="$work/ann"
 mkdir -p "$HOME/Documents/%HOME%" "$HOME/Maildir/cur" "$HOME/Maildir/new" "$HOME/Maildir/tmp"
 printf 'Subject: keep me\n\nbody\n' > "$HOME/Maildir/cur/1.a.host:2,S"

@@ -6,10 +6,7 @@
 # leave no temporary file.
 set -u
 cli="$1"
-work=$(mktemp -d)
-trap 'rm -rf "$work"' EXIT
-fail() { echo "FAIL: $*"; exit 1; }
-unset XDG_DATA_HOME XDG_CONFIG_HOME TINDALE_REGISTRY TINDALE_PASSWORD
+. "$(dirname "$0")/common.sh"
 export HOME="$work/ann"
 mkdir -p "$HOME/Documents/sub"
 for i in $(seq 1 12); do head -c 4000000 /dev/urandom > "$HOME/Documents/f$i.bin"; done

@@ -9,10 +9,7 @@ here=$(cd "$(dirname "$0")" && pwd)
 py=/usr/bin/python3
 "$py" -c "import nacl.bindings" 2>/dev/null || py=python3
 "$py" -c "import nacl.bindings" 2>/dev/null || { echo "PyNaCl (python3-nacl) is not installed"; exit 77; }
-work=$(mktemp -d)
-trap 'rm -rf "$work"' EXIT
-fail() { echo "FAIL: $*"; exit 1; }
-unset XDG_DATA_HOME XDG_CONFIG_HOME TINDALE_REGISTRY TINDALE_PASSWORD
+. "$(dirname "$0")/common.sh"
 export HOME="$work/ann"
 mkdir -p "$HOME/Documents"
 printf 'Dear Bob, the safe code is 7-3-9-1.\n' > "$HOME/Documents/letter.txt"
