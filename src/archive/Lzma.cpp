@@ -1,6 +1,7 @@
 #include <lzma.h>
 
 #include <algorithm>
+#include <cmath>
 #include <cstring>
 
 #include "archive/PieceCodec.h"
@@ -54,6 +55,31 @@ bool Encode(const uint8_t* in, size_t n, uint8_t* out, size_t outSize, size_t& w
     return ret == LZMA_STREAM_END;
 }
 
+// Whether a piece looks like what LZMA cannot shrink (photos, archives, media): its bytes
+// spread almost evenly over all 256 values, and almost no 4-byte sequence comes back. Both
+// are cheap next to the encoder, and together they never pass over a piece whose repeats
+// LZMA would use (random bytes written twice have an even spread, but repeat).
+bool LooksIncompressible(const uint8_t* in, size_t n) {
+    if (n < 1024) return false;
+    uint32_t counts[256] = {};
+    for (size_t i = 0; i < n; ++i) ++counts[in[i]];
+    double bits = 0;
+    for (uint32_t c : counts)
+        if (c) bits -= c * std::log2(static_cast<double>(c) / static_cast<double>(n));
+    if (bits / static_cast<double>(n) < 7.9) return false;
+    constexpr size_t kSlots = 4096;
+    uint32_t seen[kSlots] = {};
+    size_t repeats = 0;
+    for (size_t i = 0; i + 4 <= n; ++i) {
+        uint32_t word;
+        std::memcpy(&word, in + i, 4);
+        uint32_t& slot = seen[(word * 2654435761u) >> 20];
+        repeats += slot == word;
+        slot = word;
+    }
+    return repeats < n / 256;
+}
+
 }  // namespace
 
 int32_t LZMACompProcessor::Process(const uint8_t* in, int32_t length) {
@@ -61,8 +87,10 @@ int32_t LZMACompProcessor::Process(const uint8_t* in, int32_t length) {
     size_t scratch = 2 * n;
     output_.assign(1 + std::max(scratch, n), 0);
     size_t coded = 0;
-    if (scratch > kBlockHeader &&
-        Encode(in, n, output_.data() + 1 + kBlockHeader, scratch - kBlockHeader, coded)) {
+    // A block no smaller than the stored form gains nothing: store the piece instead.
+    if (scratch > kBlockHeader && !LooksIncompressible(in, n) &&
+        Encode(in, n, output_.data() + 1 + kBlockHeader, scratch - kBlockHeader, coded) &&
+        kBlockHeader + coded < n) {
         output_[0] = 1;
         uint8_t* block = output_.data() + 1;
         block[0] = 0;

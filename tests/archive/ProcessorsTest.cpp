@@ -1,12 +1,14 @@
 #include <gtest/gtest.h>
 
 #include <cstdio>
+#include <cstring>
 #include <filesystem>
 #include <fstream>
 
 #include "archive/ArchiveHeader.h"
 #include "archive/PieceCodec.h"
 #include "archive/Processors.h"
+#include "model/Ids.h"
 #include "platform/Text.h"
 
 using namespace tindale;
@@ -247,4 +249,46 @@ TEST(PieceCodecTest, EveryFlagCombinationRoundTrips) {
             ASSERT_TRUE(DecodeFrameBody(flags, frame.data() + 4, frame.size() - 4, back));
             EXPECT_EQ(back, piece);
         }
+}
+
+namespace {
+// Text with the variety of real prose: words from a small vocabulary, picked by a fixed LCG.
+std::vector<uint8_t> Prose(size_t n) {
+    static const char* words[] = {"mail ",  "backup ", "restore ", "the ",   "archive ", "folder ",
+                                  "of ",    "and ",    "message ", "Bob, ",  "Dear ",    "is ",
+                                  "ready ", "\n",      "sealed ",  "piece ", "for ",     "a "};
+    std::vector<uint8_t> out;
+    uint32_t seed = 42;
+    while (out.size() < n) {
+        const char* w = words[(seed = seed * 1103515245 + 12345) >> 16 & 15];
+        out.insert(out.end(), w, w + std::strlen(w));
+    }
+    out.resize(n);
+    return out;
+}
+}  // namespace
+
+TEST(Lzma, WhatLzmaCannotShrinkIsStoredAndTextIsCodedAsBefore) {
+    LZMACompProcessor c;
+    // Random bytes: the stored form (marker 0), never larger than the piece plus its marker.
+    auto noise = Noise(10240, 3);
+    EXPECT_EQ(c.Process(noise.data(), 10240), 10241);
+    EXPECT_EQ(c.Output()[0], 0);
+    ExpectLzmaRoundTrip(noise, c);
+    // Text: exactly the bytes this encoder has always written.
+    auto prose = Prose(10240);
+    int32_t size = c.Process(prose.data(), 10240);
+    auto digest = v::MD5::Compute(std::span(c.Output(), static_cast<size_t>(size)));
+    EXPECT_EQ(Hex(digest.data(), 16), "bb30c5f33993c2183c8289f5304f6987") << size;
+    // Half random, half text: whichever is smaller, and it round-trips.
+    std::vector<uint8_t> half(noise.begin(), noise.begin() + 5120);
+    half.insert(half.end(), prose.begin(), prose.begin() + 5120);
+    size = c.Process(half.data(), 10240);
+    EXPECT_LT(size, 10241);
+    EXPECT_EQ(c.Output()[0], 1);
+    ExpectLzmaRoundTrip(half, c);
+    // Random bytes repeated: random to a byte count, but LZMA halves them; coded, not stored.
+    std::vector<uint8_t> twice(noise.begin(), noise.begin() + 5120);
+    twice.insert(twice.end(), noise.begin(), noise.begin() + 5120);
+    EXPECT_LT(c.Process(twice.data(), 10240), 6000);
 }
