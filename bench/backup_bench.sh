@@ -39,6 +39,16 @@ mkdir -p "$HOME/Contacts"
 measure "sealed, empty source" "$work/k.vqz" "$cli" backup "$work/k.vqz" --encrypt --source "Contacts"
 measure "tar cf" "$work/t.tar" tar cf "$work/t.tar" -C "$HOME" Documents
 measure "tar c | xz -6" "$work/t.tar.xz" sh -c "tar c -C '$HOME' Documents | xz -6 -T1 > '$work/t.tar.xz'"
+measure "tar c | xz -6 -T2" "$work/t2.tar.xz" sh -c "tar c -C '$HOME' Documents | xz -6 -T2 > '$work/t2.tar.xz'"
+
+# Each side of the store-or-compress decision on its own: text only, incompressible only.
+all_bytes=$corpus_bytes
+for part in text binary; do
+  corpus_bytes=$(du -sb "$HOME/Documents/$part" | cut -f1)  # ratios of this part alone
+  measure "compress, $part only" "$work/$part.vqz" "$cli" backup "$work/$part.vqz" --compress --source "My Documents/$part"
+  measure "tar c | xz -6 -T2, $part only" "$work/$part.tar.xz" sh -c "tar c -C '$HOME/Documents' $part | xz -6 -T2 > '$work/$part.tar.xz'"
+done
+corpus_bytes=$all_bytes
 # Instance GUIDs are fresh in every run, so only the sizes can be compared here; the tests
 # compare parallel and one-thread archives byte for byte.
 [ "$(stat -c %s "$work/c.vqz")" = "$(stat -c %s "$work/c1.vqz")" ] && echo "parallel and one-thread archives have the same size"
