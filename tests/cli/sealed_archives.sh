@@ -28,6 +28,11 @@ python3 -c "
 import sys; d = bytearray(open(sys.argv[1], 'rb').read()); d[-30] ^= 1; open(sys.argv[2], 'wb').write(d)" "$work/s.vqz" "$work/x.vqz"
 "$cli" test "$work/x.vqz" --password-file "$work/pw" >/dev/null 2>&1 && fail "a changed byte passes the test"
 
+# The other way round: an archive sealed by PyNaCl from the documented layout alone.
+"$py" "$here/../fuzz/make_sealed_seed.py" "$work/py.vqz" || fail "PyNaCl writes a sealed archive"
+printf 'pass\n' > "$work/pass"
+"$cli" test "$work/py.vqz" --password-file "$work/pass" >/dev/null || fail "an archive sealed by PyNaCl tests sound"
+
 export HOME="$work/bob"
 mkdir -p "$HOME"
 "$cli" restore "$work/s.vqz" --password-file "$work/bad" >/dev/null 2>&1; [ $? -eq 3 ] || fail "restore with a wrong password exits 3"

@@ -1,0 +1,44 @@
+// A sealed archive's reading side with a key: frames opened and checked for their place,
+// the last-frame rule, and the closing record, over any bytes. The key comes from cheap
+// Argon2id limits once, so that each input costs only its own decoding.
+#include <sys/mman.h>
+#include <unistd.h>
+
+#include <cstdint>
+#include <optional>
+
+#include "archive/ArchiveReader.h"
+#include "archive/Seal.h"
+
+namespace {
+std::optional<SealKey> g_key;
+}
+
+extern "C" int LLVMFuzzerInitialize(int*, char***) {
+    SealParams params;  // an all-zero salt and the smallest limits: a fixed, cheap key
+    params.opsLimit = 1;
+    params.memLimit = 8192;
+    g_key = SealKey::Derive(u"pass", params);
+    return 0;
+}
+
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
+    int fd = ::memfd_create("sealed", MFD_CLOEXEC);
+    if (fd < 0 || !g_key) return 0;
+    if (::write(fd, data, size) != static_cast<ssize_t>(size)) {
+        ::close(fd);
+        return 0;
+    }
+    ::lseek(fd, 0, SEEK_SET);
+    v::FileStream file(fd);
+    ArchiveReader reader;
+    if (!reader.OpenArchiveFile(&file)) return 0;
+    SealWalk walk(*g_key);
+    for (; !reader.AtEnd(); reader.Advance()) {
+        if (walk.Observe(reader)) continue;
+        FrameDecodingStream frames(reader.PayloadStream(), reader.Record(), u"", &*g_key);
+        frames.Drain();
+    }
+    walk.Finish();
+    return 0;
+}
