@@ -42,6 +42,13 @@ measure "tar c | xz -6" "$work/t.tar.xz" sh -c "tar c -C '$HOME' Documents | xz 
 measure "tar c | xz -6 -T2" "$work/t2.tar.xz" sh -c "tar c -C '$HOME' Documents | xz -6 -T2 > '$work/t2.tar.xz'"
 
 # Each side of the store-or-compress decision on its own: text only, incompressible only.
+# Reading: restoring and testing the compressed archive next to unpacking the same files.
+seconds() { local s e; s=$(date +%s%N); "$@" >/dev/null 2>&1; e=$(date +%s%N); awk -v n=$((e - s)) 'BEGIN { printf "%.2f", n / 1e9 }'; }
+mkdir -p "$work/r1" "$work/r2"
+restore=$(HOME="$work/r1" seconds "$cli" restore "$work/c.vqz")
+testing=$(seconds "$cli" test "$work/c.vqz")
+unpack=$(seconds sh -c "xz -dc -T2 '$work/t2.tar.xz' | tar x -C '$work/r2'")
+printf '\nrestore of the compressed archive %s s, test %s s; xz -dc -T2 | tar x %s s\n\n' "$restore" "$testing" "$unpack"
 all_bytes=$corpus_bytes
 for part in text binary; do
   corpus_bytes=$(du -sb "$HOME/Documents/$part" | cut -f1)  # ratios of this part alone
