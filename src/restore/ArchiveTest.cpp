@@ -35,39 +35,41 @@ std::string ArchiveTestResult::Describe() const {
 
 namespace {
 
-// Without the key, an encrypted payload can still be checked for its shape: every frame
-// complete, and each DES frame's lengths consistent with the frame.
-bool EncryptedFramesWellFormed(v::BasicStream& payload) {
+// Walks a payload's raw frames, handing each complete body to `check`; false at the first
+// frame that is cut short, longer than any writer makes, or that `check` refuses.
+template <typename Check>
+bool EveryFrame(v::BasicStream& payload, Check check) {
     std::vector<uint8_t> body;
     for (;;) {
         uint8_t prefix[4];
         size_t got = v::ReadFully(payload, prefix, 4);
         if (got == 0) return true;
-        if (got < 4) return false;
-        uint32_t m = text::GetU32(prefix);
-        if (m > kMaxFrameBody) return false;
+        uint32_t m = got < 4 ? 0 : text::GetU32(prefix);
+        if (got < 4 || m > kMaxFrameBody) return false;
         body.resize(m);
-        if (v::ReadFully(payload, body.data(), m) != m || !DesFrameWellFormed(body.data(), m))
-            return false;
+        if (v::ReadFully(payload, body.data(), m) != m || !check(body)) return false;
     }
+}
+
+// Without the key, an encrypted payload can still be checked for its shape: every frame
+// complete, and each DES frame's lengths consistent with the frame.
+bool EncryptedFramesWellFormed(v::BasicStream& payload) {
+    return EveryFrame(payload, [](const std::vector<uint8_t>& body) {
+        return DesFrameWellFormed(body.data(), static_cast<uint32_t>(body.size()));
+    });
 }
 
 // Without the key, a sealed payload's shape: each frame long enough for its flag and tag,
 // the flag 0 or 1, and exactly the last frame flagged last.
 bool SealedFramesWellFormed(v::BasicStream& payload) {
-    std::vector<uint8_t> body;
     bool last = false, any = false;
-    for (;;) {
-        uint8_t prefix[4];
-        size_t got = v::ReadFully(payload, prefix, 4);
-        if (got == 0) return !any || last;
-        uint32_t m = got < 4 ? 0 : text::GetU32(prefix);
-        if (got < 4 || last || m < kSealOverhead || m > kMaxFrameBody) return false;
-        body.resize(m);
-        if (v::ReadFully(payload, body.data(), m) != m || body[0] > 1) return false;
+    bool whole = EveryFrame(payload, [&](const std::vector<uint8_t>& body) {
+        if (last || body.size() < kSealOverhead || body[0] > 1) return false;
         last = body[0] == 1;
         any = true;
-    }
+        return true;
+    });
+    return whole && (!any || last);
 }
 
 // Frames are decoded and the output thrown away; encrypted ones only when the key is known
