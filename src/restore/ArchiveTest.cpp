@@ -103,7 +103,7 @@ void JudgeSealedEnd(ArchiveTestResult& result, const std::optional<SealWalk>& wa
 }  // namespace
 
 ArchiveTestResult TestArchive(const std::string& path, const std::u16string& password,
-                              v::WorkerReport* report, std::stop_token stop) {
+                              v::WorkerReport* report, std::stop_token stop, const SealKey* key) {
     using V = ArchiveTestResult::Verdict;
     ArchiveTestResult result;
     v::FileStream file(ArchiveReader::OpenArchiveFd(path));
@@ -120,8 +120,8 @@ ArchiveTestResult TestArchive(const std::string& path, const std::u16string& pas
                                                       : ArchiveTestResult::Scheme::None;
         std::optional<SealKey> seal;
         std::optional<SealWalk> walk;
-        if (sealed && !password.empty()) {
-            seal = SealKey::Unlock(reader.Header(), password);
+        if (sealed && (key || !password.empty())) {
+            seal = key ? std::optional<SealKey>(*key) : SealKey::Unlock(reader.Header(), password);
             if (!seal) {
                 result.verdict = V::WrongPassword;
                 return result;

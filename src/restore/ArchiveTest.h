@@ -9,6 +9,8 @@
 #include "model/WizardState.h"
 #include "model/Worker.h"
 
+class SealKey;
+
 struct ArchiveTestResult {
     enum class Verdict {
         Sound,
@@ -34,8 +36,10 @@ struct ArchiveTestResult {
 // Walks the archive; with a password, encrypted frames are decrypted and checked too (and a
 // sealed archive's frames and closing record authenticated).
 // Reports progress (percent) when `report` is given; does not report Done.
+// `key`, when the caller has already unlocked the sealed archive, spares deriving it again.
 ArchiveTestResult TestArchive(const std::string& path, const std::u16string& password,
-                              v::WorkerReport* report, std::stop_token stop);
+                              v::WorkerReport* report, std::stop_token stop,
+                              const SealKey* key = nullptr);
 
 ArchiveTestResult TestArchiveWorker(const WizardState& state, v::WorkerReport& report,
                                     std::stop_token stop);

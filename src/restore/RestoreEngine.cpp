@@ -94,12 +94,12 @@ namespace {
 // Empties the destination identity, but only once the archive has been walked and found
 // sound: a damaged or cut archive must never cost the person the mail they had.
 bool EmptyDestination(const WizardState& state, v::Outcome& outcome, v::WorkerReport& report,
-                      std::stop_token stop) {
+                      std::stop_token stop, const SealKey* seal) {
     if (state.restoreIdentity.empty()) {
         outcome.Fail("no destination identity was chosen, so none was emptied");
         return false;
     }
-    auto check = TestArchive(text::ToUtf8(state.archivePath), state.password, &report, stop);
+    auto check = TestArchive(text::ToUtf8(state.archivePath), state.password, &report, stop, seal);
     if (check.verdict == ArchiveTestResult::Verdict::Cancelled) {
         outcome.cancelled = true;
         return false;
@@ -183,7 +183,8 @@ v::Outcome RunRestoreWorker(WizardState& state, v::WorkerReport& report, std::st
             outcome.Fail("the archive cannot be read");
         } else if (!Unlock(reader.Header(), state.password, seal)) {
             outcome.Fail("wrong password");  // found from the header alone, before any deletion
-        } else if (!state.clearIdentity || EmptyDestination(state, outcome, report, stop)) {
+        } else if (!state.clearIdentity ||
+                   EmptyDestination(state, outcome, report, stop, seal ? &*seal : nullptr)) {
             RestoreChosen(reader, state, outcome, report, stop, seal ? &*seal : nullptr);
         }
         MakeDurable(batch, stores);
