@@ -11,6 +11,7 @@
 #include <cstring>
 
 #include "archive/PieceCodec.h"
+#include "archive/PiecePipeline.h"
 #include "platform/Text.h"
 
 int ArchiveReader::OpenArchiveFd(const std::string& path) {
@@ -55,8 +56,8 @@ bool ArchiveReader::OpenArchiveFile(v::FileStream* stream, bool sealedSupport) {
 }
 
 bool ArchiveReader::SkipRest() {
-    uint64_t left = payload_.remaining;
-    payload_.remaining = 0;
+    uint64_t left = payload_.remaining + payload_.skipped;
+    payload_.remaining = payload_.skipped = 0;
     return left == 0 || ::lseek(stream_->Fd(), static_cast<off_t>(left), SEEK_CUR) >= 0;
 }
 
@@ -89,13 +90,34 @@ bool ArchiveReader::Advance() {
     return true;
 }
 
+void ArchiveReader::SkipPayload(uint64_t n) {
+    n = std::min(n, payload_.remaining);
+    payload_.remaining -= n;
+    payload_.skipped += n;
+}
+
 int32_t ArchiveReader::Payload::Read(uint8_t* buffer, int32_t length) {
     if (!file || remaining == 0 || length <= 0) return 0;
+    if (skipped != 0) {
+        if (::lseek(file->Fd(), static_cast<off_t>(skipped), SEEK_CUR) < 0) return 0;
+        skipped = 0;
+    }
     int32_t want =
         static_cast<int32_t>(std::min<uint64_t>(remaining, static_cast<uint64_t>(length)));
     int32_t got = file->Read(buffer, want);
     remaining -= static_cast<uint64_t>(std::max(got, 0));
     return got;
+}
+
+void ArchiveReader::DecodeAhead(std::u16string password, const SealKey* seal,
+                                FrameLookahead::Wanted wanted, unsigned threads) {
+    if (AtEnd()) return;
+    if (threads == 0) threads = PiecePipeline::DefaultThreads();
+    // With a single core, decoding ahead would only take turns with the reader.
+    if (threads < 2) return;
+    ahead_ =
+        std::make_unique<FrameLookahead>(stream_->Fd(), ArchiveHeader::kSize, fileSize_,
+                                         std::move(password), seal, std::move(wanted), threads);
 }
 
 std::vector<uint8_t> ArchiveReader::LoadPayload() {
@@ -110,24 +132,53 @@ FrameDecodingStream::FrameDecodingStream(v::BasicStream& frames, const v::NodeRe
     flags_ = {record.Compressed(), record.Encrypted(), password_, seal};
 }
 
-bool FrameDecodingStream::Decode(const std::vector<uint8_t>& body) {
-    if (!flags_.encrypt || !flags_.seal)
-        return DecodeFrameBody(flags_, body.data(), body.size(), piece_);
-    // A sealed frame: authenticated in its place, and none may follow the payload's last.
-    bool last = false;
-    std::vector<uint8_t> opened;
-    if (lastSeen_ || !flags_.seal->OpenFrame(record_.bytes.data(), frameCount_ - 1, body.data(),
-                                             body.size(), opened, last))
-        return false;
+FrameDecodingStream::FrameDecodingStream(ArchiveReader& reader, std::u16string password,
+                                         const SealKey* seal)
+    : FrameDecodingStream(reader.PayloadStream(), reader.Record(), std::move(password), seal) {
+    if (reader.Lookahead()) reader_ = &reader;
+    position_ = reader.PayloadPosition();
+}
+
+// Whether a frame that decoded (`ok`) is accepted: a sealed payload's frames must not go on
+// after the one that claimed to be its last.
+bool FrameDecodingStream::Accept(bool ok, bool last) {
+    if (!flags_.encrypt || !flags_.seal) return ok;
+    if (lastSeen_) return false;
     lastSeen_ = last;
-    CodecFlags plain{flags_.compress, false, {}, nullptr};
-    return DecodeFrameBody(plain, opened.data(), opened.size(), piece_);
+    return ok;
+}
+
+// Decodes the frame just read (number frameCount_ - 1) on this thread.
+bool FrameDecodingStream::DecodeHere(const std::vector<uint8_t>& body) {
+    bool last = false;
+    bool ok = DecodeFrame(flags_, record_.bytes.data(), frameCount_ - 1, body.data(), body.size(),
+                          piece_, last);
+    return Accept(ok, last);
+}
+
+// The next frame as the look-ahead decoded it, passing over its bytes in the payload.
+bool FrameDecodingStream::TakeDecodedFrame() {
+    FrameLookahead::Frame* frame =
+        reader_->Lookahead()->Find(position_, record_.bytes.data(), frameCount_);
+    if (!frame || 4 + uint64_t{frame->length} > reader_->PayloadRemaining()) return false;
+    reader_->SkipPayload(4 + uint64_t{frame->length});
+    position_ += 4 + uint64_t{frame->length};
+    ++frameCount_;
+    piece_ = std::move(frame->piece);
+    piecePos_ = 0;
+    if (!Accept(frame->ok, frame->last)) {
+        ++damaged_;
+        piece_.clear();
+    }
+    return true;
 }
 
 bool FrameDecodingStream::NextFrame() {
     if (finished_) return false;
+    if (reader_ && reader_->PayloadRemaining() >= 4 && TakeDecodedFrame()) return true;
     uint8_t prefix[4];
     size_t got = v::ReadFully(frames_, prefix, 4);
+    position_ += got;
     if (got == 0) {
         finished_ = true;
         // A sealed payload that was cut before its last frame is damaged.
@@ -147,6 +198,7 @@ bool FrameDecodingStream::NextFrame() {
     }
     std::vector<uint8_t> body(m);
     body.resize(v::ReadFully(frames_, body.data(), body.size()));
+    position_ += body.size();
     ++frameCount_;
     piece_.clear();
     piecePos_ = 0;
@@ -154,9 +206,9 @@ bool FrameDecodingStream::NextFrame() {
         // The frame runs past its payload: it is the last one, and damaged.
         finished_ = true;
         ++damaged_;
-        return Decode(body) && !piece_.empty();
+        return DecodeHere(body) && !piece_.empty();
     }
-    if (!Decode(body)) {
+    if (!DecodeHere(body)) {
         ++damaged_;
         piece_.clear();
     }

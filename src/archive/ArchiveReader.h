@@ -7,6 +7,7 @@
 #include <string>
 
 #include "archive/ArchiveHeader.h"
+#include "archive/FrameLookahead.h"
 #include "archive/PieceCodec.h"
 #include "archive/Seal.h"
 #include "model/NodeRecord.h"
@@ -24,6 +25,13 @@ class ArchiveReader {
     // readable after the walk ends.
     // Without `sealedSupport` it reads as a reader of the original format does.
     bool OpenArchiveFile(v::FileStream* stream, bool sealedSupport = true);
+    // Decodes the frames of the records `wanted` accepts ahead of the walk, on `threads`
+    // workers (0: as many as this machine has cores, none where it has one); a
+    // FrameDecodingStream made from this reader takes them from there. Call after
+    // OpenArchiveFile.
+    void DecodeAhead(std::u16string password, const SealKey* seal, FrameLookahead::Wanted wanted,
+                     unsigned threads = 0);
+    FrameLookahead* Lookahead() const { return ahead_.get(); }
     // Moves to the next record, passing over what is left of the current payload.
     bool Advance();
     bool AtEnd() const { return stream_ == nullptr; }
@@ -33,6 +41,11 @@ class ArchiveReader {
     uint64_t PayloadLength() const { return payloadLength_; }
     // The current record's raw payload (its frames); reading it consumes the file.
     v::BasicStream& PayloadStream() { return payload_; }
+    // The file offset of the next unread byte of the current payload.
+    uint64_t PayloadPosition() const { return payloadEnd_ - payload_.remaining; }
+    uint64_t PayloadRemaining() const { return payload_.remaining; }
+    // Passes over `n` bytes of the current payload (at most what remains) without reading.
+    void SkipPayload(uint64_t n);
     // Reads the whole current payload into memory (for small payloads and tests).
     std::vector<uint8_t> LoadPayload();
 
@@ -51,6 +64,7 @@ class ArchiveReader {
         v::FileStream* file = nullptr;
         uint64_t remaining = 0;
         uint64_t total = 0;
+        uint64_t skipped = 0;  // passed over but not yet sought past
     };
 
     void End(EndReason reason);
@@ -67,6 +81,7 @@ class ArchiveReader {
     uint64_t fileSize_ = 0;
     uint64_t goodBytes_ = 0;
     EndReason reason_ = EndReason::None;
+    std::unique_ptr<FrameLookahead> ahead_;
 };
 
 // Decodes a payload's frames on demand: reading it yields the node's payload bytes.
@@ -76,6 +91,8 @@ class FrameDecodingStream : public v::BasicStream {
     // with the legacy scheme and `password`.
     FrameDecodingStream(v::BasicStream& frames, const v::NodeRecord& record,
                         std::u16string password, const SealKey* seal = nullptr);
+    // The current payload of `reader`, using the frames it decoded ahead.
+    FrameDecodingStream(ArchiveReader& reader, std::u16string password, const SealKey* seal);
     int32_t Write(const uint8_t*, int32_t) override { return 0; }
     int32_t Read(uint8_t* buffer, int32_t length) override;
     uint64_t GetSize() override { return 0; }
@@ -89,7 +106,9 @@ class FrameDecodingStream : public v::BasicStream {
 
   private:
     bool NextFrame();
-    bool Decode(const std::vector<uint8_t>& body);
+    bool TakeDecodedFrame();
+    bool DecodeHere(const std::vector<uint8_t>& body);
+    bool Accept(bool ok, bool last);
 
     v::BasicStream& frames_;
     std::u16string password_;
@@ -100,7 +119,9 @@ class FrameDecodingStream : public v::BasicStream {
     uint32_t damaged_ = 0;
     uint32_t frameCount_ = 0;
     v::NodeRecord record_;
-    bool lastSeen_ = false;  // a sealed payload's last frame was read
+    bool lastSeen_ = false;            // a sealed payload's last frame was read
+    ArchiveReader* reader_ = nullptr;  // set when frames come from a reader with a look-ahead
+    uint64_t position_ = 0;            // the file offset of the next frame
 };
 
 // Follows a sealed archive's records as a reader walks them, and checks its closing record:

@@ -57,3 +57,16 @@ bool DecodeFrameBody(const CodecFlags& flags, const uint8_t* body, size_t length
     piece = std::move(lzma.OutputBuffer());
     return true;
 }
+
+bool DecodeFrame(const CodecFlags& flags, const uint8_t* record, uint64_t index,
+                 const uint8_t* body, size_t length, std::vector<uint8_t>& piece, bool& last) {
+    last = false;
+    if (!flags.encrypt || !flags.seal) return DecodeFrameBody(flags, body, length, piece);
+    std::vector<uint8_t> opened;
+    if (!flags.seal->OpenFrame(record, index, body, length, opened, last)) {
+        last = false;  // an unauthenticated claim counts for nothing
+        return false;
+    }
+    CodecFlags plain{flags.compress, false, {}, nullptr};
+    return DecodeFrameBody(plain, opened.data(), opened.size(), piece);
+}

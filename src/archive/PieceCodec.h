@@ -38,3 +38,9 @@ void ProcessPiece(const CodecFlags& flags, const uint8_t* piece, size_t length,
 // Decodes one frame body into `piece`; false when it does not decode.
 bool DecodeFrameBody(const CodecFlags& flags, const uint8_t* body, size_t length,
                      std::vector<uint8_t>& piece);
+
+// Decodes frame number `index` of the payload of `record` (704 bytes): a sealed frame is
+// authenticated in its place and `last` set to whether it claims to end its payload (false
+// for any other frame). False when the frame does not decode.
+bool DecodeFrame(const CodecFlags& flags, const uint8_t* record, uint64_t index,
+                 const uint8_t* body, size_t length, std::vector<uint8_t>& piece, bool& last);

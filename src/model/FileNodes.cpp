@@ -253,6 +253,9 @@ namespace {
 // link: a backup never reads below one, so a restore never writes below one (a link placed
 // inside the home could otherwise lead anywhere).
 bool MakeFoldersBelow(const std::string& root, const std::string& folder, std::string& why) {
+    // A restore writes many files into each folder: each folder is checked once per job.
+    durable::PublishBatch* job = durable::CurrentBatch();
+    if (job && job->FolderChecked(folder)) return true;
     std::error_code ec;
     std::filesystem::create_directories(root, ec);
     std::string at = root;
@@ -272,6 +275,7 @@ bool MakeFoldersBelow(const std::string& root, const std::string& folder, std::s
             return false;
         }
     }
+    if (job) job->AddCheckedFolder(folder);
     return true;
 }
 

@@ -181,10 +181,10 @@ bool TempFile::PublishNow() {
 
 bool TempFile::Publish() {
     struct stat st {};
-    uint64_t bytes = fd_ >= 0 && ::fstat(fd_, &st) == 0 ? static_cast<uint64_t>(st.st_size) : 0;
+    if (fd_ < 0 || ::fstat(fd_, &st) != 0) st = {};
     if (!CurrentBatch()) return PublishNow();
     if (!Close()) return false;
-    error_ = PublishClosed(Release(), target_, bytes);
+    error_ = PublishClosed(Release(), target_, st);
     return error_ == 0;
 }
 
@@ -204,30 +204,27 @@ bool PublishBatch::Holds(const std::string& temp) const {
     return false;
 }
 
-void PublishBatch::Add(std::string temp, std::string target, uint64_t bytes) {
-    pending_.push_back({std::move(temp), std::move(target)});
-    bytes_ += bytes;
+void PublishBatch::Add(std::string temp, std::string target, const struct stat& written) {
+    pending_.push_back({std::move(temp), std::move(target), written.st_dev});
+    bytes_ += static_cast<uint64_t>(written.st_size);
     if (pending_.size() >= kBatchFiles || bytes_ >= kBatchBytes) Flush();
 }
 
 bool PublishBatch::Flush() {
     if (pending_.empty()) return failures_.empty();
     // Data first: one syncfs per file system makes every pending file durable at once.
-    // Where that fails, each file is synced alone, and one that cannot be is not published.
+    // Where that fails (or the file system is unknown), each file is synced alone, and one
+    // that cannot be is not published.
     std::set<dev_t> synced, failed;
     for (const auto& p : pending_) {
-        struct stat st {};
-        if (::stat(p.temp.c_str(), &st) != 0 || synced.count(st.st_dev) || failed.count(st.st_dev))
-            continue;
+        if (p.device == 0 || synced.count(p.device) || failed.count(p.device)) continue;
         int fd = ::open(p.temp.c_str(), O_RDONLY | O_CLOEXEC);
         bool ok = fd >= 0 && ::syncfs(fd) == 0;
         if (fd >= 0) ::close(fd);
-        (ok ? synced : failed).insert(st.st_dev);
+        (ok ? synced : failed).insert(p.device);
     }
     auto durable = [&](const Pending& p) {
-        struct stat st {};
-        if (::stat(p.temp.c_str(), &st) != 0) return errno;
-        if (synced.count(st.st_dev)) return 0;
+        if (p.device != 0 && synced.count(p.device)) return 0;
         int fd = ::open(p.temp.c_str(), O_RDONLY | O_CLOEXEC);
         if (fd < 0) return errno;
         int error = SyncFd(fd);
@@ -273,9 +270,9 @@ PublishBatch* CurrentBatch() {
     return tCurrentBatch;
 }
 
-int PublishClosed(std::string temp, const std::string& target, uint64_t bytes) {
+int PublishClosed(std::string temp, const std::string& target, const struct stat& written) {
     if (PublishBatch* batch = CurrentBatch()) {
-        batch->Add(std::move(temp), target, bytes);
+        batch->Add(std::move(temp), target, written);
         return 0;
     }
     int error = 0;

@@ -8,9 +8,11 @@
 // of thousands of messages costs a few syncs instead of one per file.
 #include <sys/types.h>
 
+#include <sys/stat.h>
 #include <cstddef>
 #include <cstdint>
 #include <set>
+
 #include <string>
 #include <string_view>
 #include <vector>
@@ -69,7 +71,7 @@ class PublishBatch {
         int error;
     };
     ~PublishBatch();
-    void Add(std::string temp, std::string target, uint64_t bytes);
+    void Add(std::string temp, std::string target, const struct stat& written);
     // One sync of the file systems involved, every rename in order, then a sync of each
     // directory that received a file. False when anything failed (see TakeFailures).
     bool Flush();
@@ -78,14 +80,19 @@ class PublishBatch {
     bool Holds(const std::string& temp) const;
     // True the first time a folder is named (for work done once per folder).
     bool FirstVisit(const std::string& folder) { return visited_.insert(folder).second; }
+    // Folders this job has found to be real folders (no links) or created.
+    bool FolderChecked(const std::string& folder) const { return checked_.count(folder) > 0; }
+    void AddCheckedFolder(const std::string& folder) { checked_.insert(folder); }
 
   private:
     struct Pending {
         std::string temp, target;
+        dev_t device;  // 0 when unknown
     };
     std::vector<Pending> pending_;
     std::vector<Failure> failures_;
     std::set<std::string> visited_;
+    std::set<std::string> checked_;
     uint64_t bytes_ = 0;
 };
 
@@ -108,7 +115,8 @@ PublishBatch* CurrentBatch();
 // Publishes a written and closed temporary file: through the thread's batch when one is
 // installed, otherwise durably now. 0 on success, else an errno value (the temporary is
 // removed on failure).
-int PublishClosed(std::string temp, const std::string& target, uint64_t bytes);
+// `written` is the temporary's fstat from before it was closed (its size and file system).
+int PublishClosed(std::string temp, const std::string& target, const struct stat& written);
 
 // Replaces `path` with `content` durably (temp, write, sync, rename, sync of the directory).
 // On failure the old file is left in place and errno-style error is returned (0 = success).

@@ -398,8 +398,7 @@ HRESULT StoreFolder::CommitStream(PendingMessage& message, uint32_t& messageId) 
     // Visible in new/ only once complete; durable now, or with the job's batch.
     std::string relative = "new/" + message.uniqueName_;
     std::string temp = std::exchange(message.tmpPath_, {});
-    if (durable::PublishClosed(temp, dir_ + "/" + relative, static_cast<uint64_t>(st.st_size)))
-        return E_FAIL;
+    if (durable::PublishClosed(temp, dir_ + "/" + relative, st)) return E_FAIL;
     messageId = index.Add(relative);
     return S_OK;
 }

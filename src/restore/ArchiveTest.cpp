@@ -80,7 +80,7 @@ bool FramesDecode(ArchiveReader& reader, const std::u16string& password, bool se
     if (rec.Encrypted() && sealed && !seal) return SealedFramesWellFormed(reader.PayloadStream());
     if (rec.Encrypted() && !sealed && password.empty())
         return EncryptedFramesWellFormed(reader.PayloadStream());
-    FrameDecodingStream frames(reader.PayloadStream(), rec, password, seal);
+    FrameDecodingStream frames(reader, password, seal);
     frames.Drain();
     return !frames.Damaged();
 }
@@ -128,6 +128,11 @@ ArchiveTestResult TestArchive(const std::string& path, const std::u16string& pas
             }
             walk.emplace(*seal);
         }
+        const SealKey* sealKey = seal ? &*seal : nullptr;
+        reader.DecodeAhead(password, sealKey, [&](const v::NodeRecord& rec) {
+            if (rec.TypeGuid() == kSealClosingType) return false;
+            return !rec.Encrypted() || (sealed ? sealKey != nullptr : !password.empty());
+        });
         bool closedWithoutKey = false;
         uint64_t size = std::max<uint64_t>(reader.FileSize(), 1);
         for (; !reader.AtEnd(); reader.Advance()) {
@@ -140,8 +145,7 @@ ArchiveTestResult TestArchive(const std::string& path, const std::u16string& pas
                 closedWithoutKey = reader.Record().TypeGuid() == kSealClosingType;
                 if (closedWithoutKey) continue;
             }
-            if (result.verdict == V::Sound &&
-                !FramesDecode(reader, password, sealed, seal ? &*seal : nullptr)) {
+            if (result.verdict == V::Sound && !FramesDecode(reader, password, sealed, sealKey)) {
                 result.verdict = V::Damaged;
                 result.damagedItem = text::ToUtf8(reader.Record().DisplayName());
             }

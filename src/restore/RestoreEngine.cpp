@@ -62,7 +62,7 @@ void RestoreRecord(const v::NodeRecord& rec, v::BasicStream& payload, WizardStat
 void VisitRecord(ArchiveReader& reader, WizardState& state, FileSources& sources, bool chosen,
                  const SealKey* seal) {
     const v::NodeRecord& rec = reader.Record();
-    FrameDecodingStream frames(reader.PayloadStream(), rec, state.password, seal);
+    FrameDecodingStream frames(reader, state.password, seal);
     if (!FileSources::NeedsPayload(rec)) {
         sources.Observe(rec);
         if (chosen) RestoreRecord(rec, frames, state, sources);
@@ -146,6 +146,9 @@ void RestoreChosen(ArchiveReader& reader, WizardState& state, v::Outcome& outcom
     FileSources sources;
     std::optional<SealWalk> walk;
     if (seal) walk.emplace(*seal);
+    reader.DecodeAhead(state.password, seal, [&](const v::NodeRecord& rec) {
+        return chosen.count(rec.InstanceGuid()) > 0 || FileSources::NeedsPayload(rec);
+    });
     for (; !reader.AtEnd() && !stop.stop_requested(); reader.Advance()) {
         if (walk && walk->Observe(reader)) continue;
         bool wanted = chosen.count(reader.Record().InstanceGuid()) > 0;
