@@ -44,11 +44,34 @@ measure "tar c | xz -6 -T2" "$work/t2.tar.xz" sh -c "tar c -C '$HOME' Documents 
 # Each side of the store-or-compress decision on its own: text only, incompressible only.
 # Reading: restoring and testing the compressed archive next to unpacking the same files.
 seconds() { local s e; s=$(date +%s%N); "$@" >/dev/null 2>&1; e=$(date +%s%N); awk -v n=$((e - s)) 'BEGIN { printf "%.2f", n / 1e9 }'; }
-mkdir -p "$work/r1" "$work/r2"
-restore=$(HOME="$work/r1" seconds "$cli" restore "$work/c.vqz")
-testing=$(seconds "$cli" test "$work/c.vqz")
-unpack=$(seconds sh -c "xz -dc -T2 '$work/t2.tar.xz' | tar x -C '$work/r2'")
-printf '\nrestore of the compressed archive %s s, test %s s; xz -dc -T2 | tar x %s s\n\n' "$restore" "$testing" "$unpack"
+median() { printf '%s\n' "$@" | sort -n | sed -n 2p; }
+# Each reader runs three times, alternating, into a fresh folder of the same file system; the
+# median is shown. File system noise (inode allocation, write-back) is large on a shared disk,
+# so the same runs are also made in memory (/dev/shm) where it is present.
+reading() {  # folder for the restored files
+  local base=$1 r=() t=() u=()
+  for i in 1 2 3; do
+    rm -rf "$base/r1" "$base/r2"; mkdir -p "$base/r1" "$base/r2"; sync
+    r+=("$(HOME="$base/r1" seconds "$cli" restore "$work/c.vqz")")
+    t+=("$(seconds "$cli" test "$work/c.vqz")")
+    sync
+    u+=("$(seconds sh -c "xz -dc -T2 '$work/t2.tar.xz' | tar x -C '$base/r2'")")
+  done
+  rm -rf "$base/r1" "$base/r2"
+  printf 'restore of the compressed archive %s s, test %s s; xz -dc -T2 | tar x %s s (%s, median of 3)\n' \
+    "$(median "${r[@]}")" "$(median "${t[@]}")" "$(median "${u[@]}")" "$2"
+}
+echo
+reading "$work" "disk"
+if [ -d /dev/shm ] && [ -w /dev/shm ]; then
+  shm=$(mktemp -d /dev/shm/tindale-bench-XXXXXX)
+  reading "$shm" "memory"
+  rm -rf "$shm"
+fi
+peak_mb() { /usr/bin/time -f '%M' -o "$work/peak" "$@" >/dev/null 2>&1; awk '{ printf "%.1f", $1 / 1024 }' "$work/peak"; }
+mkdir -p "$work/r3"
+printf 'peak RSS: restore %s MB, test %s MB\n\n' "$(HOME="$work/r3" peak_mb "$cli" restore "$work/c.vqz")" \
+  "$(peak_mb "$cli" test "$work/c.vqz")"
 all_bytes=$corpus_bytes
 for part in text binary; do
   corpus_bytes=$(du -sb "$HOME/Documents/$part" | cut -f1)  # ratios of this part alone

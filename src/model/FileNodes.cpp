@@ -52,16 +52,16 @@ DirEntry StatEntry(const std::string& folder, const std::string& name) {
     e.isLink = S_ISLNK(st.st_mode);
     if (e.isLink && ::stat(path.c_str(), &st) != 0) return e;  // a dangling link
     e.isFolder = S_ISDIR(st.st_mode);
+    e.isSpecial = !e.isFolder && !S_ISREG(st.st_mode);
     return e;
 }
 
-bool IsBackupable(const std::string& path, std::string& why) {
-    struct stat st {};
-    if (::stat(path.c_str(), &st) != 0) {
+bool IsBackupable(const DirEntry& e, std::string& why) {
+    if (!e.exists) {
         why = std::strerror(errno);
         return false;
     }
-    if (S_ISDIR(st.st_mode) || S_ISREG(st.st_mode)) return true;
+    if (!e.isSpecial) return true;
     why = "not a regular file or folder (device, FIFO or socket)";
     return false;
 }
@@ -105,10 +105,11 @@ std::vector<DirEntry> ListFolder(const std::string& folder) {
                           "its name cannot be stored in an archive (a backslash, or not UTF-8)");
             continue;
         }
+        errno = 0;
         DirEntry e = StatEntry(folder, name);
         if (IsExcluded(e)) continue;  // the archive being written, or the one it replaces
         std::string why;
-        if (!e.isLink && !IsBackupable(path, why)) {
+        if (!e.isLink && !IsBackupable(e, why)) {
             ReportProblem(path, why);
             continue;
         }
@@ -194,7 +195,8 @@ uint64_t FileFolderNode::WritePayload(BasicStream& out) {
 uint64_t FileFolderNode::WriteFile(BasicStream& out, uint8_t* header) {
     std::string path = FullPath();
     // Read-only and shared: a read-only file, or one another program has open, is read too.
-    // O_NONBLOCK keeps a FIFO that replaced the file from blocking the backup.
+    // O_NONBLOCK keeps a FIFO that replaced the file from blocking the backup; it changes
+    // nothing for a regular file's reads, so it stays set.
     int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NOCTTY | O_NONBLOCK);
     if (fd < 0) {
         ReportProblem(path, std::string("cannot be read: ") + std::strerror(errno));
@@ -206,7 +208,6 @@ uint64_t FileFolderNode::WriteFile(BasicStream& out, uint8_t* header) {
         ReportProblem(path, "not a regular file");
         return 0;
     }
-    ::fcntl(fd, F_SETFL, ::fcntl(fd, F_GETFL) & ~O_NONBLOCK);
     text::PutU64(header + 4096, static_cast<uint64_t>(st.st_size));
     uint64_t total = static_cast<uint64_t>(out.Write(header, kFileHeaderSize));
     total += CopyStream(file, out);

@@ -146,15 +146,28 @@ bool TempFile::Write(const uint8_t* data, size_t length) {
     return true;
 }
 
+namespace {
+
+// The umask can only be read by setting it; this program never changes it, so it is read once
+// (a restore of many files would otherwise pay two calls per file).
+mode_t ProcessUmask() {
+    static const mode_t mask = [] {
+        mode_t m = ::umask(0);
+        ::umask(m);
+        return m;
+    }();
+    return mask;
+}
+
+}  // namespace
+
 void TempFile::TakeModeOfTarget(bool keepPrivate) {
     if (fd_ < 0) return;
     struct stat st {};
     if (::stat(target_.c_str(), &st) == 0) {
         ::fchmod(fd_, st.st_mode & 07777);
     } else if (!keepPrivate) {
-        mode_t mask = ::umask(0);
-        ::umask(mask);
-        ::fchmod(fd_, 0666 & ~mask);
+        ::fchmod(fd_, 0666 & ~ProcessUmask());
     }
 }
 
