@@ -375,11 +375,11 @@ int RunDedupe(const DedupeArgs& args) {
     if (!args.moveTo.empty()) {
         auto* target = FindMailFolder(tree, args.moveTo);
         if (!target) return Error("no mail folder \"" + args.moveTo + "\" to move to", kExitUsage);
-        state.duplicateAction = 2;
+        state.duplicateAction = DuplicateAction::Move;
         state.moveTargetIdentity = target->IdentityId();
         state.moveTargetFolder = target->Props().folderId;
     } else {
-        state.duplicateAction = 1;
+        state.duplicateAction = DuplicateAction::Delete;
     }
     TerminalReport searching("search");
     v::Outcome found = SearchDuplicates(state, searching, InterruptToken());
@@ -387,7 +387,7 @@ int RunDedupe(const DedupeArgs& args) {
     if (found.cancelled || found.failed) return Conclude(found, "the duplicate search");
     if (!args.folders.empty()) state.duplicates = InFolders(state.duplicates, args.folders, names);
     bool act = (args.remove || !args.moveTo.empty()) && !args.dryRun;
-    const char* verb = state.duplicateAction == 2 ? "move" : "delete";
+    const char* verb = state.duplicateAction == DuplicateAction::Move ? "move" : "delete";
     if (g_json && !act) {
         Json found = Json::array();
         for (const auto& d : state.duplicates)

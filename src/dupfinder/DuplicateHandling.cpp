@@ -90,7 +90,7 @@ v::Outcome RunProcessDuplicates(const WizardState& state, v::WorkerReport& repor
         report.ProgressSent(i, 0);
         const auto& entry = state.duplicates[i];
         std::string why;
-        bool ok = state.duplicateAction == 2
+        bool ok = state.duplicateAction == DuplicateAction::Move
                       ? MoveDuplicate(entry, state.moveTargetIdentity, state.moveTargetFolder, why)
                       : DeleteDuplicate(entry, why);
         if (ok)

@@ -122,9 +122,14 @@ std::vector<DirEntry> ListFolder(const std::string& folder) {
 }
 
 FileFolderNode::FileFolderNode(const DirEntry& entry, const std::string& folder)
-    : entry_(entry), folder_(folder), id_(NameDigest(text::ToUtf16(entry.name))) {
+    : entry_(entry), folder_(folder) {
     displayName = text::ToUtf16(entry.name);
     iconIndex = IconFor(FullPath(), entry.isFolder);
+}
+
+ID* FileFolderNode::GetId() {
+    if (!id_) id_ = NameDigest(displayName);
+    return &*id_;
 }
 
 FileFolderNode::FileFolderNode(const std::string& path) {
@@ -134,7 +139,6 @@ FileFolderNode::FileFolderNode(const std::string& path) {
     folder_ = slash == 0 ? "/" : p.substr(0, slash);
     entry_ = StatEntry(folder_, p.substr(slash + 1));
     displayName = text::ToUtf16(p);
-    id_ = NameDigest(displayName);
     iconIndex = entry_.exists ? IconFor(p, entry_.isFolder) : -1;
 }
 

@@ -69,7 +69,8 @@ class FileFolderNode : public BasicNode {
     uint64_t WritePayload(BasicStream& out) override;
     uint64_t RestorePayload(BasicStream& in) override;
     uint64_t SkipPayload(BasicStream& in, BasicStream& sink) override;
-    ID* GetId() override { return &id_; }
+    // Computed when asked: nothing on the backup or restore path reads it.
+    ID* GetId() override;
     std::u16string GetTypeName() const override { return u"FileFolderNode"; }
     tindale::Guid GetTypeGuid() const override { return kTypeGuid; }
     bool IsContainer() const override;
@@ -87,7 +88,7 @@ class FileFolderNode : public BasicNode {
     DirEntry entry_;
     std::string folder_;
     bool recreated_ = false;
-    MD5 id_;
+    std::optional<MD5> id_;
 };
 
 class MyDocsNode : public FileFolderNode {

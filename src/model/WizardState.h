@@ -13,6 +13,9 @@ struct DuplicateEntry {
     uint32_t messageId = 0;
 };
 
+// What the duplicate finder does with the duplicates it found (stored as 1 and 2).
+enum class DuplicateAction : int32_t { None = 0, Delete = 1, Move = 2 };
+
 struct WizardState {
     std::u16string archivePath;
     std::u16string password;
@@ -24,7 +27,7 @@ struct WizardState {
     bool clearIdentity = false;
     std::u16string restoreIdentity;
     std::vector<DuplicateEntry> duplicates;
-    int32_t duplicateAction = 0;  // 1 delete, 2 move
+    DuplicateAction duplicateAction = DuplicateAction::None;
     std::u16string moveTargetIdentity;
     uint32_t moveTargetFolder = 0;
 };

@@ -121,7 +121,7 @@ TEST(DuplicateHandling, DeleteLeavesTheCopyThatWasKept) {
     RecordingReport report;
     SearchDuplicates(state, report, {});
     ASSERT_EQ(state.duplicates.size(), 2u);
-    state.duplicateAction = 1;
+    state.duplicateAction = DuplicateAction::Delete;
     v::Outcome outcome = ProcessDuplicates(state, report, {});
     EXPECT_EQ(outcome.itemsDone, 2u);
     EXPECT_EQ(Count(home / "Maildir"), 1u);
@@ -144,7 +144,7 @@ TEST(DuplicateHandling, MoveCopiesThenRemovesTheSource) {
     RecordingReport report;
     SearchDuplicates(state, report, {});
     ASSERT_EQ(state.duplicates.size(), 1u);
-    state.duplicateAction = 2;
+    state.duplicateAction = DuplicateAction::Move;
     state.moveTargetIdentity = *other;
     state.moveTargetFolder = target;
     EXPECT_EQ(ProcessDuplicates(state, report, {}).itemsDone, 1u);
@@ -188,7 +188,7 @@ TEST(DuplicateSearch, DistinctMailSharingASecondAndSubjectIsKept) {
     RecordingReport report;
     SearchDuplicates(state, report, {});
     ASSERT_EQ(state.duplicates.size(), 2u);
-    state.duplicateAction = 1;
+    state.duplicateAction = DuplicateAction::Delete;
     EXPECT_EQ(ProcessDuplicates(state, report, {}).itemsDone, 2u);
     std::set<std::string> left;
     for (auto& e : fs::directory_iterator(inbox + "/cur")) left.insert(ReadFile(e.path()));

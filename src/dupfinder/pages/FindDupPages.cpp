@@ -80,7 +80,8 @@ bool CPageFindDupOptions::validatePage() {
         m_state->moveTargetIdentity = target->first;
         m_state->moveTargetFolder = target->second;
     }
-    m_state->duplicateAction = m_delete->isChecked() ? 1 : 2;
+    m_state->duplicateAction =
+        m_delete->isChecked() ? DuplicateAction::Delete : DuplicateAction::Move;
     // Only the folders that the person left checked themselves are handled.
     std::vector<DuplicateEntry> chosen;
     for (const auto& d : m_state->duplicates)
@@ -123,7 +124,7 @@ void CPageFindDupFinished::OnInitDialog() {
     const auto& o =
         static_cast<CPageFindDupProcessing*>(m_sheet->Page(kFindDupProcessing))->Result();
     QString done =
-        m_state->duplicateAction == 2 ? QStringLiteral("moved") : QStringLiteral("deleted");
+        m_state->duplicateAction == DuplicateAction::Move ? QStringLiteral("moved") : QStringLiteral("deleted");
     QString text = QStringLiteral("%1 duplicated messages were %2; %3 could not be.")
                        .arg(o.itemsDone)
                        .arg(done)
