@@ -28,6 +28,21 @@ int ArchiveReader::OpenArchiveFd(const std::string& path) {
     return fd;
 }
 
+ArchiveReader::OpenStatus ArchiveReader::Open(const std::string& path) {
+    file_ = std::make_unique<v::FileStream>(OpenArchiveFd(path));
+    if (!file_->IsOpen()) return OpenStatus::CannotOpen;
+    return OpenArchiveFile(file_.get()) ? OpenStatus::Readable : OpenStatus::NotAnArchive;
+}
+
+ArchiveReader::OpenStatus ArchiveReader::Unlock(std::u16string_view password) {
+    if (header_.Sealed()) {
+        key_ = SealKey::Unlock(header_, password);
+        return key_ ? OpenStatus::Readable : OpenStatus::WrongPassword;
+    }
+    bool right = !header_.Encrypted() || header_.CheckPassword(password);
+    return right ? OpenStatus::Readable : OpenStatus::WrongPassword;
+}
+
 void ArchiveReader::End(EndReason reason) {
     stream_ = nullptr;
     record_ = v::NodeRecord();

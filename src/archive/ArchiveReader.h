@@ -4,6 +4,7 @@
 // on demand through PayloadStream(), so no payload is ever held whole in memory.
 #include <cstdint>
 #include <memory>
+#include <optional>
 #include <string>
 
 #include "archive/ArchiveHeader.h"
@@ -19,6 +20,16 @@ class ArchiveReader {
 
     // Opens the file read-only, never creating it; an archive on read-only media reads fine.
     static int OpenArchiveFd(const std::string& path);
+
+    enum class OpenStatus { Readable, CannotOpen, NotAnArchive, WrongPassword };
+    // Opens the archive at `path` (a regular file only) and reads its header and first
+    // record; the reader owns the file.
+    OpenStatus Open(const std::string& path);
+    // Checks a password against the header (before anything else is read): Readable when it
+    // is right or the archive is not encrypted. A sealed archive's key is derived once here
+    // and kept for the walk (Key()).
+    OpenStatus Unlock(std::u16string_view password);
+    const SealKey* Key() const { return key_ ? &*key_ : nullptr; }
 
     // Reads the header and the first record; false when the file is not an archive (too
     // short, or a wrong magic). The reader does not own the stream. The header stays
@@ -81,6 +92,9 @@ class ArchiveReader {
     uint64_t fileSize_ = 0;
     uint64_t goodBytes_ = 0;
     EndReason reason_ = EndReason::None;
+    // Declared before the look-ahead, which uses both: it is stopped first.
+    std::unique_ptr<v::FileStream> file_;
+    std::optional<SealKey> key_;
     std::unique_ptr<FrameLookahead> ahead_;
 };
 

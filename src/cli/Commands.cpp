@@ -153,16 +153,16 @@ int RunRestore(const RestoreArgs& args) {
     RecordTree tree = RecordTree::Load(text::ToUtf8(state.archivePath));
     if (!tree.readable) return Error(args.archive + " is not a readable archive");
     {
-        v::FileStream file(ArchiveReader::OpenArchiveFd(text::ToUtf8(state.archivePath)));
         ArchiveReader reader;
-        reader.OpenArchiveFile(&file);
+        if (reader.Open(text::ToUtf8(state.archivePath)) != ArchiveReader::OpenStatus::Readable)
+            return Error(args.archive + " is not a readable archive");
         state.compress = reader.Header().Compressed();
         state.encrypt = reader.Header().Encrypted();
         if (state.encrypt) {
             std::string error;
             auto password = ObtainPassword(args.passwordFile, false, error);
             if (!password) return Error(error, kExitUsage);
-            if (!reader.Header().CheckPassword(*password))
+            if (reader.Unlock(*password) != ArchiveReader::OpenStatus::Readable)
                 return Error("wrong password", kExitWrongPassword);
             state.password = *password;
         }

@@ -106,12 +106,12 @@ ArchiveTestResult TestArchive(const std::string& path, const std::u16string& pas
                               v::WorkerReport* report, std::stop_token stop, const SealKey* key) {
     using V = ArchiveTestResult::Verdict;
     ArchiveTestResult result;
-    v::FileStream file(ArchiveReader::OpenArchiveFd(path));
     ArchiveReader reader;
     if (report) report->ProgressSent(0, 100);
-    if (!file.IsOpen()) {
+    auto status = reader.Open(path);
+    if (status == ArchiveReader::OpenStatus::CannotOpen) {
         result.verdict = V::CannotOpen;
-    } else if (!reader.OpenArchiveFile(&file)) {
+    } else if (status == ArchiveReader::OpenStatus::NotAnArchive) {
         result.verdict = V::NotAnArchive;
     } else {
         bool sealed = reader.Header().Sealed();

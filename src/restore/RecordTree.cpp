@@ -15,9 +15,8 @@ std::string RecordTree::Entry::Path() const {
 
 RecordTree RecordTree::Load(const std::string& archivePath) {
     RecordTree tree;
-    v::FileStream file(ArchiveReader::OpenArchiveFd(archivePath));
     ArchiveReader reader;
-    if (!file.IsOpen() || !reader.OpenArchiveFile(&file)) return tree;
+    if (reader.Open(archivePath) != ArchiveReader::OpenStatus::Readable) return tree;
     tree.readable = true;
     std::map<tindale::Guid, Entry*> byGuid;
     tree.sealed = reader.Header().Sealed();

@@ -116,16 +116,6 @@ bool EmptyDestination(const WizardState& state, v::Outcome& outcome, v::WorkerRe
     return true;
 }
 
-// Checks the password against the header; a sealed archive's key is kept for the walk.
-bool Unlock(const ArchiveHeader& header, const std::u16string& password,
-            std::optional<SealKey>& seal) {
-    if (header.Sealed()) {
-        seal = SealKey::Unlock(header, password);
-        return seal.has_value();
-    }
-    return !header.Encrypted() || header.CheckPassword(password);
-}
-
 void ReportSealVerdict(SealWalk::Verdict verdict) {
     if (verdict == SealWalk::Verdict::NoClosingRecord)
         v::ReportProblem("the archive",
@@ -179,16 +169,14 @@ v::Outcome RunRestoreWorker(WizardState& state, v::WorkerReport& report, std::st
         store::StoreSession stores;
         durable::PublishBatch batch;
         durable::PublishScope publishing(batch);
-        v::FileStream file(ArchiveReader::OpenArchiveFd(text::ToUtf8(state.archivePath)));
         ArchiveReader reader;
-        std::optional<SealKey> seal;
-        if (!file.IsOpen() || !reader.OpenArchiveFile(&file)) {
+        if (reader.Open(text::ToUtf8(state.archivePath)) != ArchiveReader::OpenStatus::Readable) {
             outcome.Fail("the archive cannot be read");
-        } else if (!Unlock(reader.Header(), state.password, seal)) {
+        } else if (reader.Unlock(state.password) != ArchiveReader::OpenStatus::Readable) {
             outcome.Fail("wrong password");  // found from the header alone, before any deletion
         } else if (!state.clearIdentity ||
-                   EmptyDestination(state, outcome, report, stop, seal ? &*seal : nullptr)) {
-            RestoreChosen(reader, state, outcome, report, stop, seal ? &*seal : nullptr);
+                   EmptyDestination(state, outcome, report, stop, reader.Key())) {
+            RestoreChosen(reader, state, outcome, report, stop, reader.Key());
         }
         MakeDurable(batch, stores);
     }

@@ -48,23 +48,24 @@ bool CPageRestoreChooseSource::validatePage() {
         return false;
     }
     // Read-only and never created: an archive on read-only media opens too.
-    v::FileStream file(ArchiveReader::OpenArchiveFd(path.toStdString()));
-    ArchiveHeader header;
-    if (!file.IsOpen() || QFileInfo(path).isDir() ||
-        file.Read(header.bytes.data(), ArchiveHeader::kSize) !=
-            static_cast<int32_t>(ArchiveHeader::kSize)) {
+    ArchiveReader reader;
+    auto status = reader.Open(path.toStdString());
+    if (status == ArchiveReader::OpenStatus::CannotOpen ||
+        (status != ArchiveReader::OpenStatus::Readable &&
+         reader.FileSize() < ArchiveHeader::kSize)) {
         ShowError(QStringLiteral("The file is invalid, please choose a valid backup archive!"));
         return false;
     }
-    if (!header.HasMagic()) {
+    if (status != ArchiveReader::OpenStatus::Readable) {
         ShowError(
             QStringLiteral("The archive file is invalid, please choose a valid backup archive!"));
         return false;
     }
+    const ArchiveHeader& header = reader.Header();
     if (header.Encrypted()) {
         auto password = Prompts::Get().password(this);
         if (!password) return false;
-        if (!header.CheckPassword(Wide(*password))) {
+        if (reader.Unlock(Wide(*password)) != ArchiveReader::OpenStatus::Readable) {
             ShowError(QStringLiteral("Wrong password, please try again!"));
             return false;
         }
