@@ -30,6 +30,8 @@ class ArchiveReader {
     // and kept for the walk (Key()).
     OpenStatus Unlock(std::u16string_view password);
     const SealKey* Key() const { return key_ ? &*key_ : nullptr; }
+    // A sealed archive's key, already derived for this archive.
+    void UseKey(const SealKey& key) { key_ = key; }
 
     // Reads the header and the first record; false when the file is not an archive (too
     // short, or a wrong magic). The reader does not own the stream. The header stays

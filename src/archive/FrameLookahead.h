@@ -30,8 +30,9 @@ class FrameLookahead {
     using Wanted = std::function<bool(const v::NodeRecord&)>;
 
     // Decodes, from the record at file offset `start` on, the frames of the records that
-    // `wanted` accepts, with the password or key the reader uses. `fd` must stay open while
-    // the look-ahead lives.
+    // `wanted` accepts, with the password or key the reader uses. `fd` and `seal` must
+    // outlive the look-ahead, and `wanted` must own what it reads: the scanning thread
+    // calls it until the look-ahead is destroyed.
     FrameLookahead(int fd, uint64_t start, uint64_t fileSize, std::u16string password,
                    const SealKey* seal, Wanted wanted, unsigned threads);
     ~FrameLookahead();

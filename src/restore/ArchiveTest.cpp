@@ -118,20 +118,21 @@ ArchiveTestResult TestArchive(const std::string& path, const std::u16string& pas
         result.scheme = sealed                        ? ArchiveTestResult::Scheme::Sealed
                         : reader.Header().Encrypted() ? ArchiveTestResult::Scheme::Legacy
                                                       : ArchiveTestResult::Scheme::None;
-        std::optional<SealKey> seal;
+        // The key lives in the reader, which outlives the threads decoding ahead for it.
         std::optional<SealWalk> walk;
-        if (sealed && (key || !password.empty())) {
-            seal = key ? std::optional<SealKey>(*key) : SealKey::Unlock(reader.Header(), password);
-            if (!seal) {
-                result.verdict = V::WrongPassword;
-                return result;
-            }
-            walk.emplace(*seal);
+        if (sealed && key) {
+            reader.UseKey(*key);
+        } else if (sealed && !password.empty() &&
+                   reader.Unlock(password) != ArchiveReader::OpenStatus::Readable) {
+            result.verdict = V::WrongPassword;
+            return result;
         }
-        const SealKey* sealKey = seal ? &*seal : nullptr;
-        reader.DecodeAhead(password, sealKey, [&](const v::NodeRecord& rec) {
+        const SealKey* sealKey = reader.Key();
+        if (sealKey) walk.emplace(*sealKey);
+        bool decodable = sealed ? sealKey != nullptr : !password.empty();
+        reader.DecodeAhead(password, sealKey, [decodable](const v::NodeRecord& rec) {
             if (rec.TypeGuid() == kSealClosingType) return false;
-            return !rec.Encrypted() || (sealed ? sealKey != nullptr : !password.empty());
+            return !rec.Encrypted() || decodable;
         });
         bool closedWithoutKey = false;
         uint64_t size = std::max<uint64_t>(reader.FileSize(), 1);

@@ -136,8 +136,10 @@ void RestoreChosen(ArchiveReader& reader, WizardState& state, v::Outcome& outcom
     FileSources sources;
     std::optional<SealWalk> walk;
     if (seal) walk.emplace(*seal);
-    reader.DecodeAhead(state.password, seal, [&](const v::NodeRecord& rec) {
-        return chosen.count(rec.InstanceGuid()) > 0 || FileSources::NeedsPayload(rec);
+    // The threads decoding ahead may outlive this function: they own what they read.
+    auto ahead = std::make_shared<const std::set<Guid>>(chosen);
+    reader.DecodeAhead(state.password, seal, [ahead](const v::NodeRecord& rec) {
+        return ahead->count(rec.InstanceGuid()) > 0 || FileSources::NeedsPayload(rec);
     });
     for (; !reader.AtEnd() && !stop.stop_requested(); reader.Advance()) {
         if (walk && walk->Observe(reader)) continue;
