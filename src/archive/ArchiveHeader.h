@@ -7,6 +7,12 @@
 #include <string>
 #include <string_view>
 
+// A record's payload must end within the file, and no writer makes one of 4 GiB or more: a
+// reader stops at a record that breaks this before it allocates or reads anything for it.
+inline bool PayloadFitsFile(uint64_t length, uint64_t payloadStart, uint64_t fileSize) {
+    return (length >> 32) == 0 && payloadStart <= fileSize && length <= fileSize - payloadStart;
+}
+
 class ArchiveHeader {
   public:
     static constexpr size_t kSize = 4176;

@@ -93,8 +93,7 @@ bool ArchiveReader::Advance() {
     }
     uint64_t recordEnd = payloadEnd_ + v::NodeRecord::kSize;
     uint64_t length = record_.PayloadLength();
-    // A length the rest of the file cannot hold ends the walk before anything is allocated.
-    if ((length >> 32) != 0 || length > fileSize_ - recordEnd) {
+    if (!PayloadFitsFile(length, recordEnd, fileSize_)) {
         End(EndReason::Truncated);
         return false;
     }

@@ -6,6 +6,7 @@
 #include <cerrno>
 #include <cstring>
 
+#include "archive/ArchiveHeader.h"
 #include "archive/PieceCodec.h"
 #include "platform/Text.h"
 
@@ -93,7 +94,7 @@ void FrameLookahead::ScanLoop() {
            file.Read(at, rec.bytes.data(), v::NodeRecord::kSize)) {
         uint64_t from = at + v::NodeRecord::kSize;
         uint64_t length = rec.PayloadLength();
-        if ((length >> 32) != 0 || length > fileSize_ - from) break;  // the reader stops here too
+        if (!PayloadFitsFile(length, from, fileSize_)) break;  // the reader stops here too
         at = from + length;
         // Plain frames cost nothing to decode: the reader takes them as they are.
         if ((rec.Compressed() || rec.Encrypted()) && wanted_(rec) &&

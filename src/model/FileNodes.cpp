@@ -45,7 +45,10 @@ DirEntry StatEntry(const std::string& folder, const std::string& name) {
     e.name = name;
     struct stat st {};
     std::string path = Join(folder, name);
-    if (::lstat(path.c_str(), &st) != 0) return e;
+    if (::lstat(path.c_str(), &st) != 0) {
+        e.error = errno;
+        return e;
+    }
     e.exists = true;
     e.device = st.st_dev;
     e.inode = st.st_ino;
@@ -58,7 +61,7 @@ DirEntry StatEntry(const std::string& folder, const std::string& name) {
 
 bool IsBackupable(const DirEntry& e, std::string& why) {
     if (!e.exists) {
-        why = std::strerror(errno);
+        why = std::strerror(e.error);
         return false;
     }
     if (!e.isSpecial) return true;
@@ -105,7 +108,6 @@ std::vector<DirEntry> ListFolder(const std::string& folder) {
                           "its name cannot be stored in an archive (a backslash, or not UTF-8)");
             continue;
         }
-        errno = 0;
         DirEntry e = StatEntry(folder, name);
         if (IsExcluded(e)) continue;  // the archive being written, or the one it replaces
         std::string why;

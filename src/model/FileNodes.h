@@ -19,6 +19,7 @@ struct DirEntry {
     bool isFolder = false;  // the entry is (or, for a link, points to) a folder
     bool isLink = false;    // a symbolic link: the stand-in for a reparse point
     bool exists = false;
+    int error = 0;                   // errno of the lstat when it does not exist
     bool isSpecial = false;          // a device, FIFO or socket (or a link to one)
     uint64_t device = 0, inode = 0;  // of the entry itself (lstat)
 };

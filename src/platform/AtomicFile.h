@@ -6,13 +6,12 @@
 // PublishScope: completed files then wait in its batch, and the batch is made durable with
 // one sync of the file system, renamed into place, and the directories synced, so a restore
 // of thousands of messages costs a few syncs instead of one per file.
+#include <sys/stat.h>
 #include <sys/types.h>
 
-#include <sys/stat.h>
 #include <cstddef>
 #include <cstdint>
 #include <set>
-
 #include <string>
 #include <string_view>
 #include <vector>
