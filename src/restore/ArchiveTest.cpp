@@ -141,16 +141,19 @@ ArchiveTestResult TestArchive(const std::string& path, const std::u16string& pas
                 result.verdict = V::Cancelled;
                 break;
             }
-            if (walk && walk->Observe(reader)) continue;
-            if (sealed && !walk) {
-                closedWithoutKey = reader.Record().TypeGuid() == kSealClosingType;
-                if (closedWithoutKey) continue;
+            // A sealed archive's closing record holds nothing to restore and is not counted,
+            // but the bytes it takes count towards the percentage.
+            bool closing = walk ? walk->Observe(reader)
+                                : sealed && reader.Record().TypeGuid() == kSealClosingType;
+            if (sealed && !walk) closedWithoutKey = closing;
+            if (!closing) {
+                if (result.verdict == V::Sound &&
+                    !FramesDecode(reader, password, sealed, sealKey)) {
+                    result.verdict = V::Damaged;
+                    result.damagedItem = text::ToUtf8(reader.Record().DisplayName());
+                }
+                ++result.records;
             }
-            if (result.verdict == V::Sound && !FramesDecode(reader, password, sealed, sealKey)) {
-                result.verdict = V::Damaged;
-                result.damagedItem = text::ToUtf8(reader.Record().DisplayName());
-            }
-            ++result.records;
             auto percent = static_cast<uint32_t>(100.0 * reader.GoodBytes() / size);
             // Only a new percentage moves the bar: sending the same one again would make
             // the worker wait for the page once per record for nothing.

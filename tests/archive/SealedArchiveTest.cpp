@@ -87,6 +87,12 @@ TEST(SealedArchive, RoundTripsAndHidesWhatItHolds) {
         EXPECT_EQ(Check(archive, u""), ArchiveTestResult::Verdict::Sound);  // shape, no key
         EXPECT_EQ(Check(archive, u"correct horse"), ArchiveTestResult::Verdict::Sound);
         EXPECT_EQ(Check(archive, u"Correct horse"), ArchiveTestResult::Verdict::WrongPassword);
+        // The closing record is the last one read: a whole archive is read to 100%, with the
+        // key and without it.
+        for (std::u16string password : {u"", u"correct horse"}) {
+            auto result = TestArchive(archive, password, nullptr, {});
+            EXPECT_EQ(result.percent, 100u);
+        }
 
         TestHome target;
         auto id = identities::Add(u"Target", target / "Mail");
