@@ -18,6 +18,7 @@ printf '%-28s %10s %10s %10s %12s\n' "run" "seconds" "MB/s" "ratio" "peak RSS MB
 
 measure() {  # label, output file, command...
   local label=$1 out=$2; shift 2
+  sync  # each run starts with nothing of the previous one still being written back
   /usr/bin/time -f '%e %M' -o "$work/time" "$@" >/dev/null 2>&1
   read -r secs rss < "$work/time"
   local bytes; bytes=$(stat -c %s "$out")
