@@ -7,7 +7,6 @@
 
 #include "model/NodeIconRegistry.h"
 #include "model/Outcome.h"
-#include "model/WizardState.h"
 #include "platform/Identities.h"
 #include "platform/Registry.h"
 #include "platform/StoreSession.h"
@@ -236,8 +235,7 @@ uint64_t MsgNode::RestorePayload(BasicStream& in) {
         return 0;
     }
     std::u16string path = text::GetFixedUtf16(std::span(header, 4096));
-    if (restoreContext && !restoreContext->restoreIdentity.empty())
-        identityId_ = restoreContext->restoreIdentity;
+    if (!restoreIdentity_.empty()) identityId_ = restoreIdentity_;
     if (identityId_.empty()) identityId_ = text::GetFixedUtf16(std::span(header + 4096, 512));
     auto ns = OpenStoreFor(identityId_);
     if (!ns) {

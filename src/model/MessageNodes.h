@@ -98,6 +98,9 @@ class MsgNode : public MsgBase {
     uint64_t WritePayload(BasicStream& out) override;
     uint64_t RestorePayload(BasicStream& in) override;
     uint64_t SkipPayload(BasicStream& in, BasicStream& sink) override;
+    // The identity a restore puts the message into; without one, the identity it was read
+    // from (as the archive records it).
+    void SetRestoreIdentity(std::u16string identityId) { restoreIdentity_ = std::move(identityId); }
     // Computed when asked: nothing on the backup path needs it, and a digest per message
     // was a fifth of the cost of backing up a large folder.
     ID* GetId() override;
@@ -110,6 +113,7 @@ class MsgNode : public MsgBase {
     tindale::store::MessageProps props_;
     uint32_t folderId_ = 0;
     std::optional<MD5> id_;
+    std::u16string restoreIdentity_;
 };
 
 // MD5 over a 4100-byte buffer: the 32-bit id, then the text as UTF-16 with its terminator.

@@ -11,8 +11,6 @@
 #include "model/Streams.h"
 #include "platform/Guid.h"
 
-struct WizardState;
-
 namespace v {
 
 class BasicNode;
@@ -45,7 +43,6 @@ class BasicNode {
     tindale::Guid instanceGuid;
     NodeRecord record;
     BasicStream* payloadStream = nullptr;
-    WizardState* restoreContext = nullptr;
 };
 
 // Destroys the nodes of a list (the caller owns what enumerations return).

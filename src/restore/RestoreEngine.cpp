@@ -51,7 +51,8 @@ void RestoreRecord(const v::NodeRecord& rec, v::BasicStream& payload, WizardStat
     if (auto* file = dynamic_cast<v::FileFolderNode*>(node.get()))
         file->SetRestoreRoot(sources.RootFor(rec));
     size_t before = v::LeftOutCount();
-    node->restoreContext = &state;
+    if (auto* message = dynamic_cast<v::MsgNode*>(node.get()))
+        message->SetRestoreIdentity(state.restoreIdentity);
     node->RestorePayload(payload);
     if (payload.Damaged() && v::LeftOutCount() == before)
         v::ReportProblem(Name(rec), "part of its data in the archive is damaged");

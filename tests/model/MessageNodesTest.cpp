@@ -195,7 +195,7 @@ TEST(MessageNodes, SavedPathsAreMatchedCaseSensitivelyAndSplitAtBackslashes) {
         rec.SetTypeGuid(MsgNode::kTypeGuid);
         std::unique_ptr<BasicNode> node(
             NodeFactoryRegistry::Instance().FindFactoryAndCreate(rec, &in));
-        node->restoreContext = &context;
+        dynamic_cast<MsgNode&>(*node).SetRestoreIdentity(context.restoreIdentity);
         node->RestorePayload(in);
     }
     // "inbox" names the Inbox in any letter case (IMAP's INBOX), so no second folder can
