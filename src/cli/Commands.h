@@ -1,9 +1,9 @@
 #pragma once
+// The sub-commands of tindale-cli, one file each; they print through `out`.
 #include <string>
 #include <vector>
 
-// Exit codes shared by every sub-command.
-enum ExitCode { kExitOk = 0, kExitFailed = 1, kExitUsage = 2, kExitWrongPassword = 3 };
+#include "cli/Output.h"
 
 struct BackupArgs {
     std::string archive;
@@ -31,15 +31,12 @@ struct DedupeArgs {
     std::vector<std::string> folders;  // "IDENTITY/FOLDER/PATH", with their subfolders
 };
 
-// With JSON on, results and outcomes are printed as JSON documents on stdout.
-void SetJsonOutput(bool json);
-
-int RunBackup(const BackupArgs& args);
-int RunDedupe(const DedupeArgs& args);
-int RunRestore(const RestoreArgs& args);
-int RunTest(const std::string& archive, const std::string& passwordFile);
-int RunList(const std::string& archive);
-int RunSources();
-int RunIdentityList();
+int RunBackup(const BackupArgs& args, const Output& out);
+int RunDedupe(const DedupeArgs& args, const Output& out);
+int RunRestore(const RestoreArgs& args, const Output& out);
+int RunTest(const std::string& archive, const std::string& passwordFile, const Output& out);
+int RunList(const std::string& archive, const Output& out);
+int RunSources(const Output& out);
+int RunIdentityList(const Output& out);
 int RunDemoProfile();
 int RunIdentityAdd(const std::string& name, const std::string& store);

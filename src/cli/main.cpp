@@ -93,15 +93,15 @@ int main(int argc, char** argv) {
         int code = app.exit(e);
         return code == 0 ? 0 : kExitUsage;
     }
-    SetJsonOutput(json);
-    if (*b) return RunBackup(backup);
-    if (*r) return RunRestore(restore);
-    if (*t) return RunTest(testArchive, testPasswordFile);
-    if (*l) return RunList(listArchive);
-    if (*s) return RunSources();
-    if (*d) return RunDedupe(dedupe);
+    const Output out(json);
+    if (*b) return RunBackup(backup, out);
+    if (*r) return RunRestore(restore, out);
+    if (*t) return RunTest(testArchive, testPasswordFile, out);
+    if (*l) return RunList(listArchive, out);
+    if (*s) return RunSources(out);
+    if (*d) return RunDedupe(dedupe, out);
     if (*demo) return RunDemoProfile();
-    if (*identList) return RunIdentityList();
+    if (*identList) return RunIdentityList(out);
     if (*identAdd) return RunIdentityAdd(identName, identStore);
     return kExitUsage;
 }
