@@ -15,6 +15,7 @@
 #include "platform/Text.h"
 #include "restore/ArchiveTest.h"
 #include "restore/RestoreEngine.h"
+#include "support/FakeNode.h"
 #include "support/TestHome.h"
 
 using namespace tindale;
@@ -22,46 +23,6 @@ using namespace v;
 namespace fs = std::filesystem;
 
 namespace {
-
-// A node with a payload of a chosen size and a number of payload-less items.
-class FakeNode : public BasicNode {
-  public:
-    FakeNode(std::u16string name, size_t payload, int items = 0, bool unreadable = false)
-        : payload_(payload), items_(items), unreadable_(unreadable) {
-        displayName = std::move(name);
-    }
-    int32_t EnumItems(NodeList& out) override {
-        for (int i = 0; i < items_; ++i) {
-            auto* item = new FakeNode(u"item" + text::ToUtf16(std::to_string(i)), 100 * i);
-            item->parent = this;
-            item->instanceGuid = instanceGuid;  // fixed, so that two runs write the same bytes
-            item->instanceGuid.bytes[15] = static_cast<uint8_t>(i);
-            out.push_back(item);
-        }
-        return items_;
-    }
-    uint64_t WritePayload(BasicStream& out) override {
-        if (unreadable_) {
-            ReportProblem("fake", "unreadable");
-            return 0;
-        }
-        std::vector<uint8_t> data(payload_);
-        for (size_t i = 0; i < data.size(); ++i) data[i] = static_cast<uint8_t>((i * 7) ^ (i >> 9));
-        return static_cast<uint64_t>(out.Write(data.data(), static_cast<int32_t>(data.size())));
-    }
-    ID* GetId() override { return &id_; }
-    std::u16string GetTypeName() const override { return u"FakeNode"; }
-    Guid GetTypeGuid() const override {
-        return Guid::FromText("{00000000-0000-0000-0000-000000000001}");
-    }
-    bool IsContainer() const override { return items_ > 0; }
-
-  private:
-    size_t payload_;
-    int items_;
-    bool unreadable_;
-    IDInt<int> id_;
-};
 
 class RecordingReport : public WorkerReport {
   public:
