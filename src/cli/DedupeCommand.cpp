@@ -3,6 +3,7 @@
 #include <functional>
 #include <iostream>
 #include <map>
+#include <set>
 
 #include "backup/SourceTree.h"
 #include "cli/Interrupt.h"
@@ -22,8 +23,8 @@ v::MsgFolder* FindMailFolder(const SourceTree& tree, const std::string& path) {
 }
 
 // The "IDENTITY/FOLDER/PATH" of every mail folder, by (identity, folder id).
-std::map<std::pair<std::u16string, uint32_t>, std::string> FolderNames(const SourceTree& tree) {
-    std::map<std::pair<std::u16string, uint32_t>, std::string> names;
+std::map<FolderKey, std::string> FolderNames(const SourceTree& tree) {
+    std::map<FolderKey, std::string> names;
     std::function<void(const SourceTree::Item&)> walk = [&](const SourceTree::Item& item) {
         if (auto* f = dynamic_cast<v::MsgFolder*>(item.node))
             names[{f->IdentityId(), f->Props().folderId}] = SourceTree::PathOf(item).substr(14);
@@ -33,21 +34,14 @@ std::map<std::pair<std::u16string, uint32_t>, std::string> FolderNames(const Sou
     return names;
 }
 
-// Keeps the entries inside the given folders or their subfolders.
-std::vector<DuplicateEntry> InFolders(
-    const std::vector<DuplicateEntry>& all, const std::vector<std::string>& folders,
-    const std::map<std::pair<std::u16string, uint32_t>, std::string>& names) {
-    std::vector<DuplicateEntry> kept;
-    for (const auto& d : all) {
-        auto it = names.find({d.identityId, d.folderId});
-        std::string name = it == names.end() ? "" : it->second;
+// The mail folders named by `folders`, with their subfolders.
+std::set<FolderKey> FoldersBelow(const std::vector<std::string>& folders,
+                                 const std::map<FolderKey, std::string>& names) {
+    std::set<FolderKey> chosen;
+    for (const auto& [key, name] : names)
         for (const auto& f : folders)
-            if (name == f || name.rfind(f + "/", 0) == 0) {
-                kept.push_back(d);
-                break;
-            }
-    }
-    return kept;
+            if (name == f || name.rfind(f + "/", 0) == 0) chosen.insert(key);
+    return chosen;
 }
 
 }  // namespace
@@ -74,7 +68,8 @@ int RunDedupe(const DedupeArgs& args, const Output& out) {
     v::Outcome found = SearchDuplicates(state, searching, InterruptToken());
     // Nothing is deleted or moved on the strength of a search that did not finish.
     if (found.cancelled || found.failed) return out.Conclude(found, "the duplicate search");
-    if (!args.folders.empty()) state.duplicates = InFolders(state.duplicates, args.folders, names);
+    if (!args.folders.empty())
+        state.duplicates = KeepInFolders(state.duplicates, FoldersBelow(args.folders, names));
     bool act = (args.remove || !args.moveTo.empty()) && !args.dryRun;
     const char* verb = state.duplicateAction == DuplicateAction::Move ? "move" : "delete";
     if (out.AsJson() && !act) {

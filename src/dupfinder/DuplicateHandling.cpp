@@ -26,6 +26,14 @@ std::string Name(const DuplicateEntry& e) {
 
 }  // namespace
 
+std::vector<DuplicateEntry> KeepInFolders(const std::vector<DuplicateEntry>& all,
+                                          const std::set<FolderKey>& folders) {
+    std::vector<DuplicateEntry> kept;
+    for (const auto& d : all)
+        if (folders.count({d.identityId, d.folderId})) kept.push_back(d);
+    return kept;
+}
+
 bool DeleteDuplicate(const DuplicateEntry& entry, std::string& why) {
     auto ns = v::OpenStoreFor(entry.identityId);
     auto folder = ns ? OpenFolder(*ns, entry.folderId) : nullptr;

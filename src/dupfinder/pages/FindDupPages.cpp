@@ -83,17 +83,13 @@ bool CPageFindDupOptions::validatePage() {
     m_state->duplicateAction =
         m_delete->isChecked() ? DuplicateAction::Delete : DuplicateAction::Move;
     // Only the folders that the person left checked themselves are handled.
-    std::vector<DuplicateEntry> chosen;
-    for (const auto& d : m_state->duplicates)
-        for (QTreeWidgetItem* item : m_tree->PreOrder()) {
-            auto* folder = dynamic_cast<v::MsgFolder*>(CNodeTreeCtrl::NodeOf(item));
-            if (folder && m_tree->OwnItemsIncluded(item) &&
-                folder->Props().folderId == d.folderId && folder->IdentityId() == d.identityId) {
-                chosen.push_back(d);
-                break;
-            }
-        }
-    m_state->duplicates = std::move(chosen);
+    std::set<FolderKey> chosen;
+    for (QTreeWidgetItem* item : m_tree->PreOrder()) {
+        auto* folder = dynamic_cast<v::MsgFolder*>(CNodeTreeCtrl::NodeOf(item));
+        if (folder && m_tree->OwnItemsIncluded(item))
+            chosen.insert({folder->IdentityId(), folder->Props().folderId});
+    }
+    m_state->duplicates = KeepInFolders(m_state->duplicates, chosen);
     return true;
 }
 
@@ -123,8 +119,8 @@ void CPageFindDupFinished::OnInitDialog() {
     SetWizardButtons(kButtonsFinish);
     const auto& o =
         static_cast<CPageFindDupProcessing*>(m_sheet->Page(kFindDupProcessing))->Result();
-    QString done =
-        m_state->duplicateAction == DuplicateAction::Move ? QStringLiteral("moved") : QStringLiteral("deleted");
+    QString done = m_state->duplicateAction == DuplicateAction::Move ? QStringLiteral("moved")
+                                                                     : QStringLiteral("deleted");
     QString text = QStringLiteral("%1 duplicated messages were %2; %3 could not be.")
                        .arg(o.itemsDone)
                        .arg(done)
