@@ -17,8 +17,8 @@ namespace {
 constexpr size_t kMaxNameBytes = 255;
 // A batch publishes itself past these, so a crash never leaves much unpublished and the
 // list of pending names stays small.
-constexpr size_t kBatchFiles = 2000;
-constexpr uint64_t kBatchBytes = 256ull << 20;
+constexpr size_t kBatchFiles = 1000;
+constexpr uint64_t kBatchBytes = 64ull << 20;
 
 thread_local PublishBatch* tCurrentBatch = nullptr;
 
@@ -207,36 +207,23 @@ std::string TempFile::Release() {
     return temp;
 }
 
-PublishBatch::~PublishBatch() {
-    for (const auto& p : pending_) ::unlink(p.temp.c_str());
-}
+namespace {
 
-bool PublishBatch::Holds(const std::string& temp) const {
-    for (const auto& p : pending_)
-        if (p.temp == temp) return true;
-    return false;
-}
-
-void PublishBatch::Add(std::string temp, std::string target, const struct stat& written) {
-    pending_.push_back({std::move(temp), std::move(target), written.st_dev});
-    bytes_ += static_cast<uint64_t>(written.st_size);
-    if (pending_.size() >= kBatchFiles || bytes_ >= kBatchBytes) Flush();
-}
-
-bool PublishBatch::Flush() {
-    if (pending_.empty()) return failures_.empty();
-    // Data first: one syncfs per file system makes every pending file durable at once.
-    // Where that fails (or the file system is unknown), each file is synced alone, and one
-    // that cannot be is not published.
+// Makes every pending file durable, renames it into place and syncs the directories that
+// received one. Data first: one syncfs per file system makes every pending file durable at
+// once. Where that fails (or the file system is unknown), each file is synced alone, and one
+// that cannot be is not published.
+void PublishAll(const std::vector<PublishBatch::Pending>& pending,
+                std::vector<PublishBatch::Failure>& failures) {
     std::set<dev_t> synced, failed;
-    for (const auto& p : pending_) {
+    for (const auto& p : pending) {
         if (p.device == 0 || synced.count(p.device) || failed.count(p.device)) continue;
         int fd = ::open(p.temp.c_str(), O_RDONLY | O_CLOEXEC);
         bool ok = fd >= 0 && ::syncfs(fd) == 0;
         if (fd >= 0) ::close(fd);
         (ok ? synced : failed).insert(p.device);
     }
-    auto durable = [&](const Pending& p) {
+    auto durable = [&](const PublishBatch::Pending& p) {
         if (p.device != 0 && synced.count(p.device)) return 0;
         int fd = ::open(p.temp.c_str(), O_RDONLY | O_CLOEXEC);
         if (fd < 0) return errno;
@@ -245,18 +232,16 @@ bool PublishBatch::Flush() {
         return error;
     };
     std::set<std::string> directories;
-    for (const auto& p : pending_) {
+    for (const auto& p : pending) {
         int error = durable(p);
         if (error == 0 && ::rename(p.temp.c_str(), p.target.c_str()) != 0) error = errno;
         if (error != 0) {
-            failures_.push_back({p.target, error});
+            failures.push_back({p.target, error});
             ::unlink(p.temp.c_str());
             continue;
         }
         directories.insert(DirectoryOf(p.target));
     }
-    pending_.clear();
-    bytes_ = 0;
     for (const auto& dir : directories) {
         int fd = ::open(dir.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
         if (fd >= 0) {
@@ -264,6 +249,50 @@ bool PublishBatch::Flush() {
             ::close(fd);
         }
     }
+}
+
+}  // namespace
+
+PublishBatch::~PublishBatch() {
+    AwaitPublishing();
+    for (const auto& p : pending_) ::unlink(p.temp.c_str());
+}
+
+bool PublishBatch::Holds(const std::string& temp) const {
+    for (const auto* list : {&pending_, &publishing_})
+        for (const auto& p : *list)
+            if (p.temp == temp) return true;
+    return false;
+}
+
+void PublishBatch::Add(std::string temp, std::string target, const struct stat& written) {
+    pending_.push_back({std::move(temp), std::move(target), written.st_dev});
+    bytes_ += static_cast<uint64_t>(written.st_size);
+    if (pending_.size() >= kBatchFiles || bytes_ >= kBatchBytes) PublishInBackground();
+}
+
+void PublishBatch::PublishInBackground() {
+    AwaitPublishing();
+    publishing_ = std::exchange(pending_, {});
+    bytes_ = 0;
+    publication_ = std::async(std::launch::async, [list = &publishing_] {
+        std::vector<Failure> failures;
+        PublishAll(*list, failures);
+        return failures;
+    });
+}
+
+void PublishBatch::AwaitPublishing() {
+    if (!publication_.valid()) return;
+    for (auto& failure : publication_.get()) failures_.push_back(std::move(failure));
+    publishing_.clear();
+}
+
+bool PublishBatch::Flush() {
+    AwaitPublishing();
+    PublishAll(pending_, failures_);
+    pending_.clear();
+    bytes_ = 0;
     return failures_.empty();
 }
 

@@ -11,6 +11,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <future>
 #include <set>
 #include <string>
 #include <string_view>
@@ -63,19 +64,26 @@ class TempFile {
 };
 
 // Completed temporary files waiting to be renamed into place.
+//
+// A batch that grows large is published on a thread of its own while the job goes on
+// writing, so the disk catches up with the job instead of the job waiting for the disk;
+// at most one such publication runs at a time. Flush waits for it and publishes the rest.
 class PublishBatch {
   public:
     struct Failure {
         std::string target;
         int error;
     };
+    PublishBatch() = default;
     ~PublishBatch();
+    PublishBatch(const PublishBatch&) = delete;
+    PublishBatch& operator=(const PublishBatch&) = delete;
     void Add(std::string temp, std::string target, const struct stat& written);
     // One sync of the file systems involved, every rename in order, then a sync of each
     // directory that received a file. False when anything failed (see TakeFailures).
     bool Flush();
     std::vector<Failure> TakeFailures();
-    bool Empty() const { return pending_.empty(); }
+    bool Empty() const { return pending_.empty() && publishing_.empty(); }
     bool Holds(const std::string& temp) const;
     // True the first time a folder is named (for work done once per folder).
     bool FirstVisit(const std::string& folder) { return visited_.insert(folder).second; }
@@ -83,12 +91,17 @@ class PublishBatch {
     bool FolderChecked(const std::string& folder) const { return checked_.count(folder) > 0; }
     void AddCheckedFolder(const std::string& folder) { checked_.insert(folder); }
 
-  private:
     struct Pending {
         std::string temp, target;
         dev_t device;  // 0 when unknown
     };
+
+  private:
+    void PublishInBackground();
+    void AwaitPublishing();
     std::vector<Pending> pending_;
+    std::vector<Pending> publishing_;  // read by the publishing thread until it is joined
+    std::future<std::vector<Failure>> publication_;
     std::vector<Failure> failures_;
     std::set<std::string> visited_;
     std::set<std::string> checked_;
