@@ -1,8 +1,8 @@
 #include "app/Pages.h"
 
-#include "backup/pages/BackupPages.h"
-#include "dupfinder/pages/FindDupPages.h"
-#include "restore/pages/RestorePages.h"
+#include "app/pages/BackupPages.h"
+#include "app/pages/FindDupPages.h"
+#include "app/pages/RestorePages.h"
 
 CWizardPropPage* CreatePage(int id) {
     switch (id) {

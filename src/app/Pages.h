@@ -2,6 +2,6 @@
 // Every page class of the wizard, and the factory that builds them in sheet order.
 #include "app/WelcomePage.h"
 #include "app/WizardPage.h"
-#include "restore/pages/RestorePages.h"
+#include "app/pages/RestorePages.h"
 
 CWizardPropPage* CreatePage(int id);

@@ -3,7 +3,7 @@
 #include <QString>
 #include <string>
 
-#include "platform/Text.h"
+#include "base/Text.h"
 
 inline std::u16string Wide(const QString& s) {
     return tindale::text::ToUtf16(s.toStdString());

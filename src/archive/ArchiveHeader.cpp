@@ -5,7 +5,7 @@
 
 #include "archive/Processors.h"
 #include "archive/Seal.h"
-#include "platform/Text.h"
+#include "base/Text.h"
 
 using namespace tindale;
 

@@ -12,7 +12,7 @@
 
 #include "archive/PieceCodec.h"
 #include "archive/PiecePipeline.h"
-#include "platform/Text.h"
+#include "base/Text.h"
 
 int ArchiveReader::OpenArchiveFd(const std::string& path) {
     // Only a regular file is an archive: a FIFO or a device given as one must not hang or

@@ -11,8 +11,8 @@
 #include "archive/FrameLookahead.h"
 #include "archive/PieceCodec.h"
 #include "archive/Seal.h"
-#include "model/NodeRecord.h"
-#include "model/Streams.h"
+#include "archive/NodeRecord.h"
+#include "base/Streams.h"
 
 class ArchiveReader {
   public:

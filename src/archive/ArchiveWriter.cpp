@@ -6,7 +6,7 @@
 #include <cerrno>
 #include <cstring>
 
-#include "platform/Text.h"
+#include "base/Text.h"
 
 ArchiveWriter::~ArchiveWriter() {
     Abort();

@@ -7,7 +7,7 @@
 #include <string>
 #include <vector>
 
-#include "platform/AtomicFile.h"
+#include "base/AtomicFile.h"
 
 class ArchiveWriter {
   public:

@@ -6,7 +6,7 @@
 #include <cstring>
 
 #include "archive/Processors.h"
-#include "platform/Text.h"
+#include "base/Text.h"
 
 using tindale::text::GetU32;
 using tindale::text::PutU32;

@@ -8,7 +8,7 @@
 
 #include "archive/ArchiveHeader.h"
 #include "archive/PieceCodec.h"
-#include "platform/Text.h"
+#include "base/Text.h"
 
 namespace {
 

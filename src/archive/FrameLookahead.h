@@ -21,7 +21,7 @@
 #include <thread>
 #include <vector>
 
-#include "model/NodeRecord.h"
+#include "archive/NodeRecord.h"
 
 class SealKey;
 

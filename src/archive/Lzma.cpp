@@ -6,7 +6,7 @@
 
 #include "archive/PieceCodec.h"
 #include "archive/Processors.h"
-#include "platform/Text.h"
+#include "base/Text.h"
 
 using tindale::text::GetU64;
 using tindale::text::PutU32;

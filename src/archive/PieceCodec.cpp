@@ -5,7 +5,7 @@
 
 #include "archive/Processors.h"
 #include "archive/Seal.h"
-#include "platform/Text.h"
+#include "base/Text.h"
 
 void ProcessPiece(const CodecFlags& flags, const uint8_t* piece, size_t length,
                   std::vector<uint8_t>& frame, const PiecePlace& place) {

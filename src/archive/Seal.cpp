@@ -6,8 +6,8 @@
 #include <span>
 
 #include "archive/ArchiveHeader.h"
-#include "model/NodeRecord.h"
-#include "platform/Text.h"
+#include "archive/NodeRecord.h"
+#include "base/Text.h"
 
 using namespace tindale;
 

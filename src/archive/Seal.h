@@ -13,7 +13,7 @@
 #include <string_view>
 #include <vector>
 
-#include "platform/Guid.h"
+#include "base/Guid.h"
 
 class ArchiveHeader;
 

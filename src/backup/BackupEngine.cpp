@@ -14,7 +14,7 @@
 #include "model/FileNodes.h"
 #include "model/NodeIconRegistry.h"
 #include "platform/StoreSession.h"
-#include "platform/Text.h"
+#include "base/Text.h"
 
 using namespace tindale;
 

@@ -3,7 +3,7 @@
 #include <functional>
 
 #include "model/RootNodes.h"
-#include "platform/Text.h"
+#include "base/Text.h"
 
 SourceTree::SourceTree(bool messageStoreOnly) {
     for (v::BasicNode* root : v::CreateRootNodes(messageStoreOnly)) {

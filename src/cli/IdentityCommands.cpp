@@ -4,7 +4,7 @@
 
 #include "cli/CommandHelpers.h"
 #include "platform/Identities.h"
-#include "platform/Text.h"
+#include "base/Text.h"
 
 using namespace tindale;
 

@@ -3,7 +3,7 @@
 #include <iostream>
 
 #include "cli/CommandHelpers.h"
-#include "platform/Text.h"
+#include "base/Text.h"
 #include "restore/RecordTree.h"
 
 using namespace tindale;

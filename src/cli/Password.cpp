@@ -7,7 +7,7 @@
 #include <fstream>
 #include <iostream>
 
-#include "platform/Text.h"
+#include "base/Text.h"
 
 namespace {
 

@@ -6,7 +6,7 @@
 #include "cli/Password.h"
 #include "cli/TerminalReport.h"
 #include "platform/Identities.h"
-#include "platform/Text.h"
+#include "base/Text.h"
 #include "restore/RecordTree.h"
 #include "restore/RestoreEngine.h"
 

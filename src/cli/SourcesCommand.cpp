@@ -4,7 +4,7 @@
 #include <iostream>
 
 #include "backup/SourceTree.h"
-#include "platform/Text.h"
+#include "base/Text.h"
 
 using namespace tindale;
 

@@ -7,7 +7,7 @@
 #include "cli/Interrupt.h"
 #include "cli/Password.h"
 #include "cli/TerminalReport.h"
-#include "platform/Text.h"
+#include "base/Text.h"
 #include "restore/ArchiveTest.h"
 
 using namespace tindale;

@@ -8,7 +8,7 @@
 #include "platform/Identities.h"
 #include "platform/Registry.h"
 #include "platform/ShellFolders.h"
-#include "platform/Text.h"
+#include "base/Text.h"
 
 namespace fs = std::filesystem;
 using namespace tindale;

@@ -3,10 +3,10 @@
 #include <unistd.h>
 
 #include "model/MessageNodes.h"
-#include "model/Streams.h"
+#include "base/Streams.h"
 #include "platform/MailStore.h"
 #include "platform/StoreSession.h"
-#include "platform/Text.h"
+#include "base/Text.h"
 
 using namespace tindale;
 using namespace tindale::store;

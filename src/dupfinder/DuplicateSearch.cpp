@@ -13,7 +13,7 @@
 #include "platform/Identities.h"
 #include "platform/MailStore.h"
 #include "platform/StoreSession.h"
-#include "platform/Text.h"
+#include "base/Text.h"
 
 using namespace tindale;
 using namespace tindale::store;

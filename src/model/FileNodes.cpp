@@ -13,10 +13,10 @@
 
 #include "model/NodeIconRegistry.h"
 #include "model/Outcome.h"
-#include "platform/AtomicFile.h"
+#include "base/AtomicFile.h"
 #include "platform/Registry.h"
 #include "platform/ShellFolders.h"
-#include "platform/Text.h"
+#include "base/Text.h"
 
 namespace v {
 

@@ -10,7 +10,7 @@
 #include "platform/Identities.h"
 #include "platform/Registry.h"
 #include "platform/StoreSession.h"
-#include "platform/Text.h"
+#include "base/Text.h"
 
 namespace v {
 

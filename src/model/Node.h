@@ -7,9 +7,9 @@
 #include <vector>
 
 #include "model/Ids.h"
-#include "model/NodeRecord.h"
-#include "model/Streams.h"
-#include "platform/Guid.h"
+#include "archive/NodeRecord.h"
+#include "base/Streams.h"
+#include "base/Guid.h"
 
 namespace v {
 

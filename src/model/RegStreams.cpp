@@ -5,7 +5,7 @@
 #include <span>
 
 #include "platform/Registry.h"
-#include "platform/Text.h"
+#include "base/Text.h"
 
 namespace v {
 

@@ -8,7 +8,7 @@
 #include <string>
 #include <vector>
 
-#include "model/Streams.h"
+#include "base/Streams.h"
 
 namespace v {
 

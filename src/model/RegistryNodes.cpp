@@ -4,7 +4,7 @@
 #include "model/NodeIconRegistry.h"
 #include "model/Outcome.h"
 #include "platform/Registry.h"
-#include "platform/Text.h"
+#include "base/Text.h"
 
 namespace v {
 

@@ -5,7 +5,7 @@
 #include <vector>
 
 #include "model/Node.h"
-#include "model/NodeRecord.h"
+#include "archive/NodeRecord.h"
 
 struct DuplicateEntry {
     std::u16string identityId;

@@ -5,7 +5,7 @@
 #include <fstream>
 #include <sstream>
 
-#include "platform/AtomicFile.h"
+#include "base/AtomicFile.h"
 
 namespace tindale::store {
 

@@ -2,10 +2,10 @@
 
 #include <filesystem>
 
-#include "platform/Guid.h"
+#include "base/Guid.h"
 #include "platform/Registry.h"
 #include "platform/ShellFolders.h"
-#include "platform/Text.h"
+#include "base/Text.h"
 
 namespace tindale::identities {
 

@@ -18,13 +18,13 @@
 #include <tuple>
 #include <utility>
 
-#include "platform/AtomicFile.h"
+#include "base/AtomicFile.h"
 #include "platform/IdMap.h"
 
 #include "platform/FolderNames.h"
 #include "platform/Identities.h"
 #include "platform/MessageHeaders.h"
-#include "platform/Text.h"
+#include "base/Text.h"
 
 namespace tindale::store {
 

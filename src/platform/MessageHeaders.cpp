@@ -5,7 +5,7 @@
 
 #include <mutex>
 
-#include "platform/Text.h"
+#include "base/Text.h"
 
 namespace tindale::mail {
 

@@ -6,7 +6,7 @@
 #include <filesystem>
 #include <map>
 
-#include "platform/Text.h"
+#include "base/Text.h"
 
 namespace tindale::reg {
 

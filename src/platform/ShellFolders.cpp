@@ -4,7 +4,7 @@
 #include <filesystem>
 #include <fstream>
 
-#include "platform/Text.h"
+#include "base/Text.h"
 
 namespace tindale::shell {
 

@@ -3,7 +3,7 @@
 #include <algorithm>
 #include <cstring>
 
-#include "platform/Text.h"
+#include "base/Text.h"
 
 namespace tindale::store {
 

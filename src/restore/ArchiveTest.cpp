@@ -7,7 +7,7 @@
 #include "archive/PieceCodec.h"
 #include "archive/Processors.h"
 #include "archive/Seal.h"
-#include "platform/Text.h"
+#include "base/Text.h"
 
 using namespace tindale;
 

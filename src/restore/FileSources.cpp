@@ -3,7 +3,7 @@
 #include <span>
 
 #include "platform/ShellFolders.h"
-#include "platform/Text.h"
+#include "base/Text.h"
 
 using namespace tindale;
 

@@ -8,7 +8,7 @@
 #include <vector>
 
 #include "model/FileNodes.h"
-#include "model/NodeRecord.h"
+#include "archive/NodeRecord.h"
 
 class FileSources {
   public:

@@ -4,7 +4,7 @@
 
 #include "archive/ArchiveReader.h"
 #include "archive/Seal.h"
-#include "platform/Text.h"
+#include "base/Text.h"
 
 std::string RecordTree::Entry::Path() const {
     std::string path = tindale::text::ToUtf8(record.DisplayName());

@@ -5,7 +5,7 @@
 #include <string>
 #include <vector>
 
-#include "model/NodeRecord.h"
+#include "archive/NodeRecord.h"
 
 struct RecordTree {
     struct Entry {

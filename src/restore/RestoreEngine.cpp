@@ -7,9 +7,9 @@
 #include "model/FileNodes.h"
 #include "model/MessageNodes.h"
 #include "model/NodeFactory.h"
-#include "platform/AtomicFile.h"
+#include "base/AtomicFile.h"
 #include "platform/StoreSession.h"
-#include "platform/Text.h"
+#include "base/Text.h"
 #include "restore/ArchiveTest.h"
 #include "restore/FileSources.h"
 

@@ -7,9 +7,9 @@
 
 #include "GuiSupport.h"
 #include "archive/ArchiveReader.h"
-#include "backup/pages/BackupPages.h"
+#include "app/pages/BackupPages.h"
 #include "demo/DemoProfile.h"
-#include "platform/Text.h"
+#include "base/Text.h"
 #include "support/TestHome.h"
 
 namespace {

@@ -9,7 +9,7 @@
 #include "app/Prompts.h"
 #include "app/SelFolderDlg.h"
 #include "demo/DemoProfile.h"
-#include "dupfinder/pages/FindDupPages.h"
+#include "app/pages/FindDupPages.h"
 #include "model/MessageNodes.h"
 #include "platform/Identities.h"
 #include "support/TestHome.h"

@@ -11,13 +11,13 @@
 #include "GuiSupport.h"
 #include "backup/BackupEngine.h"
 #include "backup/SourceTree.h"
-#include "backup/pages/BackupPages.h"
+#include "app/pages/BackupPages.h"
 #include "demo/DemoProfile.h"
 #include "model/Ids.h"
 #include "platform/Identities.h"
 #include "platform/Registry.h"
-#include "platform/Text.h"
-#include "restore/pages/RestorePages.h"
+#include "base/Text.h"
+#include "app/pages/RestorePages.h"
 #include "support/TestHome.h"
 
 namespace fs = std::filesystem;

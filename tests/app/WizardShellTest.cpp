@@ -9,7 +9,7 @@
 #include "app/NodeTreeCtrl.h"
 #include "app/ProgressPage.h"
 #include "app/Wizard.h"
-#include "restore/pages/RestorePages.h"
+#include "app/pages/RestorePages.h"
 #include "support/TestHome.h"
 
 class WizardShellTest : public QObject {

@@ -8,7 +8,7 @@
 
 #include "archive/ArchiveReader.h"
 #include "model/FileNodes.h"
-#include "platform/Text.h"
+#include "base/Text.h"
 #include "support/CraftedArchive.h"
 #include "support/TestHome.h"
 

@@ -5,7 +5,7 @@
 #include "archive/ArchiveReader.h"
 #include "model/FileNodes.h"
 #include "model/Outcome.h"
-#include "platform/Text.h"
+#include "base/Text.h"
 #include "restore/ArchiveTest.h"
 #include "restore/RecordTree.h"
 #include "restore/RestoreEngine.h"

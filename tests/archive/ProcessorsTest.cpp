@@ -9,7 +9,7 @@
 #include "archive/PieceCodec.h"
 #include "archive/Processors.h"
 #include "model/Ids.h"
-#include "platform/Text.h"
+#include "base/Text.h"
 
 using namespace tindale;
 

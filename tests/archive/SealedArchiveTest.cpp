@@ -8,7 +8,7 @@
 #include "model/FileNodes.h"
 #include "model/MessageNodes.h"
 #include "platform/Identities.h"
-#include "platform/Text.h"
+#include "base/Text.h"
 #include "restore/ArchiveTest.h"
 #include "restore/RecordTree.h"
 #include "restore/RestoreEngine.h"

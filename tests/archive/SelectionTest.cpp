@@ -5,7 +5,7 @@
 #include "backup/BackupEngine.h"
 #include "backup/SourceTree.h"
 #include "model/Worker.h"
-#include "platform/Text.h"
+#include "base/Text.h"
 #include "restore/RecordTree.h"
 #include "support/TestHome.h"
 

@@ -15,7 +15,7 @@
 #include "archive/ArchiveReader.h"
 #include "archive/Processors.h"
 #include "backup/BackupEngine.h"
-#include "platform/Text.h"
+#include "base/Text.h"
 #include "restore/ArchiveTest.h"
 #include "support/FakeNode.h"
 #include "support/TestHome.h"

@@ -9,7 +9,7 @@
 #include "model/Outcome.h"
 #include "platform/Registry.h"
 #include "platform/ShellFolders.h"
-#include "platform/Text.h"
+#include "base/Text.h"
 #include "support/TestHome.h"
 
 using namespace tindale;

@@ -14,7 +14,7 @@
 #include "model/Outcome.h"
 #include "platform/Identities.h"
 #include "platform/Registry.h"
-#include "platform/Text.h"
+#include "base/Text.h"
 #include "restore/RecordTree.h"
 #include "restore/RestoreEngine.h"
 #include "support/TestHome.h"

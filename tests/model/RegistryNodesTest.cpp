@@ -3,7 +3,7 @@
 #include "model/NodeFactory.h"
 #include "model/RegistryNodes.h"
 #include "platform/Registry.h"
-#include "platform/Text.h"
+#include "base/Text.h"
 #include "support/TestHome.h"
 
 using namespace tindale;

@@ -7,7 +7,7 @@
 #include "platform/Identities.h"
 #include "platform/Registry.h"
 #include "platform/StoreProps.h"
-#include "platform/Text.h"
+#include "base/Text.h"
 #include "support/TestHome.h"
 
 using namespace tindale;

@@ -5,7 +5,7 @@
 #include <filesystem>
 #include <set>
 
-#include "platform/AtomicFile.h"
+#include "base/AtomicFile.h"
 #include "platform/MailStore.h"
 #include "platform/MessageHeaders.h"
 #include "support/TestHome.h"

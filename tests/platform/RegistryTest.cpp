@@ -1,9 +1,9 @@
 #include <gtest/gtest.h>
 
-#include "platform/Guid.h"
+#include "base/Guid.h"
 #include "platform/Registry.h"
 #include "platform/ShellFolders.h"
-#include "platform/Text.h"
+#include "base/Text.h"
 #include "support/TestHome.h"
 
 #include <filesystem>

@@ -5,7 +5,7 @@
 #include "archive/ArchiveHeader.h"
 #include "archive/PieceCodec.h"
 #include "model/FileNodes.h"
-#include "platform/Text.h"
+#include "base/Text.h"
 #include "support/TestHome.h"
 
 using namespace tindale;

@@ -5,8 +5,8 @@
 #include <string>
 #include <vector>
 
-#include "model/NodeRecord.h"
-#include "platform/Guid.h"
+#include "archive/NodeRecord.h"
+#include "base/Guid.h"
 
 class CraftedArchive {
   public:

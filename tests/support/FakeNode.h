@@ -7,8 +7,8 @@
 #include "model/Ids.h"
 #include "model/Node.h"
 #include "model/Outcome.h"
-#include "platform/Guid.h"
-#include "platform/Text.h"
+#include "base/Guid.h"
+#include "base/Text.h"
 
 // A node with a payload of a chosen size and a number of payload-less items.
 class FakeNode : public v::BasicNode {

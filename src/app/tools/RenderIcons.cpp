@@ -5,7 +5,7 @@
 
 #include "app/Icons.h"
 #include "model/NodeIconRegistry.h"
-#include "platform/Text.h"
+#include "base/Text.h"
 
 int main(int argc, char** argv) {
     QApplication app(argc, argv);

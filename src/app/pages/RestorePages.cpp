@@ -1,4 +1,4 @@
-#include "restore/pages/RestorePages.h"
+#include "app/pages/RestorePages.h"
 
 #include <algorithm>
 
@@ -16,7 +16,7 @@
 #include "archive/ArchiveReader.h"
 #include "model/FileNodes.h"
 #include "model/MessageNodes.h"
-#include "platform/Text.h"
+#include "base/Text.h"
 #include "restore/RestoreEngine.h"
 
 using tindale::text::ToUtf8;

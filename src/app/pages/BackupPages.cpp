@@ -1,4 +1,4 @@
-#include "backup/pages/BackupPages.h"
+#include "app/pages/BackupPages.h"
 
 #include <QFileDialog>
 #include <QGridLayout>
@@ -12,7 +12,7 @@
 #include "archive/ArchiveHeader.h"
 #include "archive/Processors.h"
 #include "backup/BackupEngine.h"
-#include "platform/Text.h"
+#include "base/Text.h"
 
 CPageBackupChooseOutput::CPageBackupChooseOutput() : CWizardPropPage(kBackupChooseOutput) {
     m_path = new PathChooser(this, [this](const QString& current) {

@@ -7,7 +7,7 @@
 #include <cstdint>
 #include <string>
 
-#include "platform/Guid.h"
+#include "base/Guid.h"
 
 namespace v {
 

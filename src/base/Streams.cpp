@@ -1,4 +1,4 @@
-#include "model/Streams.h"
+#include "base/Streams.h"
 
 #include <fcntl.h>
 #include <sys/stat.h>

@@ -1,9 +1,9 @@
-#include "model/NodeRecord.h"
+#include "archive/NodeRecord.h"
 
 #include <algorithm>
 #include <span>
 
-#include "platform/Text.h"
+#include "base/Text.h"
 
 namespace v {
 

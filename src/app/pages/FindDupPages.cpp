@@ -1,4 +1,4 @@
-#include "dupfinder/pages/FindDupPages.h"
+#include "app/pages/FindDupPages.h"
 
 #include <QGroupBox>
 #include <QHBoxLayout>
@@ -11,7 +11,7 @@
 #include "dupfinder/DuplicateHandling.h"
 #include "dupfinder/DuplicateSearch.h"
 #include "model/MessageNodes.h"
-#include "platform/Text.h"
+#include "base/Text.h"
 
 void CPageFindDupInProgress::OnSetActive() {
     if (WorkerRunning()) return;

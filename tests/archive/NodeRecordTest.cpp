@@ -5,7 +5,7 @@
 #include "model/NodeFactory.h"
 #include "model/NodeIconRegistry.h"
 #include "model/RegistryNodes.h"
-#include "platform/Text.h"
+#include "base/Text.h"
 #include "support/TestHome.h"
 
 using namespace tindale;

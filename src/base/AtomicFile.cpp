@@ -1,4 +1,4 @@
-#include "platform/AtomicFile.h"
+#include "base/AtomicFile.h"
 
 #include <dirent.h>
 #include <fcntl.h>

@@ -1,4 +1,4 @@
-#include "platform/Guid.h"
+#include "base/Guid.h"
 
 #include <sys/random.h>
 #include <uuid/uuid.h>
@@ -7,7 +7,7 @@
 #include <cstring>
 #include <stdexcept>
 
-#include "platform/Text.h"
+#include "base/Text.h"
 
 namespace tindale {
 
