@@ -1,9 +1,9 @@
 #include <gtest/gtest.h>
 
-#include "model/RegStreams.h"
 #include "base/Streams.h"
-#include "platform/Registry.h"
 #include "base/Text.h"
+#include "model/RegStreams.h"
+#include "platform/Registry.h"
 #include "support/TestHome.h"
 
 using namespace tindale;

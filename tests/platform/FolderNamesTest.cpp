@@ -18,3 +18,25 @@ TEST(FolderNames, MalformedEncodedRunsNameNoFolder) {
     EXPECT_EQ((*path)[0], u"Entwürfe v1.2");
     EXPECT_EQ(PathFor(DirectoryFor(*path)), path);
 }
+
+TEST(FolderNames, EveryNameRoundTrips) {
+    for (std::u16string name : {u"Inbox", u"Sent Items", u"a.b", u"x/y", u"R&D", u"Entwürfe",
+                                u"日本語", u"mixed ü.&/ end", u"\U0001F4E7 mail"}) {
+        std::string encoded = Encode(name);
+        EXPECT_EQ(encoded.find('.'), std::string::npos) << encoded;
+        EXPECT_EQ(encoded.find('/'), std::string::npos) << encoded;
+        EXPECT_EQ(Decode(encoded), name) << encoded;
+    }
+    EXPECT_EQ(Encode(u"R&D"), "R&-D");
+    EXPECT_EQ(Encode(u"Entwürfe"), "Entw&APw-rfe");  // as Courier writes it
+}
+
+TEST(FolderNames, DirectoriesMapToPaths) {
+    std::vector<std::u16string> path{u"Work", u"v1.2"};
+    std::string dir = DirectoryFor(path);
+    EXPECT_EQ(dir, ".Work.v1&AC4-2");
+    EXPECT_EQ(PathFor(dir), path);
+    EXPECT_FALSE(PathFor("cur"));
+    EXPECT_FALSE(PathFor(".."));
+    EXPECT_FALSE(PathFor(".a..b"));
+}
