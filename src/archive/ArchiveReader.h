@@ -9,9 +9,9 @@
 
 #include "archive/ArchiveHeader.h"
 #include "archive/FrameLookahead.h"
+#include "archive/NodeRecord.h"
 #include "archive/PieceCodec.h"
 #include "archive/Seal.h"
-#include "archive/NodeRecord.h"
 #include "base/Streams.h"
 
 class ArchiveReader {

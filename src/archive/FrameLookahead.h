@@ -54,7 +54,7 @@ class FrameLookahead {
     Frame* Find(uint64_t offset, const uint8_t* record, uint64_t index);
 
   private:
-    using RecordBytes = std::array<uint8_t, v::NodeRecord::kSize>;
+    using RecordBytes = v::RecordBytes;
     // A run of frames, of one payload or of several small ones, decoded in one go.
     struct Chunk {
         struct Source {

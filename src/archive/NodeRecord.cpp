@@ -20,28 +20,28 @@ void NodeRecord::SetGuidAt(size_t offset, const Guid& g) {
 }
 
 uint64_t NodeRecord::PayloadLength() const {
-    return text::GetU64(bytes.data() + 48);
+    return text::GetU64(bytes.data() + kPayloadLengthAt);
 }
 void NodeRecord::SetPayloadLength(uint64_t length) {
-    text::PutU64(bytes.data() + 48, length);
+    text::PutU64(bytes.data() + kPayloadLengthAt, length);
 }
 
 void NodeRecord::SetFlags(bool compressed, bool encrypted) {
-    bytes[56] = compressed ? 1 : 0;
-    bytes[57] = encrypted ? 1 : 0;
+    bytes[kCompressAt] = compressed ? 1 : 0;
+    bytes[kEncryptAt] = encrypted ? 1 : 0;
 }
 
 std::u16string NodeRecord::DisplayName() const {
-    return text::GetFixedUtf16(std::span(bytes).subspan(58, 512));
+    return text::GetFixedUtf16(std::span(bytes).subspan(kDisplayNameAt, kDisplayNameBytes));
 }
 void NodeRecord::SetDisplayName(std::u16string_view name) {
-    text::PutFixedUtf16(std::span(bytes).subspan(58, 512), name);
+    text::PutFixedUtf16(std::span(bytes).subspan(kDisplayNameAt, kDisplayNameBytes), name);
 }
 std::u16string NodeRecord::IconKey() const {
-    return text::GetFixedUtf16(std::span(bytes).subspan(572, 132));
+    return text::GetFixedUtf16(std::span(bytes).subspan(kIconKeyAt, kIconKeyBytes));
 }
 void NodeRecord::SetIconKey(std::u16string_view key) {
-    text::PutFixedUtf16(std::span(bytes).subspan(572, 132), key);
+    text::PutFixedUtf16(std::span(bytes).subspan(kIconKeyAt, kIconKeyBytes), key);
 }
 
 }  // namespace v

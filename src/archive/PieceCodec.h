@@ -8,6 +8,8 @@
 #include <string_view>
 #include <vector>
 
+#include "archive/NodeRecord.h"
+
 inline constexpr size_t kPieceSize = 10240;
 // Every writer of the format cuts 10240-byte pieces. A block announcing more than this, or a
 // frame longer than its largest encoding, is damaged: a reader never allocates beyond it.
@@ -26,7 +28,7 @@ struct CodecFlags {
 // Where a piece stands, for sealing: its record's bytes, its index in the payload, and
 // whether it is the payload's last piece.
 struct PiecePlace {
-    std::shared_ptr<const std::array<uint8_t, 704>> record;
+    std::shared_ptr<const v::RecordBytes> record;
     uint64_t index = 0;
     bool last = false;
 };
@@ -39,7 +41,7 @@ void ProcessPiece(const CodecFlags& flags, const uint8_t* piece, size_t length,
 bool DecodeFrameBody(const CodecFlags& flags, const uint8_t* body, size_t length,
                      std::vector<uint8_t>& piece);
 
-// Decodes frame number `index` of the payload of `record` (704 bytes): a sealed frame is
+// Decodes frame number `index` of the payload of `record` (a record's bytes): a sealed frame is
 // authenticated in its place and `last` set to whether it claims to end its payload (false
 // for any other frame). False when the frame does not decode.
 bool DecodeFrame(const CodecFlags& flags, const uint8_t* record, uint64_t index,

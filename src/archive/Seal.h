@@ -59,7 +59,7 @@ class SealKey {
 class SealChain {
   public:
     SealChain();
-    void Add(const uint8_t* record);  // 704 bytes, final (payload length patched)
+    void Add(const uint8_t* record);  // a record's bytes, its payload length patched in
     uint64_t Count() const { return count_; }
     // The closing record's plaintext: the count, then the hash.
     std::vector<uint8_t> Closing() const;

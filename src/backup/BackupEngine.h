@@ -3,6 +3,7 @@
 // own entry, a progress report (i, N), and an entry for each of its items.
 #include <stop_token>
 
+#include "archive/EntryWriter.h"
 #include "model/Outcome.h"
 #include "model/WizardState.h"
 #include "model/Worker.h"
@@ -13,7 +14,7 @@ class PiecePipeline;
 struct BackupOptions {
     unsigned threads = 0;  // 0: one per core
     // The largest payload the format can describe; lower only to test what happens beyond it.
-    uint64_t maxPayloadLength = 0xFFFFFFFFull;
+    uint64_t maxPayloadLength = EntryWriter::kMaxPayloadLength;
 };
 
 // Checks what the archive header can hold; empty when the choices are fine.
@@ -22,11 +23,9 @@ std::string ValidateBackupChoices(const WizardState& state);
 v::Outcome BackupWorker(const WizardState& state, v::WorkerReport& report, std::stop_token stop,
                         BackupOptions options = {});
 
-class ArchiveEntries;
-
 // Writes one node's entry (record and frames) through the pipeline. A node that reports
 // itself unreadable, or whose frames would not fit the format, is left out of the archive.
 void WriteNodeEntry(v::BasicNode& node, const WizardState& state, PiecePipeline& pipeline,
-                    ArchiveEntries& entries, std::stop_token stop);
+                    EntryWriter& entries, std::stop_token stop);
 
 v::NodeRecord BuildNodeRecord(v::BasicNode& node, bool compress, bool encrypt);

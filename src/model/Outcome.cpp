@@ -13,6 +13,10 @@ OutcomeScope::~OutcomeScope() {
     current = previous_;
 }
 
+Outcome* CurrentOutcome() {
+    return current;
+}
+
 void ReportProblem(std::string item, std::string reason, bool leftOut) {
     if (current) current->problems.push_back({std::move(item), std::move(reason), leftOut});
 }

@@ -64,6 +64,8 @@ Outcome Guarded(Body&& body) {
     return failed;
 }
 
+// The outcome installed on this thread, or null.
+Outcome* CurrentOutcome();
 void ReportProblem(std::string item, std::string reason, bool leftOut = true);
 void ReportNote(std::string note);
 // Number of items reported as left out on this thread's outcome so far (0 without one).
