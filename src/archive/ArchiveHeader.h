@@ -16,7 +16,17 @@ inline bool PayloadFitsFile(uint64_t length, uint64_t payloadStart, uint64_t fil
 class ArchiveHeader {
   public:
     static constexpr size_t kSize = 4176;
-    static constexpr size_t kMaxPathUnits = 2047;
+    static constexpr char kMagic[] = "kw-vqz";
+    static constexpr size_t kMagicLength = 6;
+    static constexpr size_t kSealedMarkAt = 6;
+    static constexpr size_t kCompressAt = 8;
+    static constexpr size_t kEncryptAt = 9;
+    static constexpr size_t kPathAt = 10;
+    static constexpr size_t kPathBytes = 4096;
+    static constexpr size_t kMaxPathUnits = kPathBytes / 2 - 1;  // and its terminator
+    static constexpr size_t kPasswordCheckAt = 4106;
+    static constexpr size_t kPasswordCheckBytes = 66;
+    static constexpr size_t kPasswordCheckLengthAt = 4172;
     std::array<uint8_t, kSize> bytes{};
 
     static ArchiveHeader Build(bool compress, bool encrypt, std::u16string_view archivePath,
@@ -26,8 +36,8 @@ class ArchiveHeader {
     // sealed archive.
     bool HasMagic(bool sealedSupport = true) const;
     bool Sealed() const;
-    bool Compressed() const { return bytes[8] != 0; }
-    bool Encrypted() const { return bytes[9] != 0; }
+    bool Compressed() const { return bytes[kCompressAt] != 0; }
+    bool Encrypted() const { return bytes[kEncryptAt] != 0; }
     std::u16string ArchivePath() const;
     bool CheckPassword(std::u16string_view candidate) const;
 };

@@ -174,9 +174,10 @@ bool FrameDecodingStream::DecodeHere(const std::vector<uint8_t>& body) {
 bool FrameDecodingStream::TakeDecodedFrame() {
     FrameLookahead::Frame* frame =
         reader_->Lookahead()->Find(position_, record_.bytes.data(), frameCount_);
-    if (!frame || 4 + uint64_t{frame->length} > reader_->PayloadRemaining()) return false;
-    reader_->SkipPayload(4 + uint64_t{frame->length});
-    position_ += 4 + uint64_t{frame->length};
+    if (!frame || kFrameLengthBytes + uint64_t{frame->length} > reader_->PayloadRemaining())
+        return false;
+    reader_->SkipPayload(kFrameLengthBytes + uint64_t{frame->length});
+    position_ += kFrameLengthBytes + uint64_t{frame->length};
     ++frameCount_;
     piece_ = std::move(frame->piece);
     piecePos_ = 0;
@@ -189,9 +190,10 @@ bool FrameDecodingStream::TakeDecodedFrame() {
 
 bool FrameDecodingStream::NextFrame() {
     if (finished_) return false;
-    if (reader_ && reader_->PayloadRemaining() >= 4 && TakeDecodedFrame()) return true;
-    uint8_t prefix[4];
-    size_t got = v::ReadFully(frames_, prefix, 4);
+    if (reader_ && reader_->PayloadRemaining() >= kFrameLengthBytes && TakeDecodedFrame())
+        return true;
+    uint8_t prefix[kFrameLengthBytes];
+    size_t got = v::ReadFully(frames_, prefix, kFrameLengthBytes);
     position_ += got;
     if (got == 0) {
         finished_ = true;
@@ -199,7 +201,7 @@ bool FrameDecodingStream::NextFrame() {
         if (flags_.encrypt && flags_.seal && frameCount_ > 0 && !lastSeen_) ++damaged_;
         return false;
     }
-    if (got < 4) {
+    if (got < kFrameLengthBytes) {
         ++damaged_;
         finished_ = true;
         return false;

@@ -110,23 +110,23 @@ void FrameLookahead::ScanLoop() {
 bool FrameLookahead::ScanPayload(Scanner& file, const v::NodeRecord& rec, uint64_t pos,
                                  uint64_t end) {
     auto record = std::make_shared<const RecordBytes>(rec.bytes);
-    for (uint64_t index = 0; end - pos >= 4; ++index) {
-        uint8_t prefix[4];
-        if (!file.Read(pos, prefix, 4)) break;
+    for (uint64_t index = 0; end - pos >= kFrameLengthBytes; ++index) {
+        uint8_t prefix[kFrameLengthBytes];
+        if (!file.Read(pos, prefix, kFrameLengthBytes)) break;
         uint32_t m = tindale::text::GetU32(prefix);
-        if (m > kMaxFrameBody || m > end - pos - 4) break;
+        if (m > kMaxFrameBody || m > end - pos - kFrameLengthBytes) break;
         if (!pending_) pending_ = std::make_shared<Chunk>();
         Chunk& chunk = *pending_;
         size_t at = chunk.raw.size();
         chunk.raw.resize(at + m);
-        if (!file.Read(pos + 4, chunk.raw.data() + at, m)) {
+        if (!file.Read(pos + kFrameLengthBytes, chunk.raw.data() + at, m)) {
             chunk.raw.resize(at);
             break;
         }
         if (chunk.frames.empty()) chunk.start = pos;
         chunk.frames.push_back({pos, m, {}, false, false, false});
         chunk.sources.push_back({record, index, rec.Compressed(), rec.Encrypted(), at});
-        pos += 4 + m;
+        pos += kFrameLengthBytes + m;
         chunk.end = pos;
         bool full = chunk.raw.size() >= kChunkBytes || chunk.frames.size() >= kChunkFrames;
         if (full && !Publish()) return false;

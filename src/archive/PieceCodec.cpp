@@ -31,9 +31,9 @@ void ProcessPiece(const CodecFlags& flags, const uint8_t* piece, size_t length,
         bodySize = static_cast<size_t>(des->OutputSize());
     }
     size_t at = frame.size();
-    frame.resize(at + 4 + bodySize);
+    frame.resize(at + kFrameLengthBytes + bodySize);
     tindale::text::PutU32(frame.data() + at, static_cast<uint32_t>(bodySize));
-    std::copy(body, body + bodySize, frame.begin() + static_cast<long>(at) + 4);
+    std::copy(body, body + bodySize, frame.begin() + static_cast<long>(at + kFrameLengthBytes));
 }
 
 bool DecodeFrameBody(const CodecFlags& flags, const uint8_t* body, size_t length,

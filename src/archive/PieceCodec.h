@@ -11,6 +11,8 @@
 #include "archive/NodeRecord.h"
 
 inline constexpr size_t kPieceSize = 10240;
+// Every frame starts with its body length as a u32.
+inline constexpr size_t kFrameLengthBytes = 4;
 // Every writer of the format cuts 10240-byte pieces. A block announcing more than this, or a
 // frame longer than its largest encoding, is damaged: a reader never allocates beyond it.
 inline constexpr size_t kMaxDecodedPiece = 1 << 20;

@@ -22,9 +22,10 @@ constexpr uint64_t kMemLimit = 128ull << 20;
 constexpr uint32_t kAlgorithm = crypto_pwhash_ALG_ARGON2ID13;
 
 // Where the seal fields live in the header: the space the legacy password check uses.
-constexpr size_t kSaltAt = 4106, kOpsAt = 4122, kMemAt = 4126, kAlgAt = 4134, kCheckAt = 4138;
+constexpr size_t kSaltAt = ArchiveHeader::kPasswordCheckAt, kOpsAt = kSaltAt + 16,
+                 kMemAt = kOpsAt + 4, kAlgAt = kMemAt + 8, kCheckAt = kAlgAt + 4;
 constexpr size_t kSealFieldsLength = 48;
-constexpr size_t kLengthAt = 4172;
+constexpr size_t kLengthAt = ArchiveHeader::kPasswordCheckLengthAt;
 
 using Nonce = std::array<uint8_t, crypto_aead_xchacha20poly1305_ietf_NPUBBYTES>;
 
@@ -41,7 +42,7 @@ std::array<uint8_t, v::NodeRecord::kSize + 9> FrameAd(const uint8_t* record, uin
                                                       bool last) {
     std::array<uint8_t, v::NodeRecord::kSize + 9> ad{};
     std::memcpy(ad.data(), record, v::NodeRecord::kSize);
-    std::memset(ad.data() + 48, 0, 8);
+    std::memset(ad.data() + v::NodeRecord::kPayloadLengthAt, 0, 8);
     text::PutU64(ad.data() + v::NodeRecord::kSize, index);
     ad[v::NodeRecord::kSize + 8] = last ? 1 : 0;
     return ad;
@@ -96,8 +97,8 @@ std::optional<SealKey> SealKey::Derive(std::u16string_view password, const SealP
 }
 
 void SealKey::Stamp(ArchiveHeader& h, const SealParams& params) const {
-    h.bytes[6] = kSealedFormat;
-    h.bytes[9] = 1;
+    h.bytes[ArchiveHeader::kSealedMarkAt] = kSealedFormat;
+    h.bytes[ArchiveHeader::kEncryptAt] = 1;
     std::memset(h.bytes.data() + kSaltAt, 0, ArchiveHeader::kSize - kSaltAt);
     std::memcpy(h.bytes.data() + kSaltAt, params.salt.data(), params.salt.size());
     text::PutU32(h.bytes.data() + kOpsAt, params.opsLimit);
@@ -109,7 +110,8 @@ void SealKey::Stamp(ArchiveHeader& h, const SealParams& params) const {
 }
 
 std::optional<SealKey> SealKey::Unlock(const ArchiveHeader& h, std::u16string_view password) {
-    if (h.bytes[6] != kSealedFormat || text::GetU32(h.bytes.data() + kAlgAt) != kAlgorithm)
+    if (h.bytes[ArchiveHeader::kSealedMarkAt] != kSealedFormat ||
+        text::GetU32(h.bytes.data() + kAlgAt) != kAlgorithm)
         return std::nullopt;
     auto key = Derive(password, ParamsOf(h));
     if (!key) return std::nullopt;

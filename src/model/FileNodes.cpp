@@ -11,12 +11,12 @@
 #include <filesystem>
 #include <span>
 
+#include "base/AtomicFile.h"
+#include "base/Text.h"
 #include "model/NodeIconRegistry.h"
 #include "model/Outcome.h"
-#include "base/AtomicFile.h"
 #include "platform/Registry.h"
 #include "platform/ShellFolders.h"
-#include "base/Text.h"
 
 namespace v {
 
@@ -185,14 +185,14 @@ int32_t FileFolderNode::EnumItems(NodeList& out) {
 uint64_t FileFolderNode::WritePayload(BasicStream& out) {
     std::string path = FullPath();
     auto stored = shell::ToArchivePath(path);
-    if (!stored || stored->size() >= 2048) {
+    if (!stored || stored->size() >= kFilePathUnits) {
         ReportProblem(path, "its path cannot be stored in an archive (too long, or a backslash)");
         return 0;
     }
     uint8_t header[kFileHeaderSize] = {};
-    text::PutFixedUtf16(std::span(header, 4096), *stored);
+    text::PutFixedUtf16(std::span(header, kFilePathBytes), *stored);
     if (IsContainer()) {
-        header[4104] = 1;
+        header[kFileFolderFlagAt] = 1;
         return static_cast<uint64_t>(out.Write(header, kFileHeaderSize));
     }
     return WriteFile(out, header);
@@ -214,7 +214,7 @@ uint64_t FileFolderNode::WriteFile(BasicStream& out, uint8_t* header) {
         ReportProblem(path, "not a regular file");
         return 0;
     }
-    text::PutU64(header + 4096, static_cast<uint64_t>(st.st_size));
+    text::PutU64(header + kFileSizeAt, static_cast<uint64_t>(st.st_size));
     uint64_t total = static_cast<uint64_t>(out.Write(header, kFileHeaderSize));
     total += CopyStream(file, out);
     if (file.LastError() != 0)
@@ -301,16 +301,17 @@ uint64_t FileFolderNode::RestorePayload(BasicStream& in) {
         ReportProblem(text::ToUtf8(record.DisplayName()), "its data in the archive is damaged");
         return 0;
     }
-    std::u16string stored = text::GetFixedUtf16(std::span(header, 4096));
+    std::u16string stored = text::GetFixedUtf16(std::span(header, kFilePathBytes));
     auto path = RestoreTarget(stored);
     if (!path) return 0;
     std::string why;
-    std::string folder = header[4104] ? *path : path->substr(0, path->find_last_of('/'));
+    std::string folder =
+        header[kFileFolderFlagAt] ? *path : path->substr(0, path->find_last_of('/'));
     if (!MakeFoldersBelow(restoreRoot_->local, folder, why)) {
         ReportProblem(*path, why);
         return 0;
     }
-    if (header[4104]) return 0;
+    if (header[kFileFolderFlagAt]) return 0;
     // Written beside the target and renamed over it only when complete and undamaged; the
     // replaced file's permission bits are kept.
     durable::TempFile::RemoveStaleBeside(*path, "tindale");  // left by a restore that was killed
@@ -341,7 +342,7 @@ uint64_t FileFolderNode::RestorePayload(BasicStream& in) {
 uint64_t FileFolderNode::SkipPayload(BasicStream& in, BasicStream& sink) {
     uint8_t header[kFileHeaderSize];
     if (ReadFully(in, header, kFileHeaderSize) != kFileHeaderSize) return 0;
-    if (header[4104]) return 0;
+    if (header[kFileFolderFlagAt]) return 0;
     return kFileHeaderSize + CopyStream(in, sink);
 }
 

@@ -12,6 +12,10 @@
 namespace v {
 
 inline constexpr size_t kFileHeaderSize = 4112;
+inline constexpr size_t kFilePathBytes = 4096;  // at 0
+inline constexpr size_t kFilePathUnits = kFilePathBytes / 2;
+inline constexpr size_t kFileSizeAt = 4096;
+inline constexpr size_t kFileFolderFlagAt = 4104;
 
 // One directory entry as an enumeration found it.
 struct DirEntry {

@@ -5,12 +5,12 @@
 #include <functional>
 #include <span>
 
+#include "base/Text.h"
 #include "model/NodeIconRegistry.h"
 #include "model/Outcome.h"
 #include "platform/Identities.h"
 #include "platform/Registry.h"
 #include "platform/StoreSession.h"
-#include "base/Text.h"
 
 namespace v {
 
@@ -198,7 +198,8 @@ ID* MsgNode::GetId() {
 
 uint64_t MsgNode::WritePayload(BasicStream& out) {
     std::string where = text::ToUtf8(folderPath_) + " / " + props_.subject;
-    if (folderPath_.size() >= 2048 || identityId_.size() >= 256) {
+    if (folderPath_.size() >= kMessageFolderPathBytes / 2 ||
+        identityId_.size() >= kMessageIdentityBytes / 2) {
         ReportProblem(where, "its folder path is too long for an archive record");
         return 0;
     }
@@ -217,10 +218,10 @@ uint64_t MsgNode::WritePayload(BasicStream& out) {
     }
     FileStream source(fd);
     uint8_t header[kMessageHeaderSize] = {};
-    text::PutFixedUtf16(std::span(header, 4096), folderPath_);
-    text::PutFixedUtf16(std::span(header + 4096, 512), identityId_);
+    text::PutFixedUtf16(std::span(header, kMessageFolderPathBytes), folderPath_);
+    text::PutFixedUtf16(std::span(header + kMessageIdentityAt, kMessageIdentityBytes), identityId_);
     auto props = props_.ToBytes();
-    std::copy(props.begin(), props.end(), header + 4608);
+    std::copy(props.begin(), props.end(), header + kMessagePropsAt);
     uint64_t total = static_cast<uint64_t>(out.Write(header, kMessageHeaderSize));
     total += CopyStream(source, out);
     if (source.LastError() != 0) ReportProblem(where, "the message could not be read to its end");
@@ -234,9 +235,11 @@ uint64_t MsgNode::RestorePayload(BasicStream& in) {
         ReportProblem(name, "its data in the archive is damaged");
         return 0;
     }
-    std::u16string path = text::GetFixedUtf16(std::span(header, 4096));
+    std::u16string path = text::GetFixedUtf16(std::span(header, kMessageFolderPathBytes));
     if (!restoreIdentity_.empty()) identityId_ = restoreIdentity_;
-    if (identityId_.empty()) identityId_ = text::GetFixedUtf16(std::span(header + 4096, 512));
+    if (identityId_.empty())
+        identityId_ =
+            text::GetFixedUtf16(std::span(header + kMessageIdentityAt, kMessageIdentityBytes));
     auto ns = OpenStoreFor(identityId_);
     if (!ns) {
         ReportProblem(name, "the destination identity has no message store");

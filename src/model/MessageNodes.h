@@ -15,6 +15,10 @@
 namespace v {
 
 inline constexpr size_t kMessageHeaderSize = 4676;
+inline constexpr size_t kMessageFolderPathBytes = 4096;  // at 0
+inline constexpr size_t kMessageIdentityAt = 4096;
+inline constexpr size_t kMessageIdentityBytes = 512;
+inline constexpr size_t kMessagePropsAt = 4608;
 
 // Makes the identity the mail client's current one (only where a person asks for it).
 bool MakeIdentityCurrent(const std::u16string& identityId);

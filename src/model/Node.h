@@ -6,10 +6,10 @@
 #include <string>
 #include <vector>
 
-#include "model/Ids.h"
 #include "archive/NodeRecord.h"
-#include "base/Streams.h"
 #include "base/Guid.h"
+#include "base/Streams.h"
+#include "model/Ids.h"
 
 namespace v {
 

@@ -4,8 +4,8 @@
 #include <cstring>
 #include <span>
 
-#include "platform/Registry.h"
 #include "base/Text.h"
+#include "platform/Registry.h"
 
 namespace v {
 
@@ -16,21 +16,23 @@ RegValueStream::RegValueStream() {
 }
 
 uint32_t RegValueStream::DeclaredLength() const {
-    return text::GetU32(header_.data() + 4704);
+    return text::GetU32(header_.data() + kRegRecordLengthAt);
 }
 uint32_t RegValueStream::Root() const {
     return text::GetU32(header_.data());
 }
 uint32_t RegValueStream::Type() const {
-    return text::GetU32(header_.data() + 4700);
+    return text::GetU32(header_.data() + kRegRecordTypeAt);
 }
 
 std::u16string RegValueStream::KeyPath() const {
-    return text::GetFixedUtf16(std::span(header_).subspan(4, 4096));
+    return text::GetFixedUtf16(
+        std::span(header_).subspan(kRegRecordPathAt, kRegRecordPathUnits * 2));
 }
 
 std::u16string RegValueStream::ValueName() const {
-    return text::GetFixedUtf16(std::span(header_).subspan(4100, 600));
+    return text::GetFixedUtf16(
+        std::span(header_).subspan(kRegRecordNameAt, kRegRecordNameUnits * 2));
 }
 
 void RegValueStream::Clear() {
@@ -94,10 +96,10 @@ void RegStream::AppendRecord(const std::u16string& path, const std::u16string& n
     flat_.resize(at + kRegRecordHeaderSize, 0);
     uint8_t* h = flat_.data() + at;
     text::PutU32(h, root_);
-    text::PutFixedUtf16(std::span(h + 4, 4096), path);
-    text::PutFixedUtf16(std::span(h + 4100, 600), name);
-    text::PutU32(h + 4700, type);
-    text::PutU32(h + 4704, static_cast<uint32_t>(data.size()));
+    text::PutFixedUtf16(std::span(h + kRegRecordPathAt, kRegRecordPathUnits * 2), path);
+    text::PutFixedUtf16(std::span(h + kRegRecordNameAt, kRegRecordNameUnits * 2), name);
+    text::PutU32(h + kRegRecordTypeAt, type);
+    text::PutU32(h + kRegRecordLengthAt, static_cast<uint32_t>(data.size()));
     flat_.insert(flat_.end(), data.begin(), data.end());
 }
 

@@ -13,6 +13,10 @@
 namespace v {
 
 inline constexpr int32_t kRegRecordHeaderSize = 4708;
+inline constexpr size_t kRegRecordPathAt = 4;
+inline constexpr size_t kRegRecordNameAt = 4100;
+inline constexpr size_t kRegRecordTypeAt = 4700;
+inline constexpr size_t kRegRecordLengthAt = 4704;
 inline constexpr size_t kRegRecordPathUnits = 2048;
 inline constexpr size_t kRegRecordNameUnits = 300;
 // No real registry value is this large; a record claiming more is damaged input.
@@ -31,7 +35,9 @@ class RegValueStream : public BasicStream {
         return HeaderComplete() && !Damaged() && data_.size() == DeclaredLength();
     }
     // A complete header declaring a length no value can have.
-    bool Damaged() const override { return HeaderComplete() && DeclaredLength() > kMaxRegValueData; }
+    bool Damaged() const override {
+        return HeaderComplete() && DeclaredLength() > kMaxRegValueData;
+    }
     uint32_t DeclaredLength() const;
     void Clear();
 

@@ -1,10 +1,10 @@
 #include "model/RegistryNodes.h"
 
+#include "base/Text.h"
 #include "model/FileNodes.h"
 #include "model/NodeIconRegistry.h"
 #include "model/Outcome.h"
 #include "platform/Registry.h"
-#include "base/Text.h"
 
 namespace v {
 

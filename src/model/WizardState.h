@@ -4,8 +4,8 @@
 #include <string>
 #include <vector>
 
-#include "model/Node.h"
 #include "archive/NodeRecord.h"
+#include "model/Node.h"
 
 struct DuplicateEntry {
     std::u16string identityId;

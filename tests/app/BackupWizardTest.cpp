@@ -6,10 +6,10 @@
 #include <filesystem>
 
 #include "GuiSupport.h"
-#include "archive/ArchiveReader.h"
 #include "app/pages/BackupPages.h"
-#include "demo/DemoProfile.h"
+#include "archive/ArchiveReader.h"
 #include "base/Text.h"
+#include "demo/DemoProfile.h"
 #include "support/TestHome.h"
 
 namespace {

@@ -9,15 +9,16 @@
 #include <set>
 
 #include "GuiSupport.h"
+#include "app/pages/BackupPages.h"
+#include "app/pages/RestorePages.h"
+#include "archive/ArchiveHeader.h"
 #include "backup/BackupEngine.h"
 #include "backup/SourceTree.h"
-#include "app/pages/BackupPages.h"
+#include "base/Text.h"
 #include "demo/DemoProfile.h"
 #include "model/Ids.h"
 #include "platform/Identities.h"
 #include "platform/Registry.h"
-#include "base/Text.h"
-#include "app/pages/RestorePages.h"
 #include "support/TestHome.h"
 
 namespace fs = std::filesystem;
@@ -167,10 +168,10 @@ class RestoreWizardTest : public QObject {
 
     void archiveChecksSayWhatIsWrong() {
         TestHome home;
-        WriteFile(home / "short.vqz", std::string(4175, 'x'));
-        std::string header(4176, '\0');
-        header.replace(0, 6, "kw-vqz");
-        header[6] = 2;
+        WriteFile(home / "short.vqz", std::string(ArchiveHeader::kSize - 1, 'x'));
+        std::string header(ArchiveHeader::kSize, '\0');
+        header.replace(0, ArchiveHeader::kMagicLength, ArchiveHeader::kMagic);
+        header[ArchiveHeader::kSealedMarkAt] = 2;
         WriteFile(home / "magic.vqz", header);
         fs::create_directories(home / "folder.vqz");
         RestoreWalk walk;

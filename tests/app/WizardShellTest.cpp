@@ -10,6 +10,8 @@
 #include "app/ProgressPage.h"
 #include "app/Wizard.h"
 #include "app/pages/RestorePages.h"
+#include "archive/ArchiveHeader.h"
+#include "archive/NodeRecord.h"
 #include "support/TestHome.h"
 
 class WizardShellTest : public QObject {
@@ -145,9 +147,9 @@ class WizardShellTest : public QObject {
         std::string big = home / "big.vqz";
         {
             // A long archive to test: a header and many empty records.
-            std::string data(4176, '\0');
-            data.replace(0, 6, "kw-vqz");
-            data += std::string(704 * 5000, '\0');
+            std::string data(ArchiveHeader::kSize, '\0');
+            data.replace(0, ArchiveHeader::kMagicLength, ArchiveHeader::kMagic);
+            data += std::string(v::NodeRecord::kSize * 5000, '\0');
             WriteFile(big, data);
         }
         CWizard wizard;

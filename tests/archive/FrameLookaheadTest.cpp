@@ -7,8 +7,8 @@
 #include <random>
 
 #include "archive/ArchiveReader.h"
-#include "model/FileNodes.h"
 #include "base/Text.h"
+#include "model/FileNodes.h"
 #include "support/CraftedArchive.h"
 #include "support/TestHome.h"
 

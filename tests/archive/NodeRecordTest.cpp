@@ -1,16 +1,18 @@
 #include <gtest/gtest.h>
 
 #include "backup/BackupEngine.h"
+#include "base/Text.h"
 #include "model/FileNodes.h"
 #include "model/NodeFactory.h"
 #include "model/NodeIconRegistry.h"
 #include "model/RegistryNodes.h"
-#include "base/Text.h"
 #include "support/TestHome.h"
 
 using namespace tindale;
 using namespace v;
 
+// The offsets are written out here on purpose: this test pins the record's layout
+// independently of the named constants the code uses.
 TEST(NodeRecord, FieldsSitAtTheirOffsets) {
     TestHome home;
     OESettingsNode parent;

@@ -8,8 +8,8 @@
 #include "archive/ArchiveHeader.h"
 #include "archive/PieceCodec.h"
 #include "archive/Processors.h"
-#include "model/Ids.h"
 #include "base/Text.h"
+#include "model/Ids.h"
 
 using namespace tindale;
 
@@ -221,14 +221,14 @@ TEST(ArchiveHeaderTest, LayoutAndMagic) {
     auto plain = ArchiveHeader::Build(false, false, u"/tmp/a.vqz", u"ignored");
     EXPECT_EQ(std::string(plain.bytes.begin(), plain.bytes.begin() + 6), "kw-vqz");
     EXPECT_TRUE(plain.HasMagic());
-    EXPECT_TRUE(std::all_of(plain.bytes.begin() + 4106, plain.bytes.end(),
+    EXPECT_TRUE(std::all_of(plain.bytes.begin() + ArchiveHeader::kPasswordCheckAt, plain.bytes.end(),
                             [](uint8_t b) { return b == 0; }));
     EXPECT_EQ(plain.bytes[8], 0);
     EXPECT_EQ(plain.ArchivePath(), u"/tmp/a.vqz");
     auto enc = ArchiveHeader::Build(true, true, u"x", u"Secret");
     EXPECT_EQ(enc.bytes[8], 1);
     EXPECT_EQ(enc.bytes[9], 1);
-    EXPECT_EQ(text::GetU32(enc.bytes.data() + 4172), 24u);
+    EXPECT_EQ(text::GetU32(enc.bytes.data() + ArchiveHeader::kPasswordCheckLengthAt), 24u);
     EXPECT_TRUE(enc.CheckPassword(u"Secret"));
     EXPECT_FALSE(enc.CheckPassword(u"secret"));
     enc.bytes[6] = 1;  // a sealed archive: refused by a reader of the original format

@@ -6,13 +6,15 @@
 #include <filesystem>
 #include <fstream>
 
+#include "archive/ArchiveHeader.h"
 #include "archive/ArchiveReader.h"
-#include "backup/BackupEngine.h"
-#include "model/FileNodes.h"
 #include "archive/NodeRecord.h"
+#include "archive/PieceCodec.h"
+#include "backup/BackupEngine.h"
+#include "base/Text.h"
+#include "model/FileNodes.h"
 #include "model/RegistryNodes.h"
 #include "platform/Registry.h"
-#include "base/Text.h"
 #include "restore/ArchiveTest.h"
 #include "restore/RestoreEngine.h"
 #include "support/FakeNode.h"
@@ -133,8 +135,9 @@ TEST(ArchiveFormat, ParallelArchiveIsByteIdenticalToSingleThreaded) {
     auto a = ReadFile(home / "one.vqz");
     auto b = ReadFile(home / "many.vqz");
     ASSERT_EQ(a.size(), b.size());
-    EXPECT_TRUE(a.substr(4176) ==
-                b.substr(4176));  // the bytes after the header (which names the file)
+    EXPECT_TRUE(
+        a.substr(ArchiveHeader::kSize) ==
+        b.substr(ArchiveHeader::kSize));  // the bytes after the header (which names the file)
 }
 
 TEST(ArchiveFormat, UnreadableNodeIsLeftOutAndNamed) {
@@ -218,9 +221,12 @@ TEST(ArchiveReaderTest, TruncationAndCraftedLengthsEndTheWalk) {
     EXPECT_EQ(reason, ArchiveReader::EndReason::CleanEnd);
 
     // A length claiming nearly 4 GiB in a small file: nothing is allocated, the walk ends.
-    Corrupt(home / "t.vqz", 4176 + 704 + 104 + 48 + 3, 0xF0);
+    const size_t firstPayload = ArchiveHeader::kSize + v::NodeRecord::kSize;
+    const size_t secondRecord = firstPayload + kFrameLengthBytes + 100;  // a's one frame
+    Corrupt(home / "t.vqz", secondRecord + v::NodeRecord::kPayloadLengthAt + 3, 0xF0);
     EXPECT_EQ(ReadEntries(home / "t.vqz", &reason).size(), 1u);
-    Corrupt(home / "t.vqz", 6, 2);  // 1 marks a sealed archive; any other value, nothing
+    Corrupt(home / "t.vqz", ArchiveHeader::kSealedMarkAt,
+            2);  // 1 marks a sealed archive; any other value, nothing
     EXPECT_EQ(ReadEntries(home / "t.vqz", &reason).size(), 0u);
     EXPECT_EQ(reason, ArchiveReader::EndReason::NotAnArchive);
 }
@@ -244,8 +250,9 @@ TEST(ArchiveTestEngine, TellsSoundTruncatedAndDamagedApart) {
     EXPECT_LT(cut.percent, 100u);
 
     WriteFile(home / "bad.vqz", full);
-    Corrupt(home / "bad.vqz", 4176 + 704 + 4 + 20, 0x55);  // inside the first LZMA stream
-    Corrupt(home / "bad.vqz", 4176 + 704 + 4 + 21, 0xAA);
+    const size_t firstBody = ArchiveHeader::kSize + v::NodeRecord::kSize + kFrameLengthBytes;
+    Corrupt(home / "bad.vqz", firstBody + 20, 0x55);  // inside the first LZMA stream
+    Corrupt(home / "bad.vqz", firstBody + 21, 0xAA);
     state.archivePath = text::ToUtf16(home / "bad.vqz");
     auto damaged = TestArchiveWorker(state, report, {});
     EXPECT_EQ(damaged.verdict, ArchiveTestResult::Verdict::Damaged);

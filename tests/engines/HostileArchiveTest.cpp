@@ -3,9 +3,9 @@
 #include <gtest/gtest.h>
 
 #include "archive/ArchiveReader.h"
+#include "base/Text.h"
 #include "model/FileNodes.h"
 #include "model/Outcome.h"
-#include "base/Text.h"
 #include "restore/ArchiveTest.h"
 #include "restore/RecordTree.h"
 #include "restore/RestoreEngine.h"

@@ -5,10 +5,10 @@
 
 #include "archive/ArchiveReader.h"
 #include "backup/BackupEngine.h"
+#include "base/Text.h"
 #include "model/FileNodes.h"
 #include "model/MessageNodes.h"
 #include "platform/Identities.h"
-#include "base/Text.h"
 #include "restore/ArchiveTest.h"
 #include "restore/RecordTree.h"
 #include "restore/RestoreEngine.h"
@@ -68,8 +68,8 @@ std::vector<size_t> RecordOffsets(const std::string& bytes) {
     std::vector<size_t> out;
     for (size_t at = ArchiveHeader::kSize; at + v::NodeRecord::kSize <= bytes.size();) {
         out.push_back(at);
-        at += v::NodeRecord::kSize +
-              text::GetU64(reinterpret_cast<const uint8_t*>(bytes.data()) + at + 48);
+        at += v::NodeRecord::kSize + text::GetU64(reinterpret_cast<const uint8_t*>(bytes.data()) +
+                                                  at + v::NodeRecord::kPayloadLengthAt);
     }
     return out;
 }
@@ -134,10 +134,11 @@ TEST(SealedArchive, AFlippedByteFailsItsItemOnlyAndWritesNothingForIt) {
     size_t secret = 0;
     const std::string name("s\0e\0c\0r\0e\0t\0", 12);
     for (size_t at : offsets)
-        if (bytes.compare(at + 58, name.size(), name) == 0) secret = at;
+        if (bytes.compare(at + v::NodeRecord::kDisplayNameAt, name.size(), name) == 0) secret = at;
     ASSERT_NE(secret, 0u);
     size_t payload = secret + v::NodeRecord::kSize;
-    size_t length = text::GetU64(reinterpret_cast<const uint8_t*>(bytes.data()) + secret + 48);
+    size_t length = text::GetU64(reinterpret_cast<const uint8_t*>(bytes.data()) + secret +
+                                 v::NodeRecord::kPayloadLengthAt);
     for (size_t k : {payload + 4, payload + 5, payload + 100, payload + length - 1}) {
         std::string damaged = bytes;
         damaged[k] ^= 0x01;

@@ -4,8 +4,8 @@
 
 #include "backup/BackupEngine.h"
 #include "backup/SourceTree.h"
-#include "model/Worker.h"
 #include "base/Text.h"
+#include "model/Worker.h"
 #include "restore/RecordTree.h"
 #include "support/TestHome.h"
 

@@ -4,12 +4,12 @@
 
 #include <filesystem>
 
+#include "base/Text.h"
 #include "model/FileNodes.h"
 #include "model/NodeFactory.h"
 #include "model/Outcome.h"
 #include "platform/Registry.h"
 #include "platform/ShellFolders.h"
-#include "base/Text.h"
 #include "support/TestHome.h"
 
 using namespace tindale;
@@ -86,8 +86,8 @@ TEST(FileNodes, FolderPayloadIsTheHeaderAlone) {
     MyDocsNode docs;
     auto payload = Payload(docs);
     ASSERT_EQ(payload.size(), kFileHeaderSize);
-    EXPECT_EQ(payload[4104], 1);
-    EXPECT_EQ(text::GetFixedUtf16(std::span(payload).subspan(0, 4096)),
+    EXPECT_EQ(payload[kFileFolderFlagAt], 1);
+    EXPECT_EQ(text::GetFixedUtf16(std::span(payload).subspan(0, kFilePathBytes)),
               u"%USERPROFILE%\\Documents");
 }
 
@@ -146,7 +146,8 @@ TEST(FileNodes, UnreadableFileIsReportedNotStoredEmpty) {
 TEST(FileNodes, StoredPathsThatEscapeAreRefused) {
     TestHome home;
     std::vector<uint8_t> payload(kFileHeaderSize + 1, 0);
-    text::PutFixedUtf16(std::span(payload).subspan(0, 4096), u"%USERPROFILE%\\..\\escape.txt");
+    text::PutFixedUtf16(std::span(payload).subspan(0, kFilePathBytes),
+                        u"%USERPROFILE%\\..\\escape.txt");
     payload.back() = 'x';
     Outcome outcome;
     OutcomeScope scope(outcome);

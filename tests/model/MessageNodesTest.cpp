@@ -9,12 +9,12 @@
 
 #include "backup/BackupEngine.h"
 #include "backup/SourceTree.h"
+#include "base/Text.h"
 #include "model/MessageNodes.h"
 #include "model/NodeFactory.h"
 #include "model/Outcome.h"
 #include "platform/Identities.h"
 #include "platform/Registry.h"
-#include "base/Text.h"
 #include "restore/RecordTree.h"
 #include "restore/RestoreEngine.h"
 #include "support/TestHome.h"

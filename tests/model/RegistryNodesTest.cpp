@@ -1,9 +1,9 @@
 #include <gtest/gtest.h>
 
+#include "base/Text.h"
 #include "model/NodeFactory.h"
 #include "model/RegistryNodes.h"
 #include "platform/Registry.h"
-#include "base/Text.h"
 #include "support/TestHome.h"
 
 using namespace tindale;

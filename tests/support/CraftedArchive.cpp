@@ -4,8 +4,8 @@
 
 #include "archive/ArchiveHeader.h"
 #include "archive/PieceCodec.h"
-#include "model/FileNodes.h"
 #include "base/Text.h"
+#include "model/FileNodes.h"
 #include "support/TestHome.h"
 
 using namespace tindale;
@@ -39,9 +39,9 @@ std::vector<uint8_t> CraftedArchive::Frames(const std::vector<uint8_t>& plain) c
 std::vector<uint8_t> CraftedArchive::FilePayload(const std::u16string& storedPath,
                                                  const std::string& bytes, bool folder) {
     std::vector<uint8_t> out(v::kFileHeaderSize, 0);
-    text::PutFixedUtf16(std::span(out).subspan(0, 4096), storedPath);
-    text::PutU64(out.data() + 4096, bytes.size());
-    out[4104] = folder ? 1 : 0;
+    text::PutFixedUtf16(std::span(out).subspan(0, v::kFilePathBytes), storedPath);
+    text::PutU64(out.data() + v::kFileSizeAt, bytes.size());
+    out[v::kFileFolderFlagAt] = folder ? 1 : 0;
     out.insert(out.end(), bytes.begin(), bytes.end());
     return out;
 }
