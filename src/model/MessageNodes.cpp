@@ -145,11 +145,16 @@ int32_t MsgStore::EnumContainers(NodeList& out) {
     return added;
 }
 
-MsgStoreIden::MsgStoreIden(std::u16string identityId) : id_(text::Utf16LeBytes(identityId)) {
+MsgStoreIden::MsgStoreIden(std::u16string identityId) {
     identityId_ = std::move(identityId);
     auto found = identities::Find(identityId_);
     displayName = found ? found->name : u"";
     iconIndex = NodeIconRegistry::Instance().IndexForKey(u"Local");
+}
+
+ID* MsgStoreIden::GetId() {
+    if (!id_) id_ = MD5(text::Utf16LeBytes(identityId_));
+    return &*id_;
 }
 
 int32_t MsgStoreIden::EnumContainers(NodeList& out) {
@@ -157,11 +162,16 @@ int32_t MsgStoreIden::EnumContainers(NodeList& out) {
 }
 
 MsgFolder::MsgFolder(const FolderProps& props, std::u16string identityId, std::u16string folderPath)
-    : props_(props), id_(IdAndTextDigest(props.folderId, text::ToUtf16(props.name))) {
+    : props_(props) {
     identityId_ = std::move(identityId);
     folderPath_ = std::move(folderPath);
     displayName = text::ToUtf16(props.name);
     iconIndex = NodeIconRegistry::Instance().IndexForKey(IconKeyFor(props.type));
+}
+
+ID* MsgFolder::GetId() {
+    if (!id_) id_ = IdAndTextDigest(props_.folderId, text::ToUtf16(props_.name));
+    return &*id_;
 }
 
 int32_t MsgFolder::EnumContainers(NodeList& out) {

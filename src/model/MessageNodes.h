@@ -65,13 +65,13 @@ class MsgStoreIden : public MsgBase {
     explicit MsgStoreIden(std::u16string identityId);
     MsgStoreIden(const NodeRecord& record, BasicStream* payload) : MsgBase(record, payload) {}
     int32_t EnumContainers(NodeList& out) override;
-    ID* GetId() override { return &id_; }
+    ID* GetId() override;
     std::u16string GetTypeName() const override { return u"MsgStoreIden"; }
     tindale::Guid GetTypeGuid() const override { return kTypeGuid; }
     bool IsContainer() const override { return true; }
 
   private:
-    MD5 id_;
+    std::optional<MD5> id_;  // made when first asked for
 };
 
 class MsgFolder : public MsgBase {
@@ -82,7 +82,7 @@ class MsgFolder : public MsgBase {
     MsgFolder(const NodeRecord& record, BasicStream* payload) : MsgBase(record, payload) {}
     int32_t EnumContainers(NodeList& out) override;
     int32_t EnumItems(NodeList& out) override;
-    ID* GetId() override { return &id_; }
+    ID* GetId() override;
     std::u16string GetTypeName() const override { return u"MsgFolder"; }
     tindale::Guid GetTypeGuid() const override { return kTypeGuid; }
     bool IsContainer() const override { return true; }
@@ -90,7 +90,7 @@ class MsgFolder : public MsgBase {
 
   private:
     tindale::store::FolderProps props_;
-    MD5 id_;
+    std::optional<MD5> id_;
 };
 
 class MsgNode : public MsgBase {

@@ -85,9 +85,14 @@ SettingsLabelNode<IdValue>::SettingsLabelNode(const char16_t* name) {
 template class SettingsLabelNode<1003>;
 template class SettingsLabelNode<1004>;
 
-NamedLeafNode::NamedLeafNode(std::u16string name) : name_(std::move(name)), id_(NameDigest(name_)) {
+NamedLeafNode::NamedLeafNode(std::u16string name) : name_(std::move(name)) {
     displayName = name_;
     iconIndex = NodeIconRegistry::Instance().IndexForKey(u"RegistryItem");
+}
+
+ID* NamedLeafNode::GetId() {
+    if (!id_) id_ = NameDigest(name_);
+    return &*id_;
 }
 
 }  // namespace v

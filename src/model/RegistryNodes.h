@@ -88,11 +88,13 @@ class NamedLeafNode : public BasicNode {
   public:
     explicit NamedLeafNode(std::u16string name);
     NamedLeafNode(const NodeRecord& record, BasicStream* payload) : BasicNode(record, payload) {}
-    ID* GetId() override { return &id_; }
+    ID* GetId() override;
 
   protected:
     std::u16string name_;
-    MD5 id_;
+
+  private:
+    std::optional<MD5> id_;  // made when first asked for
 };
 
 class IESettingsSubNode : public NamedLeafNode {
