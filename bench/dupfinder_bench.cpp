@@ -63,11 +63,11 @@ double HeaderPass(const std::vector<std::string>& files) {
 }
 
 double Search(size_t& found) {
-    WizardState state;
+    std::vector<DuplicateEntry> duplicates;
     v::NullReport report;
     auto start = std::chrono::steady_clock::now();
-    SearchDuplicates(state, report, {});
-    found = state.duplicates.size();
+    SearchDuplicates(duplicates, report, {});
+    found = duplicates.size();
     return std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
 }
 

@@ -4,7 +4,7 @@
 #include <vector>
 
 #include "app/WizardPage.h"
-#include "model/WizardState.h"
+#include "app/WizardState.h"
 
 class WorkerRunner;
 

@@ -4,7 +4,7 @@
 #include <QWizardPage>
 
 #include "app/PageTable.h"
-#include "model/WizardState.h"
+#include "app/WizardState.h"
 
 class CWizard;
 

@@ -20,13 +20,13 @@
 
 using namespace tindale;
 
-std::string ValidateBackupChoices(const WizardState& state) {
-    if (state.archivePath.empty()) return "no archive path was given";
-    if (state.archivePath.size() > ArchiveHeader::kMaxPathUnits)
+std::string ValidateBackupChoices(const BackupRequest& request) {
+    if (request.archivePath.empty()) return "no archive path was given";
+    if (request.archivePath.size() > ArchiveHeader::kMaxPathUnits)
         return "the archive path is too long for the archive header (at most 2047 characters)";
-    if (state.encrypt && state.legacyEncryption && state.password.size() > kMaxPasswordUnits)
+    if (request.encrypt && request.legacyEncryption && request.password.size() > kMaxPasswordUnits)
         return "the password is too long for the legacy scheme (at most 27 characters)";
-    if (state.encrypt && state.password.size() > 1024) return "the password is too long";
+    if (request.encrypt && request.password.size() > 1024) return "the password is too long";
     return {};
 }
 
@@ -43,9 +43,9 @@ v::NodeRecord BuildNodeRecord(v::BasicNode& node, bool compress, bool encrypt) {
     return rec;
 }
 
-void WriteNodeEntry(v::BasicNode& node, const WizardState& state, PiecePipeline& pipeline,
+void WriteNodeEntry(v::BasicNode& node, const BackupRequest& request, PiecePipeline& pipeline,
                     EntryWriter& entries, std::stop_token stop) {
-    v::NodeRecord rec = BuildNodeRecord(node, state.compress, state.encrypt);
+    v::NodeRecord rec = BuildNodeRecord(node, request.compress, request.encrypt);
     pipeline.SubmitAction([&entries, rec] { entries.Begin(rec); });
     auto record = std::make_shared<const v::RecordBytes>(rec.bytes);
     // The node's own problems, kept apart so that only they decide whether it is left out.
@@ -76,19 +76,19 @@ namespace {
 
 class BackupRun {
   public:
-    BackupRun(const WizardState& state, v::WorkerReport& report, std::stop_token stop,
+    BackupRun(const BackupRequest& request, v::WorkerReport& report, std::stop_token stop,
               BackupOptions options)
-        : state_(state), report_(report), stop_(stop), options_(options) {}
+        : request_(request), report_(report), stop_(stop), options_(options) {}
 
     v::Outcome Run() {
         v::Outcome outcome;
         v::OutcomeScope scope(outcome);
         store::StoreSession stores;  // each identity's store opened once for the whole run
-        if (auto problem = ValidateBackupChoices(state_); !problem.empty()) {
+        if (auto problem = ValidateBackupChoices(request_); !problem.empty()) {
             outcome.Fail(problem);
             return outcome;
         }
-        if (!writer_.Open(text::ToUtf8(state_.archivePath))) {
+        if (!writer_.Open(text::ToUtf8(request_.archivePath))) {
             outcome.Fail(writer_.Error());
             return outcome;
         }
@@ -106,12 +106,12 @@ class BackupRun {
 
   private:
     void WriteArchive(v::Outcome& outcome) {
-        auto header = ArchiveHeader::Build(state_.compress, state_.encrypt, state_.archivePath,
-                                           state_.password);
+        auto header = ArchiveHeader::Build(request_.compress, request_.encrypt,
+                                           request_.archivePath, request_.password);
         std::optional<SealKey> seal;
-        if (state_.encrypt && !state_.legacyEncryption) {
+        if (request_.encrypt && !request_.legacyEncryption) {
             auto params = SealParams::Fresh();
-            seal = SealKey::Derive(state_.password, params);
+            seal = SealKey::Derive(request_.password, params);
             if (!seal) {
                 outcome.Fail("the key could not be derived from the password (out of memory?)");
                 return;
@@ -121,10 +121,10 @@ class BackupRun {
         }
         writer_.Write(header.bytes.data(), header.bytes.size());
         PiecePipeline pipeline(
-            state_.compress, state_.encrypt, state_.password, options_.threads,
+            request_.compress, request_.encrypt, request_.password, options_.threads,
             [this](const std::vector<uint8_t>& frame) { entries_.Frame(frame); },
             seal ? &*seal : nullptr);
-        const auto& sources = state_.backupSources;
+        const auto& sources = request_.sources;
         for (size_t i = 0; i < sources.size() && !Stopped(); ++i) {
             WriteOne(*sources[i], pipeline);
             report_.Progress(i, sources.size());
@@ -137,12 +137,12 @@ class BackupRun {
         }
         pipeline.Flush();
         outcome.itemsDone = entries_.Written();
-        if (seal && !Stopped()) entries_.WriteClosingRecord(*seal, state_.compress);
+        if (seal && !Stopped()) entries_.WriteClosingRecord(*seal, request_.compress);
     }
 
     void WriteOne(v::BasicNode& node, PiecePipeline& pipeline) {
         report_.Activity(text::ToUtf8(node.GetDisplayName()).c_str());
-        WriteNodeEntry(node, state_, pipeline, entries_, stop_);
+        WriteNodeEntry(node, request_, pipeline, entries_, stop_);
     }
 
     bool Stopped() const { return stop_.stop_requested() || writer_.Failed(); }
@@ -151,7 +151,7 @@ class BackupRun {
     // reads must not read itself.
     std::vector<std::pair<uint64_t, uint64_t>> ArchiveFiles() const {
         std::vector<std::pair<uint64_t, uint64_t>> files;
-        for (const std::string& path : {writer_.TempPath(), text::ToUtf8(state_.archivePath)}) {
+        for (const std::string& path : {writer_.TempPath(), text::ToUtf8(request_.archivePath)}) {
             struct stat st {};
             if (!path.empty() && ::stat(path.c_str(), &st) == 0)
                 files.emplace_back(st.st_dev, st.st_ino);
@@ -159,7 +159,7 @@ class BackupRun {
         return files;
     }
 
-    const WizardState& state_;
+    const BackupRequest& request_;
     v::WorkerReport& report_;
     std::stop_token stop_;
     BackupOptions options_;
@@ -170,9 +170,10 @@ class BackupRun {
 
 }  // namespace
 
-v::Outcome BackupWorker(const WizardState& state, v::WorkerReport& report, std::stop_token stop,
+v::Outcome BackupWorker(const BackupRequest& request, v::WorkerReport& report, std::stop_token stop,
                         BackupOptions options) {
-    v::Outcome outcome = v::Guarded([&] { return BackupRun(state, report, stop, options).Run(); });
+    v::Outcome outcome =
+        v::Guarded([&] { return BackupRun(request, report, stop, options).Run(); });
     report.Done();
     return outcome;
 }

@@ -2,11 +2,11 @@
 
 #include "backup/BackupEngine.h"
 #include "backup/SourceTree.h"
+#include "base/Text.h"
 #include "cli/CommandHelpers.h"
 #include "cli/Interrupt.h"
 #include "cli/Password.h"
 #include "cli/TerminalReport.h"
-#include "base/Text.h"
 
 using namespace tindale;
 
@@ -32,26 +32,26 @@ bool SelectSources(SourceTree& tree, const BackupArgs& args, std::string& error)
 }  // namespace
 
 int RunBackup(const BackupArgs& args, const Output& out) {
-    WizardState state;
-    state.archivePath = text::ToUtf16(Absolute(args.archive));
-    state.compress = args.compress;
-    state.encrypt = args.encrypt || args.legacyEncryption;
-    state.legacyEncryption = args.legacyEncryption;
-    if (state.encrypt) {
+    BackupRequest request;
+    request.archivePath = text::ToUtf16(Absolute(args.archive));
+    request.compress = args.compress;
+    request.encrypt = args.encrypt || args.legacyEncryption;
+    request.legacyEncryption = args.legacyEncryption;
+    if (request.encrypt) {
         std::string error;
         auto password = ObtainPassword(args.passwordFile, true, error);
         if (!password) return Error(error, kExitUsage);
         if (password->empty()) return Error("the password must not be empty", kExitUsage);
-        state.password = *password;
+        request.password = *password;
     }
-    if (auto problem = ValidateBackupChoices(state); !problem.empty())
+    if (auto problem = ValidateBackupChoices(request); !problem.empty())
         return Error(problem, kExitUsage);
     SourceTree tree;
     std::string error;
     if (!SelectSources(tree, args, error)) return Error(error, kExitUsage);
-    state.backupSources = tree.Selected();
-    if (state.backupSources.empty()) return Error("nothing is selected to back up", kExitUsage);
+    request.sources = tree.Selected();
+    if (request.sources.empty()) return Error("nothing is selected to back up", kExitUsage);
     TerminalReport report("backup");
-    v::Outcome outcome = BackupWorker(state, report, InterruptToken(), {args.threads});
-    return out.Conclude(outcome, "backup to " + text::ToUtf8(state.archivePath));
+    v::Outcome outcome = BackupWorker(request, report, InterruptToken(), {args.threads});
+    return out.Conclude(outcome, "backup to " + text::ToUtf8(request.archivePath));
 }

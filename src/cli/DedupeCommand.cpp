@@ -54,44 +54,44 @@ int RunDedupe(const DedupeArgs& args, const Output& out) {
     for (const auto& f : args.folders)
         if (!FindMailFolder(tree, f) && !tree.Find("Message Store/" + f))
             return Error("no mail folder \"" + f + "\" (see tindale-cli sources)", kExitUsage);
-    WizardState state;
+    DuplicateRequest request;
     if (!args.moveTo.empty()) {
         auto* target = FindMailFolder(tree, args.moveTo);
         if (!target) return Error("no mail folder \"" + args.moveTo + "\" to move to", kExitUsage);
-        state.duplicateAction = DuplicateAction::Move;
-        state.moveTargetIdentity = target->IdentityId();
-        state.moveTargetFolder = target->Props().folderId;
+        request.action = DuplicateAction::Move;
+        request.targetIdentity = target->IdentityId();
+        request.targetFolder = target->Props().folderId;
     } else {
-        state.duplicateAction = DuplicateAction::Delete;
+        request.action = DuplicateAction::Delete;
     }
     TerminalReport searching("search");
-    v::Outcome found = SearchDuplicates(state, searching, InterruptToken());
+    v::Outcome found = SearchDuplicates(request.duplicates, searching, InterruptToken());
     // Nothing is deleted or moved on the strength of a search that did not finish.
     if (found.cancelled || found.failed) return out.Conclude(found, "the duplicate search");
     if (!args.folders.empty())
-        state.duplicates = KeepInFolders(state.duplicates, FoldersBelow(args.folders, names));
+        request.duplicates = KeepInFolders(request.duplicates, FoldersBelow(args.folders, names));
     bool act = (args.remove || !args.moveTo.empty()) && !args.dryRun;
-    const char* verb = state.duplicateAction == DuplicateAction::Move ? "move" : "delete";
+    const char* verb = request.action == DuplicateAction::Move ? "move" : "delete";
     if (out.AsJson() && !act) {
         Json found = Json::array();
-        for (const auto& d : state.duplicates)
+        for (const auto& d : request.duplicates)
             found.push_back(
                 {{"folder", names[{d.identityId, d.folderId}]}, {"messageId", d.messageId}});
         out.Print({{"job", "dedupe"}, {"dryRun", true}, {"action", verb}, {"duplicates", found}});
         return kExitOk;
     }
-    for (const auto& d : state.duplicates)
+    for (const auto& d : request.duplicates)
         if (!out.AsJson())
             std::cout << (act ? "" : "would ") << verb << "\t" << names[{d.identityId, d.folderId}]
                       << "\tmessage " << d.messageId << "\n";
     if (!act) {
-        std::cout << state.duplicates.size() << " duplicated messages found";
+        std::cout << request.duplicates.size() << " duplicated messages found";
         if (!args.remove && args.moveTo.empty())
             std::cout << "; nothing changed (give --delete or --move-to)";
         std::cout << "\n";
         return kExitOk;
     }
     TerminalReport processing("dedupe");
-    v::Outcome outcome = ProcessDuplicates(state, processing, InterruptToken());
+    v::Outcome outcome = ProcessDuplicates(request, processing, InterruptToken());
     return out.Conclude(outcome, std::string(verb) + " duplicates");
 }

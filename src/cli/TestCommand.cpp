@@ -3,28 +3,27 @@
 #include <cstdlib>
 #include <iostream>
 
+#include "base/Text.h"
 #include "cli/CommandHelpers.h"
 #include "cli/Interrupt.h"
 #include "cli/Password.h"
 #include "cli/TerminalReport.h"
-#include "base/Text.h"
 #include "restore/ArchiveTest.h"
 
 using namespace tindale;
 
 int RunTest(const std::string& archive, const std::string& passwordFile, const Output& out) {
-    WizardState state;
-    state.archivePath = text::ToUtf16(Absolute(archive));
+    std::u16string path = text::ToUtf16(Absolute(archive)), password;
     // The structure is checked without a password; given one, every frame is decrypted,
     // and a sealed archive's frames and closing record are authenticated.
     if (!passwordFile.empty() || std::getenv("TINDALE_PASSWORD")) {
         std::string error;
-        auto password = ObtainPassword(passwordFile, false, error);
-        if (!password) return Error(error, kExitUsage);
-        state.password = *password;
+        auto given = ObtainPassword(passwordFile, false, error);
+        if (!given) return Error(error, kExitUsage);
+        password = *given;
     }
     TerminalReport report("test");
-    ArchiveTestResult result = TestArchiveWorker(state, report, InterruptToken());
+    ArchiveTestResult result = TestArchiveWorker(path, password, report, InterruptToken());
     bool sound = result.verdict == ArchiveTestResult::Verdict::Sound;
     if (result.verdict == ArchiveTestResult::Verdict::WrongPassword)
         return Error(archive + ": wrong password", kExitWrongPassword);
@@ -44,7 +43,7 @@ int RunTest(const std::string& archive, const std::string& passwordFile, const O
                    {"percentRead", result.percent},
                    {"encryption", SchemeName(result.scheme)},
                    {"authenticated",
-                    result.scheme == ArchiveTestResult::Scheme::Sealed && !state.password.empty()},
+                    result.scheme == ArchiveTestResult::Scheme::Sealed && !password.empty()},
                    {"description", result.Describe()}});
         return sound ? kExitOk : kExitFailed;
     }

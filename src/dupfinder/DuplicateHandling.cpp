@@ -2,11 +2,11 @@
 
 #include <unistd.h>
 
-#include "model/MessageNodes.h"
 #include "base/Streams.h"
+#include "base/Text.h"
+#include "model/MessageNodes.h"
 #include "platform/MailStore.h"
 #include "platform/StoreSession.h"
-#include "base/Text.h"
 
 using namespace tindale;
 using namespace tindale::store;
@@ -85,21 +85,21 @@ bool MoveDuplicate(const DuplicateEntry& entry, const std::u16string& targetIden
 
 namespace {
 
-v::Outcome RunProcessDuplicates(const WizardState& state, v::WorkerReport& report,
+v::Outcome RunProcessDuplicates(const DuplicateRequest& request, v::WorkerReport& report,
                                 std::stop_token stop) {
     v::Outcome outcome;
     store::StoreSession stores;  // each store opened once for the whole run
-    report.ProgressSent(0, state.duplicates.size());
-    for (size_t i = 0; i < state.duplicates.size(); ++i) {
+    report.ProgressSent(0, request.duplicates.size());
+    for (size_t i = 0; i < request.duplicates.size(); ++i) {
         if (stop.stop_requested()) {
             outcome.cancelled = true;
             break;
         }
         report.ProgressSent(i, 0);
-        const auto& entry = state.duplicates[i];
+        const auto& entry = request.duplicates[i];
         std::string why;
-        bool ok = state.duplicateAction == DuplicateAction::Move
-                      ? MoveDuplicate(entry, state.moveTargetIdentity, state.moveTargetFolder, why)
+        bool ok = request.action == DuplicateAction::Move
+                      ? MoveDuplicate(entry, request.targetIdentity, request.targetFolder, why)
                       : DeleteDuplicate(entry, why);
         if (ok)
             ++outcome.itemsDone;
@@ -111,9 +111,9 @@ v::Outcome RunProcessDuplicates(const WizardState& state, v::WorkerReport& repor
 
 }  // namespace
 
-v::Outcome ProcessDuplicates(const WizardState& state, v::WorkerReport& report,
+v::Outcome ProcessDuplicates(const DuplicateRequest& request, v::WorkerReport& report,
                              std::stop_token stop) {
-    v::Outcome outcome = v::Guarded([&] { return RunProcessDuplicates(state, report, stop); });
+    v::Outcome outcome = v::Guarded([&] { return RunProcessDuplicates(request, report, stop); });
     report.Done();
     return outcome;
 }

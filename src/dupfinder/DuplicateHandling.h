@@ -7,8 +7,8 @@
 #include <utility>
 #include <vector>
 
+#include "dupfinder/DuplicateSearch.h"
 #include "model/Outcome.h"
-#include "model/WizardState.h"
 #include "model/Worker.h"
 
 // A mail folder: its identity and its folder id.
@@ -22,7 +22,18 @@ bool DeleteDuplicate(const DuplicateEntry& entry, std::string& why);
 bool MoveDuplicate(const DuplicateEntry& entry, const std::u16string& targetIdentity,
                    uint32_t targetFolder, std::string& why);
 
-// Handles every entry of state.duplicates by state.duplicateAction; itemsDone counts the
-// copies handled, problems name the ones that could not be.
-v::Outcome ProcessDuplicates(const WizardState& state, v::WorkerReport& report,
+// What is done with the duplicates found (stored as 1 and 2).
+enum class DuplicateAction : int32_t { None = 0, Delete = 1, Move = 2 };
+
+struct DuplicateRequest {
+    std::vector<DuplicateEntry> duplicates;
+    DuplicateAction action = DuplicateAction::Delete;
+    // Where Move puts them.
+    std::u16string targetIdentity;
+    uint32_t targetFolder = 0;
+};
+
+// Handles every entry of the request by its action; itemsDone counts the copies handled,
+// problems name the ones that could not be.
+v::Outcome ProcessDuplicates(const DuplicateRequest& request, v::WorkerReport& report,
                              std::stop_token stop);

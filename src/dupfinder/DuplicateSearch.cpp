@@ -8,12 +8,12 @@
 #include <openssl/evp.h>
 #include <unistd.h>
 
+#include "base/Text.h"
 #include "model/Ids.h"
 #include "model/MessageNodes.h"
 #include "platform/Identities.h"
 #include "platform/MailStore.h"
 #include "platform/StoreSession.h"
-#include "base/Text.h"
 
 using namespace tindale;
 using namespace tindale::store;
@@ -113,8 +113,8 @@ uint64_t CountMessages(StoreNamespace& ns, uint32_t folder) {
 
 class Search {
   public:
-    Search(WizardState& state, v::WorkerReport& report, std::stop_token stop)
-        : state_(state), report_(report), stop_(stop) {}
+    Search(std::vector<DuplicateEntry>& found, v::WorkerReport& report, std::stop_token stop)
+        : found_(found), report_(report), stop_(stop) {}
 
     void Run(const std::u16string& identity) {
         auto ns = v::OpenStoreFor(identity);
@@ -138,10 +138,10 @@ class Search {
         report_.ProgressSent(examined, 0);
         auto contentOf = [&](uint32_t messageId) { return ContentOf(*folder, messageId); };
         for (uint32_t id : FindDuplicatesInFolder(std::move(messages), contentOf))
-            state_.duplicates.push_back({identity, folderId, id});
+            found_.push_back({identity, folderId, id});
     }
 
-    WizardState& state_;
+    std::vector<DuplicateEntry>& found_;
     v::WorkerReport& report_;
     std::stop_token stop_;
 };
@@ -150,17 +150,18 @@ class Search {
 
 namespace {
 
-v::Outcome RunSearchDuplicates(WizardState& state, v::WorkerReport& report, std::stop_token stop) {
+v::Outcome RunSearchDuplicates(std::vector<DuplicateEntry>& found, v::WorkerReport& report,
+                               std::stop_token stop) {
     v::Outcome outcome;
     store::StoreSession stores;  // each store opened once for the whole run
-    state.duplicates.clear();
+    found.clear();
     identities::EnsureDefaultIdentity();
     auto all = identities::List();
     uint64_t total = 0;
     for (const auto& identity : all)
         if (auto ns = v::OpenStoreFor(identity.id)) total += CountMessages(*ns, kRootFolderId);
     report.ProgressSent(0, total);
-    Search search(state, report, stop);
+    Search search(found, report, stop);
     for (const auto& identity : all) {
         if (stop.stop_requested()) break;
         search.Run(identity.id);
@@ -172,8 +173,9 @@ v::Outcome RunSearchDuplicates(WizardState& state, v::WorkerReport& report, std:
 
 }  // namespace
 
-v::Outcome SearchDuplicates(WizardState& state, v::WorkerReport& report, std::stop_token stop) {
-    v::Outcome outcome = v::Guarded([&] { return RunSearchDuplicates(state, report, stop); });
+v::Outcome SearchDuplicates(std::vector<DuplicateEntry>& found, v::WorkerReport& report,
+                            std::stop_token stop) {
+    v::Outcome outcome = v::Guarded([&] { return RunSearchDuplicates(found, report, stop); });
     report.Done();
     return outcome;
 }

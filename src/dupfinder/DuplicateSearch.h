@@ -12,10 +12,10 @@
 #include <functional>
 #include <optional>
 #include <stop_token>
+#include <string>
 #include <vector>
 
 #include "model/Outcome.h"
-#include "model/WizardState.h"
 #include "model/Worker.h"
 #include "platform/StoreProps.h"
 
@@ -32,5 +32,13 @@ using ContentDigest = std::function<std::optional<std::array<uint8_t, 32>>(uint3
 std::vector<uint32_t> FindDuplicatesInFolder(std::vector<tindale::store::MessageProps> messages,
                                              const ContentDigest& contentOf = {});
 
-// Fills state.duplicates (emptied first) from every folder of every identity.
-v::Outcome SearchDuplicates(WizardState& state, v::WorkerReport& report, std::stop_token stop);
+// One surplus copy of a message.
+struct DuplicateEntry {
+    std::u16string identityId;
+    uint32_t folderId = 0;
+    uint32_t messageId = 0;
+};
+
+// Fills `found` (emptied first) from every folder of every identity.
+v::Outcome SearchDuplicates(std::vector<DuplicateEntry>& found, v::WorkerReport& report,
+                            std::stop_token stop);

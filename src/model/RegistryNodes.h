@@ -2,6 +2,7 @@
 // The mail client's and the browser's settings trees, each backed up whole as one container
 // whose payload is the tree's serialisation; the leaves below only label what it holds.
 #include <memory>
+#include <optional>
 
 #include "model/Node.h"
 #include "model/RegStreams.h"

@@ -167,11 +167,11 @@ ArchiveTestResult TestArchive(const std::string& path, const std::u16string& pas
     return result;
 }
 
-ArchiveTestResult TestArchiveWorker(const WizardState& state, v::WorkerReport& report,
-                                    std::stop_token stop) {
+ArchiveTestResult TestArchiveWorker(const std::u16string& path, const std::u16string& password,
+                                    v::WorkerReport& report, std::stop_token stop) {
     ArchiveTestResult result;
     try {
-        result = TestArchive(text::ToUtf8(state.archivePath), state.password, &report, stop);
+        result = TestArchive(text::ToUtf8(path), password, &report, stop);
     } catch (const std::exception& e) {  // no exception leaves an engine
         result.verdict = ArchiveTestResult::Verdict::Failed;
         result.damagedItem = e.what();

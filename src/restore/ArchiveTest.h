@@ -6,7 +6,7 @@
 #include <stop_token>
 #include <string>
 
-#include "model/WizardState.h"
+#include "model/Outcome.h"
 #include "model/Worker.h"
 
 class SealKey;
@@ -41,5 +41,6 @@ ArchiveTestResult TestArchive(const std::string& path, const std::u16string& pas
                               v::WorkerReport* report, std::stop_token stop,
                               const SealKey* key = nullptr);
 
-ArchiveTestResult TestArchiveWorker(const WizardState& state, v::WorkerReport& report,
-                                    std::stop_token stop);
+// TestArchive as a job: reports Done at the end.
+ArchiveTestResult TestArchiveWorker(const std::u16string& path, const std::u16string& password,
+                                    v::WorkerReport& report, std::stop_token stop);

@@ -4,12 +4,12 @@
 #include <set>
 
 #include "archive/ArchiveReader.h"
+#include "base/AtomicFile.h"
+#include "base/Text.h"
 #include "model/FileNodes.h"
 #include "model/MessageNodes.h"
 #include "model/NodeFactory.h"
-#include "base/AtomicFile.h"
 #include "platform/StoreSession.h"
-#include "base/Text.h"
 #include "restore/ArchiveTest.h"
 #include "restore/FileSources.h"
 
@@ -40,7 +40,7 @@ std::vector<uint8_t> ReadAll(v::BasicStream& in) {
     return out;
 }
 
-void RestoreRecord(const v::NodeRecord& rec, v::BasicStream& payload, WizardState& state,
+void RestoreRecord(const v::NodeRecord& rec, v::BasicStream& payload, const RestoreRequest& request,
                    const FileSources& sources) {
     std::unique_ptr<v::BasicNode> node(
         v::NodeFactoryRegistry::Instance().FindFactoryAndCreate(rec, &payload));
@@ -52,7 +52,7 @@ void RestoreRecord(const v::NodeRecord& rec, v::BasicStream& payload, WizardStat
         file->SetRestoreRoot(sources.RootFor(rec));
     size_t before = v::LeftOutCount();
     if (auto* message = dynamic_cast<v::MsgNode*>(node.get()))
-        message->SetRestoreIdentity(state.restoreIdentity);
+        message->SetRestoreIdentity(request.identity);
     node->RestorePayload(payload);
     if (payload.Damaged() && v::LeftOutCount() == before)
         v::ReportProblem(Name(rec), "part of its data in the archive is damaged");
@@ -60,19 +60,19 @@ void RestoreRecord(const v::NodeRecord& rec, v::BasicStream& payload, WizardStat
 
 // Learns the record's file source (reading a source root's header, which is small) and
 // restores it when it was chosen.
-void VisitRecord(ArchiveReader& reader, WizardState& state, FileSources& sources, bool chosen,
-                 const SealKey* seal) {
+void VisitRecord(ArchiveReader& reader, const RestoreRequest& request, FileSources& sources,
+                 bool chosen, const SealKey* seal) {
     const v::NodeRecord& rec = reader.Record();
-    FrameDecodingStream frames(reader, state.password, seal);
+    FrameDecodingStream frames(reader, request.password, seal);
     if (!FileSources::NeedsPayload(rec)) {
         sources.Observe(rec);
-        if (chosen) RestoreRecord(rec, frames, state, sources);
+        if (chosen) RestoreRecord(rec, frames, request, sources);
         return;
     }
     auto bytes = ReadAll(frames);
     sources.Observe(rec, &bytes);
     DecodedPayload payload(std::move(bytes), frames.Damaged());
-    if (chosen) RestoreRecord(rec, payload, state, sources);
+    if (chosen) RestoreRecord(rec, payload, request, sources);
 }
 
 // Publishes what the restore wrote and still holds in its batch, and saves the stores'
@@ -94,13 +94,14 @@ namespace {
 
 // Empties the destination identity, but only once the archive has been walked and found
 // sound: a damaged or cut archive must never cost the person the mail they had.
-bool EmptyDestination(const WizardState& state, v::Outcome& outcome, v::WorkerReport& report,
+bool EmptyDestination(const RestoreRequest& request, v::Outcome& outcome, v::WorkerReport& report,
                       std::stop_token stop, const SealKey* seal) {
-    if (state.restoreIdentity.empty()) {
+    if (request.identity.empty()) {
         outcome.Fail("no destination identity was chosen, so none was emptied");
         return false;
     }
-    auto check = TestArchive(text::ToUtf8(state.archivePath), state.password, &report, stop, seal);
+    auto check =
+        TestArchive(text::ToUtf8(request.archivePath), request.password, &report, stop, seal);
     if (check.verdict == ArchiveTestResult::Verdict::Cancelled) {
         outcome.cancelled = true;
         return false;
@@ -110,7 +111,7 @@ bool EmptyDestination(const WizardState& state, v::Outcome& outcome, v::WorkerRe
                      "; the destination identity was not emptied and nothing was restored");
         return false;
     }
-    if (!v::EmptyIdentityStore(state.restoreIdentity)) {
+    if (!v::EmptyIdentityStore(request.identity)) {
         outcome.Fail("the messages of the destination identity could not be deleted");
         return false;
     }
@@ -129,24 +130,24 @@ void ReportSealVerdict(SealWalk::Verdict verdict) {
                          false);
 }
 
-void RestoreChosen(ArchiveReader& reader, WizardState& state, v::Outcome& outcome,
+void RestoreChosen(ArchiveReader& reader, const RestoreRequest& request, v::Outcome& outcome,
                    v::WorkerReport& report, std::stop_token stop, const SealKey* seal) {
     std::set<Guid> chosen;
-    for (const auto& rec : state.restoreItems) chosen.insert(rec.InstanceGuid());
+    for (const auto& rec : request.items) chosen.insert(rec.InstanceGuid());
     report.ProgressSent(0, chosen.size());
     FileSources sources;
     std::optional<SealWalk> walk;
     if (seal) walk.emplace(*seal);
     // The threads decoding ahead may outlive this function: they own what they read.
     auto ahead = std::make_shared<const std::set<Guid>>(chosen);
-    reader.DecodeAhead(state.password, seal, [ahead](const v::NodeRecord& rec) {
+    reader.DecodeAhead(request.password, seal, [ahead](const v::NodeRecord& rec) {
         return ahead->count(rec.InstanceGuid()) > 0 || FileSources::NeedsPayload(rec);
     });
     for (; !reader.AtEnd() && !stop.stop_requested(); reader.Advance()) {
         if (walk && walk->Observe(reader)) continue;
         bool wanted = chosen.count(reader.Record().InstanceGuid()) > 0;
         if (wanted) report.Activity(Name(reader.Record()).c_str());
-        VisitRecord(reader, state, sources, wanted, seal);
+        VisitRecord(reader, request, sources, wanted, seal);
         if (!wanted) continue;
         ++outcome.itemsDone;
         report.ProgressSent(outcome.itemsDone, 0);
@@ -165,7 +166,8 @@ void RestoreChosen(ArchiveReader& reader, WizardState& state, v::Outcome& outcom
 
 namespace {
 
-v::Outcome RunRestoreWorker(WizardState& state, v::WorkerReport& report, std::stop_token stop) {
+v::Outcome RunRestoreWorker(const RestoreRequest& request, v::WorkerReport& report,
+                            std::stop_token stop) {
     v::Outcome outcome;
     {
         v::OutcomeScope scope(outcome);
@@ -173,13 +175,13 @@ v::Outcome RunRestoreWorker(WizardState& state, v::WorkerReport& report, std::st
         durable::PublishBatch batch;
         durable::PublishScope publishing(batch);
         ArchiveReader reader;
-        if (reader.Open(text::ToUtf8(state.archivePath)) != ArchiveReader::OpenStatus::Readable) {
+        if (reader.Open(text::ToUtf8(request.archivePath)) != ArchiveReader::OpenStatus::Readable) {
             outcome.Fail("the archive cannot be read");
-        } else if (reader.Unlock(state.password) != ArchiveReader::OpenStatus::Readable) {
+        } else if (reader.Unlock(request.password) != ArchiveReader::OpenStatus::Readable) {
             outcome.Fail("wrong password");  // found from the header alone, before any deletion
-        } else if (!state.clearIdentity ||
-                   EmptyDestination(state, outcome, report, stop, reader.Key())) {
-            RestoreChosen(reader, state, outcome, report, stop, reader.Key());
+        } else if (!request.clearIdentity ||
+                   EmptyDestination(request, outcome, report, stop, reader.Key())) {
+            RestoreChosen(reader, request, outcome, report, stop, reader.Key());
         }
         MakeDurable(batch, stores);
     }
@@ -188,8 +190,9 @@ v::Outcome RunRestoreWorker(WizardState& state, v::WorkerReport& report, std::st
 
 }  // namespace
 
-v::Outcome RestoreWorker(WizardState& state, v::WorkerReport& report, std::stop_token stop) {
-    v::Outcome outcome = v::Guarded([&] { return RunRestoreWorker(state, report, stop); });
+v::Outcome RestoreWorker(const RestoreRequest& request, v::WorkerReport& report,
+                         std::stop_token stop) {
+    v::Outcome outcome = v::Guarded([&] { return RunRestoreWorker(request, report, stop); });
     report.Done();
     return outcome;
 }

@@ -1,10 +1,22 @@
 #pragma once
-// Restores the records chosen in WizardState::restoreItems: each chosen record's payload is
-// decoded frame by frame and handed to a node recreated by the factory registry.
+// Restores the records a request chooses: each chosen record's payload is decoded frame by
+// frame and handed to a node recreated by the factory registry.
 #include <stop_token>
+#include <string>
+#include <vector>
 
+#include "archive/NodeRecord.h"
 #include "model/Outcome.h"
-#include "model/WizardState.h"
 #include "model/Worker.h"
 
-v::Outcome RestoreWorker(WizardState& state, v::WorkerReport& report, std::stop_token stop);
+struct RestoreRequest {
+    std::u16string archivePath;
+    std::u16string password;
+    std::vector<v::NodeRecord> items;  // the records chosen, as read from the archive
+    // The identity whose store restored messages go to; emptied first when `clearIdentity`.
+    std::u16string identity;
+    bool clearIdentity = false;
+};
+
+v::Outcome RestoreWorker(const RestoreRequest& request, v::WorkerReport& report,
+                         std::stop_token stop);

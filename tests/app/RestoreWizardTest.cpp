@@ -37,7 +37,7 @@ void BackUpDemo(const std::string& archive, bool compress, bool encrypt) {
     state.password = u"Pa55";
     state.backupSources = tree.Selected();
     v::NullReport report;
-    QVERIFY(BackupWorker(state, report, {}).Clean());
+    QVERIFY(BackupWorker(state.ForBackup(), report, {}).Clean());
 }
 
 // The digests of every message under some Maildir roots, sorted.
@@ -255,7 +255,7 @@ class RestoreWizardTest : public QObject {
             state.archivePath = text::ToUtf16(contacts);
             state.backupSources = {tree.Find("Contacts")->node};
             v::NullReport report;
-            QVERIFY(BackupWorker(state, report, {}).Clean());
+            QVERIFY(BackupWorker(state.ForBackup(), report, {}).Clean());
         }
         RestoreWalk walk;
         walk.Open(demo);

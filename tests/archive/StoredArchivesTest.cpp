@@ -54,9 +54,9 @@ void WriteSample(const std::string& path, const Variant& v) {
     notes.instanceGuid = Guid::FromText("{11111111-2222-3333-4444-555555555501}");
     box.instanceGuid = Guid::FromText("{11111111-2222-3333-4444-555555555502}");
     empty.instanceGuid = Guid::FromText("{11111111-2222-3333-4444-555555555503}");
-    WizardState state;
+    BackupRequest state;
     state.archivePath = text::ToUtf16(path);
-    state.backupSources = {&notes, &box, &empty};
+    state.sources = {&notes, &box, &empty};
     state.compress = v.compress;
     state.encrypt = v.encrypt;
     state.legacyEncryption = v.legacy;

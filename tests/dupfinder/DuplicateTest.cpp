@@ -83,10 +83,10 @@ TEST(DuplicateSearch, SearchesEveryFolderOfEveryIdentityOnly) {
     Put(home / "Other", "7", Message("hello", kDate));  // same message, other identity
     identities::Add(u"Other", home / "Other");
 
-    WizardState state;
+    DuplicateRequest state;
     state.duplicates.push_back({u"stale", 1, 1});
     RecordingReport report;
-    v::Outcome outcome = SearchDuplicates(state, report, {});
+    v::Outcome outcome = SearchDuplicates(state.duplicates, report, {});
     EXPECT_EQ(report.reports.front(), (std::pair<uint64_t, uint64_t>(0, 9)));
     EXPECT_EQ(report.reports.back().first, 9u);
     EXPECT_EQ(report.done, 1);
@@ -100,16 +100,16 @@ TEST(DuplicateSearch, SearchesEveryFolderOfEveryIdentityOnly) {
     EXPECT_NE(state.duplicates[1].folderId, state.duplicates[2].folderId);
     EXPECT_GT(state.duplicates[2].folderId, state.duplicates[3].folderId);
 
-    SearchDuplicates(state, report, {});  // again: nothing listed twice
+    SearchDuplicates(state.duplicates, report, {});  // again: nothing listed twice
     EXPECT_EQ(state.duplicates.size(), 4u);
 }
 
 TEST(DuplicateSearch, EmptyStoreGivesRangeZero) {
     TestHome home;
     fs::create_directories(home / "Maildir/cur");
-    WizardState state;
+    DuplicateRequest state;
     RecordingReport report;
-    SearchDuplicates(state, report, {});
+    SearchDuplicates(state.duplicates, report, {});
     EXPECT_EQ(report.reports.front(), (std::pair<uint64_t, uint64_t>(0, 0)));
     EXPECT_TRUE(state.duplicates.empty());
 }
@@ -117,11 +117,11 @@ TEST(DuplicateSearch, EmptyStoreGivesRangeZero) {
 TEST(DuplicateHandling, DeleteLeavesTheCopyThatWasKept) {
     TestHome home;
     for (auto n : {"1", "2", "3"}) Put(home / "Maildir", n, Message("same", kDate));
-    WizardState state;
+    DuplicateRequest state;
     RecordingReport report;
-    SearchDuplicates(state, report, {});
+    SearchDuplicates(state.duplicates, report, {});
     ASSERT_EQ(state.duplicates.size(), 2u);
-    state.duplicateAction = DuplicateAction::Delete;
+    state.action = DuplicateAction::Delete;
     v::Outcome outcome = ProcessDuplicates(state, report, {});
     EXPECT_EQ(outcome.itemsDone, 2u);
     EXPECT_EQ(Count(home / "Maildir"), 1u);
@@ -140,24 +140,24 @@ TEST(DuplicateHandling, MoveCopiesThenRemovesTheSource) {
     uint32_t target = 0;
     ASSERT_EQ(ns.CreateFolder(kRootFolderId, "Duplicates", target), S_OK);
 
-    WizardState state;
+    DuplicateRequest state;
     RecordingReport report;
-    SearchDuplicates(state, report, {});
+    SearchDuplicates(state.duplicates, report, {});
     ASSERT_EQ(state.duplicates.size(), 1u);
-    state.duplicateAction = DuplicateAction::Move;
-    state.moveTargetIdentity = *other;
-    state.moveTargetFolder = target;
+    state.action = DuplicateAction::Move;
+    state.targetIdentity = *other;
+    state.targetFolder = target;
     EXPECT_EQ(ProcessDuplicates(state, report, {}).itemsDone, 1u);
     EXPECT_EQ(Count(home / "Maildir"), 1u);
     EXPECT_EQ(Count(home / "Other/.Duplicates"), 1u);
 
     // Into the very folder it is in: a fresh copy with a new id, the old one removed.
     Put(home / "Maildir", "3", Message("same", kDate));
-    SearchDuplicates(state, report, {});
+    SearchDuplicates(state.duplicates, report, {});
     ASSERT_EQ(state.duplicates.size(), 1u);
     DuplicateEntry entry = state.duplicates[0];
-    state.moveTargetIdentity = entry.identityId;
-    state.moveTargetFolder = entry.folderId;
+    state.targetIdentity = entry.identityId;
+    state.targetFolder = entry.folderId;
     EXPECT_EQ(ProcessDuplicates(state, report, {}).itemsDone, 1u);
     EXPECT_EQ(Count(home / "Maildir"), 2u);
     std::string why;
@@ -184,11 +184,11 @@ TEST(DuplicateSearch, DistinctMailSharingASecondAndSubjectIsKept) {
     auto when = fs::last_write_time(inbox + "/cur/5:2,S");
     for (auto n : {"6", "7"}) fs::last_write_time(inbox + "/cur/" + n + ":2,S", when);
 
-    WizardState state;
+    DuplicateRequest state;
     RecordingReport report;
-    SearchDuplicates(state, report, {});
+    SearchDuplicates(state.duplicates, report, {});
     ASSERT_EQ(state.duplicates.size(), 2u);
-    state.duplicateAction = DuplicateAction::Delete;
+    state.action = DuplicateAction::Delete;
     EXPECT_EQ(ProcessDuplicates(state, report, {}).itemsDone, 2u);
     std::set<std::string> left;
     for (auto& e : fs::directory_iterator(inbox + "/cur")) left.insert(ReadFile(e.path()));

@@ -51,16 +51,17 @@ std::vector<Entry> ReadEntries(const std::string& path,
     return out;
 }
 
-Outcome Backup(WizardState& state, unsigned threads = 0, RecordingReport* report = nullptr) {
+Outcome Backup(const BackupRequest& state, unsigned threads = 0,
+               RecordingReport* report = nullptr) {
     RecordingReport local;
     return BackupWorker(state, report ? *report : local, {}, {threads});
 }
 
-WizardState StateFor(const std::string& path, std::vector<BasicNode*> sources, bool c = false,
-                     bool e = false) {
-    WizardState s;
+BackupRequest StateFor(const std::string& path, std::vector<BasicNode*> sources, bool c = false,
+                       bool e = false) {
+    BackupRequest s;
     s.archivePath = text::ToUtf16(path);
-    s.backupSources = std::move(sources);
+    s.sources = std::move(sources);
     s.compress = c;
     s.encrypt = e;
     s.legacyEncryption = e;  // these tests pin the original format; sealed archives have theirs
@@ -237,15 +238,17 @@ TEST(ArchiveTestEngine, TellsSoundTruncatedAndDamagedApart) {
     auto state = StateFor(home / "s.vqz", {&a, &b}, true, false);
     Backup(state);
     RecordingReport report;
-    auto sound = TestArchiveWorker(state, report, {});
+    auto test = [&](const std::string& path) {
+        return TestArchiveWorker(text::ToUtf16(path), state.password, report, {});
+    };
+    auto sound = test(home / "s.vqz");
     EXPECT_EQ(sound.verdict, ArchiveTestResult::Verdict::Sound);
     EXPECT_EQ(sound.percent, 100u);
     EXPECT_EQ(sound.records, 2u);
 
     std::string full = ReadFile(home / "s.vqz");
     WriteFile(home / "cut.vqz", full.substr(0, full.size() - 10));
-    state.archivePath = text::ToUtf16(home / "cut.vqz");
-    auto cut = TestArchiveWorker(state, report, {});
+    auto cut = test(home / "cut.vqz");
     EXPECT_EQ(cut.verdict, ArchiveTestResult::Verdict::Truncated);
     EXPECT_LT(cut.percent, 100u);
 
@@ -253,15 +256,12 @@ TEST(ArchiveTestEngine, TellsSoundTruncatedAndDamagedApart) {
     const size_t firstBody = ArchiveHeader::kSize + v::NodeRecord::kSize + kFrameLengthBytes;
     Corrupt(home / "bad.vqz", firstBody + 20, 0x55);  // inside the first LZMA stream
     Corrupt(home / "bad.vqz", firstBody + 21, 0xAA);
-    state.archivePath = text::ToUtf16(home / "bad.vqz");
-    auto damaged = TestArchiveWorker(state, report, {});
+    auto damaged = test(home / "bad.vqz");
     EXPECT_EQ(damaged.verdict, ArchiveTestResult::Verdict::Damaged);
     EXPECT_EQ(damaged.damagedItem, "first");
 
     WriteFile(home / "short.vqz", std::string(4175, 'k'));
-    state.archivePath = text::ToUtf16(home / "short.vqz");
-    EXPECT_EQ(TestArchiveWorker(state, report, {}).verdict,
-              ArchiveTestResult::Verdict::NotAnArchive);
+    EXPECT_EQ(test(home / "short.vqz").verdict, ArchiveTestResult::Verdict::NotAnArchive);
 }
 
 TEST(RestoreEngine, RoundTripsFilesAndSettingsIntoAnotherHome) {
@@ -278,9 +278,10 @@ TEST(RestoreEngine, RoundTripsFilesAndSettingsIntoAnotherHome) {
         ::chmod((home / "r.vqz").c_str(), 0444);  // a read-only archive restores too
 
         TestHome target;
-        for (const auto& e : ReadEntries(home / "r.vqz")) state.restoreItems.push_back(e.record);
+        RestoreRequest restore{state.archivePath, state.password};
+        for (const auto& e : ReadEntries(home / "r.vqz")) restore.items.push_back(e.record);
         RecordingReport report;
-        Outcome outcome = RestoreWorker(state, report, {});
+        Outcome outcome = RestoreWorker(restore, report, {});
         EXPECT_TRUE(outcome.Clean()) << outcome.error;
         EXPECT_EQ(ReadFile(target / "Documents/letter.txt"), std::string(50000, 'L'));
         auto main =
@@ -289,8 +290,8 @@ TEST(RestoreEngine, RoundTripsFilesAndSettingsIntoAnotherHome) {
         EXPECT_EQ(main->QueryString(u"Start Page"), u"https://example.org");
         EXPECT_EQ(report.reports.front(), (std::pair<uint64_t, uint64_t>(0, 4)));
 
-        state.password = u"PASS";
-        EXPECT_TRUE(RestoreWorker(state, report, {}).failed);
+        restore.password = u"PASS";
+        EXPECT_TRUE(RestoreWorker(restore, report, {}).failed);
         target.SwitchTo(home.Path());
         ::chmod((home / "r.vqz").c_str(), 0644);
     }

@@ -24,10 +24,10 @@ ArchiveTestResult Check(const std::string& path, std::u16string password = u"") 
 }
 
 v::Outcome RestoreAll(const std::string& path, std::u16string password) {
-    WizardState state;
+    RestoreRequest state;
     state.archivePath = text::ToUtf16(path);
     state.password = std::move(password);
-    for (const auto& e : RecordTree::Load(path).entries) state.restoreItems.push_back(e->record);
+    for (const auto& e : RecordTree::Load(path).entries) state.items.push_back(e->record);
     v::NullReport report;
     return RestoreWorker(state, report, {});
 }

@@ -36,12 +36,12 @@ std::string SealedBackup(const TestHome& home, bool compress, const std::string&
     v::OwnedNodes idents, mailFolders;
     store.EnumContainers(idents.list);
     idents.list[0]->EnumContainers(mailFolders.list);
-    WizardState state;
+    BackupRequest state;
     state.archivePath = text::ToUtf16(home / name);
     state.compress = compress;
     state.encrypt = true;
     state.password = u"correct horse";
-    state.backupSources = {&docs, folders.list[0], mailFolders.list[0]};
+    state.sources = {&docs, folders.list[0], mailFolders.list[0]};
     v::NullReport report;
     EXPECT_TRUE(BackupWorker(state, report, {}).Clean());
     return home / name;
@@ -53,12 +53,12 @@ ArchiveTestResult::Verdict Check(const std::string& path, std::u16string passwor
 
 v::Outcome RestoreInto(const std::string& archive, std::u16string password,
                        std::u16string identity = {}, bool clear = false) {
-    WizardState state;
+    RestoreRequest state;
     state.archivePath = text::ToUtf16(archive);
     state.password = std::move(password);
-    state.restoreIdentity = std::move(identity);
+    state.identity = std::move(identity);
     state.clearIdentity = clear;
-    for (const auto& e : RecordTree::Load(archive).entries) state.restoreItems.push_back(e->record);
+    for (const auto& e : RecordTree::Load(archive).entries) state.items.push_back(e->record);
     v::NullReport report;
     return RestoreWorker(state, report, {});
 }

@@ -51,9 +51,9 @@ TEST(RecordTreeTest, RebuildsTheTreeAndSelectsContainersWithTheirItems) {
     WriteFile(home / "Documents/top.txt", "t");
     WriteFile(home / "Documents/Sub/inner.txt", "i");
     SourceTree tree;
-    WizardState state;
+    BackupRequest state;
     state.archivePath = text::ToUtf16(home / "t.vqz");
-    state.backupSources = tree.Selected();
+    state.sources = tree.Selected();
     v::NullReport report;
     ASSERT_TRUE(BackupWorker(state, report, {}).Clean());
 

@@ -65,10 +65,10 @@ void MakeSourceStore(const TestHome& home) {
 
 std::string BackUpMail(const TestHome& home) {
     SourceTree tree(true);
-    WizardState state;
+    BackupRequest state;
     state.archivePath = text::ToUtf16(home / "mail.vqz");
     state.compress = true;
-    state.backupSources = tree.Selected();
+    state.sources = tree.Selected();
     NullReport report;
     Outcome outcome = BackupWorker(state, report, {});
     EXPECT_TRUE(outcome.Clean()) << outcome.error;
@@ -76,10 +76,10 @@ std::string BackUpMail(const TestHome& home) {
 }
 
 Outcome RestoreAll(const std::string& archive, const std::u16string& identity) {
-    WizardState state;
+    RestoreRequest state;
     state.archivePath = text::ToUtf16(archive);
-    for (const auto& e : RecordTree::Load(archive).entries) state.restoreItems.push_back(e->record);
-    state.restoreIdentity = identity;
+    for (const auto& e : RecordTree::Load(archive).entries) state.items.push_back(e->record);
+    state.identity = identity;
     NullReport report;
     return RestoreWorker(state, report, {});
 }
@@ -183,19 +183,17 @@ TEST(MessageNodes, SavedPathsAreMatchedCaseSensitivelyAndSplitAtBackslashes) {
     ASSERT_TRUE(id);
     auto payload = [](const std::u16string& path, const std::string& body) {
         std::vector<uint8_t> bytes(kMessageHeaderSize, 0);
-        text::PutFixedUtf16(std::span(bytes).subspan(0, 4096), path);
+        text::PutFixedUtf16(std::span(bytes).subspan(0, kMessageFolderPathBytes), path);
         bytes.insert(bytes.end(), body.begin(), body.end());
         return bytes;
     };
-    WizardState context;
-    context.restoreIdentity = *id;
     for (auto [path, body] : {std::pair{u"inbox", "a"}, {u"A\\B\\C", "b"}}) {
         MemoryStream in(payload(path, body));
         NodeRecord rec;
         rec.SetTypeGuid(MsgNode::kTypeGuid);
         std::unique_ptr<BasicNode> node(
             NodeFactoryRegistry::Instance().FindFactoryAndCreate(rec, &in));
-        dynamic_cast<MsgNode&>(*node).SetRestoreIdentity(context.restoreIdentity);
+        dynamic_cast<MsgNode&>(*node).SetRestoreIdentity(*id);
         node->RestorePayload(in);
     }
     // "inbox" names the Inbox in any letter case (IMAP's INBOX), so no second folder can
@@ -212,9 +210,9 @@ TEST(MessageNodes, ClearIdentityEmptiesOnlyAfterTheArchiveProvedSound) {
     std::string archive = BackUpMail(home);
     auto id = identities::List()[0].id;
     auto restore = [&](const std::string& path) {
-        WizardState state;
+        RestoreRequest state;
         state.archivePath = text::ToUtf16(path);
-        state.restoreIdentity = id;
+        state.identity = id;
         state.clearIdentity = true;  // and no item chosen
         NullReport report;
         return RestoreWorker(state, report, {});
@@ -282,7 +280,7 @@ TEST(MessageNodes, AMessageOfAnUnknownIdentityIsNotPutIntoAnotherStore) {
     TestHome home;
     auto only = identities::Add(u"Only", home / "Mail");
     std::vector<uint8_t> bytes(kMessageHeaderSize, 0);
-    text::PutFixedUtf16(std::span(bytes).subspan(0, 4096), u"Inbox");
+    text::PutFixedUtf16(std::span(bytes).subspan(0, kMessageFolderPathBytes), u"Inbox");
     text::PutFixedUtf16(std::span(bytes).subspan(4096, 512),
                         u"{11111111-2222-3333-4444-555555555555}");
     std::string body = "Subject: lost?\n\nno\n";

@@ -158,7 +158,7 @@ QString CPageBackupReady::SummaryText() const {
 
 void CPageBackupInProgress::OnInitDialog() {
     StartJob([](WizardState& state, v::WorkerReport& report, std::stop_token stop) {
-        return BackupWorker(state, report, stop);
+        return BackupWorker(state.ForBackup(), report, stop);
     });
 }
 

@@ -8,17 +8,17 @@
 #include "app/Prompts.h"
 #include "app/TreeFill.h"
 #include "app/Wizard.h"
+#include "base/Text.h"
 #include "dupfinder/DuplicateHandling.h"
 #include "dupfinder/DuplicateSearch.h"
 #include "model/MessageNodes.h"
-#include "base/Text.h"
 
 void CPageFindDupInProgress::OnSetActive() {
     if (WorkerRunning()) return;
     Bar()->setRange(0, 100);
     Bar()->setValue(0);
     StartJob([](WizardState& state, v::WorkerReport& report, std::stop_token stop) {
-        return SearchDuplicates(state, report, stop);
+        return SearchDuplicates(state.duplicates, report, stop);
     });
 }
 
@@ -95,7 +95,7 @@ bool CPageFindDupOptions::validatePage() {
 
 void CPageFindDupProcessing::OnInitDialog() {
     StartJob([](WizardState& state, v::WorkerReport& report, std::stop_token stop) {
-        return ProcessDuplicates(state, report, stop);
+        return ProcessDuplicates(state.ForDuplicates(), report, stop);
     });
 }
 

@@ -14,9 +14,9 @@
 #include "app/QtText.h"
 #include "app/Wizard.h"
 #include "archive/ArchiveReader.h"
+#include "base/Text.h"
 #include "model/FileNodes.h"
 #include "model/MessageNodes.h"
-#include "base/Text.h"
 #include "restore/RestoreEngine.h"
 
 using tindale::text::ToUtf8;
@@ -240,7 +240,7 @@ QString CPageRestoreReady::SummaryText() const {
 
 void CPageRestoreInProgress::OnInitDialog() {
     StartJob([](WizardState& state, v::WorkerReport& report, std::stop_token stop) {
-        return RestoreWorker(state, report, stop);
+        return RestoreWorker(state.ForRestore(), report, stop);
     });
 }
 
@@ -275,9 +275,9 @@ CPageTestInProgress::CPageTestInProgress() : CProgressPage(kTestInProgress) {}
 
 void CPageTestInProgress::OnInitDialog() {
     auto result = m_result;
-    WizardState* state = m_state;
-    StartWorker([result, state](v::WorkerReport& report, std::stop_token stop) {
-        *result = TestArchiveWorker(*state, report, stop);
+    StartWorker([result, path = m_state->archivePath, password = m_state->password](
+                    v::WorkerReport& report, std::stop_token stop) {
+        *result = TestArchiveWorker(path, password, report, stop);
     });
 }
 

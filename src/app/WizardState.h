@@ -1,20 +1,15 @@
 #pragma once
-// The one record through which the pages of a mode, and the engines, pass choices along.
+// The one record through which the pages of a mode pass the user's choices along; the
+// progress page turns it into the request of the engine it starts.
 #include <cstdint>
 #include <string>
 #include <vector>
 
 #include "archive/NodeRecord.h"
+#include "backup/BackupEngine.h"
+#include "dupfinder/DuplicateHandling.h"
 #include "model/Node.h"
-
-struct DuplicateEntry {
-    std::u16string identityId;
-    uint32_t folderId = 0;
-    uint32_t messageId = 0;
-};
-
-// What the duplicate finder does with the duplicates it found (stored as 1 and 2).
-enum class DuplicateAction : int32_t { None = 0, Delete = 1, Move = 2 };
+#include "restore/RestoreEngine.h"
 
 struct WizardState {
     std::u16string archivePath;
@@ -30,4 +25,14 @@ struct WizardState {
     DuplicateAction duplicateAction = DuplicateAction::None;
     std::u16string moveTargetIdentity;
     uint32_t moveTargetFolder = 0;
+
+    BackupRequest ForBackup() const {
+        return {archivePath, password, backupSources, compress, encrypt, legacyEncryption};
+    }
+    RestoreRequest ForRestore() const {
+        return {archivePath, password, restoreItems, restoreIdentity, clearIdentity};
+    }
+    DuplicateRequest ForDuplicates() const {
+        return {duplicates, duplicateAction, moveTargetIdentity, moveTargetFolder};
+    }
 };
