@@ -24,8 +24,8 @@ void FillTree(CNodeTreeCtrl& tree, const SourceTree& sources) {
 void ShowItems(QListWidget& list, v::BasicNode* container) {
     list.clear();
     if (!container) return;
-    v::OwnedNodes items;
-    container->EnumItems(items.list);
-    for (v::BasicNode* node : items.list)
+    v::NodeList items;
+    container->EnumItems(items);
+    for (auto& node : items)
         new QListWidgetItem(IconForIndex(node->iconIndex), Narrow(node->GetDisplayName()), &list);
 }

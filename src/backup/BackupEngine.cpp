@@ -128,9 +128,9 @@ class BackupRun {
         for (size_t i = 0; i < sources.size() && !Stopped(); ++i) {
             WriteOne(*sources[i], pipeline);
             report_.Progress(i, sources.size());
-            v::OwnedNodes items;
-            sources[i]->EnumItems(items.list);
-            for (v::BasicNode* item : items.list) {
+            v::NodeList items;
+            sources[i]->EnumItems(items);
+            for (auto& item : items) {
                 if (Stopped()) break;
                 WriteOne(*item, pipeline);
             }

@@ -2,14 +2,14 @@
 
 #include <functional>
 
-#include "model/RootNodes.h"
 #include "base/Text.h"
+#include "model/RootNodes.h"
 
 SourceTree::SourceTree(bool messageStoreOnly) {
-    for (v::BasicNode* root : v::CreateRootNodes(messageStoreOnly)) {
-        owned_.push_back(root);
+    for (auto& root : v::CreateRootNodes(messageStoreOnly)) {
         auto item = std::make_unique<Item>();
-        item->node = root;
+        item->node = root.get();
+        owned_.push_back(std::move(root));
         Fill(*item);
         roots_.push_back(std::move(item));
     }
@@ -17,18 +17,17 @@ SourceTree::SourceTree(bool messageStoreOnly) {
 
 SourceTree::~SourceTree() {
     roots_.clear();
-    // Children before parents: a node may be consulted by its children's destructors never,
-    // but keep the natural order anyway.
-    for (auto it = owned_.rbegin(); it != owned_.rend(); ++it) delete *it;
+    // Children before parents, the reverse of the order they were made in.
+    while (!owned_.empty()) owned_.pop_back();
 }
 
 void SourceTree::Fill(Item& item) {
     v::NodeList children;
     item.node->EnumContainers(children);
-    for (v::BasicNode* child : children) {
-        owned_.push_back(child);
+    for (auto& child : children) {
         auto sub = std::make_unique<Item>();
-        sub->node = child;
+        sub->node = child.get();
+        owned_.push_back(std::move(child));
         sub->parent = &item;
         Fill(*sub);
         item.children.push_back(std::move(sub));

@@ -27,8 +27,8 @@ NodeFactoryRegistry::NodeFactoryRegistry() {
     factories_.push_back(std::make_unique<NodeFactory<OESettingsRegistry>>());
 }
 
-BasicNode* NodeFactoryRegistry::FindFactoryAndCreate(const NodeRecord& record,
-                                                     BasicStream* payload) {
+std::unique_ptr<BasicNode> NodeFactoryRegistry::FindFactoryAndCreate(const NodeRecord& record,
+                                                                     BasicStream* payload) {
     tindale::Guid type = record.TypeGuid();
     for (auto& factory : factories_)
         if (factory->GetTypeGuid() == type) return factory->CreateNode(record, payload);

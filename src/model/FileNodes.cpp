@@ -162,9 +162,9 @@ static int32_t AppendEntries(BasicNode* parent, const std::string& folder, bool 
     int32_t added = 0;
     for (const auto& e : ListFolder(folder)) {
         if ((e.isLink && !withLinks) || e.isFolder != folders) continue;
-        auto* child = new FileFolderNode(e, folder);
+        auto child = std::make_unique<FileFolderNode>(e, folder);
         child->parent = parent;
-        out.push_back(child);
+        out.push_back(std::move(child));
         ++added;
     }
     return added;

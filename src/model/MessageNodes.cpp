@@ -55,9 +55,10 @@ int32_t AppendFolders(BasicNode* parent, const std::u16string& identity, uint32_
     if (!ns) return 0;
     int32_t added = 0;
     for (const auto& props : ListSubFolders(*ns, folderId)) {
-        auto* child = new MsgFolder(props, identity, Join(parentPath, text::ToUtf16(props.name)));
+        auto child = std::make_unique<MsgFolder>(props, identity,
+                                                 Join(parentPath, text::ToUtf16(props.name)));
         child->parent = parent;
-        out.push_back(child);
+        out.push_back(std::move(child));
         ++added;
     }
     return added;
@@ -137,9 +138,9 @@ int32_t MsgStore::EnumContainers(NodeList& out) {
     identities::EnsureDefaultIdentity();
     int32_t added = 0;
     for (const auto& identity : identities::List()) {
-        auto* child = new MsgStoreIden(identity.id);
+        auto child = std::make_unique<MsgStoreIden>(identity.id);
         child->parent = this;
-        out.push_back(child);
+        out.push_back(std::move(child));
         ++added;
     }
     return added;
@@ -184,9 +185,9 @@ int32_t MsgFolder::EnumItems(NodeList& out) {
     if (!ns || ns->OpenFolder(props_.folderId, folder) != S_OK) return 0;
     int32_t added = 0;
     for (const auto& props : ListMessages(*folder)) {
-        auto* item = new MsgNode(props, props_.folderId, identityId_, folderPath_);
+        auto item = std::make_unique<MsgNode>(props, props_.folderId, identityId_, folderPath_);
         item->parent = this;
-        out.push_back(item);
+        out.push_back(std::move(item));
         ++added;
     }
     return added;

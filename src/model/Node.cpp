@@ -7,9 +7,4 @@ BasicNode::BasicNode() : instanceGuid(tindale::Guid::NewRandom()) {}
 BasicNode::BasicNode(const NodeRecord& rec, BasicStream* payload)
     : record(rec), payloadStream(payload) {}
 
-void DeleteNodes(NodeList& nodes) {
-    for (BasicNode* n : nodes) delete n;
-    nodes.clear();
-}
-
 }  // namespace v

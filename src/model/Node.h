@@ -14,7 +14,8 @@
 namespace v {
 
 class BasicNode;
-using NodeList = std::vector<BasicNode*>;
+// Nodes an enumeration returns; the list owns them.
+using NodeList = std::vector<std::unique_ptr<BasicNode>>;
 
 class BasicNode {
   public:
@@ -43,19 +44,6 @@ class BasicNode {
     tindale::Guid instanceGuid;
     NodeRecord record;
     BasicStream* payloadStream = nullptr;
-};
-
-// Destroys the nodes of a list (the caller owns what enumerations return).
-void DeleteNodes(NodeList& nodes);
-
-// Owns a list of nodes for the length of a scope.
-class OwnedNodes {
-  public:
-    OwnedNodes() = default;
-    ~OwnedNodes() { DeleteNodes(list); }
-    OwnedNodes(const OwnedNodes&) = delete;
-    OwnedNodes& operator=(const OwnedNodes&) = delete;
-    NodeList list;
 };
 
 }  // namespace v

@@ -10,15 +10,16 @@ namespace v {
 class BasicNodeFactory {
   public:
     virtual ~BasicNodeFactory() = default;
-    virtual BasicNode* CreateNode(const NodeRecord& record, BasicStream* payload) = 0;
+    virtual std::unique_ptr<BasicNode> CreateNode(const NodeRecord& record,
+                                                  BasicStream* payload) = 0;
     virtual tindale::Guid GetTypeGuid() = 0;
 };
 
 template <typename T>
 class NodeFactory : public BasicNodeFactory {
   public:
-    BasicNode* CreateNode(const NodeRecord& record, BasicStream* payload) override {
-        return new T(record, payload);
+    std::unique_ptr<BasicNode> CreateNode(const NodeRecord& record, BasicStream* payload) override {
+        return std::make_unique<T>(record, payload);
     }
     tindale::Guid GetTypeGuid() override { return T::kTypeGuid; }
 };
@@ -27,7 +28,7 @@ class NodeFactoryRegistry {
   public:
     static NodeFactoryRegistry& Instance();
     // The node made by the first factory whose type GUID equals the record's; null if none.
-    BasicNode* FindFactoryAndCreate(const NodeRecord& record, BasicStream* payload);
+    std::unique_ptr<BasicNode> FindFactoryAndCreate(const NodeRecord& record, BasicStream* payload);
     const std::vector<std::unique_ptr<BasicNodeFactory>>& Factories() const { return factories_; }
 
   private:

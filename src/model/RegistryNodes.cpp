@@ -51,11 +51,10 @@ uint64_t SettingsTreeNode::RestorePayload(BasicStream& in) {
 OESettingsNode::OESettingsNode() : SettingsTreeNode(u"Outlook Express Settings", kKeyPath, 1002) {}
 
 int32_t OESettingsNode::EnumItems(NodeList& out) {
-    BasicNode* items[] = {new OESettingsIdentitiesNode(), new OESettingsRegistry()};
-    for (BasicNode* item : items) {
-        item->parent = this;
-        out.push_back(item);
-    }
+    out.push_back(std::make_unique<OESettingsIdentitiesNode>());
+    out.back()->parent = this;
+    out.push_back(std::make_unique<OESettingsRegistry>());
+    out.back()->parent = this;
     return 2;
 }
 
@@ -68,9 +67,9 @@ int32_t IESettingsNode::EnumItems(NodeList& out) {
     for (uint32_t i = 0;; ++i) {
         auto name = key->SubkeyName(i);
         if (!name) break;
-        auto* item = new IESettingsSubNode(*name);
+        auto item = std::make_unique<IESettingsSubNode>(*name);
         item->parent = this;
-        out.push_back(item);
+        out.push_back(std::move(item));
         ++added;
     }
     return added;

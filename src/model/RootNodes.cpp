@@ -12,18 +12,18 @@ namespace v {
 NodeList CreateRootNodes(bool messageStoreOnly) {
     NodeList roots;
     if (!messageStoreOnly) {
-        roots.push_back(new IESettingsNode());
-        roots.push_back(new OESettingsNode());
-        roots.push_back(new FavoritesNode());
-        roots.push_back(new MyDocsNode());
+        roots.push_back(std::make_unique<IESettingsNode>());
+        roots.push_back(std::make_unique<OESettingsNode>());
+        roots.push_back(std::make_unique<FavoritesNode>());
+        roots.push_back(std::make_unique<MyDocsNode>());
         std::error_code ec;
         if (std::filesystem::is_directory(tindale::shell::ContactsFolder(), ec))
-            roots.push_back(new ContactNode());
+            roots.push_back(std::make_unique<ContactNode>());
         std::string wab = WABNode::AddressBookFolder();
         if (!wab.empty() && std::filesystem::is_directory(wab, ec))
-            roots.push_back(new WABNode(wab));
+            roots.push_back(std::make_unique<WABNode>(wab));
     }
-    roots.push_back(new MsgStore());
+    roots.push_back(std::make_unique<MsgStore>());
     return roots;
 }
 

@@ -37,7 +37,7 @@ uint64_t Restore(const std::vector<uint8_t>& payload, bool folder) {
 
 std::vector<std::u16string> Names(const NodeList& list) {
     std::vector<std::u16string> out;
-    for (auto* n : list) out.push_back(n->GetDisplayName());
+    for (auto& n : list) out.push_back(n->GetDisplayName());
     return out;
 }
 
@@ -57,12 +57,12 @@ TEST(FileNodes, EnumerationSkipsDotNamesLinksAndSpecialFiles) {
     MyDocsNode docs;
     EXPECT_EQ(docs.GetDisplayName(), u"My Documents");
     EXPECT_TRUE(docs.IsContainer());
-    OwnedNodes items, folders;
-    EXPECT_EQ(docs.EnumItems(items.list), 1);
-    EXPECT_EQ(Names(items.list), std::vector<std::u16string>{u"plain.txt"});
-    EXPECT_EQ(items.list[0]->parent, &docs);
-    EXPECT_EQ(docs.EnumContainers(folders.list), 1);
-    EXPECT_EQ(Names(folders.list), std::vector<std::u16string>{u"Sub"});
+    NodeList items, folders;
+    EXPECT_EQ(docs.EnumItems(items), 1);
+    EXPECT_EQ(Names(items), std::vector<std::u16string>{u"plain.txt"});
+    EXPECT_EQ(items[0]->parent, &docs);
+    EXPECT_EQ(docs.EnumContainers(folders), 1);
+    EXPECT_EQ(Names(folders), std::vector<std::u16string>{u"Sub"});
     ASSERT_EQ(outcome.problems.size(), 2u);  // the FIFO, once per enumeration
     EXPECT_NE(outcome.problems[0].item.find("pipe"), std::string::npos);
 }
@@ -73,11 +73,11 @@ TEST(FileNodes, FavoritesKeepLinks) {
     WriteFile(home / "Favorites/news.url", "n");
     fs::create_directory_symlink(home / "elsewhere", home / "Favorites/Linked");
     FavoritesNode favorites;
-    OwnedNodes items, folders;
-    favorites.EnumItems(items.list);
-    favorites.EnumContainers(folders.list);
-    EXPECT_EQ(Names(items.list), std::vector<std::u16string>{u"news.url"});
-    EXPECT_EQ(Names(folders.list), std::vector<std::u16string>{u"Linked"});
+    NodeList items, folders;
+    favorites.EnumItems(items);
+    favorites.EnumContainers(folders);
+    EXPECT_EQ(Names(items), std::vector<std::u16string>{u"news.url"});
+    EXPECT_EQ(Names(folders), std::vector<std::u16string>{u"Linked"});
     EXPECT_EQ(favorites.GetDisplayName(), u"My Favorites");
 }
 
@@ -98,9 +98,9 @@ TEST(FileNodes, FileRestoresIntoAnotherHomeReplacingWhatIsThere) {
     std::vector<uint8_t> payload, empty;
     {
         FileFolderNode folder(DirEntry{"deep", true, false, true}, home / "Documents");
-        OwnedNodes items;
-        folder.EnumItems(items.list);
-        payload = Payload(*items.list[0]);
+        NodeList items;
+        folder.EnumItems(items);
+        payload = Payload(*items[0]);
         FileFolderNode e(DirEntry{"empty.txt", false, false, true}, home / "Documents");
         empty = Payload(e);
     }

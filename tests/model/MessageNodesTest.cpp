@@ -86,7 +86,7 @@ Outcome RestoreAll(const std::string& archive, const std::u16string& identity) {
 
 std::vector<std::u16string> Names(const NodeList& nodes) {
     std::vector<std::u16string> out;
-    for (auto* n : nodes) out.push_back(n->GetDisplayName());
+    for (auto& n : nodes) out.push_back(n->GetDisplayName());
     return out;
 }
 
@@ -96,21 +96,20 @@ TEST(MessageNodes, TreeMirrorsTheStore) {
     TestHome home;
     MakeSourceStore(home);
     MsgStore store;
-    OwnedNodes identities, folders, items;
-    ASSERT_EQ(store.EnumContainers(identities.list), 1);
-    EXPECT_EQ(identities.list[0]->GetDisplayName(), u"Main Identity");
-    identities.list[0]->EnumContainers(folders.list);
-    EXPECT_EQ(Names(folders.list),
-              (std::vector<std::u16string>{u"Inbox", u"Entwürfe v1.2", u"Work"}));
-    EXPECT_EQ(BuildNodeRecord(*folders.list[0], false, false).IconKey(), u"Inbox");
-    folders.list[0]->EnumItems(items.list);
-    ASSERT_EQ(items.list.size(), 2u);
-    EXPECT_EQ(items.list[0]->GetDisplayName(), u"hello");
-    EXPECT_EQ(items.list[1]->GetDisplayName(), u"");  // no subject, empty name
-    OwnedNodes sub;
-    folders.list[2]->EnumContainers(sub.list);
-    ASSERT_EQ(sub.list.size(), 1u);
-    EXPECT_EQ(static_cast<MsgFolder*>(sub.list[0])->FolderPath(), u"Work\\Projects");
+    NodeList identities, folders, items;
+    ASSERT_EQ(store.EnumContainers(identities), 1);
+    EXPECT_EQ(identities[0]->GetDisplayName(), u"Main Identity");
+    identities[0]->EnumContainers(folders);
+    EXPECT_EQ(Names(folders), (std::vector<std::u16string>{u"Inbox", u"Entwürfe v1.2", u"Work"}));
+    EXPECT_EQ(BuildNodeRecord(*folders[0], false, false).IconKey(), u"Inbox");
+    folders[0]->EnumItems(items);
+    ASSERT_EQ(items.size(), 2u);
+    EXPECT_EQ(items[0]->GetDisplayName(), u"hello");
+    EXPECT_EQ(items[1]->GetDisplayName(), u"");  // no subject, empty name
+    NodeList sub;
+    folders[2]->EnumContainers(sub);
+    ASSERT_EQ(sub.size(), 1u);
+    EXPECT_EQ(static_cast<MsgFolder&>(*sub[0]).FolderPath(), u"Work\\Projects");
 }
 
 TEST(MessageNodes, BackupAndRestoreRoundTripReadByPythonMailbox) {
@@ -138,14 +137,13 @@ TEST(MessageNodes, StoreWrittenByPythonIsListed) {
     auto* work = tree.Find("Message Store/Main Identity/Work");
     ASSERT_TRUE(work);
     ASSERT_TRUE(tree.Find("Message Store/Main Identity/Work/Projects"));
-    OwnedNodes items;
-    work->node->EnumItems(items.list);
-    ASSERT_EQ(items.list.size(), 2u);
-    std::set<std::u16string> subjects{items.list[0]->GetDisplayName(),
-                                      items.list[1]->GetDisplayName()};
+    NodeList items;
+    work->node->EnumItems(items);
+    ASSERT_EQ(items.size(), 2u);
+    std::set<std::u16string> subjects{items[0]->GetDisplayName(), items[1]->GetDisplayName()};
     EXPECT_EQ(subjects, (std::set<std::u16string>{u"Re: plan", u"budget"}));
-    for (auto* item : items.list) {
-        const auto& props = static_cast<MsgNode*>(item)->Props();
+    for (auto& item : items) {
+        const auto& props = static_cast<MsgNode&>(*item).Props();
         if (props.subject == "Re: plan") {
             EXPECT_EQ(props.normalSubject, "plan");
             EXPECT_EQ(store::UnixFromFileTime(props.received), 1704189600);
@@ -248,14 +246,14 @@ TEST(MessageNodes, UnreadableSourceIsReportedAndLeftOut) {
     SourceTree tree(true);
     auto* inbox = tree.Find("Message Store/Main Identity/Inbox");
     ASSERT_TRUE(inbox);
-    OwnedNodes items;
-    inbox->node->EnumItems(items.list);
-    ASSERT_FALSE(items.list.empty());
+    NodeList items;
+    inbox->node->EnumItems(items);
+    ASSERT_FALSE(items.empty());
     fs::remove_all(home / "Maildir/cur");  // another client moved everything away
     Outcome outcome;
     OutcomeScope scope(outcome);
     MemoryStream out;
-    EXPECT_EQ(items.list[0]->WritePayload(out), 0u);
+    EXPECT_EQ(items[0]->WritePayload(out), 0u);
     ASSERT_EQ(outcome.LeftOut(), 1u);
 }
 
@@ -324,6 +322,6 @@ TEST(MessageNodes, InboxSubfoldersRoundTripWhereDovecotKeepsThem) {
     SourceTree tree(true);
     auto* receipts = tree.Find("Message Store/Restored/Inbox/Receipts");
     ASSERT_TRUE(receipts);
-    OwnedNodes items;
-    EXPECT_EQ(receipts->node->EnumItems(items.list), 1);
+    NodeList items;
+    EXPECT_EQ(receipts->node->EnumItems(items), 1);
 }

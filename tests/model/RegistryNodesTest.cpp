@@ -12,10 +12,10 @@ using namespace v;
 TEST(RegistryNodes, OutlookSettingsAlwaysHaveTheirTwoItems) {
     TestHome home;
     OESettingsNode node;
-    OwnedNodes items;
-    EXPECT_EQ(node.EnumItems(items.list), 2);
-    EXPECT_EQ(items.list[0]->GetTypeName(), u"OESettingsIdentitiesNode");
-    EXPECT_EQ(items.list[1]->GetTypeName(), u"OESettingsRegistry");
+    NodeList items;
+    EXPECT_EQ(node.EnumItems(items), 2);
+    EXPECT_EQ(items[0]->GetTypeName(), u"OESettingsIdentitiesNode");
+    EXPECT_EQ(items[1]->GetTypeName(), u"OESettingsRegistry");
     MemoryStream out;
     EXPECT_EQ(node.WritePayload(out), 0u);
 }
@@ -30,10 +30,10 @@ TEST(RegistryNodes, BrowserSettingsRoundTripIntoAnEmptyRegistry) {
     uint8_t level[4] = {100, 0, 0, 0};
     zoom->Set(u"ZoomFactor", reg::kRegDword, level);
     IESettingsNode node;
-    OwnedNodes items;
-    EXPECT_EQ(node.EnumItems(items.list), 2);
-    EXPECT_EQ(items.list[0]->GetDisplayName(), u"Main");
-    EXPECT_EQ(items.list[1]->GetDisplayName(), u"Zoom");
+    NodeList items;
+    EXPECT_EQ(node.EnumItems(items), 2);
+    EXPECT_EQ(items[0]->GetDisplayName(), u"Main");
+    EXPECT_EQ(items[1]->GetDisplayName(), u"Zoom");
     MemoryStream payload;
     node.WritePayload(payload);
 

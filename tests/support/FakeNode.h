@@ -4,11 +4,11 @@
 #include <string>
 #include <vector>
 
+#include "base/Guid.h"
+#include "base/Text.h"
 #include "model/Ids.h"
 #include "model/Node.h"
 #include "model/Outcome.h"
-#include "base/Guid.h"
-#include "base/Text.h"
 
 // A node with a payload of a chosen size and a number of payload-less items.
 class FakeNode : public v::BasicNode {
@@ -19,11 +19,12 @@ class FakeNode : public v::BasicNode {
     }
     int32_t EnumItems(v::NodeList& out) override {
         for (int i = 0; i < items_; ++i) {
-            auto* item = new FakeNode(u"item" + tindale::text::ToUtf16(std::to_string(i)), 100 * i);
+            auto item = std::make_unique<FakeNode>(
+                u"item" + tindale::text::ToUtf16(std::to_string(i)), 100 * i);
             item->parent = this;
             item->instanceGuid = instanceGuid;  // fixed, so that two runs write the same bytes
             item->instanceGuid.bytes[15] = static_cast<uint8_t>(i);
-            out.push_back(item);
+            out.push_back(std::move(item));
         }
         return items_;
     }

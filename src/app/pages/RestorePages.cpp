@@ -112,13 +112,13 @@ CPageRestoreChooseDest::CPageRestoreChooseDest() : CWizardPropPage(kRestoreChoos
 
 void CPageRestoreChooseDest::OnInitDialog() {
     v::MsgStore store;
-    v::OwnedNodes identities;
-    store.EnumContainers(identities.list);
-    for (v::BasicNode* node : identities.list) {
+    v::NodeList identities;
+    store.EnumContainers(identities);
+    for (auto& node : identities) {
         auto* row = new QTreeWidgetItem(m_list);
         row->setText(0, Narrow(node->GetDisplayName()));
         row->setIcon(0, IconForIndex(node->iconIndex));
-        row->setText(1, Narrow(static_cast<v::MsgStoreIden*>(node)->IdentityId()));
+        row->setText(1, Narrow(static_cast<v::MsgStoreIden&>(*node).IdentityId()));
     }
 }
 
