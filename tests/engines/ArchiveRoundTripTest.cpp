@@ -278,7 +278,9 @@ TEST(RestoreEngine, RoundTripsFilesAndSettingsIntoAnotherHome) {
         ::chmod((home / "r.vqz").c_str(), 0444);  // a read-only archive restores too
 
         TestHome target;
-        RestoreRequest restore{state.archivePath, state.password};
+        RestoreRequest restore;
+        restore.archivePath = state.archivePath;
+        restore.password = state.password;
         for (const auto& e : ReadEntries(home / "r.vqz")) restore.items.push_back(e.record);
         RecordingReport report;
         Outcome outcome = RestoreWorker(restore, report, {});
