@@ -34,6 +34,12 @@ ArchiveReader::OpenStatus ArchiveReader::Open(const std::string& path) {
     return OpenArchiveFile(file_.get()) ? OpenStatus::Readable : OpenStatus::NotAnArchive;
 }
 
+ArchiveReader::OpenStatus ArchiveReader::Open(const std::string& path,
+                                              std::u16string_view password) {
+    OpenStatus status = Open(path);
+    return status == OpenStatus::Readable ? Unlock(password) : status;
+}
+
 ArchiveReader::OpenStatus ArchiveReader::Unlock(std::u16string_view password) {
     if (header_.Sealed()) {
         key_ = SealKey::Unlock(header_, password);

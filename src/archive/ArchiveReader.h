@@ -29,6 +29,8 @@ class ArchiveReader {
     // is right or the archive is not encrypted. A sealed archive's key is derived once here
     // and kept for the walk (Key()).
     OpenStatus Unlock(std::u16string_view password);
+    // Open, then Unlock: the first status that is not Readable, or Readable.
+    OpenStatus Open(const std::string& path, std::u16string_view password);
     const SealKey* Key() const { return key_ ? &*key_ : nullptr; }
     // A sealed archive's key, already derived for this archive.
     void UseKey(const SealKey& key) { key_ = key; }

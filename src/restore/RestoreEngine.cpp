@@ -175,10 +175,11 @@ v::Outcome RunRestoreWorker(const RestoreRequest& request, v::WorkerReport& repo
         durable::PublishBatch batch;
         durable::PublishScope publishing(batch);
         ArchiveReader reader;
-        if (reader.Open(text::ToUtf8(request.archivePath)) != ArchiveReader::OpenStatus::Readable) {
-            outcome.Fail("the archive cannot be read");
-        } else if (reader.Unlock(request.password) != ArchiveReader::OpenStatus::Readable) {
+        auto status = reader.Open(text::ToUtf8(request.archivePath), request.password);
+        if (status == ArchiveReader::OpenStatus::WrongPassword) {
             outcome.Fail("wrong password");  // found from the header alone, before any deletion
+        } else if (status != ArchiveReader::OpenStatus::Readable) {
+            outcome.Fail("the archive cannot be read");
         } else if (!request.clearIdentity ||
                    EmptyDestination(request, outcome, report, stop, reader.Key())) {
             RestoreChosen(reader, request, outcome, report, stop, reader.Key());
