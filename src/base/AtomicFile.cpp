@@ -17,8 +17,8 @@ namespace {
 constexpr size_t kMaxNameBytes = 255;
 // A batch publishes itself past these, so a crash never leaves much unpublished and the
 // list of pending names stays small.
-constexpr size_t kBatchFiles = 1000;
-constexpr uint64_t kBatchBytes = 64ull << 20;
+constexpr size_t kBatchFiles = 2000;
+constexpr uint64_t kBatchBytes = 256ull << 20;
 
 thread_local PublishBatch* tCurrentBatch = nullptr;
 
