@@ -3,9 +3,9 @@
 #include <filesystem>
 
 #include "base/Guid.h"
+#include "base/Text.h"
 #include "platform/Registry.h"
 #include "platform/ShellFolders.h"
-#include "base/Text.h"
 
 namespace tindale::identities {
 
@@ -88,11 +88,22 @@ bool MakeIdentityCurrent(std::u16string_view id) {
     return true;
 }
 
+namespace {
+std::string DefaultStoreRoot() {
+    return shell::HomeFolder() + "/Maildir";
+}
+}  // namespace
+
 void EnsureDefaultIdentity() {
     if (!List().empty()) return;
-    std::string maildir = shell::HomeFolder() + "/Maildir";
     std::error_code ec;
-    if (std::filesystem::is_directory(maildir, ec)) Add(u"Main Identity", maildir);
+    if (std::filesystem::is_directory(DefaultStoreRoot(), ec))
+        Add(u"Main Identity", DefaultStoreRoot());
+}
+
+std::optional<std::u16string> CreateDefaultIdentity() {
+    if (!List().empty()) return std::nullopt;
+    return Add(u"Main Identity", DefaultStoreRoot());
 }
 
 }  // namespace tindale::identities

@@ -27,5 +27,8 @@ std::string StoreRoot(std::u16string_view id);
 bool MakeIdentityCurrent(std::u16string_view id);
 // With no identity at all and an existing ~/Maildir, registers "Main Identity" for it.
 void EnsureDefaultIdentity();
+// With no identity at all, registers "Main Identity" with its store at ~/Maildir (made when
+// first opened) and returns its id; nullopt when an identity exists or none can be added.
+std::optional<std::u16string> CreateDefaultIdentity();
 
 }  // namespace tindale::identities

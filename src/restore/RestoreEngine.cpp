@@ -9,6 +9,7 @@
 #include "model/FileNodes.h"
 #include "model/MessageNodes.h"
 #include "model/NodeFactory.h"
+#include "platform/Identities.h"
 #include "platform/StoreSession.h"
 #include "restore/ArchiveTest.h"
 #include "restore/FileSources.h"
@@ -166,6 +167,27 @@ void RestoreChosen(ArchiveReader& reader, const RestoreRequest& request, v::Outc
 
 namespace {
 
+bool ChoosesMessages(const std::vector<v::NodeRecord>& items) {
+    for (const auto& rec : items)
+        if (rec.TypeGuid() == v::MsgNode::kTypeGuid) return true;
+    return false;
+}
+
+// Messages restored where the mail client has no identity yet (a new account) would have
+// nowhere to go: such a restore makes the default identity and its store, and names it.
+RestoreRequest WithDestination(const RestoreRequest& request) {
+    RestoreRequest effective = request;
+    if (request.identity.empty() && ChoosesMessages(request.items)) {
+        if (auto created = identities::CreateDefaultIdentity()) {
+            effective.identity = *created;
+            v::ReportNote(
+                "the messages were restored into a new identity, \"Main Identity\", "
+                "with its store at ~/Maildir");
+        }
+    }
+    return effective;
+}
+
 v::Outcome RunRestoreWorker(const RestoreRequest& request, v::WorkerReport& report,
                             std::stop_token stop) {
     v::Outcome outcome;
@@ -182,7 +204,7 @@ v::Outcome RunRestoreWorker(const RestoreRequest& request, v::WorkerReport& repo
             outcome.Fail("the archive cannot be read");
         } else if (!request.clearIdentity ||
                    EmptyDestination(request, outcome, report, stop, reader.Key())) {
-            RestoreChosen(reader, request, outcome, report, stop, reader.Key());
+            RestoreChosen(reader, WithDestination(request), outcome, report, stop, reader.Key());
         }
         MakeDurable(batch, stores);
     }

@@ -274,6 +274,31 @@ TEST(MessageNodes, WithADestinationEveryIdentitysMailLandsInIt) {
     EXPECT_EQ(identities::Current(), first);  // restoring does not switch the current identity
 }
 
+// A new account has no identity and no store: the restore makes both instead of leaving
+// every message out, and says so.
+TEST(MessageNodes, RestoreIntoAnAccountWithoutIdentityMakesTheDefaultStore) {
+    TestHome home;
+    MakeSourceStore(home);
+    std::string archive = BackUpMail(home);
+
+    TestHome target;
+    ASSERT_TRUE(identities::List().empty());
+    Outcome outcome = RestoreAll(archive, u"");
+    EXPECT_TRUE(outcome.Clean()) << (outcome.problems.empty() ? outcome.error
+                                                              : outcome.problems[0].reason);
+    ASSERT_EQ(outcome.notes.size(), 1u);
+    EXPECT_NE(outcome.notes[0].find("Main Identity"), std::string::npos);
+    auto made = identities::List();
+    ASSERT_EQ(made.size(), 1u);
+    EXPECT_EQ(identities::StoreRoot(made[0].id), target / "Maildir");
+    EXPECT_EQ(std::distance(fs::directory_iterator(target / "Maildir/new"), {}), 2);
+    EXPECT_TRUE(fs::is_directory(target / "Maildir/.Work.Projects/new"));
+
+    // With an identity present, nothing more is made.
+    EXPECT_TRUE(RestoreAll(archive, u"").notes.empty());
+    EXPECT_EQ(identities::List().size(), 1u);
+}
+
 TEST(MessageNodes, AMessageOfAnUnknownIdentityIsNotPutIntoAnotherStore) {
     TestHome home;
     auto only = identities::Add(u"Only", home / "Mail");
