@@ -139,6 +139,32 @@ class RestoreWizardTest : public QObject {
         }
     }
 
+    // A new account has no identity: the page offers the one the restore will make, and
+    // every message lands in it.
+    void aNewAccountGetsTheDefaultIdentityMadeByTheRestore() {
+        TestHome source;
+        std::string archive = source / "demo.vqz";
+        BackUpDemo(archive, false, false);
+        auto before = MessageDigests({source / "Maildir", source / "Mail/archive"});
+
+        TestHome target;
+        RestoreWalk walk;
+        walk.Open(archive);
+        QCOMPARE(walk.wizard.currentId(), int(kRestoreChooseDest));
+        auto* dest = static_cast<CPageRestoreChooseDest*>(walk.wizard.currentPage());
+        QCOMPARE(dest->Identities()->topLevelItemCount(), 1);
+        QCOMPARE(dest->Identities()->topLevelItem(0)->text(0), QStringLiteral("Main Identity"));
+        walk.wizard.next();  // offered already selected
+        QCOMPARE(walk.wizard.currentId(), int(kRestoreChooseItems));
+        walk.wizard.next();
+        walk.wizard.next();
+        QVERIFY(WaitForWorker(walk.wizard));
+        auto* progress = static_cast<CPageRestoreInProgress*>(walk.wizard.currentPage());
+        QVERIFY2(progress->Result().Clean(), qPrintable(DescribeProblems(progress->Result())));
+        QCOMPARE(identities::List().size(), size_t{1});
+        QCOMPARE(MessageDigests({target / "Maildir"}).size(), before.size());
+    }
+
     void cancelStopsBetweenRecordsAndIsToldAsSuch() {
         TestHome source;
         std::string archive = source / "demo.vqz";

@@ -17,6 +17,7 @@
 #include "base/Text.h"
 #include "model/FileNodes.h"
 #include "model/MessageNodes.h"
+#include "model/NodeIconRegistry.h"
 #include "restore/RestoreEngine.h"
 
 using tindale::text::ToUtf8;
@@ -120,6 +121,16 @@ void CPageRestoreChooseDest::OnInitDialog() {
         row->setIcon(0, IconForIndex(node->iconIndex));
         row->setText(1, Narrow(static_cast<v::MsgStoreIden&>(*node).IdentityId()));
     }
+    if (identities.empty()) {
+        // A new account: the restore makes this identity and its store (an empty id asks
+        // for that), so that the messages have somewhere to go.
+        auto* row = new QTreeWidgetItem(m_list);
+        row->setText(0, QStringLiteral("Main Identity"));
+        row->setIcon(0, IconForIndex(v::NodeIconRegistry::Instance().IndexForKey(u"Local")));
+        row->setText(1, QStringLiteral("(new, in ~/Maildir)"));
+        row->setData(1, Qt::UserRole, true);
+        row->setSelected(true);
+    }
 }
 
 bool CPageRestoreChooseDest::validatePage() {
@@ -130,8 +141,9 @@ bool CPageRestoreChooseDest::validatePage() {
         ShowError(QStringLiteral("Please select a store before you go to next step!"));
         return false;
     }
-    m_state->restoreIdentity = Wide(chosen->text(1));
-    m_state->clearIdentity = m_clear->isChecked();
+    bool toBeMade = chosen->data(1, Qt::UserRole).toBool();
+    m_state->restoreIdentity = toBeMade ? std::u16string() : Wide(chosen->text(1));
+    m_state->clearIdentity = !toBeMade && m_clear->isChecked();  // a new store is empty
     return true;
 }
 
