@@ -2,9 +2,9 @@
 
 #include <iostream>
 
+#include "base/Text.h"
 #include "cli/CommandHelpers.h"
 #include "platform/Identities.h"
-#include "base/Text.h"
 
 using namespace tindale;
 

@@ -2,8 +2,8 @@
 
 #include <iostream>
 
-#include "cli/CommandHelpers.h"
 #include "base/Text.h"
+#include "cli/CommandHelpers.h"
 #include "restore/RecordTree.h"
 
 using namespace tindale;

@@ -5,10 +5,10 @@
 #include <random>
 #include <vector>
 
+#include "base/Text.h"
 #include "platform/Identities.h"
 #include "platform/Registry.h"
 #include "platform/ShellFolders.h"
-#include "base/Text.h"
 
 namespace fs = std::filesystem;
 using namespace tindale;

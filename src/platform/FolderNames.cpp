@@ -106,7 +106,8 @@ bool IsInboxName(std::u16string_view name) {
 std::string DirectoryFor(const std::vector<std::u16string>& path) {
     std::string dir;
     for (size_t i = 0; i < path.size(); ++i)
-        dir.append(".").append(i == 0 && path[0] == kInbox ? std::string("INBOX") : Encode(path[i]));
+        dir.append(".").append(i == 0 && path[0] == kInbox ? std::string("INBOX")
+                                                           : Encode(path[i]));
     return dir;
 }
 

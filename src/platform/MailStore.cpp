@@ -21,10 +21,10 @@
 #include "base/AtomicFile.h"
 #include "platform/IdMap.h"
 
+#include "base/Text.h"
 #include "platform/FolderNames.h"
 #include "platform/Identities.h"
 #include "platform/MessageHeaders.h"
-#include "base/Text.h"
 
 namespace tindale::store {
 

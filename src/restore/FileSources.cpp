@@ -2,8 +2,8 @@
 
 #include <span>
 
-#include "platform/ShellFolders.h"
 #include "base/Text.h"
+#include "platform/ShellFolders.h"
 
 using namespace tindale;
 

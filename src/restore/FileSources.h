@@ -7,8 +7,8 @@
 #include <optional>
 #include <vector>
 
-#include "model/FileNodes.h"
 #include "archive/NodeRecord.h"
+#include "model/FileNodes.h"
 
 class FileSources {
   public:

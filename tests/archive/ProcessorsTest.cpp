@@ -221,8 +221,8 @@ TEST(ArchiveHeaderTest, LayoutAndMagic) {
     auto plain = ArchiveHeader::Build(false, false, u"/tmp/a.vqz", u"ignored");
     EXPECT_EQ(std::string(plain.bytes.begin(), plain.bytes.begin() + 6), "kw-vqz");
     EXPECT_TRUE(plain.HasMagic());
-    EXPECT_TRUE(std::all_of(plain.bytes.begin() + ArchiveHeader::kPasswordCheckAt, plain.bytes.end(),
-                            [](uint8_t b) { return b == 0; }));
+    EXPECT_TRUE(std::all_of(plain.bytes.begin() + ArchiveHeader::kPasswordCheckAt,
+                            plain.bytes.end(), [](uint8_t b) { return b == 0; }));
     EXPECT_EQ(plain.bytes[8], 0);
     EXPECT_EQ(plain.ArchivePath(), u"/tmp/a.vqz");
     auto enc = ArchiveHeader::Build(true, true, u"x", u"Secret");

@@ -4,8 +4,8 @@
 #include <QDir>
 
 #include "app/Icons.h"
-#include "model/NodeIconRegistry.h"
 #include "base/Text.h"
+#include "model/NodeIconRegistry.h"
 
 int main(int argc, char** argv) {
     QApplication app(argc, argv);
@@ -13,12 +13,15 @@ int main(int argc, char** argv) {
     for (int size : {16, 32, 48, 64, 128}) {
         QString dir = QStringLiteral("hicolor/%1x%1/apps").arg(size);
         out.mkpath(dir);
-        if (!AppIcon().pixmap(size, size).save(out.filePath(dir + QStringLiteral("/tindale.png")))) return 1;
+        if (!AppIcon().pixmap(size, size).save(out.filePath(dir + QStringLiteral("/tindale.png"))))
+            return 1;
     }
     out.mkpath(QStringLiteral("nodes"));
     for (const auto& key : v::NodeIconRegistry::NamedKeys()) {
         QString name = QString::fromStdString(tindale::text::ToUtf8(key));
-        if (!IconForKey(key).pixmap(16, 16).save(out.filePath(QStringLiteral("nodes/%1.png").arg(name)))) return 1;
+        if (!IconForKey(key).pixmap(16, 16).save(
+                out.filePath(QStringLiteral("nodes/%1.png").arg(name))))
+            return 1;
     }
     return 0;
 }

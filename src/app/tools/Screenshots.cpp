@@ -11,8 +11,8 @@
 #include <QTreeWidget>
 
 #include "app/Icons.h"
-#include "app/Prompts.h"
 #include "app/NodeTreeCtrl.h"
+#include "app/Prompts.h"
 #include "app/Wizard.h"
 #include "app/WorkerBridge.h"
 #include "platform/Identities.h"
@@ -30,7 +30,8 @@ void Settle(int ms = 150) {
 
 void Shot(CWizard& wizard, const QString& name) {
     Settle();
-    wizard.grab().save(QDir(g_dir).filePath(QStringLiteral("%1-%2.png").arg(++g_count, 2, 10, QLatin1Char('0')).arg(name)));
+    wizard.grab().save(QDir(g_dir).filePath(
+        QStringLiteral("%1-%2.png").arg(++g_count, 2, 10, QLatin1Char('0')).arg(name)));
 }
 
 void WaitWorker(CWizard& wizard) {
@@ -56,7 +57,9 @@ int main(int argc, char** argv) {
     QApplication::setWindowIcon(AppIcon());
     g_dir = argc > 1 ? QString::fromLocal8Bit(argv[1]) : QStringLiteral(".");
     QDir().mkpath(g_dir);
-    Prompts::Get().password = [](QWidget*) -> std::optional<QString> { return QStringLiteral("demo"); };
+    Prompts::Get().password = [](QWidget*) -> std::optional<QString> {
+        return QStringLiteral("demo");
+    };
     QString archive = QDir::home().filePath(QStringLiteral("demo.vqz"));
 
     auto backup = Start("modeBackup");
@@ -83,7 +86,8 @@ int main(int argc, char** argv) {
     backup.reset();
 
     // Restore into an identity of its own, so the mail is not doubled in the demo stores.
-    tindale::identities::Add(u"Restored mail", QDir::home().filePath(QStringLiteral("Mail/restored")).toStdString());
+    tindale::identities::Add(u"Restored mail",
+                             QDir::home().filePath(QStringLiteral("Mail/restored")).toStdString());
     auto restore = Start("modeRestore");
     restore->next();
     SetText(*restore, "path", archive);
@@ -91,7 +95,8 @@ int main(int argc, char** argv) {
     restore->next();
     if (auto* list = restore->currentPage()->findChild<QTreeWidget*>("identities"))
         for (int i = 0; i < list->topLevelItemCount(); ++i)
-            list->topLevelItem(i)->setSelected(list->topLevelItem(i)->text(0) == QStringLiteral("Restored mail"));
+            list->topLevelItem(i)->setSelected(list->topLevelItem(i)->text(0) ==
+                                               QStringLiteral("Restored mail"));
     Shot(*restore, QStringLiteral("restore-2-destination"));
     restore->next();
     if (auto* tree = restore->currentPage()->findChild<QTreeWidget*>("records")) {
