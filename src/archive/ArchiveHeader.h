@@ -7,10 +7,13 @@
 #include <string>
 #include <string_view>
 
+#include "archive/NodeRecord.h"
+
 // A record's payload must end within the file, and no writer makes one of 4 GiB or more: a
 // reader stops at a record that breaks this before it allocates or reads anything for it.
 inline bool PayloadFitsFile(uint64_t length, uint64_t payloadStart, uint64_t fileSize) {
-    return (length >> 32) == 0 && payloadStart <= fileSize && length <= fileSize - payloadStart;
+    return length <= v::NodeRecord::kMaxPayloadLength && payloadStart <= fileSize &&
+           length <= fileSize - payloadStart;
 }
 
 class ArchiveHeader {

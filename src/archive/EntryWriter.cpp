@@ -40,6 +40,7 @@ EntryWriter::End EntryWriter::Finish(bool leftOut) {
 }
 
 void EntryWriter::WriteClosingRecord(const SealKey& seal, bool compress) {
+    if (!chain_) return;
     v::NodeRecord rec;
     rec.SetTypeGuid(kSealClosingType);
     rec.SetInstanceGuid(tindale::Guid::NewRandom());

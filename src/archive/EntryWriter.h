@@ -16,12 +16,10 @@ class SealKey;
 
 class EntryWriter {
   public:
-    // The largest payload a record can describe.
-    static constexpr uint64_t kMaxPayloadLength = 0xFFFFFFFFull;
-
     enum class End { Written, LeftOut, TooLarge };
 
-    explicit EntryWriter(ArchiveWriter& writer, uint64_t maxPayload = kMaxPayloadLength)
+    explicit EntryWriter(ArchiveWriter& writer,
+                         uint64_t maxPayload = v::NodeRecord::kMaxPayloadLength)
         : writer_(writer), maxPayload_(maxPayload) {}
     // A sealed archive keeps a hash over its records for its closing record.
     void Chain(SealChain& chain) { chain_ = &chain; }
@@ -34,6 +32,7 @@ class EntryWriter {
 
     // The last record of a sealed archive: how many records came before it and a hash over
     // them all, sealed like any frame, so that a cut, reordered or spliced archive is found.
+    // Needs the chain given to Chain.
     void WriteClosingRecord(const SealKey& seal, bool compress);
 
   private:

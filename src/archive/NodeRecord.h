@@ -24,6 +24,8 @@ struct NodeRecord {
     static constexpr size_t kContainerAt = 570;
     static constexpr size_t kIconKeyAt = 572;
     static constexpr size_t kIconKeyBytes = 132;
+    // The largest payload any writer makes: a reader refuses a record claiming more.
+    static constexpr uint64_t kMaxPayloadLength = 0xFFFFFFFFull;
     std::array<uint8_t, kSize> bytes{};
 
     tindale::Guid ParentGuid() const { return GuidAt(kParentGuidAt); }

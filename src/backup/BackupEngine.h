@@ -25,7 +25,7 @@ struct BackupRequest {
 struct BackupOptions {
     unsigned threads = 0;  // 0: one per core
     // The largest payload the format can describe; lower only to test what happens beyond it.
-    uint64_t maxPayloadLength = EntryWriter::kMaxPayloadLength;
+    uint64_t maxPayloadLength = v::NodeRecord::kMaxPayloadLength;
 };
 
 // Checks what the archive header can hold; empty when the choices are fine.

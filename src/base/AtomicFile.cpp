@@ -207,14 +207,11 @@ std::string TempFile::Release() {
     return temp;
 }
 
-namespace {
-
 // Makes every pending file durable, renames it into place and syncs the directories that
 // received one. Data first: one syncfs per file system makes every pending file durable at
 // once. Where that fails (or the file system is unknown), each file is synced alone, and one
 // that cannot be is not published.
-void PublishAll(const std::vector<PublishBatch::Pending>& pending,
-                std::vector<PublishBatch::Failure>& failures) {
+void PublishBatch::PublishAll(const std::vector<Pending>& pending, std::vector<Failure>& failures) {
     std::set<dev_t> synced, failed;
     for (const auto& p : pending) {
         if (p.device == 0 || synced.count(p.device) || failed.count(p.device)) continue;
@@ -223,7 +220,7 @@ void PublishAll(const std::vector<PublishBatch::Pending>& pending,
         if (fd >= 0) ::close(fd);
         (ok ? synced : failed).insert(p.device);
     }
-    auto durable = [&](const PublishBatch::Pending& p) {
+    auto durable = [&](const Pending& p) {
         if (p.device != 0 && synced.count(p.device)) return 0;
         int fd = ::open(p.temp.c_str(), O_RDONLY | O_CLOEXEC);
         if (fd < 0) return errno;
@@ -250,8 +247,6 @@ void PublishAll(const std::vector<PublishBatch::Pending>& pending,
         }
     }
 }
-
-}  // namespace
 
 PublishBatch::~PublishBatch() {
     AwaitPublishing();

@@ -91,12 +91,12 @@ class PublishBatch {
     bool FolderChecked(const std::string& folder) const { return checked_.count(folder) > 0; }
     void AddCheckedFolder(const std::string& folder) { checked_.insert(folder); }
 
+  private:
     struct Pending {
         std::string temp, target;
         dev_t device;  // 0 when unknown
     };
-
-  private:
+    static void PublishAll(const std::vector<Pending>& pending, std::vector<Failure>& failures);
     void PublishInBackground();
     void AwaitPublishing();
     std::vector<Pending> pending_;
