@@ -50,21 +50,23 @@ measure "tar c | xz -6 -T2" "$work/t2.tar.xz" sh -c "tar c -C '$HOME' Documents 
 # Reading: restoring and testing the compressed archive next to unpacking the same files.
 seconds() { local s e; s=$(date +%s%N); "$@" >/dev/null 2>&1; e=$(date +%s%N); awk -v n=$((e - s)) 'BEGIN { printf "%.2f", n / 1e9 }'; }
 median() { printf '%s\n' "$@" | sort -n | sed -n 2p; }
-# Each reader runs three times, alternating, into a fresh folder of the same file system; the
-# median is shown. File system noise (inode allocation, write-back) is large on a shared disk,
-# so the same runs are also made in memory (/dev/shm) where it is present.
+# Each reader runs three times, alternating, into a new folder of the same file system; the
+# median is shown. Nothing is deleted until all runs are done: an ext4 without a journal
+# passes over inodes freed in the last 30 seconds when it makes a file, so a run that follows
+# a large deletion pays for it, whichever program it is. File system noise is large on a
+# shared disk, so the same runs are also made in memory (/dev/shm) where it is present.
 reading() {  # folder for the restored files
   local base=$1 r=() t=() u=() d=()
   for i in 1 2 3; do
-    rm -rf "$base/r1" "$base/r2"; mkdir -p "$base/r1" "$base/r2"; sync
-    r+=("$(HOME="$base/r1" seconds "$cli" restore "$work/c.vqz")")
+    mkdir -p "$base/r$i" "$base/u$i" "$base/d$i"; sync
+    r+=("$(HOME="$base/r$i" seconds "$cli" restore "$work/c.vqz")")
     t+=("$(seconds "$cli" test "$work/c.vqz")")
     sync
-    u+=("$(seconds sh -c "xz -dc -T2 '$work/t2.tar.xz' | tar x -C '$base/r2'")")
-    rm -rf "$base/r2"; mkdir -p "$base/r2"; sync
-    d+=("$(seconds sh -c "xz -dc -T2 '$work/t2.tar.xz' | tar x -C '$base/r2' && sync")")
+    u+=("$(seconds sh -c "xz -dc -T2 '$work/t2.tar.xz' | tar x -C '$base/u$i'")")
+    sync
+    d+=("$(seconds sh -c "xz -dc -T2 '$work/t2.tar.xz' | tar x -C '$base/d$i' && sync")")
   done
-  rm -rf "$base/r1" "$base/r2"
+  rm -rf "$base"/r? "$base"/u? "$base"/d?
   printf 'restore of the compressed archive %s s, test %s s; xz -dc -T2 | tar x %s s (%s, median of 3)\n' \
     "$(median "${r[@]}")" "$(median "${t[@]}")" "$(median "${u[@]}")" "$2"
   # The restore returns only once every file is on the disk; tar leaves that to write-back.

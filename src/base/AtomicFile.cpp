@@ -249,11 +249,33 @@ void PublishBatch::PublishAll(const std::vector<Pending>& pending, std::vector<F
 }
 
 PublishBatch::~PublishBatch() {
+    std::lock_guard lock(mutex_);
     AwaitPublishing();
     for (const auto& p : pending_) ::unlink(p.temp.c_str());
 }
 
+bool PublishBatch::Empty() const {
+    std::lock_guard lock(mutex_);
+    return pending_.empty() && publishing_.empty();
+}
+
+bool PublishBatch::FirstVisit(const std::string& folder) {
+    std::lock_guard lock(mutex_);
+    return visited_.insert(folder).second;
+}
+
+bool PublishBatch::FolderChecked(const std::string& folder) const {
+    std::lock_guard lock(mutex_);
+    return checked_.count(folder) > 0;
+}
+
+void PublishBatch::AddCheckedFolder(const std::string& folder) {
+    std::lock_guard lock(mutex_);
+    checked_.insert(folder);
+}
+
 bool PublishBatch::Holds(const std::string& temp) const {
+    std::lock_guard lock(mutex_);
     for (const auto* list : {&pending_, &publishing_})
         for (const auto& p : *list)
             if (p.temp == temp) return true;
@@ -261,6 +283,7 @@ bool PublishBatch::Holds(const std::string& temp) const {
 }
 
 void PublishBatch::Add(std::string temp, std::string target, const struct stat& written) {
+    std::lock_guard lock(mutex_);
     pending_.push_back({std::move(temp), std::move(target), written.st_dev});
     bytes_ += static_cast<uint64_t>(written.st_size);
     if (pending_.size() >= kBatchFiles || bytes_ >= kBatchBytes) PublishInBackground();
@@ -284,6 +307,7 @@ void PublishBatch::AwaitPublishing() {
 }
 
 bool PublishBatch::Flush() {
+    std::lock_guard lock(mutex_);
     AwaitPublishing();
     PublishAll(pending_, failures_);
     pending_.clear();
@@ -292,6 +316,7 @@ bool PublishBatch::Flush() {
 }
 
 std::vector<PublishBatch::Failure> PublishBatch::TakeFailures() {
+    std::lock_guard lock(mutex_);
     return std::exchange(failures_, {});
 }
 

@@ -12,6 +12,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <future>
+#include <mutex>
 #include <set>
 #include <string>
 #include <string_view>
@@ -68,6 +69,7 @@ class TempFile {
 // A batch that grows large is published on a thread of its own while the job goes on
 // writing, so the disk catches up with the job instead of the job waiting for the disk;
 // at most one such publication runs at a time. Flush waits for it and publishes the rest.
+// Threads of one job may share a batch: every call takes its lock.
 class PublishBatch {
   public:
     struct Failure {
@@ -83,13 +85,13 @@ class PublishBatch {
     // directory that received a file. False when anything failed (see TakeFailures).
     bool Flush();
     std::vector<Failure> TakeFailures();
-    bool Empty() const { return pending_.empty() && publishing_.empty(); }
+    bool Empty() const;
     bool Holds(const std::string& temp) const;
     // True the first time a folder is named (for work done once per folder).
-    bool FirstVisit(const std::string& folder) { return visited_.insert(folder).second; }
+    bool FirstVisit(const std::string& folder);
     // Folders this job has found to be real folders (no links) or created.
-    bool FolderChecked(const std::string& folder) const { return checked_.count(folder) > 0; }
-    void AddCheckedFolder(const std::string& folder) { checked_.insert(folder); }
+    bool FolderChecked(const std::string& folder) const;
+    void AddCheckedFolder(const std::string& folder);
 
   private:
     struct Pending {
@@ -99,6 +101,7 @@ class PublishBatch {
     static void PublishAll(const std::vector<Pending>& pending, std::vector<Failure>& failures);
     void PublishInBackground();
     void AwaitPublishing();
+    mutable std::mutex mutex_;
     std::vector<Pending> pending_;
     std::vector<Pending> publishing_;  // read by the publishing thread until it is joined
     std::future<std::vector<Failure>> publication_;

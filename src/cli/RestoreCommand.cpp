@@ -31,6 +31,7 @@ int RunRestore(const RestoreArgs& args, const Output& out) {
         }
     }
     if (args.items.empty()) {
+        request.items.reserve(tree.entries.size());
         for (const auto& e : tree.entries) request.items.push_back(e->record);
     }
     for (const auto& path : args.items) {
@@ -51,6 +52,7 @@ int RunRestore(const RestoreArgs& args, const Output& out) {
     } else if (auto current = identities::Current()) {
         request.identity = *current;
     }
+    tree = {};  // the listing is not needed while the restore runs
     request.clearIdentity = args.clearIdentity;
     if (request.clearIdentity && request.identity.empty())
         return Error("--clear-identity needs an identity, and there is none", kExitUsage);

@@ -13,6 +13,7 @@
 
 #include "base/AtomicFile.h"
 #include "base/Text.h"
+#include "base/WriteQueue.h"
 #include "model/NodeIconRegistry.h"
 #include "model/Outcome.h"
 #include "platform/Registry.h"
@@ -315,13 +316,31 @@ uint64_t FileFolderNode::RestorePayload(BasicStream& in) {
     // Written beside the target and renamed over it only when complete and undamaged; the
     // replaced file's permission bits are kept.
     durable::TempFile::RemoveStaleBeside(*path, "tindale");  // left by a restore that was killed
+    // A small file is read whole and handed to the job's writing thread, if it has one.
+    static thread_local std::vector<uint8_t> head(durable::WriteQueue::kLargestQueued + 1);
+    size_t headLength = 0;
+    durable::WriteQueue* queue = durable::CurrentWriteQueue();
+    if (queue) {
+        headLength = ReadFully(in, head.data(), head.size());
+        if (headLength <= durable::WriteQueue::kLargestQueued) {
+            if (in.Damaged()) {
+                ReportProblem(*path,
+                              "its data in the archive is damaged; the file was not replaced");
+                return 0;
+            }
+            queue->Write(*path, std::vector<uint8_t>(head.begin(), head.begin() + headLength));
+            return kFileHeaderSize + headLength;
+        }
+        queue->Drain();  // a file queued earlier for the same target must not land after this one
+    }
     durable::TempFile file(*path, "tindale");
     if (!file.IsOpen()) {
         ReportProblem(*path, std::string("cannot be written: ") + std::strerror(file.Error()));
         return 0;
     }
     FileStream target(::dup(file.Fd()));
-    uint64_t copied = CopyStream(in, target);
+    uint64_t copied = target.Write(head.data(), static_cast<int32_t>(headLength));
+    copied += CopyStream(in, target);
     if (target.LastError() != 0 || !target.Close()) {
         ReportProblem(*path,
                       std::string("cannot be written: ") + std::strerror(target.LastError()));

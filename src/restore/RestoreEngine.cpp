@@ -6,6 +6,7 @@
 #include "archive/ArchiveReader.h"
 #include "base/AtomicFile.h"
 #include "base/Text.h"
+#include "base/WriteQueue.h"
 #include "model/FileNodes.h"
 #include "model/MessageNodes.h"
 #include "model/NodeFactory.h"
@@ -41,8 +42,8 @@ std::vector<uint8_t> ReadAll(v::BasicStream& in) {
     return out;
 }
 
-void RestoreRecord(const v::NodeRecord& rec, v::BasicStream& payload, const RestoreRequest& request,
-                   const FileSources& sources) {
+void RestoreRecord(const v::NodeRecord& rec, v::BasicStream& payload,
+                   const std::u16string& identity, const FileSources& sources) {
     std::unique_ptr<v::BasicNode> node(
         v::NodeFactoryRegistry::Instance().FindFactoryAndCreate(rec, &payload));
     if (!node) {
@@ -53,7 +54,7 @@ void RestoreRecord(const v::NodeRecord& rec, v::BasicStream& payload, const Rest
         file->SetRestoreRoot(sources.RootFor(rec));
     size_t before = v::LeftOutCount();
     if (auto* message = dynamic_cast<v::MsgNode*>(node.get()))
-        message->SetRestoreIdentity(request.identity);
+        message->SetRestoreIdentity(identity);
     node->RestorePayload(payload);
     if (payload.Damaged() && v::LeftOutCount() == before)
         v::ReportProblem(Name(rec), "part of its data in the archive is damaged");
@@ -61,24 +62,30 @@ void RestoreRecord(const v::NodeRecord& rec, v::BasicStream& payload, const Rest
 
 // Learns the record's file source (reading a source root's header, which is small) and
 // restores it when it was chosen.
-void VisitRecord(ArchiveReader& reader, const RestoreRequest& request, FileSources& sources,
-                 bool chosen, const SealKey* seal) {
+void VisitRecord(ArchiveReader& reader, const RestoreRequest& request,
+                 const std::u16string& identity, FileSources& sources, bool chosen,
+                 const SealKey* seal) {
     const v::NodeRecord& rec = reader.Record();
     FrameDecodingStream frames(reader, request.password, seal);
     if (!FileSources::NeedsPayload(rec)) {
         sources.Observe(rec);
-        if (chosen) RestoreRecord(rec, frames, request, sources);
+        if (chosen) RestoreRecord(rec, frames, identity, sources);
         return;
     }
     auto bytes = ReadAll(frames);
     sources.Observe(rec, &bytes);
     DecodedPayload payload(std::move(bytes), frames.Damaged());
-    if (chosen) RestoreRecord(rec, payload, request, sources);
+    if (chosen) RestoreRecord(rec, payload, identity, sources);
 }
 
 // Publishes what the restore wrote and still holds in its batch, and saves the stores'
 // id maps: nothing counts as restored before it is on disk.
-void MakeDurable(durable::PublishBatch& batch, store::StoreSession& stores) {
+void MakeDurable(durable::WriteQueue& queue, durable::PublishBatch& batch,
+                 store::StoreSession& stores) {
+    queue.Drain();
+    for (const auto& failure : queue.TakeFailures())
+        v::ReportProblem(failure.target,
+                         std::string("cannot be written: ") + std::strerror(failure.error));
     batch.Flush();
     for (const auto& failure : batch.TakeFailures())
         v::ReportProblem(failure.target,
@@ -131,8 +138,9 @@ void ReportSealVerdict(SealWalk::Verdict verdict) {
                          false);
 }
 
-void RestoreChosen(ArchiveReader& reader, const RestoreRequest& request, v::Outcome& outcome,
-                   v::WorkerReport& report, std::stop_token stop, const SealKey* seal) {
+void RestoreChosen(ArchiveReader& reader, const RestoreRequest& request,
+                   const std::u16string& identity, v::Outcome& outcome, v::WorkerReport& report,
+                   std::stop_token stop, const SealKey* seal) {
     std::set<Guid> chosen;
     for (const auto& rec : request.items) chosen.insert(rec.InstanceGuid());
     report.ProgressSent(0, chosen.size());
@@ -148,7 +156,7 @@ void RestoreChosen(ArchiveReader& reader, const RestoreRequest& request, v::Outc
         if (walk && walk->Observe(reader)) continue;
         bool wanted = chosen.count(reader.Record().InstanceGuid()) > 0;
         if (wanted) report.Activity(Name(reader.Record()).c_str());
-        VisitRecord(reader, request, sources, wanted, seal);
+        VisitRecord(reader, request, identity, sources, wanted, seal);
         if (!wanted) continue;
         ++outcome.itemsDone;
         report.ProgressSent(outcome.itemsDone, 0);
@@ -175,17 +183,14 @@ bool ChoosesMessages(const std::vector<v::NodeRecord>& items) {
 
 // Messages restored where the mail client has no identity yet (a new account) would have
 // nowhere to go: such a restore makes the default identity and its store, and names it.
-RestoreRequest WithDestination(const RestoreRequest& request) {
-    RestoreRequest effective = request;
-    if (request.identity.empty() && ChoosesMessages(request.items)) {
-        if (auto created = identities::CreateDefaultIdentity()) {
-            effective.identity = *created;
-            v::ReportNote(
-                "the messages were restored into a new identity, \"Main Identity\", "
-                "with its store at ~/Maildir");
-        }
-    }
-    return effective;
+std::u16string DestinationIdentity(const RestoreRequest& request) {
+    if (!request.identity.empty() || !ChoosesMessages(request.items)) return request.identity;
+    auto created = identities::CreateDefaultIdentity();
+    if (!created) return {};
+    v::ReportNote(
+        "the messages were restored into a new identity, \"Main Identity\", "
+        "with its store at ~/Maildir");
+    return *created;
 }
 
 v::Outcome RunRestoreWorker(const RestoreRequest& request, v::WorkerReport& report,
@@ -196,6 +201,8 @@ v::Outcome RunRestoreWorker(const RestoreRequest& request, v::WorkerReport& repo
         store::StoreSession stores;
         durable::PublishBatch batch;
         durable::PublishScope publishing(batch);
+        durable::WriteQueue writer(batch, "tindale");
+        durable::WriteScope writing(writer);
         ArchiveReader reader;
         auto status = reader.Open(text::ToUtf8(request.archivePath), request.password);
         if (status == ArchiveReader::OpenStatus::WrongPassword) {
@@ -204,9 +211,10 @@ v::Outcome RunRestoreWorker(const RestoreRequest& request, v::WorkerReport& repo
             outcome.Fail("the archive cannot be read");
         } else if (!request.clearIdentity ||
                    EmptyDestination(request, outcome, report, stop, reader.Key())) {
-            RestoreChosen(reader, WithDestination(request), outcome, report, stop, reader.Key());
+            RestoreChosen(reader, request, DestinationIdentity(request), outcome, report, stop,
+                          reader.Key());
         }
-        MakeDurable(batch, stores);
+        MakeDurable(writer, batch, stores);
     }
     return outcome;
 }

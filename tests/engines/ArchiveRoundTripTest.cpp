@@ -267,6 +267,9 @@ TEST(ArchiveTestEngine, TellsSoundTruncatedAndDamagedApart) {
 TEST(RestoreEngine, RoundTripsFilesAndSettingsIntoAnotherHome) {
     TestHome home;
     WriteFile(home / "Documents/letter.txt", std::string(50000, 'L'));
+    std::string large;  // past what the restore hands to its writing thread
+    for (int i = 0; large.size() < 300000; ++i) large += std::to_string(i * 7919) + ",";
+    WriteFile(home / "Documents/large.csv", large);
     auto ie =
         reg::Key::Create(reg::kHkeyCurrentUser, u"Software\\Microsoft\\Internet Explorer\\Main");
     ie->SetString(u"Start Page", u"https://example.org");
@@ -286,11 +289,12 @@ TEST(RestoreEngine, RoundTripsFilesAndSettingsIntoAnotherHome) {
         Outcome outcome = RestoreWorker(restore, report, {});
         EXPECT_TRUE(outcome.Clean()) << outcome.error;
         EXPECT_EQ(ReadFile(target / "Documents/letter.txt"), std::string(50000, 'L'));
+        EXPECT_EQ(ReadFile(target / "Documents/large.csv"), large);
         auto main =
             reg::Key::Open(reg::kHkeyCurrentUser, u"Software\\Microsoft\\Internet Explorer\\Main");
         ASSERT_TRUE(main);
         EXPECT_EQ(main->QueryString(u"Start Page"), u"https://example.org");
-        EXPECT_EQ(report.reports.front(), (std::pair<uint64_t, uint64_t>(0, 4)));
+        EXPECT_EQ(report.reports.front(), (std::pair<uint64_t, uint64_t>(0, 5)));
 
         restore.password = u"PASS";
         EXPECT_TRUE(RestoreWorker(restore, report, {}).failed);

@@ -1,0 +1,72 @@
+#pragma once
+// Small files written whole on a thread of their own, in the order they were queued.
+//
+// Creating a file costs the kernel far more than writing a few kilobytes into it, and a
+// restore creates thousands. Handing small files to this thread lets that work overlap with
+// reading and decoding the archive. Each file is written beside its target and published
+// through the job's batch, exactly as the job would have done itself.
+#include <condition_variable>
+#include <cstdint>
+#include <deque>
+#include <mutex>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "base/AtomicFile.h"
+
+namespace tindale::durable {
+
+class WriteQueue {
+  public:
+    // Files larger than this are better written by the caller as they are decoded.
+    static constexpr size_t kLargestQueued = 256u << 10;
+
+    WriteQueue(PublishBatch& batch, std::string tag);
+    ~WriteQueue();  // writes what is still queued
+    WriteQueue(const WriteQueue&) = delete;
+    WriteQueue& operator=(const WriteQueue&) = delete;
+
+    // Queues `content` for `target`; waits while the queue holds too much already.
+    void Write(std::string target, std::vector<uint8_t> content);
+    // Returns once every file queued so far is written and handed to the batch.
+    void Drain();
+    // The files that could not be written, with the errno of each.
+    std::vector<PublishBatch::Failure> TakeFailures();
+
+  private:
+    struct Job {
+        std::string target;
+        std::vector<uint8_t> content;
+    };
+    void Run();
+    int WriteOne(const Job& job) const;
+
+    PublishBatch& batch_;
+    const std::string tag_;
+    std::mutex mutex_;
+    std::condition_variable changed_;
+    std::deque<Job> jobs_;
+    size_t queuedBytes_ = 0;
+    bool busy_ = false;  // a job has been taken and is being written
+    bool stopping_ = false;
+    std::vector<PublishBatch::Failure> failures_;
+    std::thread thread_;
+};
+
+// Installs a queue for this thread: file restores made meanwhile may go through it.
+class WriteScope {
+  public:
+    explicit WriteScope(WriteQueue& queue);
+    ~WriteScope();
+    WriteScope(const WriteScope&) = delete;
+    WriteScope& operator=(const WriteScope&) = delete;
+
+  private:
+    WriteQueue* previous_;
+};
+
+// The queue installed on this thread, or null.
+WriteQueue* CurrentWriteQueue();
+
+}  // namespace tindale::durable

@@ -1,0 +1,60 @@
+#include "base/WriteQueue.h"
+
+#include <gtest/gtest.h>
+
+#include <cerrno>
+#include <filesystem>
+#include <string>
+
+#include "support/TestHome.h"
+
+namespace fs = std::filesystem;
+using namespace tindale;
+
+namespace {
+
+std::vector<uint8_t> Bytes(const std::string& text) {
+    return {text.begin(), text.end()};
+}
+
+}  // namespace
+
+// Files are written in the order they were queued (a later copy of a target wins), land
+// only through the batch, and one that cannot be written is named without stopping the rest.
+TEST(WriteQueue, WritesInOrderThroughTheBatchAndNamesWhatItCouldNotWrite) {
+    TestHome home;
+    durable::PublishBatch batch;
+    {
+        durable::WriteQueue queue(batch, "test");
+        queue.Write(home / "same", Bytes("first"));
+        queue.Write(home / "missing/folder/file", Bytes("lost"));
+        for (int i = 0; i < 200; ++i)
+            queue.Write(home / std::to_string(i), Bytes(std::string(i * 997, 'a' + i % 26)));
+        queue.Write(home / "same", Bytes("second"));
+        queue.Drain();
+        EXPECT_FALSE(fs::exists(home / "same"));  // waiting in the batch
+        auto failures = queue.TakeFailures();
+        ASSERT_EQ(failures.size(), 1u);
+        EXPECT_EQ(failures[0].target, home / "missing/folder/file");
+        EXPECT_EQ(failures[0].error, ENOENT);
+    }
+    ASSERT_TRUE(batch.Flush());
+    EXPECT_EQ(ReadFile(home / "same"), "second");
+    EXPECT_EQ(ReadFile(home / "199"), std::string(199 * 997, 'a' + 199 % 26));
+    EXPECT_EQ(ReadFile(home / "0"), "");
+    size_t files = static_cast<size_t>(std::distance(fs::directory_iterator(home.Path()), {}));
+    EXPECT_EQ(files, 201u);  // no temporary left behind
+}
+
+// Destroying the queue finishes what it holds: nothing queued is silently dropped.
+TEST(WriteQueue, EndingTheQueueWritesWhatIsStillQueued) {
+    TestHome home;
+    durable::PublishBatch batch;
+    {
+        durable::WriteQueue queue(batch, "test");
+        for (int i = 0; i < 50; ++i)  // more than the queue holds at once
+            queue.Write(home / std::to_string(i), std::vector<uint8_t>(200000, 'x'));
+    }
+    ASSERT_TRUE(batch.Flush());
+    EXPECT_EQ(fs::file_size(home / "49"), 200000u);
+}
