@@ -287,6 +287,38 @@ bool MakeFoldersBelow(const std::string& root, const std::string& folder, std::s
     return true;
 }
 
+constexpr char kDamagedNotReplaced[] =
+    "its data in the archive is damaged; the file was not replaced";
+
+// Writes `head` then the rest of `in` beside `path` and renames it over `path` only when
+// complete and undamaged, keeping the replaced file's permission bits. Returns the bytes
+// written, nothing when the file was not written (and says why).
+std::optional<uint64_t> WriteNow(BasicStream& in, const std::string& path,
+                                 std::span<const uint8_t> head) {
+    durable::TempFile file(path, "tindale");
+    if (!file.IsOpen()) {
+        ReportProblem(path, std::string("cannot be written: ") + std::strerror(file.Error()));
+        return std::nullopt;
+    }
+    FileStream target(::dup(file.Fd()));
+    uint64_t copied = target.Write(head.data(), static_cast<int32_t>(head.size()));
+    copied += CopyStream(in, target);
+    if (target.LastError() != 0 || !target.Close()) {
+        ReportProblem(path, std::string("cannot be written: ") + std::strerror(target.LastError()));
+        return std::nullopt;
+    }
+    if (in.Damaged()) {
+        ReportProblem(path, kDamagedNotReplaced);
+        return std::nullopt;
+    }
+    file.TakeModeOfTarget(false);
+    if (!file.Publish()) {
+        ReportProblem(path, std::string("cannot be written: ") + std::strerror(file.Error()));
+        return std::nullopt;
+    }
+    return copied;
+}
+
 }  // namespace
 
 std::optional<std::string> FileFolderNode::RestoreTarget(const std::u16string& stored) {
@@ -313,19 +345,15 @@ uint64_t FileFolderNode::RestorePayload(BasicStream& in) {
         return 0;
     }
     if (header[kFileFolderFlagAt]) return 0;
-    // Written beside the target and renamed over it only when complete and undamaged; the
-    // replaced file's permission bits are kept.
     durable::TempFile::RemoveStaleBeside(*path, "tindale");  // left by a restore that was killed
     // A small file is read whole and handed to the job's writing thread, if it has one.
     static thread_local std::vector<uint8_t> head(durable::WriteQueue::kLargestQueued + 1);
     size_t headLength = 0;
-    durable::WriteQueue* queue = durable::CurrentWriteQueue();
-    if (queue) {
+    if (durable::WriteQueue* queue = durable::CurrentWriteQueue()) {
         headLength = ReadFully(in, head.data(), head.size());
         if (headLength <= durable::WriteQueue::kLargestQueued) {
             if (in.Damaged()) {
-                ReportProblem(*path,
-                              "its data in the archive is damaged; the file was not replaced");
+                ReportProblem(*path, kDamagedNotReplaced);
                 return 0;
             }
             queue->Write(*path, std::vector<uint8_t>(head.begin(), head.begin() + headLength));
@@ -333,29 +361,8 @@ uint64_t FileFolderNode::RestorePayload(BasicStream& in) {
         }
         queue->Drain();  // a file queued earlier for the same target must not land after this one
     }
-    durable::TempFile file(*path, "tindale");
-    if (!file.IsOpen()) {
-        ReportProblem(*path, std::string("cannot be written: ") + std::strerror(file.Error()));
-        return 0;
-    }
-    FileStream target(::dup(file.Fd()));
-    uint64_t copied = target.Write(head.data(), static_cast<int32_t>(headLength));
-    copied += CopyStream(in, target);
-    if (target.LastError() != 0 || !target.Close()) {
-        ReportProblem(*path,
-                      std::string("cannot be written: ") + std::strerror(target.LastError()));
-        return 0;
-    }
-    if (in.Damaged()) {
-        ReportProblem(*path, "its data in the archive is damaged; the file was not replaced");
-        return 0;
-    }
-    file.TakeModeOfTarget(false);
-    if (!file.Publish()) {
-        ReportProblem(*path, std::string("cannot be written: ") + std::strerror(file.Error()));
-        return 0;
-    }
-    return kFileHeaderSize + copied;
+    auto written = WriteNow(in, *path, std::span(head.data(), headLength));
+    return written ? kFileHeaderSize + *written : 0;
 }
 
 uint64_t FileFolderNode::SkipPayload(BasicStream& in, BasicStream& sink) {
