@@ -20,8 +20,6 @@ constexpr size_t kMaxNameBytes = 255;
 constexpr size_t kBatchFiles = 2000;
 constexpr uint64_t kBatchBytes = 256ull << 20;
 
-thread_local PublishBatch* tCurrentBatch = nullptr;
-
 std::string DirectoryOf(const std::string& path) {
     auto slash = path.find_last_of('/');
     if (slash == std::string::npos) return ".";
@@ -318,18 +316,6 @@ bool PublishBatch::Flush() {
 std::vector<PublishBatch::Failure> PublishBatch::TakeFailures() {
     std::lock_guard lock(mutex_);
     return std::exchange(failures_, {});
-}
-
-PublishScope::PublishScope(PublishBatch& batch) : previous_(tCurrentBatch) {
-    tCurrentBatch = &batch;
-}
-
-PublishScope::~PublishScope() {
-    tCurrentBatch = previous_;
-}
-
-PublishBatch* CurrentBatch() {
-    return tCurrentBatch;
 }
 
 int PublishClosed(std::string temp, const std::string& target, const struct stat& written) {

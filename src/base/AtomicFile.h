@@ -18,6 +18,8 @@
 #include <string_view>
 #include <vector>
 
+#include "base/ThreadScope.h"
+
 namespace tindale::durable {
 
 // A temporary file beside `target`, named ".<name>.<tag>-XXXXXX" with the name shortened
@@ -113,19 +115,12 @@ class PublishBatch {
 
 // Installs a batch for this thread; files published meanwhile wait in it. The batch flushes
 // itself when it grows large; the owner flushes the rest and reports failures.
-class PublishScope {
-  public:
-    explicit PublishScope(PublishBatch& batch);
-    ~PublishScope();
-    PublishScope(const PublishScope&) = delete;
-    PublishScope& operator=(const PublishScope&) = delete;
-
-  private:
-    PublishBatch* previous_;
-};
+using PublishScope = ThreadScope<PublishBatch>;
 
 // The batch installed on this thread, or null.
-PublishBatch* CurrentBatch();
+inline PublishBatch* CurrentBatch() {
+    return PublishScope::Current();
+}
 
 // Publishes a written and closed temporary file: through the thread's batch when one is
 // installed, otherwise durably now. 0 on success, else an errno value (the temporary is

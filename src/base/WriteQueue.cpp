@@ -11,8 +11,6 @@ namespace {
 // memory a restore may use.
 constexpr size_t kQueueBytes = 4u << 20;
 
-thread_local WriteQueue* tCurrentQueue = nullptr;
-
 }  // namespace
 
 WriteQueue::WriteQueue(PublishBatch& batch, std::string tag)
@@ -73,18 +71,6 @@ int WriteQueue::WriteOne(const Job& job) const {
     file.TakeModeOfTarget(false);
     if (!file.Publish()) return file.Error() != 0 ? file.Error() : EIO;
     return 0;
-}
-
-WriteScope::WriteScope(WriteQueue& queue) : previous_(tCurrentQueue) {
-    tCurrentQueue = &queue;
-}
-
-WriteScope::~WriteScope() {
-    tCurrentQueue = previous_;
-}
-
-WriteQueue* CurrentWriteQueue() {
-    return tCurrentQueue;
 }
 
 }  // namespace tindale::durable

@@ -55,18 +55,11 @@ class WriteQueue {
 };
 
 // Installs a queue for this thread: file restores made meanwhile may go through it.
-class WriteScope {
-  public:
-    explicit WriteScope(WriteQueue& queue);
-    ~WriteScope();
-    WriteScope(const WriteScope&) = delete;
-    WriteScope& operator=(const WriteScope&) = delete;
-
-  private:
-    WriteQueue* previous_;
-};
+using WriteScope = ThreadScope<WriteQueue>;
 
 // The queue installed on this thread, or null.
-WriteQueue* CurrentWriteQueue();
+inline WriteQueue* CurrentWriteQueue() {
+    return WriteScope::Current();
+}
 
 }  // namespace tindale::durable

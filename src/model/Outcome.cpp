@@ -2,30 +2,21 @@
 
 namespace v {
 
-namespace {
-thread_local Outcome* current = nullptr;
-}
-
-OutcomeScope::OutcomeScope(Outcome& outcome) : previous_(current) {
-    current = &outcome;
-}
-OutcomeScope::~OutcomeScope() {
-    current = previous_;
-}
-
 Outcome* CurrentOutcome() {
-    return current;
+    return OutcomeScope::Current();
 }
 
 void ReportProblem(std::string item, std::string reason, bool leftOut) {
-    if (current) current->problems.push_back({std::move(item), std::move(reason), leftOut});
+    if (Outcome* current = CurrentOutcome())
+        current->problems.push_back({std::move(item), std::move(reason), leftOut});
 }
 
 void ReportNote(std::string note) {
-    if (current) current->notes.push_back(std::move(note));
+    if (Outcome* current = CurrentOutcome()) current->notes.push_back(std::move(note));
 }
 
 size_t LeftOutCount() {
+    Outcome* current = CurrentOutcome();
     return current ? current->LeftOut() : 0;
 }
 

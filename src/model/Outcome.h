@@ -7,6 +7,8 @@
 #include <string>
 #include <vector>
 
+#include "base/ThreadScope.h"
+
 namespace v {
 
 struct Problem {
@@ -36,16 +38,7 @@ struct Outcome {
 };
 
 // Installs `outcome` as the one that ReportProblem writes to on this thread.
-class OutcomeScope {
-  public:
-    explicit OutcomeScope(Outcome& outcome);
-    ~OutcomeScope();
-    OutcomeScope(const OutcomeScope&) = delete;
-    OutcomeScope& operator=(const OutcomeScope&) = delete;
-
-  private:
-    Outcome* previous_;
-};
+using OutcomeScope = tindale::ThreadScope<Outcome>;
 
 // Runs a job's body; an exception escaping it (running out of memory included) becomes a
 // failed outcome that names the cause, so that no exception ever leaves an engine.
