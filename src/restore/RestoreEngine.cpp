@@ -78,8 +78,8 @@ void VisitRecord(ArchiveReader& reader, const RestoreRequest& request,
     if (chosen) RestoreRecord(rec, payload, identity, sources);
 }
 
-// Publishes what the restore wrote and still holds in its batch, and saves the stores'
-// id maps: nothing counts as restored before it is on disk.
+// Waits for the files still in the writing queue, publishes what the batch holds, and saves
+// the stores' id maps: nothing counts as restored before it is on disk.
 void MakeDurable(durable::WriteQueue& queue, durable::PublishBatch& batch,
                  store::StoreSession& stores) {
     queue.Drain();
