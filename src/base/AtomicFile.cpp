@@ -3,10 +3,13 @@
 #include <dirent.h>
 #include <fcntl.h>
 #include <sys/file.h>
+#include <sys/resource.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
+#include <random>
 #include <set>
 #include <utility>
 
@@ -19,6 +22,18 @@ constexpr size_t kMaxNameBytes = 255;
 // list of pending names stays small.
 constexpr size_t kBatchFiles = 2000;
 constexpr uint64_t kBatchBytes = 256ull << 20;
+
+// A batch holds a descriptor for each unnamed temporary, and two batches may be held at once
+// (one publishing): together they keep well within the process's limit of open files.
+size_t MaxHeldUnnamed() {
+    static const size_t limit = [] {
+        struct rlimit files {};
+        if (::getrlimit(RLIMIT_NOFILE, &files) != 0 || files.rlim_cur == RLIM_INFINITY)
+            return kBatchFiles;
+        return std::clamp<size_t>(static_cast<size_t>(files.rlim_cur) / 4, 16, kBatchFiles);
+    }();
+    return limit;
+}
 
 std::string DirectoryOf(const std::string& path) {
     auto slash = path.find_last_of('/');
@@ -69,7 +84,59 @@ TempName TempNameFor(const std::string& target, std::string_view tag) {
 
 }  // namespace
 
-TempFile::TempFile(const std::string& target, std::string_view tag) : target_(target) {
+namespace {
+
+// Unnamed temporaries are named through /proc/self/fd (linking by descriptor alone needs a
+// privilege a person's program does not have).
+bool CanNameUnnamedFiles() {
+    static const bool can = ::access("/proc/self/fd", X_OK) == 0;
+    return can;
+}
+
+// An unnamed temporary in `target`'s folder, with the mode a new file gets; -1 when the
+// file system cannot make one.
+int OpenUnnamed(const std::string& target) {
+    if (!CanNameUnnamedFiles()) return -1;
+    return ::open(DirectoryOf(target).c_str(), O_TMPFILE | O_RDWR | O_CLOEXEC, 0666);
+}
+
+std::string RandomSuffix() {
+    static constexpr char kChars[] =
+        "abcdefghijklmnopqrstuvwxyzABCDEFGHIJKLMNOPQRSTUVWXYZ0123456789";
+    thread_local std::mt19937 random{std::random_device{}()};
+    std::string suffix(6, ' ');
+    for (char& c : suffix) c = kChars[random() % (sizeof kChars - 1)];
+    return suffix;
+}
+
+}  // namespace
+
+int LinkIntoPlace(int fd, const std::string& target, std::string_view tag) {
+    std::string self = "/proc/self/fd/" + std::to_string(fd);
+    if (::linkat(AT_FDCWD, self.c_str(), AT_FDCWD, target.c_str(), AT_SYMLINK_FOLLOW) == 0)
+        return 0;
+    if (errno != EEXIST) return errno;
+    auto name = TempNameFor(target, tag);
+    for (int attempt = 0; attempt < 64; ++attempt) {
+        std::string temp = name.dir + name.prefix + RandomSuffix();
+        if (::linkat(AT_FDCWD, self.c_str(), AT_FDCWD, temp.c_str(), AT_SYMLINK_FOLLOW) != 0) {
+            if (errno == EEXIST) continue;
+            return errno;
+        }
+        if (::rename(temp.c_str(), target.c_str()) == 0) return 0;
+        int error = errno;
+        ::unlink(temp.c_str());
+        return error;
+    }
+    return EEXIST;
+}
+
+TempFile::TempFile(const std::string& target, std::string_view tag, Naming naming)
+    : target_(target), tag_(tag) {
+    if (naming == Naming::Unnamed && (fd_ = OpenUnnamed(target)) >= 0) {
+        ::flock(fd_, LOCK_EX | LOCK_NB);  // guards the name it is given beside a file it replaces
+        return;
+    }
     auto name = TempNameFor(target, tag);
     std::string pattern = name.dir + name.prefix + "XXXXXX";
     fd_ = ::mkostemp(pattern.data(), O_CLOEXEC);
@@ -164,6 +231,8 @@ void TempFile::TakeModeOfTarget(bool keepPrivate) {
     struct stat st {};
     if (::stat(target_.c_str(), &st) == 0) {
         ::fchmod(fd_, st.st_mode & 07777);
+    } else if (Unnamed()) {
+        if (keepPrivate) ::fchmod(fd_, 0600);  // made with the mode of a new file already
     } else if (!keepPrivate) {
         ::fchmod(fd_, 0666 & ~ProcessUmask());
     }
@@ -180,6 +249,12 @@ bool TempFile::PublishNow() {
     if (fd_ >= 0 && !error_) {
         if (int e = SyncFd(fd_)) error_ = e;
     }
+    if (Unnamed()) {
+        if (!error_) error_ = LinkIntoPlace(fd_, target_, tag_);
+        if (!Close()) return false;
+        SyncParentDirectory(target_);
+        return true;
+    }
     if (!Close()) return false;
     if (::rename(temp_.c_str(), target_.c_str()) != 0) {
         error_ = errno;
@@ -194,6 +269,11 @@ bool TempFile::Publish() {
     struct stat st {};
     if (fd_ < 0 || ::fstat(fd_, &st) != 0) st = {};
     if (!CurrentBatch()) return PublishNow();
+    if (Unnamed()) {
+        if (error_) return false;
+        CurrentBatch()->AddUnnamed(std::exchange(fd_, -1), target_, tag_, st);
+        return true;
+    }
     if (!Close()) return false;
     error_ = PublishClosed(Release(), target_, st);
     return error_ == 0;
@@ -210,29 +290,39 @@ std::string TempFile::Release() {
 // once. Where that fails (or the file system is unknown), each file is synced alone, and one
 // that cannot be is not published.
 void PublishBatch::PublishAll(const std::vector<Pending>& pending, std::vector<Failure>& failures) {
+    // An unnamed temporary is reached through its descriptor, a named one by its name.
+    auto descriptor = [](const Pending& p) {
+        return p.fd >= 0 ? p.fd : ::open(p.temp.c_str(), O_RDONLY | O_CLOEXEC);
+    };
+    auto release = [](const Pending& p, int fd) {
+        if (fd >= 0 && fd != p.fd) ::close(fd);
+    };
     std::set<dev_t> synced, failed;
     for (const auto& p : pending) {
         if (p.device == 0 || synced.count(p.device) || failed.count(p.device)) continue;
-        int fd = ::open(p.temp.c_str(), O_RDONLY | O_CLOEXEC);
+        int fd = descriptor(p);
         bool ok = fd >= 0 && ::syncfs(fd) == 0;
-        if (fd >= 0) ::close(fd);
+        release(p, fd);
         (ok ? synced : failed).insert(p.device);
     }
     auto durable = [&](const Pending& p) {
         if (p.device != 0 && synced.count(p.device)) return 0;
-        int fd = ::open(p.temp.c_str(), O_RDONLY | O_CLOEXEC);
+        int fd = descriptor(p);
         if (fd < 0) return errno;
         int error = SyncFd(fd);
-        ::close(fd);
+        release(p, fd);
         return error;
     };
     std::set<std::string> directories;
     for (const auto& p : pending) {
         int error = durable(p);
-        if (error == 0 && ::rename(p.temp.c_str(), p.target.c_str()) != 0) error = errno;
+        if (error == 0 && p.fd >= 0) error = LinkIntoPlace(p.fd, p.target, p.tag);
+        if (error == 0 && p.fd < 0 && ::rename(p.temp.c_str(), p.target.c_str()) != 0)
+            error = errno;
+        if (p.fd >= 0) ::close(p.fd);  // an unnamed temporary that was not linked is gone
         if (error != 0) {
             failures.push_back({p.target, error});
-            ::unlink(p.temp.c_str());
+            if (p.fd < 0) ::unlink(p.temp.c_str());
             continue;
         }
         directories.insert(DirectoryOf(p.target));
@@ -249,7 +339,12 @@ void PublishBatch::PublishAll(const std::vector<Pending>& pending, std::vector<F
 PublishBatch::~PublishBatch() {
     std::lock_guard lock(mutex_);
     AwaitPublishing();
-    for (const auto& p : pending_) ::unlink(p.temp.c_str());
+    for (const auto& p : pending_) {
+        if (p.fd >= 0)
+            ::close(p.fd);
+        else
+            ::unlink(p.temp.c_str());
+    }
 }
 
 bool PublishBatch::Empty() const {
@@ -282,15 +377,26 @@ bool PublishBatch::Holds(const std::string& temp) const {
 
 void PublishBatch::Add(std::string temp, std::string target, const struct stat& written) {
     std::lock_guard lock(mutex_);
-    pending_.push_back({std::move(temp), std::move(target), written.st_dev});
+    pending_.push_back({std::move(temp), std::move(target), written.st_dev, -1, {}});
     bytes_ += static_cast<uint64_t>(written.st_size);
     if (pending_.size() >= kBatchFiles || bytes_ >= kBatchBytes) PublishInBackground();
+}
+
+void PublishBatch::AddUnnamed(int fd, std::string target, std::string tag,
+                              const struct stat& written) {
+    std::lock_guard lock(mutex_);
+    pending_.push_back({{}, std::move(target), written.st_dev, fd, std::move(tag)});
+    bytes_ += static_cast<uint64_t>(written.st_size);
+    ++unnamed_;
+    if (pending_.size() >= kBatchFiles || bytes_ >= kBatchBytes || unnamed_ >= MaxHeldUnnamed())
+        PublishInBackground();
 }
 
 void PublishBatch::PublishInBackground() {
     AwaitPublishing();
     publishing_ = std::exchange(pending_, {});
     bytes_ = 0;
+    unnamed_ = 0;
     publication_ = std::async(std::launch::async, [list = &publishing_] {
         std::vector<Failure> failures;
         PublishAll(*list, failures);
@@ -310,6 +416,7 @@ bool PublishBatch::Flush() {
     PublishAll(pending_, failures_);
     pending_.clear();
     bytes_ = 0;
+    unnamed_ = 0;
     return failures_.empty();
 }
 

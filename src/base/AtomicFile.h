@@ -26,9 +26,14 @@ namespace tindale::durable {
 // so that the whole stays within the 255-byte limit of a file name. Removed unless published.
 // While it is open it is locked (flock), so that a later run can tell the temporaries a
 // killed run left behind from those of a run still going, and remove only the former.
+//
+// An unnamed temporary (O_TMPFILE) has no name until it is published: creating it does not
+// touch the folder, a killed run leaves nothing behind, and publishing gives it its name in
+// one step instead of a rename. Where the file system or /proc cannot do that, it is named.
 class TempFile {
   public:
-    TempFile(const std::string& target, std::string_view tag);
+    enum class Naming { Named, Unnamed };
+    TempFile(const std::string& target, std::string_view tag, Naming naming = Naming::Named);
     // Removes temporaries of `target` with this tag that no live process holds (left by a
     // run that was killed).
     static void RemoveStale(const std::string& target, std::string_view tag);
@@ -41,6 +46,7 @@ class TempFile {
     TempFile& operator=(const TempFile&) = delete;
 
     bool IsOpen() const { return fd_ >= 0; }
+    bool Unnamed() const { return fd_ >= 0 && temp_.empty(); }
     int Fd() const { return fd_; }
     int Error() const { return error_; }  // errno of the first failure, 0 when none
     const std::string& Path() const { return temp_; }
@@ -61,7 +67,8 @@ class TempFile {
   private:
     bool Close();
     std::string target_;
-    std::string temp_;
+    std::string tag_;
+    std::string temp_;  // empty while unnamed
     int fd_ = -1;
     int error_ = 0;
 };
@@ -83,6 +90,8 @@ class PublishBatch {
     PublishBatch(const PublishBatch&) = delete;
     PublishBatch& operator=(const PublishBatch&) = delete;
     void Add(std::string temp, std::string target, const struct stat& written);
+    // Takes an unnamed temporary's descriptor; the file gets its name when published.
+    void AddUnnamed(int fd, std::string target, std::string tag, const struct stat& written);
     // One sync of the file systems involved, every rename in order, then a sync of each
     // directory that received a file. False when anything failed (see TakeFailures).
     bool Flush();
@@ -99,6 +108,8 @@ class PublishBatch {
     struct Pending {
         std::string temp, target;
         dev_t device;  // 0 when unknown
+        int fd = -1;   // an unnamed temporary's, owned
+        std::string tag;
     };
     static void PublishAll(const std::vector<Pending>& pending, std::vector<Failure>& failures);
     void PublishInBackground();
@@ -111,6 +122,7 @@ class PublishBatch {
     std::set<std::string> visited_;
     std::set<std::string> checked_;
     uint64_t bytes_ = 0;
+    size_t unnamed_ = 0;  // descriptors held in pending_
 };
 
 // Installs a batch for this thread; files published meanwhile wait in it. The batch flushes
@@ -131,6 +143,10 @@ int PublishClosed(std::string temp, const std::string& target, const struct stat
 // Replaces `path` with `content` durably (temp, write, sync, rename, sync of the directory).
 // On failure the old file is left in place and errno-style error is returned (0 = success).
 int ReplaceFileContents(const std::string& path, std::string_view content);
+
+// Gives the unnamed temporary `fd` the name `target`. A file already there is replaced
+// atomically: the temporary is named beside it first, then renamed over it. 0 or errno.
+int LinkIntoPlace(int fd, const std::string& target, std::string_view tag);
 
 // Syncs the directory that holds `path` (so that a rename in it survives a crash).
 bool SyncParentDirectory(const std::string& path);

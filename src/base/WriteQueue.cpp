@@ -65,7 +65,7 @@ void WriteQueue::Run() {
 }
 
 int WriteQueue::WriteOne(const Job& job) const {
-    TempFile file(job.target, tag_);
+    TempFile file(job.target, tag_, TempFile::Naming::Unnamed);
     if (!file.IsOpen()) return file.Error();
     if (!file.Write(job.content.data(), job.content.size())) return file.Error();
     file.TakeModeOfTarget(false);

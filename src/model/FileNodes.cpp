@@ -295,7 +295,7 @@ constexpr char kDamagedNotReplaced[] =
 // written, nothing when the file was not written (and says why).
 std::optional<uint64_t> WriteNow(BasicStream& in, const std::string& path,
                                  std::span<const uint8_t> head) {
-    durable::TempFile file(path, "tindale");
+    durable::TempFile file(path, "tindale", durable::TempFile::Naming::Unnamed);
     if (!file.IsOpen()) {
         ReportProblem(path, std::string("cannot be written: ") + std::strerror(file.Error()));
         return std::nullopt;

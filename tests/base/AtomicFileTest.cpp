@@ -90,3 +90,68 @@ TEST(AtomicFile, ReplaceFileContentsKeepsTheOldFileWhenItCannotWrite) {
     EXPECT_NE(durable::ReplaceFileContents(home / "missing/map", "two"), 0);
     EXPECT_EQ(ReadFile(target), "one");
 }
+
+namespace {
+
+bool WriteUnnamed(const std::string& target, const std::string& content) {
+    durable::TempFile file(target, "test", durable::TempFile::Naming::Unnamed);
+    if (!file.Unnamed()) return false;
+    file.Write(reinterpret_cast<const uint8_t*>(content.data()), content.size());
+    file.TakeModeOfTarget(false);
+    return file.Publish();
+}
+
+bool UnnamedFilesWorkIn(const std::string& folder) {
+    durable::TempFile probe(folder + "/probe", "test", durable::TempFile::Naming::Unnamed);
+    return probe.Unnamed();
+}
+
+}  // namespace
+
+// An unnamed temporary shows nothing in the folder until its batch is flushed; it then
+// replaces the old file keeping its mode, or appears with a new file's mode. A dropped batch
+// and a failed publication leave nothing behind.
+TEST(AtomicFile, UnnamedTemporariesAppearOnlyWhenPublishedAndLeaveNothingOtherwise) {
+    TestHome home;
+    if (!UnnamedFilesWorkIn(home.Path())) GTEST_SKIP() << "no unnamed files on this file system";
+    std::string old = home / "old.txt";
+    WriteFile(old, "old");
+    ::chmod(old.c_str(), 0640);
+    {
+        durable::PublishBatch batch;
+        durable::PublishScope scope(batch);
+        ASSERT_TRUE(WriteUnnamed(old, "new"));
+        ASSERT_TRUE(WriteUnnamed(home / "fresh.txt", "fresh"));
+        EXPECT_EQ(FilesIn(home.Path()), 1u);
+        EXPECT_EQ(ReadFile(old), "old");
+        ASSERT_TRUE(batch.Flush());
+        EXPECT_EQ(ReadFile(old), "new");
+        EXPECT_EQ(fs::status(old).permissions() & fs::perms::all,
+                  fs::perms::owner_read | fs::perms::owner_write | fs::perms::group_read);
+        EXPECT_EQ(ReadFile(home / "fresh.txt"), "fresh");
+        ASSERT_TRUE(WriteUnnamed(home / "dropped.txt", "x"));
+    }
+    EXPECT_FALSE(fs::exists(home / "dropped.txt"));
+    fs::create_directories(home / "folder");
+    EXPECT_FALSE(WriteUnnamed(home / "folder", "not over a folder"));  // published at once
+    ASSERT_TRUE(WriteUnnamed(home / "now.txt", "at once"));
+    EXPECT_EQ(ReadFile(home / "now.txt"), "at once");
+    EXPECT_EQ(FilesIn(home.Path()), 4u);  // old, fresh, folder, now: no temporary anywhere
+}
+
+// A batch holds a descriptor per unnamed file: past its share of the open-file limit it
+// publishes in the background, and every file still arrives.
+TEST(AtomicFile, ManyUnnamedFilesAllArrive) {
+    TestHome home;
+    if (!UnnamedFilesWorkIn(home.Path())) GTEST_SKIP() << "no unnamed files on this file system";
+    constexpr int kFiles = 2500;
+    durable::PublishBatch batch;
+    {
+        durable::PublishScope scope(batch);
+        for (int i = 0; i < kFiles; ++i)
+            ASSERT_TRUE(WriteUnnamed(home / std::to_string(i), std::to_string(i)));
+    }
+    EXPECT_TRUE(batch.Flush());
+    EXPECT_EQ(FilesIn(home.Path()), static_cast<size_t>(kFiles));
+    EXPECT_EQ(ReadFile(home / "2499"), "2499");
+}
