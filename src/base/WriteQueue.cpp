@@ -13,8 +13,8 @@ constexpr size_t kQueueBytes = 4u << 20;
 
 }  // namespace
 
-WriteQueue::WriteQueue(PublishBatch& batch, std::string tag)
-    : batch_(batch), tag_(std::move(tag)), thread_([this] { Run(); }) {}
+WriteQueue::WriteQueue(PublishBatch& batch, std::string tag, std::stop_token stop)
+    : batch_(batch), tag_(std::move(tag)), stop_(std::move(stop)), thread_([this] { Run(); }) {}
 
 WriteQueue::~WriteQueue() {
     {
@@ -25,13 +25,13 @@ WriteQueue::~WriteQueue() {
     thread_.join();
 }
 
-void WriteQueue::Write(std::string target, std::vector<uint8_t> content) {
+void WriteQueue::Write(std::string target, std::vector<uint8_t> content, Part part) {
     std::unique_lock lock(mutex_);
     // One file larger than the bound still goes, alone.
     changed_.wait(lock,
                   [&] { return jobs_.empty() || queuedBytes_ + content.size() <= kQueueBytes; });
     queuedBytes_ += content.size();
-    jobs_.push_back({std::move(target), std::move(content)});
+    jobs_.push_back({std::move(target), std::move(content), part});
     changed_.notify_all();
 }
 
@@ -64,13 +64,23 @@ void WriteQueue::Run() {
     }
 }
 
-int WriteQueue::WriteOne(const Job& job) const {
-    TempFile file(job.target, tag_, TempFile::Naming::Unnamed);
-    if (!file.IsOpen()) return file.Error();
-    if (!file.Write(job.content.data(), job.content.size())) return file.Error();
-    file.TakeModeOfTarget(false);
-    if (!file.Publish()) return file.Error() != 0 ? file.Error() : EIO;
-    return 0;
+// Returns the errno that ended the job's file, or 0: once for each file that fails, whose
+// later parts are then dropped.
+int WriteQueue::WriteOne(const Job& job) {
+    auto close = [this](int error) {
+        open_.reset();  // an unnamed temporary that was not published leaves nothing
+        return error;
+    };
+    if (job.part == Part::Whole || job.part == Part::First) {
+        open_.emplace(job.target, tag_, TempFile::Naming::Unnamed);
+        if (!open_->IsOpen()) return close(open_->Error());
+    }
+    if (job.part == Part::Abandon || !open_) return close(0);
+    if (!open_->Write(job.content.data(), job.content.size())) return close(open_->Error());
+    if (job.part == Part::Middle || job.part == Part::First) return 0;
+    open_->TakeModeOfTarget(false);
+    if (!open_->Publish()) return close(open_->Error() != 0 ? open_->Error() : EIO);
+    return close(0);
 }
 
 }  // namespace tindale::durable

@@ -1,14 +1,17 @@
 #pragma once
-// Small files written whole on a thread of their own, in the order they were queued.
+// Files written on a thread of their own, in the order they were queued.
 //
 // Creating a file costs the kernel far more than writing a few kilobytes into it, and a
-// restore creates thousands. Handing small files to this thread lets that work overlap with
-// reading and decoding the archive. Each file is written beside its target and published
-// through the job's batch, exactly as the job would have done itself.
+// restore creates thousands; writing a large file costs it more than decoding it. Handing
+// files to this thread lets that work overlap with reading and decoding the archive. Each
+// file is written beside its target and published through the job's batch, exactly as the
+// job would have done itself.
 #include <condition_variable>
 #include <cstdint>
 #include <deque>
 #include <mutex>
+#include <optional>
+#include <stop_token>
 #include <string>
 #include <thread>
 #include <vector>
@@ -19,18 +22,24 @@ namespace tindale::durable {
 
 class WriteQueue {
   public:
-    // Files larger than this are better written by the caller as they are decoded.
+    // Files larger than this are queued in parts of this size as they are decoded.
     static constexpr size_t kLargestQueued = 256u << 10;
 
-    WriteQueue(PublishBatch& batch, std::string tag);
+    // A file too large to hold whole is queued in parts: the first, any in between, then
+    // the last, which publishes it, or Abandon, which leaves its target as it was.
+    enum class Part { Whole, First, Middle, Last, Abandon };
+
+    // `stop` is the job's: a file being queued in parts when it is requested is abandoned.
+    WriteQueue(PublishBatch& batch, std::string tag, std::stop_token stop = {});
     ~WriteQueue();  // writes what is still queued
     WriteQueue(const WriteQueue&) = delete;
     WriteQueue& operator=(const WriteQueue&) = delete;
 
     // Queues `content` for `target`; waits while the queue holds too much already.
-    void Write(std::string target, std::vector<uint8_t> content);
+    void Write(std::string target, std::vector<uint8_t> content, Part part = Part::Whole);
     // Returns once every file queued so far is written and handed to the batch.
     void Drain();
+    bool StopRequested() const { return stop_.stop_requested(); }
     // The files that could not be written, with the errno of each.
     std::vector<PublishBatch::Failure> TakeFailures();
 
@@ -38,12 +47,14 @@ class WriteQueue {
     struct Job {
         std::string target;
         std::vector<uint8_t> content;
+        Part part;
     };
     void Run();
-    int WriteOne(const Job& job) const;
+    int WriteOne(const Job& job);
 
     PublishBatch& batch_;
     const std::string tag_;
+    const std::stop_token stop_;
     std::mutex mutex_;
     std::condition_variable changed_;
     std::deque<Job> jobs_;
@@ -51,6 +62,7 @@ class WriteQueue {
     bool busy_ = false;  // a job has been taken and is being written
     bool stopping_ = false;
     std::vector<PublishBatch::Failure> failures_;
+    std::optional<TempFile> open_;  // the file being written, on the writer's thread
     std::thread thread_;
 };
 

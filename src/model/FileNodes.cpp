@@ -290,19 +290,17 @@ bool MakeFoldersBelow(const std::string& root, const std::string& folder, std::s
 constexpr char kDamagedNotReplaced[] =
     "its data in the archive is damaged; the file was not replaced";
 
-// Writes `head` then the rest of `in` beside `path` and renames it over `path` only when
-// complete and undamaged, keeping the replaced file's permission bits. Returns the bytes
-// written, nothing when the file was not written (and says why).
-std::optional<uint64_t> WriteNow(BasicStream& in, const std::string& path,
-                                 std::span<const uint8_t> head) {
+// Writes `in` beside `path` and renames it over `path` only when complete and undamaged,
+// keeping the replaced file's permission bits. Returns the bytes written, nothing when the
+// file was not written (and says why).
+std::optional<uint64_t> WriteNow(BasicStream& in, const std::string& path) {
     durable::TempFile file(path, "tindale", durable::TempFile::Naming::Unnamed);
     if (!file.IsOpen()) {
         ReportProblem(path, std::string("cannot be written: ") + std::strerror(file.Error()));
         return std::nullopt;
     }
     FileStream target(::dup(file.Fd()));
-    uint64_t copied = target.Write(head.data(), static_cast<int32_t>(head.size()));
-    copied += CopyStream(in, target);
+    uint64_t copied = CopyStream(in, target);
     if (target.LastError() != 0 || !target.Close()) {
         ReportProblem(path, std::string("cannot be written: ") + std::strerror(target.LastError()));
         return std::nullopt;
@@ -317,6 +315,37 @@ std::optional<uint64_t> WriteNow(BasicStream& in, const std::string& path,
         return std::nullopt;
     }
     return copied;
+}
+
+// Hands `in` to the writing thread as it is read, in parts of a bounded size, and tells it to
+// publish the file only when complete and undamaged; a stopped job leaves it unwritten.
+// Returns the bytes read; what could not be written is reported when the queue is drained.
+std::optional<uint64_t> QueueFile(durable::WriteQueue& queue, BasicStream& in,
+                                  const std::string& path) {
+    using Part = durable::WriteQueue::Part;
+    constexpr size_t kPartBytes = durable::WriteQueue::kLargestQueued;
+    // The first read asks one byte more than a part, into a buffer kept for it: a file that
+    // fits goes whole, in a copy of its own size (the queue counts what it holds).
+    static thread_local std::vector<uint8_t> first(kPartBytes + 1);
+    size_t got = ReadFully(in, first.data(), first.size());
+    uint64_t total = got;
+    Part part = got <= kPartBytes ? Part::Whole : Part::First;
+    std::vector<uint8_t> content(first.begin(), first.begin() + static_cast<ptrdiff_t>(got));
+    auto unfinished = [&] { return part == Part::First || part == Part::Middle; };
+    while (unfinished() && !in.Damaged() && !queue.StopRequested()) {
+        queue.Write(path, std::move(content), part);
+        content.resize(kPartBytes);
+        content.resize(ReadFully(in, content.data(), kPartBytes));
+        total += content.size();
+        part = content.size() < kPartBytes ? Part::Last : Part::Middle;
+    }
+    if (in.Damaged() || unfinished()) {  // damaged, or the job stopped part way
+        if (part != Part::Whole) queue.Write(path, {}, Part::Abandon);
+        if (in.Damaged()) ReportProblem(path, kDamagedNotReplaced);
+        return std::nullopt;
+    }
+    queue.Write(path, std::move(content), part);
+    return total;
 }
 
 }  // namespace
@@ -346,22 +375,13 @@ uint64_t FileFolderNode::RestorePayload(BasicStream& in) {
     }
     if (header[kFileFolderFlagAt]) return 0;
     durable::TempFile::RemoveStaleBeside(*path, "tindale");  // left by a restore that was killed
-    // A small file is read whole and handed to the job's writing thread, if it has one.
-    static thread_local std::vector<uint8_t> head(durable::WriteQueue::kLargestQueued + 1);
-    size_t headLength = 0;
+    // The file goes to the job's writing thread if it has one: a small file whole, a large
+    // one in parts as they are decoded.
     if (durable::WriteQueue* queue = durable::CurrentWriteQueue()) {
-        headLength = ReadFully(in, head.data(), head.size());
-        if (headLength <= durable::WriteQueue::kLargestQueued) {
-            if (in.Damaged()) {
-                ReportProblem(*path, kDamagedNotReplaced);
-                return 0;
-            }
-            queue->Write(*path, std::vector<uint8_t>(head.begin(), head.begin() + headLength));
-            return kFileHeaderSize + headLength;
-        }
-        queue->Drain();  // a file queued earlier for the same target must not land after this one
+        auto written = QueueFile(*queue, in, *path);
+        return written ? kFileHeaderSize + *written : 0;
     }
-    auto written = WriteNow(in, *path, std::span(head.data(), headLength));
+    auto written = WriteNow(in, *path);
     return written ? kFileHeaderSize + *written : 0;
 }
 

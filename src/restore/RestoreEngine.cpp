@@ -201,7 +201,7 @@ v::Outcome RunRestoreWorker(const RestoreRequest& request, v::WorkerReport& repo
         store::StoreSession stores;
         durable::PublishBatch batch;
         durable::PublishScope publishing(batch);
-        durable::WriteQueue writer(batch, "tindale");
+        durable::WriteQueue writer(batch, "tindale", stop);
         durable::WriteScope writing(writer);
         ArchiveReader reader;
         auto status = reader.Open(text::ToUtf8(request.archivePath), request.password);

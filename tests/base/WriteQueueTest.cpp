@@ -57,3 +57,53 @@ TEST(WriteQueue, EndingTheQueueWritesWhatIsStillQueued) {
     ASSERT_TRUE(batch.Flush());
     EXPECT_EQ(fs::file_size(home / "49"), 200000u);
 }
+
+// A large file goes in parts: its target keeps what it held until the last part is written,
+// an abandoned file leaves it untouched, and a file that cannot be opened is named once while
+// its later parts are dropped.
+TEST(WriteQueue, FileInPartsLandsWholeOrNotAtAll) {
+    using Part = durable::WriteQueue::Part;
+    TestHome home;
+    WriteFile(home / "kept", "old");
+    WriteFile(home / "replaced", "old");
+    durable::PublishBatch batch;
+    {
+        durable::WriteQueue queue(batch, "test");
+        queue.Write(home / "replaced", Bytes("one "), Part::First);
+        queue.Write(home / "replaced", Bytes("two "), Part::Middle);
+        queue.Drain();
+        EXPECT_EQ(ReadFile(home / "replaced"), "old");
+        queue.Write(home / "replaced", Bytes("three"), Part::Last);
+
+        queue.Write(home / "kept", Bytes("partial"), Part::First);
+        queue.Write(home / "kept", {}, Part::Abandon);
+
+        queue.Write(home / "no/such/folder", Bytes("a"), Part::First);
+        queue.Write(home / "no/such/folder", Bytes("b"), Part::Middle);
+        queue.Write(home / "no/such/folder", Bytes("c"), Part::Last);
+        queue.Write(home / "after", Bytes("whole"));
+        queue.Drain();
+        auto failures = queue.TakeFailures();
+        ASSERT_EQ(failures.size(), 1u);
+        EXPECT_EQ(failures[0].target, home / "no/such/folder");
+    }
+    ASSERT_TRUE(batch.Flush());
+    EXPECT_EQ(ReadFile(home / "replaced"), "one two three");
+    EXPECT_EQ(ReadFile(home / "kept"), "old");
+    EXPECT_EQ(ReadFile(home / "after"), "whole");
+    size_t files = static_cast<size_t>(std::distance(fs::directory_iterator(home.Path()), {}));
+    EXPECT_EQ(files, 3u);
+}
+
+// A queue ended in the middle of a file (a job that stopped) never publishes it.
+TEST(WriteQueue, UnfinishedFileIsNotPublished) {
+    TestHome home;
+    durable::PublishBatch batch;
+    {
+        durable::WriteQueue queue(batch, "test");
+        queue.Write(home / "cut", Bytes("begun"), durable::WriteQueue::Part::First);
+    }
+    ASSERT_TRUE(batch.Flush());
+    EXPECT_FALSE(fs::exists(home / "cut"));
+    EXPECT_TRUE(fs::is_empty(home.Path()));
+}

@@ -5,6 +5,7 @@
 #include <filesystem>
 
 #include "base/Text.h"
+#include "base/WriteQueue.h"
 #include "model/FileNodes.h"
 #include "model/NodeFactory.h"
 #include "model/Outcome.h"
@@ -24,11 +25,28 @@ std::vector<uint8_t> Payload(BasicNode& node) {
     return m.Data();
 }
 
-uint64_t Restore(const std::vector<uint8_t>& payload, bool folder) {
+// A payload whose frames failed to decode past its first `good` bytes.
+class DamagedStream : public MemoryStream {
+  public:
+    DamagedStream(std::vector<uint8_t> content, size_t good)
+        : MemoryStream(std::move(content)), good_(good) {}
+    int32_t Read(uint8_t* buffer, int32_t length) override {
+        int32_t got = MemoryStream::Read(buffer, length);
+        read_ += static_cast<size_t>(std::max(got, 0));
+        return got;
+    }
+    bool Damaged() const override { return read_ > good_; }
+
+  private:
+    size_t good_;
+    size_t read_ = 0;
+};
+
+uint64_t Restore(const std::vector<uint8_t>& payload, bool folder, size_t good = SIZE_MAX) {
     NodeRecord rec;
     rec.SetTypeGuid(FileFolderNode::kTypeGuid);
     rec.SetContainer(folder);
-    MemoryStream in(payload);
+    DamagedStream in(payload, good);
     std::unique_ptr<BasicNode> node(NodeFactoryRegistry::Instance().FindFactoryAndCreate(rec, &in));
     static_cast<FileFolderNode*>(node.get())
         ->SetRestoreRoot(FileRestoreRoot{u"%USERPROFILE%\\Documents", shell::DocumentsFolder()});
@@ -119,6 +137,58 @@ TEST(FileNodes, FileRestoresIntoAnotherHomeReplacingWhatIsThere) {
     EXPECT_EQ(
         std::distance(fs::directory_iterator(second / "Documents/deep"), fs::directory_iterator()),
         1);
+}
+
+// Through the job's writing thread, small and large files alike are replaced only when
+// their data is whole; a damaged one is named and the file it would replace is kept.
+TEST(FileNodes, QueuedFilesReplaceOnlyWhenUndamaged) {
+    TestHome home;
+    std::string large(durable::WriteQueue::kLargestQueued * 3 + 5, 'L');
+    WriteFile(home / "Documents/small.txt", "small");
+    WriteFile(home / "Documents/large.bin", large);
+    std::vector<uint8_t> small, big;
+    {
+        FileFolderNode s(DirEntry{"small.txt", false, false, true}, home / "Documents");
+        FileFolderNode b(DirEntry{"large.bin", false, false, true}, home / "Documents");
+        small = Payload(s);
+        big = Payload(b);
+    }
+    TestHome second;
+    WriteFile(second / "Documents/small.txt", "before");
+    WriteFile(second / "Documents/large.bin", "before");
+    Outcome outcome;
+    OutcomeScope scope(outcome);
+    durable::PublishBatch batch;
+    {
+        durable::PublishScope publishing(batch);
+        durable::WriteQueue queue(batch, "tindale");
+        durable::WriteScope writing(queue);
+        EXPECT_EQ(Restore(small, false, kFileHeaderSize + 2), 0u);
+        EXPECT_EQ(Restore(big, false, big.size() - 10), 0u);
+        queue.Drain();
+        EXPECT_EQ(outcome.problems.size(), 2u);
+        EXPECT_EQ(ReadFile(second / "Documents/large.bin"), "before");
+        EXPECT_EQ(Restore(big, false), big.size());
+        EXPECT_EQ(Restore(small, false), small.size());
+    }
+    ASSERT_TRUE(batch.Flush());
+    EXPECT_TRUE(ReadFile(second / "Documents/large.bin") == large);
+    // A job stopped while a large file is read leaves that file as it was, without a problem.
+    WriteFile(second / "Documents/large.bin", "before");
+    std::stop_source stop;
+    stop.request_stop();
+    {
+        durable::PublishScope publishing(batch);
+        durable::WriteQueue queue(batch, "tindale", stop.get_token());
+        durable::WriteScope writing(queue);
+        EXPECT_EQ(Restore(big, false), 0u);
+    }
+    ASSERT_TRUE(batch.Flush());
+    EXPECT_EQ(outcome.problems.size(), 2u);
+    EXPECT_EQ(ReadFile(second / "Documents/small.txt"), "small");
+    EXPECT_EQ(ReadFile(second / "Documents/large.bin"), "before");
+    EXPECT_EQ(std::distance(fs::directory_iterator(second / "Documents"), fs::directory_iterator()),
+              2);
 }
 
 TEST(FileNodes, ReadOnlyFileKeepsItsContent) {
