@@ -1,6 +1,7 @@
 #include "restore/ArchiveTest.h"
 
 #include <exception>
+#include <functional>
 #include <optional>
 
 #include "archive/ArchiveReader.h"
@@ -74,14 +75,18 @@ bool SealedFramesWellFormed(v::BasicStream& payload) {
 
 // Frames are decoded and the output thrown away; encrypted ones only when the key is known
 // (a sealed archive's frames are then authenticated too), otherwise checked for their shape.
+// A large payload is read in steps, calling `keepGoing` after each; it ends the read early
+// when it returns false.
 bool FramesDecode(ArchiveReader& reader, const std::u16string& password, bool sealed,
-                  const SealKey* seal) {
+                  const SealKey* seal, const std::function<bool()>& keepGoing) {
     const auto& rec = reader.Record();
     if (rec.Encrypted() && sealed && !seal) return SealedFramesWellFormed(reader.PayloadStream());
     if (rec.Encrypted() && !sealed && password.empty())
         return EncryptedFramesWellFormed(reader.PayloadStream());
     FrameDecodingStream frames(reader, password, seal);
-    frames.Drain();
+    static thread_local std::vector<uint8_t> sink(1u << 20);
+    while (v::ReadFully(frames, sink.data(), sink.size()) == sink.size() && keepGoing()) {
+    }
     return !frames.Damaged();
 }
 
@@ -136,11 +141,19 @@ ArchiveTestResult TestArchive(const std::string& path, const std::u16string& pas
         });
         bool closedWithoutKey = false;
         uint64_t size = std::max<uint64_t>(reader.FileSize(), 1);
-        for (; !reader.AtEnd(); reader.Advance()) {
-            if (stop.stop_requested()) {
-                result.verdict = V::Cancelled;
-                break;
-            }
+        // Only a new percentage moves the bar: sending the same one again would make the
+        // worker wait for the page for nothing.
+        auto moveBar = [&](uint64_t at) {
+            auto percent = static_cast<uint32_t>(100.0 * at / size);
+            if (percent != result.percent && report) report->ProgressSent(percent, 0);
+            result.percent = percent;
+        };
+        // A payload of gigabytes moves the bar and can be cancelled while it is read.
+        auto keepGoing = [&] {
+            moveBar(reader.GoodBytes() - reader.PayloadRemaining());
+            return !stop.stop_requested();
+        };
+        for (; !reader.AtEnd() && !stop.stop_requested(); reader.Advance()) {
             // A sealed archive's closing record holds nothing to restore and is not counted,
             // but the bytes it takes count towards the percentage.
             bool closing = walk ? walk->Observe(reader)
@@ -148,18 +161,16 @@ ArchiveTestResult TestArchive(const std::string& path, const std::u16string& pas
             if (sealed && !walk) closedWithoutKey = closing;
             if (!closing) {
                 if (result.verdict == V::Sound &&
-                    !FramesDecode(reader, password, sealed, sealKey)) {
+                    !FramesDecode(reader, password, sealed, sealKey, keepGoing)) {
                     result.verdict = V::Damaged;
                     result.damagedItem = text::ToUtf8(reader.Record().DisplayName());
                 }
                 ++result.records;
             }
-            auto percent = static_cast<uint32_t>(100.0 * reader.GoodBytes() / size);
-            // Only a new percentage moves the bar: sending the same one again would make
-            // the worker wait for the page once per record for nothing.
-            if (percent != result.percent && report) report->ProgressSent(percent, 0);
-            result.percent = percent;
+            moveBar(reader.GoodBytes());
         }
+        // Stopped, even within the last payload: what was not read is not judged.
+        if (stop.stop_requested()) result.verdict = V::Cancelled;
         if (result.verdict == V::Sound && reader.Reason() != ArchiveReader::EndReason::CleanEnd)
             result.verdict = V::Truncated;
         if (result.verdict == V::Sound && sealed) JudgeSealedEnd(result, walk, closedWithoutKey);

@@ -264,6 +264,30 @@ TEST(ArchiveTestEngine, TellsSoundTruncatedAndDamagedApart) {
     EXPECT_EQ(test(home / "short.vqz").verdict, ArchiveTestResult::Verdict::NotAnArchive);
 }
 
+// Within one large payload the bar moves, and a stop ends the test there: what was not read
+// is never called sound.
+TEST(ArchiveTestEngine, LargePayloadMovesTheBarAndStopsWhenCancelled) {
+    TestHome home;
+    FakeNode large(u"large", 6u << 20);
+    auto state = StateFor(home / "l.vqz", {&large});
+    Backup(state);
+    struct StopWithinTheItem : WorkerReport {
+        std::stop_source stop;
+        uint64_t first = 0;
+        void Progress(uint64_t p, uint64_t r) override {
+            if (r == 0 && p > 0 && !first) {
+                first = p;
+                stop.request_stop();
+            }
+        }
+        void Done() override {}
+    } report;
+    auto result = TestArchive(home / "l.vqz", state.password, &report, report.stop.get_token());
+    EXPECT_EQ(result.verdict, ArchiveTestResult::Verdict::Cancelled);
+    EXPECT_GT(report.first, 0u);
+    EXPECT_LT(report.first, 50u);
+}
+
 TEST(RestoreEngine, RoundTripsFilesAndSettingsIntoAnotherHome) {
     TestHome home;
     WriteFile(home / "Documents/letter.txt", std::string(50000, 'L'));
