@@ -2,6 +2,7 @@
 
 #include <algorithm>
 
+#include <QApplication>
 #include <QFileDialog>
 #include <QFileInfo>
 #include <QHeaderView>
@@ -66,7 +67,11 @@ bool CPageRestoreChooseSource::validatePage() {
     if (header.Encrypted()) {
         auto password = Prompts::Get().password(this);
         if (!password) return false;
-        if (reader.Unlock(Wide(*password)) != ArchiveReader::OpenStatus::Readable) {
+        // A sealed archive's key takes a noticeable moment to derive from the password.
+        QApplication::setOverrideCursor(Qt::WaitCursor);
+        bool unlocked = reader.Unlock(Wide(*password)) == ArchiveReader::OpenStatus::Readable;
+        QApplication::restoreOverrideCursor();
+        if (!unlocked) {
             ShowError(QStringLiteral("Wrong password, please try again!"));
             return false;
         }
