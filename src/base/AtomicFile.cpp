@@ -49,6 +49,12 @@ std::string ShortenName(const std::string& name, size_t limit) {
     return name.substr(0, cut);
 }
 
+// Gives an open file the permission bits of the file at `target`, when there is one.
+void CopyModeOfTarget(int fd, const std::string& target) {
+    struct stat st {};
+    if (::stat(target.c_str(), &st) == 0) ::fchmod(fd, st.st_mode & 07777);
+}
+
 int SyncFd(int fd) {
     while (::fsync(fd) != 0)
         if (errno != EINTR) return errno;
@@ -228,11 +234,15 @@ mode_t ProcessUmask() {
 
 void TempFile::TakeModeOfTarget(bool keepPrivate) {
     if (fd_ < 0) return;
+    if (Unnamed() && !keepPrivate) {  // made with the mode of a new file already
+        modeOfTarget_ = true;
+        return;
+    }
     struct stat st {};
     if (::stat(target_.c_str(), &st) == 0) {
         ::fchmod(fd_, st.st_mode & 07777);
     } else if (Unnamed()) {
-        if (keepPrivate) ::fchmod(fd_, 0600);  // made with the mode of a new file already
+        ::fchmod(fd_, 0600);
     } else if (!keepPrivate) {
         ::fchmod(fd_, 0666 & ~ProcessUmask());
     }
@@ -246,6 +256,7 @@ bool TempFile::Close() {
 }
 
 bool TempFile::PublishNow() {
+    if (modeOfTarget_) CopyModeOfTarget(fd_, target_);
     if (fd_ >= 0 && !error_) {
         if (int e = SyncFd(fd_)) error_ = e;
     }
@@ -271,7 +282,7 @@ bool TempFile::Publish() {
     if (!CurrentBatch()) return PublishNow();
     if (Unnamed()) {
         if (error_) return false;
-        CurrentBatch()->AddUnnamed(std::exchange(fd_, -1), target_, tag_, st);
+        CurrentBatch()->AddUnnamed(std::exchange(fd_, -1), target_, tag_, st, modeOfTarget_);
         return true;
     }
     if (!Close()) return false;
@@ -297,6 +308,8 @@ void PublishBatch::PublishAll(const std::vector<Pending>& pending, std::vector<F
     auto release = [](const Pending& p, int fd) {
         if (fd >= 0 && fd != p.fd) ::close(fd);
     };
+    for (const auto& p : pending)
+        if (p.fd >= 0 && p.modeOfTarget) CopyModeOfTarget(p.fd, p.target);
     std::set<dev_t> synced, failed;
     for (const auto& p : pending) {
         if (p.device == 0 || synced.count(p.device) || failed.count(p.device)) continue;
@@ -383,9 +396,9 @@ void PublishBatch::Add(std::string temp, std::string target, const struct stat& 
 }
 
 void PublishBatch::AddUnnamed(int fd, std::string target, std::string tag,
-                              const struct stat& written) {
+                              const struct stat& written, bool modeOfTarget) {
     std::lock_guard lock(mutex_);
-    pending_.push_back({{}, std::move(target), written.st_dev, fd, std::move(tag)});
+    pending_.push_back({{}, std::move(target), written.st_dev, fd, std::move(tag), modeOfTarget});
     bytes_ += static_cast<uint64_t>(written.st_size);
     ++unnamed_;
     if (pending_.size() >= kBatchFiles || bytes_ >= kBatchBytes || unnamed_ >= MaxHeldUnnamed())

@@ -54,7 +54,9 @@ class TempFile {
 
     bool Write(const uint8_t* data, size_t length);
     // Gives the file the permission bits of the file it replaces; a new file gets
-    // 0666 less the umask (mkstemp's 0600 stays when `keepPrivate`).
+    // 0666 less the umask (mkstemp's 0600 stays when `keepPrivate`). An unnamed file takes
+    // them when it is published: looking the target up now would wait on its folder while
+    // the batch links other files into it.
     void TakeModeOfTarget(bool keepPrivate);
     // Closes the file, makes it durable and renames it over the target now.
     bool PublishNow();
@@ -71,6 +73,7 @@ class TempFile {
     std::string temp_;  // empty while unnamed
     int fd_ = -1;
     int error_ = 0;
+    bool modeOfTarget_ = false;  // an unnamed file takes its target's mode when published
 };
 
 // Completed temporary files waiting to be renamed into place.
@@ -90,8 +93,10 @@ class PublishBatch {
     PublishBatch(const PublishBatch&) = delete;
     PublishBatch& operator=(const PublishBatch&) = delete;
     void Add(std::string temp, std::string target, const struct stat& written);
-    // Takes an unnamed temporary's descriptor; the file gets its name when published.
-    void AddUnnamed(int fd, std::string target, std::string tag, const struct stat& written);
+    // Takes an unnamed temporary's descriptor; the file gets its name when published, and
+    // the permission bits of the file it replaces when `modeOfTarget`.
+    void AddUnnamed(int fd, std::string target, std::string tag, const struct stat& written,
+                    bool modeOfTarget);
     // One sync of the file systems involved, every rename in order, then a sync of each
     // directory that received a file. False when anything failed (see TakeFailures).
     bool Flush();
@@ -110,6 +115,7 @@ class PublishBatch {
         dev_t device;  // 0 when unknown
         int fd = -1;   // an unnamed temporary's, owned
         std::string tag;
+        bool modeOfTarget = false;
     };
     static void PublishAll(const std::vector<Pending>& pending, std::vector<Failure>& failures);
     void PublishInBackground();

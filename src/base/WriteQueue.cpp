@@ -21,23 +21,29 @@ WriteQueue::~WriteQueue() {
         std::lock_guard lock(mutex_);
         stopping_ = true;
     }
-    changed_.notify_all();
+    work_.notify_all();
     thread_.join();
 }
 
 void WriteQueue::Write(std::string target, std::vector<uint8_t> content, Part part) {
     std::unique_lock lock(mutex_);
-    // One file larger than the bound still goes, alone.
-    changed_.wait(lock,
-                  [&] { return jobs_.empty() || queuedBytes_ + content.size() <= kQueueBytes; });
+    // One file larger than the bound still goes, alone. A full queue is waited on until the
+    // writer has emptied half of it: each side then works in bursts instead of waking the
+    // other for every file, which on two cores costs more than the files.
+    if (!jobs_.empty() && queuedBytes_ + content.size() > kQueueBytes) {
+        ++roomWaiters_;
+        room_.wait(lock, [&] { return jobs_.empty() || queuedBytes_ <= kQueueBytes / 2; });
+        --roomWaiters_;
+    }
+    bool writerIdle = jobs_.empty();  // the writer waits only on an empty queue
     queuedBytes_ += content.size();
     jobs_.push_back({std::move(target), std::move(content), part});
-    changed_.notify_all();
+    if (writerIdle) work_.notify_one();
 }
 
 void WriteQueue::Drain() {
     std::unique_lock lock(mutex_);
-    changed_.wait(lock, [&] { return jobs_.empty() && !busy_; });
+    room_.wait(lock, [&] { return jobs_.empty() && !busy_; });
 }
 
 std::vector<PublishBatch::Failure> WriteQueue::TakeFailures() {
@@ -49,7 +55,7 @@ void WriteQueue::Run() {
     PublishScope publishing(batch_);
     std::unique_lock lock(mutex_);
     for (;;) {
-        changed_.wait(lock, [&] { return stopping_ || !jobs_.empty(); });
+        work_.wait(lock, [&] { return stopping_ || !jobs_.empty(); });
         if (jobs_.empty()) return;  // stopping, and everything queued is written
         Job job = std::move(jobs_.front());
         jobs_.pop_front();
@@ -60,7 +66,8 @@ void WriteQueue::Run() {
         busy_ = false;
         queuedBytes_ -= job.content.size();
         if (error != 0) failures_.push_back({std::move(job.target), error});
-        changed_.notify_all();
+        if (jobs_.empty() || (roomWaiters_ > 0 && queuedBytes_ <= kQueueBytes / 2))
+            room_.notify_all();
     }
 }
 

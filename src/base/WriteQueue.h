@@ -56,10 +56,12 @@ class WriteQueue {
     const std::string tag_;
     const std::stop_token stop_;
     std::mutex mutex_;
-    std::condition_variable changed_;
+    std::condition_variable work_;  // the writer waits for jobs
+    std::condition_variable room_;  // callers wait for room, or for the queue to empty
     std::deque<Job> jobs_;
     size_t queuedBytes_ = 0;
     bool busy_ = false;  // a job has been taken and is being written
+    int roomWaiters_ = 0;
     bool stopping_ = false;
     std::vector<PublishBatch::Failure> failures_;
     std::optional<TempFile> open_;  // the file being written, on the writer's thread

@@ -134,8 +134,12 @@ TEST(AtomicFile, UnnamedTemporariesAppearOnlyWhenPublishedAndLeaveNothingOtherwi
     EXPECT_FALSE(fs::exists(home / "dropped.txt"));
     fs::create_directories(home / "folder");
     EXPECT_FALSE(WriteUnnamed(home / "folder", "not over a folder"));  // published at once
+    WriteFile(home / "now.txt", "before");
+    ::chmod((home / "now.txt").c_str(), 0640);
     ASSERT_TRUE(WriteUnnamed(home / "now.txt", "at once"));
     EXPECT_EQ(ReadFile(home / "now.txt"), "at once");
+    EXPECT_EQ(fs::status(home / "now.txt").permissions() & fs::perms::all,
+              fs::perms::owner_read | fs::perms::owner_write | fs::perms::group_read);
     EXPECT_EQ(FilesIn(home.Path()), 4u);  // old, fresh, folder, now: no temporary anywhere
 }
 
