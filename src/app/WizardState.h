@@ -2,6 +2,7 @@
 // The one record through which the pages of a mode pass the user's choices along; the
 // progress page turns it into the request of the engine it starts.
 #include <cstdint>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -14,6 +15,7 @@
 struct WizardState {
     std::u16string archivePath;
     std::u16string password;
+    std::optional<SealKey> sealKey;  // derived from `password` for the archive being restored
     std::vector<v::BasicNode*> backupSources;  // owned by the source tree
     std::vector<v::NodeRecord> restoreItems;
     bool compress = false;
@@ -30,7 +32,7 @@ struct WizardState {
         return {archivePath, password, backupSources, compress, encrypt, legacyEncryption};
     }
     RestoreRequest ForRestore() const {
-        return {archivePath, password, restoreItems, restoreIdentity, clearIdentity};
+        return {archivePath, password, restoreItems, restoreIdentity, clearIdentity, sealKey};
     }
     DuplicateRequest ForDuplicates() const {
         return {duplicates, duplicateAction, moveTargetIdentity, moveTargetFolder};

@@ -48,6 +48,12 @@ std::array<uint8_t, v::NodeRecord::kSize + 9> FrameAd(const uint8_t* record, uin
     return ad;
 }
 
+// A header sealed in the format and with the algorithm this program knows.
+bool OurSealedFormat(const ArchiveHeader& h) {
+    return h.bytes[ArchiveHeader::kSealedMarkAt] == kSealedFormat &&
+           text::GetU32(h.bytes.data() + kAlgAt) == kAlgorithm;
+}
+
 std::array<uint8_t, 16> KeyCheck(const std::array<uint8_t, 32>& key, const ArchiveHeader& h) {
     std::array<uint8_t, 16> tag{};
     Nonce zero{};  // no frame uses it: a frame nonce starts with a random (non-zero) GUID
@@ -110,14 +116,16 @@ void SealKey::Stamp(ArchiveHeader& h, const SealParams& params) const {
 }
 
 std::optional<SealKey> SealKey::Unlock(const ArchiveHeader& h, std::u16string_view password) {
-    if (h.bytes[ArchiveHeader::kSealedMarkAt] != kSealedFormat ||
-        text::GetU32(h.bytes.data() + kAlgAt) != kAlgorithm)
-        return std::nullopt;
+    if (!OurSealedFormat(h)) return std::nullopt;
     auto key = Derive(password, ParamsOf(h));
-    if (!key) return std::nullopt;
-    auto tag = KeyCheck(*key->key_, h);
-    if (sodium_memcmp(tag.data(), h.bytes.data() + kCheckAt, tag.size()) != 0) return std::nullopt;
+    if (!key || !key->Fits(h)) return std::nullopt;
     return key;
+}
+
+bool SealKey::Fits(const ArchiveHeader& h) const {
+    if (!OurSealedFormat(h)) return false;
+    auto tag = KeyCheck(*key_, h);
+    return sodium_memcmp(tag.data(), h.bytes.data() + kCheckAt, tag.size()) == 0;
 }
 
 void SealKey::SealFrame(const uint8_t* record, uint64_t index, bool last, const uint8_t* piece,

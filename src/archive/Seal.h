@@ -42,6 +42,8 @@ class SealKey {
     // The key of a sealed header, when the password is right (checked against the header
     // alone, before anything is read).
     static std::optional<SealKey> Unlock(const ArchiveHeader& header, std::u16string_view password);
+    // Whether this key opens the sealed archive with `header` (derived for it earlier).
+    bool Fits(const ArchiveHeader& header) const;
 
     // Seals one piece (already compressed when the archive is) as frame body number `index`
     // of the record whose bytes are `record`.

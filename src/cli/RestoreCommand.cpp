@@ -28,6 +28,7 @@ int RunRestore(const RestoreArgs& args, const Output& out) {
             if (reader.Unlock(*password) != ArchiveReader::OpenStatus::Readable)
                 return Error("wrong password", kExitWrongPassword);
             request.password = *password;
+            if (reader.Key()) request.key = *reader.Key();
         }
     }
     if (args.items.empty()) {

@@ -193,6 +193,18 @@ std::u16string DestinationIdentity(const RestoreRequest& request) {
     return *created;
 }
 
+// Opens the archive and unlocks it with the request's key when that fits, else with its
+// password.
+ArchiveReader::OpenStatus OpenArchive(ArchiveReader& reader, const RestoreRequest& request) {
+    auto status = reader.Open(text::ToUtf8(request.archivePath));
+    if (status != ArchiveReader::OpenStatus::Readable) return status;
+    if (request.key && reader.Header().Sealed() && request.key->Fits(reader.Header())) {
+        reader.UseKey(*request.key);
+        return status;
+    }
+    return reader.Unlock(request.password);
+}
+
 v::Outcome RunRestoreWorker(const RestoreRequest& request, v::WorkerReport& report,
                             std::stop_token stop) {
     v::Outcome outcome;
@@ -204,7 +216,7 @@ v::Outcome RunRestoreWorker(const RestoreRequest& request, v::WorkerReport& repo
         durable::WriteQueue writer(batch, "tindale", stop);
         durable::WriteScope writing(writer);
         ArchiveReader reader;
-        auto status = reader.Open(text::ToUtf8(request.archivePath), request.password);
+        auto status = OpenArchive(reader, request);
         if (status == ArchiveReader::OpenStatus::WrongPassword) {
             outcome.Fail("wrong password");  // found from the header alone, before any deletion
         } else if (status != ArchiveReader::OpenStatus::Readable) {

@@ -1,11 +1,13 @@
 #pragma once
 // Restores the records a request chooses: each chosen record's payload is decoded frame by
 // frame and handed to a node recreated by the factory registry.
+#include <optional>
 #include <stop_token>
 #include <string>
 #include <vector>
 
 #include "archive/NodeRecord.h"
+#include "archive/Seal.h"
 #include "model/Outcome.h"
 #include "model/Worker.h"
 
@@ -16,6 +18,9 @@ struct RestoreRequest {
     // The identity whose store restored messages go to; emptied first when `clearIdentity`.
     std::u16string identity;
     bool clearIdentity = false;
+    // A sealed archive's key, when the caller derived it already to check the password:
+    // used when it fits the archive, which spares a second derivation.
+    std::optional<SealKey> key;
 };
 
 v::Outcome RestoreWorker(const RestoreRequest& request, v::WorkerReport& report,

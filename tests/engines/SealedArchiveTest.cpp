@@ -52,10 +52,12 @@ ArchiveTestResult::Verdict Check(const std::string& path, std::u16string passwor
 }
 
 v::Outcome RestoreInto(const std::string& archive, std::u16string password,
-                       std::u16string identity = {}, bool clear = false) {
+                       std::u16string identity = {}, bool clear = false,
+                       std::optional<SealKey> key = {}) {
     RestoreRequest state;
     state.archivePath = text::ToUtf16(archive);
     state.password = std::move(password);
+    state.key = std::move(key);
     state.identity = std::move(identity);
     state.clearIdentity = clear;
     for (const auto& e : RecordTree::Load(archive).entries) state.items.push_back(e->record);
@@ -123,6 +125,22 @@ TEST(SealedArchive, AWrongPasswordFailsBeforeAnythingIsDeleted) {
         EXPECT_EQ(outcome.error, "wrong password");
         EXPECT_TRUE(fs::exists(home / "Maildir/cur/1.a.host:2,S"));
     }
+}
+
+// The key derived when the password was checked is used again, but only for the archive it
+// was derived for: with another archive's key the password decides.
+TEST(SealedArchive, AKeyDerivedBeforeIsUsedOnlyForItsOwnArchive) {
+    TestHome home;
+    std::string first = SealedBackup(home, false, "first.vqz");
+    std::string second = SealedBackup(home, false, "second.vqz");  // another salt
+    ArchiveReader reader;
+    ASSERT_EQ(reader.Open(first, u"correct horse"), ArchiveReader::OpenStatus::Readable);
+    SealKey key = *reader.Key();
+    EXPECT_TRUE(key.Fits(reader.Header()));
+    EXPECT_TRUE(RestoreInto(first, u"not asked again", {}, false, key).Clean());
+    EXPECT_TRUE(RestoreInto(second, u"correct horse", {}, false, key).Clean());
+    v::Outcome wrong = RestoreInto(second, u"wrong", {}, false, key);
+    EXPECT_EQ(wrong.error, "wrong password");
 }
 
 TEST(SealedArchive, AFlippedByteFailsItsItemOnlyAndWritesNothingForIt) {

@@ -77,6 +77,7 @@ bool CPageRestoreChooseSource::validatePage() {
         }
         m_state->password = Wide(*password);
     }
+    m_state->sealKey = reader.Key() ? std::optional(*reader.Key()) : std::nullopt;
     m_state->archivePath = Wide(QFileInfo(path).absoluteFilePath());
     m_state->compress = header.Compressed();
     m_state->encrypt = header.Encrypted();
