@@ -199,6 +199,18 @@ uint64_t FileFolderNode::WritePayload(BasicStream& out) {
     return WriteFile(out, header);
 }
 
+namespace {
+
+// Whether a file was written to while it was read: its size or change time moved, or the
+// read did not end where its size said it would.
+bool ChangedWhileRead(const struct stat& before, const struct stat& after, off_t readTo) {
+    return after.st_size != before.st_size || readTo != before.st_size ||
+           after.st_ctim.tv_sec != before.st_ctim.tv_sec ||
+           after.st_ctim.tv_nsec != before.st_ctim.tv_nsec;
+}
+
+}  // namespace
+
 uint64_t FileFolderNode::WriteFile(BasicStream& out, uint8_t* header) {
     std::string path = FullPath();
     // Read-only and shared: a read-only file, or one another program has open, is read too.
@@ -218,9 +230,16 @@ uint64_t FileFolderNode::WriteFile(BasicStream& out, uint8_t* header) {
     text::PutU64(header + kFileSizeAt, static_cast<uint64_t>(st.st_size));
     uint64_t total = static_cast<uint64_t>(out.Write(header, kFileHeaderSize));
     total += CopyStream(file, out);
+    struct stat after {};
     if (file.LastError() != 0)
         ReportProblem(
             path, std::string("could not be read to its end: ") + std::strerror(file.LastError()));
+    else if (::fstat(file.Fd(), &after) == 0 &&
+             ChangedWhileRead(st, after, ::lseek(file.Fd(), 0, SEEK_CUR)))
+        ReportProblem(path,
+                      "it changed while it was read: the archive holds what was read, which may "
+                      "mix its old and new content",
+                      false);
     return total;
 }
 

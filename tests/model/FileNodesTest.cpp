@@ -191,6 +191,23 @@ TEST(FileNodes, QueuedFilesReplaceOnlyWhenUndamaged) {
               2);
 }
 
+// A file whose content does not match what it said it was when opened (here a /proc file:
+// size 0, then bytes) is named, but stays in the archive; a quiet file is not named.
+TEST(FileNodes, FileThatChangesWhileReadIsNamedButKept) {
+    TestHome home;
+    WriteFile(home / "Documents/quiet.txt", "quiet");
+    Outcome outcome;
+    OutcomeScope scope(outcome);
+    FileFolderNode quiet(DirEntry{"quiet.txt", false, false, true}, home / "Documents");
+    EXPECT_EQ(Payload(quiet).size(), kFileHeaderSize + 5);
+    EXPECT_TRUE(outcome.problems.empty());
+    FileFolderNode moving(DirEntry{"status", false, false, true}, "/proc/self");
+    EXPECT_GT(Payload(moving).size(), kFileHeaderSize);
+    ASSERT_EQ(outcome.problems.size(), 1u);
+    EXPECT_NE(outcome.problems[0].reason.find("changed while it was read"), std::string::npos);
+    EXPECT_FALSE(outcome.problems[0].leftOut);
+}
+
 TEST(FileNodes, ReadOnlyFileKeepsItsContent) {
     TestHome home;
     WriteFile(home / "Documents/ro.txt", "read only");
