@@ -234,7 +234,9 @@ mode_t ProcessUmask() {
 
 void TempFile::TakeModeOfTarget(bool keepPrivate) {
     if (fd_ < 0) return;
-    if (Unnamed() && !keepPrivate) {  // made with the mode of a new file already
+    // An unnamed file takes the target's bits when it is published; a new file keeps the mode
+    // it was made with, that of a new file.
+    if (Unnamed() && !keepPrivate) {
         modeOfTarget_ = true;
         return;
     }
