@@ -133,7 +133,13 @@ class Search {
         if (folderId == kRootFolderId) return;
         std::unique_ptr<StoreFolder> folder;
         std::vector<MessageProps> messages;
-        if (ns.OpenFolder(folderId, folder) == S_OK) messages = ListMessages(*folder);
+        // Reading a folder of many thousands of messages moves the bar and can be cancelled.
+        auto keepGoing = [&](size_t listed) {
+            report_.ProgressSent(examined + listed, 0);
+            return !stop_.stop_requested();
+        };
+        if (ns.OpenFolder(folderId, folder) == S_OK) messages = ListMessages(*folder, keepGoing);
+        if (stop_.stop_requested()) return;  // a folder read in part is not searched
         examined += messages.size();
         report_.ProgressSent(examined, 0);
         auto contentOf = [&](uint32_t messageId) { return ContentOf(*folder, messageId); };

@@ -414,13 +414,17 @@ std::vector<FolderProps> ListSubFolders(StoreNamespace& ns, uint32_t parentId) {
     return out;
 }
 
-std::vector<MessageProps> ListMessages(StoreFolder& folder) {
+std::vector<MessageProps> ListMessages(StoreFolder& folder,
+                                       const std::function<bool(size_t)>& keepGoing) {
+    constexpr size_t kBetweenCalls = 256;
     std::vector<MessageProps> out;
     std::unique_ptr<MessageEnum> handle;
     MessageProps props;
     for (HRESULT hr = folder.GetFirstMessage(0, 0xFFFFFFFF, props, handle); hr == S_OK;
-         hr = folder.GetNextMessage(*handle, props))
+         hr = folder.GetNextMessage(*handle, props)) {
         out.push_back(std::move(props));
+        if (keepGoing && out.size() % kBetweenCalls == 0 && !keepGoing(out.size())) break;
+    }
     folder.GetMessageClose(handle);
     return out;
 }

@@ -11,6 +11,7 @@
 // folder's message list once, and writes changed id maps back in Flush (or when destroyed).
 // Results: S_OK, S_FALSE, failures negative.
 #include <cstdint>
+#include <functional>
 #include <map>
 #include <memory>
 #include <optional>
@@ -141,7 +142,10 @@ class StoreNamespace {
 // Every subfolder of a folder (the whole enumeration, closed).
 std::vector<FolderProps> ListSubFolders(StoreNamespace& ns, uint32_t parentId);
 // Every message of a folder, from the first (the whole enumeration, closed).
-std::vector<MessageProps> ListMessages(StoreFolder& folder);
+// `keepGoing`, when given, is called with the number listed so far after every few hundred
+// messages; the listing ends there when it returns false.
+std::vector<MessageProps> ListMessages(StoreFolder& folder,
+                                       const std::function<bool(size_t)>& keepGoing = {});
 
 // Creates cur/, new/ and tmp/ (and maildirfolder for a subfolder) when missing.
 bool EnsureMaildir(const std::string& dir, bool isSubfolder);

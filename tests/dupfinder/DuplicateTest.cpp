@@ -104,6 +104,27 @@ TEST(DuplicateSearch, SearchesEveryFolderOfEveryIdentityOnly) {
     EXPECT_EQ(state.duplicates.size(), 4u);
 }
 
+// A folder of many messages moves the bar while it is read, and a stop there ends the search
+// without judging the part that was read.
+TEST(DuplicateSearch, LargeFolderMovesTheBarAndStopsWhenCancelled) {
+    TestHome home;
+    for (int i = 0; i < 600; ++i) Put(home / "Maildir", std::to_string(i), Message("same", kDate));
+    identities::EnsureDefaultIdentity();
+    struct StopWithinTheFolder : RecordingReport {
+        std::stop_source stop;
+        void Progress(uint64_t p, uint64_t r) override {
+            RecordingReport::Progress(p, r);
+            if (r == 0 && p > 0) stop.request_stop();
+        }
+    } report;
+    std::vector<DuplicateEntry> found;
+    v::Outcome outcome = SearchDuplicates(found, report, report.stop.get_token());
+    EXPECT_TRUE(outcome.cancelled);
+    EXPECT_TRUE(found.empty());
+    ASSERT_GE(report.reports.size(), 2u);
+    EXPECT_EQ(report.reports[1], (std::pair<uint64_t, uint64_t>(256, 0)));
+}
+
 TEST(DuplicateSearch, EmptyStoreGivesRangeZero) {
     TestHome home;
     fs::create_directories(home / "Maildir/cur");
