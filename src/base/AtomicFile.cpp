@@ -122,6 +122,9 @@ int LinkIntoPlace(int fd, const std::string& target, std::string_view tag) {
     if (::linkat(AT_FDCWD, self.c_str(), AT_FDCWD, target.c_str(), AT_SYMLINK_FOLLOW) == 0)
         return 0;
     if (errno != EEXIST) return errno;
+    // Named beside the file it replaces, then renamed over it: the lock keeps a sweep for
+    // stale temporaries from taking the name meanwhile.
+    ::flock(fd, LOCK_EX | LOCK_NB);
     auto name = TempNameFor(target, tag);
     for (int attempt = 0; attempt < 64; ++attempt) {
         std::string temp = name.dir + name.prefix + RandomSuffix();
@@ -139,10 +142,7 @@ int LinkIntoPlace(int fd, const std::string& target, std::string_view tag) {
 
 TempFile::TempFile(const std::string& target, std::string_view tag, Naming naming)
     : target_(target), tag_(tag) {
-    if (naming == Naming::Unnamed && (fd_ = OpenUnnamed(target)) >= 0) {
-        ::flock(fd_, LOCK_EX | LOCK_NB);  // guards the name it is given beside a file it replaces
-        return;
-    }
+    if (naming == Naming::Unnamed && (fd_ = OpenUnnamed(target)) >= 0) return;
     auto name = TempNameFor(target, tag);
     std::string pattern = name.dir + name.prefix + "XXXXXX";
     fd_ = ::mkostemp(pattern.data(), O_CLOEXEC);
