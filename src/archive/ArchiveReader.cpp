@@ -249,9 +249,16 @@ int32_t FrameDecodingStream::Read(uint8_t* buffer, int32_t length) {
     return done;
 }
 
-void FrameDecodingStream::Drain() {
+void FrameDecodingStream::Drain(const std::function<bool()>& keepGoing) {
+    constexpr size_t kBetweenCalls = 1u << 20;
     uint8_t sink[16384];
-    while (Read(sink, sizeof sink) > 0) {
+    size_t sinceCall = 0;
+    for (int32_t n; (n = Read(sink, sizeof sink)) > 0;) {
+        sinceCall += static_cast<size_t>(n);
+        if (keepGoing && sinceCall >= kBetweenCalls) {
+            sinceCall = 0;
+            if (!keepGoing()) return;
+        }
     }
 }
 

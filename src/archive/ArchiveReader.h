@@ -3,6 +3,7 @@
 // whole payload is in the file; a short record or payload ends the walk. Payloads are read
 // on demand through PayloadStream(), so no payload is ever held whole in memory.
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <optional>
 #include <string>
@@ -119,8 +120,9 @@ class FrameDecodingStream : public v::BasicStream {
     uint32_t DamagedFrames() const { return damaged_; }
     bool Damaged() const override { return damaged_ != 0; }
     uint32_t Frames() const { return frameCount_; }
-    // Reads to the end, discarding the output (a test of every frame).
-    void Drain();
+    // Reads to the end, discarding the output (a test of every frame). `keepGoing`, when
+    // given, is called after each megabyte; the read ends there when it returns false.
+    void Drain(const std::function<bool()>& keepGoing = {});
 
   private:
     bool NextFrame();

@@ -75,8 +75,8 @@ bool SealedFramesWellFormed(v::BasicStream& payload) {
 
 // Frames are decoded and the output thrown away; encrypted ones only when the key is known
 // (a sealed archive's frames are then authenticated too), otherwise checked for their shape.
-// A large payload is read in steps, calling `keepGoing` after each; it ends the read early
-// when it returns false.
+// `keepGoing` is called as a large payload is read; it ends the read early when it returns
+// false.
 bool FramesDecode(ArchiveReader& reader, const std::u16string& password, bool sealed,
                   const SealKey* seal, const std::function<bool()>& keepGoing) {
     const auto& rec = reader.Record();
@@ -84,9 +84,7 @@ bool FramesDecode(ArchiveReader& reader, const std::u16string& password, bool se
     if (rec.Encrypted() && !sealed && password.empty())
         return EncryptedFramesWellFormed(reader.PayloadStream());
     FrameDecodingStream frames(reader, password, seal);
-    static thread_local std::vector<uint8_t> sink(1u << 20);
-    while (v::ReadFully(frames, sink.data(), sink.size()) == sink.size() && keepGoing()) {
-    }
+    frames.Drain(keepGoing);
     return !frames.Damaged();
 }
 

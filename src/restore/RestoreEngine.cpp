@@ -82,14 +82,15 @@ void VisitRecord(ArchiveReader& reader, const RestoreRequest& request,
 // the stores' id maps: nothing counts as restored before it is on disk.
 void MakeDurable(durable::WriteQueue& queue, durable::PublishBatch& batch,
                  store::StoreSession& stores) {
+    auto report = [](const std::vector<durable::PublishBatch::Failure>& failures,
+                     const std::string& what) {
+        for (const auto& failure : failures)
+            v::ReportProblem(failure.target, what + std::strerror(failure.error));
+    };
     queue.Drain();
-    for (const auto& failure : queue.TakeFailures())
-        v::ReportProblem(failure.target,
-                         std::string("cannot be written: ") + std::strerror(failure.error));
+    report(queue.TakeFailures(), "cannot be written: ");
     batch.Flush();
-    for (const auto& failure : batch.TakeFailures())
-        v::ReportProblem(failure.target,
-                         std::string("could not be written: ") + std::strerror(failure.error));
+    report(batch.TakeFailures(), "could not be written: ");
     if (int error = stores.Flush())
         v::ReportProblem("the message store",
                          std::string("its message ids could not be saved: ") + std::strerror(error),
