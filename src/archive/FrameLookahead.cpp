@@ -17,6 +17,9 @@ namespace {
 constexpr size_t kChunkBytes = 64u << 10;
 // Frames of well-compressed text are small: a chunk of many would decode to a lot.
 constexpr size_t kChunkFrames = 48;
+// Room for a full chunk and the usual frame that overfills it, so that filling one rarely
+// moves its bytes.
+constexpr size_t kChunkReserve = kChunkBytes + (16u << 10);
 // What the look-ahead may hold ahead of the reader, whatever the frames' sizes (a hostile
 // frame may announce a megabyte).
 constexpr size_t kMaxHeldBytes = 8u << 20;
@@ -115,7 +118,10 @@ bool FrameLookahead::ScanPayload(Scanner& file, const v::NodeRecord& rec, uint64
         if (!file.Read(pos, prefix, kFrameLengthBytes)) break;
         uint32_t m = tindale::text::GetU32(prefix);
         if (m > kMaxFrameBody || m > end - pos - kFrameLengthBytes) break;
-        if (!pending_) pending_ = std::make_shared<Chunk>();
+        if (!pending_) {
+            pending_ = std::make_shared<Chunk>();
+            pending_->raw.reserve(kChunkReserve);
+        }
         Chunk& chunk = *pending_;
         size_t at = chunk.raw.size();
         chunk.raw.resize(at + m);
