@@ -50,14 +50,14 @@ measure "tar c | xz -6 -T2" "$work/t2.tar.xz" sh -c "tar c -C '$HOME' Documents 
 # Reading: restoring and testing the compressed archive next to unpacking the same files.
 seconds() { local s e; s=$(date +%s%N); "$@" >/dev/null 2>&1; e=$(date +%s%N); awk -v n=$((e - s)) 'BEGIN { printf "%.2f", n / 1e9 }'; }
 median() { printf '%s\n' "$@" | sort -n | sed -n "$(( ($# + 1) / 2 ))p"; }
-# Each reader runs five times, alternating, into a new folder of the same file system; the
-# median is shown. Nothing is deleted until all runs are done: an ext4 without a journal
-# passes over inodes freed in the last 30 seconds when it makes a file, so a run that follows
+# Each reader runs five times (READ_RUNS to change), alternating, into a new folder of the
+# same file system; the median is shown. Nothing is deleted until all runs are done: an ext4
+# without a journal passes over inodes freed in the last 30 seconds when it makes a file, so a run that follows
 # a large deletion pays for it, whichever program it is. File system noise is large on a
 # shared disk, so the same runs are also made in memory (/dev/shm) where it is present.
 reading() {  # folder for the restored files
   local base=$1 r=() t=() u=() d=()
-  for i in 1 2 3 4 5; do
+  for i in $(seq "${READ_RUNS:-5}"); do
     mkdir -p "$base/r$i" "$base/u$i" "$base/d$i"; sync
     r+=("$(HOME="$base/r$i" seconds "$cli" restore "$work/c.vqz")")
     t+=("$(seconds "$cli" test "$work/c.vqz")")
@@ -66,9 +66,9 @@ reading() {  # folder for the restored files
     sync
     d+=("$(seconds sh -c "xz -dc -T2 '$work/t2.tar.xz' | tar x -C '$base/d$i' && sync")")
   done
-  rm -rf "$base"/r? "$base"/u? "$base"/d?
-  printf 'restore of the compressed archive %s s, test %s s; xz -dc -T2 | tar x %s s (%s, median of 5)\n' \
-    "$(median "${r[@]}")" "$(median "${t[@]}")" "$(median "${u[@]}")" "$2"
+  for i in $(seq "${READ_RUNS:-5}"); do rm -rf "$base/r$i" "$base/u$i" "$base/d$i"; done
+  printf 'restore of the compressed archive %s s, test %s s; xz -dc -T2 | tar x %s s (%s, median of %s)\n' \
+    "$(median "${r[@]}")" "$(median "${t[@]}")" "$(median "${u[@]}")" "$2" "${#r[@]}"
   # The restore returns only once every file is on the disk; tar leaves that to write-back.
   printf '  the same unpacking followed by sync, as durable as the restore: %s s\n' "$(median "${d[@]}")"
 }
