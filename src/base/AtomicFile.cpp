@@ -8,6 +8,7 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <atomic>
 #include <cerrno>
 #include <random>
 #include <set>
@@ -92,8 +93,8 @@ TempName TempNameFor(const std::string& target, std::string_view tag) {
 
 namespace {
 
-// Unnamed temporaries are named through /proc/self/fd (linking by descriptor alone needs a
-// privilege a person's program does not have).
+// Unnamed temporaries are named through /proc/self/fd where the kernel does not let their
+// opener link them by descriptor (see LinkUnnamed).
 bool CanNameUnnamedFiles() {
     static const bool can = ::access("/proc/self/fd", X_OK) == 0;
     return can;
@@ -117,20 +118,39 @@ std::string RandomSuffix() {
 
 }  // namespace
 
-int LinkIntoPlace(int fd, const std::string& target, std::string_view tag) {
+namespace {
+
+// Gives the unnamed file `fd` the name `path`; 0 or errno. Since Linux 6.10 the file's own
+// opener may link it by its descriptor; older kernels want a privilege for that and are
+// given the file by its name in /proc instead (once refused, always).
+int LinkUnnamed(int fd, const std::string& path) {
+    static std::atomic<bool> byDescriptor{true};
+    if (byDescriptor.load(std::memory_order_relaxed)) {
+        if (::linkat(fd, "", AT_FDCWD, path.c_str(), AT_EMPTY_PATH) == 0) return 0;
+        // ENOENT is also what a missing folder gives: only a link by name tells them apart.
+        if (errno != ENOENT && errno != EPERM) return errno;
+    }
     std::string self = "/proc/self/fd/" + std::to_string(fd);
-    if (::linkat(AT_FDCWD, self.c_str(), AT_FDCWD, target.c_str(), AT_SYMLINK_FOLLOW) == 0)
-        return 0;
-    if (errno != EEXIST) return errno;
+    if (::linkat(AT_FDCWD, self.c_str(), AT_FDCWD, path.c_str(), AT_SYMLINK_FOLLOW) != 0)
+        return errno;
+    byDescriptor.store(false, std::memory_order_relaxed);
+    return 0;
+}
+
+}  // namespace
+
+int LinkIntoPlace(int fd, const std::string& target, std::string_view tag) {
+    int linked = LinkUnnamed(fd, target);
+    if (linked != EEXIST) return linked;
     // Named beside the file it replaces, then renamed over it: the lock keeps a sweep for
     // stale temporaries from taking the name meanwhile.
     ::flock(fd, LOCK_EX | LOCK_NB);
     auto name = TempNameFor(target, tag);
     for (int attempt = 0; attempt < 64; ++attempt) {
         std::string temp = name.dir + name.prefix + RandomSuffix();
-        if (::linkat(AT_FDCWD, self.c_str(), AT_FDCWD, temp.c_str(), AT_SYMLINK_FOLLOW) != 0) {
-            if (errno == EEXIST) continue;
-            return errno;
+        if (int error = LinkUnnamed(fd, temp)) {
+            if (error == EEXIST) continue;
+            return error;
         }
         if (::rename(temp.c_str(), target.c_str()) == 0) return 0;
         int error = errno;
