@@ -50,10 +50,12 @@ std::string ShortenName(const std::string& name, size_t limit) {
     return name.substr(0, cut);
 }
 
-// Gives an open file the permission bits of the file at `target`, when there is one.
-void CopyModeOfTarget(int fd, const std::string& target) {
+// Gives an open file the permission bits of the file at `target`; false when there is none.
+bool CopyModeOfTarget(int fd, const std::string& target) {
     struct stat st {};
-    if (::stat(target.c_str(), &st) == 0) ::fchmod(fd, st.st_mode & 07777);
+    if (::stat(target.c_str(), &st) != 0) return false;
+    ::fchmod(fd, st.st_mode & 07777);
+    return true;
 }
 
 int SyncFd(int fd) {
@@ -260,14 +262,11 @@ void TempFile::TakeModeOfTarget(bool keepPrivate) {
         modeOfTarget_ = true;
         return;
     }
-    struct stat st {};
-    if (::stat(target_.c_str(), &st) == 0) {
-        ::fchmod(fd_, st.st_mode & 07777);
-    } else if (Unnamed()) {
+    if (CopyModeOfTarget(fd_, target_)) return;
+    if (Unnamed())
         ::fchmod(fd_, 0600);
-    } else if (!keepPrivate) {
+    else if (!keepPrivate)
         ::fchmod(fd_, 0666 & ~ProcessUmask());
-    }
 }
 
 bool TempFile::Close() {

@@ -199,7 +199,7 @@ std::u16string DestinationIdentity(const RestoreRequest& request) {
 ArchiveReader::OpenStatus OpenArchive(ArchiveReader& reader, const RestoreRequest& request) {
     auto status = reader.Open(text::ToUtf8(request.archivePath));
     if (status != ArchiveReader::OpenStatus::Readable) return status;
-    if (request.key && reader.Header().Sealed() && request.key->Fits(reader.Header())) {
+    if (request.key && request.key->Fits(reader.Header())) {
         reader.UseKey(*request.key);
         return status;
     }
