@@ -34,16 +34,19 @@ ArchiveReader::OpenStatus ArchiveReader::Open(const std::string& path) {
     return OpenArchiveFile(file_.get()) ? OpenStatus::Readable : OpenStatus::NotAnArchive;
 }
 
-ArchiveReader::OpenStatus ArchiveReader::Open(const std::string& path,
-                                              std::u16string_view password) {
+ArchiveReader::OpenStatus ArchiveReader::Open(const std::string& path, std::u16string_view password,
+                                              std::stop_token stop) {
     OpenStatus status = Open(path);
-    return status == OpenStatus::Readable ? Unlock(password) : status;
+    return status == OpenStatus::Readable ? Unlock(password, stop) : status;
 }
 
-ArchiveReader::OpenStatus ArchiveReader::Unlock(std::u16string_view password) {
+ArchiveReader::OpenStatus ArchiveReader::Unlock(std::u16string_view password,
+                                                std::stop_token stop) {
     if (header_.Sealed()) {
-        key_ = SealKey::Unlock(header_, password);
-        return key_ ? OpenStatus::Readable : OpenStatus::WrongPassword;
+        if (!SealKey::HeaderValid(header_)) return OpenStatus::DamagedHeader;
+        key_ = SealKey::Unlock(header_, password, stop);
+        if (key_) return OpenStatus::Readable;
+        return stop.stop_requested() ? OpenStatus::Cancelled : OpenStatus::WrongPassword;
     }
     bool right = !header_.Encrypted() || header_.CheckPassword(password);
     return right ? OpenStatus::Readable : OpenStatus::WrongPassword;
@@ -95,6 +98,10 @@ bool ArchiveReader::Advance() {
     int32_t got = stream_->Read(record_.bytes.data(), v::NodeRecord::kSize);
     if (got != static_cast<int32_t>(v::NodeRecord::kSize)) {
         End(got == 0 ? EndReason::CleanEnd : EndReason::Truncated);
+        return false;
+    }
+    if (header_.Sealed() && !record_.Encrypted()) {
+        End(EndReason::Forged);
         return false;
     }
     uint64_t recordEnd = payloadEnd_ + v::NodeRecord::kSize;
@@ -187,17 +194,25 @@ bool FrameDecodingStream::TakeDecodedFrame() {
     ++frameCount_;
     piece_ = std::move(frame->piece);
     piecePos_ = 0;
-    if (!Accept(frame->ok, frame->last)) {
-        ++damaged_;
-        piece_.clear();
-    }
+    if (!Accept(frame->ok, frame->last)) return Abandon();
     return true;
+}
+
+// A frame that does not decode ends the payload: what follows it is not read as content (its
+// bytes would land in the wrong place), and the item counts as damaged.
+bool FrameDecodingStream::Abandon() {
+    ++damaged_;
+    piece_.clear();
+    piecePos_ = 0;
+    finished_ = true;
+    return false;
 }
 
 bool FrameDecodingStream::NextFrame() {
     if (finished_) return false;
     if (reader_ && reader_->PayloadRemaining() >= kFrameLengthBytes && TakeDecodedFrame())
         return true;
+    if (finished_) return false;  // the decoded frame was damaged
     uint8_t prefix[kFrameLengthBytes];
     size_t got = v::ReadFully(frames_, prefix, kFrameLengthBytes);
     position_ += got;
@@ -207,33 +222,18 @@ bool FrameDecodingStream::NextFrame() {
         if (flags_.encrypt && flags_.seal && frameCount_ > 0 && !lastSeen_) ++damaged_;
         return false;
     }
-    if (got < kFrameLengthBytes) {
-        ++damaged_;
-        finished_ = true;
-        return false;
-    }
+    if (got < kFrameLengthBytes) return Abandon();
     uint32_t m = tindale::text::GetU32(prefix);
-    if (m > kMaxFrameBody) {  // no writer makes such a frame; nothing is allocated for it
-        ++damaged_;
-        finished_ = true;
-        return false;
-    }
+    // No writer makes a longer frame; nothing is allocated for it.
+    if (m > kMaxFrameBody) return Abandon();
     std::vector<uint8_t> body(m);
     body.resize(v::ReadFully(frames_, body.data(), body.size()));
     position_ += body.size();
     ++frameCount_;
     piece_.clear();
     piecePos_ = 0;
-    if (body.size() < m) {
-        // The frame runs past its payload: it is the last one, and damaged.
-        finished_ = true;
-        ++damaged_;
-        return DecodeHere(body) && !piece_.empty();
-    }
-    if (!DecodeHere(body)) {
-        ++damaged_;
-        piece_.clear();
-    }
+    // A frame that runs past its payload is cut, and so damaged.
+    if (body.size() < m || !DecodeHere(body)) return Abandon();
     return true;
 }
 
@@ -262,6 +262,20 @@ void FrameDecodingStream::Drain(const std::function<bool()>& keepGoing) {
     }
 }
 
+std::string ArchiveReader::DescribeEnd() const {
+    switch (reason_) {
+        case EndReason::Truncated:
+            return "it is truncated after " + std::to_string(index_) + " items";
+        case EndReason::Forged:
+            return "record " + std::to_string(index_ + 1) +
+                   " claims not to be sealed in a sealed archive: the archive was altered";
+        case EndReason::NotAnArchive:
+            return "it is not an archive";
+        default:
+            return {};
+    }
+}
+
 bool SealWalk::Observe(ArchiveReader& reader) {
     const v::NodeRecord& rec = reader.Record();
     if (rec.TypeGuid() != kSealClosingType) {
@@ -277,7 +291,34 @@ bool SealWalk::Observe(ArchiveReader& reader) {
     return true;
 }
 
-SealWalk::Verdict SealWalk::Finish() const {
+SealWalk::Verdict SealWalk::Finish(const ArchiveReader& reader) const {
+    if (reader.Reason() == ArchiveReader::EndReason::Forged) return Verdict::Forged;
     if (!closed_) return Verdict::NoClosingRecord;
     return matched_ ? Verdict::Sound : Verdict::Mismatch;
+}
+
+std::string SealWalk::Describe(Verdict verdict) {
+    switch (verdict) {
+        case Verdict::Sound:
+            return "its records are the ones it was written with";
+        case Verdict::NoClosingRecord:
+            return "its closing record is missing: it was cut short";
+        case Verdict::Mismatch:
+            return "its records do not match its closing record: records were removed, "
+                   "reordered, replaced or added since it was written";
+        case Verdict::Forged:
+            return "a record in it claims not to be sealed: the archive was altered";
+    }
+    return {};
+}
+
+SealWalk::Verdict SealWalk::CheckChain(ArchiveReader& reader, const SealKey& key,
+                                       const std::function<bool()>& keepGoing) {
+    SealWalk walk(key);
+    for (; !reader.AtEnd(); reader.Advance()) {
+        if (keepGoing && !keepGoing()) return Verdict::NoClosingRecord;
+        walk.Observe(reader);
+    }
+    if (reader.Reason() == ArchiveReader::EndReason::Truncated) return Verdict::NoClosingRecord;
+    return walk.Finish(reader);
 }

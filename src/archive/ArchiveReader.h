@@ -6,6 +6,7 @@
 #include <functional>
 #include <memory>
 #include <optional>
+#include <stop_token>
 #include <string>
 
 #include "archive/ArchiveHeader.h"
@@ -17,21 +18,33 @@
 
 class ArchiveReader {
   public:
-    enum class EndReason { None, NotAnArchive, CleanEnd, Truncated };
+    // Forged: a record of a sealed archive claims not to be sealed. No writer makes one, and
+    // reading it as plain would hand unauthenticated bytes on, so the walk ends there.
+    enum class EndReason { None, NotAnArchive, CleanEnd, Truncated, Forged };
 
     // Opens the file read-only, never creating it; an archive on read-only media reads fine.
     static int OpenArchiveFd(const std::string& path);
 
-    enum class OpenStatus { Readable, CannotOpen, NotAnArchive, WrongPassword };
+    // DamagedHeader: a sealed header whose fields no writer makes (limits, algorithm), so no
+    // password can open it; Cancelled: a stop ended the key's derivation.
+    enum class OpenStatus {
+        Readable,
+        CannotOpen,
+        NotAnArchive,
+        WrongPassword,
+        DamagedHeader,
+        Cancelled
+    };
     // Opens the archive at `path` (a regular file only) and reads its header and first
     // record; the reader owns the file.
     OpenStatus Open(const std::string& path);
     // Checks a password against the header (before anything else is read): Readable when it
     // is right or the archive is not encrypted. A sealed archive's key is derived once here
     // and kept for the walk (Key()).
-    OpenStatus Unlock(std::u16string_view password);
+    OpenStatus Unlock(std::u16string_view password, std::stop_token stop = {});
     // Open, then Unlock: the first status that is not Readable, or Readable.
-    OpenStatus Open(const std::string& path, std::u16string_view password);
+    OpenStatus Open(const std::string& path, std::u16string_view password,
+                    std::stop_token stop = {});
     const SealKey* Key() const { return key_ ? &*key_ : nullptr; }
     // A sealed archive's key, already derived for this archive.
     void UseKey(const SealKey& key) { key_ = key; }
@@ -67,6 +80,8 @@ class ArchiveReader {
 
     uint64_t RecordIndex() const { return index_; }
     EndReason Reason() const { return reason_; }
+    // The end reason as words, for a report ("it is truncated after 3 items").
+    std::string DescribeEnd() const;
     // Bytes from the start of the file to the end of the last complete record.
     uint64_t GoodBytes() const { return goodBytes_; }
     uint64_t FileSize() const { return fileSize_; }
@@ -129,6 +144,7 @@ class FrameDecodingStream : public v::BasicStream {
     bool TakeDecodedFrame();
     bool DecodeHere(const std::vector<uint8_t>& body);
     bool Accept(bool ok, bool last);
+    bool Abandon();
 
     v::BasicStream& frames_;
     std::u16string password_;
@@ -146,14 +162,24 @@ class FrameDecodingStream : public v::BasicStream {
 
 // Follows a sealed archive's records as a reader walks them, and checks its closing record:
 // the number of records before it and the hash over them must match, and nothing may follow.
+// The closing record's plaintext is sealed under the archive key like every frame, so nobody
+// without the password can make one that matches other records.
 class SealWalk {
   public:
-    enum class Verdict { Sound, NoClosingRecord, Mismatch };
+    enum class Verdict { Sound, NoClosingRecord, Mismatch, Forged };
     explicit SealWalk(const SealKey& key) : key_(key) {}
     // Call for every record before anything reads its payload; true for the closing record,
     // whose payload this reads and checks (it holds nothing to restore).
     bool Observe(ArchiveReader& reader);
-    Verdict Finish() const;
+    // The verdict once the reader has ended (a forged record ends it early).
+    Verdict Finish(const ArchiveReader& reader) const;
+    static std::string Describe(Verdict verdict);
+
+    // Walks the records of an opened sealed archive to its end, reading no payload but the
+    // closing record's, and says whether they are the records the archive was written with.
+    // Cheap enough to run before anything is written or deleted.
+    static Verdict CheckChain(ArchiveReader& reader, const SealKey& key,
+                              const std::function<bool()>& keepGoing = {});
 
   private:
     const SealKey& key_;

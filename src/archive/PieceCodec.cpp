@@ -49,18 +49,22 @@ bool DecodeFrameBody(const CodecFlags& flags, const uint8_t* body, size_t length
     }
     if (!flags.compress) {
         piece.assign(body, body + length);
-        return true;
+    } else {
+        LZMADecompProcessor lzma;
+        lzma.Process(body, static_cast<int32_t>(length));
+        if (lzma.Failed()) return false;
+        piece = std::move(lzma.OutputBuffer());
     }
-    LZMADecompProcessor lzma;
-    lzma.Process(body, static_cast<int32_t>(length));
-    if (lzma.Failed()) return false;
-    piece = std::move(lzma.OutputBuffer());
-    return true;
+    // Every writer cuts pieces of at most kPieceSize bytes: a frame that decodes to more is
+    // damaged (a tiny LZMA block can otherwise expand a small archive into a huge file).
+    return piece.size() <= kPieceSize;
 }
 
 bool DecodeFrame(const CodecFlags& flags, const uint8_t* record, uint64_t index,
                  const uint8_t* body, size_t length, std::vector<uint8_t>& piece, bool& last) {
     last = false;
+    // In a sealed archive every frame is sealed: one whose record claims otherwise is forged.
+    if (flags.seal && !flags.encrypt) return false;
     if (!flags.encrypt || !flags.seal) return DecodeFrameBody(flags, body, length, piece);
     std::vector<uint8_t> opened;
     if (!flags.seal->OpenFrame(record, index, body, length, opened, last)) {

@@ -13,10 +13,11 @@
 inline constexpr size_t kPieceSize = 10240;
 // Every frame starts with its body length as a u32.
 inline constexpr size_t kFrameLengthBytes = 4;
-// Every writer of the format cuts 10240-byte pieces. A block announcing more than this, or a
-// frame longer than its largest encoding, is damaged: a reader never allocates beyond it.
-inline constexpr size_t kMaxDecodedPiece = 1 << 20;
-inline constexpr size_t kMaxFrameBody = kMaxDecodedPiece + 64;
+// Every writer of the format cuts 10240-byte pieces. A block announcing more, or a frame
+// longer than this, is damaged: a reader never allocates beyond it. (A frame may be a little
+// longer than its piece: LZMA of incompressible data, DES padding, a seal's tag.)
+inline constexpr size_t kMaxDecodedPiece = kPieceSize;
+inline constexpr size_t kMaxFrameBody = 1 << 20;
 
 class SealKey;
 

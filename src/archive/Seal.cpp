@@ -2,8 +2,11 @@
 
 #include <sodium.h>
 
+#include <condition_variable>
 #include <cstring>
+#include <mutex>
 #include <span>
+#include <thread>
 
 #include "archive/ArchiveHeader.h"
 #include "archive/NodeRecord.h"
@@ -20,6 +23,11 @@ namespace {
 constexpr uint32_t kOpsLimit = 3;
 constexpr uint64_t kMemLimit = 128ull << 20;
 constexpr uint32_t kAlgorithm = crypto_pwhash_ALG_ARGON2ID13;
+// What a header may ask for: this program's limits with room for later versions to raise
+// them, and no more, so that a hostile header cannot make opening it take minutes or
+// gigabytes.
+constexpr uint32_t kMaxOpsLimit = 8;
+constexpr uint64_t kMaxMemLimit = 512ull << 20;
 
 // Where the seal fields live in the header: the space the legacy password check uses.
 constexpr size_t kSaltAt = ArchiveHeader::kPasswordCheckAt, kOpsAt = kSaltAt + 16,
@@ -87,18 +95,55 @@ SealParams SealParams::Fresh() {
     return p;
 }
 
-std::optional<SealKey> SealKey::Derive(std::u16string_view password, const SealParams& params) {
-    if (!SealAvailable() || params.opsLimit < crypto_pwhash_OPSLIMIT_MIN || params.opsLimit > 64 ||
-        params.memLimit < crypto_pwhash_MEMLIMIT_MIN || params.memLimit > (4ull << 30))
+bool SealParams::WithinLimits() const {
+    return opsLimit >= crypto_pwhash_OPSLIMIT_MIN && opsLimit <= kMaxOpsLimit &&
+           memLimit >= crypto_pwhash_MEMLIMIT_MIN && memLimit <= kMaxMemLimit;
+}
+
+namespace {
+
+// Argon2id cannot be interrupted, so it runs on a thread of its own that a stop abandons:
+// the caller returns at once and the thread frees what it used when it ends (within the
+// bounded limits, seconds at most).
+struct Derivation {
+    std::mutex mutex;
+    std::condition_variable_any done;
+    bool finished = false;
+    bool ok = false;
+    std::array<uint8_t, 32> key{};
+    std::string password;
+    SealParams params;
+    ~Derivation() {
+        sodium_memzero(password.data(), password.size());
+        sodium_memzero(key.data(), key.size());
+    }
+};
+
+void RunDerivation(const std::shared_ptr<Derivation>& d) {
+    bool ok = crypto_pwhash(d->key.data(), d->key.size(), d->password.data(), d->password.size(),
+                            d->params.salt.data(), d->params.opsLimit,
+                            static_cast<size_t>(d->params.memLimit), kAlgorithm) == 0;
+    std::lock_guard lock(d->mutex);
+    d->ok = ok;
+    d->finished = true;
+    d->done.notify_all();
+}
+
+}  // namespace
+
+std::optional<SealKey> SealKey::Derive(std::u16string_view password, const SealParams& params,
+                                       std::stop_token stop) {
+    if (!SealAvailable() || !params.WithinLimits())
         return std::nullopt;  // limits from a damaged or hostile header are not obeyed
-    std::string utf8 = text::ToUtf8(password);
+    auto d = std::make_shared<Derivation>();
+    d->password = text::ToUtf8(password);
+    d->params = params;
+    std::thread(RunDerivation, d).detach();
+    std::unique_lock lock(d->mutex);
+    d->done.wait(lock, stop, [&] { return d->finished; });
+    if (!d->finished || !d->ok) return std::nullopt;
     SealKey key;
-    key.key_ = std::make_shared<std::array<uint8_t, 32>>();
-    if (crypto_pwhash(key.key_->data(), key.key_->size(), utf8.data(), utf8.size(),
-                      params.salt.data(), params.opsLimit, static_cast<size_t>(params.memLimit),
-                      kAlgorithm) != 0)
-        return std::nullopt;
-    sodium_memzero(utf8.data(), utf8.size());
+    key.key_ = std::make_shared<std::array<uint8_t, 32>>(d->key);
     return key;
 }
 
@@ -115,9 +160,15 @@ void SealKey::Stamp(ArchiveHeader& h, const SealParams& params) const {
     text::PutU32(h.bytes.data() + kLengthAt, kSealFieldsLength);
 }
 
-std::optional<SealKey> SealKey::Unlock(const ArchiveHeader& h, std::u16string_view password) {
-    if (!OurSealedFormat(h)) return std::nullopt;
-    auto key = Derive(password, ParamsOf(h));
+bool SealKey::HeaderValid(const ArchiveHeader& h) {
+    return OurSealedFormat(h) && ParamsOf(h).WithinLimits() &&
+           text::GetU32(h.bytes.data() + kLengthAt) == kSealFieldsLength;
+}
+
+std::optional<SealKey> SealKey::Unlock(const ArchiveHeader& h, std::u16string_view password,
+                                       std::stop_token stop) {
+    if (!HeaderValid(h)) return std::nullopt;
+    auto key = Derive(password, ParamsOf(h), stop);
     if (!key || !key->Fits(h)) return std::nullopt;
     return key;
 }

@@ -10,6 +10,7 @@
 #include <cstdint>
 #include <memory>
 #include <optional>
+#include <stop_token>
 #include <string_view>
 #include <vector>
 
@@ -30,18 +31,26 @@ struct SealParams {
     uint32_t opsLimit = 0;
     uint64_t memLimit = 0;
     static SealParams Fresh();  // a new random salt with this program's limits
+    // Whether the limits are ones this program obeys (its own, with a bounded margin).
+    bool WithinLimits() const;
 };
 
 class SealKey {
   public:
-    // The key for a password; none when the limits are out of range or memory is short.
-    static std::optional<SealKey> Derive(std::u16string_view password, const SealParams& params);
+    // The key for a password; none when the limits are out of range, memory is short, or
+    // `stop` was requested (derivation takes a moment; a stop ends the wait at once).
+    static std::optional<SealKey> Derive(std::u16string_view password, const SealParams& params,
+                                         std::stop_token stop = {});
     // Writes the seal fields (salt, limits, key check) into a header whose other fields are
     // set; marks it sealed.
     void Stamp(ArchiveHeader& header, const SealParams& params) const;
     // The key of a sealed header, when the password is right (checked against the header
     // alone, before anything is read).
-    static std::optional<SealKey> Unlock(const ArchiveHeader& header, std::u16string_view password);
+    static std::optional<SealKey> Unlock(const ArchiveHeader& header, std::u16string_view password,
+                                         std::stop_token stop = {});
+    // Whether a sealed header's fields are ones this program can use (format, algorithm,
+    // limits); one that is not is damaged, whatever the password.
+    static bool HeaderValid(const ArchiveHeader& header);
     // Whether this key opens the sealed archive with `header` (derived for it earlier).
     bool Fits(const ArchiveHeader& header) const;
 

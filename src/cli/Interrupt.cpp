@@ -5,6 +5,7 @@
 
 #include <atomic>
 #include <cstring>
+#include <iostream>
 #include <thread>
 
 namespace {
@@ -46,4 +47,9 @@ std::stop_token InterruptToken() {
 int InterruptedStatus() {
     int sig = g_signal.load();
     return sig ? 128 + sig : 0;
+}
+
+int Interrupted(const std::string& what) {
+    std::cerr << what << " was interrupted\n";
+    return InterruptedStatus() ? InterruptedStatus() : 130;
 }

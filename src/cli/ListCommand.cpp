@@ -32,9 +32,9 @@ int RunList(const std::string& archive, const Output& out) {
     }
     for (const auto& e : tree.entries) {
         const auto& r = e->record;
-        std::cout << e->Path() << "\t" << (r.IsContainer() ? "container" : "item") << "\t"
-                  << e->payloadLength << "\t" << (r.Compressed() ? "compressed" : "-") << ","
-                  << (r.Encrypted() ? "encrypted" : "-") << "\n";
+        std::cout << ForTerminal(e->Path()) << "\t" << (r.IsContainer() ? "container" : "item")
+                  << "\t" << e->payloadLength << "\t" << (r.Compressed() ? "compressed" : "-")
+                  << "," << (r.Encrypted() ? "encrypted" : "-") << "\n";
     }
     std::cerr << archive << ": encryption: " << SchemeName(SchemeOf(tree)) << "\n";
     if (!tree.complete)

@@ -26,6 +26,27 @@ void Output::Print(const ::Json& document) const {
     std::cout << document.dump(2) << "\n";
 }
 
+std::string ForTerminal(const std::string& text) {
+    static const char kHex[] = "0123456789abcdef";
+    std::string out;
+    out.reserve(text.size());
+    for (size_t i = 0; i < text.size(); ++i) {
+        auto c = static_cast<unsigned char>(text[i]);
+        auto next = i + 1 < text.size() ? static_cast<unsigned char>(text[i + 1]) : 0;
+        if (c < 0x20 || c == 0x7f) {
+            out.append("\\x").push_back(kHex[c >> 4]);
+            out.push_back(kHex[c & 15]);
+        } else if (c == 0xc2 && next >= 0x80 && next < 0xa0) {  // U+0080 to U+009F
+            out.append("\\u00").push_back(kHex[next >> 4]);
+            out.push_back(kHex[next & 15]);
+            ++i;
+        } else {
+            out.push_back(static_cast<char>(c));
+        }
+    }
+    return out;
+}
+
 int Error(const std::string& message, int code) {
     std::cerr << "tindale-cli: " << message << "\n";
     return code;
@@ -39,8 +60,9 @@ int Output::Conclude(const v::Outcome& outcome, const std::string& what) const {
         return kExitOk;
     }
     for (const auto& p : outcome.problems)
-        std::cerr << (p.leftOut ? "left out: " : "note: ") << p.item << ": " << p.reason << "\n";
-    for (const auto& n : outcome.notes) std::cerr << "note: " << n << "\n";
+        std::cerr << (p.leftOut ? "left out: " : "note: ") << ForTerminal(p.item) << ": "
+                  << ForTerminal(p.reason) << "\n";
+    for (const auto& n : outcome.notes) std::cerr << "note: " << ForTerminal(n) << "\n";
     if (outcome.cancelled && InterruptedStatus()) {
         Error(what + " was interrupted; unfinished files were removed");
         return InterruptedStatus();

@@ -23,5 +23,10 @@ class Output {
     bool json_;
 };
 
+// `text` for a terminal: control characters (an escape sequence, a newline, C1 controls) are
+// written as \xNN or \u00NN, so a name from an archive or a folder can neither drive the
+// terminal nor pass for another line.
+std::string ForTerminal(const std::string& text);
+
 // Prints an error on stderr and returns `code`.
 int Error(const std::string& message, int code = kExitFailed);

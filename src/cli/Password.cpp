@@ -6,6 +6,7 @@
 #include <cstdlib>
 #include <fstream>
 #include <iostream>
+#include <iterator>
 
 #include "base/Text.h"
 
@@ -28,20 +29,48 @@ std::optional<std::string> Prompt(const char* text) {
 
 }  // namespace
 
+namespace {
+
+// A password as text: bytes that are not UTF-8 would all turn into one replacement
+// character, so that other passwords would open the archive too; they are refused.
+std::optional<std::u16string> AsText(const std::string& bytes, std::string& error) {
+    std::u16string text = tindale::text::ToUtf16(bytes);
+    if (tindale::text::ToUtf8(text) != bytes) {
+        error = "the password is not valid UTF-8 text; use a password of UTF-8 characters";
+        return std::nullopt;
+    }
+    return text;
+}
+
+// A password file holds the password, with or without one line ending after it. A file of
+// several lines is refused rather than cut at the first.
+std::optional<std::u16string> FromFile(const std::string& path, std::string& error) {
+    std::ifstream in(path, std::ios::binary);
+    std::string content((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+    if (!in.good() && !in.eof()) {
+        error = "cannot read the password file " + path;
+        return std::nullopt;
+    }
+    if (!content.empty() && content.back() == '\n') content.pop_back();
+    if (!content.empty() && content.back() == '\r') content.pop_back();
+    if (content.find_first_of("\r\n") != std::string::npos) {
+        error = "the password file " + path +
+                " holds more than one line; it must hold the password alone";
+        return std::nullopt;
+    }
+    if (content.empty()) {
+        error = "the password file " + path + " is empty";
+        return std::nullopt;
+    }
+    return AsText(content, error);
+}
+
+}  // namespace
+
 std::optional<std::u16string> ObtainPassword(const std::string& passwordFile, bool confirm,
                                              std::string& error) {
-    if (!passwordFile.empty()) {
-        std::ifstream in(passwordFile);
-        std::string line;
-        if (!in || !std::getline(in, line)) {
-            error = "cannot read the password file " + passwordFile;
-            return std::nullopt;
-        }
-        if (!line.empty() && line.back() == '\r') line.pop_back();
-        return tindale::text::ToUtf16(line);
-    }
-    if (const char* env = std::getenv("TINDALE_PASSWORD"); env && *env)
-        return tindale::text::ToUtf16(env);
+    if (!passwordFile.empty()) return FromFile(passwordFile, error);
+    if (const char* env = std::getenv("TINDALE_PASSWORD"); env && *env) return AsText(env, error);
     auto first = Prompt("Password: ");
     if (!first) {
         error = "a password is needed: give --password-file FILE or set TINDALE_PASSWORD";
@@ -54,5 +83,5 @@ std::optional<std::u16string> ObtainPassword(const std::string& passwordFile, bo
             return std::nullopt;
         }
     }
-    return tindale::text::ToUtf16(*first);
+    return AsText(*first, error);
 }

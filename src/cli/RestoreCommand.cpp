@@ -25,7 +25,12 @@ int RunRestore(const RestoreArgs& args, const Output& out) {
             std::string error;
             auto password = ObtainPassword(args.passwordFile, false, error);
             if (!password) return Error(error, kExitUsage);
-            if (reader.Unlock(*password) != ArchiveReader::OpenStatus::Readable)
+            auto status = reader.Unlock(*password, InterruptToken());
+            if (status == ArchiveReader::OpenStatus::Cancelled)
+                return Interrupted("restore from " + args.archive);
+            if (status == ArchiveReader::OpenStatus::DamagedHeader)
+                return Error(args.archive + ": its header is damaged, so no password can open it");
+            if (status != ArchiveReader::OpenStatus::Readable)
                 return Error("wrong password", kExitWrongPassword);
             request.password = *password;
             if (reader.Key()) request.key = *reader.Key();

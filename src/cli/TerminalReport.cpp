@@ -4,6 +4,8 @@
 
 #include <cstdio>
 
+#include "cli/Output.h"
+
 TerminalReport::TerminalReport(std::string label)
     : enabled_(::isatty(STDERR_FILENO) != 0), label_(std::move(label)) {}
 
@@ -14,7 +16,7 @@ void TerminalReport::Progress(uint64_t position, uint64_t range) {
 }
 
 void TerminalReport::Activity(const char* what) {
-    activity_ = what;
+    activity_ = ForTerminal(what);
     auto now = std::chrono::steady_clock::now();
     if (now - lastDraw_ > std::chrono::milliseconds(100)) Draw();
 }

@@ -27,10 +27,8 @@ int RunTest(const std::string& archive, const std::string& passwordFile, const O
     bool sound = result.verdict == ArchiveTestResult::Verdict::Sound;
     if (result.verdict == ArchiveTestResult::Verdict::WrongPassword)
         return Error(archive + ": wrong password", kExitWrongPassword);
-    if (result.verdict == ArchiveTestResult::Verdict::Cancelled && InterruptedStatus()) {
-        std::cerr << archive << ": the test was interrupted\n";
-        return InterruptedStatus();
-    }
+    if (result.verdict == ArchiveTestResult::Verdict::Cancelled && InterruptedStatus())
+        return Interrupted(archive + ": the test");
     if (out.AsJson()) {
         static const char* kVerdicts[] = {"sound",     "not an archive", "cannot open",
                                           "truncated", "damaged",        "cancelled",
@@ -42,8 +40,9 @@ int RunTest(const std::string& archive, const std::string& passwordFile, const O
                    {"damagedItem", result.damagedItem},
                    {"percentRead", result.percent},
                    {"encryption", SchemeName(result.scheme)},
-                   {"authenticated",
-                    result.scheme == ArchiveTestResult::Scheme::Sealed && !password.empty()},
+                   {"contentsChecked", result.contentsChecked},
+                   {"authenticated", sound && result.scheme == ArchiveTestResult::Scheme::Sealed &&
+                                         result.contentsChecked},
                    {"description", result.Describe()}});
         return sound ? kExitOk : kExitFailed;
     }

@@ -262,11 +262,15 @@ std::optional<std::string> RestoreTargetFor(const FileRestoreRoot& root, std::u1
         size_t end = std::min(rest.find(u'\\'), rest.size());
         std::u16string_view part = rest.substr(0, end);
         rest.remove_prefix(end);
-        if (part.empty() || part == u"." || part == u".." ||
-            part.find(u'/') != std::u16string_view::npos) {
-            why =
-                "its stored path has a part that is empty, \".\", \"..\" or holds a \"/\"; it "
-                "was not restored";
+        if (part.empty() || part.find(u'/') != std::u16string_view::npos) {
+            why = "its stored path has a part that is empty or holds a \"/\"; it was not restored";
+            return std::nullopt;
+        }
+        // A backup never reads a name that begins with a dot, so a restore never writes one:
+        // with Documents at the home folder, ".bashrc" or ".ssh" would otherwise be reachable.
+        if (part[0] == u'.') {
+            why = "its stored path has a part that begins with a dot (\"" + text::ToUtf8(part) +
+                  "\"), which a backup never stores; it was not restored";
             return std::nullopt;
         }
         target.append("/").append(text::ToUtf8(part));

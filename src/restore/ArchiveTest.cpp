@@ -15,6 +15,9 @@ using namespace tindale;
 std::string ArchiveTestResult::Describe() const {
     switch (verdict) {
         case Verdict::Sound:
+            if (!contentsChecked)
+                return "structure sound; contents not checked without the password (" +
+                       std::to_string(records) + " items)";
             return "the archive has no error (" + std::to_string(records) + " items)";
         case Verdict::NotAnArchive:
             return "the file is not an archive";
@@ -23,6 +26,7 @@ std::string ArchiveTestResult::Describe() const {
         case Verdict::Truncated:
             return "the archive is truncated after " + std::to_string(records) + " items";
         case Verdict::Damaged:
+            if (!damage.empty()) return "the archive is damaged: " + damage;
             return "the archive is damaged: item \"" + damagedItem + "\" does not decode";
         case Verdict::Cancelled:
             return "the test was cancelled";
@@ -90,16 +94,17 @@ bool FramesDecode(ArchiveReader& reader, const std::u16string& password, bool se
 
 // How a sealed archive's walk ended, as a verdict on a walk that was sound so far.
 void JudgeSealedEnd(ArchiveTestResult& result, const std::optional<SealWalk>& walk,
-                    bool closedWithoutKey) {
+                    const ArchiveReader& reader, bool closedWithoutKey) {
     using V = ArchiveTestResult::Verdict;
     auto verdict =
-        walk ? walk->Finish()
+        walk ? walk->Finish(reader)
              : (closedWithoutKey ? SealWalk::Verdict::Sound : SealWalk::Verdict::NoClosingRecord);
     if (verdict == SealWalk::Verdict::NoClosingRecord) {
         result.verdict = V::Truncated;  // cut off after a whole record
     } else if (verdict == SealWalk::Verdict::Mismatch) {
         result.verdict = V::Damaged;
-        result.damagedItem = "the closing record (records were removed, reordered or added)";
+        result.damagedItem = "the closing record";
+        result.damage = SealWalk::Describe(verdict);
     }
 }
 
@@ -125,11 +130,20 @@ ArchiveTestResult TestArchive(const std::string& path, const std::u16string& pas
         std::optional<SealWalk> walk;
         if (sealed && key) {
             reader.UseKey(*key);
-        } else if (sealed && !password.empty() &&
-                   reader.Unlock(password) != ArchiveReader::OpenStatus::Readable) {
-            result.verdict = V::WrongPassword;
+        } else if (sealed && !SealKey::HeaderValid(reader.Header())) {
+            result.verdict = V::Damaged;
+            result.damagedItem = "the header";
+            result.damage = "its header's seal fields are damaged, so no password can open it";
             return result;
+        } else if (!password.empty()) {
+            auto status = reader.Unlock(password, stop);
+            if (status == ArchiveReader::OpenStatus::Cancelled) result.verdict = V::Cancelled;
+            if (status == ArchiveReader::OpenStatus::WrongPassword)
+                result.verdict = V::WrongPassword;
+            if (status != ArchiveReader::OpenStatus::Readable) return result;
         }
+        result.contentsChecked =
+            !reader.Header().Encrypted() || reader.Key() != nullptr || !password.empty();
         const SealKey* sealKey = reader.Key();
         if (sealKey) walk.emplace(*sealKey);
         bool decodable = sealed ? sealKey != nullptr : !password.empty();
@@ -169,9 +183,15 @@ ArchiveTestResult TestArchive(const std::string& path, const std::u16string& pas
         }
         // Stopped, even within the last payload: what was not read is not judged.
         if (stop.stop_requested()) result.verdict = V::Cancelled;
+        if (result.verdict == V::Sound && reader.Reason() == ArchiveReader::EndReason::Forged) {
+            result.verdict = V::Damaged;
+            result.damagedItem = "record " + std::to_string(result.records + 1);
+            result.damage = reader.DescribeEnd();
+        }
         if (result.verdict == V::Sound && reader.Reason() != ArchiveReader::EndReason::CleanEnd)
             result.verdict = V::Truncated;
-        if (result.verdict == V::Sound && sealed) JudgeSealedEnd(result, walk, closedWithoutKey);
+        if (result.verdict == V::Sound && sealed)
+            JudgeSealedEnd(result, walk, reader, closedWithoutKey);
     }
     return result;
 }

@@ -29,7 +29,11 @@ struct ArchiveTestResult {
     Verdict verdict = Verdict::Sound;
     uint64_t records = 0;     // complete records read
     std::string damagedItem;  // the first item whose frames did not decode
+    std::string damage;       // what is wrong, when it is not one item (the records themselves)
     uint32_t percent = 0;     // how far the walk got
+    // False for an encrypted archive tested without its password: only the shape of its
+    // frames could be checked.
+    bool contentsChecked = true;
     std::string Describe() const;
 };
 

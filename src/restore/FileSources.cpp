@@ -14,15 +14,23 @@ std::string WithoutTrailingSlash(std::string path) {
     return path;
 }
 
+// Whether `folder` holds the home folder (is "/", "/home", ...): a source set to such a
+// folder would let an archive write anywhere in the home, settings included.
+bool HoldsHome(const std::string& folder) {
+    std::string home = WithoutTrailingSlash(shell::HomeFolder());
+    std::string f = WithoutTrailingSlash(folder);
+    return f == "/" ||
+           (home.size() > f.size() && home.compare(0, f.size(), f) == 0 && home[f.size()] == '/');
+}
+
 // The restoring person's folder for a source root, by the root's display name.
 std::optional<std::string> LocalFolderFor(const std::u16string& name) {
-    if (name == u"My Documents") return shell::DocumentsFolder();
-    if (name == u"Contacts") return shell::ContactsFolder();
-    if (name == u"Windows Address Book") {
-        std::string folder = v::WABNode::AddressBookFolder();
-        if (!folder.empty()) return WithoutTrailingSlash(folder);
-    }
-    return std::nullopt;
+    std::string folder;
+    if (name == u"My Documents") folder = shell::DocumentsFolder();
+    if (name == u"Contacts") folder = shell::ContactsFolder();
+    if (name == u"Windows Address Book") folder = v::WABNode::AddressBookFolder();
+    if (folder.empty() || HoldsHome(folder)) return std::nullopt;
+    return WithoutTrailingSlash(folder);
 }
 
 }  // namespace

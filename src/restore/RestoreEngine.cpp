@@ -128,15 +128,30 @@ bool EmptyDestination(const RestoreRequest& request, v::Outcome& outcome, v::Wor
 }
 
 void ReportSealVerdict(SealWalk::Verdict verdict) {
-    if (verdict == SealWalk::Verdict::NoClosingRecord)
-        v::ReportProblem("the archive",
-                         "its closing record is missing: it was cut short, and "
-                         "items after the cut are missing");
-    else if (verdict == SealWalk::Verdict::Mismatch)
-        v::ReportProblem("the archive",
-                         "its records do not match its closing record: records were removed, "
-                         "reordered or added since it was written",
-                         false);
+    if (verdict != SealWalk::Verdict::Sound)
+        v::ReportProblem("the archive", SealWalk::Describe(verdict),
+                         verdict == SealWalk::Verdict::NoClosingRecord);
+}
+
+// A sealed archive is checked record by record against its closing record before anything
+// is written or deleted: a forged, cut or spliced archive restores nothing. (Payloads are
+// passed over; each frame is authenticated again as it is restored.)
+bool SealedChainSound(const RestoreRequest& request, const SealKey& key, v::Outcome& outcome,
+                      std::stop_token stop) {
+    ArchiveReader reader;
+    if (reader.Open(text::ToUtf8(request.archivePath)) != ArchiveReader::OpenStatus::Readable) {
+        outcome.Fail("the archive cannot be read");
+        return false;
+    }
+    auto verdict = SealWalk::CheckChain(reader, key, [&stop] { return !stop.stop_requested(); });
+    if (stop.stop_requested()) {
+        outcome.cancelled = true;
+        return false;
+    }
+    if (verdict == SealWalk::Verdict::Sound) return true;
+    outcome.Fail("the archive does not authenticate: " + SealWalk::Describe(verdict) +
+                 "; nothing was restored or deleted");
+    return false;
 }
 
 void RestoreChosen(ArchiveReader& reader, const RestoreRequest& request,
@@ -164,12 +179,10 @@ void RestoreChosen(ArchiveReader& reader, const RestoreRequest& request,
     }
     if (stop.stop_requested())
         outcome.cancelled = true;
-    else if (reader.Reason() == ArchiveReader::EndReason::Truncated)
-        v::ReportProblem("the archive", "it is truncated after " +
-                                            std::to_string(reader.RecordIndex()) +
-                                            " items; later items are missing");
     else if (walk)
-        ReportSealVerdict(walk->Finish());
+        ReportSealVerdict(walk->Finish(reader));
+    else if (reader.Reason() == ArchiveReader::EndReason::Truncated)
+        v::ReportProblem("the archive", reader.DescribeEnd() + "; later items are missing");
 }
 
 }  // namespace
@@ -196,14 +209,15 @@ std::u16string DestinationIdentity(const RestoreRequest& request) {
 
 // Opens the archive and unlocks it with the request's key when that fits, else with its
 // password.
-ArchiveReader::OpenStatus OpenArchive(ArchiveReader& reader, const RestoreRequest& request) {
+ArchiveReader::OpenStatus OpenArchive(ArchiveReader& reader, const RestoreRequest& request,
+                                      std::stop_token stop) {
     auto status = reader.Open(text::ToUtf8(request.archivePath));
     if (status != ArchiveReader::OpenStatus::Readable) return status;
     if (request.key && request.key->Fits(reader.Header())) {
         reader.UseKey(*request.key);
         return status;
     }
-    return reader.Unlock(request.password);
+    return reader.Unlock(request.password, stop);
 }
 
 v::Outcome RunRestoreWorker(const RestoreRequest& request, v::WorkerReport& report,
@@ -217,11 +231,17 @@ v::Outcome RunRestoreWorker(const RestoreRequest& request, v::WorkerReport& repo
         durable::WriteQueue writer(batch, "tindale", stop);
         durable::WriteScope writing(writer);
         ArchiveReader reader;
-        auto status = OpenArchive(reader, request);
+        auto status = OpenArchive(reader, request, stop);
         if (status == ArchiveReader::OpenStatus::WrongPassword) {
             outcome.Fail("wrong password");  // found from the header alone, before any deletion
+        } else if (status == ArchiveReader::OpenStatus::Cancelled) {
+            outcome.cancelled = true;
+        } else if (status == ArchiveReader::OpenStatus::DamagedHeader) {
+            outcome.Fail("the archive's header is damaged, so no password can open it");
         } else if (status != ArchiveReader::OpenStatus::Readable) {
             outcome.Fail("the archive cannot be read");
+        } else if (reader.Key() && !SealedChainSound(request, *reader.Key(), outcome, stop)) {
+            // refused before anything was touched
         } else if (!request.clearIdentity ||
                    EmptyDestination(request, outcome, report, stop, reader.Key())) {
             RestoreChosen(reader, request, DestinationIdentity(request), outcome, report, stop,

@@ -43,4 +43,18 @@ export HOME="$work/ann"
 "$cli" backup "$work/l.vqz" --legacy-encryption --password-file "$work/pw" --source "My Documents" >/dev/null || fail "legacy backup"
 [ "$(head -c 7 "$work/l.vqz" | tail -c 1 | od -An -tu1 | tr -d ' ')" = 0 ] || fail "a legacy archive keeps byte 6 zero"
 "$cli" list "$work/l.vqz" 2>&1 >/dev/null | grep -q "legacy DES" || fail "list names the legacy scheme"
+# A legacy archive tested with a wrong password: exit 3, as for a sealed one.
+"$cli" test "$work/l.vqz" --password-file "$work/bad" >/dev/null 2>&1; [ $? -eq 3 ] || fail "legacy test with a wrong password exits 3"
+
+# Password files: the content less one line ending; several lines or bytes that are not UTF-8
+# are refused, never cut or replaced.
+printf 'correct horse' > "$work/pw-bare"
+"$cli" test "$work/s.vqz" --password-file "$work/pw-bare" >/dev/null || fail "a password file without a line ending"
+printf 'correct horse\nsecond line\n' > "$work/pw-two"
+"$cli" test "$work/s.vqz" --password-file "$work/pw-two" 2>"$work/err" >/dev/null; [ $? -eq 2 ] || fail "a password file of two lines is refused"
+grep -q "more than one line" "$work/err" || fail "the refusal says why"
+printf '\xff\xfe' > "$work/pw-raw"
+"$cli" backup "$work/raw.vqz" --encrypt --password-file "$work/pw-raw" --source "My Documents" 2>"$work/err" >/dev/null
+[ $? -eq 2 ] && grep -q "UTF-8" "$work/err" || fail "a password that is not UTF-8 is refused"
+[ -e "$work/raw.vqz" ] && fail "no archive is written for a refused password"
 echo "1 passed, 0 failed"

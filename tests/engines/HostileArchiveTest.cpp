@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include "archive/ArchiveReader.h"
+#include "archive/PieceCodec.h"
 #include "base/Text.h"
 #include "model/FileNodes.h"
 #include "model/Outcome.h"
@@ -136,4 +137,48 @@ TEST(HostileArchive, FilesGoBackOnlyBelowTheFoldersABackupReads) {
     EXPECT_TRUE(fs::is_empty(home / "elsewhere"));
     EXPECT_FALSE(fs::exists(home / "Documents/orphan.txt"));
     EXPECT_FALSE(fs::exists(home / "Documents/rootless.txt"));
+}
+
+// A tiny frame that decodes to more than a piece (the format's pieces are 10240 bytes) is
+// damage: otherwise a few hundred bytes of archive restore a gigabyte.
+TEST(HostileArchive, AFrameThatDecodesToMoreThanAPieceIsDamaged) {
+    TestHome home;
+    std::vector<uint8_t> big(kPieceSize + 1, 'z');
+    for (bool compress : {false, true}) {
+        CraftedArchive archive(compress, false);
+        std::vector<uint8_t> frame;
+        ProcessPiece({compress, false, {}, nullptr}, big.data(), big.size(), frame);
+        if (compress) {
+            EXPECT_LT(frame.size(), 300u);
+        }
+        auto payload = CraftedArchive::FilePayload(u"%USERPROFILE%\\Documents\\big.bin", "");
+        auto frames = archive.Frames(payload);
+        frames.insert(frames.end(), frame.begin(), frame.end());
+        archive.Add(v::FileFolderNode::kTypeGuid, u"big.bin", frames);
+        archive.WriteTo(home / "big.vqz");
+        EXPECT_EQ(Check(home / "big.vqz").verdict, ArchiveTestResult::Verdict::Damaged);
+    }
+}
+
+// With the documents folder set to the home itself (as xdg-user-dirs does when ~/Documents
+// is gone), an archive's items must not reach dot-files: a backup never stores those names.
+TEST(HostileArchive, DocumentsAtTheHomeNeverReceiveDotFiles) {
+    TestHome home;
+    WriteFile(home / ".config/user-dirs.dirs", "XDG_DOCUMENTS_DIR=\"$HOME/\"\n");
+    CraftedArchive archive(false, false);
+    auto& docs = archive.Add(
+        v::FileFolderNode::kTypeGuid, u"My Documents",
+        archive.Frames(CraftedArchive::FilePayload(u"%USERPROFILE%\\Documents", "", true)), true);
+    Guid parent = docs.InstanceGuid();
+    for (std::u16string name : {u".bashrc", u".ssh\\authorized_keys", u"ok.txt"})
+        archive.Add(v::FileFolderNode::kTypeGuid, name,
+                    archive.Frames(CraftedArchive::FilePayload(u"%USERPROFILE%\\Documents\\" + name,
+                                                               "planted")),
+                    false, &parent);
+    archive.WriteTo(home / "dots.vqz");
+    v::Outcome outcome = RestoreAll(home / "dots.vqz", u"");
+    EXPECT_EQ(outcome.LeftOut(), 2u);
+    EXPECT_FALSE(fs::exists(home / ".bashrc"));
+    EXPECT_FALSE(fs::exists(home / ".ssh"));
+    EXPECT_EQ(ReadFile(home / "ok.txt"), "planted");  // where a backup could have read it
 }

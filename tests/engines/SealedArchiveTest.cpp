@@ -3,6 +3,7 @@
 
 #include <filesystem>
 
+#include "archive/ArchiveHeader.h"
 #include "archive/ArchiveReader.h"
 #include "backup/BackupEngine.h"
 #include "base/Text.h"
@@ -12,6 +13,7 @@
 #include "restore/ArchiveTest.h"
 #include "restore/RecordTree.h"
 #include "restore/RestoreEngine.h"
+#include "support/CraftedArchive.h"
 #include "support/TestHome.h"
 
 using namespace tindale;
@@ -210,4 +212,61 @@ TEST(SealedArchive, CutReorderedOrSplicedArchivesAreFound) {
     for (size_t cut = ArchiveHeader::kSize + 1; cut < bytes.size(); cut += bytes.size() / 23)
         EXPECT_NE(check(bytes.substr(0, cut)), V::Sound) << cut;
     EXPECT_EQ(check(bytes), V::Sound);
+}
+
+// Limits no writer uses (here 4 GiB and 64 passes) make a damaged header: it is refused at
+// once, as damaged rather than as a wrong password, and no key is derived for it.
+TEST(SealedArchive, AHeaderAskingForHugeKeyDerivationIsDamaged) {
+    TestHome home;
+    std::string bytes = ReadFile(SealedBackup(home, false));
+    std::string huge = bytes;
+    text::PutU64(reinterpret_cast<uint8_t*>(huge.data()) + 4126, 4ull << 30);
+    text::PutU32(reinterpret_cast<uint8_t*>(huge.data()) + 4122, 64);
+    WriteFile(home / "huge.vqz", huge);
+    ArchiveReader reader;
+    EXPECT_EQ(reader.Open(home / "huge.vqz", u"correct horse"),
+              ArchiveReader::OpenStatus::DamagedHeader);
+    auto result = TestArchive(home / "huge.vqz", u"correct horse", nullptr, {});
+    EXPECT_EQ(result.verdict, ArchiveTestResult::Verdict::Damaged);
+    EXPECT_NE(result.Describe().find("header"), std::string::npos);
+    v::Outcome outcome = RestoreInto(home / "huge.vqz", u"correct horse");
+    EXPECT_TRUE(outcome.failed);
+    EXPECT_NE(outcome.error.find("header is damaged"), std::string::npos);
+}
+
+// A stop ends the wait for a key at once: Ctrl-C or Cancel during derivation.
+TEST(SealedArchive, DerivingAKeyStopsWhenAsked) {
+    std::stop_source stop;
+    stop.request_stop();
+    EXPECT_FALSE(SealKey::Derive(u"pw", SealParams::Fresh(), stop.get_token()));
+    EXPECT_TRUE(SealKey::Derive(u"pw", SealParams::Fresh()));
+}
+
+// A record that claims to be plain in a sealed archive is forged: test finds it with and
+// without the password, and a restore writes and deletes nothing (the forgeries made from the
+// documented layout alone are in tests/cli/sealed_forgeries.sh).
+TEST(SealedArchive, APlainRecordPlantedInASealedArchiveRestoresNothing) {
+    TestHome home;
+    std::string bytes = ReadFile(SealedBackup(home, false));
+    auto offsets = RecordOffsets(bytes);
+    CraftedArchive plain(false, false);
+    v::NodeRecord first;
+    std::copy_n(bytes.begin() + static_cast<long>(offsets[0]), v::NodeRecord::kSize,
+                first.bytes.begin());
+    Guid docs = first.InstanceGuid();
+    plain.Add(v::FileFolderNode::kTypeGuid, u"planted.txt",
+              plain.Frames(
+                  CraftedArchive::FilePayload(u"%USERPROFILE%\\Documents\\planted.txt", "planted")),
+              false, &docs);
+    std::string planted = plain.Bytes().substr(ArchiveHeader::kSize);
+    std::string forged = bytes.substr(0, offsets.back()) + planted + bytes.substr(offsets.back());
+    WriteFile(home / "f.vqz", forged);
+    EXPECT_EQ(Check(home / "f.vqz", u""), ArchiveTestResult::Verdict::Damaged);
+    EXPECT_EQ(Check(home / "f.vqz", u"correct horse"), ArchiveTestResult::Verdict::Damaged);
+    TestHome target;
+    auto id = identities::Add(u"Target", target / "Mail");
+    v::Outcome outcome = RestoreInto(home / "f.vqz", u"correct horse", *id);
+    EXPECT_TRUE(outcome.failed);
+    EXPECT_FALSE(fs::exists(target / "Documents/planted.txt"));
+    EXPECT_FALSE(fs::exists(target / "Documents/secret.txt"));
 }

@@ -1,0 +1,105 @@
+#!/usr/bin/env python3
+"""Tampers with a sealed archive the way an attacker without the password would, from the
+documented layout alone (docs/format.md), and writes one forged archive per attack.
+  forge_sealed.py ARCHIVE OTHER_SEALED_ARCHIVE OUTDIR
+Writes OUTDIR/NAME.vqz for each attack and prints the names, one a line."""
+import hashlib
+import os
+import struct
+import sys
+import uuid
+
+HEADER, RECORD = 4176, 704
+CLOSING = uuid.UUID("6B1E3C2A-9D44-4F0B-A6E1-5C7D2E8F9A13").bytes_le
+FILE = uuid.UUID("1D0B07C9-4726-4696-A8C8-6BAB15C32918").bytes_le
+MESSAGE = uuid.UUID("23827F9D-F04A-475D-8C29-65010AC71DB1").bytes_le
+
+
+def entries(data):
+    out, pos = [], HEADER
+    while pos + RECORD <= len(data):
+        length, = struct.unpack_from("<Q", data, pos + 48)
+        out.append(data[pos:pos + RECORD + length])
+        pos += RECORD + length
+    return out
+
+
+def name_of(entry):
+    return entry[58:570].decode("utf-16-le").split("\0")[0]
+
+
+def plain_record(type_guid, parent, name, payload, container=False):
+    """A record whose flags say neither compressed nor encrypted, with one frame per piece."""
+    frames = b"".join(struct.pack("<I", len(payload[i:i + 10240])) + payload[i:i + 10240]
+                      for i in range(0, len(payload), 10240))
+    rec = bytearray(RECORD)
+    rec[0:16] = parent
+    rec[16:32] = type_guid
+    rec[32:48] = uuid.uuid4().bytes_le
+    struct.pack_into("<Q", rec, 48, len(frames))
+    encoded = name.encode("utf-16-le")
+    rec[58:58 + len(encoded)] = encoded
+    rec[570] = 1 if container else 0
+    return bytes(rec) + frames
+
+
+def file_payload(stored, content):
+    head = bytearray(4105)
+    encoded = stored.encode("utf-16-le")
+    head[0:len(encoded)] = encoded
+    struct.pack_into("<Q", head, 4096, len(content))
+    return bytes(head) + content
+
+
+def message_payload(folder, identity, source):
+    head = bytearray(4096 + 512 + 68)
+    f = folder.encode("utf-16-le")
+    head[0:len(f)] = f
+    i = identity.encode("utf-16-le")
+    head[4096:4096 + len(i)] = i
+    return bytes(head) + source
+
+
+def recomputed_closing(records):
+    """A closing record as anyone could compute it: the count and the unkeyed BLAKE2b-256 of
+    the records, in a frame whose record claims to be plain."""
+    h = hashlib.blake2b(digest_size=32)
+    for r in records:
+        h.update(r[:RECORD])
+    return plain_record(CLOSING, bytes(16), "", struct.pack("<Q", len(records)) + h.digest())
+
+
+def main():
+    archive, other, outdir = sys.argv[1:4]
+    data = open(archive, "rb").read()
+    header, all_entries = data[:HEADER], entries(data)
+    assert header[6] == 1 and all_entries[-1][16:32] == CLOSING, "not a sealed archive"
+    body, closing = all_entries[:-1], all_entries[-1]
+    docs = next(e for e in body if name_of(e) == "My Documents")
+    a_message = next(e for e in body if e[16:32] == MESSAGE)
+    mail_folder = a_message[0:16]
+    planted_file = plain_record(FILE, docs[32:48], "notes.md", file_payload(
+        "%USERPROFILE%\\Documents\\notes.md", b"Replaced by someone without the password\n"))
+    planted_mail = plain_record(MESSAGE, mail_folder, "Please confirm your password",
+                                message_payload("Inbox", "", b"Subject: Please confirm your "
+                                                b"password\r\n\r\nReply with it.\r\n"))
+    planted = body + [planted_file, planted_mail]
+    no_messages = [e for e in body if e[16:32] != MESSAGE]
+    other_closing = entries(open(other, "rb").read())[-1]
+    attacks = {
+        "planted": planted + [closing],
+        "planted-recomputed": planted + [recomputed_closing(planted)],
+        "messages-removed-recomputed": no_messages + [recomputed_closing(no_messages)],
+        "record-removed": body[:2] + body[3:] + [closing],
+        "reordered": body[:1] + [body[2], body[1]] + body[3:] + [closing],
+        "duplicated": body + [a_message, closing],
+        "after-closing": body + [closing, planted_file],
+        "other-closing": body + [other_closing],
+    }
+    for name, parts in attacks.items():
+        with open(os.path.join(outdir, name + ".vqz"), "wb") as f:
+            f.write(header + b"".join(parts))
+        print(name)
+
+
+main()

@@ -1,0 +1,41 @@
+#!/usr/bin/env bash
+# Forgeries of a sealed archive made without the password (forge_sealed.py, written from
+# docs/format.md alone): planted plain records, with and without a recomputed closing record,
+# removed, reordered, repeated and appended records, another archive's closing record. Each
+# must fail `test` with the password, and a restore must refuse it before it writes or
+# deletes anything, --clear-identity included. Exit 77 when python3 is missing.
+set -u
+cli="$1"
+here=$(cd "$(dirname "$0")" && pwd)
+command -v python3 >/dev/null || { echo "python3 is not installed"; exit 77; }
+. "$here/common.sh"
+export HOME="$work/ann"
+mkdir -p "$HOME"
+"$cli" demo-profile >/dev/null || fail "demo profile"
+printf 'correct horse' > "$work/pw"
+"$cli" backup "$work/s.vqz" --encrypt --password-file "$work/pw" >/dev/null || fail "sealed backup"
+"$cli" backup "$work/o.vqz" --encrypt --password-file "$work/pw" --source "My Documents" >/dev/null \
+  || fail "second sealed backup"
+"$cli" test "$work/s.vqz" --password-file "$work/pw" >/dev/null || fail "the genuine archive tests sound"
+count_mail() { find "$1" -path '*/cur/*' -type f -o -path '*/new/*' -type f | wc -l; }
+before=$(count_mail "$HOME/Maildir")
+[ "$before" -gt 0 ] || fail "the demo profile has mail"
+mkdir "$work/forged"
+attacks=$(python3 "$here/forge_sealed.py" "$work/s.vqz" "$work/o.vqz" "$work/forged") || fail "forging"
+for attack in $attacks; do
+  f="$work/forged/$attack.vqz"
+  "$cli" test "$f" --password-file "$work/pw" >"$work/out" 2>&1
+  [ $? -eq 1 ] || fail "$attack: test with the password does not report damage: $(cat "$work/out")"
+  grep -q "no error" "$work/out" && fail "$attack: test says no error"
+  HOME="$work/new-$attack" ; mkdir -p "$HOME"
+  HOME="$work/new-$attack" "$cli" restore "$f" --password-file "$work/pw" >"$work/out" 2>&1
+  [ $? -ne 0 ] || fail "$attack: restore exits 0"
+  written=$(find "$work/new-$attack" -type f ! -path '*/.local/share/tindale/*' | head -3)
+  [ -z "$written" ] || fail "$attack: restore wrote $written"
+  HOME="$work/ann" "$cli" restore "$f" --password-file "$work/pw" --identity "Main Identity" \
+    --clear-identity >"$work/out" 2>&1
+  [ $? -ne 0 ] || fail "$attack: restore --clear-identity exits 0"
+  [ "$(count_mail "$work/ann/Maildir")" -eq "$before" ] || fail "$attack: --clear-identity deleted mail"
+  echo "refused: $attack"
+done
+echo "1 passed, 0 failed"
