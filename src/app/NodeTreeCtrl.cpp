@@ -4,7 +4,6 @@
 #include <QMouseEvent>
 #include <QStyle>
 #include <QStyleOptionViewItem>
-#include <functional>
 
 CNodeTreeCtrl::CNodeTreeCtrl(QWidget* parent) : QTreeWidget(parent) {
     setHeaderHidden(true);
@@ -38,14 +37,20 @@ void CNodeTreeCtrl::ToggleItem(QTreeWidgetItem* item) {
     SetItemState(item, GetItemState(item) == 1 ? 0 : 1, true);
 }
 
+// Iterative, like every walk of the tree: an archive's tree can be thousands of levels deep.
 void CNodeTreeCtrl::ApplyDown(QTreeWidgetItem* item, int state) {
-    for (int i = 0; i < item->childCount(); ++i) {
-        QTreeWidgetItem* child = item->child(i);
-        m_checkStates[child] = state;
-        if (auto own = m_ownIncluded.find(child); own != m_ownIncluded.end())
-            own->second = state == 1;
-        Show(child, state);
-        ApplyDown(child, state);
+    std::vector<QTreeWidgetItem*> pending{item};
+    while (!pending.empty()) {
+        QTreeWidgetItem* at = pending.back();
+        pending.pop_back();
+        for (int i = 0; i < at->childCount(); ++i) {
+            QTreeWidgetItem* child = at->child(i);
+            m_checkStates[child] = state;
+            if (auto own = m_ownIncluded.find(child); own != m_ownIncluded.end())
+                own->second = state == 1;
+            Show(child, state);
+            pending.push_back(child);
+        }
     }
 }
 
@@ -132,11 +137,13 @@ void CNodeTreeCtrl::keyPressEvent(QKeyEvent* event) {
 }
 
 std::vector<QTreeWidgetItem*> CNodeTreeCtrl::PreOrder() const {
-    std::vector<QTreeWidgetItem*> out;
-    std::function<void(QTreeWidgetItem*)> walk = [&](QTreeWidgetItem* item) {
+    std::vector<QTreeWidgetItem*> out, pending;
+    for (int i = topLevelItemCount() - 1; i >= 0; --i) pending.push_back(topLevelItem(i));
+    while (!pending.empty()) {
+        QTreeWidgetItem* item = pending.back();
+        pending.pop_back();
         out.push_back(item);
-        for (int i = 0; i < item->childCount(); ++i) walk(item->child(i));
-    };
-    for (int i = 0; i < topLevelItemCount(); ++i) walk(topLevelItem(i));
+        for (int i = item->childCount() - 1; i >= 0; --i) pending.push_back(item->child(i));
+    }
     return out;
 }

@@ -4,12 +4,14 @@
 
 #include "base/Text.h"
 #include "cli/CommandHelpers.h"
+#include "cli/Interrupt.h"
 #include "restore/RecordTree.h"
 
 using namespace tindale;
 
 int RunList(const std::string& archive, const Output& out) {
-    RecordTree tree = RecordTree::Load(archive);
+    RecordTree tree = RecordTree::Load(archive, InterruptToken());
+    if (InterruptedStatus()) return Interrupted("the listing of " + archive);
     if (!tree.readable) return Error(archive + " is not a readable archive");
     if (out.AsJson()) {
         Json records = Json::array();

@@ -6,21 +6,28 @@
 #include "archive/Seal.h"
 #include "base/Text.h"
 
+// Names collected going up, joined once: linear in the depth (prepending each one would
+// copy the path at every level).
 std::string RecordTree::Entry::Path() const {
-    std::string path = tindale::text::ToUtf8(record.DisplayName());
-    for (const Entry* p = parent; p; p = p->parent)
-        path = tindale::text::ToUtf8(p->record.DisplayName()) + "/" + path;
+    std::vector<std::string> names;
+    for (const Entry* e = this; e; e = e->parent)
+        names.push_back(tindale::text::ToUtf8(e->record.DisplayName()));
+    std::string path;
+    for (auto it = names.rbegin(); it != names.rend(); ++it) {
+        if (it != names.rbegin()) path += '/';
+        path += *it;
+    }
     return path;
 }
 
-RecordTree RecordTree::Load(const std::string& archivePath) {
+RecordTree RecordTree::Load(const std::string& archivePath, std::stop_token stop) {
     RecordTree tree;
     ArchiveReader reader;
     if (reader.Open(archivePath) != ArchiveReader::OpenStatus::Readable) return tree;
     tree.readable = true;
     std::map<tindale::Guid, Entry*> byGuid;
     tree.sealed = reader.Header().Sealed();
-    for (; !reader.AtEnd(); reader.Advance()) {
+    for (; !reader.AtEnd() && !stop.stop_requested(); reader.Advance()) {
         if (reader.Record().TypeGuid() == kSealClosingType) continue;  // nothing to restore
         auto entry = std::make_unique<Entry>();
         entry->record = reader.Record();
@@ -40,8 +47,14 @@ RecordTree RecordTree::Load(const std::string& archivePath) {
 }
 
 const RecordTree::Entry* RecordTree::Find(const std::string& path) const {
-    for (const auto& e : entries)
+    for (const auto& e : entries) {
+        // Only an entry whose own name ends the path can be it: most are passed over cheaply.
+        std::string name = tindale::text::ToUtf8(e->record.DisplayName());
+        if (path.size() < name.size() ||
+            path.compare(path.size() - name.size(), name.size(), name) != 0)
+            continue;
         if (e->Path() == path) return e.get();
+    }
     return nullptr;
 }
 

@@ -2,6 +2,7 @@
 // The records of an archive as a tree, rebuilt from their parent links, read without
 // holding any payload in memory.
 #include <memory>
+#include <stop_token>
 #include <string>
 #include <vector>
 
@@ -22,7 +23,8 @@ struct RecordTree {
     bool complete = false;  // it ends cleanly after its last record
     bool sealed = false;    // a sealed archive (names and sizes readable, contents not)
 
-    static RecordTree Load(const std::string& archivePath);
+    // Reads the records; a stop ends the read early (the tree is then not complete).
+    static RecordTree Load(const std::string& archivePath, std::stop_token stop = {});
     const Entry* Find(const std::string& path) const;
     // The records a chosen entry brings: itself and every direct child (items and containers).
     static std::vector<v::NodeRecord> Selection(const Entry& chosen);

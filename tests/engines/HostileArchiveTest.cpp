@@ -182,3 +182,24 @@ TEST(HostileArchive, DocumentsAtTheHomeNeverReceiveDotFiles) {
     EXPECT_FALSE(fs::exists(home / ".ssh"));
     EXPECT_EQ(ReadFile(home / "ok.txt"), "planted");  // where a backup could have read it
 }
+
+// A chain of containers tens of thousands deep is listed and searched without work that grows
+// faster than its depth (it once took minutes).
+TEST(HostileArchive, AVeryDeepChainOfContainersIsListedInLinearTime) {
+    TestHome home;
+    CraftedArchive archive(false, false);
+    constexpr int kDepth = 30000;
+    Guid parent;
+    for (int i = 0; i < kDepth; ++i) {
+        auto& rec =
+            archive.Add(v::FileFolderNode::kTypeGuid, u"d" + text::ToUtf16(std::to_string(i)), {},
+                        true, i ? &parent : nullptr);
+        parent = rec.InstanceGuid();
+    }
+    archive.WriteTo(home / "deep.vqz");
+    RecordTree tree = RecordTree::Load(home / "deep.vqz");
+    ASSERT_EQ(tree.entries.size(), static_cast<size_t>(kDepth));
+    std::string deepest = tree.entries.back()->Path();
+    EXPECT_EQ(deepest.substr(0, 6), "d0/d1/");
+    EXPECT_EQ(tree.Find(deepest), tree.entries.back().get());
+}

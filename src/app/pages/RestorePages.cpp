@@ -11,6 +11,7 @@
 #include <QVBoxLayout>
 
 #include "app/Icons.h"
+#include "app/KeyWait.h"
 #include "app/Prompts.h"
 #include "app/QtText.h"
 #include "app/Wizard.h"
@@ -67,11 +68,15 @@ bool CPageRestoreChooseSource::validatePage() {
     if (header.Encrypted()) {
         auto password = Prompts::Get().password(this);
         if (!password) return false;
-        // A sealed archive's key takes a noticeable moment to derive from the password.
-        QApplication::setOverrideCursor(Qt::WaitCursor);
-        bool unlocked = reader.Unlock(Wide(*password)) == ArchiveReader::OpenStatus::Readable;
-        QApplication::restoreOverrideCursor();
-        if (!unlocked) {
+        std::u16string wide = Wide(*password);
+        auto status = UnlockWithWait(this, reader, wide);
+        if (status == ArchiveReader::OpenStatus::Cancelled) return false;
+        if (status == ArchiveReader::OpenStatus::DamagedHeader) {
+            ShowError(
+                QStringLiteral("The archive's header is damaged, so no password can open it."));
+            return false;
+        }
+        if (status != ArchiveReader::OpenStatus::Readable) {
             ShowError(QStringLiteral("Wrong password, please try again!"));
             return false;
         }
@@ -195,18 +200,25 @@ void CPageRestoreChooseItems::Load() {
 
 void CPageRestoreChooseItems::AddChildren(const std::vector<RecordTree::Entry*>& entries,
                                           QTreeWidgetItem* parent) {
-    for (RecordTree::Entry* e : entries) {
+    // Without recursion and without propagating each tick: everything starts ticked, and an
+    // archive's tree may be thousands of levels deep.
+    std::vector<std::pair<RecordTree::Entry*, QTreeWidgetItem*>> pending;
+    for (auto it = entries.rbegin(); it != entries.rend(); ++it) pending.emplace_back(*it, parent);
+    while (!pending.empty()) {
+        auto [e, under] = pending.back();
+        pending.pop_back();
         if (!e->record.IsContainer()) continue;
         std::u16string key = e->record.IconKey();
-        auto* item = parent ? new QTreeWidgetItem(parent) : new QTreeWidgetItem(m_tree);
+        auto* item = under ? new QTreeWidgetItem(under) : new QTreeWidgetItem(m_tree);
         item->setText(0, Narrow(e->record.DisplayName()));
         item->setIcon(0, IconForKey(key.empty() ? u"Folder" : key));
         CNodeTreeCtrl::SetPointer(item, e);
-        m_tree->SetItemState(item, 1, true);
+        m_tree->SetItemState(item, 1, false);
         bool ownItems = std::any_of(e->children.begin(), e->children.end(),
                                     [](const auto* c) { return !c->record.IsContainer(); });
         m_tree->SetHasOwnItems(item, ownItems);
-        AddChildren(e->children, item);
+        for (auto it = e->children.rbegin(); it != e->children.rend(); ++it)
+            pending.emplace_back(*it, item);
     }
 }
 
