@@ -23,15 +23,18 @@ constexpr size_t kMaxNameBytes = 255;
 // list of pending names stays small.
 constexpr size_t kBatchFiles = 2000;
 constexpr uint64_t kBatchBytes = 256ull << 20;
+// Folders a job keeps open for writing into (each one descriptor).
+constexpr size_t kOpenFolders = 64;
 
-// A batch holds a descriptor for each unnamed temporary, and two batches may be held at once
-// (one publishing): together they keep well within the process's limit of open files.
+// A batch holds a descriptor for each unnamed temporary and for the folder it goes into (at
+// most one each), and two batches may be held at once (one publishing): together they keep
+// within half the process's limit of open files.
 size_t MaxHeldUnnamed() {
     static const size_t limit = [] {
         struct rlimit files {};
         if (::getrlimit(RLIMIT_NOFILE, &files) != 0 || files.rlim_cur == RLIM_INFINITY)
             return kBatchFiles;
-        return std::clamp<size_t>(static_cast<size_t>(files.rlim_cur) / 4, 16, kBatchFiles);
+        return std::clamp<size_t>(static_cast<size_t>(files.rlim_cur) / 8, 16, kBatchFiles);
     }();
     return limit;
 }
@@ -40,6 +43,11 @@ std::string DirectoryOf(const std::string& path) {
     auto slash = path.find_last_of('/');
     if (slash == std::string::npos) return ".";
     return slash == 0 ? "/" : path.substr(0, slash);
+}
+
+std::string BaseName(const std::string& path) {
+    auto slash = path.find_last_of('/');
+    return slash == std::string::npos ? path : path.substr(slash + 1);
 }
 
 // Cuts a UTF-8 name to at most `limit` bytes without splitting a character.
@@ -51,9 +59,9 @@ std::string ShortenName(const std::string& name, size_t limit) {
 }
 
 // Gives an open file the permission bits of the file at `target`; false when there is none.
-bool CopyModeOfTarget(int fd, const std::string& target) {
+bool CopyModeOfTarget(int fd, const Place& target) {
     struct stat st {};
-    if (::stat(target.c_str(), &st) != 0) return false;
+    if (::fstatat(target.DirFd(), target.Name(), &st, 0) != 0) return false;
     ::fchmod(fd, st.st_mode & 07777);
     return true;
 }
@@ -65,6 +73,29 @@ int SyncFd(int fd) {
 }
 
 }  // namespace
+
+Folder::~Folder() {
+    if (fd_ >= 0) ::close(fd_);
+}
+
+int Place::DirFd() const {
+    return folder ? folder->Fd() : AT_FDCWD;
+}
+
+Place Place::Sibling(const std::string& other) const {
+    if (folder) return {folder, other};
+    auto slash = name.find_last_of('/');
+    return {nullptr, slash == std::string::npos ? other : name.substr(0, slash + 1) + other};
+}
+
+std::string Place::Path() const {
+    return folder ? folder->Path() + "/" + name : name;
+}
+
+bool SyncParentDirectory(const Place& place) {
+    if (!place.folder) return SyncParentDirectory(place.name);
+    return SyncFd(place.folder->Fd()) == 0;
+}
 
 bool SyncParentDirectory(const std::string& path) {
     int fd = ::open(DirectoryOf(path).c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
@@ -104,9 +135,11 @@ bool CanNameUnnamedFiles() {
 
 // An unnamed temporary in `target`'s folder, with the mode a new file gets; -1 when the
 // file system cannot make one.
-int OpenUnnamed(const std::string& target) {
+int OpenUnnamed(const Place& target) {
     if (!CanNameUnnamedFiles()) return -1;
-    return ::open(DirectoryOf(target).c_str(), O_TMPFILE | O_RDWR | O_CLOEXEC, 0666);
+    if (target.folder)
+        return ::openat(target.folder->Fd(), ".", O_TMPFILE | O_RDWR | O_CLOEXEC, 0666);
+    return ::open(DirectoryOf(target.name).c_str(), O_TMPFILE | O_RDWR | O_CLOEXEC, 0666);
 }
 
 std::string RandomSuffix() {
@@ -125,15 +158,15 @@ namespace {
 // Gives the unnamed file `fd` the name `path`; 0 or errno. Since Linux 6.10 the file's own
 // opener may link it by its descriptor; older kernels want a privilege for that and are
 // given the file by its name in /proc instead (once refused, always).
-int LinkUnnamed(int fd, const std::string& path) {
+int LinkUnnamed(int fd, const Place& place) {
     static std::atomic<bool> byDescriptor{true};
     if (byDescriptor.load(std::memory_order_relaxed)) {
-        if (::linkat(fd, "", AT_FDCWD, path.c_str(), AT_EMPTY_PATH) == 0) return 0;
+        if (::linkat(fd, "", place.DirFd(), place.Name(), AT_EMPTY_PATH) == 0) return 0;
         // ENOENT is also what a missing folder gives: only a link by name tells them apart.
         if (errno != ENOENT && errno != EPERM) return errno;
     }
     std::string self = "/proc/self/fd/" + std::to_string(fd);
-    if (::linkat(AT_FDCWD, self.c_str(), AT_FDCWD, path.c_str(), AT_SYMLINK_FOLLOW) != 0)
+    if (::linkat(AT_FDCWD, self.c_str(), place.DirFd(), place.Name(), AT_SYMLINK_FOLLOW) != 0)
         return errno;
     byDescriptor.store(false, std::memory_order_relaxed);
     return 0;
@@ -141,62 +174,97 @@ int LinkUnnamed(int fd, const std::string& path) {
 
 }  // namespace
 
-int LinkIntoPlace(int fd, const std::string& target, std::string_view tag) {
+int LinkIntoPlace(int fd, const Place& target, std::string_view tag) {
     int linked = LinkUnnamed(fd, target);
     if (linked != EEXIST) return linked;
     // Named beside the file it replaces, then renamed over it: the lock keeps a sweep for
     // stale temporaries from taking the name meanwhile.
     ::flock(fd, LOCK_EX | LOCK_NB);
-    auto name = TempNameFor(target, tag);
+    auto name = TempNameFor(BaseName(target.name), tag);
     for (int attempt = 0; attempt < 64; ++attempt) {
-        std::string temp = name.dir + name.prefix + RandomSuffix();
+        Place temp = target.Sibling(name.prefix + RandomSuffix());
         if (int error = LinkUnnamed(fd, temp)) {
             if (error == EEXIST) continue;
             return error;
         }
-        if (::rename(temp.c_str(), target.c_str()) == 0) return 0;
+        if (::renameat(temp.DirFd(), temp.Name(), target.DirFd(), target.Name()) == 0) return 0;
         int error = errno;
-        ::unlink(temp.c_str());
+        ::unlinkat(temp.DirFd(), temp.Name(), 0);
         return error;
     }
     return EEXIST;
 }
 
 TempFile::TempFile(const std::string& target, std::string_view tag, Naming naming)
-    : target_(target), tag_(tag) {
-    if (naming == Naming::Unnamed && (fd_ = OpenUnnamed(target)) >= 0) return;
-    auto name = TempNameFor(target, tag);
-    std::string pattern = name.dir + name.prefix + "XXXXXX";
-    fd_ = ::mkostemp(pattern.data(), O_CLOEXEC);
-    if (fd_ < 0) {
-        error_ = errno;
-        return;
+    : TempFile(Place::At(target), tag, naming) {}
+
+TempFile::TempFile(Place target, std::string_view tag, Naming naming)
+    : target_(std::move(target)), tag_(tag) {
+    if (naming == Naming::Unnamed && (fd_ = OpenUnnamed(target_)) >= 0) return;
+    OpenNamed();
+}
+
+// A named temporary beside the target, made with O_EXCL under a random name (mkostemp's way,
+// but relative to the target's folder).
+void TempFile::OpenNamed() {
+    auto name = TempNameFor(BaseName(target_.name), tag_);
+    for (int attempt = 0; attempt < 64; ++attempt) {
+        Place temp = target_.Sibling(name.prefix + RandomSuffix());
+        fd_ = ::openat(temp.DirFd(), temp.Name(),
+                       O_RDWR | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600);
+        if (fd_ >= 0) {
+            ::flock(fd_, LOCK_EX | LOCK_NB);  // a fresh file: nobody else can hold it
+            temp_ = std::move(temp);
+            return;
+        }
+        if (errno != EEXIST) break;
     }
-    ::flock(fd_, LOCK_EX | LOCK_NB);  // a fresh file: nobody else can hold it
-    temp_ = pattern;
+    error_ = errno;
 }
 
 namespace {
 
 // Removes the unlocked temporaries in `dir` whose names `matches` accepts.
+// Removes the unlocked temporaries in `dir` (a place whose name is the folder's path with
+// its slash, or "" for an open folder itself) whose names `matches` accepts.
 template <typename Match>
-void RemoveUnlocked(const std::string& dir, Match matches) {
-    DIR* d = ::opendir(dir.empty() ? "." : dir.c_str());
-    if (!d) return;
+void RemoveUnlocked(const Place& dir, Match matches) {
+    int dirFd = dir.folder ? ::dup(dir.folder->Fd())
+                           : ::open(dir.name.empty() ? "." : dir.name.c_str(),
+                                    O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    DIR* d = dirFd >= 0 ? ::fdopendir(dirFd) : nullptr;
+    if (!d) {
+        if (dirFd >= 0) ::close(dirFd);
+        return;
+    }
+    ::rewinddir(d);
     PublishBatch* batch = CurrentBatch();
     while (dirent* e = ::readdir(d)) {
         std::string entry = e->d_name;
         if (entry[0] != '.' || !matches(entry)) continue;
-        std::string path = dir + entry;
-        if (batch && batch->Holds(path)) continue;
-        int fd = ::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC | O_NOFOLLOW);
+        Place temp = dir.folder ? Place::In(dir.folder, entry) : Place::At(dir.name + entry);
+        if (batch && batch->Holds(temp)) continue;
+        int fd =
+            ::openat(::dirfd(d), entry.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC | O_NOFOLLOW);
         if (fd < 0) continue;
         struct stat st {};
         if (::fstat(fd, &st) == 0 && S_ISREG(st.st_mode) && ::flock(fd, LOCK_EX | LOCK_NB) == 0)
-            ::unlink(path.c_str());  // unlocked: its writer is gone
+            ::unlinkat(::dirfd(d), entry.c_str(), 0);  // unlocked: its writer is gone
         ::close(fd);
     }
     ::closedir(d);
+}
+
+template <typename Match>
+void RemoveUnlocked(const std::string& dir, Match matches) {
+    RemoveUnlocked(Place::At(dir), matches);
+}
+
+// Whether `entry` is a temporary with `tag` of any target.
+bool IsTemporaryWithTag(const std::string& entry, std::string_view tag) {
+    std::string marker = std::string(".").append(tag).append("-");
+    return entry.size() > marker.size() + 7 &&
+           entry.compare(entry.size() - 6 - marker.size(), marker.size(), marker) == 0;
 }
 
 }  // namespace
@@ -212,16 +280,21 @@ void TempFile::RemoveStaleBeside(const std::string& target, std::string_view tag
     auto name = TempNameFor(target, tag);
     PublishBatch* batch = CurrentBatch();
     if (batch && !batch->FirstVisit(name.dir)) return;
-    std::string marker = std::string(".").append(tag).append("-");
-    RemoveUnlocked(name.dir, [&](const std::string& entry) {
-        return entry.size() > marker.size() + 7 &&
-               entry.compare(entry.size() - 6 - marker.size(), marker.size(), marker) == 0;
-    });
+    RemoveUnlocked(name.dir,
+                   [&](const std::string& entry) { return IsTemporaryWithTag(entry, tag); });
+}
+
+void TempFile::RemoveStaleBeside(const Place& target, std::string_view tag) {
+    if (!target.folder) return RemoveStaleBeside(target.name, tag);
+    PublishBatch* batch = CurrentBatch();
+    if (batch && !batch->FirstVisit(target.folder->Path() + "/")) return;
+    RemoveUnlocked(Place::In(target.folder, ""),
+                   [&](const std::string& entry) { return IsTemporaryWithTag(entry, tag); });
 }
 
 TempFile::~TempFile() {
     if (fd_ >= 0) ::close(fd_);
-    if (!temp_.empty()) ::unlink(temp_.c_str());
+    if (!temp_.name.empty()) ::unlinkat(temp_.DirFd(), temp_.Name(), 0);
 }
 
 bool TempFile::Write(const uint8_t* data, size_t length) {
@@ -270,7 +343,7 @@ void TempFile::TakeModeOfTarget(bool keepPrivate) {
 }
 
 bool TempFile::Close() {
-    if (fd_ < 0) return !error_ && !temp_.empty();
+    if (fd_ < 0) return !error_ && !temp_.name.empty();
     if (::close(fd_) != 0 && !error_) error_ = errno;
     fd_ = -1;
     return !error_;
@@ -288,11 +361,11 @@ bool TempFile::PublishNow() {
         return true;
     }
     if (!Close()) return false;
-    if (::rename(temp_.c_str(), target_.c_str()) != 0) {
+    if (::renameat(temp_.DirFd(), temp_.Name(), target_.DirFd(), target_.Name()) != 0) {
         error_ = errno;
         return false;
     }
-    temp_.clear();
+    temp_ = {};
     SyncParentDirectory(target_);
     return true;
 }
@@ -300,21 +373,20 @@ bool TempFile::PublishNow() {
 bool TempFile::Publish() {
     struct stat st {};
     if (fd_ < 0 || ::fstat(fd_, &st) != 0) st = {};
-    if (!CurrentBatch()) return PublishNow();
+    PublishBatch* batch = CurrentBatch();
+    if (!batch) return PublishNow();
     if (Unnamed()) {
         if (error_) return false;
-        CurrentBatch()->AddUnnamed(std::exchange(fd_, -1), target_, tag_, st, modeOfTarget_);
+        batch->AddUnnamed(std::exchange(fd_, -1), target_, tag_, st, modeOfTarget_);
         return true;
     }
     if (!Close()) return false;
-    error_ = PublishClosed(Release(), target_, st);
-    return error_ == 0;
+    batch->Add(Release(), target_, st);
+    return true;
 }
 
-std::string TempFile::Release() {
-    std::string temp = std::move(temp_);
-    temp_.clear();
-    return temp;
+Place TempFile::Release() {
+    return std::exchange(temp_, {});
 }
 
 // Makes every pending file durable, renames it into place and syncs the directories that
@@ -324,7 +396,7 @@ std::string TempFile::Release() {
 void PublishBatch::PublishAll(const std::vector<Pending>& pending, std::vector<Failure>& failures) {
     // An unnamed temporary is reached through its descriptor, a named one by its name.
     auto descriptor = [](const Pending& p) {
-        return p.fd >= 0 ? p.fd : ::open(p.temp.c_str(), O_RDONLY | O_CLOEXEC);
+        return p.fd >= 0 ? p.fd : ::openat(p.temp.DirFd(), p.temp.Name(), O_RDONLY | O_CLOEXEC);
     };
     auto release = [](const Pending& p, int fd) {
         if (fd >= 0 && fd != p.fd) ::close(fd);
@@ -348,19 +420,25 @@ void PublishBatch::PublishAll(const std::vector<Pending>& pending, std::vector<F
         return error;
     };
     std::set<std::string> directories;
+    std::set<const Folder*> folders;
     for (const auto& p : pending) {
         int error = durable(p);
         if (error == 0 && p.fd >= 0) error = LinkIntoPlace(p.fd, p.target, p.tag);
-        if (error == 0 && p.fd < 0 && ::rename(p.temp.c_str(), p.target.c_str()) != 0)
+        if (error == 0 && p.fd < 0 &&
+            ::renameat(p.temp.DirFd(), p.temp.Name(), p.target.DirFd(), p.target.Name()) != 0)
             error = errno;
         if (p.fd >= 0) ::close(p.fd);  // an unnamed temporary that was not linked is gone
         if (error != 0) {
-            failures.push_back({p.target, error});
-            if (p.fd < 0) ::unlink(p.temp.c_str());
+            failures.push_back({p.target.Path(), error});
+            if (p.fd < 0) ::unlinkat(p.temp.DirFd(), p.temp.Name(), 0);
             continue;
         }
-        directories.insert(DirectoryOf(p.target));
+        if (p.target.folder)
+            folders.insert(p.target.folder.get());
+        else
+            directories.insert(DirectoryOf(p.target.name));
     }
+    for (const Folder* folder : folders) SyncFd(folder->Fd());
     for (const auto& dir : directories) {
         int fd = ::open(dir.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
         if (fd >= 0) {
@@ -377,7 +455,7 @@ PublishBatch::~PublishBatch() {
         if (p.fd >= 0)
             ::close(p.fd);
         else
-            ::unlink(p.temp.c_str());
+            ::unlinkat(p.temp.DirFd(), p.temp.Name(), 0);
     }
 }
 
@@ -391,33 +469,36 @@ bool PublishBatch::FirstVisit(const std::string& folder) {
     return visited_.insert(folder).second;
 }
 
-bool PublishBatch::FolderChecked(const std::string& folder) const {
+FolderRef PublishBatch::OpenedFolder(const std::string& folder) const {
     std::lock_guard lock(mutex_);
-    return checked_.count(folder) > 0;
+    auto it = opened_.find(folder);
+    return it == opened_.end() ? nullptr : it->second;
 }
 
-void PublishBatch::AddCheckedFolder(const std::string& folder) {
+void PublishBatch::AddOpenedFolder(const std::string& folder, FolderRef opened) {
     std::lock_guard lock(mutex_);
-    checked_.insert(folder);
+    // Each holds a descriptor: past a bound the job opens folders again as it needs them.
+    if (opened_.size() >= kOpenFolders) opened_.clear();
+    opened_[folder] = std::move(opened);
 }
 
-bool PublishBatch::Holds(const std::string& temp) const {
+bool PublishBatch::Holds(const Place& temp) const {
     std::lock_guard lock(mutex_);
     for (const auto* list : {&pending_, &publishing_})
         for (const auto& p : *list)
-            if (p.temp == temp) return true;
+            if (p.fd < 0 && p.temp.folder == temp.folder && p.temp.name == temp.name) return true;
     return false;
 }
 
-void PublishBatch::Add(std::string temp, std::string target, const struct stat& written) {
+void PublishBatch::Add(Place temp, Place target, const struct stat& written) {
     std::lock_guard lock(mutex_);
     pending_.push_back({std::move(temp), std::move(target), written.st_dev, -1, {}});
     bytes_ += static_cast<uint64_t>(written.st_size);
     if (pending_.size() >= kBatchFiles || bytes_ >= kBatchBytes) PublishInBackground();
 }
 
-void PublishBatch::AddUnnamed(int fd, std::string target, std::string tag,
-                              const struct stat& written, bool modeOfTarget) {
+void PublishBatch::AddUnnamed(int fd, Place target, std::string tag, const struct stat& written,
+                              bool modeOfTarget) {
     std::lock_guard lock(mutex_);
     pending_.push_back({{}, std::move(target), written.st_dev, fd, std::move(tag), modeOfTarget});
     bytes_ += static_cast<uint64_t>(written.st_size);
@@ -461,7 +542,7 @@ std::vector<PublishBatch::Failure> PublishBatch::TakeFailures() {
 
 int PublishClosed(std::string temp, const std::string& target, const struct stat& written) {
     if (PublishBatch* batch = CurrentBatch()) {
-        batch->Add(std::move(temp), target, written);
+        batch->Add(Place::At(temp), Place::At(target), written);
         return 0;
     }
     int error = 0;

@@ -12,6 +12,8 @@
 #include <cstddef>
 #include <cstdint>
 #include <future>
+#include <map>
+#include <memory>
 #include <mutex>
 #include <set>
 #include <string>
@@ -21,6 +23,41 @@
 #include "base/ThreadScope.h"
 
 namespace tindale::durable {
+
+// An open folder that files are created and named in through its descriptor, so that a link
+// swapped in for it, or for a folder above it, after it was opened cannot redirect them.
+class Folder {
+  public:
+    Folder(int fd, std::string path) : fd_(fd), path_(std::move(path)) {}
+    ~Folder();
+    Folder(const Folder&) = delete;
+    Folder& operator=(const Folder&) = delete;
+    int Fd() const { return fd_; }
+    const std::string& Path() const { return path_; }
+
+  private:
+    int fd_;
+    std::string path_;
+};
+using FolderRef = std::shared_ptr<const Folder>;
+
+// Where a file goes: a name in an open folder, or (without one) a path.
+struct Place {
+    Place() = default;
+    Place(std::string path) : name(std::move(path)) {}  // NOLINT: a path is a place
+    Place(const char* path) : name(path) {}             // NOLINT
+    Place(FolderRef in, std::string nameIn) : folder(std::move(in)), name(std::move(nameIn)) {}
+    FolderRef folder;
+    std::string name;  // in `folder`; the whole path when there is no folder
+    static Place At(const std::string& path) { return {nullptr, path}; }
+    static Place In(FolderRef folder, std::string name) { return {std::move(folder), name}; }
+    // For the *at() calls: the folder's descriptor (or AT_FDCWD) and the name in it.
+    int DirFd() const;
+    const char* Name() const { return name.c_str(); }
+    // The same folder, another name.
+    Place Sibling(const std::string& other) const;
+    std::string Path() const;  // for messages and for locking by name
+};
 
 // A temporary file beside `target`, named ".<name>.<tag>-XXXXXX" with the name shortened
 // so that the whole stays within the 255-byte limit of a file name. Removed unless published.
@@ -34,6 +71,8 @@ class TempFile {
   public:
     enum class Naming { Named, Unnamed };
     TempFile(const std::string& target, std::string_view tag, Naming naming = Naming::Named);
+    // A temporary in an open folder, for the name `target.name` there.
+    TempFile(Place target, std::string_view tag, Naming naming);
     // Removes temporaries of `target` with this tag that no live process holds (left by a
     // run that was killed).
     static void RemoveStale(const std::string& target, std::string_view tag);
@@ -41,16 +80,17 @@ class TempFile {
     // batch (a restore that writes many files into one folder lists it once), sparing the
     // temporaries waiting in the batch.
     static void RemoveStaleBeside(const std::string& target, std::string_view tag);
+    static void RemoveStaleBeside(const Place& target, std::string_view tag);
     ~TempFile();
     TempFile(const TempFile&) = delete;
     TempFile& operator=(const TempFile&) = delete;
 
     bool IsOpen() const { return fd_ >= 0; }
-    bool Unnamed() const { return fd_ >= 0 && temp_.empty(); }
+    bool Unnamed() const { return fd_ >= 0 && temp_.name.empty(); }
     int Fd() const { return fd_; }
     int Error() const { return error_; }  // errno of the first failure, 0 when none
-    const std::string& Path() const { return temp_; }
-    const std::string& Target() const { return target_; }
+    std::string Path() const { return temp_.name.empty() ? std::string() : temp_.Path(); }
+    std::string Target() const { return target_.Path(); }
 
     bool Write(const uint8_t* data, size_t length);
     // Gives the file the permission bits of the file it replaces; a new file gets
@@ -64,13 +104,14 @@ class TempFile {
     // installed (durable when the batch is flushed), otherwise now.
     bool Publish();
     // Forgets the temporary without removing it (someone else now owns the name).
-    std::string Release();
+    Place Release();
 
   private:
+    void OpenNamed();
     bool Close();
-    std::string target_;
+    Place target_;
     std::string tag_;
-    std::string temp_;  // empty while unnamed
+    Place temp_;  // beside the target; no name while unnamed
     int fd_ = -1;
     int error_ = 0;
     bool modeOfTarget_ = false;  // an unnamed file takes its target's mode when published
@@ -92,26 +133,28 @@ class PublishBatch {
     ~PublishBatch();
     PublishBatch(const PublishBatch&) = delete;
     PublishBatch& operator=(const PublishBatch&) = delete;
-    void Add(std::string temp, std::string target, const struct stat& written);
+    void Add(Place temp, Place target, const struct stat& written);
     // Takes an unnamed temporary's descriptor; the file gets its name when published, and
     // the permission bits of the file it replaces when `modeOfTarget`.
-    void AddUnnamed(int fd, std::string target, std::string tag, const struct stat& written,
+    void AddUnnamed(int fd, Place target, std::string tag, const struct stat& written,
                     bool modeOfTarget);
     // One sync of the file systems involved, every rename in order, then a sync of each
     // directory that received a file. False when anything failed (see TakeFailures).
     bool Flush();
     std::vector<Failure> TakeFailures();
     bool Empty() const;
-    bool Holds(const std::string& temp) const;
+    bool Holds(const Place& temp) const;
     // True the first time a folder is named (for work done once per folder).
     bool FirstVisit(const std::string& folder);
-    // Folders this job has found to be real folders (no links) or created.
-    bool FolderChecked(const std::string& folder) const;
-    void AddCheckedFolder(const std::string& folder);
+    // Folders this job has opened (checked to be real folders, no links) or created, kept
+    // open while the job writes into them; a bounded number at a time.
+    FolderRef OpenedFolder(const std::string& folder) const;
+    void AddOpenedFolder(const std::string& folder, FolderRef opened);
 
   private:
     struct Pending {
-        std::string temp, target;
+        Place temp;  // a named temporary
+        Place target;
         dev_t device;  // 0 when unknown
         int fd = -1;   // an unnamed temporary's, owned
         std::string tag;
@@ -126,7 +169,7 @@ class PublishBatch {
     std::future<std::vector<Failure>> publication_;
     std::vector<Failure> failures_;
     std::set<std::string> visited_;
-    std::set<std::string> checked_;
+    std::map<std::string, FolderRef> opened_;
     uint64_t bytes_ = 0;
     size_t unnamed_ = 0;  // descriptors held in pending_
 };
@@ -152,9 +195,10 @@ int ReplaceFileContents(const std::string& path, std::string_view content);
 
 // Gives the unnamed temporary `fd` the name `target`. A file already there is replaced
 // atomically: the temporary is named beside it first, then renamed over it. 0 or errno.
-int LinkIntoPlace(int fd, const std::string& target, std::string_view tag);
+int LinkIntoPlace(int fd, const Place& target, std::string_view tag);
 
 // Syncs the directory that holds `path` (so that a rename in it survives a crash).
 bool SyncParentDirectory(const std::string& path);
+bool SyncParentDirectory(const Place& place);
 
 }  // namespace tindale::durable

@@ -25,7 +25,7 @@ WriteQueue::~WriteQueue() {
     thread_.join();
 }
 
-void WriteQueue::Write(std::string target, std::vector<uint8_t> content, Part part) {
+void WriteQueue::Write(Place target, std::vector<uint8_t> content, Part part) {
     std::unique_lock lock(mutex_);
     // One file larger than the bound still goes, alone. A full queue is waited on until the
     // writer has emptied half of it: each side then works in bursts instead of waking the
@@ -65,7 +65,7 @@ void WriteQueue::Run() {
         lock.lock();
         busy_ = false;
         queuedBytes_ -= job.content.size();
-        if (error != 0) failures_.push_back({std::move(job.target), error});
+        if (error != 0) failures_.push_back({job.target.Path(), error});
         if (jobs_.empty() || (roomWaiters_ > 0 && queuedBytes_ <= kQueueBytes / 2))
             room_.notify_all();
     }

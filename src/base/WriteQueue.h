@@ -36,7 +36,7 @@ class WriteQueue {
     WriteQueue& operator=(const WriteQueue&) = delete;
 
     // Queues `content` for `target`; waits while the queue holds too much already.
-    void Write(std::string target, std::vector<uint8_t> content, Part part = Part::Whole);
+    void Write(Place target, std::vector<uint8_t> content, Part part = Part::Whole);
     // Returns once every file queued so far is written and handed to the batch.
     void Drain();
     bool StopRequested() const { return stop_.stop_requested(); }
@@ -45,7 +45,7 @@ class WriteQueue {
 
   private:
     struct Job {
-        std::string target;
+        Place target;
         std::vector<uint8_t> content;
         Part part;
     };

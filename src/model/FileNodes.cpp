@@ -280,34 +280,54 @@ std::optional<std::string> RestoreTargetFor(const FileRestoreRoot& root, std::u1
 
 namespace {
 
-// Creates the folders from `root` down to `folder`, refusing to pass through a symbolic
-// link: a backup never reads below one, so a restore never writes below one (a link placed
-// inside the home could otherwise lead anywhere).
-bool MakeFoldersBelow(const std::string& root, const std::string& folder, std::string& why) {
-    // A restore writes many files into each folder: each folder is checked once per job.
+std::function<void(const std::string&)>& FolderOpenedHook() {
+    static std::function<void(const std::string&)> hook;
+    return hook;
+}
+
+// Opens `folder` (at or below `root`), creating what is missing, one level at a time relative
+// to the level above and never through a symbolic link: a backup never reads below one, so a
+// restore never writes below one (a link placed inside the home could otherwise lead
+// anywhere). Files are then made and named relative to the open folder, so a link swapped in
+// later cannot redirect them. The root itself is the person's own folder and may be a link.
+durable::FolderRef OpenFolderBelow(const std::string& root, const std::string& folder,
+                                   std::string& why) {
+    // A restore writes many files into each folder: each folder is opened once per job.
     durable::PublishBatch* job = durable::CurrentBatch();
-    if (job && job->FolderChecked(folder)) return true;
+    if (job)
+        if (auto opened = job->OpenedFolder(folder)) return opened;
     std::error_code ec;
     std::filesystem::create_directories(root, ec);
-    std::string at = root;
-    for (size_t pos = root.size(); pos < folder.size();) {
-        size_t next = folder.find('/', pos + 1);
-        if (next == std::string::npos) next = folder.size();
-        at = folder.substr(0, next);
-        pos = next;
-        struct stat st {};
-        if (::lstat(at.c_str(), &st) == 0) {
-            if (S_ISLNK(st.st_mode) || !S_ISDIR(st.st_mode)) {
-                why = at + " is a link or not a folder; nothing was written through it";
-                return false;
-            }
-        } else if (::mkdir(at.c_str(), 0777) != 0 && errno != EEXIST) {
-            why = std::string("cannot create the folder: ") + std::strerror(errno);
-            return false;
-        }
+    int fd = ::open(root.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (fd < 0) {
+        why = std::string("cannot open the folder ") + root + ": " + std::strerror(errno);
+        return nullptr;
     }
-    if (job) job->AddCheckedFolder(folder);
-    return true;
+    for (size_t pos = root.size(); pos < folder.size();) {
+        size_t next = std::min(folder.find('/', pos + 1), folder.size());
+        std::string part = folder.substr(pos + 1, next - pos - 1);
+        pos = next;
+        if (::mkdirat(fd, part.c_str(), 0777) != 0 && errno != EEXIST) {
+            why = std::string("cannot create the folder: ") + std::strerror(errno);
+            ::close(fd);
+            return nullptr;
+        }
+        int below = ::openat(fd, part.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
+        int error = errno;
+        ::close(fd);
+        if (below < 0) {
+            why = folder.substr(0, next) +
+                  (error == ELOOP || error == ENOTDIR
+                       ? " is a link or not a folder; nothing was written through it"
+                       : std::string(" cannot be opened: ") + std::strerror(error));
+            return nullptr;
+        }
+        fd = below;
+    }
+    auto opened = std::make_shared<const durable::Folder>(fd, folder);
+    if (job) job->AddOpenedFolder(folder, opened);
+    if (FolderOpenedHook()) FolderOpenedHook()(folder);
+    return opened;
 }
 
 constexpr char kDamagedNotReplaced[] =
@@ -316,8 +336,9 @@ constexpr char kDamagedNotReplaced[] =
 // Writes `in` beside `path` and renames it over `path` only when complete and undamaged,
 // keeping the replaced file's permission bits. Returns the bytes written, nothing when the
 // file was not written (and says why).
-std::optional<uint64_t> WriteNow(BasicStream& in, const std::string& path) {
-    durable::TempFile file(path, "tindale", durable::TempFile::Naming::Unnamed);
+std::optional<uint64_t> WriteNow(BasicStream& in, const durable::Place& place) {
+    std::string path = place.Path();
+    durable::TempFile file(place, "tindale", durable::TempFile::Naming::Unnamed);
     if (!file.IsOpen()) {
         ReportProblem(path, std::string("cannot be written: ") + std::strerror(file.Error()));
         return std::nullopt;
@@ -344,7 +365,7 @@ std::optional<uint64_t> WriteNow(BasicStream& in, const std::string& path) {
 // publish the file only when complete and undamaged; a stopped job leaves it unwritten.
 // Returns the bytes read; what could not be written is reported when the queue is drained.
 std::optional<uint64_t> QueueFile(durable::WriteQueue& queue, BasicStream& in,
-                                  const std::string& path) {
+                                  const durable::Place& path) {
     using Part = durable::WriteQueue::Part;
     constexpr size_t kPartBytes = durable::WriteQueue::kLargestQueued;
     // The first read asks one byte more than a part, into a buffer kept for it: a file that
@@ -364,7 +385,7 @@ std::optional<uint64_t> QueueFile(durable::WriteQueue& queue, BasicStream& in,
     }
     if (in.Damaged() || unfinished()) {  // damaged, or the job stopped part way
         if (part != Part::Whole) queue.Write(path, {}, Part::Abandon);
-        if (in.Damaged()) ReportProblem(path, kDamagedNotReplaced);
+        if (in.Damaged()) ReportProblem(path.Path(), kDamagedNotReplaced);
         return std::nullopt;
     }
     queue.Write(path, std::move(content), part);
@@ -372,6 +393,10 @@ std::optional<uint64_t> QueueFile(durable::WriteQueue& queue, BasicStream& in,
 }
 
 }  // namespace
+
+void SetFolderOpenedHookForTesting(std::function<void(const std::string&)> hook) {
+    FolderOpenedHook() = std::move(hook);
+}
 
 std::optional<std::string> FileFolderNode::RestoreTarget(const std::u16string& stored) {
     std::string why = "it does not belong to any folder that a backup reads; it was not restored";
@@ -390,21 +415,23 @@ uint64_t FileFolderNode::RestorePayload(BasicStream& in) {
     auto path = RestoreTarget(stored);
     if (!path) return 0;
     std::string why;
-    std::string folder =
-        header[kFileFolderFlagAt] ? *path : path->substr(0, path->find_last_of('/'));
-    if (!MakeFoldersBelow(restoreRoot_->local, folder, why)) {
+    auto slash = path->find_last_of('/');
+    std::string folder = header[kFileFolderFlagAt] ? *path : path->substr(0, slash);
+    durable::FolderRef opened = OpenFolderBelow(restoreRoot_->local, folder, why);
+    if (!opened) {
         ReportProblem(*path, why);
         return 0;
     }
     if (header[kFileFolderFlagAt]) return 0;
-    durable::TempFile::RemoveStaleBeside(*path, "tindale");  // left by a restore that was killed
+    auto place = durable::Place::In(opened, path->substr(slash + 1));
+    durable::TempFile::RemoveStaleBeside(place, "tindale");  // left by a restore that was killed
     // The file goes to the job's writing thread if it has one: a small file whole, a large
     // one in parts as they are decoded.
     if (durable::WriteQueue* queue = durable::CurrentWriteQueue()) {
-        auto written = QueueFile(*queue, in, *path);
+        auto written = QueueFile(*queue, in, place);
         return written ? kFileHeaderSize + *written : 0;
     }
-    auto written = WriteNow(in, *path);
+    auto written = WriteNow(in, place);
     return written ? kFileHeaderSize + *written : 0;
 }
 

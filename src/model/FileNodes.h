@@ -4,6 +4,7 @@
 //   0 path (2048 UTF-16 units, in the archive's %USERPROFILE%\... form) | 4096 size (u64)
 //   | 4104 folder flag | 4105 seven zero bytes
 // followed, for a file, by its bytes.
+#include <functional>
 #include <optional>
 #include <string>
 
@@ -137,5 +138,9 @@ class FavoritesNode : public BasicNode {
 
 // MD5 over a name's "ANSI" bytes, as many as the name has UTF-16 units.
 MD5 NameDigest(std::u16string_view name);
+
+// Called with each folder a restore has opened for writing, before it writes into it (tests
+// swap a folder for a link there).
+void SetFolderOpenedHookForTesting(std::function<void(const std::string&)> hook);
 
 }  // namespace v

@@ -13,6 +13,8 @@
 #include "support/CraftedArchive.h"
 #include "support/TestHome.h"
 
+#include <unistd.h>
+
 #include <filesystem>
 namespace fs = std::filesystem;
 
@@ -202,4 +204,43 @@ TEST(HostileArchive, AVeryDeepChainOfContainersIsListedInLinearTime) {
     std::string deepest = tree.entries.back()->Path();
     EXPECT_EQ(deepest.substr(0, 6), "d0/d1/");
     EXPECT_EQ(tree.Find(deepest), tree.entries.back().get());
+}
+
+// A folder swapped for a link after the restore has checked and opened it does not redirect
+// the files written into it: they are made and named relative to the open folder.
+TEST(HostileArchive, AFolderSwappedForALinkDuringARestoreLeadsNowhere) {
+    TestHome home;
+    std::string outside = home / "../outside-" + std::to_string(::getpid());
+    fs::create_directories(outside);
+    CraftedArchive archive(false, false);
+    auto& docs = archive.Add(
+        v::FileFolderNode::kTypeGuid, u"My Documents",
+        archive.Frames(CraftedArchive::FilePayload(u"%USERPROFILE%\\Documents", "", true)), true);
+    Guid root = docs.InstanceGuid();
+    auto& sub = archive.Add(
+        v::FileFolderNode::kTypeGuid, u"sub",
+        archive.Frames(CraftedArchive::FilePayload(u"%USERPROFILE%\\Documents\\sub", "", true)),
+        true, &root);
+    Guid subGuid = sub.InstanceGuid();
+    for (int i = 0; i < 300; ++i) {
+        std::u16string name = u"f" + text::ToUtf16(std::to_string(i));
+        archive.Add(v::FileFolderNode::kTypeGuid, name,
+                    archive.Frames(CraftedArchive::FilePayload(
+                        u"%USERPROFILE%\\Documents\\sub\\" + name, "content")),
+                    false, &subGuid);
+    }
+    archive.WriteTo(home / "race.vqz");
+    std::string subPath = home / "Documents/sub";
+    v::SetFolderOpenedHookForTesting([&](const std::string& folder) {
+        if (folder != subPath || fs::is_symlink(subPath)) return;
+        fs::rename(subPath, home / "Documents/sub.real");
+        fs::create_directory_symlink(outside, subPath);
+    });
+    v::Outcome outcome = RestoreAll(home / "race.vqz", u"");
+    v::SetFolderOpenedHookForTesting({});
+    EXPECT_TRUE(fs::is_empty(outside));
+    EXPECT_EQ(std::distance(fs::directory_iterator(home / "Documents/sub.real"),
+                            fs::directory_iterator()),
+              300);
+    fs::remove_all(outside);
 }
