@@ -9,6 +9,7 @@
 
 #include <algorithm>
 #include <atomic>
+#include <cstdlib>
 #include <cstring>
 #include <fstream>
 #include <map>
@@ -78,6 +79,61 @@ int32_t SpecialFolderType(const std::vector<std::u16string>& path) {
     if (is(u"Trash") || is(u"Deleted Items")) return kDeletedItems;
     if (is(u"Drafts")) return kDrafts;
     return kNotSpecial;
+}
+
+namespace {
+
+std::string RealPath(const std::string& path) {
+    char* real = ::realpath(path.c_str(), nullptr);
+    std::string out = real ? real : "";
+    std::free(real);
+    return out;
+}
+
+bool Inside(const std::string& path, const std::string& root) {
+    return !path.empty() && !root.empty() &&
+           (path == root || path.compare(0, root.size() + 1, root + "/") == 0);
+}
+
+// A message temporary of this program: "<seconds>.M<usec>P<pid>Q<count>.<host>" (NewUniqueName).
+bool OurTemporaryName(const std::string& name) {
+    size_t at = name.find(".M");
+    size_t p = name.find('P', at == std::string::npos ? 0 : at);
+    size_t q = name.find('Q', p == std::string::npos ? 0 : p);
+    return at != std::string::npos && p != std::string::npos && q != std::string::npos &&
+           name.find('.', q) != std::string::npos && name.find_first_not_of("0123456789", 0) == at;
+}
+
+// Removes this program's message temporaries that no live writer holds (each is locked
+// while it is written): what a killed restore or move left behind.
+void RemoveStaleTemporaries(const std::string& tmp) {
+    DIR* d = ::opendir(tmp.c_str());
+    if (!d) return;
+    while (dirent* e = ::readdir(d)) {
+        std::string name = e->d_name;
+        if (!OurTemporaryName(name)) continue;
+        int fd = ::openat(::dirfd(d), name.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC | O_NOFOLLOW);
+        if (fd < 0) continue;
+        struct stat st {};
+        if (::fstat(fd, &st) == 0 && S_ISREG(st.st_mode) && ::flock(fd, LOCK_EX | LOCK_NB) == 0)
+            ::unlinkat(::dirfd(d), name.c_str(), 0);
+        ::close(fd);
+    }
+    ::closedir(d);
+}
+
+}  // namespace
+
+bool StoreNamespace::ReadyForWriting(const std::string& dir) {
+    auto known = writable_.find(dir);
+    if (known != writable_.end()) return known->second;
+    std::string root = RealPath(root_);
+    bool inside = true;
+    for (const char* sub : {"", "/tmp", "/new", "/cur"})
+        inside = inside && Inside(RealPath(dir + sub), root);
+    if (inside) RemoveStaleTemporaries(dir + "/tmp");
+    writable_[dir] = inside;
+    return inside;
 }
 
 PendingMessage::~PendingMessage() {
@@ -376,12 +432,13 @@ HRESULT StoreFolder::OpenMessage(uint32_t messageId, int& fd) {
 
 HRESULT StoreFolder::CreateStream(std::unique_ptr<PendingMessage>& out) {
     // A folder implied by a nested one, or made by a careless client, may lack its maildir.
-    if (!EnsureMaildir(dir_, dir_ != ns_.Root())) return E_FAIL;
+    if (!EnsureMaildir(dir_, dir_ != ns_.Root()) || !ns_.ReadyForWriting(dir_)) return E_FAIL;
     auto message = std::make_unique<PendingMessage>();
     message->uniqueName_ = NewUniqueName();
     std::string tmp = dir_ + "/tmp/" + message->uniqueName_;
-    message->fd_ = ::open(tmp.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0600);
+    message->fd_ = ::open(tmp.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC | O_NOFOLLOW, 0600);
     if (message->fd_ < 0) return E_FAIL;
+    ::flock(message->fd_, LOCK_EX | LOCK_NB);  // held while written: a later run spares it
     message->tmpPath_ = tmp;
     out = std::move(message);
     return S_OK;

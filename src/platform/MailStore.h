@@ -113,6 +113,10 @@ class StoreNamespace {
     HRESULT CreateFolder(uint32_t parentId, const std::string& name, uint32_t& newId);
 
     const std::string& Root() const { return root_; }
+    // Whether messages may be written into the maildir `dir` of this store: it must resolve
+    // to a place inside the store (a folder that is a link leading out of it is refused), and
+    // temporaries a killed run left in its tmp/ are removed first. Checked once per folder.
+    bool ReadyForWriting(const std::string& dir);
     // Writes the id maps of folders whose messages changed; 0 or an errno value.
     int Flush();
 
@@ -137,6 +141,7 @@ class StoreNamespace {
     std::vector<std::unique_ptr<MessageIndex>> indexes_;  // most recently used last
 
     std::string root_;
+    std::map<std::string, bool> writable_;  // ReadyForWriting's answers
 };
 
 // Every subfolder of a folder (the whole enumeration, closed).

@@ -1,5 +1,6 @@
 #include "restore/RestoreEngine.h"
 
+#include <algorithm>
 #include <cstring>
 #include <set>
 
@@ -154,9 +155,11 @@ bool SealedChainSound(const RestoreRequest& request, const SealKey& key, v::Outc
     return false;
 }
 
-void RestoreChosen(ArchiveReader& reader, const RestoreRequest& request,
-                   const std::u16string& identity, v::Outcome& outcome, v::WorkerReport& report,
-                   std::stop_token stop, const SealKey* seal) {
+// Returns how many of the chosen messages were restored (or found wanting).
+size_t RestoreChosen(ArchiveReader& reader, const RestoreRequest& request,
+                     const std::u16string& identity, v::Outcome& outcome, v::WorkerReport& report,
+                     std::stop_token stop, const SealKey* seal) {
+    size_t messagesDone = 0;
     std::set<Guid> chosen;
     for (const auto& rec : request.items) chosen.insert(rec.InstanceGuid());
     report.ProgressSent(0, chosen.size());
@@ -174,6 +177,7 @@ void RestoreChosen(ArchiveReader& reader, const RestoreRequest& request,
         if (wanted) report.Activity(Name(reader.Record()).c_str());
         VisitRecord(reader, request, identity, sources, wanted, seal);
         if (!wanted) continue;
+        if (reader.Record().TypeGuid() == v::MsgNode::kTypeGuid) ++messagesDone;
         ++outcome.itemsDone;
         report.ProgressSent(outcome.itemsDone, 0);
     }
@@ -183,16 +187,21 @@ void RestoreChosen(ArchiveReader& reader, const RestoreRequest& request,
         ReportSealVerdict(walk->Finish(reader));
     else if (reader.Reason() == ArchiveReader::EndReason::Truncated)
         v::ReportProblem("the archive", reader.DescribeEnd() + "; later items are missing");
+    return messagesDone;
 }
 
 }  // namespace
 
 namespace {
 
+size_t ChosenMessages(const std::vector<v::NodeRecord>& items) {
+    return static_cast<size_t>(std::count_if(items.begin(), items.end(), [](const auto& rec) {
+        return rec.TypeGuid() == v::MsgNode::kTypeGuid;
+    }));
+}
+
 bool ChoosesMessages(const std::vector<v::NodeRecord>& items) {
-    for (const auto& rec : items)
-        if (rec.TypeGuid() == v::MsgNode::kTypeGuid) return true;
-    return false;
+    return ChosenMessages(items) > 0;
 }
 
 // Messages restored where the mail client has no identity yet (a new account) would have
@@ -242,10 +251,18 @@ v::Outcome RunRestoreWorker(const RestoreRequest& request, v::WorkerReport& repo
             outcome.Fail("the archive cannot be read");
         } else if (reader.Key() && !SealedChainSound(request, *reader.Key(), outcome, stop)) {
             // refused before anything was touched
-        } else if (!request.clearIdentity ||
-                   EmptyDestination(request, outcome, report, stop, reader.Key())) {
+        } else if (!request.clearIdentity) {
             RestoreChosen(reader, request, DestinationIdentity(request), outcome, report, stop,
                           reader.Key());
+        } else if (EmptyDestination(request, outcome, report, stop, reader.Key())) {
+            size_t restored = RestoreChosen(reader, request, DestinationIdentity(request), outcome,
+                                            report, stop, reader.Key());
+            if (outcome.cancelled)
+                v::ReportNote("the destination identity was emptied, and " +
+                              std::to_string(restored) + " of " +
+                              std::to_string(ChosenMessages(request.items)) +
+                              " messages were restored before the restore was stopped; run the "
+                              "same restore again to finish it");
         }
         MakeDurable(writer, batch, stores);
     }

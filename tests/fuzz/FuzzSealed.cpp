@@ -39,6 +39,10 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
         FrameDecodingStream frames(reader.PayloadStream(), reader.Record(), u"", &*g_key);
         frames.Drain();
     }
-    walk.Finish();
+    walk.Finish(reader);
+    // The pre-restore check over the same bytes: records only, from the start again.
+    ::lseek(fd, 0, SEEK_SET);
+    ArchiveReader again;
+    if (again.OpenArchiveFile(&file)) SealWalk::CheckChain(again, *g_key);
     return 0;
 }

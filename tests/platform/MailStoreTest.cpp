@@ -284,3 +284,35 @@ TEST(MailStoreTest, BatchedMessagesAppearOnlyWhenTheBatchIsPublished) {
     EXPECT_TRUE(fs::is_empty(home / "Maildir/tmp"));
     EXPECT_EQ(Messages(*folder).size(), 2u);
 }
+
+// Writing follows one rule for links: never through one that leads out of the store. And a
+// message temporary that a killed run left in tmp/ is removed by the next writer, while
+// another program's temporaries stay.
+TEST(MailStoreTest, WritesStayInsideTheStoreAndStaleTemporariesGo) {
+    TestHome home;
+    fs::create_directories(home / "elsewhere/cur");
+    fs::create_directories(home / "elsewhere/new");
+    fs::create_directories(home / "elsewhere/tmp");
+    fs::create_directories(home / "Maildir/tmp");
+    fs::create_directory_symlink(home / "elsewhere", home / "Maildir/.Linked");
+    WriteFile(home / "Maildir/tmp/1700000000.M12P99999Q3.host", "half a message");
+    WriteFile(home / "Maildir/tmp/1700000000.P1.dovecot", "being delivered");
+    StoreNamespace ns;
+    ASSERT_EQ(ns.InitializeAt(home / "Maildir"), S_OK);
+    std::unique_ptr<StoreFolder> inbox, linked;
+    uint32_t inboxId = 0, linkedId = 0;
+    for (const auto& f : Children(ns, kRootFolderId)) {
+        if (f.name == "Linked") linkedId = f.folderId;
+        if (f.name == "Inbox") inboxId = f.folderId;
+    }
+    ASSERT_EQ(ns.OpenFolder(inboxId, inbox), S_OK);
+    Add(*inbox, "Subject: kept\n\nhello\n");
+    EXPECT_FALSE(fs::exists(home / "Maildir/tmp/1700000000.M12P99999Q3.host"));
+    EXPECT_TRUE(fs::exists(home / "Maildir/tmp/1700000000.P1.dovecot"));
+    ASSERT_NE(linkedId, 0u);
+    ASSERT_EQ(ns.OpenFolder(linkedId, linked), S_OK);
+    std::unique_ptr<PendingMessage> pending;
+    EXPECT_NE(linked->CreateStream(pending), S_OK);
+    EXPECT_TRUE(fs::is_empty(home / "elsewhere/tmp"));
+    EXPECT_TRUE(fs::is_empty(home / "elsewhere/new"));
+}
