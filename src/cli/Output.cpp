@@ -16,6 +16,7 @@ Json OutcomeJson(const v::Outcome& outcome, const std::string& what) {
             {"cancelled", outcome.cancelled},
             {"error", outcome.failed ? outcome.error : ""},
             {"items", outcome.itemsDone},
+            {"alreadyThere", outcome.alreadyThere},
             {"leftOut", leftOut},
             {"notes", notes}};
 }
@@ -71,6 +72,9 @@ int Output::Conclude(const v::Outcome& outcome, const std::string& what) const {
     if (outcome.failed) return Error(what + " failed: " + outcome.error);
     std::cout << what << " finished: " << outcome.itemsDone << " items";
     size_t leftOut = outcome.LeftOut();
+    if (outcome.alreadyThere)
+        std::cout << ", " << outcome.alreadyThere
+                  << " messages already in their folder (not added again)";
     if (leftOut) std::cout << ", " << leftOut << " left out";
     std::cout << "\n";
     return leftOut ? kExitFailed : kExitOk;

@@ -55,9 +55,11 @@ int RunRestore(const RestoreArgs& args, const Output& out) {
             return Error("no identity \"" + args.identity + "\" (see tindale-cli identity list)",
                          kExitUsage);
         request.identity = identity->id;
-    } else if (auto current = identities::Current()) {
-        request.identity = *current;
+    } else if (args.clearIdentity) {
+        request.identity = identities::Current().value_or(u"");
     }
+    // Without --identity each identity's mail goes to the identity of the same id or name,
+    // the rest to the current one.
     tree = {};  // the listing is not needed while the restore runs
     request.clearIdentity = args.clearIdentity;
     if (request.clearIdentity && request.identity.empty())

@@ -39,7 +39,9 @@ int main(int argc, char** argv) {
         ->required()
         ->check(CLI::ExistingFile);
     r->add_option("--identity", restore.identity,
-                  "Identity that receives the messages (name or GUID)");
+                  "Identity that receives the messages (name or GUID); without it each "
+                  "identity's mail goes to the identity of the same id or name, the rest to "
+                  "the current one");
     r->add_flag("--clear-identity", restore.clearIdentity,
                 "Delete all messages from that identity first");
     r->add_option("--item", restore.items,

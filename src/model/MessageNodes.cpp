@@ -2,6 +2,8 @@
 
 #include <unistd.h>
 
+#include <algorithm>
+#include <cstring>
 #include <functional>
 #include <span>
 
@@ -106,6 +108,57 @@ bool EmptyFolderTree(StoreNamespace& ns, uint32_t folderId) {
 
 }  // namespace
 
+namespace {
+
+constexpr char kStateMagic[4] = {'T', 'Z', 'M', 'S'};
+constexpr size_t kStateFlagsAt = 4 + 1 + 1 + 2 + 8 + 4 + 1;
+constexpr size_t kMaxStateFlags = kMessageStateBytes - kStateFlagsAt;
+
+// The state a message without a kept one comes back with: read mail in cur/ with "S", unread
+// mail in new/, arriving at its received time.
+MessageState StateFromProps(const MessageProps& props) {
+    MessageState state;
+    bool read = (props.state & kMessageRead) != 0;
+    state.flags = read ? "S" : "";
+    state.inNew = !read;
+    if (props.received != 0) state.arrivalSeconds = UnixFromFileTime(props.received);
+    state.known = true;
+    return state;
+}
+
+}  // namespace
+
+std::optional<MessageState> ReadMessageState(const uint8_t* header) {
+    const uint8_t* at = header + kMessageStateAt;
+    if (std::memcmp(at, kStateMagic, 4) != 0 || at[4] != 1) return std::nullopt;
+    MessageState state;
+    state.inNew = at[5] == 1;
+    state.arrivalSeconds = static_cast<int64_t>(text::GetU64(at + 8));
+    state.arrivalNanos = std::min<uint32_t>(text::GetU32(at + 16), 999999999);
+    size_t count = std::min<size_t>(at[20], kMaxStateFlags);
+    state.flags = MessageState::CleanFlags(
+        std::string_view(reinterpret_cast<const char*>(at + kStateFlagsAt), count));
+    state.known = true;
+    return state;
+}
+
+bool WriteMessageState(uint8_t* header, const MessageState& state) {
+    uint8_t* at = header + kMessageStateAt;
+    // The identity id (and its NUL) must end before the state begins.
+    for (size_t i = kMessageIdentityAt; i < kMessageStateAt; ++i)
+        if (header[i] != 0 && i + 2 >= kMessageStateAt) return false;
+    std::string flags = MessageState::CleanFlags(state.flags).substr(0, kMaxStateFlags);
+    std::memset(at, 0, kMessageStateBytes);
+    std::memcpy(at, kStateMagic, 4);
+    at[4] = 1;
+    at[5] = state.inNew ? 1 : 0;
+    text::PutU64(at + 8, static_cast<uint64_t>(state.arrivalSeconds));
+    text::PutU32(at + 16, state.arrivalNanos);
+    at[20] = static_cast<uint8_t>(flags.size());
+    std::memcpy(at + kStateFlagsAt, flags.data(), flags.size());
+    return true;
+}
+
 bool MakeIdentityCurrent(const std::u16string& identityId) {
     return identities::MakeIdentityCurrent(identityId);
 }
@@ -120,6 +173,11 @@ std::shared_ptr<StoreNamespace> OpenStoreFor(const std::u16string& identityId) {
 bool EmptyIdentityStore(const std::u16string& identityId) {
     auto ns = OpenStoreFor(identityId);
     return ns && EmptyFolderTree(*ns, kRootFolderId);
+}
+
+bool EnsureMessageFolder(const std::u16string& identityId, const std::u16string& path) {
+    auto ns = OpenStoreFor(identityId);
+    return ns && !path.empty() && ResolveFolderPath(*ns, path) != kRootFolderId;
 }
 
 MD5 IdAndTextDigest(uint32_t id, std::u16string_view textValue) {
@@ -218,8 +276,9 @@ uint64_t MsgNode::WritePayload(BasicStream& out) {
     std::unique_ptr<StoreFolder> folder;
     int fd = -1;
     HRESULT opened = E_NOT_FOUND;
+    MessageState state;
     if (ns && ns->OpenFolder(folderId_, folder) == S_OK)
-        opened = folder->OpenMessage(props_.messageId, fd);
+        opened = folder->OpenMessage(props_.messageId, fd, &state);
     if (opened != S_OK) {
         ReportProblem(where, opened == E_NOT_FOUND
                                  ? "the message cannot be read (it may have been moved or deleted)"
@@ -231,6 +290,7 @@ uint64_t MsgNode::WritePayload(BasicStream& out) {
     uint8_t header[kMessageHeaderSize] = {};
     text::PutFixedUtf16(std::span(header, kMessageFolderPathBytes), folderPath_);
     text::PutFixedUtf16(std::span(header + kMessageIdentityAt, kMessageIdentityBytes), identityId_);
+    WriteMessageState(header, state);
     auto props = props_.ToBytes();
     std::copy(props.begin(), props.end(), header + kMessagePropsAt);
     uint64_t total = static_cast<uint64_t>(out.Write(header, kMessageHeaderSize));
@@ -252,6 +312,10 @@ uint64_t MsgNode::RestorePayload(BasicStream& in) {
         identityId_ =
             text::GetFixedUtf16(std::span(header + kMessageIdentityAt, kMessageIdentityBytes));
     auto ns = OpenStoreFor(identityId_);
+    if (!ns && restoreIdentity_.empty() && !fallbackIdentity_.empty()) {
+        identityId_ = fallbackIdentity_;  // its own identity is not registered here
+        ns = OpenStoreFor(identityId_);
+    }
     if (!ns) {
         ReportProblem(name, "the destination identity has no message store");
         return 0;
@@ -273,11 +337,15 @@ uint64_t MsgNode::RestorePayload(BasicStream& in) {
     FileStream target(::dup(pending->Fd()));
     uint64_t copied = CopyStream(in, target);
     uint32_t newId = 0;
+    MessageState state = ReadMessageState(header).value_or(
+        StateFromProps(MessageProps::FromBytes(header + kMessagePropsAt)));
     if (target.LastError() != 0 || !target.Close()) {
         ReportProblem(name, "the message could not be written to the store");
     } else if (in.Damaged()) {
         ReportProblem(name, "its data in the archive is damaged; it was not added");
-    } else if (folder->CommitStream(*pending, newId) != S_OK) {
+    } else if (folder->HoldsCopyOf(*pending)) {
+        if (Outcome* outcome = CurrentOutcome()) ++outcome->alreadyThere;  // not added twice
+    } else if (folder->CommitStream(*pending, newId, &state) != S_OK) {
         ReportProblem(name, "the message could not be added to the store");
     }
     return kMessageHeaderSize + copied;

@@ -19,6 +19,18 @@ inline constexpr size_t kMessageFolderPathBytes = 4096;  // at 0
 inline constexpr size_t kMessageIdentityAt = 4096;
 inline constexpr size_t kMessageIdentityBytes = 512;
 inline constexpr size_t kMessagePropsAt = 4608;
+// The message's Maildir state, in the identity field's zero padding well past any identity
+// id (readers of the format stop at the id's NUL and ignore it): "TZMS", version 1, 1 when it
+// was in new/, 0, the arrival time (i64 seconds, u32 nanoseconds), the number of flag letters,
+// the letters. Written only when the identity id leaves that room.
+inline constexpr size_t kMessageStateAt = kMessageIdentityAt + 384;
+inline constexpr size_t kMessageStateBytes = 128;
+
+// The state kept in a message payload header, when it holds one.
+std::optional<tindale::store::MessageState> ReadMessageState(const uint8_t* header);
+// Writes `state` into a header whose identity id is already there; false when the id leaves
+// no room for it.
+bool WriteMessageState(uint8_t* header, const tindale::store::MessageState& state);
 
 // Makes the identity the mail client's current one (only where a person asks for it).
 bool MakeIdentityCurrent(const std::u16string& identityId);
@@ -29,6 +41,9 @@ std::shared_ptr<tindale::store::StoreNamespace> OpenStoreFor(const std::u16strin
 // Deletes every message in every folder of the identity's store; false when its store
 // cannot be opened or a message could not be deleted.
 bool EmptyIdentityStore(const std::u16string& identityId);
+// Finds or makes the folder with the "\"-separated path in the identity's store; false when it
+// cannot be made.
+bool EnsureMessageFolder(const std::u16string& identityId, const std::u16string& path);
 
 class MsgBase : public BasicNode {
   public:
@@ -105,6 +120,11 @@ class MsgNode : public MsgBase {
     // The identity a restore puts the message into; without one, the identity it was read
     // from (as the archive records it).
     void SetRestoreIdentity(std::u16string identityId) { restoreIdentity_ = std::move(identityId); }
+    // Where the message goes when no restore identity was set and the identity it was backed
+    // up from is not registered here.
+    void SetFallbackIdentity(std::u16string identityId) {
+        fallbackIdentity_ = std::move(identityId);
+    }
     // Computed when asked: nothing on the backup path needs it, and a digest per message
     // was a fifth of the cost of backing up a large folder.
     ID* GetId() override;
@@ -118,6 +138,7 @@ class MsgNode : public MsgBase {
     uint32_t folderId_ = 0;
     std::optional<MD5> id_;
     std::u16string restoreIdentity_;
+    std::u16string fallbackIdentity_;
 };
 
 // MD5 over a 4100-byte buffer: the 32-bit id, then the text as UTF-16 with its terminator.

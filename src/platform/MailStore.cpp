@@ -124,6 +124,53 @@ void RemoveStaleTemporaries(const std::string& tmp) {
 
 }  // namespace
 
+namespace {
+
+// Whether two open files hold the same bytes (both read from their start).
+bool SameBytes(int a, int b) {
+    constexpr size_t kChunk = 65536;
+    std::vector<char> x(kChunk), y(kChunk);
+    for (off_t at = 0;; at += static_cast<off_t>(kChunk)) {
+        ssize_t n = ::pread(a, x.data(), kChunk, at);
+        ssize_t m = ::pread(b, y.data(), kChunk, at);
+        if (n != m || n < 0) return false;
+        if (n == 0) return true;
+        if (std::memcmp(x.data(), y.data(), static_cast<size_t>(n)) != 0) return false;
+    }
+}
+
+std::multimap<off_t, std::string> FilesBySize(const std::string& dir) {
+    std::multimap<off_t, std::string> out;
+    for (const char* sub : {"cur", "new"}) {
+        std::string folder = dir + "/" + sub;
+        for (const auto& name : ListMessageFiles(folder)) {
+            struct stat st {};
+            std::string path = folder + "/" + name;
+            if (::stat(path.c_str(), &st) == 0 && S_ISREG(st.st_mode))
+                out.emplace(st.st_size, std::move(path));
+        }
+    }
+    return out;
+}
+
+}  // namespace
+
+bool StoreNamespace::HoldsCopy(const std::string& dir, int fd) {
+    struct stat st {};
+    if (::fstat(fd, &st) != 0) return false;
+    auto known = contents_.find(dir);
+    if (known == contents_.end()) known = contents_.emplace(dir, FilesBySize(dir)).first;
+    auto [first, last] = known->second.equal_range(st.st_size);
+    for (auto it = first; it != last; ++it) {
+        int other = ::open(it->second.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC | O_NOFOLLOW);
+        if (other < 0) continue;  // renamed by another client meanwhile: not counted
+        bool same = SameBytes(fd, other);
+        ::close(other);
+        if (same) return true;
+    }
+    return false;
+}
+
 bool StoreNamespace::ReadyForWriting(const std::string& dir) {
     auto known = writable_.find(dir);
     if (known != writable_.end()) return known->second;
@@ -417,16 +464,48 @@ HRESULT StoreFolder::GetNextMessage(MessageEnum& handle, MessageProps& props) {
     return S_OK;
 }
 
-HRESULT StoreFolder::OpenMessage(uint32_t messageId, int& fd) {
+std::string MessageState::CleanFlags(std::string_view flags) {
+    std::string out;
+    for (char c : flags)
+        if (((c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z')) && out.find(c) == std::string::npos)
+            out.push_back(c);
+    std::sort(out.begin(), out.end());
+    return out;
+}
+
+MessageState MessageState::Of(const std::string& path, const struct stat& st) {
+    MessageState state;
+    auto slash = path.find_last_of('/');
+    std::string name = path.substr(slash == std::string::npos ? 0 : slash + 1);
+    std::string folder = slash == std::string::npos ? "" : path.substr(0, slash);
+    state.inNew = folder == "new" || (folder.size() > 4 && folder.ends_with("/new"));
+    if (auto info = name.find(":2,"); info != std::string::npos)
+        state.flags = CleanFlags(std::string_view(name).substr(info + 3));
+    state.arrivalSeconds = st.st_mtim.tv_sec;
+    state.arrivalNanos = static_cast<uint32_t>(st.st_mtim.tv_nsec);
+    state.known = true;
+    return state;
+}
+
+std::string MessageState::RelativeName(const std::string& unique) const {
+    if (!known || (inNew && flags.empty())) return "new/" + unique;
+    return "cur/" + unique + ":2," + CleanFlags(flags);
+}
+
+HRESULT StoreFolder::OpenMessage(uint32_t messageId, int& fd, MessageState* state) {
     struct stat st {};
+    std::optional<std::string> path;
     auto open = [&] {
-        auto path = Index().PathOf(messageId);
+        path = Index().PathOf(messageId);
         errno = ENOENT;
         return path ? OpenRegularFile(*path, st) : -1;
     };
     fd = open();
     if (fd < 0 && errno == ENOENT && LocateMessage(messageId)) fd = open();  // it had moved
-    if (fd >= 0) return S_OK;
+    if (fd >= 0) {
+        if (state) *state = MessageState::Of(*path, st);
+        return S_OK;
+    }
     return errno == ENOENT ? E_NOT_FOUND : E_FAIL;
 }
 
@@ -436,7 +515,8 @@ HRESULT StoreFolder::CreateStream(std::unique_ptr<PendingMessage>& out) {
     auto message = std::make_unique<PendingMessage>();
     message->uniqueName_ = NewUniqueName();
     std::string tmp = dir_ + "/tmp/" + message->uniqueName_;
-    message->fd_ = ::open(tmp.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC | O_NOFOLLOW, 0600);
+    // Read back as well: a restore compares it with the folder's messages before filing it.
+    message->fd_ = ::open(tmp.c_str(), O_RDWR | O_CREAT | O_EXCL | O_CLOEXEC | O_NOFOLLOW, 0600);
     if (message->fd_ < 0) return E_FAIL;
     ::flock(message->fd_, LOCK_EX | LOCK_NB);  // held while written: a later run spares it
     message->tmpPath_ = tmp;
@@ -444,16 +524,27 @@ HRESULT StoreFolder::CreateStream(std::unique_ptr<PendingMessage>& out) {
     return S_OK;
 }
 
-HRESULT StoreFolder::CommitStream(PendingMessage& message, uint32_t& messageId) {
+bool StoreFolder::HoldsCopyOf(const PendingMessage& message) {
+    return message.fd_ >= 0 && ns_.HoldsCopy(dir_, message.fd_);
+}
+
+HRESULT StoreFolder::CommitStream(PendingMessage& message, uint32_t& messageId,
+                                  const MessageState* state) {
     if (message.fd_ < 0) return E_FAIL;
+    if (state && state->known && state->arrivalSeconds != 0) {
+        timespec times[2] = {{0, UTIME_OMIT},
+                             {state->arrivalSeconds, static_cast<long>(state->arrivalNanos)}};
+        ::futimens(message.fd_, times);
+    }
     struct stat st {};
     bool ok = ::fstat(message.fd_, &st) == 0;
     ok = ::close(message.fd_) == 0 && ok;
     message.fd_ = -1;
     if (!ok) return E_FAIL;
     auto& index = Index();
-    // Visible in new/ only once complete; durable now, or with the job's batch.
-    std::string relative = "new/" + message.uniqueName_;
+    // Visible in new/ or cur/ only once complete; durable now, or with the job's batch.
+    std::string relative =
+        state ? state->RelativeName(message.uniqueName_) : "new/" + message.uniqueName_;
     std::string temp = std::exchange(message.tmpPath_, {});
     if (durable::PublishClosed(temp, dir_ + "/" + relative, st)) return E_FAIL;
     messageId = index.Add(relative);

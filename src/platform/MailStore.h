@@ -1,4 +1,5 @@
 #pragma once
+#include <sys/stat.h>
 // The mail store component over Maildir++. A namespace works on one store: folder id 0 is the
 // store's root and holds no messages; "Inbox" is the root maildir itself; every other folder
 // is a maildir ".A.B" directly under the root, and the Inbox's subfolders are ".INBOX.X" as
@@ -16,6 +17,7 @@
 #include <memory>
 #include <optional>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "platform/MessageIndex.h"
@@ -56,6 +58,24 @@ class PendingMessage {
 
 class StoreNamespace;
 
+// What a message file says beyond its bytes: its Maildir info flags ("D F P R S T" and the
+// lowercase keyword letters after ":2,"), whether it still sat in new/, and its arrival time
+// (the file's modification time, which IMAP servers report as INTERNALDATE).
+struct MessageState {
+    std::string flags;  // letters only, each once, in ASCII order
+    bool inNew = false;
+    int64_t arrivalSeconds = 0;
+    uint32_t arrivalNanos = 0;
+    bool known = false;  // false: nothing is known, the store's defaults apply
+
+    // The state a message file's path ("…/cur/NAME:2,FS") and its stat give.
+    static MessageState Of(const std::string& path, const struct stat& st);
+    // Flags cleaned to what a Maildir name may carry.
+    static std::string CleanFlags(std::string_view flags);
+    // The name a message with this state gets, relative to its maildir ("cur/U:2,FS").
+    std::string RelativeName(const std::string& unique) const;
+};
+
 class StoreFolder {
   public:
     // Counts the folder's messages when asked (opening a folder does not list it).
@@ -65,10 +85,16 @@ class StoreFolder {
                             std::unique_ptr<MessageEnum>& handle);
     HRESULT GetNextMessage(MessageEnum& handle, MessageProps& props);
     void GetMessageClose(std::unique_ptr<MessageEnum>& handle) { handle.reset(); }
-    // Opens a message's complete source for reading; the caller owns the descriptor.
-    HRESULT OpenMessage(uint32_t messageId, int& fd);
+    // Opens a message's complete source for reading; the caller owns the descriptor. Its
+    // flags and arrival time go to `state` when given.
+    HRESULT OpenMessage(uint32_t messageId, int& fd, MessageState* state = nullptr);
     HRESULT CreateStream(std::unique_ptr<PendingMessage>& out);
-    HRESULT CommitStream(PendingMessage& message, uint32_t& messageId);
+    // Whether this folder already holds a message with the pending message's bytes.
+    bool HoldsCopyOf(const PendingMessage& message);
+    // Files the message: in new/ without flags by default; with a known `state`, in cur/ with
+    // its flags (new/ when it had none and came from there) and with its arrival time.
+    HRESULT CommitStream(PendingMessage& message, uint32_t& messageId,
+                         const MessageState* state = nullptr);
     HRESULT DeleteMessages(const std::vector<uint32_t>& ids);
     // The message files by id (paths relative to the maildir), without reading any header.
     const std::map<uint32_t, std::string>& MessageFiles() { return Index().Files(); }
@@ -113,6 +139,11 @@ class StoreNamespace {
     HRESULT CreateFolder(uint32_t parentId, const std::string& name, uint32_t& newId);
 
     const std::string& Root() const { return root_; }
+    // Whether the maildir `dir` already holds a message with exactly the bytes of `fd`
+    // (read from its start). The folder is listed once per job (sizes first, so only files
+    // of the same size are read); messages added since are not counted, so copies the
+    // person had in one folder come back as they were.
+    bool HoldsCopy(const std::string& dir, int fd);
     // Whether messages may be written into the maildir `dir` of this store: it must resolve
     // to a place inside the store (a folder that is a link leading out of it is refused), and
     // temporaries a killed run left in its tmp/ are removed first. Checked once per folder.
@@ -142,6 +173,8 @@ class StoreNamespace {
 
     std::string root_;
     std::map<std::string, bool> writable_;  // ReadyForWriting's answers
+    // Per maildir, its message files by size, as they were when first asked about.
+    std::map<std::string, std::multimap<off_t, std::string>> contents_;
 };
 
 // Every subfolder of a folder (the whole enumeration, closed).

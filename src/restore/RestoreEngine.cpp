@@ -15,6 +15,7 @@
 #include "platform/StoreSession.h"
 #include "restore/ArchiveTest.h"
 #include "restore/FileSources.h"
+#include "restore/MailSources.h"
 
 using namespace tindale;
 
@@ -43,8 +44,33 @@ std::vector<uint8_t> ReadAll(v::BasicStream& in) {
     return out;
 }
 
+// The identity that receives a mail record's folders and messages: the chosen one, else the
+// one with the name its identity had in the archive, else the current one.
+std::u16string MailDestination(const std::u16string& chosen, const MailSources& mail,
+                               const v::NodeRecord& rec) {
+    if (!chosen.empty()) return chosen;
+    std::u16string name = mail.IdentityName(rec);
+    for (const auto& identity : identities::List())
+        if (!name.empty() && identity.name == name) return identity.id;
+    return identities::Current().value_or(u"");
+}
+
+// A mail folder's record makes the folder, so that folders empty at the backup come back.
+void RestoreMailFolder(const v::NodeRecord& rec, const std::u16string& identity,
+                       const MailSources& mail) {
+    auto path = mail.FolderPath(rec);
+    if (!path) return;
+    if (!v::EnsureMessageFolder(MailDestination(identity, mail, rec), *path))
+        v::ReportProblem(text::ToUtf8(*path),
+                         "the mail folder could not be made (its messages are restored to the "
+                         "Inbox)",
+                         false);
+}
+
 void RestoreRecord(const v::NodeRecord& rec, v::BasicStream& payload,
-                   const std::u16string& identity, const FileSources& sources) {
+                   const std::u16string& identity, const FileSources& sources,
+                   const MailSources& mail) {
+    if (rec.TypeGuid() == v::MsgFolder::kTypeGuid) return RestoreMailFolder(rec, identity, mail);
     std::unique_ptr<v::BasicNode> node(
         v::NodeFactoryRegistry::Instance().FindFactoryAndCreate(rec, &payload));
     if (!node) {
@@ -54,8 +80,10 @@ void RestoreRecord(const v::NodeRecord& rec, v::BasicStream& payload,
     if (auto* file = dynamic_cast<v::FileFolderNode*>(node.get()))
         file->SetRestoreRoot(sources.RootFor(rec));
     size_t before = v::LeftOutCount();
-    if (auto* message = dynamic_cast<v::MsgNode*>(node.get()))
+    if (auto* message = dynamic_cast<v::MsgNode*>(node.get())) {
         message->SetRestoreIdentity(identity);
+        if (identity.empty()) message->SetFallbackIdentity(MailDestination(identity, mail, rec));
+    }
     node->RestorePayload(payload);
     if (payload.Damaged() && v::LeftOutCount() == before)
         v::ReportProblem(Name(rec), "part of its data in the archive is damaged");
@@ -63,20 +91,26 @@ void RestoreRecord(const v::NodeRecord& rec, v::BasicStream& payload,
 
 // Learns the record's file source (reading a source root's header, which is small) and
 // restores it when it was chosen.
+struct Sources {
+    FileSources files;
+    MailSources mail;
+};
+
 void VisitRecord(ArchiveReader& reader, const RestoreRequest& request,
-                 const std::u16string& identity, FileSources& sources, bool chosen,
+                 const std::u16string& identity, Sources& sources, bool chosen,
                  const SealKey* seal) {
     const v::NodeRecord& rec = reader.Record();
     FrameDecodingStream frames(reader, request.password, seal);
+    sources.mail.Observe(rec);
     if (!FileSources::NeedsPayload(rec)) {
-        sources.Observe(rec);
-        if (chosen) RestoreRecord(rec, frames, identity, sources);
+        sources.files.Observe(rec);
+        if (chosen) RestoreRecord(rec, frames, identity, sources.files, sources.mail);
         return;
     }
     auto bytes = ReadAll(frames);
-    sources.Observe(rec, &bytes);
+    sources.files.Observe(rec, &bytes);
     DecodedPayload payload(std::move(bytes), frames.Damaged());
-    if (chosen) RestoreRecord(rec, payload, identity, sources);
+    if (chosen) RestoreRecord(rec, payload, identity, sources.files, sources.mail);
 }
 
 // Waits for the files still in the writing queue, publishes what the batch holds, and saves
@@ -163,7 +197,7 @@ size_t RestoreChosen(ArchiveReader& reader, const RestoreRequest& request,
     std::set<Guid> chosen;
     for (const auto& rec : request.items) chosen.insert(rec.InstanceGuid());
     report.ProgressSent(0, chosen.size());
-    FileSources sources;
+    Sources sources;
     std::optional<SealWalk> walk;
     if (seal) walk.emplace(*seal);
     // The threads decoding ahead may outlive this function: they own what they read.

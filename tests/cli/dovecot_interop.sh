@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # A real IMAP server on the same Maildir: a store that Dovecot filled through IMAP CREATE and
-# APPEND is backed up completely, and a store that tindale-cli restored shows every folder
-# and message count through Dovecot. Dovecot's imap runs preauthenticated over a pipe, as
+# APPEND (with flags and arrival dates) is backed up completely, and a store that tindale-cli
+# restored shows every folder, empty ones included, every message with its flags and
+# INTERNALDATE through Dovecot; restoring the same archive again adds nothing. Dovecot's imap runs preauthenticated over a pipe, as
 # an unprivileged user (it refuses root). Exit 77 (skipped) when Dovecot is not installed.
 set -u
 cli="$1"
@@ -21,18 +22,29 @@ imap_session() {  # home, then IMAP commands on stdin
   as_root_or_user "$1" "$imap" -o "mail_location=maildir:$1/Maildir" 2>/dev/null
 }
 message() { printf 'From: a@example.org\r\nSubject: %s\r\nDate: Mon, 1 Jan 2024 10:00:00 +0000\r\n\r\nbody of %s\r\n' "$1" "$1"; }
-append() {  # folder subject
+append() {  # folder subject [flags] [internal date]
   local m; m=$(message "$2")
-  printf 'x APPEND %s {%d+}\r\n%s\r\n' "$1" "${#m}" "$m"
+  printf 'x APPEND %s (%s) "%s" {%d+}\r\n%s\r\n' "$1" "${3:-}" "${4:-01-Jan-2024 10:00:00 +0000}" "${#m}" "$m"
 }
 
 for h in ann bob; do mkdir -p "$work/$h/Maildir/cur" "$work/$h/Maildir/new" "$work/$h/Maildir/tmp"; done
 [ "$user" = "$(id -un)" ] || chown -R "$user" "$work/ann" "$work/bob"
 
-{ printf 'a CREATE Work\r\nb CREATE Work.Projects\r\nc CREATE INBOX.Receipts\r\n'
-  append INBOX one; append INBOX two; append Work plan; append Work.Projects launch
-  append INBOX.Receipts paid; printf 'z LOGOUT\r\n'; } | imap_session "$work/ann" > "$work/fill.txt"
+{ printf 'a CREATE Work\r\nb CREATE Work.Projects\r\nc CREATE INBOX.Receipts\r\nd CREATE Empty\r\n'
+  append INBOX one '\Seen' '03-Feb-2005 08:15:00 +0000'; append INBOX two
+  append Work plan '\Seen \Answered \Flagged' '17-Jun-2019 12:00:00 +0000'
+  append Work.Projects launch '\Draft' '30-Nov-2023 23:59:59 +0000'
+  append INBOX.Receipts paid '\Seen \Deleted' '05-May-2025 05:05:05 +0000'; printf 'z LOGOUT\r\n'; } \
+  | imap_session "$work/ann" > "$work/fill.txt"
 [ "$(grep -c '^x OK' "$work/fill.txt")" = 5 ] || { cat "$work/fill.txt"; fail "Dovecot filled the store"; }
+# Every folder's messages as Dovecot reports them: flags (without \Recent) and INTERNALDATE.
+state_of() {  # home
+  for f in INBOX Work Work.Projects INBOX.Receipts Empty; do
+    printf 'a SELECT %s\r\nb FETCH 1:* (FLAGS INTERNALDATE)\r\nz LOGOUT\r\n' "$f" | imap_session "$1" \
+      | tr -d '\r' | grep '^\* [0-9]* FETCH' | sed -E 's/ ?\\Recent//; s/\( /(/; s/^\* [0-9]* FETCH //' \
+      | sed "s/^/$f /" | sort
+  done
+}
 
 as_root_or_user "$work/ann" "$work/tindale-cli" backup "$work/ann/mail.vqz" --source "Message Store" >/dev/null || fail "backup"
 as_root_or_user "$work/ann" "$work/tindale-cli" list "$work/ann/mail.vqz" > "$work/list.txt"
@@ -49,4 +61,15 @@ for expect in '\* STATUS INBOX (MESSAGES 2)' '\* STATUS Work (MESSAGES 1)' \
   grep -q "$expect" "$work/status.txt" || { cat "$work/status.txt"; fail "Dovecot sees $expect"; }
 done
 [ "$(tr -d '\r' < "$work/status.txt" | grep -ci '^\* LIST .* "\?inbox"\?$')" = 1 ] || { cat "$work/status.txt"; fail "one INBOX"; }
+grep -q '^\* LIST .* "\?Empty"\?' "$work/status.txt" || { cat "$work/status.txt"; fail "the empty folder comes back"; }
+state_of "$work/ann" > "$work/before.txt"
+state_of "$work/bob" > "$work/after.txt"
+[ "$(wc -l < "$work/before.txt")" = 5 ] || { cat "$work/before.txt"; fail "Dovecot lists the original messages"; }
+diff "$work/before.txt" "$work/after.txt" || fail "flags and INTERNALDATE come back as they were"
+
+# The same archive again: nothing is added twice.
+as_root_or_user "$work/bob" "$work/tindale-cli" restore "$work/ann/mail.vqz" --identity Bob > "$work/again.txt" || fail "second restore"
+grep -q "5 messages already in their folder" "$work/again.txt" || { cat "$work/again.txt"; fail "the second restore says what was there"; }
+state_of "$work/bob" > "$work/again-state.txt"
+diff "$work/before.txt" "$work/again-state.txt" || fail "a second restore adds no copies"
 echo "1 passed, 0 failed"
