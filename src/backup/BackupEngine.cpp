@@ -4,6 +4,7 @@
 
 #include <algorithm>
 #include <cstring>
+#include <map>
 #include <memory>
 
 #include "archive/ArchiveHeader.h"
@@ -15,6 +16,7 @@
 #include "archive/Seal.h"
 #include "base/Text.h"
 #include "model/FileNodes.h"
+#include "model/MessageNodes.h"
 #include "model/NodeIconRegistry.h"
 #include "platform/StoreSession.h"
 
@@ -125,17 +127,24 @@ class BackupRun {
             [this](const std::vector<uint8_t>& frame) { entries_.Frame(frame); },
             seal ? &*seal : nullptr);
         const auto& sources = request_.sources;
+        std::map<std::u16string, uint64_t> messagesOf;  // per identity backed up
         for (size_t i = 0; i < sources.size() && !Stopped(); ++i) {
             WriteOne(*sources[i], pipeline);
+            if (auto* identity = dynamic_cast<v::MsgStoreIden*>(sources[i]))
+                messagesOf.emplace(identity->IdentityId(), 0);
             report_.Progress(i, sources.size());
             v::NodeList items;
             sources[i]->EnumItems(items);
             for (auto& item : items) {
                 if (Stopped()) break;
                 WriteOne(*item, pipeline);
+                if (auto* message = dynamic_cast<v::MsgNode*>(item.get()))
+                    ++messagesOf[message->IdentityId()];
             }
         }
         pipeline.Flush();
+        for (const auto& [identity, count] : messagesOf)
+            if (!Stopped()) v::ReportStoreGaps(identity, count);
         outcome.itemsDone = entries_.Written();
         if (seal && !Stopped()) entries_.WriteClosingRecord(*seal, request_.compress);
     }

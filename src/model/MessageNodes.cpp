@@ -175,6 +175,32 @@ bool EmptyIdentityStore(const std::u16string& identityId) {
     return ns && EmptyFolderTree(*ns, kRootFolderId);
 }
 
+void ReportStoreGaps(const std::u16string& identityId, uint64_t messagesWritten) {
+    auto ns = OpenStoreFor(identityId);
+    if (!ns) return;
+    for (const auto& gap : ns->UnmappedDirectories())
+        ReportProblem(ns->Root() + "/" + gap.directory,
+                      gap.reason + "; its messages were not backed up");
+    if (messagesWritten > 0) return;
+    size_t messages = 0;
+    std::vector<uint32_t> pending{kRootFolderId};
+    while (!pending.empty() && messages == 0) {
+        uint32_t at = pending.back();
+        pending.pop_back();
+        for (const auto& sub : ListSubFolders(*ns, at)) {
+            std::unique_ptr<StoreFolder> folder;
+            if (ns->OpenFolder(sub.folderId, folder) == S_OK)
+                messages += folder->MessageFiles().size();
+            pending.push_back(sub.folderId);
+        }
+    }
+    if (messages > 0) return;
+    auto identity = identities::Find(identityId);
+    ReportNote("the mail store of \"" + text::ToUtf8(identity ? identity->name : identityId) +
+               "\" (" + ns->Root() +
+               ") holds no mail at all: no message of it is in the archive");
+}
+
 bool EnsureMessageFolder(const std::u16string& identityId, const std::u16string& path) {
     auto ns = OpenStoreFor(identityId);
     return ns && !path.empty() && ResolveFolderPath(*ns, path) != kRootFolderId;
@@ -280,6 +306,12 @@ uint64_t MsgNode::WritePayload(BasicStream& out) {
     if (ns && ns->OpenFolder(folderId_, folder) == S_OK)
         opened = folder->OpenMessage(props_.messageId, fd, &state);
     if (opened != S_OK) {
+        // Name the file: a message without a subject (a dangling link) is otherwise nameless.
+        if (folder) {
+            const auto& files = folder->MessageFiles();
+            if (auto file = files.find(props_.messageId); file != files.end())
+                where = folder->Directory() + "/" + file->second;
+        }
         ReportProblem(where, opened == E_NOT_FOUND
                                  ? "the message cannot be read (it may have been moved or deleted)"
                                  : "its file is not a regular file (a FIFO, a device, or a link "

@@ -41,6 +41,10 @@ std::shared_ptr<tindale::store::StoreNamespace> OpenStoreFor(const std::u16strin
 // Deletes every message in every folder of the identity's store; false when its store
 // cannot be opened or a message could not be deleted.
 bool EmptyIdentityStore(const std::u16string& identityId);
+// Says, on the job's outcome, what a backup of the identity's store cannot hold: maildirs
+// that no folder stands for (named, left out) and a store with no mail at all (a note).
+// `messagesWritten` is how many of its messages the backup wrote.
+void ReportStoreGaps(const std::u16string& identityId, uint64_t messagesWritten);
 // Finds or makes the folder with the "\"-separated path in the identity's store; false when it
 // cannot be made.
 bool EnsureMessageFolder(const std::u16string& identityId, const std::u16string& path);

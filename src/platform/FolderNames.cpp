@@ -1,5 +1,9 @@
 #include "platform/FolderNames.h"
 
+#include <algorithm>
+
+#include "base/Text.h"
+
 namespace tindale::foldernames {
 
 namespace {
@@ -59,7 +63,13 @@ std::optional<std::u16string> Decode(std::string_view encoded) {
     std::u16string out;
     for (size_t i = 0; i < encoded.size(); ++i) {
         if (encoded[i] != '&') {
-            out += static_cast<char16_t>(static_cast<unsigned char>(encoded[i]));
+            // A run of plain bytes; clients that write names unencoded write them as UTF-8.
+            size_t end = std::min(encoded.find('&', i), encoded.size());
+            std::string_view run = encoded.substr(i, end - i);
+            std::u16string wide = text::ToUtf16(run);
+            if (text::ToUtf8(wide) != run) return std::nullopt;  // neither mUTF-7 nor UTF-8
+            out += wide;
+            i = end - 1;
             continue;
         }
         size_t end = encoded.find('-', i + 1);
@@ -115,6 +125,11 @@ std::optional<std::vector<std::u16string>> PathFor(std::string_view directory) {
     if (directory.size() < 2 || directory[0] != '.') return std::nullopt;
     std::vector<std::u16string> path;
     size_t start = 1;
+    // "..Receipts": an Inbox child as mbsync names it with "SubFolders Maildir++".
+    if (directory.size() > 2 && directory[1] == '.') {
+        path.push_back(kInbox);
+        start = 2;
+    }
     while (start <= directory.size()) {
         size_t end = directory.find('.', start);
         if (end == std::string_view::npos) end = directory.size();

@@ -61,6 +61,10 @@ std::string NewUniqueName() {
 
 }  // namespace
 
+bool IsMaildir(const std::string& dir) {
+    return IsDirectory(dir + "/cur") && IsDirectory(dir + "/new");
+}
+
 bool EnsureMaildir(const std::string& dir, bool isSubfolder) {
     ::mkdir(dir.c_str(), 0700);
     for (const char* sub : {"/cur", "/new", "/tmp"}) ::mkdir((dir + sub).c_str(), 0700);
@@ -219,16 +223,52 @@ const std::vector<StoreNamespace::Folder>& StoreNamespace::Folders() {
     return *folders_;
 }
 
+const std::vector<StoreNamespace::Unmapped>& StoreNamespace::UnmappedDirectories() {
+    Folders();
+    return unmapped_;
+}
+
 std::vector<StoreNamespace::Folder> StoreNamespace::ReadFolders() {
     std::vector<Folder> found;  // every maildir below the root, by directory
     std::set<std::vector<std::u16string>> paths;
+    unmapped_.clear();
     if (DIR* d = ::opendir(root_.c_str())) {
         while (dirent* e = ::readdir(d)) {
             std::string name = e->d_name;
-            if (name.rfind(".tindale", 0) == 0 || !IsDirectory(root_ + "/" + name)) continue;
+            if (name == "." || name == ".." || name.rfind(".tindale", 0) == 0 ||
+                !IsDirectory(root_ + "/" + name))
+                continue;
             auto path = foldernames::PathFor(name);
-            if (!path || (path->size() == 1 && (*path)[0] == kInboxName)) continue;  // the Inbox
-            paths.insert(*path);
+            if (!path) {
+                // A maildir whose name maps to no folder must be said, never passed over.
+                if (name[0] == '.' && IsMaildir(root_ + "/" + name))
+                    unmapped_.push_back({name, "its name is not a folder name this program can "
+                                               "read (an empty level, or bytes that are neither "
+                                               "UTF-8 nor modified UTF-7)"});
+                continue;
+            }
+            if (path->size() == 1 && (*path)[0] == kInboxName) {
+                // The Inbox is the store's root maildir; a directory of that name beside it
+                // would be a second Inbox, which no folder can stand for.
+                if (IsMaildir(root_ + "/" + name))
+                    unmapped_.push_back({name, "it would be a second Inbox beside the store's "
+                                               "own (the root maildir); move its messages "
+                                               "into the Inbox"});
+                continue;
+            }
+            bool backslash = std::any_of(path->begin(), path->end(), [](const auto& part) {
+                return part.find(u'\\') != std::u16string::npos;
+            });
+            if (backslash) {
+                unmapped_.push_back({name, "a folder name holds a backslash, which an archive's "
+                                           "folder path cannot hold"});
+                continue;
+            }
+            if (!paths.insert(*path).second) {
+                unmapped_.push_back({name, "another directory of the store names the same "
+                                           "folder"});
+                continue;
+            }
             found.push_back({0, std::move(*path), name});
         }
         ::closedir(d);

@@ -150,6 +150,12 @@ class StoreNamespace {
     bool ReadyForWriting(const std::string& dir);
     // Writes the id maps of folders whose messages changed; 0 or an errno value.
     int Flush();
+    // Maildirs of the store that no folder stands for, and why (read with the folder list).
+    struct Unmapped {
+        std::string directory;  // its name below the root
+        std::string reason;
+    };
+    const std::vector<Unmapped>& UnmappedDirectories();
 
   private:
     friend class StoreFolder;
@@ -173,6 +179,7 @@ class StoreNamespace {
 
     std::string root_;
     std::map<std::string, bool> writable_;  // ReadyForWriting's answers
+    std::vector<Unmapped> unmapped_;
     // Per maildir, its message files by size, as they were when first asked about.
     std::map<std::string, std::multimap<off_t, std::string>> contents_;
 };
@@ -186,6 +193,8 @@ std::vector<MessageProps> ListMessages(StoreFolder& folder,
                                        const std::function<bool(size_t)>& keepGoing = {});
 
 // Creates cur/, new/ and tmp/ (and maildirfolder for a subfolder) when missing.
+// Whether `dir` is a maildir (has cur/ and new/).
+bool IsMaildir(const std::string& dir);
 bool EnsureMaildir(const std::string& dir, bool isSubfolder);
 // The special-folder type of a top-level folder name.
 int32_t SpecialFolderType(const std::vector<std::u16string>& path);

@@ -1,4 +1,6 @@
+#include <fcntl.h>
 #include <gtest/gtest.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -356,4 +358,76 @@ TEST(MessageNodes, InboxSubfoldersRoundTripWhereDovecotKeepsThem) {
     ASSERT_TRUE(receipts);
     NodeList items;
     EXPECT_EQ(receipts->node->EnumItems(items), 1);
+}
+
+// Every folder directory a client may make is backed up under its own name, or named in the
+// outcome; flags, new/ and arrival times come back; a second restore adds nothing.
+TEST(MessageNodes, FolderLayoutsAndMessageStateRoundTrip) {
+    TestHome home;
+    std::string root = home / "Maildir";
+    Deliver(root, "1.a.host", Message("read"));
+    WriteFile(root + "/new/2.b.host", Message("unseen"));
+    WriteFile(root + "/cur/3.c.host:2,FRT", Message("flagged, answered, trashed"));
+    Deliver(root + "/..Receipts", "4.d.host", Message("mbsync inbox child"));
+    Deliver(root + "/.INBOX", "5.e.host", Message("a maildir named INBOX"));
+    Deliver(root + "/.Entwürfe", "6.f.host", Message("raw UTF-8 name"));
+    Deliver(root + "/.a..b", "7.g.host", Message("empty level"));
+    Deliver(root + "/.back\\slash", "8.h.host", Message("backslash"));
+    fs::create_directories(root + "/.Empty/cur");
+    fs::create_directories(root + "/.Empty/new");
+    struct timespec old[2] = {{0, UTIME_OMIT}, {1104570000, 0}};  // 2005-01-01
+    ::utimensat(AT_FDCWD, (root + "/cur/3.c.host:2,FRT").c_str(), old, 0);
+    identities::EnsureDefaultIdentity();
+
+    SourceTree tree(true);
+    BackupRequest state;
+    state.archivePath = text::ToUtf16(home / "mail.vqz");
+    state.sources = tree.Selected();
+    NullReport report;
+    Outcome backup = BackupWorker(state, report, {});
+    std::set<std::string> named;
+    for (const auto& p : backup.problems) named.insert(fs::path(p.item).filename().string());
+    EXPECT_EQ(named, (std::set<std::string>{".INBOX", ".a..b", ".back\\slash"}));
+
+    TestHome target;
+    auto id = identities::Add(u"Target", target / "Mail");
+    Outcome restored = RestoreAll(home / "mail.vqz", *id);
+    EXPECT_TRUE(restored.Clean());
+    std::string to = target / "Mail";
+    EXPECT_EQ(CountMessages(to + "/.INBOX.Receipts"), 1);
+    EXPECT_EQ(CountMessages(to + "/.Entw&APw-rfe"), 1);
+    EXPECT_TRUE(fs::is_directory(to + "/.Empty/cur"));
+    // The unseen one, without flags.
+    EXPECT_EQ(std::distance(fs::directory_iterator(to + "/new"), fs::directory_iterator()), 1);
+    std::set<std::string> flags;
+    for (auto& e : fs::directory_iterator(to + "/cur")) {
+        std::string name = e.path().filename().string();
+        flags.insert(name.substr(name.find(":2,") + 3));
+        struct stat st {};
+        ::stat(e.path().c_str(), &st);
+        if (name.ends_with("FRT")) {
+            EXPECT_EQ(st.st_mtim.tv_sec, 1104570000);
+        }
+    }
+    EXPECT_EQ(flags, (std::set<std::string>{"S", "FRT"}));
+
+    Outcome again = RestoreAll(home / "mail.vqz", *id);
+    EXPECT_EQ(again.alreadyThere, 5u);
+    EXPECT_EQ(CountMessages(to), 3);
+}
+
+// With no destination chosen, each identity's mail goes to the identity of the same name.
+TEST(MessageNodes, WithoutADestinationMailGoesToTheIdentityOfTheSameName) {
+    TestHome home;
+    MakeSourceStore(home);
+    WriteFile(home / "Other/cur/9.z.host:2,S", Message("from the other identity"));
+    identities::Add(u"Other", home / "Other");
+    std::string archive = BackUpMail(home);
+
+    TestHome target;
+    identities::Add(u"Main Identity", target / "A");
+    identities::Add(u"Other", target / "B");
+    EXPECT_TRUE(RestoreAll(archive, u"").Clean());
+    EXPECT_EQ(CountMessages(target / "B"), 1);
+    EXPECT_EQ(CountMessages(target / "A"), 2);
 }
