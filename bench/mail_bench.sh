@@ -34,7 +34,7 @@ for n in "${sizes[@]}"; do
   restore=$(HOME="$dst" seconds "$cli" restore "$work/m-$n.vqz" --identity Restored)
   mkdir -p "$work/untar-$n"
   tar_x=$(seconds sh -c "tar xf '$work/m-$n.tar' -C '$work/untar-$n' && sync")
-  restored=$(find "$dst/Maildir" -path '*/new/*' -type f | wc -l)
+  restored=$(find "$dst/Maildir" \( -path '*/new/*' -o -path '*/cur/*' \) -type f | wc -l)
   [ "$restored" -eq "$n" ] || { echo "restored $restored of $n messages" >&2; exit 1; }
   for row in "backup $backup $tar_c tar-cf" "restore $restore $tar_x tar-x+sync"; do
     read -r job secs anchor anchor_name <<<"$row"

@@ -16,6 +16,11 @@ Prompts& Prompts::Get() {
                                          QMessageBox::Yes | QMessageBox::No,
                                          QMessageBox::No) == QMessageBox::Yes;
         },
+        [](QWidget* parent, const QString& question) {
+            return QMessageBox::question(parent, QStringLiteral("Confirm"), question,
+                                         QMessageBox::Yes | QMessageBox::No,
+                                         QMessageBox::No) == QMessageBox::Yes;
+        },
         [](QWidget* parent) -> std::optional<QString> {
             CPasswordDlg dialog(parent);
             if (dialog.exec() != QDialog::Accepted) return std::nullopt;

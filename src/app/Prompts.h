@@ -13,6 +13,9 @@ struct Prompts {
     std::function<void(QWidget* parent, const QString& text)> error;
     // "Are you sure to exit the wizard?": true for Yes.
     std::function<bool(QWidget* parent)> confirmCancel;
+    // A yes/no question with caption "Confirm" before a step that cannot be undone: true for
+    // Yes.
+    std::function<bool(QWidget* parent, const QString& question)> confirm;
     // The archive password; nothing when the user cancelled.
     std::function<std::optional<QString>(QWidget* parent)> password;
 

@@ -1,9 +1,11 @@
 #include "cli/Commands.h"
 
+#include <ctime>
 #include <functional>
 #include <iostream>
 #include <map>
 #include <set>
+#include <tuple>
 
 #include "backup/SourceTree.h"
 #include "cli/Interrupt.h"
@@ -11,6 +13,7 @@
 #include "dupfinder/DuplicateHandling.h"
 #include "dupfinder/DuplicateSearch.h"
 #include "model/MessageNodes.h"
+#include "platform/StoreProps.h"
 
 using namespace tindale;
 
@@ -44,6 +47,43 @@ std::set<FolderKey> FoldersBelow(const std::vector<std::string>& folders,
     return chosen;
 }
 
+// The surplus copies by group (the copy they are copies of), in the order found.
+std::vector<std::vector<const DuplicateEntry*>> Groups(const std::vector<DuplicateEntry>& all) {
+    std::vector<std::vector<const DuplicateEntry*>> groups;
+    std::map<std::tuple<std::u16string, uint32_t, uint32_t>, size_t> index;
+    for (const auto& d : all) {
+        auto [it, fresh] =
+            index.emplace(std::tuple(d.identityId, d.folderId, d.keptId), groups.size());
+        if (fresh) groups.emplace_back();
+        groups[it->second].push_back(&d);
+    }
+    return groups;
+}
+
+std::string DateText(uint64_t fileTime) {
+    std::time_t t = static_cast<std::time_t>(store::UnixFromFileTime(fileTime));
+    char text[32] = "";
+    std::tm tm{};
+    if (fileTime != 0 && ::gmtime_r(&t, &tm))
+        std::strftime(text, sizeof text, "%Y-%m-%d %H:%M", &tm);
+    return text;
+}
+
+// Each group as a person reads it: where, when, who, what; the copy kept and those that go.
+void PrintGroups(const std::vector<std::vector<const DuplicateEntry*>>& groups,
+                 const std::string& verb) {
+    for (const auto& group : groups) {
+        const DuplicateEntry& first = *group.front();
+        std::cout << ForTerminal(first.folderName) << "  " << DateText(first.received) << "  "
+                  << ForTerminal(first.from) << "  \"" << ForTerminal(first.subject) << "\"\n"
+                  << "  keep    " << ForTerminal(first.keptFile);
+        if (!first.keptFlags.empty()) std::cout << "  (flags " << first.keptFlags << ")";
+        std::cout << "\n";
+        for (const auto* d : group)
+            std::cout << "  " << verb << "  " << ForTerminal(d->file) << "\n";
+    }
+}
+
 }  // namespace
 
 int RunDedupe(const DedupeArgs& args, const Output& out) {
@@ -70,22 +110,34 @@ int RunDedupe(const DedupeArgs& args, const Output& out) {
     if (found.cancelled || found.failed) return out.Conclude(found, "the duplicate search");
     if (!args.folders.empty())
         request.duplicates = KeepInFolders(request.duplicates, FoldersBelow(args.folders, names));
+    for (const auto& d : request.duplicates)
+        if (request.action == DuplicateAction::Move && d.identityId == request.targetIdentity &&
+            d.folderId == request.targetFolder)
+            return Error(args.moveTo + ": " + kMoveIntoSearchedFolder, kExitUsage);
     bool act = (args.remove || !args.moveTo.empty()) && !args.dryRun;
     const char* verb = request.action == DuplicateAction::Move ? "move" : "delete";
+    auto groups = Groups(request.duplicates);
     if (out.AsJson() && !act) {
-        Json found = Json::array();
-        for (const auto& d : request.duplicates)
-            found.push_back(
-                {{"folder", names[{d.identityId, d.folderId}]}, {"messageId", d.messageId}});
-        out.Print({{"job", "dedupe"}, {"dryRun", true}, {"action", verb}, {"duplicates", found}});
+        Json list = Json::array();
+        for (const auto& group : groups) {
+            const DuplicateEntry& first = *group.front();
+            Json going = Json::array();
+            for (const auto* d : group) going.push_back(d->file);
+            list.push_back({{"folder", first.folderName},
+                            {"date", DateText(first.received)},
+                            {"from", first.from},
+                            {"subject", first.subject},
+                            {"kept", first.keptFile},
+                            {"keptFlags", first.keptFlags},
+                            {"going", going}});
+        }
+        out.Print({{"job", "dedupe"}, {"dryRun", true}, {"action", verb}, {"groups", list}});
         return kExitOk;
     }
-    for (const auto& d : request.duplicates)
-        if (!out.AsJson())
-            std::cout << (act ? "" : "would ") << verb << "\t" << names[{d.identityId, d.folderId}]
-                      << "\tmessage " << d.messageId << "\n";
+    if (!out.AsJson()) PrintGroups(groups, act ? verb : std::string("would ") + verb);
     if (!act) {
-        std::cout << request.duplicates.size() << " duplicated messages found";
+        std::cout << request.duplicates.size() << " duplicated messages found in " << groups.size()
+                  << " groups";
         if (!args.remove && args.moveTo.empty())
             std::cout << "; nothing changed (give --delete or --move-to)";
         std::cout << "\n";

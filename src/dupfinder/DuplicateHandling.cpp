@@ -2,6 +2,8 @@
 
 #include <unistd.h>
 
+#include <algorithm>
+
 #include "base/Streams.h"
 #include "base/Text.h"
 #include "model/MessageNodes.h"
@@ -20,8 +22,23 @@ std::unique_ptr<StoreFolder> OpenFolder(StoreNamespace& ns, uint32_t folderId) {
 }
 
 std::string Name(const DuplicateEntry& e) {
+    if (!e.folderName.empty() && !e.file.empty()) return e.folderName + "/" + e.file;
     return text::ToUtf8(e.identityId) + " folder " + std::to_string(e.folderId) + " message " +
            std::to_string(e.messageId);
+}
+
+// The copy that stays takes the flags of the copies that went (one read, another flagged:
+// the one kept is read and flagged).
+void GiveKeptCopyItsFlags(const DuplicateEntry& entry) {
+    if (entry.keptId == 0 || entry.keptFlags.empty()) return;
+    auto ns = v::OpenStoreFor(entry.identityId);
+    auto folder = ns ? OpenFolder(*ns, entry.folderId) : nullptr;
+    if (!folder || folder->SetFlags(entry.keptId, entry.keptFlags) == E_FAIL)
+        v::ReportProblem(Name(entry),
+                         "the copy kept could not be given the flags of the copies "
+                         "removed (" +
+                             entry.keptFlags + ")",
+                         false);
 }
 
 }  // namespace
@@ -60,6 +77,13 @@ bool MoveDuplicate(const DuplicateEntry& entry, const std::u16string& targetIden
         v::FileStream message(fd);
         v::CopyStream(message, source);
     }
+    MessageState state;  // the moved copy keeps its flags and arrival time
+    {
+        auto ns = v::OpenStoreFor(entry.identityId);
+        auto folder = ns ? OpenFolder(*ns, entry.folderId) : nullptr;
+        int fd = -1;
+        if (folder && folder->OpenMessage(entry.messageId, fd, &state) == S_OK) ::close(fd);
+    }
     {
         auto ns = v::OpenStoreFor(targetIdentity);
         auto folder = ns ? OpenFolder(*ns, targetFolder) : nullptr;
@@ -71,7 +95,7 @@ bool MoveDuplicate(const DuplicateEntry& entry, const std::u16string& targetIden
         }
         v::FileStream target(::dup(pending->Fd()));
         bool written = v::CopyStream(source, target) == source.GetSize() && target.Close();
-        if (!written || folder->CommitStream(*pending, newId) != S_OK) {
+        if (!written || folder->CommitStream(*pending, newId, &state) != S_OK) {
             why = "it could not be written to the target folder; it was left where it was";
             return false;
         }
@@ -88,7 +112,15 @@ namespace {
 v::Outcome RunProcessDuplicates(const DuplicateRequest& request, v::WorkerReport& report,
                                 std::stop_token stop) {
     v::Outcome outcome;
+    v::OutcomeScope scope(outcome);
     store::StoreSession stores;  // each store opened once for the whole run
+    if (request.action == DuplicateAction::Move &&
+        std::any_of(request.duplicates.begin(), request.duplicates.end(), [&](const auto& d) {
+            return d.identityId == request.targetIdentity && d.folderId == request.targetFolder;
+        })) {
+        outcome.Fail(kMoveIntoSearchedFolder);
+        return outcome;
+    }
     report.ProgressSent(0, request.duplicates.size());
     for (size_t i = 0; i < request.duplicates.size(); ++i) {
         if (stop.stop_requested()) {
@@ -101,10 +133,12 @@ v::Outcome RunProcessDuplicates(const DuplicateRequest& request, v::WorkerReport
         bool ok = request.action == DuplicateAction::Move
                       ? MoveDuplicate(entry, request.targetIdentity, request.targetFolder, why)
                       : DeleteDuplicate(entry, why);
-        if (ok)
+        if (ok) {
             ++outcome.itemsDone;
-        else
+            GiveKeptCopyItsFlags(entry);
+        } else {
             outcome.problems.push_back({Name(entry), why, true});
+        }
     }
     return outcome;
 }

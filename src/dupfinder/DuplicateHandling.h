@@ -22,6 +22,11 @@ bool DeleteDuplicate(const DuplicateEntry& entry, std::string& why);
 bool MoveDuplicate(const DuplicateEntry& entry, const std::u16string& targetIdentity,
                    uint32_t targetFolder, std::string& why);
 
+// Why a move into one of the folders whose copies are moved is refused.
+inline constexpr char kMoveIntoSearchedFolder[] =
+    "the target folder is one of the folders whose duplicates are moved; choose a folder "
+    "outside them (a new folder, for example)";
+
 // What is done with the duplicates found (stored as 1 and 2).
 enum class DuplicateAction : int32_t { None = 0, Delete = 1, Move = 2 };
 

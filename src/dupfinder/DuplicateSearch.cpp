@@ -3,7 +3,9 @@
 #include <algorithm>
 #include <cstring>
 #include <functional>
+#include <map>
 #include <optional>
+#include <tuple>
 
 #include <openssl/evp.h>
 #include <unistd.h>
@@ -29,74 +31,120 @@ std::array<uint8_t, 16> MessageDigest(const MessageProps& props) {
 
 namespace {
 
-// Messages that are copies of each other by every header rule (the content test aside).
-bool SameByHeaders(const MessageProps& x, const MessageProps& y) {
-    return x.received == y.received && x.normalSubject == y.normalSubject &&
-           x.internetMessageId == y.internetMessageId && x.receivedFromFile == y.receivedFromFile;
+// The first filter: same received time and normalised subject (and whether the time came
+// from a header), then the same Message-ID.
+auto HeaderKey(const MessageProps& m) {
+    return std::tie(m.received, m.normalSubject, m.receivedFromFile, m.internetMessageId);
 }
 
-bool HeaderKeyLess(const MessageProps& x, const MessageProps& y) {
-    if (x.received != y.received) return x.received < y.received;
-    if (x.normalSubject != y.normalSubject) return x.normalSubject < y.normalSubject;
-    if (x.internetMessageId != y.internetMessageId)
-        return x.internetMessageId < y.internetMessageId;
-    return x.receivedFromFile < y.receivedFromFile;
+// Which copy stays: the one with the most state, then cur/ before new/, then the earliest
+// arrival, then the lowest id (so the choice is the same every time).
+bool KeepsBetter(const MessageState& a, uint32_t idA, const MessageState& b, uint32_t idB) {
+    if (a.flags.size() != b.flags.size()) return a.flags.size() > b.flags.size();
+    if (a.inNew != b.inNew) return !a.inNew;
+    if (a.arrivalSeconds != b.arrivalSeconds) return a.arrivalSeconds < b.arrivalSeconds;
+    if (a.arrivalNanos != b.arrivalNanos) return a.arrivalNanos < b.arrivalNanos;
+    return idA < idB;
+}
+
+// Splits one run of header-equal messages into groups of equal content.
+void GroupRun(const std::vector<MessageProps>& messages, const std::vector<size_t>& run,
+              const ContentDigest& contentOf, const StateLookup& stateOf,
+              std::vector<DuplicateGroup>& out) {
+    using Digest = std::array<uint8_t, 32>;
+    std::vector<std::pair<Digest, size_t>> digested;
+    for (size_t i : run) {
+        auto digest = contentOf(messages[i].messageId, messages[i].receivedFromFile);
+        if (digest) digested.emplace_back(*digest, i);  // unreadable bytes are never a copy
+    }
+    std::sort(digested.begin(), digested.end());
+    for (size_t a = 0; a < digested.size();) {
+        size_t b = a;
+        while (b < digested.size() && digested[b].first == digested[a].first) ++b;
+        if (b - a > 1) {
+            std::vector<std::pair<MessageState, uint32_t>> copies;
+            for (size_t k = a; k < b; ++k) {
+                uint32_t id = messages[digested[k].second].messageId;
+                copies.emplace_back(stateOf ? stateOf(id) : MessageState{}, id);
+            }
+            std::sort(copies.begin(), copies.end(), [](const auto& x, const auto& y) {
+                return KeepsBetter(x.first, x.second, y.first, y.second);
+            });
+            DuplicateGroup group;
+            group.kept = copies[0].second;
+            std::string flags;
+            for (size_t k = 0; k < copies.size(); ++k) {
+                flags += copies[k].first.flags;
+                if (k > 0) group.surplus.push_back(copies[k].second);
+            }
+            group.flags = MessageState::CleanFlags(flags);
+            out.push_back(std::move(group));
+        }
+        a = b;
+    }
 }
 
 }  // namespace
 
-std::vector<uint32_t> FindDuplicatesInFolder(std::vector<MessageProps> messages,
-                                             const ContentDigest& contentOf) {
-    // Digests only order messages that tie on everything else, so they are computed only
-    // for those (computing them for every message doubles the search's cost).
-    std::vector<std::optional<std::array<uint8_t, 16>>> digests(messages.size());
-    auto digest = [&](size_t i) -> const std::array<uint8_t, 16>& {
-        if (!digests[i]) digests[i] = MessageDigest(messages[i]);
-        return *digests[i];
-    };
-    using Content = std::optional<std::array<uint8_t, 32>>;
-    std::vector<std::optional<Content>> contents(messages.size());
-    auto content = [&](size_t i) -> const Content& {
-        if (!contents[i]) contents[i] = contentOf ? contentOf(messages[i].messageId) : Content();
-        return *contents[i];
-    };
+std::vector<DuplicateGroup> FindDuplicatesInFolder(std::vector<MessageProps> messages,
+                                                   const ContentDigest& contentOf,
+                                                   const StateLookup& stateOf) {
+    std::vector<DuplicateGroup> groups;
+    if (!contentOf) return groups;
     std::vector<size_t> order(messages.size());
     for (size_t i = 0; i < order.size(); ++i) order[i] = i;
-    std::sort(order.begin(), order.end(), [&](size_t a, size_t b) {
-        const auto& x = messages[a];
-        const auto& y = messages[b];
-        if (!SameByHeaders(x, y)) return HeaderKeyLess(x, y);
-        if (x.receivedFromFile && content(a) != content(b)) return content(a) < content(b);
-        return digest(a) < digest(b);
-    });
-    std::vector<uint32_t> duplicates;
-    for (size_t i = 0; i + 1 < order.size(); ++i) {
-        size_t a = order[i], b = order[i + 1];
-        if (!SameByHeaders(messages[a], messages[b])) continue;
-        // Without a header time, only equal bytes make a copy; unreadable bytes never do.
-        if (messages[a].receivedFromFile && (!content(a) || content(a) != content(b))) continue;
-        duplicates.push_back(messages[a].messageId);
+    std::sort(order.begin(), order.end(),
+              [&](size_t a, size_t b) { return HeaderKey(messages[a]) < HeaderKey(messages[b]); });
+    for (size_t a = 0; a < order.size();) {
+        size_t b = a + 1;
+        while (b < order.size() && HeaderKey(messages[order[b]]) == HeaderKey(messages[order[a]]))
+            ++b;
+        if (b - a > 1)
+            GroupRun(messages,
+                     std::vector<size_t>(order.begin() + long(a), order.begin() + long(b)),
+                     contentOf, stateOf, groups);
+        a = b;
     }
-    return duplicates;
+    return groups;
 }
 
 namespace {
 
-// SHA-256 of a message's bytes.
-std::optional<std::array<uint8_t, 32>> ContentOf(StoreFolder& folder, uint32_t messageId) {
+// SHA-256 of a message's body (after the blank line that ends its header block), or of all
+// its bytes when `whole`.
+std::optional<std::array<uint8_t, 32>> ContentOf(StoreFolder& folder, uint32_t messageId,
+                                                 bool whole) {
     int fd = -1;
     if (folder.OpenMessage(messageId, fd) != S_OK) return std::nullopt;
     std::unique_ptr<EVP_MD_CTX, decltype(&EVP_MD_CTX_free)> ctx(EVP_MD_CTX_new(), EVP_MD_CTX_free);
     bool ok = ctx && EVP_DigestInit_ex(ctx.get(), EVP_sha256(), nullptr) == 1;
     uint8_t buffer[65536];
     ssize_t n = 0;
-    while (ok && (n = ::read(fd, buffer, sizeof buffer)) > 0)
-        ok = EVP_DigestUpdate(ctx.get(), buffer, static_cast<size_t>(n)) == 1;
+    // The header block ends at the first empty line ("\n\n", "\n\r\n"); `state` follows the
+    // line ends across reads: 0 in a line, 1 after "\n", 2 after "\n\r", 3 in the body.
+    int state = whole ? 3 : 0;
+    while (ok && (n = ::read(fd, buffer, sizeof buffer)) > 0) {
+        size_t from = 0;
+        for (; state != 3 && from < static_cast<size_t>(n); ++from) {
+            uint8_t c = buffer[from];
+            state = c == '\n' ? (state == 0 ? 1 : 3) : (c == '\r' && state == 1) ? 2 : 0;
+        }
+        if (state == 3 && from < static_cast<size_t>(n))
+            ok = EVP_DigestUpdate(ctx.get(), buffer + from, static_cast<size_t>(n) - from) == 1;
+    }
     ::close(fd);
     std::array<uint8_t, 32> out{};
     if (!ok || n < 0 || EVP_DigestFinal_ex(ctx.get(), out.data(), nullptr) != 1)
         return std::nullopt;
     return out;
+}
+
+// A message's state as its file shows it.
+MessageState StateOf(StoreFolder& folder, uint32_t messageId) {
+    int fd = -1;
+    MessageState state;
+    if (folder.OpenMessage(messageId, fd, &state) == S_OK) ::close(fd);
+    return state;
 }
 
 uint64_t CountMessages(StoreNamespace& ns, uint32_t folder) {
@@ -142,9 +190,45 @@ class Search {
         if (stop_.stop_requested()) return;  // a folder read in part is not searched
         examined += messages.size();
         report_.ProgressSent(examined, 0);
-        auto contentOf = [&](uint32_t messageId) { return ContentOf(*folder, messageId); };
-        for (uint32_t id : FindDuplicatesInFolder(std::move(messages), contentOf))
-            found_.push_back({identity, folderId, id});
+        std::map<uint32_t, const MessageProps*> byId;
+        auto contentOf = [&](uint32_t id, bool whole) { return ContentOf(*folder, id, whole); };
+        auto stateOf = [&](uint32_t id) { return StateOf(*folder, id); };
+        auto groups = FindDuplicatesInFolder(messages, contentOf, stateOf);
+        if (groups.empty()) return;
+        for (const auto& m : messages) byId[m.messageId] = &m;
+        const auto& files = folder->MessageFiles();
+        auto fileOf = [&](uint32_t id) {
+            auto it = files.find(id);
+            return it == files.end() ? std::string() : it->second;
+        };
+        std::string folderName = FolderName(ns, identity, folderId);
+        for (const auto& group : groups) {
+            const MessageProps& kept = *byId[group.kept];
+            for (uint32_t id : group.surplus)
+                found_.push_back({identity, folderId, id, group.kept, group.flags, folderName,
+                                  fileOf(id), fileOf(group.kept), kept.subject, kept.displayFrom,
+                                  kept.received});
+        }
+    }
+
+    // "Identity/Folder/Sub", for people.
+    std::string FolderName(StoreNamespace& ns, const std::u16string& identity, uint32_t folderId) {
+        auto found = identities::Find(identity);
+        std::string name = text::ToUtf8(found ? found->name : identity);
+        std::string path;
+        std::function<bool(uint32_t, const std::string&)> walk = [&](uint32_t at,
+                                                                     const std::string& prefix) {
+            for (const auto& sub : ListSubFolders(ns, at)) {
+                std::string here = prefix + "/" + sub.name;
+                if (sub.folderId == folderId || walk(sub.folderId, here)) {
+                    if (path.empty()) path = here;
+                    return true;
+                }
+            }
+            return false;
+        };
+        walk(kRootFolderId, "");
+        return name + path;
     }
 
     std::vector<DuplicateEntry>& found_;

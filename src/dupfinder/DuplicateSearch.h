@@ -1,12 +1,13 @@
 #pragma once
-// Finds messages stored more than once in the same folder: in each folder, messages are
-// sorted by received time, normalised subject and digest, and of every run of adjacent
-// messages with equal received time and subject all but the last are duplicates.
+// Finds messages stored more than once in the same folder. Candidates share their received
+// time and normalised subject (sorted on those, so only neighbours are compared); of those,
+// copies are the messages whose Message-ID headers are equal (or both missing) and whose
+// bodies, everything after the header block, are byte for byte the same. Headers added in
+// transport (Received, Delivered-To, X-...) may differ. Where the time came from the file
+// rather than a header, the whole message must be equal. Only candidates are read.
 //
-// Received times have one-second precision (or are a file's time), so distinct mail can
-// share a time and subject. Two safeguards keep it: copies whose Message-ID headers differ
-// are not duplicates, and where the time came from the file rather than a header, copies
-// are duplicates only when their bytes are equal.
+// Of each group of copies, the one with the most state stays (most flags, cur/ before new/,
+// then the earliest arrival) and takes the flags of the copies that go.
 #include <array>
 #include <cstdint>
 #include <functional>
@@ -17,26 +18,46 @@
 
 #include "model/Outcome.h"
 #include "model/Worker.h"
+#include "platform/MailStore.h"
 #include "platform/StoreProps.h"
 
 // MD5 over the 272-byte block: received time, sent time, normalised subject (255 bytes
 // at most, zero-terminated, zero-padded).
 std::array<uint8_t, 16> MessageDigest(const tindale::store::MessageProps& props);
 
-// A digest of a message's bytes, by message id; none when it cannot be read.
-using ContentDigest = std::function<std::optional<std::array<uint8_t, 32>>(uint32_t messageId)>;
+// A digest of a message's body (`whole`: of all its bytes), by message id; none when it
+// cannot be read.
+using ContentDigest =
+    std::function<std::optional<std::array<uint8_t, 32>>(uint32_t messageId, bool whole)>;
+// A message's Maildir state, by message id.
+using StateLookup = std::function<tindale::store::MessageState(uint32_t messageId)>;
 
-// Sorts one folder's messages (a strict weak ordering) and returns the ids of the surplus
-// copies in sorted order. `contentOf` is asked only for messages whose time came from
-// their file and that tie with another on everything else.
-std::vector<uint32_t> FindDuplicatesInFolder(std::vector<tindale::store::MessageProps> messages,
-                                             const ContentDigest& contentOf = {});
+// One group of copies in a folder: the message that stays, the ones that go, and the flags
+// the one that stays ends with.
+struct DuplicateGroup {
+    uint32_t kept = 0;
+    std::vector<uint32_t> surplus;
+    std::string flags;
+};
 
-// One surplus copy of a message.
+// The groups of copies among one folder's messages. `contentOf` and `stateOf` are asked
+// only about candidates; without `contentOf` nothing counts as a copy.
+std::vector<DuplicateGroup> FindDuplicatesInFolder(
+    std::vector<tindale::store::MessageProps> messages, const ContentDigest& contentOf,
+    const StateLookup& stateOf = {});
+
+// One surplus copy of a message, with what a person needs to check it.
 struct DuplicateEntry {
     std::u16string identityId;
     uint32_t folderId = 0;
     uint32_t messageId = 0;
+    uint32_t keptId = 0;     // the copy that stays
+    std::string keptFlags;   // the flags it ends with
+    std::string folderName;  // "Identity/Inbox/Sub"
+    std::string file;        // this copy's file, and the kept one's (relative to the maildir)
+    std::string keptFile;
+    std::string subject, from;
+    uint64_t received = 0;  // FILETIME
 };
 
 // Fills `found` (emptied first) from every folder of every identity.

@@ -242,31 +242,35 @@ std::vector<StoreNamespace::Folder> StoreNamespace::ReadFolders() {
             if (!path) {
                 // A maildir whose name maps to no folder must be said, never passed over.
                 if (name[0] == '.' && IsMaildir(root_ + "/" + name))
-                    unmapped_.push_back({name, "its name is not a folder name this program can "
-                                               "read (an empty level, or bytes that are neither "
-                                               "UTF-8 nor modified UTF-7)"});
+                    unmapped_.push_back({name,
+                                         "its name is not a folder name this program can "
+                                         "read (an empty level, or bytes that are neither "
+                                         "UTF-8 nor modified UTF-7)"});
                 continue;
             }
             if (path->size() == 1 && (*path)[0] == kInboxName) {
                 // The Inbox is the store's root maildir; a directory of that name beside it
                 // would be a second Inbox, which no folder can stand for.
                 if (IsMaildir(root_ + "/" + name))
-                    unmapped_.push_back({name, "it would be a second Inbox beside the store's "
-                                               "own (the root maildir); move its messages "
-                                               "into the Inbox"});
+                    unmapped_.push_back({name,
+                                         "it would be a second Inbox beside the store's "
+                                         "own (the root maildir); move its messages "
+                                         "into the Inbox"});
                 continue;
             }
             bool backslash = std::any_of(path->begin(), path->end(), [](const auto& part) {
                 return part.find(u'\\') != std::u16string::npos;
             });
             if (backslash) {
-                unmapped_.push_back({name, "a folder name holds a backslash, which an archive's "
-                                           "folder path cannot hold"});
+                unmapped_.push_back({name,
+                                     "a folder name holds a backslash, which an archive's "
+                                     "folder path cannot hold"});
                 continue;
             }
             if (!paths.insert(*path).second) {
-                unmapped_.push_back({name, "another directory of the store names the same "
-                                           "folder"});
+                unmapped_.push_back({name,
+                                     "another directory of the store names the same "
+                                     "folder"});
                 continue;
             }
             found.push_back({0, std::move(*path), name});
@@ -615,6 +619,20 @@ std::vector<MessageProps> ListMessages(StoreFolder& folder,
     }
     folder.GetMessageClose(handle);
     return out;
+}
+
+HRESULT StoreFolder::SetFlags(uint32_t messageId, const std::string& flags) {
+    auto path = LocateMessage(messageId);
+    if (!path) return E_NOT_FOUND;
+    std::string name = path->substr(path->find_last_of('/') + 1);
+    std::string relative =
+        "cur/" + name.substr(0, name.find(':')) + ":2," + MessageState::CleanFlags(flags);
+    std::string target = dir_ + "/" + relative;
+    if (target == *path) return S_OK;
+    if (::rename(path->c_str(), target.c_str()) != 0) return E_FAIL;
+    durable::SyncParentDirectory(target);
+    Index().Moved(messageId, relative);
+    return S_OK;
 }
 
 HRESULT StoreFolder::DeleteMessages(const std::vector<uint32_t>& ids) {

@@ -96,6 +96,9 @@ class StoreFolder {
     HRESULT CommitStream(PendingMessage& message, uint32_t& messageId,
                          const MessageState* state = nullptr);
     HRESULT DeleteMessages(const std::vector<uint32_t>& ids);
+    // Gives a message these Maildir flags (filing it under cur/, as a client that has seen
+    // it does); it keeps its id.
+    HRESULT SetFlags(uint32_t messageId, const std::string& flags);
     // The message files by id (paths relative to the maildir), without reading any header.
     const std::map<uint32_t, std::string>& MessageFiles() { return Index().Files(); }
 

@@ -104,6 +104,10 @@ void MessageIndex::Remove(uint32_t id) {
     dirty_ = true;
 }
 
+void MessageIndex::Moved(uint32_t id, const std::string& relative) {
+    if (files_.count(id)) files_[id] = relative;
+}
+
 int MessageIndex::Save() {
     if (!dirty_) return 0;
     DirLock lock(dir_);

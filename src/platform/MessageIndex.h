@@ -28,6 +28,8 @@ class MessageIndex {
     // Records a message just published as `relative` (in new/) and returns its id.
     uint32_t Add(const std::string& relative);
     void Remove(uint32_t id);
+    // Records that message `id` was renamed (its flags changed); it keeps its id.
+    void Moved(uint32_t id, const std::string& relative);
     // Writes the id map when it changed, merging what another writer saved meanwhile.
     // 0 on success, else an errno value.
     int Save();

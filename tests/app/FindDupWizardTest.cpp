@@ -65,6 +65,19 @@ class FindDupWizardTest : public QObject {
         QVERIFY(work);
         ClickCheckBox(tree, work);  // leave Work's duplicates alone
         QCOMPARE(tree.GetItemState(work), 0);
+        // The copies of the selected folder can be read before anything goes.
+        tree.setCurrentItem(inbox);
+        auto* review = walk.Options()->Review();
+        QCOMPARE(review->count(), 30);  // ten groups: the message, the copy kept, the copy going
+        QVERIFY(review->item(1)->text().contains(QStringLiteral("kept: cur/")));
+        // Delete asks first, with the count; No keeps everything and the page.
+        walk.prompts.confirmAnswer = false;
+        walk.wizard.next();
+        QCOMPARE(walk.wizard.currentId(), int(kFindDupOptions));
+        QCOMPARE(walk.prompts.questions.value(0),
+                 QStringLiteral("Delete 10 duplicated messages from 1 folder?"));
+        QCOMPARE(CountMessages(home / "Maildir"), before);
+        walk.prompts.confirmAnswer = true;
         walk.wizard.next();
         QVERIFY(WaitForWorker(walk.wizard));
         walk.wizard.next();

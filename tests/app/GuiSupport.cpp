@@ -19,6 +19,10 @@ ScriptedPrompts::ScriptedPrompts() {
         ++confirmations;
         return confirmAnswer;
     };
+    Prompts::Get().confirm = [this](QWidget*, const QString& question) {
+        questions << question;
+        return confirmAnswer;
+    };
     Prompts::Get().password = [this](QWidget*) -> std::optional<QString> {
         ++passwordPrompts;
         if (passwords.empty()) return std::nullopt;

@@ -11,6 +11,7 @@ struct ScriptedPrompts {
     ScriptedPrompts();
     ~ScriptedPrompts();
     QStringList errors;         // every error message shown
+    QStringList questions;      // every confirmation asked (other than leaving the wizard)
     bool confirmAnswer = true;  // the answer to "Are you sure ..."
     int confirmations = 0;
     std::deque<std::optional<QString>> passwords;  // answers to the password prompt, in order

@@ -57,9 +57,13 @@ grep -q "Contacts" "$work/some.txt" && fail "unselected root present"
 
 # dedupe: --dry-run lists and changes nothing; --delete keeps one copy.
 cp -p "$HOME/Maildir/cur/1.a.host:2,S" "$HOME/Maildir/cur/1.copy.host:2,S"
-"$cli" dedupe --delete --dry-run | grep -q "^would delete	Main Identity/Inbox" || fail "dry run lists the copy"
+"$cli" dedupe --delete --dry-run > "$work/dry.txt"
+grep -q "^Main Identity/Inbox  .*\"" "$work/dry.txt" || { cat "$work/dry.txt"; fail "dry run names the folder and message"; }
+grep -q "^  keep    cur/1\.a\.host:2,S" "$work/dry.txt" && grep -q "^  would delete  cur/1\.copy\.host:2,S" "$work/dry.txt" \
+  || { cat "$work/dry.txt"; fail "dry run shows the copy kept and the one that would go"; }
+"$cli" --json dedupe --dry-run | grep -q '"going"' || fail "dry run as JSON lists the groups"
 [ "$(ls "$HOME/Maildir/cur" | wc -l)" = 2 ] || fail "dry run changed nothing"
-"$cli" dedupe --delete --folder "Main Identity/Lists" | grep -q "^delete	" && fail "--folder limits the search"
+"$cli" dedupe --delete --folder "Main Identity/Lists" | grep -q "^  delete" && fail "--folder limits the search"
 "$cli" dedupe --delete >/dev/null || fail "dedupe --delete"
 [ "$(ls "$HOME/Maildir/cur" | wc -l)" = 1 ] || fail "dedupe kept exactly one copy"
 # JSON and progress: list --json names every record; test --json names a damaged item;

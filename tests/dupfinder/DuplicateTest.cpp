@@ -1,6 +1,7 @@
 #include <gtest/gtest.h>
 
 #include <filesystem>
+#include <map>
 #include <set>
 
 #include "dupfinder/DuplicateHandling.h"
@@ -57,16 +58,33 @@ const std::string kDate = "Mon, 1 Jan 2024 10:00:00 +0000";
 
 }  // namespace
 
-TEST(DuplicateSearch, RunsOfEqualTimeAndSubjectKeepTheirLast) {
-    auto dups = FindDuplicatesInFolder({Props(1, 100, "a"), Props(2, 100, "a"), Props(3, 100, "a"),
-                                        Props(4, 101, "a"), Props(5, 100, "A")});
-    EXPECT_EQ(dups.size(), 2u);  // one 100-ns unit later, or another case, is another message
-    for (uint32_t id : dups) EXPECT_TRUE(id == 1 || id == 2 || id == 3);
-    // Equal time and subject but different sent times (so different digests) still pair up.
-    auto mixed = FindDuplicatesInFolder({Props(1, 5, "x", 1), Props(2, 4, "y"), Props(3, 5, "x", 9),
-                                         Props(4, 5, "w"), Props(5, 5, "x", 4)});
-    EXPECT_EQ(mixed.size(), 2u);
-    EXPECT_TRUE(FindDuplicatesInFolder({}).empty());
+// Candidates share time and subject; of those, equal content makes copies, and the copy with
+// the most state stays with every copy's flags.
+TEST(DuplicateSearch, GroupsByContentAndKeepsTheCopyWithTheMostState) {
+    std::map<uint32_t, int> body = {{1, 7}, {2, 7}, {3, 7}, {4, 7}, {5, 7}, {6, 8}};
+    std::map<uint32_t, std::string> flags = {{1, ""}, {2, "FR"}, {3, "S"}, {6, "S"}};
+    ContentDigest contentOf = [&](uint32_t id, bool) {
+        std::array<uint8_t, 32> d{};
+        d[0] = static_cast<uint8_t>(body[id]);
+        return std::optional(d);
+    };
+    StateLookup stateOf = [&](uint32_t id) {
+        MessageState st;
+        st.flags = flags[id];
+        st.inNew = st.flags.empty();
+        st.known = true;
+        return st;
+    };
+    auto groups =
+        FindDuplicatesInFolder({Props(1, 100, "a"), Props(2, 100, "a"), Props(3, 100, "a"),
+                                Props(4, 101, "a"), Props(5, 100, "A"), Props(6, 100, "a")},
+                               contentOf, stateOf);
+    ASSERT_EQ(groups.size(), 1u);  // 4 is later, 5 is another subject, 6 another body
+    EXPECT_EQ(groups[0].kept, 2u);
+    EXPECT_EQ(groups[0].surplus, (std::vector<uint32_t>{3, 1}));
+    EXPECT_EQ(groups[0].flags, "FRS");
+    EXPECT_TRUE(FindDuplicatesInFolder({Props(1, 5, "x"), Props(2, 5, "x")}, {}).empty());
+    EXPECT_TRUE(FindDuplicatesInFolder({}, contentOf).empty());
 }
 
 TEST(DuplicateSearch, SearchesEveryFolderOfEveryIdentityOnly) {
@@ -84,7 +102,9 @@ TEST(DuplicateSearch, SearchesEveryFolderOfEveryIdentityOnly) {
     identities::Add(u"Other", home / "Other");
 
     DuplicateRequest state;
-    state.duplicates.push_back({u"stale", 1, 1});
+    DuplicateEntry stale;
+    stale.identityId = u"stale";
+    state.duplicates.push_back(stale);
     RecordingReport report;
     v::Outcome outcome = SearchDuplicates(state.duplicates, report, {});
     EXPECT_EQ(report.reports.front(), (std::pair<uint64_t, uint64_t>(0, 9)));
@@ -172,17 +192,17 @@ TEST(DuplicateHandling, MoveCopiesThenRemovesTheSource) {
     EXPECT_EQ(Count(home / "Maildir"), 1u);
     EXPECT_EQ(Count(home / "Other/.Duplicates"), 1u);
 
-    // Into the very folder it is in: a fresh copy with a new id, the old one removed.
+    // Into the very folder whose copies are moved: refused, nothing changes.
     Put(home / "Maildir", "3", Message("same", kDate));
     SearchDuplicates(state.duplicates, report, {});
     ASSERT_EQ(state.duplicates.size(), 1u);
     DuplicateEntry entry = state.duplicates[0];
     state.targetIdentity = entry.identityId;
     state.targetFolder = entry.folderId;
-    EXPECT_EQ(ProcessDuplicates(state, report, {}).itemsDone, 1u);
+    v::Outcome refused = ProcessDuplicates(state, report, {});
+    EXPECT_TRUE(refused.failed);
+    EXPECT_EQ(refused.error, kMoveIntoSearchedFolder);
     EXPECT_EQ(Count(home / "Maildir"), 2u);
-    std::string why;
-    EXPECT_FALSE(DeleteDuplicate(entry, why));  // the old id names nothing any more
 }
 
 TEST(DuplicateSearch, DistinctMailSharingASecondAndSubjectIsKept) {
@@ -217,4 +237,93 @@ TEST(DuplicateSearch, DistinctMailSharingASecondAndSubjectIsKept) {
     EXPECT_TRUE(left.count(withId("<a@shop>", "order 1")) &&
                 left.count(withId("<b@shop>", "order 2")));
     EXPECT_TRUE(left.count("Subject: note\n\nfirst\n"));
+}
+
+// Near-duplicates that real stores hold: only the true copy goes, and the copy kept is the
+// one with the most state, ending with the flags of both.
+TEST(DuplicateSearch, OnlyTrueCopiesGoAndTheFlaggedCopyStays) {
+    TestHome home;
+    std::string inbox = home / "Maildir";
+    fs::create_directories(inbox + "/new");
+    fs::create_directories(inbox + "/tmp");
+    auto mail = [&](const std::string& headers, const std::string& body) {
+        return "Received: from a by b; " + kDate + "\nDate: " + kDate + "\n" + headers + "\n\n" +
+               body + "\n";
+    };
+    auto put = [&](const std::string& name, const std::string& text) {
+        WriteFile(inbox + "/cur/" + name, text);
+    };
+    // Digests without a Message-ID sharing subject and second, different text.
+    put("d1:2,S", mail("Subject: list digest", "issue 1"));
+    put("d2:2,S", mail("Subject: list digest", "issue 2"));
+    // Cron mails: same subject and second, different outcome.
+    put("c1:2,S", mail("Subject: backup", "backup OK"));
+    put("c2:2,S", mail("Subject: backup", "backup FAILED: disk full"));
+    // Empty subjects; two spellings of one word in RFC 2047.
+    put("e1:2,S", mail("Subject:", "first"));
+    put("e2:2,S", mail("Subject:", "second"));
+    put("r1:2,S", mail("Subject: =?UTF-8?Q?caf=C3=A9?=", "one"));
+    put("r2:2,S", mail("Subject: =?UTF-8?B?Y2Fmw6k=?=", "two"));
+    // A corrected invoice and an edited draft: same Message-ID and date, another body.
+    put("i1:2,S", mail("Subject: invoice\nMessage-ID: <inv@x>", "total 100"));
+    put("i2:2,S", mail("Subject: invoice\nMessage-ID: <inv@x>", "total 110"));
+    put("x1:2,D", mail("Subject: draft\nMessage-ID: <dr@x>", "first try"));
+    put("x2:2,D", mail("Subject: draft\nMessage-ID: <dr@x>", "final text"));
+    // One true copy twice: delivered twice (another Received line), read and unread.
+    std::string copy = "Subject: lunch\nMessage-ID: <l@x>\n\nat noon\n";
+    put("t1:2,FR", "Received: from a by b; " + kDate + "\nDate: " + kDate + "\n" + copy);
+    WriteFile(inbox + "/new/t2", "Received: from a by b; " + kDate +
+                                     "\nDelivered-To: me\nDate: " + kDate + "\n" + copy);
+    identities::EnsureDefaultIdentity();
+
+    std::vector<DuplicateEntry> found;
+    RecordingReport report;
+    SearchDuplicates(found, report, {});
+    ASSERT_EQ(found.size(), 1u);
+    EXPECT_EQ(found[0].file, "new/t2");
+    EXPECT_EQ(found[0].keptFile, "cur/t1:2,FR");
+    EXPECT_EQ(found[0].subject, "lunch");
+    EXPECT_EQ(found[0].folderName, "Main Identity/Inbox");
+    DuplicateRequest request;
+    request.duplicates = found;
+    EXPECT_EQ(ProcessDuplicates(request, report, {}).itemsDone, 1u);
+    EXPECT_EQ(Count(inbox), 13u);
+    EXPECT_TRUE(fs::exists(inbox + "/cur/t1:2,FR"));  // flagged and answered: no flag to add
+}
+
+// The copy kept takes the flags of the one removed; a moved copy keeps its own.
+TEST(DuplicateHandling, TheKeptCopyGetsEveryFlagAndAMovedCopyKeepsItsState) {
+    TestHome home;
+    std::string inbox = home / "Maildir";
+    fs::create_directories(inbox + "/new");
+    fs::create_directories(inbox + "/tmp");
+    WriteFile(inbox + "/cur/a:2,S", Message("same", kDate));
+    WriteFile(inbox + "/cur/b:2,F", Message("same", kDate));
+    identities::EnsureDefaultIdentity();
+    std::vector<DuplicateEntry> found;
+    RecordingReport report;
+    SearchDuplicates(found, report, {});
+    ASSERT_EQ(found.size(), 1u);
+    DuplicateRequest request;
+    request.duplicates = found;
+    EXPECT_EQ(ProcessDuplicates(request, report, {}).itemsDone, 1u);
+    ASSERT_EQ(Count(inbox), 1u);
+    EXPECT_TRUE(fs::exists(inbox + "/cur/" + found[0].keptFile.substr(4, 1) + ":2,FS"));
+
+    WriteFile(inbox + "/cur/c:2,RS", Message("again", kDate));
+    WriteFile(inbox + "/cur/d:2,RS", Message("again", kDate));
+    StoreNamespace ns;
+    ns.InitializeAt(inbox);
+    uint32_t target = 0;
+    ASSERT_EQ(ns.CreateFolder(kRootFolderId, "Duplicates", target), S_OK);
+    SearchDuplicates(found, report, {});
+    ASSERT_EQ(found.size(), 1u);
+    request.duplicates = found;
+    request.action = DuplicateAction::Move;
+    request.targetIdentity = found[0].identityId;
+    request.targetFolder = target;
+    EXPECT_EQ(ProcessDuplicates(request, report, {}).itemsDone, 1u);
+    auto moved = fs::directory_iterator(inbox + "/.Duplicates/cur");
+    ASSERT_NE(moved, fs::directory_iterator());
+    EXPECT_TRUE(moved->path().string().ends_with(":2,RS"));
 }

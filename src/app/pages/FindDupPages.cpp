@@ -1,5 +1,6 @@
 #include "app/pages/FindDupPages.h"
 
+#include <QDateTime>
 #include <QGroupBox>
 #include <QHBoxLayout>
 #include <QVBoxLayout>
@@ -12,6 +13,7 @@
 #include "dupfinder/DuplicateHandling.h"
 #include "dupfinder/DuplicateSearch.h"
 #include "model/MessageNodes.h"
+#include "platform/StoreProps.h"
 
 void CPageFindDupInProgress::OnSetActive() {
     if (WorkerRunning()) return;
@@ -42,10 +44,57 @@ CPageFindDupOptions::CPageFindDupOptions() : CWizardPropPage(kFindDupOptions) {
     auto* options = new QVBoxLayout(group);
     options->addWidget(m_delete);
     options->addWidget(m_move);
-    options->addStretch(1);
+    m_review = new QListWidget(this);
+    m_review->setObjectName(QStringLiteral("review"));
+    auto* right = new QVBoxLayout;
+    right->addWidget(group);
+    right->addWidget(new QLabel(QStringLiteral("Copies in the selected folder:"), this));
+    right->addWidget(m_review, 1);
     auto* layout = new QHBoxLayout(this);
     layout->addWidget(m_tree, 1);
-    layout->addWidget(group, 1);
+    layout->addLayout(right, 1);
+    connect(m_tree, &QTreeWidget::currentItemChanged, this,
+            [this](QTreeWidgetItem* item) { ShowCopiesOf(item); });
+}
+
+void CPageFindDupOptions::ShowCopiesOf(QTreeWidgetItem* item) {
+    m_review->clear();
+    auto* folder = item ? dynamic_cast<v::MsgFolder*>(CNodeTreeCtrl::NodeOf(item)) : nullptr;
+    if (!folder) return;
+    uint32_t lastKept = 0;
+    for (const auto& d : m_state->duplicates) {
+        if (d.identityId != folder->IdentityId() || d.folderId != folder->Props().folderId)
+            continue;
+        if (d.keptId != lastKept) {
+            auto when = QDateTime::fromSecsSinceEpoch(
+                d.received ? tindale::store::UnixFromFileTime(d.received) : 0, Qt::UTC);
+            auto* header = new QListWidgetItem(
+                QStringLiteral("\"%1\"  %2  %3")
+                    .arg(QString::fromStdString(d.subject),
+                         when.toString(QStringLiteral("yyyy-MM-dd hh:mm")),
+                         QString::fromStdString(d.from)),
+                m_review);
+            QFont bold = header->font();
+            bold.setBold(true);
+            header->setFont(bold);
+            new QListWidgetItem(
+                QStringLiteral("    kept: %1").arg(QString::fromStdString(d.keptFile)), m_review);
+            lastKept = d.keptId;
+        }
+        new QListWidgetItem(QStringLiteral("    goes: %1").arg(QString::fromStdString(d.file)),
+                            m_review);
+    }
+}
+
+std::vector<DuplicateEntry> CPageFindDupOptions::Chosen() const {
+    // Only the folders that the person left checked themselves are handled.
+    std::set<FolderKey> chosen;
+    for (QTreeWidgetItem* item : m_tree->PreOrder()) {
+        auto* folder = dynamic_cast<v::MsgFolder*>(CNodeTreeCtrl::NodeOf(item));
+        if (folder && m_tree->OwnItemsIncluded(item))
+            chosen.insert({folder->IdentityId(), folder->Props().folderId});
+    }
+    return KeepInFolders(m_state->duplicates, chosen);
 }
 
 void CPageFindDupOptions::OnInitDialog() {
@@ -74,22 +123,30 @@ void CPageFindDupOptions::OnSetActive() {
 }
 
 bool CPageFindDupOptions::validatePage() {
+    std::vector<DuplicateEntry> chosen = Chosen();
+    std::set<FolderKey> folders;
+    for (const auto& d : chosen) folders.insert({d.identityId, d.folderId});
     if (m_move->isChecked()) {
         auto target = Prompts::Get().selectFolder(this);
         if (!target) return false;
+        if (folders.count({target->first, target->second})) {
+            ShowError(QString::fromUtf8(kMoveIntoSearchedFolder));
+            return false;
+        }
         m_state->moveTargetIdentity = target->first;
         m_state->moveTargetFolder = target->second;
+    } else if (!chosen.empty() &&
+               !Prompts::Get().confirm(this,
+                                       QStringLiteral("Delete %1 duplicated messages from %2 %3?")
+                                           .arg(chosen.size())
+                                           .arg(folders.size())
+                                           .arg(folders.size() == 1 ? QStringLiteral("folder")
+                                                                    : QStringLiteral("folders")))) {
+        return false;
     }
     m_state->duplicateAction =
         m_delete->isChecked() ? DuplicateAction::Delete : DuplicateAction::Move;
-    // Only the folders that the person left checked themselves are handled.
-    std::set<FolderKey> chosen;
-    for (QTreeWidgetItem* item : m_tree->PreOrder()) {
-        auto* folder = dynamic_cast<v::MsgFolder*>(CNodeTreeCtrl::NodeOf(item));
-        if (folder && m_tree->OwnItemsIncluded(item))
-            chosen.insert({folder->IdentityId(), folder->Props().folderId});
-    }
-    m_state->duplicates = KeepInFolders(m_state->duplicates, chosen);
+    m_state->duplicates = std::move(chosen);
     return true;
 }
 

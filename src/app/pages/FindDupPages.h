@@ -1,6 +1,7 @@
 #pragma once
 // The pages of Find duplicated messages: search, options, processing, finish.
 #include <QLabel>
+#include <QListWidget>
 #include <QRadioButton>
 #include <memory>
 
@@ -8,6 +9,7 @@
 #include "app/ProgressPage.h"
 #include "app/WizardPage.h"
 #include "backup/SourceTree.h"
+#include "dupfinder/DuplicateSearch.h"
 #include "model/Outcome.h"
 
 class CPageFindDupInProgress : public CProgressPage {
@@ -30,15 +32,20 @@ class CPageFindDupOptions : public CWizardPropPage {
     CNodeTreeCtrl* Tree() const { return m_tree; }
     QRadioButton* DeleteOption() const { return m_delete; }
     QRadioButton* MoveOption() const { return m_move; }
+    QListWidget* Review() const { return m_review; }
 
   protected:
     void OnInitDialog() override;
 
   private:
+    // Lists the selected folder's copies: each message, the copy kept and the ones that go.
+    void ShowCopiesOf(QTreeWidgetItem* item);
+    std::vector<DuplicateEntry> Chosen() const;
     std::unique_ptr<SourceTree> m_sources;
     CNodeTreeCtrl* m_tree;
     QRadioButton* m_delete;
     QRadioButton* m_move;
+    QListWidget* m_review;
 };
 
 class CPageFindDupProcessing : public CProgressPage {

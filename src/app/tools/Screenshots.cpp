@@ -136,11 +136,19 @@ int main(int argc, char** argv) {
     dup->next();
     WaitWorker(*dup);
     Shot(*dup, QStringLiteral("finddup-1-search"));
+    // The confirmation before deleting is answered Yes (it is a modal question of its own).
+    Prompts::Get().confirm = [](QWidget*, const QString&) { return true; };
     for (const char* name : {"finddup-2-options", "finddup-3-processing", "finddup-4-finished"}) {
         if (!dup->button(QWizard::NextButton)->isEnabled()) break;
         dup->next();
         WaitWorker(*dup);
-        if (auto* tree = dup->currentPage()->findChild<QTreeWidget*>("folders")) tree->expandAll();
+        if (auto* tree = dup->currentPage()->findChild<QTreeWidget*>("folders")) {
+            tree->expandAll();
+            // The Inbox selected: its copies are listed beside the tree.
+            auto found = tree->findItems(QStringLiteral("Inbox"),
+                                         Qt::MatchStartsWith | Qt::MatchRecursive);
+            if (!found.isEmpty()) tree->setCurrentItem(found.front());
+        }
         Shot(*dup, QString::fromLatin1(name));
     }
     return 0;
