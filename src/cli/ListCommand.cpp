@@ -2,6 +2,7 @@
 
 #include <iostream>
 
+#include "archive/ArchiveReader.h"
 #include "base/Text.h"
 #include "cli/CommandHelpers.h"
 #include "cli/Interrupt.h"
@@ -10,37 +11,41 @@
 using namespace tindale;
 
 int RunList(const std::string& archive, const Output& out) {
-    RecordTree tree = RecordTree::Load(archive, InterruptToken());
-    if (InterruptedStatus()) return Interrupted("the listing of " + archive);
-    if (!tree.readable) return Error(archive + " is not a readable archive");
-    if (out.AsJson()) {
-        Json records = Json::array();
-        for (const auto& e : tree.entries) {
-            const auto& r = e->record;
-            records.push_back({{"path", e->Path()},
-                               {"name", text::ToUtf8(r.DisplayName())},
-                               {"kind", r.IsContainer() ? "container" : "item"},
-                               {"type", r.TypeGuid().ToString()},
-                               {"icon", text::ToUtf8(r.IconKey())},
-                               {"payloadBytes", e->payloadLength},
-                               {"compressed", r.Compressed()},
-                               {"encrypted", r.Encrypted()}});
+    if (ArchiveReader probe; probe.Open(archive) != ArchiveReader::OpenStatus::Readable)
+        return Error(archive + " is not a readable archive");
+    // Printed as read: a listing of a million records holds only the containers' names.
+    bool first = true;
+    if (out.AsJson())
+        std::cout << "{\n  \"archive\": " << Json(archive).dump() << ",\n  \"records\": [";
+    auto print = [&](const v::NodeRecord& r, uint64_t payloadLength, const std::string& path) {
+        if (out.AsJson()) {
+            Json record = {{"path", path},
+                           {"name", text::ToUtf8(r.DisplayName())},
+                           {"kind", r.IsContainer() ? "container" : "item"},
+                           {"type", r.TypeGuid().ToString()},
+                           {"icon", text::ToUtf8(r.IconKey())},
+                           {"payloadBytes", payloadLength},
+                           {"compressed", r.Compressed()},
+                           {"encrypted", r.Encrypted()}};
+            std::cout << (first ? "\n    " : ",\n    ") << record.dump();
+            first = false;
+            return;
         }
-        out.Print({{"archive", archive},
-                   {"complete", tree.complete},
-                   {"encryption", SchemeName(SchemeOf(tree))},
-                   {"records", records}});
-        return tree.complete ? kExitOk : kExitFailed;
-    }
-    for (const auto& e : tree.entries) {
-        const auto& r = e->record;
-        std::cout << ForTerminal(e->Path()) << "\t" << (r.IsContainer() ? "container" : "item")
-                  << "\t" << e->payloadLength << "\t" << (r.Compressed() ? "compressed" : "-")
-                  << "," << (r.Encrypted() ? "encrypted" : "-") << "\n";
-    }
-    std::cerr << archive << ": encryption: " << SchemeName(SchemeOf(tree)) << "\n";
-    if (!tree.complete)
-        return Error(archive + " is truncated after " + std::to_string(tree.entries.size()) +
-                     " items");
+        std::cout << ForTerminal(path) << "\t" << (r.IsContainer() ? "container" : "item") << "\t"
+                  << payloadLength << "\t" << (r.Compressed() ? "compressed" : "-") << ","
+                  << (r.Encrypted() ? "encrypted" : "-") << "\n";
+    };
+    auto summary = RecordTree::Walk(archive, print, InterruptToken());
+    auto scheme = summary.sealed         ? ArchiveTestResult::Scheme::Sealed
+                  : summary.anyEncrypted ? ArchiveTestResult::Scheme::Legacy
+                                         : ArchiveTestResult::Scheme::None;
+    if (out.AsJson())
+        std::cout << "\n  ],\n  \"complete\": " << (summary.complete ? "true" : "false")
+                  << ",\n  \"encryption\": " << Json(SchemeName(scheme)).dump() << "\n}\n";
+    if (InterruptedStatus()) return Interrupted("the listing of " + archive);
+    if (!summary.readable) return Error(archive + " is not a readable archive");
+    if (!out.AsJson()) std::cerr << archive << ": encryption: " << SchemeName(scheme) << "\n";
+    if (!summary.complete)
+        return Error(archive + " is truncated after " + std::to_string(summary.records) + " items");
     return kExitOk;
 }

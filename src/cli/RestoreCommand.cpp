@@ -15,8 +15,6 @@ using namespace tindale;
 int RunRestore(const RestoreArgs& args, const Output& out) {
     RestoreRequest request;
     request.archivePath = text::ToUtf16(Absolute(args.archive));
-    RecordTree tree = RecordTree::Load(text::ToUtf8(request.archivePath));
-    if (!tree.readable) return Error(args.archive + " is not a readable archive");
     {
         ArchiveReader reader;
         if (reader.Open(text::ToUtf8(request.archivePath)) != ArchiveReader::OpenStatus::Readable)
@@ -36,10 +34,10 @@ int RunRestore(const RestoreArgs& args, const Output& out) {
             if (reader.Key()) request.key = *reader.Key();
         }
     }
-    if (args.items.empty()) {
-        request.items.reserve(tree.entries.size());
-        for (const auto& e : tree.entries) request.items.push_back(e->record);
-    }
+    // Everything, without listing the records first; the listing only to find --item paths.
+    request.everything = args.items.empty();
+    RecordTree tree;
+    if (!args.items.empty()) tree = RecordTree::Load(text::ToUtf8(request.archivePath));
     for (const auto& path : args.items) {
         const auto* entry = tree.Find(path);
         if (!entry)

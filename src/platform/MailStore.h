@@ -183,8 +183,19 @@ class StoreNamespace {
     std::string root_;
     std::map<std::string, bool> writable_;  // ReadyForWriting's answers
     std::vector<Unmapped> unmapped_;
-    // Per maildir, its message files by size, as they were when first asked about.
-    std::map<std::string, std::multimap<off_t, std::string>> contents_;
+  public:
+    // A maildir's message files by size, with a hash of each once it has been read.
+    struct FolderContents {
+        struct File {
+            std::string path;
+            uint64_t hash = 0;  // 0 until needed
+        };
+        std::multimap<off_t, File> bySize;
+    };
+
+  private:
+    // Per maildir, its message files as they were when first asked about.
+    std::map<std::string, std::unique_ptr<FolderContents>> contents_;
 };
 
 // Every subfolder of a folder (the whole enumeration, closed).

@@ -1,6 +1,7 @@
 #include "restore/RecordTree.h"
 
 #include <map>
+#include <vector>
 
 #include "archive/ArchiveReader.h"
 #include "archive/Seal.h"
@@ -46,6 +47,44 @@ RecordTree RecordTree::Load(const std::string& archivePath, std::stop_token stop
     return tree;
 }
 
+RecordTree::Summary RecordTree::Walk(const std::string& archivePath, const Visit& visit,
+                                     std::stop_token stop) {
+    Summary summary;
+    ArchiveReader reader;
+    if (reader.Open(archivePath) != ArchiveReader::OpenStatus::Readable) return summary;
+    summary.readable = true;
+    summary.sealed = reader.Header().Sealed();
+    struct Container {
+        tindale::Guid parent;
+        std::string name;
+    };
+    std::map<tindale::Guid, Container> containers;
+    std::vector<const std::string*> names;
+    for (; !reader.AtEnd() && !stop.stop_requested(); reader.Advance()) {
+        const v::NodeRecord& rec = reader.Record();
+        if (rec.TypeGuid() == kSealClosingType) continue;
+        ++summary.records;
+        summary.anyEncrypted = summary.anyEncrypted || rec.Encrypted();
+        std::string name = tindale::text::ToUtf8(rec.DisplayName());
+        // The names of the containers above, collected going up and joined once.
+        names.clear();
+        for (auto it = containers.find(rec.ParentGuid());
+             !rec.ParentGuid().IsZero() && it != containers.end() &&
+             names.size() <= containers.size();
+             it = containers.find(it->second.parent)) {
+            names.push_back(&it->second.name);
+            if (it->second.parent.IsZero()) break;
+        }
+        std::string path;
+        for (auto it = names.rbegin(); it != names.rend(); ++it) path.append(**it).append("/");
+        path += name;
+        if (rec.IsContainer()) containers[rec.InstanceGuid()] = {rec.ParentGuid(), name};
+        visit(rec, reader.PayloadLength(), path);
+    }
+    summary.complete = reader.Reason() == ArchiveReader::EndReason::CleanEnd;
+    return summary;
+}
+
 const RecordTree::Entry* RecordTree::Find(const std::string& path) const {
     for (const auto& e : entries) {
         // Only an entry whose own name ends the path can be it: most are passed over cheaply.
@@ -59,7 +98,14 @@ const RecordTree::Entry* RecordTree::Find(const std::string& path) const {
 }
 
 std::vector<v::NodeRecord> RecordTree::Selection(const Entry& chosen) {
-    std::vector<v::NodeRecord> out{chosen.record};
-    for (const Entry* child : chosen.children) out.push_back(child->record);
+    std::vector<v::NodeRecord> out;
+    std::vector<const Entry*> pending{&chosen};
+    while (!pending.empty()) {
+        const Entry* at = pending.back();
+        pending.pop_back();
+        out.push_back(at->record);
+        for (auto it = at->children.rbegin(); it != at->children.rend(); ++it)
+            pending.push_back(*it);
+    }
     return out;
 }

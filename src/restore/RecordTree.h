@@ -1,6 +1,7 @@
 #pragma once
 // The records of an archive as a tree, rebuilt from their parent links, read without
 // holding any payload in memory.
+#include <functional>
 #include <memory>
 #include <stop_token>
 #include <string>
@@ -25,7 +26,19 @@ struct RecordTree {
 
     // Reads the records; a stop ends the read early (the tree is then not complete).
     static RecordTree Load(const std::string& archivePath, std::stop_token stop = {});
+
+    // Reads the records one by one, handing each to `visit` with its path, and keeps only
+    // what paths need (each container's name and parent): memory follows the number of
+    // containers, not of records. Returns what Load would say of the archive as a whole.
+    struct Summary {
+        bool readable = false, complete = false, sealed = false, anyEncrypted = false;
+        uint64_t records = 0;
+    };
+    using Visit =
+        std::function<void(const v::NodeRecord&, uint64_t payloadLength, const std::string& path)>;
+    static Summary Walk(const std::string& archivePath, const Visit& visit,
+                        std::stop_token stop = {});
     const Entry* Find(const std::string& path) const;
-    // The records a chosen entry brings: itself and every direct child (items and containers).
+    // The records a chosen entry brings: itself and everything below it, in archive order.
     static std::vector<v::NodeRecord> Selection(const Entry& chosen);
 };

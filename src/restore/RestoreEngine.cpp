@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cstring>
+#include <memory>
 #include <set>
 
 #include "archive/ArchiveReader.h"
@@ -189,25 +190,68 @@ bool SealedChainSound(const RestoreRequest& request, const SealKey& key, v::Outc
     return false;
 }
 
+// What a request chooses: every record, or the ones it lists.
+class Choice {
+  public:
+    explicit Choice(const RestoreRequest& request) : everything_(request.everything) {
+        if (everything_) {
+            CountArchive(request);
+            return;
+        }
+        for (const auto& rec : request.items) {
+            listed_->insert(rec.InstanceGuid());
+            messages_ += rec.TypeGuid() == v::MsgNode::kTypeGuid;
+        }
+        items_ = listed_->size();
+    }
+    bool Wants(const v::NodeRecord& rec) const {
+        if (everything_) return rec.TypeGuid() != kSealClosingType;
+        return listed_->count(rec.InstanceGuid()) > 0;
+    }
+    size_t Items() const { return items_; }
+    size_t Messages() const { return messages_; }
+    // For the threads decoding ahead, which may outlive the choice: they share the list.
+    FrameLookahead::Wanted AheadFilter() const {
+        auto listed = listed_;
+        bool all = everything_;
+        return [listed, all](const v::NodeRecord& rec) {
+            return (all ? rec.TypeGuid() != kSealClosingType
+                        : listed->count(rec.InstanceGuid()) > 0) ||
+                   FileSources::NeedsPayload(rec);
+        };
+    }
+
+  private:
+    // A pass over the records alone (payloads passed over): how many, how many messages.
+    void CountArchive(const RestoreRequest& request) {
+        ArchiveReader reader;
+        if (reader.Open(text::ToUtf8(request.archivePath)) != ArchiveReader::OpenStatus::Readable)
+            return;
+        for (; !reader.AtEnd(); reader.Advance()) {
+            if (reader.Record().TypeGuid() == kSealClosingType) continue;
+            ++items_;
+            messages_ += reader.Record().TypeGuid() == v::MsgNode::kTypeGuid;
+        }
+    }
+    bool everything_;
+    std::shared_ptr<std::set<Guid>> listed_ = std::make_shared<std::set<Guid>>();
+    size_t items_ = 0;
+    size_t messages_ = 0;
+};
+
 // Returns how many of the chosen messages were restored (or found wanting).
-size_t RestoreChosen(ArchiveReader& reader, const RestoreRequest& request,
+size_t RestoreChosen(ArchiveReader& reader, const RestoreRequest& request, const Choice& chosen,
                      const std::u16string& identity, v::Outcome& outcome, v::WorkerReport& report,
                      std::stop_token stop, const SealKey* seal) {
     size_t messagesDone = 0;
-    std::set<Guid> chosen;
-    for (const auto& rec : request.items) chosen.insert(rec.InstanceGuid());
-    report.ProgressSent(0, chosen.size());
+    report.ProgressSent(0, chosen.Items());
     Sources sources;
     std::optional<SealWalk> walk;
     if (seal) walk.emplace(*seal);
-    // The threads decoding ahead may outlive this function: they own what they read.
-    auto ahead = std::make_shared<const std::set<Guid>>(chosen);
-    reader.DecodeAhead(request.password, seal, [ahead](const v::NodeRecord& rec) {
-        return ahead->count(rec.InstanceGuid()) > 0 || FileSources::NeedsPayload(rec);
-    });
+    reader.DecodeAhead(request.password, seal, chosen.AheadFilter());
     for (; !reader.AtEnd() && !stop.stop_requested(); reader.Advance()) {
         if (walk && walk->Observe(reader)) continue;
-        bool wanted = chosen.count(reader.Record().InstanceGuid()) > 0;
+        bool wanted = chosen.Wants(reader.Record());
         if (wanted) report.Activity(Name(reader.Record()).c_str());
         VisitRecord(reader, request, identity, sources, wanted, seal);
         if (!wanted) continue;
@@ -228,20 +272,10 @@ size_t RestoreChosen(ArchiveReader& reader, const RestoreRequest& request,
 
 namespace {
 
-size_t ChosenMessages(const std::vector<v::NodeRecord>& items) {
-    return static_cast<size_t>(std::count_if(items.begin(), items.end(), [](const auto& rec) {
-        return rec.TypeGuid() == v::MsgNode::kTypeGuid;
-    }));
-}
-
-bool ChoosesMessages(const std::vector<v::NodeRecord>& items) {
-    return ChosenMessages(items) > 0;
-}
-
 // Messages restored where the mail client has no identity yet (a new account) would have
 // nowhere to go: such a restore makes the default identity and its store, and names it.
-std::u16string DestinationIdentity(const RestoreRequest& request) {
-    if (!request.identity.empty() || !ChoosesMessages(request.items)) return request.identity;
+std::u16string DestinationIdentity(const RestoreRequest& request, const Choice& chosen) {
+    if (!request.identity.empty() || chosen.Messages() == 0) return request.identity;
     auto created = identities::CreateDefaultIdentity();
     if (!created) return {};
     v::ReportNote(
@@ -286,15 +320,18 @@ v::Outcome RunRestoreWorker(const RestoreRequest& request, v::WorkerReport& repo
         } else if (reader.Key() && !SealedChainSound(request, *reader.Key(), outcome, stop)) {
             // refused before anything was touched
         } else if (!request.clearIdentity) {
-            RestoreChosen(reader, request, DestinationIdentity(request), outcome, report, stop,
-                          reader.Key());
+            Choice chosen(request);
+            RestoreChosen(reader, request, chosen, DestinationIdentity(request, chosen), outcome,
+                          report, stop, reader.Key());
         } else if (EmptyDestination(request, outcome, report, stop, reader.Key())) {
-            size_t restored = RestoreChosen(reader, request, DestinationIdentity(request), outcome,
-                                            report, stop, reader.Key());
+            Choice chosen(request);
+            size_t restored =
+                RestoreChosen(reader, request, chosen, DestinationIdentity(request, chosen),
+                              outcome, report, stop, reader.Key());
             if (outcome.cancelled)
                 v::ReportNote("the destination identity was emptied, and " +
                               std::to_string(restored) + " of " +
-                              std::to_string(ChosenMessages(request.items)) +
+                              std::to_string(chosen.Messages()) +
                               " messages were restored before the restore was stopped; run the "
                               "same restore again to finish it");
         }

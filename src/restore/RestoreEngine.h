@@ -21,6 +21,9 @@ struct RestoreRequest {
     // A sealed archive's key, when the caller derived it already to check the password:
     // used when it fits the archive, which spares a second derivation.
     std::optional<SealKey> key;
+    // Every record of the archive (`items` is then not used): nothing is held per record, so
+    // an archive of a million messages restores in little memory.
+    bool everything = false;
 };
 
 v::Outcome RestoreWorker(const RestoreRequest& request, v::WorkerReport& report,

@@ -65,8 +65,9 @@ TEST(RecordTreeTest, RebuildsTheTreeAndSelectsContainersWithTheirItems) {
     // The subfolder was written as its own source, so it hangs below My Documents' record.
     ASSERT_TRUE(records.Find("My Documents/Sub/inner.txt"));
     auto chosen = RecordTree::Selection(*docs);
-    ASSERT_EQ(chosen.size(), 3u);  // the folder and its direct children, not the grandchildren
+    ASSERT_EQ(chosen.size(), 4u);  // the folder and everything below it, subfolders' files too
     EXPECT_EQ(chosen[1].DisplayName(), u"top.txt");
     EXPECT_EQ(chosen[2].DisplayName(), u"Sub");
+    EXPECT_EQ(chosen[3].DisplayName(), u"inner.txt");
     EXPECT_FALSE(RecordTree::Load(home / "missing.vqz").readable);
 }
