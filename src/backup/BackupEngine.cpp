@@ -133,14 +133,13 @@ class BackupRun {
             if (auto* identity = dynamic_cast<v::MsgStoreIden*>(sources[i]))
                 messagesOf.emplace(identity->IdentityId(), 0);
             report_.Progress(i, sources.size());
-            v::NodeList items;
-            sources[i]->EnumItems(items);
-            for (auto& item : items) {
-                if (Stopped()) break;
+            sources[i]->ForEachItem([&](std::unique_ptr<v::BasicNode> item) {
+                if (Stopped()) return false;
                 WriteOne(*item, pipeline);
                 if (auto* message = dynamic_cast<v::MsgNode*>(item.get()))
                     ++messagesOf[message->IdentityId()];
-            }
+                return true;
+            });
         }
         pipeline.Flush();
         for (const auto& [identity, count] : messagesOf)

@@ -264,17 +264,28 @@ int32_t MsgFolder::EnumContainers(NodeList& out) {
 }
 
 int32_t MsgFolder::EnumItems(NodeList& out) {
-    auto ns = OpenStoreFor(identityId_);
-    std::unique_ptr<StoreFolder> folder;
-    if (!ns || ns->OpenFolder(props_.folderId, folder) != S_OK) return 0;
     int32_t added = 0;
-    for (const auto& props : ListMessages(*folder)) {
-        auto item = std::make_unique<MsgNode>(props, props_.folderId, identityId_, folderPath_);
-        item->parent = this;
+    ForEachItem([&](std::unique_ptr<BasicNode> item) {
         out.push_back(std::move(item));
         ++added;
-    }
+        return true;
+    });
     return added;
+}
+
+void MsgFolder::ForEachItem(const std::function<bool(std::unique_ptr<BasicNode>)>& take) {
+    auto ns = OpenStoreFor(identityId_);
+    std::unique_ptr<StoreFolder> folder;
+    if (!ns || ns->OpenFolder(props_.folderId, folder) != S_OK) return;
+    std::unique_ptr<MessageEnum> handle;
+    MessageProps props;
+    for (HRESULT hr = folder->GetFirstMessage(0, 0, props, handle); hr == S_OK;
+         hr = folder->GetNextMessage(*handle, props)) {
+        auto item = std::make_unique<MsgNode>(props, props_.folderId, identityId_, folderPath_);
+        item->parent = this;
+        if (!take(std::move(item))) break;
+    }
+    folder->GetMessageClose(handle);
 }
 
 MsgNode::MsgNode(const MessageProps& props, uint32_t folderId, std::u16string identityId,

@@ -2,6 +2,7 @@
 // Everything the program can back up is a node: a folder or file, a registry settings group,
 // the message store, an identity's store, a mail folder, a message.
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <string>
 #include <vector>
@@ -30,6 +31,14 @@ class BasicNode {
     // Append newly created children (owned by the caller) and return how many.
     virtual int32_t EnumContainers(NodeList&) { return 0; }
     virtual int32_t EnumItems(NodeList&) { return 0; }
+    // Hands the items to `take` one at a time, so that a folder of a million messages is
+    // never held whole; stops when `take` returns false. By default, those of EnumItems.
+    virtual void ForEachItem(const std::function<bool(std::unique_ptr<BasicNode>)>& take) {
+        NodeList items;
+        EnumItems(items);
+        for (auto& item : items)
+            if (!take(std::move(item))) return;
+    }
     virtual uint64_t WritePayload(BasicStream&) { return 0; }
     virtual uint64_t RestorePayload(BasicStream&) { return 0; }
     virtual uint64_t SkipPayload(BasicStream&, BasicStream&) { return 0; }

@@ -503,31 +503,41 @@ HRESULT StoreFolder::GetFirstMessage(uint32_t, uint32_t firstId, MessageProps& p
                                      std::unique_ptr<MessageEnum>& handle) {
     if (firstId == 0xFFFFFFFFu) firstId = 0;
     if (auto* batch = durable::CurrentBatch()) batch->Flush();  // list what is really there
-    std::vector<std::pair<uint32_t, std::string>> files;
     auto& index = ns_.IndexOf(dir_);
     index.Load();  // one scan per listing; opening, committing and deleting use what it found
-    for (auto it = index.Files().lower_bound(firstId); it != index.Files().end(); ++it)
-        files.emplace_back(it->first, dir_ + "/" + it->second);
     handle = std::make_unique<MessageEnum>();
-    handle->items.resize(files.size());
-    // Reading headers is independent per message: large folders use every core.
+    for (auto it = index.Files().lower_bound(firstId); it != index.Files().end(); ++it)
+        handle->ids.push_back(it->first);
+    return GetNextMessage(*handle, props);
+}
+
+HRESULT StoreFolder::GetNextMessage(MessageEnum& handle, MessageProps& props) {
+    if (handle.next >= handle.ids.size()) return S_FALSE;
+    if (handle.next >= handle.chunkStart + handle.chunk.size()) ReadChunk(handle);
+    props = std::move(handle.chunk[handle.next++ - handle.chunkStart]);
+    return S_OK;
+}
+
+// Reads the headers of the listing's next messages; reading is independent per message, so
+// a large folder uses every core.
+void StoreFolder::ReadChunk(MessageEnum& handle) {
+    constexpr size_t kChunk = 4096;
+    handle.chunkStart = handle.next;
+    size_t count = std::min(kChunk, handle.ids.size() - handle.next);
+    std::vector<std::string> paths(count);
+    for (size_t i = 0; i < count; ++i)
+        paths[i] = Index().PathOf(handle.ids[handle.next + i]).value_or(std::string());
+    handle.chunk.assign(count, MessageProps{});
     unsigned threads =
-        files.size() < 256 ? 1 : std::max(1u, std::min(std::thread::hardware_concurrency(), 8u));
+        count < 256 ? 1 : std::max(1u, std::min(std::thread::hardware_concurrency(), 8u));
     auto work = [&](unsigned stripe) {
-        for (size_t i = stripe; i < files.size(); i += threads)
-            handle->items[i] = ReadProps(files[i].first, files[i].second);
+        for (size_t i = stripe; i < count; i += threads)
+            handle.chunk[i] = ReadProps(handle.ids[handle.chunkStart + i], paths[i]);
     };
     std::vector<std::thread> pool;
     for (unsigned t = 1; t < threads; ++t) pool.emplace_back(work, t);
     work(0);
     for (auto& t : pool) t.join();
-    return GetNextMessage(*handle, props);
-}
-
-HRESULT StoreFolder::GetNextMessage(MessageEnum& handle, MessageProps& props) {
-    if (handle.next >= handle.items.size()) return S_FALSE;
-    props = handle.items[handle.next++];
-    return S_OK;
 }
 
 std::string MessageState::CleanFlags(std::string_view flags) {

@@ -38,8 +38,12 @@ struct FolderEnum {
     size_t next = 0;
 };
 
+// A listing of a folder's messages: ids first, properties read a chunk at a time (on every
+// core) as the listing advances, so a folder of a million messages is never held whole.
 struct MessageEnum {
-    std::vector<MessageProps> items;
+    std::vector<uint32_t> ids;  // in id order
+    std::vector<MessageProps> chunk;
+    size_t chunkStart = 0;
     size_t next = 0;
 };
 
@@ -110,6 +114,7 @@ class StoreFolder {
     StoreFolder(StoreNamespace& ns, uint32_t id, std::string dir, FolderProps props)
         : ns_(ns), id_(id), dir_(std::move(dir)), props_(std::move(props)) {}
     MessageIndex& Index();
+    void ReadChunk(MessageEnum& handle);
     // The file of a message, looking again once when it moved (another client renamed it,
     // or it was committed in a batch not yet published).
     std::optional<std::string> LocateMessage(uint32_t messageId);
