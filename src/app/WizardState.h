@@ -23,6 +23,8 @@ struct WizardState {
     bool legacyEncryption = false;  // the original format's weak scheme instead of a sealed archive
     bool clearIdentity = false;
     std::u16string restoreIdentity;
+    std::u16string restoreIdentityName;    // as the person saw it
+    uint64_t restoreIdentityMessages = 0;  // in its store when it was chosen
     std::vector<DuplicateEntry> duplicates;
     DuplicateAction duplicateAction = DuplicateAction::None;
     std::u16string moveTargetIdentity;

@@ -182,9 +182,20 @@ void ReportStoreGaps(const std::u16string& identityId, uint64_t messagesWritten)
         ReportProblem(ns->Root() + "/" + gap.directory,
                       gap.reason + "; its messages were not backed up");
     if (messagesWritten > 0) return;
+    size_t messages = CountIdentityMessages(identityId, 1);
+    if (messages > 0) return;
+    auto identity = identities::Find(identityId);
+    ReportNote("the mail store of \"" + text::ToUtf8(identity ? identity->name : identityId) +
+               "\" (" + ns->Root() +
+               ") holds no mail at all: no message of it is in the archive");
+}
+
+size_t CountIdentityMessages(const std::u16string& identityId, size_t upTo) {
+    auto ns = OpenStoreFor(identityId);
+    if (!ns) return 0;
     size_t messages = 0;
     std::vector<uint32_t> pending{kRootFolderId};
-    while (!pending.empty() && messages == 0) {
+    while (!pending.empty() && messages < upTo) {
         uint32_t at = pending.back();
         pending.pop_back();
         for (const auto& sub : ListSubFolders(*ns, at)) {
@@ -194,11 +205,7 @@ void ReportStoreGaps(const std::u16string& identityId, uint64_t messagesWritten)
             pending.push_back(sub.folderId);
         }
     }
-    if (messages > 0) return;
-    auto identity = identities::Find(identityId);
-    ReportNote("the mail store of \"" + text::ToUtf8(identity ? identity->name : identityId) +
-               "\" (" + ns->Root() +
-               ") holds no mail at all: no message of it is in the archive");
+    return messages;
 }
 
 bool EnsureMessageFolder(const std::u16string& identityId, const std::u16string& path) {

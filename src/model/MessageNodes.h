@@ -4,6 +4,7 @@
 // carry a payload:
 //   0 folder path (2048 UTF-16 units, names joined by "\") | 4096 identity id (256 units)
 //   | 4608 MESSAGEPROPS (68 bytes) | 4676 the message's complete source
+#include <cstdint>
 #include <memory>
 #include <optional>
 #include <string>
@@ -45,6 +46,9 @@ bool EmptyIdentityStore(const std::u16string& identityId);
 // that no folder stands for (named, left out) and a store with no mail at all (a note).
 // `messagesWritten` is how many of its messages the backup wrote.
 void ReportStoreGaps(const std::u16string& identityId, uint64_t messagesWritten);
+// How many messages the identity's store holds in all its folders (file names only: no
+// message is read); `upTo` stops counting there.
+size_t CountIdentityMessages(const std::u16string& identityId, size_t upTo = SIZE_MAX);
 // Finds or makes the folder with the "\"-separated path in the identity's store; false when it
 // cannot be made.
 bool EnsureMessageFolder(const std::u16string& identityId, const std::u16string& path);

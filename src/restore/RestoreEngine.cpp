@@ -156,10 +156,15 @@ bool EmptyDestination(const RestoreRequest& request, v::Outcome& outcome, v::Wor
                      "; the destination identity was not emptied and nothing was restored");
         return false;
     }
+    size_t before = v::CountIdentityMessages(request.identity);
     if (!v::EmptyIdentityStore(request.identity)) {
         outcome.Fail("the messages of the destination identity could not be deleted");
         return false;
     }
+    auto identity = identities::Find(request.identity);
+    v::ReportNote(std::to_string(before) + " messages of \"" +
+                  text::ToUtf8(identity ? identity->name : request.identity) +
+                  "\" were deleted before the restore, as asked");
     return true;
 }
 

@@ -215,6 +215,8 @@ class RestoreWizardTest : public QObject {
         QCOMPARE(walk.wizard.currentId(), int(kRestoreChooseSource));
     }
 
+    // An encrypted archive: with its password every piece is checked and a sound one has
+    // "no error"; without it (the prompt cancelled) only the structure, and the page says so.
     void testPageTellsSoundFromDamaged() {
         TestHome home;
         std::string archive = home / "demo.vqz";
@@ -223,10 +225,19 @@ class RestoreWizardTest : public QObject {
         WriteFile(home / "cut.vqz", bytes.substr(0, bytes.size() - 100));
         struct Case {
             std::string path;
-            bool sound;
+            bool password, sound;
+            QString subtitle;
         };
-        for (const auto& c : {Case{archive, true}, Case{home / "cut.vqz", false}}) {
+        const QString noError = QStringLiteral(
+            "Test process has finished, your archive has no error, press Finish button to exit!");
+        const QString structure = QStringLiteral(
+            "Test process has finished: structure sound; contents not checked without the "
+            "password. Press Finish button to exit.");
+        for (const auto& c :
+             {Case{archive, true, true, noError}, Case{archive, false, true, structure},
+              Case{home / "cut.vqz", true, false, {}}}) {
             ScriptedPrompts prompts;
+            if (c.password) prompts.passwords.push_back(QStringLiteral("Pa55"));
             CWizard wizard;
             wizard.show();
             wizard.currentPage()->findChild<QRadioButton*>("modeTest")->setChecked(true);
@@ -237,12 +248,9 @@ class RestoreWizardTest : public QObject {
             QVERIFY(WaitForWorker(wizard));
             auto* page = static_cast<CPageTestInProgress*>(wizard.currentPage());
             QCOMPARE(page->Result().verdict == ArchiveTestResult::Verdict::Sound, c.sound);
-            QCOMPARE(
-                page->subTitle() == QStringLiteral("Test process has finished, your archive has no "
-                                                   "error, press Finish button to exit!"),
-                c.sound);
+            if (c.sound) QCOMPARE(page->subTitle(), c.subtitle);
             QVERIFY(wizard.button(QWizard::FinishButton)->isEnabled());
-            QCOMPARE(prompts.passwordPrompts, 0);  // testing needs no password
+            QCOMPARE(prompts.passwordPrompts, 1);
         }
     }
 
@@ -263,9 +271,31 @@ class RestoreWizardTest : public QObject {
             items->Tree()->SetItemState(items->Tree()->topLevelItem(i), 0, true);
         walk.wizard.next();
         QVERIFY(walk.wizard.State().restoreItems.empty());
+        // The Ready page says what will be deleted; starting asks once more, and No stays.
+        size_t before = MessageDigests({source / "Maildir"}).size();
+        auto* ready = static_cast<CSummaryPage*>(walk.wizard.currentPage());
+        QString deletion = QStringLiteral(
+                               "All %1 messages of Main Identity will be deleted before "
+                               "the restore")
+                               .arg(before);
+        QVERIFY2(ready->Summary().contains(deletion), qPrintable(ready->Summary()));
+        QVERIFY(ready->Summary().contains(QStringLiteral("Messages go to: Main Identity")));
+        walk.prompts.confirmAnswer = false;
+        walk.wizard.next();
+        QCOMPARE(walk.wizard.currentId(), int(kRestoreReady));
+        QCOMPARE(walk.prompts.questions.value(0),
+                 QStringLiteral("Delete all %1 messages of Main Identity, then restore the "
+                                "archive into it?")
+                     .arg(before));
+        QCOMPARE(MessageDigests({source / "Maildir"}).size(), before);
+        walk.prompts.confirmAnswer = true;
         walk.wizard.next();
         QVERIFY(WaitForWorker(walk.wizard));
         QVERIFY(MessageDigests({source / "Maildir"}).empty());
+        const auto& outcome =
+            static_cast<CPageRestoreInProgress*>(walk.wizard.currentPage())->Result();
+        QCOMPARE(outcome.notes.size(), size_t(1));  // the deletion is reported with its count
+        QVERIFY(outcome.notes[0].starts_with(std::to_string(before) + " messages of"));
         QVERIFY(
             !MessageDigests({source / "Mail/archive"}).empty());  // other identities keep theirs
     }

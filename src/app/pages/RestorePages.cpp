@@ -20,6 +20,7 @@
 #include "model/FileNodes.h"
 #include "model/MessageNodes.h"
 #include "model/NodeIconRegistry.h"
+#include "platform/Identities.h"
 #include "restore/RestoreEngine.h"
 
 using tindale::text::ToUtf8;
@@ -105,6 +106,22 @@ bool CPageTestChooseSource::validatePage() {
         return false;
     }
     m_state->archivePath = Wide(QFileInfo(path).absoluteFilePath());
+    m_state->password.clear();
+    ArchiveReader reader;
+    if (reader.Open(path.toStdString()) != ArchiveReader::OpenStatus::Readable ||
+        !reader.Header().Encrypted())
+        return true;  // the test itself says what is wrong with it
+    // With the password every piece is decrypted and checked; without it (Cancel), only the
+    // structure, and the result says so.
+    auto password = Prompts::Get().password(this);
+    if (!password) return true;
+    auto status = UnlockWithWait(this, reader, Wide(*password));
+    if (status == ArchiveReader::OpenStatus::Cancelled) return false;
+    if (status == ArchiveReader::OpenStatus::WrongPassword) {
+        ShowError(QStringLiteral("Wrong password, please try again!"));
+        return false;
+    }
+    m_state->password = Wide(*password);
     return true;
 }
 
@@ -112,10 +129,14 @@ CPageRestoreChooseDest::CPageRestoreChooseDest() : CWizardPropPage(kRestoreChoos
     m_list = new QTreeWidget(this);
     m_list->setObjectName(QStringLiteral("identities"));
     m_list->setColumnCount(2);
-    m_list->setHeaderHidden(true);
+    m_list->setColumnCount(3);
+    m_list->setHeaderLabels(
+        {QStringLiteral("Identity"), QStringLiteral("Mail store"), QStringLiteral("Messages")});
     m_list->setRootIsDecorated(false);
-    m_list->setSelectionMode(QAbstractItemView::ExtendedSelection);
+    // One destination: what is restored, and what "Delete all messages" empties, is one store.
+    m_list->setSelectionMode(QAbstractItemView::SingleSelection);
     m_list->header()->resizeSection(0, 175);
+    m_list->header()->resizeSection(1, 260);
     m_clear = new QCheckBox(QStringLiteral("Delete all messages from the selected identity"), this);
     auto* layout = new QVBoxLayout(this);
     layout->addWidget(m_list);
@@ -126,11 +147,20 @@ void CPageRestoreChooseDest::OnInitDialog() {
     v::MsgStore store;
     v::NodeList identities;
     store.EnumContainers(identities);
+    // By name, so that the order is the same every time.
+    std::sort(identities.begin(), identities.end(), [](const auto& a, const auto& b) {
+        return a->GetDisplayName() < b->GetDisplayName();
+    });
     for (auto& node : identities) {
+        const auto& id = static_cast<v::MsgStoreIden&>(*node).IdentityId();
         auto* row = new QTreeWidgetItem(m_list);
         row->setText(0, Narrow(node->GetDisplayName()));
         row->setIcon(0, IconForIndex(node->iconIndex));
-        row->setText(1, Narrow(static_cast<v::MsgStoreIden&>(*node).IdentityId()));
+        row->setText(1, QString::fromStdString(tindale::identities::StoreRoot(id)));
+        size_t count = v::CountIdentityMessages(id);
+        row->setText(2, QString::number(count));
+        row->setData(0, Qt::UserRole, Narrow(id));
+        row->setData(2, Qt::UserRole, static_cast<qulonglong>(count));
     }
     if (identities.empty()) {
         // A new account: the restore makes this identity and its store (an empty id asks
@@ -139,9 +169,16 @@ void CPageRestoreChooseDest::OnInitDialog() {
         row->setText(0, QStringLiteral("Main Identity"));
         row->setIcon(0, IconForIndex(v::NodeIconRegistry::Instance().IndexForKey(u"Local")));
         row->setText(1, QStringLiteral("(new, in ~/Maildir)"));
+        row->setText(2, QStringLiteral("0"));
         row->setData(1, Qt::UserRole, true);
         row->setSelected(true);
     }
+}
+
+void CPageRestoreChooseDest::OnSetActive() {
+    // Another archive: emptying an identity is chosen anew, never carried over.
+    if (m_archive != m_state->archivePath) m_clear->setChecked(false);
+    m_archive = m_state->archivePath;
 }
 
 bool CPageRestoreChooseDest::validatePage() {
@@ -153,7 +190,10 @@ bool CPageRestoreChooseDest::validatePage() {
         return false;
     }
     bool toBeMade = chosen->data(1, Qt::UserRole).toBool();
-    m_state->restoreIdentity = toBeMade ? std::u16string() : Wide(chosen->text(1));
+    m_state->restoreIdentity =
+        toBeMade ? std::u16string() : Wide(chosen->data(0, Qt::UserRole).toString());
+    m_state->restoreIdentityName = Wide(chosen->text(0));
+    m_state->restoreIdentityMessages = chosen->data(2, Qt::UserRole).toULongLong();
     m_state->clearIdentity = !toBeMade && m_clear->isChecked();  // a new store is empty
     return true;
 }
@@ -261,11 +301,27 @@ bool CPageRestoreChooseItems::validatePage() {
 }
 
 QString CPageRestoreReady::SummaryText() const {
-    return QStringLiteral(
-               "Restore archive file: %1\nArchive compressed: %2\nArchive encrypted: %3\nItems to "
-               "restore: %4\n")
-        .arg(Narrow(m_state->archivePath), YesNo(m_state->compress), YesNo(m_state->encrypt))
-        .arg(m_state->restoreItems.size());
+    QString text =
+        QStringLiteral(
+            "Restore archive file: %1\nArchive compressed: %2\nArchive encrypted: %3\nItems to "
+            "restore: %4\nMessages go to: %5\n")
+            .arg(Narrow(m_state->archivePath), YesNo(m_state->compress), YesNo(m_state->encrypt))
+            .arg(m_state->restoreItems.size())
+            .arg(Narrow(m_state->restoreIdentityName));
+    if (m_state->clearIdentity)
+        text += QStringLiteral("\nAll %1 messages of %2 will be deleted before the restore\n")
+                    .arg(m_state->restoreIdentityMessages)
+                    .arg(Narrow(m_state->restoreIdentityName));
+    return text;
+}
+
+bool CPageRestoreReady::validatePage() {
+    // Emptying an identity cannot be undone: asked once more, with what it costs.
+    if (!m_state->clearIdentity) return true;
+    return Prompts::Get().confirm(
+        this, QStringLiteral("Delete all %1 messages of %2, then restore the archive into it?")
+                  .arg(m_state->restoreIdentityMessages)
+                  .arg(Narrow(m_state->restoreIdentityName)));
 }
 
 void CPageRestoreInProgress::OnInitDialog() {
@@ -314,7 +370,11 @@ void CPageTestInProgress::OnInitDialog() {
 void CPageTestInProgress::OnWorkerDone() {
     CancelButton()->setEnabled(false);
     SetWizardButtons(kButtonsFinish);
-    if (m_result->verdict == ArchiveTestResult::Verdict::Sound)
+    if (m_result->verdict == ArchiveTestResult::Verdict::Sound && !m_result->contentsChecked)
+        setSubTitle(
+            QStringLiteral("Test process has finished: structure sound; contents not "
+                           "checked without the password. Press Finish button to exit."));
+    else if (m_result->verdict == ArchiveTestResult::Verdict::Sound)
         setSubTitle(QStringLiteral(
             "Test process has finished, your archive has no error, press Finish button to exit!"));
     else

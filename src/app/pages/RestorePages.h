@@ -50,10 +50,12 @@ class CPageRestoreChooseDest : public CWizardPropPage {
 
   protected:
     void OnInitDialog() override;
+    void OnSetActive() override;
 
   private:
     QTreeWidget* m_list;
     QCheckBox* m_clear;
+    std::u16string m_archive;  // the archive the choice was made for
 };
 
 class CPageRestoreChooseItems : public CWizardPropPage {
@@ -81,6 +83,7 @@ class CPageRestoreReady : public CSummaryPage {
     Q_OBJECT
   public:
     CPageRestoreReady() : CSummaryPage(kRestoreReady) {}
+    bool validatePage() override;
 
   protected:
     QString SummaryText() const override;
