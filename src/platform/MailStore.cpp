@@ -185,13 +185,21 @@ bool StoreNamespace::HoldsCopy(const std::string& dir, int fd) {
     uint64_t hash = ContentHash(fd);
     // Each file of the folder is read at most once for its hash, however many messages of
     // its size are restored; only a matching hash costs a comparison.
+    auto open = [](const std::string& path) {
+        return ::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC | O_NOFOLLOW);
+    };
     for (auto it = first; it != last; ++it) {
         auto& file = it->second;
-        int other = ::open(file.path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC | O_NOFOLLOW);
-        if (other < 0) continue;  // renamed by another client meanwhile: not counted
-        if (file.hash == 0) file.hash = ContentHash(other);
-        bool same = file.hash == hash && SameBytes(fd, other);
-        ::close(other);
+        if (file.hash == 0) {
+            int other = open(file.path);
+            if (other < 0) continue;  // renamed by another client meanwhile: not counted
+            file.hash = ContentHash(other);
+            ::close(other);
+        }
+        if (file.hash != hash) continue;
+        int other = open(file.path);
+        bool same = other >= 0 && SameBytes(fd, other);
+        if (other >= 0) ::close(other);
         if (same) return true;
     }
     return false;
@@ -200,8 +208,9 @@ bool StoreNamespace::HoldsCopy(const std::string& dir, int fd) {
 bool StoreNamespace::ReadyForWriting(const std::string& dir) {
     auto known = writable_.find(dir);
     if (known != writable_.end()) return known->second;
+    // A folder implied by a nested one, or made by a careless client, may lack its maildir.
+    bool inside = EnsureMaildir(dir, dir != root_);
     std::string root = RealPath(root_);
-    bool inside = true;
     for (const char* sub : {"", "/tmp", "/new", "/cur"})
         inside = inside && Inside(RealPath(dir + sub), root);
     if (inside) RemoveStaleTemporaries(dir + "/tmp");
@@ -586,8 +595,7 @@ HRESULT StoreFolder::OpenMessage(uint32_t messageId, int& fd, MessageState* stat
 }
 
 HRESULT StoreFolder::CreateStream(std::unique_ptr<PendingMessage>& out) {
-    // A folder implied by a nested one, or made by a careless client, may lack its maildir.
-    if (!EnsureMaildir(dir_, dir_ != ns_.Root()) || !ns_.ReadyForWriting(dir_)) return E_FAIL;
+    if (!ns_.ReadyForWriting(dir_)) return E_FAIL;
     auto message = std::make_unique<PendingMessage>();
     message->uniqueName_ = NewUniqueName();
     std::string tmp = dir_ + "/tmp/" + message->uniqueName_;
