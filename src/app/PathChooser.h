@@ -13,7 +13,16 @@ class PathChooser : public QWidget {
     QString Path() const { return m_edit->text(); }
     void SetPath(const QString& path) { m_edit->setText(path); }
     QLineEdit* Edit() const { return m_edit; }
+    // Whether the path shown is the one picked in the file dialog (which asked about
+    // replacing a file itself).
+    bool ChosenInDialog() const { return !m_fromDialog.isEmpty() && m_fromDialog == Path(); }
+    // A typed path as a person means it: "~" is the home folder, and a relative name is in it.
+    static QString ResolveInHome(const QString& typed);
 
   private:
+    // Where the file dialog opens: the path typed, else the folder last used, else home.
+    static QString StartingPoint(const QString& typed);
+    static QString& LastFolder();
     QLineEdit* m_edit;
+    QString m_fromDialog;
 };

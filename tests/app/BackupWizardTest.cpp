@@ -68,6 +68,35 @@ std::vector<v::NodeRecord> Records(const std::string& path, bool* clean) {
 class BackupWizardTest : public QObject {
     Q_OBJECT
   private slots:
+    // Step 1 settles where the archive goes: "~" and relative names are in the home folder,
+    // ".vqz" is added, a folder that does not exist is refused there, and replacing an
+    // existing archive is asked.
+    void archivePathIsCheckedAtTheFirstStep() {
+        Walk walk;
+        auto* output = walk.Page<CPageBackupChooseOutput>(kBackupChooseOutput);
+        auto home = QString::fromStdString(walk.home.Path());
+        walk.SetOutput("~/x");
+        QCOMPARE(walk.wizard->currentId(), int(kBackupChooseSource));
+        QCOMPARE(QString::fromStdU16String(walk.wizard->State().archivePath), home + "/x.vqz");
+        walk.wizard->back();
+        walk.SetOutput("relative");
+        QCOMPARE(QString::fromStdU16String(walk.wizard->State().archivePath),
+                 home + "/relative.vqz");
+        walk.wizard->back();
+        walk.SetOutput(walk.home / "no/such/folder/a.vqz");
+        QCOMPARE(walk.wizard->currentId(), int(kBackupChooseOutput));
+        QVERIFY(walk.prompts.errors.value(0).contains(QStringLiteral("does not exist")));
+        WriteFile(walk.home / "old.vqz", "an earlier archive");
+        walk.prompts.confirmAnswer = false;
+        walk.SetOutput(walk.home / "old.vqz");
+        QCOMPARE(walk.wizard->currentId(), int(kBackupChooseOutput));
+        QVERIFY(walk.prompts.questions.value(0).contains(QStringLiteral("Replace it")));
+        walk.prompts.confirmAnswer = true;
+        walk.SetOutput(walk.home / "old.vqz");
+        QCOMPARE(walk.wizard->currentId(), int(kBackupChooseSource));
+        QCOMPARE(output->Chooser()->Path(), home + "/old.vqz");
+    }
+
     void everyOptionSettingWritesAReadableArchive() {
         for (int options = 0; options < 4; ++options) {
             Walk walk;

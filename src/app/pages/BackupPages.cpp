@@ -1,11 +1,13 @@
 #include "app/pages/BackupPages.h"
 
 #include <QFileDialog>
+#include <QFileInfo>
 #include <QGridLayout>
 #include <QHBoxLayout>
 #include <QSplitter>
 #include <QVBoxLayout>
 
+#include "app/Prompts.h"
 #include "app/QtText.h"
 #include "app/TreeFill.h"
 #include "app/Wizard.h"
@@ -34,11 +36,33 @@ bool CPageBackupChooseOutput::validatePage() {
         ShowError(QStringLiteral("Please enter a filename before you go to next step"));
         return false;
     }
+    bool fromDialog = m_path->ChosenInDialog();
+    path = PathChooser::ResolveInHome(path);
+    if (!path.endsWith(QStringLiteral(".vqz"), Qt::CaseInsensitive)) path += QStringLiteral(".vqz");
+    m_path->SetPath(path);  // the person sees where the archive will be written
     if (Wide(path).size() > ArchiveHeader::kMaxPathUnits) {
         ShowError(QStringLiteral(
             "The archive path is too long for the archive header: use at most 2047 characters."));
         return false;
     }
+    QFileInfo target(path);
+    QFileInfo folder(target.absolutePath());
+    if (target.isDir()) {
+        ShowError(QStringLiteral("%1 is a folder: give a file name for the archive.").arg(path));
+        return false;
+    }
+    if (!folder.isDir() || !folder.isWritable()) {
+        ShowError(QStringLiteral("The archive cannot be created in %1: the folder %2. Choose "
+                                 "another place.")
+                      .arg(folder.filePath(), folder.exists()
+                                                  ? QStringLiteral("cannot be written to")
+                                                  : QStringLiteral("does not exist")));
+        return false;
+    }
+    if (target.exists() && !fromDialog &&
+        !Prompts::Get().confirm(
+            this, QStringLiteral("%1 exists already. Replace it with the new archive?").arg(path)))
+        return false;
     m_state->archivePath = Wide(path);
     return true;
 }
