@@ -40,6 +40,10 @@ void CProgressPage::OnWorkerProgress(qulonglong position, qulonglong range) {
         m_progress->setValue(static_cast<int>(std::min<qulonglong>(position, INT32_MAX)));
 }
 
+void CProgressPage::ShowEnd(const v::Outcome& outcome) {
+    if (!outcome.cancelled && !outcome.failed) m_progress->setValue(m_progress->maximum());
+}
+
 void CProgressPage::StartJob(OutcomeJob job) {
     auto outcome = m_outcome;
     WizardState* state = m_state;

@@ -17,6 +17,9 @@ class CProgressPage : public CWizardPropPage {
   public:
     explicit CProgressPage(int templateId, QWidget* parent = nullptr);
     QProgressBar* Bar() const { return m_progress; }
+    // The bar at the end of a job: full only when it succeeded; after a failure or a Cancel
+    // it stays where the job stopped, so that it never claims work that was not done.
+    void ShowEnd(const v::Outcome& outcome);
     QPushButton* CancelButton() const { return m_cancel; }
     bool WorkerRunning() const;
     // The outcome of the last job started with StartJob, once its worker is done.

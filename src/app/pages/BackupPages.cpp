@@ -187,10 +187,10 @@ void CPageBackupInProgress::OnInitDialog() {
 }
 
 void CPageBackupInProgress::OnWorkerDone() {
-    Bar()->setValue(Bar()->maximum());
     CancelButton()->setEnabled(false);
     SetWizardButtons(kButtonsNext);
     const v::Outcome& o = Result();
+    ShowEnd(o);
     if (o.cancelled)
         setSubTitle(
             QStringLiteral("The backup was cancelled; no archive was written and an earlier "

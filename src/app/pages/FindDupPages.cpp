@@ -17,6 +17,9 @@
 
 void CPageFindDupInProgress::OnSetActive() {
     if (WorkerRunning()) return;
+    // A new search (after Back) waits again under the waiting text.
+    if (m_waiting.isEmpty()) m_waiting = subTitle();
+    setSubTitle(m_waiting);
     Bar()->setRange(0, 100);
     Bar()->setValue(0);
     StartJob([](WizardState& state, v::WorkerReport& report, std::stop_token stop) {
@@ -26,6 +29,11 @@ void CPageFindDupInProgress::OnSetActive() {
 
 void CPageFindDupInProgress::OnWorkerDone() {
     SetWizardButtons(kButtonsBackNext);
+    ShowEnd(Result());
+    setSubTitle(Result().cancelled
+                    ? QStringLiteral("The search was cancelled. Press Next button to continue ...")
+                    : QStringLiteral("The search has finished. Press Next button to choose what "
+                                     "to do with the copies ..."));
     Details()->setText(
         Result().cancelled
             ? QStringLiteral("The search was cancelled: %1 duplicated messages found so far.")
@@ -68,12 +76,12 @@ void CPageFindDupOptions::ShowCopiesOf(QTreeWidgetItem* item) {
         if (d.keptId != lastKept) {
             auto when = QDateTime::fromSecsSinceEpoch(
                 d.received ? tindale::store::UnixFromFileTime(d.received) : 0, Qt::UTC);
-            auto* header = new QListWidgetItem(
-                QStringLiteral("\"%1\"  %2  %3")
-                    .arg(QString::fromStdString(d.subject),
-                         when.toString(QStringLiteral("yyyy-MM-dd hh:mm")),
-                         QString::fromStdString(d.from)),
-                m_review);
+            auto* header =
+                new QListWidgetItem(QStringLiteral("\"%1\"  %2  %3")
+                                        .arg(QString::fromStdString(d.subject),
+                                             when.toString(QStringLiteral("yyyy-MM-dd hh:mm")),
+                                             QString::fromStdString(d.from)),
+                                    m_review);
             QFont bold = header->font();
             bold.setBold(true);
             header->setFont(bold);
@@ -158,8 +166,7 @@ void CPageFindDupProcessing::OnInitDialog() {
 
 void CPageFindDupProcessing::OnWorkerDone() {
     SetWizardButtons(kButtonsNext);
-    Bar()->setRange(0, 100);
-    Bar()->setValue(100);
+    ShowEnd(Result());
     Details()->setText(DescribeProblems(Result()));
 }
 

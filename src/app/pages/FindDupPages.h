@@ -21,6 +21,9 @@ class CPageFindDupInProgress : public CProgressPage {
 
   protected:
     void OnWorkerDone() override;
+
+  private:
+    QString m_waiting;  // the subtitle while searching
 };
 
 class CPageFindDupOptions : public CWizardPropPage {

@@ -344,8 +344,7 @@ void CPageRestoreInProgress::OnWorkerDone() {
     else
         setSubTitle(QStringLiteral(
             "Restore process has finished, please click Next button to continue ..."));
-    Bar()->setRange(0, 100);
-    Bar()->setValue(100);
+    ShowEnd(o);
     Details()->setText(DescribeProblems(o));
 }
 
@@ -370,6 +369,8 @@ void CPageTestInProgress::OnInitDialog() {
 void CPageTestInProgress::OnWorkerDone() {
     CancelButton()->setEnabled(false);
     SetWizardButtons(kButtonsFinish);
+    // Full only when the whole archive was read and found sound.
+    if (m_result->verdict == ArchiveTestResult::Verdict::Sound) Bar()->setValue(Bar()->maximum());
     if (m_result->verdict == ArchiveTestResult::Verdict::Sound && !m_result->contentsChecked)
         setSubTitle(
             QStringLiteral("Test process has finished: structure sound; contents not "
