@@ -86,6 +86,14 @@ std::string BackUpMail(const TestHome& home) {
     return home / "mail.vqz";
 }
 
+// The source store and a second identity, "Other", with one message; backed up.
+std::string BackUpTwoIdentities(const TestHome& home) {
+    MakeSourceStore(home);
+    WriteFile(home / "Other/cur/9.z.host:2,S", Message("from the other identity"));
+    identities::Add(u"Other", home / "Other");
+    return BackUpMail(home);
+}
+
 Outcome RestoreAll(const std::string& archive, const std::u16string& identity) {
     RestoreRequest state;
     state.archivePath = text::ToUtf16(archive);
@@ -268,10 +276,7 @@ TEST(MessageNodes, UnreadableSourceIsReportedAndLeftOut) {
 
 TEST(MessageNodes, WithADestinationEveryIdentitysMailLandsInIt) {
     TestHome home;
-    MakeSourceStore(home);
-    WriteFile(home / "Other/cur/9.z.host:2,S", Message("from the other identity"));
-    identities::Add(u"Other", home / "Other");
-    std::string archive = BackUpMail(home);
+    std::string archive = BackUpTwoIdentities(home);
 
     TestHome target;
     auto first = identities::Add(u"First", target / "A");
@@ -419,10 +424,7 @@ TEST(MessageNodes, FolderLayoutsAndMessageStateRoundTrip) {
 // With no destination chosen, each identity's mail goes to the identity of the same name.
 TEST(MessageNodes, WithoutADestinationMailGoesToTheIdentityOfTheSameName) {
     TestHome home;
-    MakeSourceStore(home);
-    WriteFile(home / "Other/cur/9.z.host:2,S", Message("from the other identity"));
-    identities::Add(u"Other", home / "Other");
-    std::string archive = BackUpMail(home);
+    std::string archive = BackUpTwoIdentities(home);
 
     TestHome target;
     identities::Add(u"Main Identity", target / "A");
