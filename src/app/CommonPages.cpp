@@ -8,6 +8,7 @@ QString DescribeProblems(const v::Outcome& outcome) {
     for (const auto& p : outcome.problems)
         lines << QString::fromStdString((p.leftOut ? "Left out: " : "Note: ") + p.item + ": " +
                                         p.reason);
+    for (const auto& n : outcome.notes) lines << QString::fromStdString("Note: " + n);
     return lines.join(QLatin1Char('\n'));
 }
 
@@ -27,7 +28,8 @@ CFinishedPage::CFinishedPage(int templateId)
 }
 
 void CFinishedPage::ShowOutcome(const v::Outcome& o, const QString& cancelled,
-                                const QString& failed, const QString& incomplete) {
+                                const QString& failed, const QString& incomplete,
+                                const QString& summary) {
     SetWizardButtons(kButtonsFinish);
     if (o.cancelled)
         setSubTitle(cancelled);
@@ -35,6 +37,9 @@ void CFinishedPage::ShowOutcome(const v::Outcome& o, const QString& cancelled,
         setSubTitle(failed);
     else if (!o.problems.empty())
         setSubTitle(incomplete);
-    m_details->setVisible(!o.Clean());
-    m_details->setPlainText(DescribeProblems(o));
+    // What was done comes first, then what was left out and why, then the notes.
+    QString details = DescribeProblems(o);
+    if (!summary.isEmpty()) details = details.isEmpty() ? summary : summary + "\n\n" + details;
+    m_details->setVisible(!details.isEmpty());
+    m_details->setPlainText(details);
 }

@@ -34,8 +34,9 @@ class CFinishedPage : public CWizardPropPage {
 
   protected:
     // Offers Finish; keeps the page's congratulation only for a clean run, and lists the rest.
+    // `summary` says what was done (counts, the archive); it heads the details.
     void ShowOutcome(const v::Outcome& outcome, const QString& cancelled, const QString& failed,
-                     const QString& incomplete);
+                     const QString& incomplete, const QString& summary = {});
 
   private:
     QPlainTextEdit* m_details;

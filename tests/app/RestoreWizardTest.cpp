@@ -1,6 +1,7 @@
 // Restore and Test archive from the welcome page to Finish, on throwaway homes.
 #include <QAbstractButton>
 #include <QCheckBox>
+#include <QPlainTextEdit>
 #include <QRadioButton>
 #include <QTest>
 #include <algorithm>
@@ -296,6 +297,13 @@ class RestoreWizardTest : public QObject {
             static_cast<CPageRestoreInProgress*>(walk.wizard.currentPage())->Result();
         QCOMPARE(outcome.notes.size(), size_t(1));  // the deletion is reported with its count
         QVERIFY(outcome.notes[0].starts_with(std::to_string(before) + " messages of"));
+        walk.wizard.next();  // the last page says it too, under what was restored
+        auto* details = walk.wizard.currentPage()->findChild<QPlainTextEdit*>("details");
+        QVERIFY(details && details->isVisibleTo(walk.wizard.currentPage()));
+        QVERIFY2(details->toPlainText().startsWith(QStringLiteral("0 items were restored.")),
+                 qPrintable(details->toPlainText()));
+        QVERIFY(details->toPlainText().contains(
+            QStringLiteral("%1 messages of \"Main Identity\" were deleted").arg(before)));
         QVERIFY(
             !MessageDigests({source / "Mail/archive"}).empty());  // other identities keep theirs
     }

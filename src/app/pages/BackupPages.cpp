@@ -4,6 +4,7 @@
 #include <QFileInfo>
 #include <QGridLayout>
 #include <QHBoxLayout>
+#include <QLocale>
 #include <QSplitter>
 #include <QVBoxLayout>
 
@@ -210,9 +211,16 @@ void CPageBackupInProgress::OnWorkerDone() {
 }
 
 void CPageBackupFinished::OnInitDialog() {
-    ShowOutcome(static_cast<CPageBackupInProgress*>(m_sheet->Page(kBackupInProgress))->Result(),
-                QStringLiteral("The backup was cancelled."),
+    const auto& o = static_cast<CPageBackupInProgress*>(m_sheet->Page(kBackupInProgress))->Result();
+    QString summary;
+    QFileInfo archive(Narrow(m_state->archivePath));
+    if (!o.cancelled && !o.failed && archive.exists())
+        summary = QStringLiteral("%1 items were saved in %2 (%3).")
+                      .arg(o.itemsDone)
+                      .arg(archive.absoluteFilePath(), QLocale().formattedDataSize(archive.size()));
+    ShowOutcome(o, QStringLiteral("The backup was cancelled."),
                 QStringLiteral("The backup failed; no archive was written."),
                 QStringLiteral(
-                    "The archive was written, but some items could not be backed up (see below)."));
+                    "The archive was written, but some items could not be backed up (see below)."),
+                summary);
 }

@@ -349,11 +349,19 @@ void CPageRestoreInProgress::OnWorkerDone() {
 }
 
 void CPageRestoreFinished::OnInitDialog() {
-    ShowOutcome(
-        static_cast<CPageRestoreInProgress*>(m_sheet->Page(kRestoreInProgress))->Result(),
-        QStringLiteral("The restore was cancelled."), QStringLiteral("The restore failed."),
-        QStringLiteral(
-            "The restore has finished, but not everything was restored as it was (see below)."));
+    const auto& o =
+        static_cast<CPageRestoreInProgress*>(m_sheet->Page(kRestoreInProgress))->Result();
+    QString summary = QStringLiteral("%1 items were restored.").arg(o.itemsDone);
+    if (o.alreadyThere)
+        summary += QStringLiteral(
+                       " %1 messages were already in their folder and were not added "
+                       "again.")
+                       .arg(o.alreadyThere);
+    ShowOutcome(o, QStringLiteral("The restore was cancelled."),
+                QStringLiteral("The restore failed."),
+                QStringLiteral("The restore has finished, but not everything was restored as it "
+                               "was (see below)."),
+                o.failed ? QString() : summary);
 }
 
 CPageTestInProgress::CPageTestInProgress() : CProgressPage(kTestInProgress) {}
