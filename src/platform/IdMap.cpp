@@ -4,6 +4,7 @@
 #include <charconv>
 #include <fstream>
 #include <sstream>
+#include <vector>
 
 #include "base/AtomicFile.h"
 
@@ -89,17 +90,29 @@ std::optional<std::string> UnescapeKey(std::string_view s) {
     return out;
 }
 
-bool IdMap::Insert(const std::string& key, uint32_t id) {
-    if (key.empty() || id == 0 || ids_.count(key) || used_.count(id)) return false;
+bool IdMap::Insert(const std::string& key, uint32_t id, const std::vector<uint32_t>& taken) {
+    if (key.empty() || id == 0 || ids_.count(key) ||
+        std::binary_search(taken.begin(), taken.end(), id))
+        return false;
     ids_.emplace(key, id);
-    used_.insert(id);
     next_ = std::max<uint64_t>(next_, uint64_t{id} + 1);
     return true;
+}
+
+// The ids in use, sorted: worked out when needed (rarely) rather than kept beside the map,
+// which would cost as much memory again for a folder of many messages.
+std::vector<uint32_t> IdMap::TakenIds() const {
+    std::vector<uint32_t> taken;
+    taken.reserve(ids_.size());
+    for (const auto& entry : ids_) taken.push_back(entry.second);
+    std::sort(taken.begin(), taken.end());
+    return taken;
 }
 
 IdMap IdMap::Parse(std::string_view text) {
     IdMap map;
     uint64_t declaredNext = 1;
+    std::vector<std::pair<uint32_t, std::string>> entries;
     while (!text.empty()) {
         size_t end = text.find('\n');
         std::string_view line = text.substr(0, end);
@@ -113,7 +126,15 @@ IdMap IdMap::Parse(std::string_view text) {
         if (tab == std::string_view::npos) continue;
         auto id = WholeNumber<uint32_t>(line.substr(0, tab));
         auto key = UnescapeKey(line.substr(tab + 1));
-        if (id && key) map.Insert(*key, *id);
+        if (id && *id != 0 && key && !key->empty()) entries.emplace_back(*id, std::move(*key));
+    }
+    // A repeated id keeps its first line; a repeated key its first line too.
+    std::stable_sort(entries.begin(), entries.end(),
+                     [](const auto& a, const auto& b) { return a.first < b.first; });
+    for (size_t i = 0; i < entries.size(); ++i) {
+        if (i > 0 && entries[i].first == entries[i - 1].first) continue;
+        if (map.ids_.emplace(std::move(entries[i].second), entries[i].first).second)
+            map.next_ = std::max<uint64_t>(map.next_, uint64_t{entries[i].first} + 1);
     }
     map.next_ = std::max(map.next_, declaredNext);
     return map;
@@ -156,22 +177,26 @@ uint32_t IdMap::Assign(const std::string& key) {
         // The counter is spent (only a damaged map gets here): take the lowest free id,
         // which no present key holds.
         id = 1;
-        for (uint32_t used : used_) {
+        for (uint32_t used : TakenIds()) {
             if (used != id) break;
             ++id;
         }
     }
     ids_.emplace(key, id);
-    used_.insert(id);
     next_ = std::max<uint64_t>(next_, uint64_t{id} + 1);
     return id;
 }
 
 void IdMap::Erase(const std::string& key) {
-    auto it = ids_.find(key);
-    if (it == ids_.end()) return;
-    used_.erase(it->second);
+    ids_.erase(key);
+}
+
+void IdMap::Rename(const std::string& from, const std::string& to) {
+    auto it = ids_.find(from);
+    if (it == ids_.end() || ids_.count(to)) return;
+    uint32_t id = it->second;
     ids_.erase(it);
+    ids_.emplace(to, id);
 }
 
 bool IdMap::Retain(const std::function<bool(const std::string&)>& keep) {
@@ -181,7 +206,6 @@ bool IdMap::Retain(const std::function<bool(const std::string&)>& keep) {
             ++it;
             continue;
         }
-        used_.erase(it->second);
         it = ids_.erase(it);
         changed = true;
     }
@@ -190,7 +214,8 @@ bool IdMap::Retain(const std::function<bool(const std::string&)>& keep) {
 
 void IdMap::MergeFrom(const IdMap& other) {
     next_ = std::max(next_, other.next_);
-    for (const auto& [key, id] : other.ids_) Insert(key, id);
+    std::vector<uint32_t> taken = TakenIds();
+    for (const auto& [key, id] : other.ids_) Insert(key, id, taken);
 }
 
 }  // namespace tindale::store

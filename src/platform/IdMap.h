@@ -13,6 +13,7 @@
 #include <string>
 #include <string_view>
 #include <unordered_map>
+#include <vector>
 
 namespace tindale::store {
 
@@ -30,6 +31,8 @@ class IdMap {
     // The key's id, assigning the next unused one to a new key.
     uint32_t Assign(const std::string& key);
     void Erase(const std::string& key);
+    // Moves a key's id to another key (that no id holds yet).
+    void Rename(const std::string& from, const std::string& to);
     // Forgets every key for which `keep` is false; true when anything was forgotten.
     bool Retain(const std::function<bool(const std::string&)>& keep);
     // Takes in what another writer added since this map was read: its counter, and its
@@ -41,9 +44,9 @@ class IdMap {
     const std::unordered_map<std::string, uint32_t>& Entries() const { return ids_; }
 
   private:
-    bool Insert(const std::string& key, uint32_t id);
+    bool Insert(const std::string& key, uint32_t id, const std::vector<uint32_t>& taken);
+    std::vector<uint32_t> TakenIds() const;
     std::unordered_map<std::string, uint32_t> ids_;
-    std::set<uint32_t> used_;
     uint64_t next_ = 1;  // may pass 2^32 - 1; ids are then taken from the free ones
 };
 

@@ -33,7 +33,9 @@ namespace {
 
 constexpr const char* kFolderMap = ".tindale-folders";
 constexpr const char16_t* kInboxName = u"Inbox";
-constexpr size_t kIndexesKept = 8;
+// Indexes of message folders kept loaded: a job goes through folders one after the other,
+// and an index costs memory in proportion to its folder's messages.
+constexpr size_t kIndexesKept = 2;
 
 bool IsDirectory(const std::string& path) {
     struct stat st {};

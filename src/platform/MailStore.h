@@ -188,6 +188,7 @@ class StoreNamespace {
     std::string root_;
     std::map<std::string, bool> writable_;  // ReadyForWriting's answers
     std::vector<Unmapped> unmapped_;
+
   public:
     // A maildir's message files by size, with a hash of each once it has been read.
     struct FolderContents {

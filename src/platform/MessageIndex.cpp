@@ -56,7 +56,6 @@ void MessageIndex::Load() {
     DirLock lock(dir_);
     ids_ = IdMap::Load(dir_ + "/" + kUidList);
     files_.clear();
-    keys_.clear();
     size_t before = ids_.Size();
     uint64_t nextBefore = ids_.Next();
     std::unordered_set<std::string> present;
@@ -66,7 +65,6 @@ void MessageIndex::Load() {
         present.insert(key);
         uint32_t id = ids_.Assign(key);
         files_[id] = relative;
-        keys_[id] = key;
     }
     loaded_ = true;
     bool pruned = ids_.Retain([&](const std::string& key) { return present.count(key) > 0; });
@@ -90,22 +88,36 @@ uint32_t MessageIndex::Add(const std::string& relative) {
     }
     uint32_t id = ids_.Assign(key);
     files_[id] = relative;
-    keys_[id] = key;
     dirty_ = true;
     return id;
 }
 
+// A file's key in the id map: the unique part of its name, or (when another file holds that)
+// its whole relative path. Worked out from the name rather than kept, which for a folder of
+// many messages would cost as much memory as the names themselves.
+std::optional<std::string> MessageIndex::KeyOf(uint32_t id) const {
+    auto file = files_.find(id);
+    if (file == files_.end()) return std::nullopt;
+    std::string unique = UniquePart(file->second.substr(file->second.find('/') + 1));
+    if (ids_.Find(unique) == id) return unique;
+    if (ids_.Find(file->second) == id) return file->second;
+    return std::nullopt;
+}
+
 void MessageIndex::Remove(uint32_t id) {
-    auto key = keys_.find(id);
-    if (key == keys_.end()) return;
-    ids_.Erase(key->second);
-    keys_.erase(key);
-    files_.erase(id);
-    dirty_ = true;
+    if (auto key = KeyOf(id)) ids_.Erase(*key);
+    if (files_.erase(id)) dirty_ = true;
 }
 
 void MessageIndex::Moved(uint32_t id, const std::string& relative) {
-    if (files_.count(id)) files_[id] = relative;
+    auto file = files_.find(id);
+    if (file == files_.end()) return;
+    // A file keyed by its whole path keeps its id under the new path.
+    if (auto key = KeyOf(id); key && *key == file->second) {
+        ids_.Rename(*key, relative);
+        dirty_ = true;
+    }
+    file->second = relative;
 }
 
 int MessageIndex::Save() {

@@ -38,10 +38,10 @@ class MessageIndex {
     const std::string& Directory() const { return dir_; }
 
   private:
+    std::optional<std::string> KeyOf(uint32_t id) const;
     std::string dir_;
     IdMap ids_;
     std::map<uint32_t, std::string> files_;  // id -> relative path
-    std::map<uint32_t, std::string> keys_;   // id -> key in the map
     bool dirty_ = false;
     bool loaded_ = false;
 };
