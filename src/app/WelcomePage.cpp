@@ -11,11 +11,39 @@
 #include <QVBoxLayout>
 
 #include "app/AboutDialog.h"
+#include "app/Prompts.h"
 
 void LaunchCompanion(const QString& fileName) {
     QString path = QDir(QCoreApplication::applicationDirPath()).filePath(fileName);
     if (QFileInfo::exists(path)) QDesktopServices::openUrl(QUrl::fromLocalFile(path));
 }
+
+QString UserGuidePath() {
+    // Installed beside the program's other files, or (run from the build) in the sources.
+    for (const QString& folder :
+         {QStringLiteral(TINDALE_GUIDE_INSTALLED), QStringLiteral(TINDALE_GUIDE_SOURCE)}) {
+        QString page = QDir(folder).filePath(QStringLiteral("index.html"));
+        if (QFileInfo::exists(page)) return page;
+    }
+    return {};
+}
+
+namespace {
+
+void OpenUserGuide(QWidget* parent) {
+    QString page = UserGuidePath();
+    if (page.isEmpty()) {
+        Prompts::Get().error(parent, QStringLiteral("The user guide is not installed with this "
+                                                    "copy of Tindale."));
+        return;
+    }
+    if (!QDesktopServices::openUrl(QUrl::fromLocalFile(page)))
+        Prompts::Get().error(parent, QStringLiteral("The user guide could not be opened in a "
+                                                    "browser. It is the file %1.")
+                                         .arg(page));
+}
+
+}  // namespace
 
 namespace {
 QRadioButton* AddMode(QVBoxLayout* layout, QWidget* parent, const QString& name,
@@ -69,10 +97,13 @@ CPageWelcome::CPageWelcome(QWidget* parent) : CWizardPropPage(kWelcome, parent) 
     layout->addStretch(1);
     layout->addLayout(buttons);
     connect(about, &QPushButton::clicked, this, [this] { CAboutDialog(this).exec(); });
-    connect(explorer, &QPushButton::clicked, this,
-            [] { LaunchCompanion(QStringLiteral("Vexlor.exe")); });
-    connect(help, &QPushButton::clicked, this,
-            [] { LaunchCompanion(QStringLiteral("Quorrel.chm")); });
+    connect(explorer, &QPushButton::clicked, this, [this] {
+        Prompts::Get().error(this, QStringLiteral("The Explorer is not part of this version of "
+                                                  "Tindale yet. To take out one item, restore it "
+                                                  "alone: untick the others on the restore "
+                                                  "page, or use tindale-cli restore --item."));
+    });
+    connect(help, &QPushButton::clicked, this, [this] { OpenUserGuide(this); });
 }
 
 int CPageWelcome::nextId() const {

@@ -21,3 +21,6 @@ class CPageWelcome : public CWizardPropPage {
 
 // Opens a file that lives beside the executable with the desktop's opener; silent when missing.
 void LaunchCompanion(const QString& fileName);
+// The user guide's first page (installed, or in the sources for a build run from the tree);
+// empty when it cannot be found.
+QString UserGuidePath();

@@ -1,7 +1,9 @@
 #include "app/Wizard.h"
 
 #include <QAbstractButton>
+#include <QGuiApplication>
 #include <QLabel>
+#include <QScreen>
 
 #include "app/Icons.h"
 #include "app/Pages.h"
@@ -22,6 +24,9 @@ CWizard::CWizard(QWidget* parent) : QWizard(parent), m_workers(std::make_unique<
     connect(this, &QWizard::currentIdChanged, this, &CWizard::OnPageChanged);
     OnPageChanged(kWelcome);
     resize(720, 520);
+    // Never larger than the screen (at a scale factor of 2, 720 x 520 may not fit).
+    if (QScreen* screen = QGuiApplication::primaryScreen())
+        resize(size().boundedTo(screen->availableGeometry().size()));
 }
 
 CWizard::~CWizard() {

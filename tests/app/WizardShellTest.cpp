@@ -1,13 +1,17 @@
 // The wizard shell: pages, mode sequences, buttons, cancel, the worker protocol, the tree.
 #include <QAbstractButton>
+#include <QFileInfo>
 #include <QLineEdit>
 #include <QProgressBar>
+#include <QPushButton>
 #include <QRadioButton>
+#include <QScreen>
 #include <QTest>
 
 #include "GuiSupport.h"
 #include "app/NodeTreeCtrl.h"
 #include "app/ProgressPage.h"
+#include "app/WelcomePage.h"
 #include "app/Wizard.h"
 #include "app/pages/RestorePages.h"
 #include "archive/ArchiveHeader.h"
@@ -17,6 +21,23 @@
 class WizardShellTest : public QObject {
     Q_OBJECT
   private slots:
+    // Help has a guide to open; the Explorer, not part of this version, says so.
+    void helpHasAGuideAndExplorerIsNeverSilent() {
+        QVERIFY(QFileInfo::exists(UserGuidePath()));
+        ScriptedPrompts prompts;
+        CWizard wizard;
+        wizard.show();
+        QPushButton* explorer = nullptr;
+        for (auto* button : wizard.currentPage()->findChildren<QPushButton*>())
+            if (button->text() == QStringLiteral("&Explorer")) explorer = button;
+        QVERIFY(explorer);
+        explorer->click();
+        QCOMPARE(prompts.errors.size(), 1);
+        QVERIFY(prompts.errors[0].contains(QStringLiteral("Explorer")));
+        // Never larger than the screen.
+        QVERIFY(wizard.width() <= wizard.screen()->availableGeometry().width());
+    }
+
     void pagesHaveTheirIdsTitlesAndOrder() {
         TestHome home;
         CWizard wizard;

@@ -10,7 +10,8 @@ DESTDIR="$stage" cmake --install "$build" --prefix /usr >/dev/null || fail "cmak
 root="$stage/usr"
 for f in bin/tindale bin/tindale-cli share/applications/tindale.desktop share/mime/packages/tindale-archive.xml \
          share/icons/hicolor/scalable/apps/tindale.svg share/icons/hicolor/48x48/apps/tindale.png \
-         share/tindale/icons/Inbox.png share/tindale/icons/Message.png share/man/man1/tindale-cli.1; do
+         share/tindale/icons/Inbox.png share/tindale/icons/Message.png share/man/man1/tindale-cli.1 \
+         share/doc/tindale/guide/index.html share/doc/tindale/screenshots/19-finddup-2-options.png; do
   [ -e "$root/$f" ] || fail "$f is not installed"
 done
 if command -v desktop-file-validate >/dev/null; then
@@ -27,4 +28,8 @@ if command -v man >/dev/null; then
   MANWIDTH=80 man -l "$root/share/man/man1/tindale-cli.1" 2>/dev/null | grep -q "EXIT STATUS" || fail "the manual page renders"
 fi
 "$root/bin/tindale-cli" --help | grep -q "backup" || fail "the installed CLI runs"
+# Every picture the user guide shows is installed beside it.
+for img in $(grep -o 'src="[^"]*"' "$root/share/doc/tindale/guide/index.html" | cut -d'"' -f2); do
+  [ -e "$root/share/doc/tindale/guide/$img" ] || fail "the guide's picture $img is not installed"
+done
 echo "1 passed, 0 failed"
