@@ -5,6 +5,7 @@
 #include <functional>
 #include <map>
 #include <optional>
+#include <span>
 #include <tuple>
 
 #include <openssl/evp.h>
@@ -15,6 +16,7 @@
 #include "model/MessageNodes.h"
 #include "platform/Identities.h"
 #include "platform/MailStore.h"
+#include "platform/MessageHeaders.h"
 #include "platform/StoreSession.h"
 
 using namespace tindale;
@@ -33,8 +35,8 @@ namespace {
 
 // The first filter: same received time and normalised subject (and whether the time came
 // from a header), then the same Message-ID.
-auto HeaderKey(const MessageProps& m) {
-    return std::tie(m.received, m.normalSubject, m.receivedFromFile, m.internetMessageId);
+auto HeaderKey(const DuplicateCandidate& m) {
+    return std::tie(m.received, m.key, m.receivedFromFile);
 }
 
 // Which copy stays: the one with the most state, then cur/ before new/, then the earliest
@@ -48,7 +50,7 @@ bool KeepsBetter(const MessageState& a, uint32_t idA, const MessageState& b, uin
 }
 
 // Splits one run of header-equal messages into groups of equal content.
-void GroupRun(const std::vector<MessageProps>& messages, const std::vector<size_t>& run,
+void GroupRun(const std::vector<DuplicateCandidate>& messages, const std::vector<size_t>& run,
               const ContentDigest& contentOf, const StateLookup& stateOf,
               std::vector<DuplicateGroup>& out) {
     using Digest = std::array<uint8_t, 32>;
@@ -86,7 +88,19 @@ void GroupRun(const std::vector<MessageProps>& messages, const std::vector<size_
 
 }  // namespace
 
-std::vector<DuplicateGroup> FindDuplicatesInFolder(std::vector<MessageProps> messages,
+DuplicateCandidate DuplicateCandidate::Of(const MessageProps& props) {
+    DuplicateCandidate c;
+    c.messageId = props.messageId;
+    c.receivedFromFile = props.receivedFromFile;
+    c.received = props.received;
+    std::string both = props.normalSubject;
+    both.push_back('\0');
+    both += props.internetMessageId;
+    c.key = v::MD5::Compute(std::span(reinterpret_cast<const uint8_t*>(both.data()), both.size()));
+    return c;
+}
+
+std::vector<DuplicateGroup> FindDuplicatesInFolder(std::vector<DuplicateCandidate> messages,
                                                    const ContentDigest& contentOf,
                                                    const StateLookup& stateOf) {
     std::vector<DuplicateGroup> groups;
@@ -180,22 +194,27 @@ class Search {
         }
         if (folderId == kRootFolderId) return;
         std::unique_ptr<StoreFolder> folder;
-        std::vector<MessageProps> messages;
+        std::vector<DuplicateCandidate> messages;
+        if (ns.OpenFolder(folderId, folder) != S_OK) return;
+        std::unique_ptr<MessageEnum> handle;
+        MessageProps props;
         // Reading a folder of many thousands of messages moves the bar and can be cancelled.
-        auto keepGoing = [&](size_t listed) {
-            report_.ProgressSent(examined + listed, 0);
-            return !stop_.stop_requested();
-        };
-        if (ns.OpenFolder(folderId, folder) == S_OK) messages = ListMessages(*folder, keepGoing);
+        for (HRESULT hr = folder->GetFirstMessage(0, 0, props, handle); hr == S_OK;
+             hr = folder->GetNextMessage(*handle, props)) {
+            messages.push_back(DuplicateCandidate::Of(props));
+            if (messages.size() % 256 == 0) {
+                report_.ProgressSent(examined + messages.size(), 0);
+                if (stop_.stop_requested()) break;
+            }
+        }
+        folder->GetMessageClose(handle);
         if (stop_.stop_requested()) return;  // a folder read in part is not searched
         examined += messages.size();
         report_.ProgressSent(examined, 0);
-        std::map<uint32_t, const MessageProps*> byId;
         auto contentOf = [&](uint32_t id, bool whole) { return ContentOf(*folder, id, whole); };
         auto stateOf = [&](uint32_t id) { return StateOf(*folder, id); };
-        auto groups = FindDuplicatesInFolder(messages, contentOf, stateOf);
+        auto groups = FindDuplicatesInFolder(std::move(messages), contentOf, stateOf);
         if (groups.empty()) return;
-        for (const auto& m : messages) byId[m.messageId] = &m;
         const auto& files = folder->MessageFiles();
         auto fileOf = [&](uint32_t id) {
             auto it = files.find(id);
@@ -203,12 +222,29 @@ class Search {
         };
         std::string folderName = FolderName(ns, identity, folderId);
         for (const auto& group : groups) {
-            const MessageProps& kept = *byId[group.kept];
+            auto kept = HeadersOf(*folder, group.kept);  // read again: only groups need them
             for (uint32_t id : group.surplus)
                 found_.push_back({identity, folderId, id, group.kept, group.flags, folderName,
-                                  fileOf(id), fileOf(group.kept), kept.subject, kept.displayFrom,
+                                  fileOf(id), fileOf(group.kept), kept.subject, kept.from,
                                   kept.received});
         }
+    }
+
+    struct Shown {
+        std::string subject, from;
+        uint64_t received = 0;
+    };
+    // What a person needs to recognise a message: read from its header block.
+    static Shown HeadersOf(StoreFolder& folder, uint32_t messageId) {
+        int fd = -1;
+        Shown shown;
+        if (folder.OpenMessage(messageId, fd) != S_OK) return shown;
+        auto info = mail::ParseHeaders(mail::ReadHeaderBlock(fd));
+        ::close(fd);
+        shown.subject = info.subject;
+        shown.from = info.from;
+        if (info.received) shown.received = FileTimeFromUnix(*info.received);
+        return shown;
     }
 
     // "Identity/Folder/Sub", for people.

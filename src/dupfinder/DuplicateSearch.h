@@ -40,11 +40,22 @@ struct DuplicateGroup {
     std::string flags;
 };
 
+// What the search keeps of a message: its id, received time, whether that came from the file,
+// and a digest of its normalised subject and Message-ID, so that a folder of a million
+// messages takes a few dozen megabytes.
+struct DuplicateCandidate {
+    uint32_t messageId = 0;
+    bool receivedFromFile = false;
+    uint64_t received = 0;
+    std::array<uint8_t, 16> key{};
+    static DuplicateCandidate Of(const tindale::store::MessageProps& props);
+};
+
 // The groups of copies among one folder's messages. `contentOf` and `stateOf` are asked
 // only about candidates; without `contentOf` nothing counts as a copy.
-std::vector<DuplicateGroup> FindDuplicatesInFolder(
-    std::vector<tindale::store::MessageProps> messages, const ContentDigest& contentOf,
-    const StateLookup& stateOf = {});
+std::vector<DuplicateGroup> FindDuplicatesInFolder(std::vector<DuplicateCandidate> messages,
+                                                   const ContentDigest& contentOf,
+                                                   const StateLookup& stateOf = {});
 
 // One surplus copy of a message, with what a person needs to check it.
 struct DuplicateEntry {

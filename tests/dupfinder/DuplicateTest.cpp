@@ -25,13 +25,12 @@ class RecordingReport : public v::WorkerReport {
     int done = 0;
 };
 
-MessageProps Props(uint32_t id, uint64_t received, std::string subject, uint64_t sent = 1) {
+DuplicateCandidate Props(uint32_t id, uint64_t received, std::string subject) {
     MessageProps p;
     p.messageId = id;
     p.received = received;
-    p.sent = sent;
     p.normalSubject = std::move(subject);
-    return p;
+    return DuplicateCandidate::Of(p);
 }
 
 std::string Message(const std::string& subject, const std::string& date,
