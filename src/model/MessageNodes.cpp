@@ -186,8 +186,7 @@ void ReportStoreGaps(const std::u16string& identityId, uint64_t messagesWritten)
     if (messages > 0) return;
     auto identity = identities::Find(identityId);
     ReportNote("the mail store of \"" + text::ToUtf8(identity ? identity->name : identityId) +
-               "\" (" + ns->Root() +
-               ") holds no mail at all: no message of it is in the archive");
+               "\" (" + ns->Root() + ") holds no mail at all: no message of it is in the archive");
 }
 
 size_t CountIdentityMessages(const std::u16string& identityId, size_t upTo) {
@@ -293,6 +292,7 @@ void MsgFolder::ForEachItem(const std::function<bool(std::unique_ptr<BasicNode>)
         if (!take(std::move(item))) break;
     }
     folder->GetMessageClose(handle);
+    ns->ReleaseIndex(folder->Directory());  // the folder is done: its index goes
 }
 
 MsgNode::MsgNode(const MessageProps& props, uint32_t folderId, std::u16string identityId,

@@ -444,6 +444,14 @@ MessageIndex& StoreNamespace::IndexOf(const std::string& dir) {
     return *indexes_.back();
 }
 
+void StoreNamespace::ReleaseIndex(const std::string& dir) {
+    auto it = std::find_if(indexes_.begin(), indexes_.end(),
+                           [&](const auto& index) { return index->Directory() == dir; });
+    if (it == indexes_.end()) return;
+    (*it)->Save();
+    indexes_.erase(it);
+}
+
 MessageIndex& StoreFolder::Index() {
     auto& index = ns_.IndexOf(dir_);
     if (!index.Loaded()) index.Load();

@@ -158,6 +158,9 @@ class StoreNamespace {
     bool ReadyForWriting(const std::string& dir);
     // Writes the id maps of folders whose messages changed; 0 or an errno value.
     int Flush();
+    // Saves and drops the loaded index of the maildir `dir` (a job done with a folder): its
+    // memory is given back before the next folder is read.
+    void ReleaseIndex(const std::string& dir);
     // Maildirs of the store that no folder stands for, and why (read with the folder list).
     struct Unmapped {
         std::string directory;  // its name below the root
