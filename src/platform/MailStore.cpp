@@ -452,6 +452,12 @@ void StoreNamespace::ReleaseIndex(const std::string& dir) {
     indexes_.erase(it);
 }
 
+void StoreNamespace::ReleaseIndexes() {
+    for (auto& index : indexes_) index->Save();
+    indexes_.clear();
+    contents_.clear();  // the folders' sizes and hashes, kept for a restore into them
+}
+
 MessageIndex& StoreFolder::Index() {
     auto& index = ns_.IndexOf(dir_);
     if (!index.Loaded()) index.Load();

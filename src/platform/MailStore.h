@@ -161,6 +161,8 @@ class StoreNamespace {
     // Saves and drops the loaded index of the maildir `dir` (a job done with a folder): its
     // memory is given back before the next folder is read.
     void ReleaseIndex(const std::string& dir);
+    // All of them, and what HoldsCopy learnt of the folders.
+    void ReleaseIndexes();
     // Maildirs of the store that no folder stands for, and why (read with the folder list).
     struct Unmapped {
         std::string directory;  // its name below the root

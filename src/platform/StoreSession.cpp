@@ -45,4 +45,8 @@ StoreSession* CurrentStoreSession() {
     return tCurrentSession;
 }
 
+void StoreSession::ReleaseIndexes() {
+    for (auto& [identity, store] : stores_) store->ReleaseIndexes();
+}
+
 }  // namespace tindale::store

@@ -26,6 +26,8 @@ class StoreSession {
     std::shared_ptr<StoreNamespace> Open(std::u16string_view identityId);
     // Writes back every changed id map; 0 or an errno value.
     int Flush();
+    // Saves and drops every loaded message index (a job moving on to other folders).
+    void ReleaseIndexes();
 
   private:
     std::map<std::u16string, std::shared_ptr<StoreNamespace>> stores_;

@@ -92,6 +92,16 @@ void RestoreRecord(const v::NodeRecord& rec, v::BasicStream& payload,
 
 // Learns the record's file source (reading a source root's header, which is small) and
 // restores it when it was chosen.
+// The archive moves on to another mail folder: the messages restored so far are published
+// (so that their files are where the indexes say) and the indexes of the folders they went
+// to are saved and dropped, so that a restore holds one folder's index at a time.
+void ReleaseFolderIndexes() {
+    auto* session = store::CurrentStoreSession();
+    if (!session) return;
+    if (auto* batch = durable::CurrentBatch()) batch->Flush();
+    session->ReleaseIndexes();
+}
+
 struct Sources {
     FileSources files;
     MailSources mail;
@@ -102,6 +112,7 @@ void VisitRecord(ArchiveReader& reader, const RestoreRequest& request,
                  const SealKey* seal) {
     const v::NodeRecord& rec = reader.Record();
     FrameDecodingStream frames(reader, request.password, seal);
+    if (rec.TypeGuid() == v::MsgFolder::kTypeGuid) ReleaseFolderIndexes();
     sources.mail.Observe(rec);
     if (!FileSources::NeedsPayload(rec)) {
         sources.files.Observe(rec);
