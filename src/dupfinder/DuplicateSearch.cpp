@@ -214,6 +214,12 @@ class Search {
         auto contentOf = [&](uint32_t id, bool whole) { return ContentOf(*folder, id, whole); };
         auto stateOf = [&](uint32_t id) { return StateOf(*folder, id); };
         auto groups = FindDuplicatesInFolder(std::move(messages), contentOf, stateOf);
+        // The folder is done once its groups are described: its index goes.
+        struct Release {
+            StoreNamespace& ns;
+            std::string dir;
+            ~Release() { ns.ReleaseIndex(dir); }
+        } release{ns, folder->Directory()};
         if (groups.empty()) return;
         const auto& files = folder->MessageFiles();
         auto fileOf = [&](uint32_t id) {
