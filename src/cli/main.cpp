@@ -44,8 +44,9 @@ int main(int argc, char** argv) {
                   "the current one");
     r->add_flag("--clear-identity", restore.clearIdentity,
                 "Delete all messages from that identity first");
-    r->add_option("--item", restore.items,
-                  "Restore only this item (a path from 'list'); a container brings everything below it");
+    r->add_option(
+        "--item", restore.items,
+        "Restore only this item (a path from 'list'); a container brings everything below it");
     r->add_option("--password-file", restore.passwordFile, "Read the password from this file");
     r->footer("Example: tindale-cli restore ~/mail.vqz --item \"My Documents\"");
 

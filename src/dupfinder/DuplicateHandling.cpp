@@ -66,23 +66,17 @@ bool DeleteDuplicate(const DuplicateEntry& entry, std::string& why) {
 bool MoveDuplicate(const DuplicateEntry& entry, const std::u16string& targetIdentity,
                    uint32_t targetFolder, std::string& why) {
     v::MemoryStream source;
-    {
-        auto ns = v::OpenStoreFor(entry.identityId);
-        auto folder = ns ? OpenFolder(*ns, entry.folderId) : nullptr;
-        int fd = -1;
-        if (!folder || folder->OpenMessage(entry.messageId, fd) != S_OK) {
-            why = "it cannot be read";
-            return false;
-        }
-        v::FileStream message(fd);
-        v::CopyStream(message, source);
-    }
     MessageState state;  // the moved copy keeps its flags and arrival time
     {
         auto ns = v::OpenStoreFor(entry.identityId);
         auto folder = ns ? OpenFolder(*ns, entry.folderId) : nullptr;
         int fd = -1;
-        if (folder && folder->OpenMessage(entry.messageId, fd, &state) == S_OK) ::close(fd);
+        if (!folder || folder->OpenMessage(entry.messageId, fd, &state) != S_OK) {
+            why = "it cannot be read";
+            return false;
+        }
+        v::FileStream message(fd);
+        v::CopyStream(message, source);
     }
     {
         auto ns = v::OpenStoreFor(targetIdentity);

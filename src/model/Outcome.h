@@ -23,7 +23,7 @@ struct Outcome {
     std::string error;  // why it failed, when it did
     std::vector<Problem> problems;
     uint64_t itemsDone = 0;
-    uint64_t alreadyThere = 0;  // messages a restore found already in their folder, not added
+    uint64_t alreadyThere = 0;       // messages a restore found already in their folder, not added
     std::vector<std::string> notes;  // facts worth telling (e.g. messages sent to the Inbox)
 
     bool Clean() const { return !failed && !cancelled && problems.empty(); }

@@ -145,8 +145,8 @@ int main(int argc, char** argv) {
         if (auto* tree = dup->currentPage()->findChild<QTreeWidget*>("folders")) {
             tree->expandAll();
             // The Inbox selected: its copies are listed beside the tree.
-            auto found = tree->findItems(QStringLiteral("Inbox"),
-                                         Qt::MatchStartsWith | Qt::MatchRecursive);
+            auto found =
+                tree->findItems(QStringLiteral("Inbox"), Qt::MatchStartsWith | Qt::MatchRecursive);
             if (!found.isEmpty()) tree->setCurrentItem(found.front());
         }
         Shot(*dup, QString::fromLatin1(name));
