@@ -221,10 +221,8 @@ class Search {
             ~Release() { ns.ReleaseIndex(dir); }
         } release{ns, folder->Directory()};
         if (groups.empty()) return;
-        const auto& files = folder->MessageFiles();
         auto fileOf = [&](uint32_t id) {
-            auto it = files.find(id);
-            return it == files.end() ? std::string() : it->second;
+            return std::string(folder->MessageFiles().Find(id).value_or(std::string_view()));
         };
         std::string folderName = FolderName(ns, identity, folderId);
         for (const auto& group : groups) {

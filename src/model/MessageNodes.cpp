@@ -96,9 +96,7 @@ bool EmptyFolderTree(StoreNamespace& ns, uint32_t folderId) {
     if (folderId != kRootFolderId) {
         std::unique_ptr<StoreFolder> folder;
         if (ns.OpenFolder(folderId, folder) == S_OK) {
-            std::vector<uint32_t> ids;
-            for (const auto& [id, file] : folder->MessageFiles()) ids.push_back(id);
-            ok = folder->DeleteMessages(ids) >= 0;
+            ok = folder->DeleteMessages(folder->MessageFiles().IdsFrom()) >= 0;
         }
     }
     for (const auto& sub : ListSubFolders(ns, folderId))
@@ -326,9 +324,8 @@ uint64_t MsgNode::WritePayload(BasicStream& out) {
     if (opened != S_OK) {
         // Name the file: a message without a subject (a dangling link) is otherwise nameless.
         if (folder) {
-            const auto& files = folder->MessageFiles();
-            if (auto file = files.find(props_.messageId); file != files.end())
-                where = folder->Directory() + "/" + file->second;
+            if (auto file = folder->MessageFiles().Find(props_.messageId))
+                where = folder->Directory() + "/" + std::string(*file);
         }
         ReportProblem(where, opened == E_NOT_FOUND
                                  ? "the message cannot be read (it may have been moved or deleted)"

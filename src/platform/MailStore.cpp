@@ -346,7 +346,7 @@ std::vector<StoreNamespace::Folder> StoreNamespace::ReadFolders() {
         f.id = map.Assign(f.dir);
         f.dir = f.dir == "." ? root_ : root_ + "/" + f.dir;
     }
-    map.Retain([&](const std::string& key) { return keys.count(key) > 0; });
+    map.Retain([&](std::string_view key, uint32_t) { return keys.count(std::string(key)) > 0; });
     if (map.Serialize() != before) map.Save(mapPath);
     return folders;
 }
@@ -531,8 +531,7 @@ HRESULT StoreFolder::GetFirstMessage(uint32_t, uint32_t firstId, MessageProps& p
     auto& index = ns_.IndexOf(dir_);
     index.Load();  // one scan per listing; opening, committing and deleting use what it found
     handle = std::make_unique<MessageEnum>();
-    for (auto it = index.Files().lower_bound(firstId); it != index.Files().end(); ++it)
-        handle->ids.push_back(it->first);
+    handle->ids = index.Files().IdsFrom(firstId);
     return GetNextMessage(*handle, props);
 }
 

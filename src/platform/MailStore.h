@@ -104,7 +104,7 @@ class StoreFolder {
     // it does); it keeps its id.
     HRESULT SetFlags(uint32_t messageId, const std::string& flags);
     // The message files by id (paths relative to the maildir), without reading any header.
-    const std::map<uint32_t, std::string>& MessageFiles() { return Index().Files(); }
+    const store::MessageFiles& MessageFiles() { return Index().Files(); }
 
     uint32_t Id() const { return id_; }
     const std::string& Directory() const { return dir_; }

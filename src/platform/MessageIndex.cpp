@@ -7,7 +7,6 @@
 
 #include <algorithm>
 #include <tuple>
-#include <unordered_set>
 #include <vector>
 
 namespace tindale::store {
@@ -15,10 +14,6 @@ namespace tindale::store {
 namespace {
 constexpr const char* kUidList = ".tindale-uids";
 constexpr const char* kLockFile = ".tindale-lock";
-
-std::string UniquePart(const std::string& name) {
-    return name.substr(0, name.find(':'));
-}
 }  // namespace
 
 DirLock::DirLock(const std::string& dir)
@@ -30,64 +25,85 @@ DirLock::~DirLock() {
     if (fd_ >= 0) ::close(fd_);  // closing releases the lock
 }
 
-std::vector<std::string> ListMessageFiles(const std::string& dir) {
-    std::vector<std::string> names;
+void ForEachMessageFile(const std::string& dir, const std::function<void(const char*)>& visit) {
     if (DIR* d = ::opendir(dir.c_str())) {
         while (dirent* e = ::readdir(d))
-            if (e->d_name[0] != '.' && e->d_type != DT_DIR) names.emplace_back(e->d_name);
+            if (e->d_name[0] != '.' && e->d_type != DT_DIR) visit(e->d_name);
         ::closedir(d);
     }
+}
+
+std::vector<std::string> ListMessageFiles(const std::string& dir) {
+    std::vector<std::string> names;
+    ForEachMessageFile(dir, [&](const char* name) { names.emplace_back(name); });
     return names;
 }
 
+namespace {
+
+// "cur/NAME" split into its folder, its name and the name's unique part.
+struct FileName {
+    std::string_view sub, name, unique;
+    explicit FileName(std::string_view relative)
+        : sub(relative.substr(0, 3)),
+          name(relative.substr(4)),
+          unique(name.substr(0, name.find(':'))) {}
+    bool operator<(const FileName& o) const {
+        return std::tie(unique, sub, name) < std::tie(o.unique, o.sub, o.name);
+    }
+};
+
+}  // namespace
+
 void MessageIndex::Load() {
     Save();  // ids given out since the last load stay theirs
-    struct Found {
-        std::string unique, sub, name;
-    };
-    std::vector<Found> found;
-    for (const char* sub : {"cur", "new"})
-        for (auto& name : ListMessageFiles(dir_ + "/" + sub))
-            found.push_back({UniquePart(name), sub, std::move(name)});
+    MessageFiles found;
+    for (const char* sub : {"cur", "new"}) {
+        std::string prefix = std::string(sub) + "/";
+        ForEachMessageFile(dir_ + "/" + sub,
+                           [&](const char* name) { found.Append(prefix + name); });
+    }
     // Sorted, so that when two files share a unique part the same one keeps the plain key.
-    std::sort(found.begin(), found.end(), [](const Found& a, const Found& b) {
-        return std::tie(a.unique, a.sub, a.name) < std::tie(b.unique, b.sub, b.name);
+    auto& entries = found.Pending();
+    std::sort(entries.begin(), entries.end(), [&](const auto& a, const auto& b) {
+        return FileName(found.PathAt(a)) < FileName(found.PathAt(b));
     });
     DirLock lock(dir_);
     ids_ = IdMap::Load(dir_ + "/" + kUidList);
-    files_.clear();
     size_t before = ids_.Size();
     uint64_t nextBefore = ids_.Next();
-    std::unordered_set<std::string> present;
-    for (const auto& f : found) {
-        std::string relative = f.sub + "/" + f.name;
-        std::string key = present.count(f.unique) ? relative : f.unique;
-        present.insert(key);
-        uint32_t id = ids_.Assign(key);
-        files_[id] = relative;
+    std::string_view previousUnique;
+    for (auto& entry : entries) {
+        std::string_view relative = found.PathAt(entry);
+        FileName file(relative);
+        // The unique part is taken by the file before: this one is keyed by its path.
+        entry.id = ids_.Assign(file.unique == previousUnique ? relative : file.unique);
+        previousUnique = file.unique;
     }
+    found.SortById();
+    files_ = std::move(found);
     loaded_ = true;
-    bool pruned = ids_.Retain([&](const std::string& key) { return present.count(key) > 0; });
+    // Each id names one key, so a key whose id no listed file got names a file that is gone.
+    bool pruned = ids_.Retain([&](std::string_view, uint32_t id) { return files_.Find(id).has_value(); });
     dirty_ = false;
     if (pruned || ids_.Size() != before || ids_.Next() != nextBefore)
         ids_.Save(dir_ + "/" + kUidList);  // a failure here only costs a repair next time
 }
 
 std::optional<std::string> MessageIndex::PathOf(uint32_t id) const {
-    auto it = files_.find(id);
-    if (it == files_.end()) return std::nullopt;
-    return dir_ + "/" + it->second;
+    auto file = files_.Find(id);
+    if (!file) return std::nullopt;
+    return dir_ + "/" + std::string(*file);
 }
 
 uint32_t MessageIndex::Add(const std::string& relative) {
-    std::string name = relative.substr(relative.find('/') + 1);
-    std::string key = UniquePart(name);
+    std::string_view key = FileName(relative).unique;
     if (auto known = ids_.Find(key)) {
-        if (files_.count(*known) && files_[*known] == relative) return *known;
+        if (files_.Find(*known) == std::string_view(relative)) return *known;
         key = relative;
     }
     uint32_t id = ids_.Assign(key);
-    files_[id] = relative;
+    files_.Set(id, relative);
     dirty_ = true;
     return id;
 }
@@ -96,28 +112,28 @@ uint32_t MessageIndex::Add(const std::string& relative) {
 // its whole relative path. Worked out from the name rather than kept, which for a folder of
 // many messages would cost as much memory as the names themselves.
 std::optional<std::string> MessageIndex::KeyOf(uint32_t id) const {
-    auto file = files_.find(id);
-    if (file == files_.end()) return std::nullopt;
-    std::string unique = UniquePart(file->second.substr(file->second.find('/') + 1));
-    if (ids_.Find(unique) == id) return unique;
-    if (ids_.Find(file->second) == id) return file->second;
+    auto file = files_.Find(id);
+    if (!file) return std::nullopt;
+    std::string_view unique = FileName(*file).unique;
+    if (ids_.Find(unique) == id) return std::string(unique);
+    if (ids_.Find(*file) == id) return std::string(*file);
     return std::nullopt;
 }
 
 void MessageIndex::Remove(uint32_t id) {
     if (auto key = KeyOf(id)) ids_.Erase(*key);
-    if (files_.erase(id)) dirty_ = true;
+    if (files_.Erase(id)) dirty_ = true;
 }
 
 void MessageIndex::Moved(uint32_t id, const std::string& relative) {
-    auto file = files_.find(id);
-    if (file == files_.end()) return;
+    auto file = files_.Find(id);
+    if (!file) return;
     // A file keyed by its whole path keeps its id under the new path.
-    if (auto key = KeyOf(id); key && *key == file->second) {
+    if (auto key = KeyOf(id); key && *key == *file) {
         ids_.Rename(*key, relative);
         dirty_ = true;
     }
-    file->second = relative;
+    files_.Set(id, relative);
 }
 
 int MessageIndex::Save() {

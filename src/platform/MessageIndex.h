@@ -6,11 +6,14 @@
 // The map is read and repaired once when the index is loaded and written back once for a
 // batch of changes (Save), not once per message.
 #include <cstdint>
-#include <map>
+#include <functional>
 #include <optional>
 #include <string>
+#include <string_view>
+#include <vector>
 
 #include "platform/IdMap.h"
+#include "platform/MessageFiles.h"
 
 namespace tindale::store {
 
@@ -23,7 +26,7 @@ class MessageIndex {
     // what other clients changed meanwhile (after saving what this index gave out).
     void Load();
     // Message files by id: paths relative to the maildir ("cur/NAME" or "new/NAME").
-    const std::map<uint32_t, std::string>& Files() const { return files_; }
+    const MessageFiles& Files() const { return files_; }
     std::optional<std::string> PathOf(uint32_t id) const;
     // Records a message just published as `relative` (in new/) and returns its id.
     uint32_t Add(const std::string& relative);
@@ -41,13 +44,14 @@ class MessageIndex {
     std::optional<std::string> KeyOf(uint32_t id) const;
     std::string dir_;
     IdMap ids_;
-    std::map<uint32_t, std::string> files_;  // id -> relative path
+    MessageFiles files_;
     bool dirty_ = false;
     bool loaded_ = false;
 };
 
 // Lists the names in a directory that may be message files (not hidden, not directories).
 std::vector<std::string> ListMessageFiles(const std::string& dir);
+void ForEachMessageFile(const std::string& dir, const std::function<void(const char*)>& visit);
 
 // Holds an exclusive lock on a store directory's id files for its lifetime.
 class DirLock {

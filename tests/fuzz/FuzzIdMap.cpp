@@ -13,7 +13,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     auto again = IdMap::Parse(once);
     if (again.Serialize() != once || again.Size() != map.Size()) std::abort();
     uint32_t id = map.Assign("a new key");
-    for (const auto& [key, other] : map.Entries())
+    map.ForEach([&](std::string_view key, uint32_t other) {
         if (other == id && key != "a new key") std::abort();  // one id, one key
+    });
     return 0;
 }

@@ -1,6 +1,11 @@
 #include <gtest/gtest.h>
 
+#include <map>
+#include <random>
+#include <set>
+
 #include "platform/IdMap.h"
+#include "platform/MessageFiles.h"
 
 using namespace tindale::store;
 
@@ -52,4 +57,72 @@ TEST(IdMap, MergeTakesAnotherWritersNewKeysWithoutTakingUsedIds) {
     EXPECT_FALSE(mine.Find("theirs"));  // id 4 is taken here
     EXPECT_EQ(mine.Find("late"), 6u);
     EXPECT_EQ(mine.Assign("next"), 7u);
+}
+
+// The packed table against a plain map through many assignments, erasures and renames: the
+// churn passes every rebuild of the table and every compaction of the key buffer.
+TEST(IdMap, PackedTableAgreesWithAPlainMapThroughChurn) {
+    IdMap map;
+    std::map<std::string, uint32_t> expected;
+    std::mt19937 random(7);
+    for (int step = 0; step < 20000; ++step) {
+        std::string key = "k" + std::to_string(random() % 3000);
+        switch (random() % 4) {
+            case 0:
+                map.Erase(key);
+                expected.erase(key);
+                break;
+            case 1: {
+                std::string to = key + "-moved";
+                if (expected.count(key) && !expected.count(to)) {
+                    expected[to] = expected[key];
+                    expected.erase(key);
+                }
+                map.Rename(key, to);
+                break;
+            }
+            default: {
+                uint32_t id = map.Assign(key);
+                EXPECT_EQ(expected.emplace(key, id).first->second, id);
+            }
+        }
+    }
+    ASSERT_EQ(map.Size(), expected.size());
+    for (const auto& [key, id] : expected) EXPECT_EQ(map.Find(key), id) << key;
+    std::set<uint32_t> ids;
+    map.ForEach([&](std::string_view, uint32_t id) { EXPECT_TRUE(ids.insert(id).second); });
+    auto again = IdMap::Parse(map.Serialize());
+    EXPECT_EQ(again.Serialize(), map.Serialize());
+    EXPECT_TRUE(map.Retain([](std::string_view key, uint32_t) { return key.size() > 5; }));
+    for (const auto& [key, id] : expected) EXPECT_EQ(map.Find(key).has_value(), key.size() > 5);
+}
+
+TEST(MessageFiles, PathsFollowRenamesAndErasuresInIdOrder) {
+    MessageFiles files;
+    for (uint32_t id : {5u, 2u, 9u}) files.Append("new/m" + std::to_string(id));
+    uint32_t ids[] = {5, 2, 9};
+    for (size_t i = 0; i < 3; ++i) files.Pending()[i].id = ids[i];
+    files.SortById();
+    EXPECT_EQ(files.IdsFrom(), (std::vector<uint32_t>{2, 5, 9}));
+    EXPECT_EQ(files.Find(5), "new/m5");
+    std::map<uint32_t, std::string> expected{{2, "new/m2"}, {5, "new/m5"}, {9, "new/m9"}};
+    std::mt19937 random(11);
+    for (int step = 0; step < 20000; ++step) {
+        uint32_t id = random() % 400;
+        if (random() % 3 == 0) {
+            EXPECT_EQ(files.Erase(id), expected.erase(id) > 0);
+        } else {
+            std::string path = "cur/m" + std::to_string(id) + ":2," + std::to_string(step);
+            files.Set(id, path);
+            expected[id] = path;
+        }
+    }
+    ASSERT_EQ(files.size(), expected.size());
+    std::vector<uint32_t> from100;
+    for (const auto& [id, path] : expected) {
+        EXPECT_EQ(files.Find(id), path);
+        if (id >= 100) from100.push_back(id);
+    }
+    EXPECT_EQ(files.IdsFrom(100), from100);
+    EXPECT_FALSE(files.Find(401));
 }
