@@ -3,6 +3,7 @@
 // progress page turns it into the request of the engine it starts.
 #include <cstdint>
 #include <optional>
+#include <set>
 #include <string>
 #include <vector>
 
@@ -17,6 +18,7 @@ struct WizardState {
     std::u16string password;
     std::optional<SealKey> sealKey;  // derived from `password` for the archive being restored
     std::vector<v::BasicNode*> backupSources;  // owned by the source tree
+    std::set<const v::BasicNode*> backupWithoutOwnItems;
     std::vector<v::NodeRecord> restoreItems;
     bool compress = false;
     bool encrypt = false;
@@ -31,7 +33,8 @@ struct WizardState {
     uint32_t moveTargetFolder = 0;
 
     BackupRequest ForBackup() const {
-        return {archivePath, password, backupSources, compress, encrypt, legacyEncryption};
+        return {archivePath, password,         backupSources,        compress,
+                encrypt,     legacyEncryption, backupWithoutOwnItems};
     }
     RestoreRequest ForRestore() const {
         return {archivePath, password, restoreItems, restoreIdentity, clearIdentity, sealKey};

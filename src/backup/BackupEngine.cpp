@@ -133,6 +133,7 @@ class BackupRun {
             if (auto* identity = dynamic_cast<v::MsgStoreIden*>(sources[i]))
                 messagesOf.emplace(identity->IdentityId(), 0);
             report_.Progress(i, sources.size());
+            if (request_.withoutOwnItems.count(sources[i])) continue;
             sources[i]->ForEachItem([&](std::unique_ptr<v::BasicNode> item) {
                 if (Stopped()) return false;
                 WriteOne(*item, pipeline);

@@ -1,6 +1,7 @@
 #pragma once
 // Writes the archive of a request's sources: the header, then for each source node its own
 // entry, a progress report (i, N), and an entry for each of its items.
+#include <set>
 #include <stop_token>
 #include <string>
 #include <vector>
@@ -20,6 +21,9 @@ struct BackupRequest {
     bool compress = false;
     bool encrypt = false;
     bool legacyEncryption = false;  // the original format's weak scheme instead of sealing
+    // Sources chosen only for their subfolders: their record is written, so that the
+    // subfolders keep their place, but their own items are not.
+    std::set<const v::BasicNode*> withoutOwnItems;
 };
 
 struct BackupOptions {

@@ -56,17 +56,22 @@ SourceTree::Item* SourceTree::Find(const std::string& path) const {
 
 void SourceTree::SetDown(Item& item, State state) {
     item.state = state;
+    item.ownItems = state == kChecked;
     for (auto& child : item.children) SetDown(*child, state);
 }
 
 void SourceTree::UpdateUp(Item* item) {
     for (; item; item = item->parent) {
         bool all = true, none = true;
-        for (const auto& child : item->children) {
-            all = all && child->state == kChecked;
-            none = none && child->state == kUnchecked;
-        }
-        if (item->children.empty()) continue;
+        auto count = [&](bool checked, bool unchecked) {
+            all = all && checked;
+            none = none && unchecked;
+        };
+        for (const auto& child : item->children)
+            count(child->state == kChecked, child->state == kUnchecked);
+        bool holdsItems = item->node->MayHoldItems();
+        if (holdsItems) count(item->ownItems, !item->ownItems);
+        if (item->children.empty() && !holdsItems) continue;
         item->state = all ? kChecked : none ? kUnchecked : kPartly;
     }
 }
@@ -84,6 +89,16 @@ std::vector<v::BasicNode*> SourceTree::Selected() const {
     std::vector<v::BasicNode*> out;
     std::function<void(const Item&)> walk = [&](const Item& item) {
         if (item.state != kUnchecked) out.push_back(item.node);
+        for (const auto& child : item.children) walk(*child);
+    };
+    for (const auto& root : roots_) walk(*root);
+    return out;
+}
+
+std::set<const v::BasicNode*> SourceTree::WithoutOwnItems() const {
+    std::set<const v::BasicNode*> out;
+    std::function<void(const Item&)> walk = [&](const Item& item) {
+        if (item.state != kUnchecked && !item.ownItems) out.insert(item.node);
         for (const auto& child : item.children) walk(*child);
     };
     for (const auto& root : roots_) walk(*root);

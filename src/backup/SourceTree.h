@@ -2,8 +2,12 @@
 // The tree of backup sources: every root and, below it, every container its enumeration
 // gives. It owns every node. Check states follow the tree control's rules: checking an item
 // checks everything below it; a parent is checked when all its children are, unchecked when
-// none is, and partly checked otherwise.
+// none is, and partly checked otherwise. A container's own items (a folder's files, a mail
+// folder's messages) follow the container and count as one more child: unchecking every
+// subfolder of a folder keeps its own files, and checking one subfolder of an unchecked
+// folder leaves the folder's own files out.
 #include <memory>
+#include <set>
 #include <string>
 #include <vector>
 
@@ -18,6 +22,7 @@ class SourceTree {
         Item* parent = nullptr;
         std::vector<std::unique_ptr<Item>> children;
         State state = kChecked;
+        bool ownItems = true;  // its own items are chosen (when its node may hold any)
     };
 
     explicit SourceTree(bool messageStoreOnly = false);
@@ -35,6 +40,8 @@ class SourceTree {
     void SetAll(State state);
     // Every checked or partly checked node, in pre-order.
     std::vector<v::BasicNode*> Selected() const;
+    // The selected nodes whose own items are left out.
+    std::set<const v::BasicNode*> WithoutOwnItems() const;
 
   private:
     void Fill(Item& item);

@@ -50,6 +50,7 @@ int RunBackup(const BackupArgs& args, const Output& out) {
     std::string error;
     if (!SelectSources(tree, args, error)) return Error(error, kExitUsage);
     request.sources = tree.Selected();
+    request.withoutOwnItems = tree.WithoutOwnItems();
     if (request.sources.empty()) return Error("nothing is selected to back up", kExitUsage);
     TerminalReport report("backup");
     v::Outcome outcome = BackupWorker(request, report, InterruptToken(), {args.threads});

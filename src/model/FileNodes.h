@@ -72,6 +72,7 @@ class FileFolderNode : public BasicNode {
 
     int32_t EnumContainers(NodeList& out) override;
     int32_t EnumItems(NodeList& out) override;
+    bool MayHoldItems() const override { return true; }
     uint64_t WritePayload(BasicStream& out) override;
     uint64_t RestorePayload(BasicStream& in) override;
     uint64_t SkipPayload(BasicStream& in, BasicStream& sink) override;
@@ -126,6 +127,7 @@ class FavoritesNode : public BasicNode {
 
     int32_t EnumContainers(NodeList& out) override;
     int32_t EnumItems(NodeList& out) override;
+    bool MayHoldItems() const override { return true; }
     ID* GetId() override { return &id_; }
     std::u16string GetTypeName() const override { return u"FavoritesNode"; }
     tindale::Guid GetTypeGuid() const override { return kTypeGuid; }

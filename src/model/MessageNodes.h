@@ -105,6 +105,7 @@ class MsgFolder : public MsgBase {
     MsgFolder(const NodeRecord& record, BasicStream* payload) : MsgBase(record, payload) {}
     int32_t EnumContainers(NodeList& out) override;
     int32_t EnumItems(NodeList& out) override;
+    bool MayHoldItems() const override { return true; }
     void ForEachItem(const std::function<bool(std::unique_ptr<BasicNode>)>& take) override;
     ID* GetId() override;
     std::u16string GetTypeName() const override { return u"MsgFolder"; }

@@ -31,6 +31,9 @@ class BasicNode {
     // Append newly created children (owned by the caller) and return how many.
     virtual int32_t EnumContainers(NodeList&) { return 0; }
     virtual int32_t EnumItems(NodeList&) { return 0; }
+    // Whether the container can hold items besides its subfolders (files, messages, values),
+    // which a selection then takes or leaves as one more part of it. Asked without listing.
+    virtual bool MayHoldItems() const { return false; }
     // Hands the items to `take` one at a time, so that a folder of a million messages is
     // never held whole; stops when `take` returns false. By default, those of EnumItems.
     virtual void ForEachItem(const std::function<bool(std::unique_ptr<BasicNode>)>& take) {

@@ -35,6 +35,7 @@ class OESettingsNode : public SettingsTreeNode {
     OESettingsNode(const NodeRecord& record, BasicStream* payload)
         : SettingsTreeNode(record, payload, kKeyPath) {}
     int32_t EnumItems(NodeList& out) override;
+    bool MayHoldItems() const override { return true; }
     std::u16string GetTypeName() const override { return u"OESettingsNode"; }
     tindale::Guid GetTypeGuid() const override { return kTypeGuid; }
 };
@@ -47,6 +48,7 @@ class IESettingsNode : public SettingsTreeNode {
     IESettingsNode(const NodeRecord& record, BasicStream* payload)
         : SettingsTreeNode(record, payload, kKeyPath) {}
     int32_t EnumItems(NodeList& out) override;
+    bool MayHoldItems() const override { return true; }
     std::u16string GetTypeName() const override { return u"IESettingsNode"; }
     tindale::Guid GetTypeGuid() const override { return kTypeGuid; }
 };

@@ -121,8 +121,8 @@ class IdMap::Parser {
         if (!id || *id == 0 || !key || key->empty()) return;
         if (map_.keys_.size() + key->size() > std::numeric_limits<uint32_t>::max())
             throw std::length_error("the id map is larger than 4 GiB");
-        map_.entries_.push_back({static_cast<uint32_t>(map_.keys_.size()),
-                                 static_cast<uint32_t>(key->size()), *id});
+        map_.entries_.push_back(
+            {static_cast<uint32_t>(map_.keys_.size()), static_cast<uint32_t>(key->size()), *id});
         map_.keys_ += *key;
     }
 

@@ -84,7 +84,8 @@ void MessageIndex::Load() {
     files_ = std::move(found);
     loaded_ = true;
     // Each id names one key, so a key whose id no listed file got names a file that is gone.
-    bool pruned = ids_.Retain([&](std::string_view, uint32_t id) { return files_.Find(id).has_value(); });
+    bool pruned =
+        ids_.Retain([&](std::string_view, uint32_t id) { return files_.Find(id).has_value(); });
     dirty_ = false;
     if (pruned || ids_.Size() != before || ids_.Next() != nextBefore)
         ids_.Save(dir_ + "/" + kUidList);  // a failure here only costs a repair next time

@@ -177,6 +177,44 @@ class BackupWizardTest : public QObject {
         QVERIFY(walk.SelectedNames() == expected);
     }
 
+    // Work's own messages follow Work: unticking its only subfolder keeps them (Work shows
+    // partly ticked and its list says so), and ticking the subfolder alone leaves them out.
+    void aFoldersOwnMessagesFollowTheFolder() {
+        Walk walk;
+        walk.SetOutput(walk.home / "x.vqz");
+        auto& tree = walk.Tree();
+        auto path = [](QStringList names) {
+            return QStringList{QStringLiteral("Message Store"), QStringLiteral("Main Identity"),
+                               QStringLiteral("Work")} +
+                   names;
+        };
+        auto* work = FindItem(tree, path({}));
+        auto* projects = FindItem(tree, path({QStringLiteral("Projects")}));
+        QVERIFY(work && projects);
+        ClickCheckBox(tree, projects);
+        QCOMPARE(tree.GetItemState(work), 2);
+        tree.setCurrentItem(work);
+        auto* page = walk.Page<CPageBackupChooseSource>(kBackupChooseSource);
+        QVERIFY(page->Items()->count() > 0);
+        QCOMPARE(page->ItemsNote()->text(), QStringLiteral("These items will be backed up."));
+        walk.wizard->next();
+        QVERIFY(walk.wizard->State().backupWithoutOwnItems.empty());
+
+        walk.wizard->back();
+        for (int i = 0; i < tree.topLevelItemCount(); ++i)
+            tree.SetItemState(tree.topLevelItem(i), 0, true);
+        ClickCheckBox(tree, projects);
+        QCOMPARE(tree.GetItemState(work), 2);
+        tree.setCurrentItem(work);
+        QVERIFY(page->ItemsNote()->text().startsWith(
+            QStringLiteral("These items will not be backed up")));
+        QVERIFY(!page->Items()->item(0)->flags().testFlag(Qt::ItemIsEnabled));
+        walk.wizard->next();
+        const auto& left = walk.wizard->State().backupWithoutOwnItems;
+        QVERIFY(left.count(CNodeTreeCtrl::NodeOf(work)));
+        QVERIFY(!left.count(CNodeTreeCtrl::NodeOf(projects)));
+    }
+
     void summaryAndPasswordChecks() {
         Walk walk;
         walk.SetOutput(walk.home / "x.vqz");

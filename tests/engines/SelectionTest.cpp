@@ -1,6 +1,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <set>
 
 #include "backup/BackupEngine.h"
 #include "backup/SourceTree.h"
@@ -19,9 +20,9 @@ std::vector<std::string> Paths(const SourceTree& tree) {
 }
 }  // namespace
 
-TEST(SourceTreeTest, ChecksPropagateDownAndUp) {
+TEST(SourceTreeTest, ChecksPropagateDownAndUpWithAFoldersOwnItemsAsOneMoreChild) {
     TestHome home;
-    for (auto f : {"A/A1/x", "A/A2/y", "B/z"})
+    for (auto f : {"A/own.txt", "A/A1/x", "A/A2/y", "B/z"})
         WriteFile(home / (std::string("Documents/") + f), "1");
     SourceTree tree;
     auto* docs = tree.Find("My Documents");
@@ -35,15 +36,50 @@ TEST(SourceTreeTest, ChecksPropagateDownAndUp) {
     EXPECT_EQ(a->state, SourceTree::kPartly);
     EXPECT_EQ(docs->state, SourceTree::kPartly);
     tree.SetState(*a2, SourceTree::kUnchecked);
-    EXPECT_EQ(a->state, SourceTree::kUnchecked);  // the last checked child went
+    // Every subfolder went, but A's own files stay chosen.
+    EXPECT_EQ(a->state, SourceTree::kPartly);
+    EXPECT_TRUE(tree.WithoutOwnItems().empty());
     tree.SetState(*docs, SourceTree::kChecked);
     EXPECT_EQ(a1->state, SourceTree::kChecked);
 
     tree.SetAll(SourceTree::kUnchecked);
     EXPECT_TRUE(tree.Selected().empty());
     tree.SetState(*a1, SourceTree::kChecked);
-    // Partly checked ancestors come first, in pre-order.
+    // Partly checked ancestors come first, in pre-order, without their own items.
     EXPECT_EQ(Paths(tree), (std::vector<std::string>{"My Documents", "A", "A1"}));
+    EXPECT_EQ(tree.WithoutOwnItems(), (std::set<const v::BasicNode*>{docs->node, a->node}));
+}
+
+// The archive holds exactly what the tree shows: a folder whose only subfolder is left out
+// keeps its own files; a folder chosen only for its subfolder is written without them.
+TEST(SourceTreeTest, ArchiveHoldsAFoldersOwnItemsExactlyWhenChosen) {
+    TestHome home;
+    WriteFile(home / "Documents/Work/plan.txt", "p");
+    WriteFile(home / "Documents/Work/Projects/x.txt", "x");
+    auto backUp = [&](const std::string& name, auto choose) {
+        SourceTree tree;
+        tree.SetAll(SourceTree::kUnchecked);
+        choose(tree);
+        BackupRequest request;
+        request.archivePath = text::ToUtf16(home / name);
+        request.sources = tree.Selected();
+        request.withoutOwnItems = tree.WithoutOwnItems();
+        v::NullReport report;
+        EXPECT_TRUE(BackupWorker(request, report, {}).Clean());
+        return RecordTree::Load(home / name);
+    };
+    auto keepWork = backUp("work.vqz", [](SourceTree& tree) {
+        tree.SetState(*tree.Find("My Documents/Work"), SourceTree::kChecked);
+        tree.SetState(*tree.Find("My Documents/Work/Projects"), SourceTree::kUnchecked);
+    });
+    EXPECT_TRUE(keepWork.Find("My Documents/Work/plan.txt"));
+    EXPECT_FALSE(keepWork.Find("My Documents/Work/Projects"));
+    auto projectsOnly = backUp("projects.vqz", [](SourceTree& tree) {
+        tree.SetState(*tree.Find("My Documents/Work/Projects"), SourceTree::kChecked);
+    });
+    EXPECT_TRUE(projectsOnly.Find("My Documents/Work/Projects/x.txt"));
+    EXPECT_TRUE(projectsOnly.Find("My Documents/Work"));
+    EXPECT_FALSE(projectsOnly.Find("My Documents/Work/plan.txt"));
 }
 
 TEST(RecordTreeTest, RebuildsTheTreeAndSelectsContainersWithTheirItems) {

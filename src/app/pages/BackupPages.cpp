@@ -71,17 +71,24 @@ bool CPageBackupChooseOutput::validatePage() {
 CPageBackupChooseSource::CPageBackupChooseSource() : CWizardPropPage(kBackupChooseSource) {
     m_tree = new CNodeTreeCtrl(this);
     m_tree->setObjectName(QStringLiteral("sources"));
-    m_items = new QListWidget(this);
-    m_items->setObjectName(QStringLiteral("items"));
+    m_pane = MakeItemsPane(this);
     auto* splitter = new QSplitter(this);
     splitter->addWidget(m_tree);
-    splitter->addWidget(m_items);
+    splitter->addWidget(m_pane.widget);
     splitter->setStretchFactor(1, 2);
     auto* layout = new QVBoxLayout(this);
     layout->addWidget(splitter);
-    connect(m_tree, &QTreeWidget::currentItemChanged, this, [this](QTreeWidgetItem* item) {
-        if (m_initialised && item) ShowItems(*m_items, CNodeTreeCtrl::NodeOf(item));
+    connect(m_tree, &QTreeWidget::currentItemChanged, this,
+            [this](QTreeWidgetItem* item) { ShowItemsOf(item); });
+    connect(m_tree, &CNodeTreeCtrl::itemToggled, this, [this] {
+        if (auto* item = m_tree->currentItem())
+            ShowItemsNote(m_pane, m_tree->OwnItemsIncluded(item), QStringLiteral("backed up"));
     });
+}
+
+void CPageBackupChooseSource::ShowItemsOf(QTreeWidgetItem* item) {
+    if (m_initialised && item)
+        ShowItems(m_pane, CNodeTreeCtrl::NodeOf(item), m_tree->OwnItemsIncluded(item));
 }
 
 void CPageBackupChooseSource::OnInitDialog() {
@@ -92,9 +99,16 @@ void CPageBackupChooseSource::OnInitDialog() {
 }
 
 bool CPageBackupChooseSource::validatePage() {
+    // Exactly what the tree shows: a partly ticked folder whose own items are left out is
+    // written for its subfolders' sake, without its items.
     std::vector<v::BasicNode*> chosen;
-    for (QTreeWidgetItem* item : m_tree->PreOrder())
-        if (m_tree->GetItemState(item) != 0) chosen.push_back(CNodeTreeCtrl::NodeOf(item));
+    std::set<const v::BasicNode*> withoutOwnItems;
+    for (QTreeWidgetItem* item : m_tree->PreOrder()) {
+        if (m_tree->GetItemState(item) == 0) continue;
+        chosen.push_back(CNodeTreeCtrl::NodeOf(item));
+        if (m_tree->HasOwnItems(item) && !m_tree->OwnItemsIncluded(item))
+            withoutOwnItems.insert(chosen.back());
+    }
     if (chosen.empty()) {
         ShowError(
             QStringLiteral("You havn't choose any source item to backup, please check one or more "
@@ -102,6 +116,7 @@ bool CPageBackupChooseSource::validatePage() {
         return false;
     }
     m_state->backupSources = std::move(chosen);
+    m_state->backupWithoutOwnItems = std::move(withoutOwnItems);
     return true;
 }
 

@@ -12,6 +12,7 @@
 #include "app/NodeTreeCtrl.h"
 #include "app/PathChooser.h"
 #include "app/ProgressPage.h"
+#include "app/TreeFill.h"
 #include "app/WizardPage.h"
 #include "backup/SourceTree.h"
 #include "model/Outcome.h"
@@ -33,15 +34,17 @@ class CPageBackupChooseSource : public CWizardPropPage {
     CPageBackupChooseSource();
     bool validatePage() override;
     CNodeTreeCtrl* Tree() const { return m_tree; }
-    QListWidget* Items() const { return m_items; }
+    QListWidget* Items() const { return m_pane.items; }
+    QLabel* ItemsNote() const { return m_pane.note; }
 
   protected:
     void OnInitDialog() override;
 
   private:
+    void ShowItemsOf(QTreeWidgetItem* item);
     std::unique_ptr<SourceTree> m_sources;
     CNodeTreeCtrl* m_tree;
-    QListWidget* m_items;
+    ItemsPane m_pane;
     bool m_initialised = false;
 };
 

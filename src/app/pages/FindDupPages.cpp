@@ -108,12 +108,9 @@ std::vector<DuplicateEntry> CPageFindDupOptions::Chosen() const {
 void CPageFindDupOptions::OnInitDialog() {
     m_delete->setChecked(true);
     m_sources = std::make_unique<SourceTree>(true);
-    FillTree(*m_tree, *m_sources);
     // A folder's own messages follow the folder: unticking Work and then ticking
     // Work/Projects leaves Work's own duplicates alone.
-    for (QTreeWidgetItem* item : m_tree->PreOrder())
-        if (dynamic_cast<v::MsgFolder*>(CNodeTreeCtrl::NodeOf(item)))
-            m_tree->SetHasOwnItems(item, true);
+    FillTree(*m_tree, *m_sources);
     m_tree->CheckAllRoots();
 }
 

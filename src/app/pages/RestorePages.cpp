@@ -201,19 +201,11 @@ bool CPageRestoreChooseDest::validatePage() {
 CPageRestoreChooseItems::CPageRestoreChooseItems() : CWizardPropPage(kRestoreChooseItems) {
     m_tree = new CNodeTreeCtrl(this);
     m_tree->setObjectName(QStringLiteral("records"));
-    m_items = new QListWidget(this);
-    m_items->setObjectName(QStringLiteral("items"));
-    m_itemsNote = new QLabel(this);
-    m_itemsNote->setObjectName(QStringLiteral("itemsNote"));
-    m_itemsNote->setWordWrap(true);
-    auto* right = new QWidget(this);
-    auto* rightLayout = new QVBoxLayout(right);
-    rightLayout->setContentsMargins(0, 0, 0, 0);
-    rightLayout->addWidget(m_items, 1);
-    rightLayout->addWidget(m_itemsNote);
+    m_pane = MakeItemsPane(this);
+    m_items = m_pane.items;
     auto* splitter = new QSplitter(this);
     splitter->addWidget(m_tree);
-    splitter->addWidget(right);
+    splitter->addWidget(m_pane.widget);
     splitter->setStretchFactor(1, 2);
     auto* layout = new QVBoxLayout(this);
     layout->addWidget(splitter);
@@ -231,7 +223,7 @@ void CPageRestoreChooseItems::OnSetActive() {
 void CPageRestoreChooseItems::Load() {
     m_tree->clear();
     m_items->clear();
-    m_itemsNote->clear();
+    m_pane.note->clear();
     // Records only: payloads are passed over without being read into memory.
     m_records = RecordTree::Load(ToUtf8(m_state->archivePath));
     m_loadedPath = m_state->archivePath;
@@ -264,7 +256,7 @@ void CPageRestoreChooseItems::AddChildren(const std::vector<RecordTree::Entry*>&
 
 void CPageRestoreChooseItems::ShowItemsOf(QTreeWidgetItem* item) {
     m_items->clear();
-    m_itemsNote->clear();
+    m_pane.note->clear();
     auto* entry = CNodeTreeCtrl::PointerOf<RecordTree::Entry>(item);
     if (!entry) return;
     bool included = m_tree->OwnItemsIncluded(item);
@@ -277,13 +269,9 @@ void CPageRestoreChooseItems::ShowItemsOf(QTreeWidgetItem* item) {
             icon = IconForKey(key);
         else if (child->record.TypeGuid() == v::FileFolderNode::kTypeGuid)
             icon = IconForFileName(name, false);
-        auto* row = new QListWidgetItem(icon, name, m_items);
-        if (!included) row->setFlags(row->flags() & ~Qt::ItemIsEnabled);
+        new QListWidgetItem(icon, name, m_items);
     }
-    if (m_items->count() > 0)
-        m_itemsNote->setText(included ? QStringLiteral("These items will be restored.")
-                                      : QStringLiteral("These items will not be restored: tick "
-                                                       "the folder itself to include them."));
+    ShowItemsNote(m_pane, included, QStringLiteral("restored"));
 }
 
 bool CPageRestoreChooseItems::validatePage() {

@@ -11,6 +11,7 @@
 #include "app/NodeTreeCtrl.h"
 #include "app/PathChooser.h"
 #include "app/ProgressPage.h"
+#include "app/TreeFill.h"
 #include "app/WizardPage.h"
 #include "model/Outcome.h"
 #include "restore/ArchiveTest.h"
@@ -65,7 +66,7 @@ class CPageRestoreChooseItems : public CWizardPropPage {
     bool validatePage() override;
     CNodeTreeCtrl* Tree() const { return m_tree; }
     QListWidget* Items() const { return m_items; }
-    QLabel* ItemsNote() const { return m_itemsNote; }
+    QLabel* ItemsNote() const { return m_pane.note; }
     void OnSetActive() override;
 
   private:
@@ -75,8 +76,8 @@ class CPageRestoreChooseItems : public CWizardPropPage {
     RecordTree m_records;
     std::u16string m_loadedPath;  // the archive the tree shows
     CNodeTreeCtrl* m_tree;
+    ItemsPane m_pane;
     QListWidget* m_items;
-    QLabel* m_itemsNote;
 };
 
 class CPageRestoreReady : public CSummaryPage {
