@@ -10,6 +10,7 @@
 #include "model/Outcome.h"
 
 class QLabel;
+class QTimer;
 class QVBoxLayout;
 
 class CProgressPage : public CWizardPropPage {
@@ -38,8 +39,12 @@ class CProgressPage : public CWizardPropPage {
     virtual void OnWorkerDone() = 0;
     QVBoxLayout* Layout() const { return m_layout; }
     QLabel* Details() const { return m_details; }
+    void ShowLatest();
 
   private:
+    QLabel* m_now;
+    QProgressBar* m_itemBar;
+    QTimer* m_poll;
     QProgressBar* m_progress;
     QPushButton* m_cancel;
     QLabel* m_details;

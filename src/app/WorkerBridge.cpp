@@ -2,6 +2,23 @@
 
 #include <QCoreApplication>
 
+void WorkerBridge::Activity(const char* what) {
+    std::lock_guard lock(mutex_);
+    now_.activity = QString::fromUtf8(what);
+}
+
+void WorkerBridge::ItemBytes(uint64_t done, uint64_t total) {
+    std::lock_guard lock(mutex_);
+    now_.itemDone = done;
+    now_.itemTotal = total;
+    now_.largeItem = done != 0 || total != 0;
+}
+
+WorkerBridge::Now WorkerBridge::Latest() const {
+    std::lock_guard lock(mutex_);
+    return now_;
+}
+
 WorkerRunner::~WorkerRunner() {
     RequestStop();
     WaitPumping();

@@ -8,6 +8,7 @@
 #include <atomic>
 #include <functional>
 #include <memory>
+#include <mutex>
 #include <stop_token>
 #include <thread>
 
@@ -21,6 +22,20 @@ class WorkerBridge : public QObject, public v::WorkerReport {
         emit progressSent(position, range);
     }
     void Done() override {}
+    // Kept, not signalled: an engine names every message it passes, far more often than a
+    // page can show; the page asks for the latest when it redraws.
+    void Activity(const char* what) override;
+    void ItemBytes(uint64_t done, uint64_t total) override;
+    struct Now {
+        QString activity;
+        uint64_t itemDone = 0, itemTotal = 0;
+        bool largeItem = false;
+    };
+    Now Latest() const;
+
+  private:
+    mutable std::mutex mutex_;
+    Now now_;
 
   signals:
     void progress(qulonglong position, qulonglong range);

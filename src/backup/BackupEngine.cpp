@@ -16,6 +16,7 @@
 #include "archive/Seal.h"
 #include "base/Text.h"
 #include "model/FileNodes.h"
+#include "model/ItemProgress.h"
 #include "model/MessageNodes.h"
 #include "model/NodeIconRegistry.h"
 #include "platform/StoreSession.h"
@@ -46,7 +47,7 @@ v::NodeRecord BuildNodeRecord(v::BasicNode& node, bool compress, bool encrypt) {
 }
 
 void WriteNodeEntry(v::BasicNode& node, const BackupRequest& request, PiecePipeline& pipeline,
-                    EntryWriter& entries, std::stop_token stop) {
+                    EntryWriter& entries, std::stop_token stop, v::WorkerReport* report) {
     v::NodeRecord rec = BuildNodeRecord(node, request.compress, request.encrypt);
     pipeline.SubmitAction([&entries, rec] { entries.Begin(rec); });
     auto record = std::make_shared<const v::RecordBytes>(rec.bytes);
@@ -55,7 +56,13 @@ void WriteNodeEntry(v::BasicNode& node, const BackupRequest& request, PiecePipel
     {
         v::OutcomeScope scope(own);
         PieceCutter cutter(pipeline, stop, record);
-        node.WritePayload(cutter);
+        if (report) {
+            bool file = dynamic_cast<v::FileFolderNode*>(&node) != nullptr;
+            v::ItemProgressStream counted(cutter, *report, file);
+            node.WritePayload(counted);
+        } else {
+            node.WritePayload(cutter);
+        }
         cutter.Finish();
     }
     bool leftOutByNode = own.LeftOut() > 0;
@@ -151,7 +158,7 @@ class BackupRun {
 
     void WriteOne(v::BasicNode& node, PiecePipeline& pipeline) {
         report_.Activity(text::ToUtf8(node.GetDisplayName()).c_str());
-        WriteNodeEntry(node, request_, pipeline, entries_, stop_);
+        WriteNodeEntry(node, request_, pipeline, entries_, stop_, &report_);
     }
 
     bool Stopped() const { return stop_.stop_requested() || writer_.Failed(); }

@@ -41,6 +41,6 @@ v::Outcome BackupWorker(const BackupRequest& request, v::WorkerReport& report, s
 // Writes one node's entry (record and frames) through the pipeline. A node that reports
 // itself unreadable, or whose frames would not fit the format, is left out of the archive.
 void WriteNodeEntry(v::BasicNode& node, const BackupRequest& request, PiecePipeline& pipeline,
-                    EntryWriter& entries, std::stop_token stop);
+                    EntryWriter& entries, std::stop_token stop, v::WorkerReport* report = nullptr);
 
 v::NodeRecord BuildNodeRecord(v::BasicNode& node, bool compress, bool encrypt);

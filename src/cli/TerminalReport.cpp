@@ -21,6 +21,21 @@ void TerminalReport::Activity(const char* what) {
     if (now - lastDraw_ > std::chrono::milliseconds(100)) Draw();
 }
 
+namespace {
+std::string Megabytes(uint64_t bytes) {
+    char text[32];
+    std::snprintf(text, sizeof text, "%.0f MB", static_cast<double>(bytes) / 1e6);
+    return text;
+}
+}  // namespace
+
+void TerminalReport::ItemBytes(uint64_t done, uint64_t total) {
+    itemBytes_ = done == 0 && total == 0 ? std::string()
+                 : total                 ? Megabytes(done) + " of " + Megabytes(total)
+                                         : Megabytes(done);
+    Draw();
+}
+
 void TerminalReport::Draw() {
     if (!enabled_) return;
     lastDraw_ = std::chrono::steady_clock::now();
@@ -32,6 +47,7 @@ void TerminalReport::Draw() {
     bar.resize(30, ' ');
     std::string what =
         activity_.size() > 30 ? "..." + activity_.substr(activity_.size() - 27) : activity_;
+    if (!itemBytes_.empty()) what += " " + itemBytes_;
     std::fprintf(stderr, "\r%s [%s] %3d%%  %llu/%llu  %.0fs left  %-30s", label_.c_str(),
                  bar.c_str(), static_cast<int>(fraction * 100),
                  static_cast<unsigned long long>(position_ + 1),

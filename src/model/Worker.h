@@ -15,6 +15,9 @@ class WorkerReport {
     virtual void Done() = 0;
     // Free text about what is being done now (a file name), for the CLI's progress line.
     virtual void Activity(const char*) {}
+    // How far one large item has got, in bytes of its data; total is 0 when not known, and
+    // (0, 0) says the large item is done.
+    virtual void ItemBytes(uint64_t /*done*/, uint64_t /*total*/) {}
 };
 
 // Discards every report.

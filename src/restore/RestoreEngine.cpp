@@ -10,6 +10,7 @@
 #include "base/Text.h"
 #include "base/WriteQueue.h"
 #include "model/FileNodes.h"
+#include "model/ItemProgress.h"
 #include "model/MessageNodes.h"
 #include "model/NodeFactory.h"
 #include "platform/Identities.h"
@@ -108,15 +109,17 @@ struct Sources {
 };
 
 void VisitRecord(ArchiveReader& reader, const RestoreRequest& request,
-                 const std::u16string& identity, Sources& sources, bool chosen,
-                 const SealKey* seal) {
+                 const std::u16string& identity, Sources& sources, bool chosen, const SealKey* seal,
+                 v::WorkerReport& report) {
     const v::NodeRecord& rec = reader.Record();
     FrameDecodingStream frames(reader, request.password, seal);
     if (rec.TypeGuid() == v::MsgFolder::kTypeGuid) ReleaseFolderIndexes();
     sources.mail.Observe(rec);
     if (!FileSources::NeedsPayload(rec)) {
         sources.files.Observe(rec);
-        if (chosen) RestoreRecord(rec, frames, identity, sources.files, sources.mail);
+        bool file = rec.TypeGuid() == v::FileFolderNode::kTypeGuid;
+        v::ItemProgressStream counted(frames, report, file);
+        if (chosen) RestoreRecord(rec, counted, identity, sources.files, sources.mail);
         return;
     }
     auto bytes = ReadAll(frames);
@@ -269,7 +272,7 @@ size_t RestoreChosen(ArchiveReader& reader, const RestoreRequest& request, const
         if (walk && walk->Observe(reader)) continue;
         bool wanted = chosen.Wants(reader.Record());
         if (wanted) report.Activity(Name(reader.Record()).c_str());
-        VisitRecord(reader, request, identity, sources, wanted, seal);
+        VisitRecord(reader, request, identity, sources, wanted, seal, report);
         if (!wanted) continue;
         if (reader.Record().TypeGuid() == v::MsgNode::kTypeGuid) ++messagesDone;
         ++outcome.itemsDone;

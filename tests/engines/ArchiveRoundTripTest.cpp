@@ -30,7 +30,9 @@ class RecordingReport : public WorkerReport {
   public:
     void Progress(uint64_t p, uint64_t r) override { reports.emplace_back(p, r); }
     void Done() override { ++done; }
+    void ItemBytes(uint64_t d, uint64_t t) override { itemBytes.emplace_back(d, t); }
     std::vector<std::pair<uint64_t, uint64_t>> reports;
+    std::vector<std::pair<uint64_t, uint64_t>> itemBytes;
     int done = 0;
 };
 
@@ -325,6 +327,40 @@ TEST(RestoreEngine, RoundTripsFilesAndSettingsIntoAnotherHome) {
         target.SwitchTo(home.Path());
         ::chmod((home / "r.vqz").c_str(), 0644);
     }
+}
+
+// A large file tells how far it has got, on the way into the archive and back out, with its
+// size as the total; small items stay quiet.
+TEST(ArchiveFormat, ALargeFileReportsItsBytesBothWays) {
+    TestHome home;
+    constexpr uint64_t kSize = 40ull << 20;
+    WriteFile(home / "Documents/disk.img", std::string(kSize, 'd'));
+    WriteFile(home / "Documents/small.txt", "s");
+    MyDocsNode docs;
+    auto state = StateFor(home / "big.vqz", {&docs}, true);
+    RecordingReport backup;
+    ASSERT_TRUE(Backup(state, 0, &backup).Clean());
+    auto check = [&](const std::vector<std::pair<uint64_t, uint64_t>>& told) {
+        ASSERT_GE(told.size(), 3u);
+        EXPECT_EQ(told.back(), (std::pair<uint64_t, uint64_t>(0, 0)));  // the item is done
+        for (size_t i = 0; i + 1 < told.size(); ++i) {
+            EXPECT_EQ(told[i].second, kSize);
+            EXPECT_LE(told[i].first, kSize);
+            if (i > 0) {
+                EXPECT_GT(told[i].first, told[i - 1].first);
+            }
+        }
+    };
+    check(backup.itemBytes);
+
+    TestHome target;
+    RestoreRequest restore;
+    restore.archivePath = state.archivePath;
+    restore.everything = true;
+    RecordingReport report;
+    ASSERT_TRUE(RestoreWorker(restore, report, {}).Clean());
+    check(report.itemBytes);
+    EXPECT_EQ(fs::file_size(target / "Documents/disk.img"), kSize);
 }
 
 TEST(ArchiveFormat, AnExceptionInANodeEndsTheJobAsAFailureNotACrash) {
