@@ -1,5 +1,7 @@
 #include "app/CommonPages.h"
 
+#include <QDesktopServices>
+#include <QUrl>
 #include <QVBoxLayout>
 
 QString DescribeProblems(const v::Outcome& outcome) {
@@ -23,8 +25,23 @@ CFinishedPage::CFinishedPage(int templateId)
     : CWizardPropPage(templateId), m_details(new QPlainTextEdit(this)) {
     m_details->setObjectName(QStringLiteral("details"));
     m_details->setReadOnly(true);
+    m_openFolder = new QPushButton(QStringLiteral("&Open folder"), this);
+    m_openFolder->setObjectName(QStringLiteral("openFolder"));
+    m_openFolder->hide();
+    connect(m_openFolder, &QPushButton::clicked, this, [this] {
+        if (!QDesktopServices::openUrl(QUrl::fromLocalFile(m_folder)))
+            ShowError(QStringLiteral("The folder %1 could not be opened: no file manager "
+                                     "answered. Open it yourself to see the archive.")
+                          .arg(m_folder));
+    });
     auto* layout = new QVBoxLayout(this);
     layout->addWidget(m_details);
+    layout->addWidget(m_openFolder, 0, Qt::AlignLeft);
+}
+
+void CFinishedPage::OfferFolder(const QString& folder) {
+    m_folder = folder;
+    m_openFolder->setVisible(!folder.isEmpty());
 }
 
 void CFinishedPage::ShowOutcome(const v::Outcome& o, const QString& cancelled,

@@ -2,6 +2,7 @@
 // Page shapes that several modes share: a read-only summary before a run, and a last page
 // that tells the truth about the run's outcome.
 #include <QPlainTextEdit>
+#include <QPushButton>
 
 #include "app/WizardPage.h"
 #include "model/Outcome.h"
@@ -31,13 +32,18 @@ class CFinishedPage : public CWizardPropPage {
   public:
     explicit CFinishedPage(int templateId);
     QString DetailsText() const { return m_details->toPlainText(); }
+    QPushButton* OpenFolderButton() const { return m_openFolder; }
 
   protected:
     // Offers Finish; keeps the page's congratulation only for a clean run, and lists the rest.
     // `summary` says what was done (counts, the archive); it heads the details.
     void ShowOutcome(const v::Outcome& outcome, const QString& cancelled, const QString& failed,
                      const QString& incomplete, const QString& summary = {});
+    // Offers a button that opens `folder` in the desktop's file manager.
+    void OfferFolder(const QString& folder);
 
   private:
     QPlainTextEdit* m_details;
+    QPushButton* m_openFolder;
+    QString m_folder;
 };

@@ -124,6 +124,9 @@ class BackupWizardTest : public QObject {
             QCOMPARE(
                 walk.wizard->currentPage()->subTitle(),
                 QStringLiteral("Congratulations, your archive has been backed up successfully!"));
+            auto* finished = walk.Page<CPageBackupFinished>(kBackupFinished);
+            QVERIFY(finished->DetailsText().contains(QString::fromStdString(archive)));
+            QVERIFY(!finished->OpenFolderButton()->isHidden());
 
             bool clean = false;
             auto records = Records(archive, &clean);

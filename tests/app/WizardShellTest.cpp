@@ -1,7 +1,10 @@
 // The wizard shell: pages, mode sequences, buttons, cancel, the worker protocol, the tree.
 #include <QAbstractButton>
+#include <QApplication>
 #include <QFileInfo>
+#include <QLabel>
 #include <QLineEdit>
+#include <QMap>
 #include <QProgressBar>
 #include <QPushButton>
 #include <QRadioButton>
@@ -36,6 +39,72 @@ class WizardShellTest : public QObject {
         QVERIFY(prompts.errors[0].contains(QStringLiteral("Explorer")));
         // Never larger than the screen.
         QVERIFY(wizard.width() <= wizard.screen()->availableGeometry().width());
+    }
+
+    // Alt and a letter reaches one control: no page shares a mnemonic between its own
+    // controls and the wizard's buttons.
+    void noTwoControlsOfAPageShareAMnemonic() {
+        TestHome home;
+        CWizard wizard;
+        auto letterOf = [](const QString& text) -> QChar {
+            for (int i = 0; i + 1 < text.size(); ++i) {
+                if (text[i] != QLatin1Char('&')) continue;
+                if (text[i + 1] != QLatin1Char('&')) return text[i + 1].toLower();
+                ++i;
+            }
+            return {};
+        };
+        QStringList wizardButtons;
+        for (auto which : {QWizard::BackButton, QWizard::NextButton, QWizard::FinishButton,
+                           QWizard::CancelButton})
+            wizardButtons << wizard.buttonText(which);
+        for (const auto& info : kPages) {
+            QStringList texts = wizardButtons;
+            for (auto* button : wizard.Page(info.id)->findChildren<QAbstractButton*>())
+                texts << button->text();
+            for (auto* label : wizard.Page(info.id)->findChildren<QLabel*>())
+                if (label->buddy()) texts << label->text();
+            QMap<QChar, QString> owner;
+            for (const auto& text : texts) {
+                QChar letter = letterOf(text);
+                if (letter.isNull()) continue;
+                QVERIFY2(!owner.contains(letter),
+                         qPrintable(QStringLiteral("%1: \"%2\" and \"%3\"")
+                                        .arg(QString::fromUtf8(info.title), owner[letter], text)));
+                owner[letter] = text;
+            }
+        }
+    }
+
+    // The header shows every subtitle whole, at the size the window opens with.
+    void subtitlesAreNeverCut() {
+        TestHome home;
+        CWizard wizard;
+        wizard.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&wizard));
+        QStringList subtitles;
+        for (const auto& info : kPages) subtitles << QString::fromUtf8(info.subtitle);
+        subtitles << QStringLiteral(
+                         "The restore failed (the reason is below). Press Next button to "
+                         "continue ...")
+                  << QStringLiteral(
+                         "The backup was cancelled; no archive was written and an earlier "
+                         "archive at that path is unchanged. Press Next button to continue ...")
+                  << QStringLiteral(
+                         "Test process has finished: structure sound; contents not checked "
+                         "without the password. Press Finish button to exit.")
+                  << QStringLiteral(
+                         "The restore has finished, but not everything was restored as it was "
+                         "(see below).");
+        for (const QString& text : subtitles) {
+            wizard.currentPage()->setSubTitle(text);
+            QApplication::processEvents();
+            QLabel* shown = nullptr;
+            for (auto* label : wizard.findChildren<QLabel*>())
+                if (label->text() == text && label->isVisible()) shown = label;
+            QVERIFY2(shown, qPrintable(text));
+            QVERIFY2(shown->heightForWidth(shown->width()) <= shown->height(), qPrintable(text));
+        }
     }
 
     void pagesHaveTheirIdsTitlesAndOrder() {

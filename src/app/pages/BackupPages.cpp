@@ -212,8 +212,9 @@ void CPageBackupInProgress::OnWorkerDone() {
             QStringLiteral("The backup was cancelled; no archive was written and an earlier "
                            "archive at that path is unchanged. Press Next button to continue ..."));
     else if (o.failed)
-        setSubTitle(QStringLiteral("The backup failed: %1. Press Next button to continue ...")
-                        .arg(QString::fromStdString(o.error)));
+        // The reason, which may name a long path, goes below where it has room.
+        setSubTitle(QStringLiteral(
+            "The backup failed (the reason is below). Press Next button to continue ..."));
     else if (o.LeftOut())
         setSubTitle(
             QStringLiteral("Backup thread has finished, but %1 items were left out. Press Next "
@@ -229,10 +230,12 @@ void CPageBackupFinished::OnInitDialog() {
     const auto& o = static_cast<CPageBackupInProgress*>(m_sheet->Page(kBackupInProgress))->Result();
     QString summary;
     QFileInfo archive(Narrow(m_state->archivePath));
-    if (!o.cancelled && !o.failed && archive.exists())
+    if (!o.cancelled && !o.failed && archive.exists()) {
         summary = QStringLiteral("%1 items were saved in %2 (%3).")
                       .arg(o.itemsDone)
                       .arg(archive.absoluteFilePath(), QLocale().formattedDataSize(archive.size()));
+        OfferFolder(archive.absolutePath());
+    }
     ShowOutcome(o, QStringLiteral("The backup was cancelled."),
                 QStringLiteral("The backup failed; no archive was written."),
                 QStringLiteral(

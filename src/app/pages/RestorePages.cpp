@@ -327,8 +327,9 @@ void CPageRestoreInProgress::OnWorkerDone() {
             QStringLiteral("The restore was cancelled; what was restored before stays. Press Next "
                            "button to continue ..."));
     else if (o.failed)
-        setSubTitle(QStringLiteral("The restore failed: %1. Press Next button to continue ...")
-                        .arg(QString::fromStdString(o.error)));
+        // The reason, which may name a long path, goes below where it has room.
+        setSubTitle(QStringLiteral(
+            "The restore failed (the reason is below). Press Next button to continue ..."));
     else
         setSubTitle(QStringLiteral(
             "Restore process has finished, please click Next button to continue ..."));
@@ -376,5 +377,16 @@ void CPageTestInProgress::OnWorkerDone() {
             "Test process has finished, your archive has no error, press Finish button to exit!"));
     else
         setSubTitle(QStringLiteral("Test process has finished: %1. Press Finish button to exit.")
-                        .arg(QString::fromStdString(m_result->Describe())));
+                        .arg(ShortVerdict()));
+    Details()->setText(QString::fromStdString(m_result->Describe()));
+}
+
+// The verdict as the header can hold it: one that names an item or a long reason is told in
+// full below the bar.
+QString CPageTestInProgress::ShortVerdict() const {
+    QString verdict = QString::fromStdString(m_result->Describe());
+    if (verdict.size() <= 60) return verdict;
+    return m_result->verdict == ArchiveTestResult::Verdict::Damaged
+               ? QStringLiteral("the archive is damaged (see below)")
+               : QStringLiteral("see below");
 }

@@ -120,5 +120,6 @@ class CPageTestInProgress : public CProgressPage {
     void OnWorkerDone() override;
 
   private:
+    QString ShortVerdict() const;
     std::shared_ptr<ArchiveTestResult> m_result = std::make_shared<ArchiveTestResult>();
 };
