@@ -164,14 +164,18 @@ namespace {
 std::unique_ptr<StoreNamespace::FolderContents> FilesBySize(const std::string& dir) {
     auto out = std::make_unique<StoreNamespace::FolderContents>();
     for (const char* sub : {"cur", "new"}) {
-        std::string folder = dir + "/" + sub;
-        for (const auto& name : ListMessageFiles(folder)) {
+        int folder = ::open((dir + "/" + sub).c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+        ForEachMessageFile(dir + "/" + sub, [&](const char* name) {
             struct stat st {};
-            std::string path = folder + "/" + name;
-            if (::stat(path.c_str(), &st) == 0 && S_ISREG(st.st_mode))
-                out->bySize.emplace(st.st_size, StoreNamespace::FolderContents::File{path, 0});
-        }
+            if (folder < 0 || ::fstatat(folder, name, &st, 0) != 0 || !S_ISREG(st.st_mode)) return;
+            out->bySize.push_back(
+                {static_cast<uint64_t>(st.st_size), 0, static_cast<uint32_t>(out->names.size())});
+            out->names.append(sub).append("/").append(name).push_back('\0');
+        });
+        if (folder >= 0) ::close(folder);
     }
+    std::sort(out->bySize.begin(), out->bySize.end(),
+              [](const auto& a, const auto& b) { return a.size < b.size; });
     return out;
 }
 
@@ -182,24 +186,29 @@ bool StoreNamespace::HoldsCopy(const std::string& dir, int fd) {
     if (::fstat(fd, &st) != 0) return false;
     auto known = contents_.find(dir);
     if (known == contents_.end()) known = contents_.emplace(dir, FilesBySize(dir)).first;
-    auto [first, last] = known->second->bySize.equal_range(st.st_size);
+    auto& contents = *known->second;
+    auto [first, last] =
+        std::equal_range(contents.bySize.begin(), contents.bySize.end(),
+                         FolderContents::File{static_cast<uint64_t>(st.st_size), 0, 0},
+                         [](const auto& a, const auto& b) { return a.size < b.size; });
     if (first == last) return false;
     uint64_t hash = ContentHash(fd);
     // Each file of the folder is read at most once for its hash, however many messages of
     // its size are restored; only a matching hash costs a comparison.
-    auto open = [](const std::string& path) {
+    auto open = [&](const FolderContents::File& file) {
+        std::string path = dir + "/" + (contents.names.data() + file.name);
         return ::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC | O_NOFOLLOW);
     };
     for (auto it = first; it != last; ++it) {
-        auto& file = it->second;
+        auto& file = *it;
         if (file.hash == 0) {
-            int other = open(file.path);
+            int other = open(file);
             if (other < 0) continue;  // renamed by another client meanwhile: not counted
             file.hash = ContentHash(other);
             ::close(other);
         }
         if (file.hash != hash) continue;
-        int other = open(file.path);
+        int other = open(file);
         bool same = other >= 0 && SameBytes(fd, other);
         if (other >= 0) ::close(other);
         if (same) return true;

@@ -195,13 +195,16 @@ class StoreNamespace {
     std::vector<Unmapped> unmapped_;
 
   public:
-    // A maildir's message files by size, with a hash of each once it has been read.
+    // A maildir's message files by size, with a hash of each once it has been read. Packed
+    // like the message index: names end to end in one buffer, 24 bytes a file beside them.
     struct FolderContents {
         struct File {
-            std::string path;
-            uint64_t hash = 0;  // 0 until needed
+            uint64_t size;
+            uint64_t hash;  // 0 until needed
+            uint32_t name;  // offset of "cur/NAME" in names
         };
-        std::multimap<off_t, File> bySize;
+        std::vector<File> bySize;  // ascending by size
+        std::string names;
     };
 
   private:
