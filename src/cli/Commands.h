@@ -39,4 +39,4 @@ int RunList(const std::string& archive, const Output& out);
 int RunSources(const Output& out);
 int RunIdentityList(const Output& out);
 int RunDemoProfile();
-int RunIdentityAdd(const std::string& name, const std::string& store);
+int RunIdentityAdd(const std::string& name, const std::string& store, const std::string& kind);

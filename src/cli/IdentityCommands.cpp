@@ -2,6 +2,7 @@
 
 #include <filesystem>
 #include <iostream>
+#include <optional>
 
 #include "base/Text.h"
 #include "cli/CommandHelpers.h"
@@ -19,6 +20,7 @@ int RunIdentityList(const Output& out) {
             list.push_back({{"id", text::ToUtf8(identity.id)},
                             {"name", text::ToUtf8(identity.name)},
                             {"store", identities::StoreRoot(identity.id)},
+                            {"kind", store::KindName(identities::StoreKindOf(identity.id))},
                             {"current", identity.id == current}});
         out.Print(list);
         return kExitOk;
@@ -30,21 +32,32 @@ int RunIdentityList(const Output& out) {
     return kExitOk;
 }
 
-int RunIdentityAdd(const std::string& name, const std::string& store) {
+int RunIdentityAdd(const std::string& name, const std::string& store, const std::string& kind) {
     if (identities::Find(text::ToUtf16(name)))
         return Error("an identity named \"" + name + "\" exists already", kExitUsage);
-    // An existing directory that is not a Maildir belongs to something else (another mail
-    // program's store, a documents folder): writing cur/, new/ and id files into it would
-    // change that program's data.
+    std::optional<store::StoreKind> chosen;
+    if (!kind.empty() && !(chosen = store::KindNamed(kind)))
+        return Error("unknown store kind \"" + kind + "\" (maildir++, verbatim, legacy, kmail)",
+                     kExitUsage);
+    // An existing directory that holds no mail store of a known kind belongs to something
+    // else (a documents folder, another program's data): writing cur/, new/ and id files
+    // into it would change that program's data.
     std::string root = Absolute(store);
     std::error_code ec;
-    if (std::filesystem::exists(root, ec) && !store::IsMaildir(root) &&
-        !std::filesystem::is_empty(root, ec))
+    bool fresh = !std::filesystem::exists(root, ec) || std::filesystem::is_empty(root, ec);
+    auto detected = fresh ? std::nullopt : store::DetectKind(root);
+    if (!fresh && !detected)
         return Error(root +
-                         " is not a Maildir (it has no cur/ and new/ folders) and is not empty; "
-                         "give a Maildir, or a new or empty folder to make one in",
+                         " holds no mail store this program can read (no Maildir, no "
+                         "Maildir++ folders, no KMail or mbsync folder tree) and is not empty; "
+                         "give a mail store, or a new or empty folder to make one in",
                      kExitUsage);
-    auto id = identities::Add(text::ToUtf16(name), root);
+    if (chosen && detected && *chosen != *detected)
+        return Error(root + " is laid out as " + store::KindName(*detected) + ", not as " + kind,
+                     kExitUsage);
+    auto id =
+        identities::Add(text::ToUtf16(name), root,
+                        chosen.value_or(detected.value_or(store::StoreKind::MaildirPlusPlus)));
     if (!id) return Error("the identity could not be registered");
     std::cout << text::ToUtf8(*id) << "\n";
     return kExitOk;

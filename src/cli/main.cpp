@@ -80,10 +80,15 @@ int main(int argc, char** argv) {
     auto* ident = app.add_subcommand("identity", "List or add mail identities");
     ident->require_subcommand(1);
     auto* identList = ident->add_subcommand("list", "List identities: id, name, Maildir");
-    std::string identName, identStore;
-    auto* identAdd = ident->add_subcommand("add", "Register an identity for an existing Maildir");
+    std::string identName, identStore, identKind;
+    auto* identAdd = ident->add_subcommand("add", "Register an identity for a mail store");
     identAdd->add_option("name", identName, "The identity's name")->required();
-    identAdd->add_option("--store", identStore, "Its Maildir")->required();
+    identAdd->add_option("--store", identStore, "Its store (a Maildir, or a folder tree of them)")
+        ->required();
+    identAdd->add_option("--kind", identKind,
+                         "How its folders are laid out: maildir++ (Dovecot, Evolution), "
+                         "verbatim or legacy (mbsync), kmail; found by itself when the "
+                         "store exists");
     identAdd->footer("Example: tindale-cli identity add Work --store ~/Mail/work");
 
     auto* demo = app.add_subcommand(
@@ -105,6 +110,6 @@ int main(int argc, char** argv) {
     if (*d) return RunDedupe(dedupe, out);
     if (*demo) return RunDemoProfile();
     if (*identList) return RunIdentityList(out);
-    if (*identAdd) return RunIdentityAdd(identName, identStore);
+    if (*identAdd) return RunIdentityAdd(identName, identStore, identKind);
     return kExitUsage;
 }

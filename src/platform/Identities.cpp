@@ -6,6 +6,7 @@
 #include "base/Text.h"
 #include "platform/Registry.h"
 #include "platform/ShellFolders.h"
+#include "platform/StoreDiscovery.h"
 
 namespace tindale::identities {
 
@@ -30,7 +31,8 @@ std::vector<Identity> List() {
     return out;
 }
 
-std::optional<std::u16string> Add(std::u16string_view name, std::string_view storeRoot) {
+std::optional<std::u16string> Add(std::u16string_view name, std::string_view storeRoot,
+                                  store::StoreKind kind) {
     std::u16string id = Guid::NewRandom().ToString16();
     reg::Transaction batch;
     auto key = reg::Key::Create(reg::kHkeyCurrentUser, std::u16string(kIdentities) + u"\\" + id);
@@ -41,6 +43,8 @@ std::optional<std::u16string> Add(std::u16string_view name, std::string_view sto
     bool ok =
         key && store && key->SetString(u"Username", name) &&
         store->SetString(u"Store Root", stored.value_or(text::ToUtf16(storeRoot))) &&
+        (kind == store::StoreKind::MaildirPlusPlus ||
+         store->SetString(u"Store Kind", text::ToUtf16(store::KindName(kind)))) &&
         (!root || root->QueryString(u"Default User ID") || root->SetString(u"Default User ID", id));
     if (!ok) {
         batch.Abandon();
@@ -72,6 +76,14 @@ std::string StoreRoot(std::u16string_view id) {
     return shell::ExpandArchivePath(*value).value_or("");
 }
 
+store::StoreKind StoreKindOf(std::u16string_view id) {
+    auto key = reg::Key::Open(reg::kHkeyCurrentUser,
+                              std::u16string(kIdentities) + u"\\" + std::u16string(id) + kStoreKey);
+    auto value = key ? key->QueryString(u"Store Kind") : std::nullopt;
+    auto kind = value ? store::KindNamed(text::ToUtf8(*value)) : std::nullopt;
+    return kind.value_or(store::StoreKind::MaildirPlusPlus);
+}
+
 bool MakeIdentityCurrent(std::u16string_view id) {
     auto key = reg::Key::Open(reg::kHkeyCurrentUser, kIdentities);
     // Naming an identity that does not exist would leave the mail client without a usable
@@ -95,10 +107,10 @@ std::string DefaultStoreRoot() {
 }  // namespace
 
 void EnsureDefaultIdentity() {
-    if (!List().empty()) return;
     std::error_code ec;
-    if (std::filesystem::is_directory(DefaultStoreRoot(), ec))
+    if (List().empty() && std::filesystem::is_directory(DefaultStoreRoot(), ec))
         Add(u"Main Identity", DefaultStoreRoot());
+    RegisterLocalStores();
 }
 
 std::optional<std::u16string> CreateDefaultIdentity() {

@@ -220,7 +220,7 @@ bool StoreNamespace::ReadyForWriting(const std::string& dir) {
     auto known = writable_.find(dir);
     if (known != writable_.end()) return known->second;
     // A folder implied by a nested one, or made by a careless client, may lack its maildir.
-    bool inside = EnsureMaildir(dir, dir != root_);
+    bool inside = EnsureMaildir(dir, dir != root_ && kind_ == StoreKind::MaildirPlusPlus);
     std::string root = RealPath(root_);
     for (const char* sub : {"", "/tmp", "/new", "/cur"})
         inside = inside && Inside(RealPath(dir + sub), root);
@@ -240,12 +240,18 @@ HRESULT StoreNamespace::Initialize() {
     if (!current) return E_FAIL;
     std::string root = identities::StoreRoot(*current);
     if (root.empty()) return E_FAIL;
-    return InitializeAt(root);
+    return InitializeAt(root, identities::StoreKindOf(*current));
 }
 
-HRESULT StoreNamespace::InitializeAt(const std::string& storeRoot) {
-    if (!EnsureMaildir(storeRoot, false)) return E_FAIL;
+HRESULT StoreNamespace::InitializeAt(const std::string& storeRoot, StoreKind kind) {
+    // Only a Maildir++ store's root is a maildir (its Inbox); the others' root only holds
+    // folders.
+    if (kind == StoreKind::MaildirPlusPlus
+            ? !EnsureMaildir(storeRoot, false)
+            : ::mkdir(storeRoot.c_str(), 0700) != 0 && !IsDirectory(storeRoot))
+        return E_FAIL;
     root_ = storeRoot;
+    kind_ = kind;
     return S_OK;
 }
 
@@ -270,7 +276,7 @@ const std::vector<StoreNamespace::Unmapped>& StoreNamespace::UnmappedDirectories
     return unmapped_;
 }
 
-std::vector<StoreNamespace::Folder> StoreNamespace::ReadFolders() {
+std::vector<StoreNamespace::Folder> StoreNamespace::FindMaildirPlusPlusFolders() {
     std::vector<Folder> found;  // every maildir below the root, by directory
     std::set<std::vector<std::u16string>> paths;
     unmapped_.clear();
@@ -327,11 +333,29 @@ std::vector<StoreNamespace::Folder> StoreNamespace::ReadFolders() {
             if (paths.insert(prefix).second)
                 found.push_back({0, prefix, foldernames::DirectoryFor(prefix)});
         }
-    std::sort(found.begin(), found.end(), [](const Folder& a, const Folder& b) {
-        return std::tie(a.path, a.dir) < std::tie(b.path, b.dir);
-    });
     std::vector<Folder> folders{{0, {kInboxName}, "."}};
     for (auto& f : found) folders.push_back(std::move(f));
+    return folders;
+}
+
+std::vector<StoreNamespace::Folder> StoreNamespace::FindNestedFolders() {
+    std::vector<SkippedDirectory> skipped;
+    std::vector<Folder> folders;
+    for (auto& f : ListNestedFolders(root_, kind_, skipped))
+        folders.push_back({0, std::move(f.path), std::move(f.dir)});
+    unmapped_.clear();
+    for (auto& s : skipped) unmapped_.push_back({std::move(s.directory), std::move(s.reason)});
+    return folders;
+}
+
+std::vector<StoreNamespace::Folder> StoreNamespace::ReadFolders() {
+    auto folders =
+        kind_ == StoreKind::MaildirPlusPlus ? FindMaildirPlusPlusFolders() : FindNestedFolders();
+    std::stable_sort(folders.begin(), folders.end(), [](const Folder& a, const Folder& b) {
+        bool aInbox = a.path.size() == 1 && a.path[0] == kInboxName;
+        bool bInbox = b.path.size() == 1 && b.path[0] == kInboxName;
+        return std::tie(bInbox, a.path, a.dir) < std::tie(aInbox, b.path, b.dir);
+    });
     // Each folder's parent is the first folder with the parent's path (paths sort before
     // their extensions), so a folder is listed once even when two directories share a path.
     std::map<std::vector<std::u16string>, int> firstWithPath;
@@ -414,12 +438,14 @@ HRESULT StoreNamespace::CreateFolder(uint32_t parentId, const std::string& name,
     if (root_.empty() || name.empty()) return E_FAIL;
     folders_.reset();  // look at the disk as it is now before creating anything
     std::vector<std::u16string> path;
+    std::string parentDir;  // relative to the root; empty at the top
     if (parentId != kRootFolderId) {
         const auto& all = Folders();
         auto it =
             std::find_if(all.begin(), all.end(), [&](const Folder& f) { return f.id == parentId; });
         if (it == all.end()) return E_NOT_FOUND;
         path = it->path;
+        parentDir = it->dir == root_ ? std::string() : it->dir.substr(root_.size() + 1);
     }
     path.push_back(text::ToUtf16(name));
     auto find = [&]() -> bool {
@@ -431,6 +457,18 @@ HRESULT StoreNamespace::CreateFolder(uint32_t parentId, const std::string& name,
         return false;
     };
     if (find()) return S_OK;
+    if (kind_ != StoreKind::MaildirPlusPlus) {
+        auto dir = NestedChildDirectory(kind_, parentDir, path.back());
+        if (!dir) return E_FAIL;
+        std::string full = root_ + "/" + *dir;
+        // KMail's ".X.directory" (and any level implied above) may not exist yet.
+        for (size_t slash = full.find('/', root_.size() + 1); slash != std::string::npos;
+             slash = full.find('/', slash + 1))
+            ::mkdir(full.substr(0, slash).c_str(), 0700);
+        if (!EnsureMaildir(full, false)) return E_FAIL;
+        folders_.reset();
+        return find() ? S_OK : E_FAIL;
+    }
     // A name that would read back as another folder (a second "INBOX") cannot be made.
     std::string dir = foldernames::DirectoryFor(path);
     if (foldernames::PathFor(dir) != path || !EnsureMaildir(root_ + "/" + dir, true)) return E_FAIL;

@@ -21,6 +21,7 @@
 #include <vector>
 
 #include "platform/MessageIndex.h"
+#include "platform/StoreLayout.h"
 #include "platform/StoreProps.h"
 
 namespace tindale::store {
@@ -135,8 +136,9 @@ class StoreNamespace {
     // Opens the store of the current identity (registering "Main Identity" for an existing
     // ~/Maildir when there is no identity at all).
     HRESULT Initialize();
-    // Opens the store at a given root (for tests and tools).
-    HRESULT InitializeAt(const std::string& storeRoot);
+    // Opens the store at a given root, laid out as `kind` says.
+    HRESULT InitializeAt(const std::string& storeRoot, StoreKind kind = StoreKind::MaildirPlusPlus);
+    StoreKind Kind() const { return kind_; }
 
     // Subfolders with id, type, name and subfolder count (message counts: GetFolderProps).
     HRESULT GetFirstSubFolder(uint32_t parentId, FolderProps& props,
@@ -182,6 +184,8 @@ class StoreNamespace {
     // The folder list, read once per namespace (a namespace lives for one operation).
     const std::vector<Folder>& Folders();
     std::vector<Folder> ReadFolders();
+    std::vector<Folder> FindMaildirPlusPlusFolders();
+    std::vector<Folder> FindNestedFolders();
     std::optional<std::vector<Folder>> folders_;
     std::vector<FolderProps> ChildrenOf(uint32_t parentId);
     static FolderProps PropsOf(const Folder& folder);
@@ -191,6 +195,7 @@ class StoreNamespace {
     std::vector<std::unique_ptr<MessageIndex>> indexes_;  // most recently used last
 
     std::string root_;
+    StoreKind kind_ = StoreKind::MaildirPlusPlus;
     std::map<std::string, bool> writable_;  // ReadyForWriting's answers
     std::vector<Unmapped> unmapped_;
 

@@ -13,7 +13,8 @@ std::unique_ptr<StoreNamespace> OpenIdentityStore(std::u16string_view identityId
     if (!identity) return nullptr;
     std::string root = identities::StoreRoot(identity->id);
     auto ns = std::make_unique<StoreNamespace>();
-    if (root.empty() || ns->InitializeAt(root) != S_OK) return nullptr;
+    if (root.empty() || ns->InitializeAt(root, identities::StoreKindOf(identity->id)) != S_OK)
+        return nullptr;
     return ns;
 }
 

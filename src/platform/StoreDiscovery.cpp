@@ -1,0 +1,139 @@
+#include "platform/StoreDiscovery.h"
+
+#include <sys/stat.h>
+
+#include <cstdlib>
+#include <fstream>
+#include <sstream>
+
+#include "base/Text.h"
+#include "platform/Identities.h"
+#include "platform/Registry.h"
+#include "platform/ShellFolders.h"
+
+namespace tindale::identities {
+
+namespace {
+
+constexpr const char16_t* kDiscoveredKey = u"Software\\Tindale\\Discovered Stores";
+
+bool IsDirectory(const std::string& path) {
+    struct stat st {};
+    return ::stat(path.c_str(), &st) == 0 && S_ISDIR(st.st_mode);
+}
+
+std::string EnvOr(const char* name, const std::string& fallback) {
+    const char* value = std::getenv(name);
+    return value && *value ? value : fallback;
+}
+
+std::string Expand(std::string path, const std::string& home) {
+    if (path.rfind("~/", 0) == 0 || path == "~") path = home + path.substr(1);
+    while (path.size() > 1 && path.back() == '/') path.pop_back();
+    return path;
+}
+
+// A configuration value: the rest of the line, without quotes around it.
+std::string ValueOf(std::istringstream& line) {
+    std::string value;
+    std::getline(line >> std::ws, value);
+    while (!value.empty() && (value.back() == ' ' || value.back() == '\t' || value.back() == '\r'))
+        value.pop_back();
+    if (value.size() >= 2 && value.front() == '"' && value.back() == '"')
+        value = value.substr(1, value.size() - 2);
+    return value;
+}
+
+std::string LowerAscii(std::string s) {
+    for (char& c : s)
+        if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
+    return s;
+}
+
+std::string ReadText(const std::string& path) {
+    std::ifstream in(path);
+    std::ostringstream text;
+    text << in.rdbuf();
+    return text.str();
+}
+
+}  // namespace
+
+std::vector<FoundStore> ParseMbsyncConfig(const std::string& text, const std::string& home) {
+    struct Section {
+        std::string name, path, inbox, subFolders;
+    };
+    std::vector<Section> sections;
+    bool inStore = false;
+    std::istringstream lines(text);
+    for (std::string raw; std::getline(lines, raw);) {
+        std::istringstream line(raw);
+        std::string keyword;
+        if (!(line >> keyword) || keyword[0] == '#') continue;
+        std::string lower = LowerAscii(keyword);
+        if (lower.ends_with("store") || lower == "channel" || lower == "group" ||
+            lower == "imapaccount") {
+            inStore = lower == "maildirstore";
+            if (inStore) sections.push_back({ValueOf(line), {}, {}, {}});
+            continue;
+        }
+        if (!inStore) continue;
+        if (lower == "path") sections.back().path = Expand(ValueOf(line), home);
+        if (lower == "inbox") sections.back().inbox = Expand(ValueOf(line), home);
+        if (lower == "subfolders") sections.back().subFolders = LowerAscii(ValueOf(line));
+    }
+    std::vector<FoundStore> stores;
+    for (const auto& s : sections) {
+        std::u16string name = u"mbsync - " + text::ToUtf16(s.name);
+        store::StoreKind kind = s.subFolders == "maildir++" ? store::StoreKind::MaildirPlusPlus
+                                : s.subFolders == "legacy"  ? store::StoreKind::Legacy
+                                                            : store::StoreKind::Verbatim;
+        std::string path = kind == store::StoreKind::MaildirPlusPlus && !s.inbox.empty()
+                               ? s.inbox  // a Maildir++ store's root is its Inbox
+                               : s.path;
+        if (!path.empty()) stores.push_back({name, path, kind});
+        bool inboxInside = s.inbox.empty() || s.inbox == path ||
+                           (!path.empty() && s.inbox.rfind(path + "/", 0) == 0);
+        if (!inboxInside)
+            stores.push_back({name + u" Inbox", s.inbox, store::StoreKind::MaildirPlusPlus});
+    }
+    return stores;
+}
+
+std::vector<FoundStore> FindLocalStores() {
+    std::string home = shell::HomeFolder();
+    std::string data = EnvOr("XDG_DATA_HOME", home + "/.local/share");
+    std::string config = EnvOr("XDG_CONFIG_HOME", home + "/.config");
+    std::vector<FoundStore> found;
+    auto add = [&](std::u16string name, const std::string& root, store::StoreKind kind) {
+        if (IsDirectory(root)) found.push_back({std::move(name), root, kind});
+    };
+    add(u"KMail", data + "/local-mail", store::StoreKind::KMail);
+    add(u"Evolution", data + "/evolution/mail/local", store::StoreKind::MaildirPlusPlus);
+    for (const auto& file : {config + "/isyncrc", home + "/.mbsyncrc"}) {
+        std::string text = ReadText(file);
+        if (text.empty()) continue;
+        for (auto& s : ParseMbsyncConfig(text, home)) add(s.name, s.root, s.kind);
+        break;  // mbsync reads the first of the two that exists
+    }
+    return found;
+}
+
+void RegisterLocalStores() {
+    auto found = FindLocalStores();
+    if (found.empty()) return;
+    auto remembered = reg::Key::Create(reg::kHkeyCurrentUser, kDiscoveredKey);
+    if (!remembered) return;
+    for (const auto& store : found) {
+        std::u16string key = text::ToUtf16(store.root);
+        if (remembered->QueryString(key)) continue;
+        bool taken = false;  // registered by hand already, under any name
+        for (const auto& identity : List()) taken = taken || StoreRoot(identity.id) == store.root;
+        std::u16string name = store.name;
+        for (int n = 2; Find(name); ++n)
+            name = store.name + u" (" + text::ToUtf16(std::to_string(n)) + u")";
+        if (taken || Add(name, store.root, store.kind)) remembered->SetString(key, name);
+    }
+}
+
+}  // namespace tindale::identities

@@ -1,0 +1,30 @@
+#pragma once
+// Finds the local mail stores of the mail clients on this desktop and registers each once as
+// an identity, under a name a person recognises:
+//   "KMail"             KMail's local folders ($XDG_DATA_HOME/local-mail)
+//   "Evolution"         Evolution's local store ($XDG_DATA_HOME/evolution/mail/local)
+//   "mbsync - NAME"     each MaildirStore of ~/.mbsyncrc (or $XDG_CONFIG_HOME/isyncrc), laid
+//                       out as its SubFolders says; an Inbox kept outside its Path becomes
+//                       "mbsync - NAME Inbox"
+// A store once registered is remembered, so an identity the person removed is not added back.
+#include <string>
+#include <vector>
+
+#include "platform/StoreLayout.h"
+
+namespace tindale::identities {
+
+struct FoundStore {
+    std::u16string name;
+    std::string root;
+    store::StoreKind kind;
+};
+
+// The stores found in the current home, whether registered or not.
+std::vector<FoundStore> FindLocalStores();
+// Parses an mbsync configuration: one store per MaildirStore with a Path (or an Inbox).
+std::vector<FoundStore> ParseMbsyncConfig(const std::string& text, const std::string& home);
+// Registers the stores found that were never registered before.
+void RegisterLocalStores();
+
+}  // namespace tindale::identities
