@@ -378,7 +378,9 @@ uint64_t MsgNode::RestorePayload(BasicStream& in) {
     std::unique_ptr<StoreFolder> folder;
     std::unique_ptr<PendingMessage> pending;
     if (ns->OpenFolder(folderId, folder) != S_OK || folder->CreateStream(pending) != S_OK) {
-        ReportProblem(name, "the message could not be added to the store");
+        std::string refusal = ns->WriteRefusal();
+        ReportProblem(name, refusal.empty() ? "the message could not be added to the store"
+                                            : "it was not added: " + refusal);
         return 0;
     }
     FileStream target(::dup(pending->Fd()));

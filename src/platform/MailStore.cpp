@@ -3,6 +3,7 @@
 #include <dirent.h>
 #include <fcntl.h>
 #include <sys/file.h>
+#include <sys/mman.h>
 #include <sys/stat.h>
 #include <sys/time.h>
 #include <unistd.h>
@@ -11,6 +12,7 @@
 #include <atomic>
 #include <cstdlib>
 #include <cstring>
+#include <filesystem>
 #include <fstream>
 #include <map>
 #include <set>
@@ -26,6 +28,7 @@
 #include "platform/FolderNames.h"
 #include "platform/Identities.h"
 #include "platform/MessageHeaders.h"
+#include "platform/ShellFolders.h"
 
 namespace tindale::store {
 
@@ -217,6 +220,7 @@ bool StoreNamespace::HoldsCopy(const std::string& dir, int fd) {
 }
 
 bool StoreNamespace::ReadyForWriting(const std::string& dir) {
+    if (kind_ == StoreKind::Mbox) return WriteRefusal().empty();  // asked each time: it may quit
     auto known = writable_.find(dir);
     if (known != writable_.end()) return known->second;
     // A folder implied by a nested one, or made by a careless client, may lack its maildir.
@@ -263,6 +267,8 @@ int StoreNamespace::Flush() {
     int error = 0;
     for (auto& index : indexes_)
         if (int e = index->Save(); e && !error) error = e;
+    for (auto& mbox : mboxes_)
+        if (int e = mbox->SaveIds(); e && !error) error = e;
     return error;
 }
 
@@ -341,8 +347,9 @@ std::vector<StoreNamespace::Folder> StoreNamespace::FindMaildirPlusPlusFolders()
 std::vector<StoreNamespace::Folder> StoreNamespace::FindNestedFolders() {
     std::vector<SkippedDirectory> skipped;
     std::vector<Folder> folders;
-    for (auto& f : ListNestedFolders(root_, kind_, skipped))
-        folders.push_back({0, std::move(f.path), std::move(f.dir)});
+    auto found = kind_ == StoreKind::Mbox ? ListMboxFolders(root_, skipped)
+                                          : ListNestedFolders(root_, kind_, skipped);
+    for (auto& f : found) folders.push_back({0, std::move(f.path), std::move(f.dir)});
     unmapped_.clear();
     for (auto& s : skipped) unmapped_.push_back({std::move(s.directory), std::move(s.reason)});
     return folders;
@@ -369,8 +376,9 @@ std::vector<StoreNamespace::Folder> StoreNamespace::ReadFolders() {
             if (f.parent >= 0) ++folders[static_cast<size_t>(f.parent)].children;
         }
     }
-    DirLock lock(root_);
-    std::string mapPath = root_ + "/" + kFolderMap;
+    std::string meta = MetaDirectory();
+    DirLock lock(meta);
+    std::string mapPath = meta + "/" + kFolderMap;
     IdMap map = IdMap::Load(mapPath);
     std::string before = map.Serialize();
     std::set<std::string> keys;
@@ -461,11 +469,18 @@ HRESULT StoreNamespace::CreateFolder(uint32_t parentId, const std::string& name,
         auto dir = NestedChildDirectory(kind_, parentDir, path.back());
         if (!dir) return E_FAIL;
         std::string full = root_ + "/" + *dir;
-        // KMail's ".X.directory" (and any level implied above) may not exist yet.
+        // KMail's ".X.directory" or an mbox's "X.sbd" (and any level above) may not exist yet.
         for (size_t slash = full.find('/', root_.size() + 1); slash != std::string::npos;
              slash = full.find('/', slash + 1))
             ::mkdir(full.substr(0, slash).c_str(), 0700);
-        if (!EnsureMaildir(full, false)) return E_FAIL;
+        if (kind_ == StoreKind::Mbox) {
+            if (!WriteRefusal().empty()) return E_FAIL;
+            int fd = ::open(full.c_str(), O_WRONLY | O_CREAT | O_CLOEXEC | O_NOFOLLOW, 0600);
+            if (fd < 0) return E_FAIL;
+            ::close(fd);
+        } else if (!EnsureMaildir(full, false)) {
+            return E_FAIL;
+        }
         folders_.reset();
         return find() ? S_OK : E_FAIL;
     }
@@ -492,6 +507,11 @@ MessageIndex& StoreNamespace::IndexOf(const std::string& dir) {
 }
 
 void StoreNamespace::ReleaseIndex(const std::string& dir) {
+    std::erase_if(mboxes_, [&](const auto& mbox) {
+        if (mbox->Path() != dir) return false;
+        mbox->SaveIds();
+        return true;
+    });
     auto it = std::find_if(indexes_.begin(), indexes_.end(),
                            [&](const auto& index) { return index->Directory() == dir; });
     if (it == indexes_.end()) return;
@@ -502,6 +522,8 @@ void StoreNamespace::ReleaseIndex(const std::string& dir) {
 void StoreNamespace::ReleaseIndexes() {
     for (auto& index : indexes_) index->Save();
     indexes_.clear();
+    for (auto& mbox : mboxes_) mbox->SaveIds();
+    mboxes_.clear();
     contents_.clear();  // the folders' sizes and hashes, kept for a restore into them
 }
 
@@ -524,6 +546,11 @@ std::optional<std::string> StoreFolder::LocateMessage(uint32_t messageId) {
 
 HRESULT StoreFolder::GetFolderProps(FolderProps& props) {
     props = props_;
+    if (IsMbox()) {
+        props.messages = static_cast<uint32_t>(Mbox().Files().size());
+        props.unread = static_cast<uint32_t>(Mbox().Unread());
+        return S_OK;
+    }
     for (const char* sub : {"cur", "new"})
         for (const auto& name : ListMessageFiles(dir_ + "/" + sub)) {
             ++props.messages;
@@ -569,11 +596,36 @@ MessageProps ReadProps(uint32_t id, const std::string& path) {
     return p;
 }
 
+MessageProps MboxProps(uint32_t id, const MboxFolder::Message& message,
+                       const std::string& headers) {
+    MessageProps p;
+    p.messageId = id;
+    p.size = static_cast<uint32_t>(std::min<uint64_t>(message.length, UINT32_MAX));
+    auto info = mail::ParseHeaders(headers);
+    p.subject = info.subject;
+    p.normalSubject = info.normalSubject;
+    p.displayFrom = info.from;
+    p.displayTo = info.to;
+    p.internetMessageId = info.messageId;
+    int64_t arrival = message.arrival != 0 ? message.arrival : info.received.value_or(0);
+    p.receivedFromFile = !info.received;
+    p.received = FileTimeFromUnix(info.received.value_or(arrival));
+    p.sent = FileTimeFromUnix(info.sent.value_or(info.received.value_or(arrival)));
+    if (message.status & 1) p.state |= kMessageRead;
+    return p;
+}
+
 }  // namespace
 
 HRESULT StoreFolder::GetFirstMessage(uint32_t, uint32_t firstId, MessageProps& props,
                                      std::unique_ptr<MessageEnum>& handle) {
     if (firstId == 0xFFFFFFFFu) firstId = 0;
+    if (IsMbox()) {
+        Mbox().Load();
+        handle = std::make_unique<MessageEnum>();
+        handle->ids = Mbox().Files().IdsFrom(firstId);
+        return GetNextMessage(*handle, props);
+    }
     if (auto* batch = durable::CurrentBatch()) batch->Flush();  // list what is really there
     auto& index = ns_.IndexOf(dir_);
     index.Load();  // one scan per listing; opening, committing and deleting use what it found
@@ -595,6 +647,15 @@ void StoreFolder::ReadChunk(MessageEnum& handle) {
     constexpr size_t kChunk = 4096;
     handle.chunkStart = handle.next;
     size_t count = std::min(kChunk, handle.ids.size() - handle.next);
+    if (IsMbox()) {
+        handle.chunk.assign(count, MessageProps{});
+        for (size_t i = 0; i < count; ++i) {
+            uint32_t id = handle.ids[handle.next + i];
+            if (auto message = Mbox().Find(id))
+                handle.chunk[i] = MboxProps(id, *message, Mbox().ReadHeaders(*message));
+        }
+        return;
+    }
     std::vector<std::string> paths(count);
     for (size_t i = 0; i < count; ++i)
         paths[i] = Index().PathOf(handle.ids[handle.next + i]).value_or(std::string());
@@ -640,6 +701,7 @@ std::string MessageState::RelativeName(const std::string& unique) const {
 }
 
 HRESULT StoreFolder::OpenMessage(uint32_t messageId, int& fd, MessageState* state) {
+    if (IsMbox()) return OpenMboxMessage(messageId, fd, state);
     struct stat st {};
     std::optional<std::string> path;
     auto open = [&] {
@@ -659,6 +721,14 @@ HRESULT StoreFolder::OpenMessage(uint32_t messageId, int& fd, MessageState* stat
 HRESULT StoreFolder::CreateStream(std::unique_ptr<PendingMessage>& out) {
     if (!ns_.ReadyForWriting(dir_)) return E_FAIL;
     auto message = std::make_unique<PendingMessage>();
+    if (IsMbox()) {
+        // Held unnamed until it is appended: nothing but the mbox itself is ever written
+        // into the mail client's folder.
+        message->fd_ = ::memfd_create("tindale-message", MFD_CLOEXEC);
+        if (message->fd_ < 0) return E_FAIL;
+        out = std::move(message);
+        return S_OK;
+    }
     message->uniqueName_ = NewUniqueName();
     std::string tmp = dir_ + "/tmp/" + message->uniqueName_;
     // Read back as well: a restore compares it with the folder's messages before filing it.
@@ -671,12 +741,20 @@ HRESULT StoreFolder::CreateStream(std::unique_ptr<PendingMessage>& out) {
 }
 
 bool StoreFolder::HoldsCopyOf(const PendingMessage& message) {
+    if (IsMbox()) return message.fd_ >= 0 && Mbox().Holds(message.fd_);
     return message.fd_ >= 0 && ns_.HoldsCopy(dir_, message.fd_);
 }
 
 HRESULT StoreFolder::CommitStream(PendingMessage& message, uint32_t& messageId,
                                   const MessageState* state) {
     if (message.fd_ < 0) return E_FAIL;
+    if (IsMbox()) {
+        auto id = Mbox().Append(message.fd_, state);
+        ::close(std::exchange(message.fd_, -1));
+        if (!id) return E_FAIL;
+        messageId = *id;
+        return S_OK;
+    }
     if (state && state->known && state->arrivalSeconds != 0) {
         timespec times[2] = {{0, UTIME_OMIT},
                              {state->arrivalSeconds, static_cast<long>(state->arrivalNanos)}};
@@ -724,6 +802,7 @@ std::vector<MessageProps> ListMessages(StoreFolder& folder,
 }
 
 HRESULT StoreFolder::SetFlags(uint32_t messageId, const std::string& flags) {
+    if (IsMbox()) return Mbox().SetFlags(messageId, flags) ? S_OK : S_FALSE;
     auto path = LocateMessage(messageId);
     if (!path) return E_NOT_FOUND;
     std::string name = path->substr(path->find_last_of('/') + 1);
@@ -738,6 +817,13 @@ HRESULT StoreFolder::SetFlags(uint32_t messageId, const std::string& flags) {
 }
 
 HRESULT StoreFolder::DeleteMessages(const std::vector<uint32_t>& ids) {
+    if (IsMbox()) {
+        if (!ns_.ReadyForWriting(dir_)) return E_FAIL;
+        size_t missing = 0;
+        for (uint32_t id : ids) missing += !Mbox().Find(id);
+        if (Mbox().Remove(ids) != 0) return E_FAIL;
+        return missing > 0 ? S_FALSE : S_OK;
+    }
     size_t missing = 0;
     HRESULT result = S_OK;
     for (uint32_t id : std::set<uint32_t>(ids.begin(), ids.end())) {
@@ -757,6 +843,78 @@ HRESULT StoreFolder::DeleteMessages(const std::vector<uint32_t>& ids) {
     }
     // S_FALSE: some ids named no message (already gone).
     return result == S_OK && missing > 0 ? S_FALSE : result;
+}
+
+}  // namespace tindale::store
+
+namespace tindale::store {
+
+std::string StoreNamespace::MetaDirectory() {
+    if (kind_ != StoreKind::Mbox) return root_;
+    const char* data = std::getenv("XDG_DATA_HOME");
+    std::string base = data && *data ? data : shell::HomeFolder() + "/.local/share";
+    char name[24];
+    uint64_t hash = 14695981039346656037ull;
+    for (unsigned char c : root_) hash = (hash ^ c) * 1099511628211ull;
+    std::snprintf(name, sizeof name, "%016llx", static_cast<unsigned long long>(hash));
+    std::string dir = base + "/tindale/mbox-ids/" + name;
+    std::error_code ec;
+    std::filesystem::create_directories(dir, ec);
+    return dir;
+}
+
+std::string StoreNamespace::WriteRefusal() {
+    if (kind_ != StoreKind::Mbox) return {};
+    if (auto profile = RunningThunderbirdProfile(root_))
+        return "Thunderbird has the profile " + *profile +
+               " open; quit Thunderbird and try again (its folders are only read meanwhile)";
+    return {};
+}
+
+MboxFolder& StoreNamespace::MboxOf(const std::string& path) {
+    auto it = std::find_if(mboxes_.begin(), mboxes_.end(),
+                           [&](const auto& mbox) { return mbox->Path() == path; });
+    if (it != mboxes_.end()) {
+        std::rotate(it, it + 1, mboxes_.end());
+        return *mboxes_.back();
+    }
+    if (mboxes_.size() >= kIndexesKept) {
+        mboxes_.front()->SaveIds();
+        mboxes_.erase(mboxes_.begin());
+    }
+    char name[24];
+    uint64_t hash = 14695981039346656037ull;
+    for (unsigned char c : path) hash = (hash ^ c) * 1099511628211ull;
+    std::snprintf(name, sizeof name, "%016llx", static_cast<unsigned long long>(hash));
+    mboxes_.push_back(std::make_unique<MboxFolder>(path, MetaDirectory() + "/" + name + ".ids"));
+    return *mboxes_.back();
+}
+
+bool StoreFolder::IsMbox() const {
+    return ns_.kind_ == StoreKind::Mbox;
+}
+
+MboxFolder& StoreFolder::Mbox() {
+    auto& mbox = ns_.MboxOf(dir_);
+    if (!mbox.Loaded()) mbox.Load();
+    return mbox;
+}
+
+const store::MessageFiles& StoreFolder::MessageFiles() {
+    return IsMbox() ? Mbox().Files() : Index().Files();
+}
+
+HRESULT StoreFolder::OpenMboxMessage(uint32_t messageId, int& fd, MessageState* state) {
+    auto message = Mbox().Find(messageId);
+    if (!message) {
+        Mbox().Load();  // the client may have written the folder meanwhile
+        message = Mbox().Find(messageId);
+    }
+    if (!message) return E_NOT_FOUND;
+    fd = Mbox().OpenCopy(*message);
+    if (fd < 0) return E_FAIL;
+    if (state) *state = Mbox().StateOf(*message);
+    return S_OK;
 }
 
 }  // namespace tindale::store

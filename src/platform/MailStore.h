@@ -20,6 +20,7 @@
 #include <string_view>
 #include <vector>
 
+#include "platform/MboxFolder.h"
 #include "platform/MessageIndex.h"
 #include "platform/StoreLayout.h"
 #include "platform/StoreProps.h"
@@ -105,7 +106,7 @@ class StoreFolder {
     // it does); it keeps its id.
     HRESULT SetFlags(uint32_t messageId, const std::string& flags);
     // The message files by id (paths relative to the maildir), without reading any header.
-    const store::MessageFiles& MessageFiles() { return Index().Files(); }
+    const store::MessageFiles& MessageFiles();
 
     uint32_t Id() const { return id_; }
     const std::string& Directory() const { return dir_; }
@@ -115,7 +116,10 @@ class StoreFolder {
     StoreFolder(StoreNamespace& ns, uint32_t id, std::string dir, FolderProps props)
         : ns_(ns), id_(id), dir_(std::move(dir)), props_(std::move(props)) {}
     MessageIndex& Index();
+    MboxFolder& Mbox();
+    bool IsMbox() const;
     void ReadChunk(MessageEnum& handle);
+    HRESULT OpenMboxMessage(uint32_t messageId, int& fd, MessageState* state);
     // The file of a message, looking again once when it moved (another client renamed it,
     // or it was committed in a batch not yet published).
     std::optional<std::string> LocateMessage(uint32_t messageId);
@@ -158,6 +162,9 @@ class StoreNamespace {
     // to a place inside the store (a folder that is a link leading out of it is refused), and
     // temporaries a killed run left in its tmp/ are removed first. Checked once per folder.
     bool ReadyForWriting(const std::string& dir);
+    // Why messages cannot be written into this store now (a Thunderbird profile that
+    // Thunderbird has open), or empty.
+    std::string WriteRefusal();
     // Writes the id maps of folders whose messages changed; 0 or an errno value.
     int Flush();
     // Saves and drops the loaded index of the maildir `dir` (a job done with a folder): its
@@ -193,6 +200,11 @@ class StoreNamespace {
     // saved and dropped, so memory follows the largest folder, not the whole store.
     MessageIndex& IndexOf(const std::string& dir);
     std::vector<std::unique_ptr<MessageIndex>> indexes_;  // most recently used last
+    MboxFolder& MboxOf(const std::string& path);
+    std::vector<std::unique_ptr<MboxFolder>> mboxes_;  // most recently used last
+    // Where the store's own id files go: its root, except for an mbox store, whose folder is
+    // the mail client's own (they go to a folder of this program's data, one per store).
+    std::string MetaDirectory();
 
     std::string root_;
     StoreKind kind_ = StoreKind::MaildirPlusPlus;

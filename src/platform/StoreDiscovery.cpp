@@ -3,6 +3,7 @@
 #include <sys/stat.h>
 
 #include <cstdlib>
+#include <filesystem>
 #include <fstream>
 #include <sstream>
 
@@ -100,6 +101,59 @@ std::vector<FoundStore> ParseMbsyncConfig(const std::string& text, const std::st
     return stores;
 }
 
+std::vector<std::pair<std::string, std::string>> ParseProfilesIni(const std::string& text,
+                                                                  const std::string& base) {
+    std::vector<std::pair<std::string, std::string>> profiles;  // name, folder
+    std::string name, path;
+    bool relative = true, inProfile = false;
+    auto flush = [&] {
+        if (inProfile && !path.empty())
+            profiles.emplace_back(name, relative ? base + "/" + path : path);
+        name.clear();
+        path.clear();
+        relative = true;
+    };
+    std::istringstream lines(text);
+    for (std::string line; std::getline(lines, line);) {
+        if (!line.empty() && line.back() == '\r') line.pop_back();
+        if (!line.empty() && line[0] == '[') {
+            flush();
+            inProfile = line.rfind("[Profile", 0) == 0;
+            continue;
+        }
+        auto eq = line.find('=');
+        if (eq == std::string::npos) continue;
+        std::string key = line.substr(0, eq), value = line.substr(eq + 1);
+        if (key == "Name") name = value;
+        if (key == "Path") path = value;
+        if (key == "IsRelative") relative = value != "0";
+    }
+    flush();
+    return profiles;
+}
+
+namespace {
+
+// Every account folder under PROFILE/Mail that holds mbox folders.
+void AddThunderbirdAccounts(const std::string& base, std::vector<FoundStore>& found) {
+    auto profiles = ParseProfilesIni(ReadText(base + "/profiles.ini"), base);
+    for (const auto& [profileName, folder] : profiles) {
+        std::error_code ec;
+        for (const auto& entry : std::filesystem::directory_iterator(folder + "/Mail", ec)) {
+            if (!entry.is_directory(ec)) continue;
+            std::vector<store::SkippedDirectory> skipped;
+            if (store::ListMboxFolders(entry.path().string(), skipped).empty()) continue;
+            std::string account = entry.path().filename().string();
+            std::string label =
+                profiles.size() > 1 ? "Thunderbird (" + profileName + ") - " : "Thunderbird - ";
+            found.push_back(
+                {text::ToUtf16(label + account), entry.path().string(), store::StoreKind::Mbox});
+        }
+    }
+}
+
+}  // namespace
+
 std::vector<FoundStore> FindLocalStores() {
     std::string home = shell::HomeFolder();
     std::string data = EnvOr("XDG_DATA_HOME", home + "/.local/share");
@@ -108,6 +162,8 @@ std::vector<FoundStore> FindLocalStores() {
     auto add = [&](std::u16string name, const std::string& root, store::StoreKind kind) {
         if (IsDirectory(root)) found.push_back({std::move(name), root, kind});
     };
+    for (const auto& base : {home + "/.thunderbird", home + "/.mozilla-thunderbird"})
+        AddThunderbirdAccounts(base, found);
     add(u"KMail", data + "/local-mail", store::StoreKind::KMail);
     add(u"Evolution", data + "/evolution/mail/local", store::StoreKind::MaildirPlusPlus);
     for (const auto& file : {config + "/isyncrc", home + "/.mbsyncrc"}) {

@@ -1,6 +1,10 @@
 #pragma once
 // Finds the local mail stores of the mail clients on this desktop and registers each once as
 // an identity, under a name a person recognises:
+//   "Thunderbird - ACCOUNT"  each account of each Thunderbird profile whose mail is kept on
+//                       this computer (Local Folders, POP accounts: PROFILE/Mail/ACCOUNT);
+//                       IMAP accounts' caches (PROFILE/ImapMail) are copies of the server's
+//                       mail and are left out
 //   "KMail"             KMail's local folders ($XDG_DATA_HOME/local-mail)
 //   "Evolution"         Evolution's local store ($XDG_DATA_HOME/evolution/mail/local)
 //   "mbsync - NAME"     each MaildirStore of ~/.mbsyncrc (or $XDG_CONFIG_HOME/isyncrc), laid
@@ -24,6 +28,9 @@ struct FoundStore {
 std::vector<FoundStore> FindLocalStores();
 // Parses an mbsync configuration: one store per MaildirStore with a Path (or an Inbox).
 std::vector<FoundStore> ParseMbsyncConfig(const std::string& text, const std::string& home);
+// Parses a Thunderbird profiles.ini: the profiles' folders, with their names.
+std::vector<std::pair<std::string, std::string>> ParseProfilesIni(const std::string& text,
+                                                                  const std::string& base);
 // Registers the stores found that were never registered before.
 void RegisterLocalStores();
 

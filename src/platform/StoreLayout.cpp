@@ -3,6 +3,8 @@
 #include <dirent.h>
 #include <sys/stat.h>
 
+#include <cstdio>
+
 #include <algorithm>
 #include <functional>
 
@@ -40,6 +42,14 @@ std::vector<std::string> SubDirectories(const std::string& dir) {
 
 bool IsMaildirPart(const std::string& name) {
     return name == "cur" || name == "new" || name == "tmp";
+}
+
+// Files beside the mbox folders that are no folders (Thunderbird's own and ours).
+bool IsMboxCompanion(const std::string& name) {
+    for (const char* suffix : {".msf", ".dat", ".html", ".json", ".js", ".sqlite", ".snm", ".toc",
+                               ".rdf", ".tindale-new"})
+        if (name.ends_with(suffix)) return true;
+    return name.empty() || name[0] == '.';
 }
 
 std::string Join(const std::string& dir, const std::string& name) {
@@ -179,13 +189,15 @@ std::string KindName(StoreKind kind) {
             return "legacy";
         case StoreKind::KMail:
             return "kmail";
+        case StoreKind::Mbox:
+            return "mbox";
     }
     return "maildir++";
 }
 
 std::optional<StoreKind> KindNamed(std::string_view name) {
-    for (auto kind :
-         {StoreKind::MaildirPlusPlus, StoreKind::Verbatim, StoreKind::Legacy, StoreKind::KMail})
+    for (auto kind : {StoreKind::MaildirPlusPlus, StoreKind::Verbatim, StoreKind::Legacy,
+                      StoreKind::KMail, StoreKind::Mbox})
         if (KindName(kind) == name) return kind;
     return std::nullopt;
 }
@@ -200,10 +212,76 @@ std::optional<std::string> NestedChildDirectory(StoreKind kind, const std::strin
     std::string utf8 = text::ToUtf8(name);
     if (utf8.empty() || utf8[0] == '.' || utf8.find('/') != std::string::npos) return std::nullopt;
     bool top = parentDir.empty();
+    if (kind == StoreKind::Mbox) {
+        if (top && text::EqualsNoCase(name, u"inbox")) utf8 = "Inbox";
+        if (IsMboxCompanion(utf8) || utf8.ends_with(".sbd")) return std::nullopt;
+        return top ? utf8 : parentDir + ".sbd/" + utf8;
+    }
     if (top && text::EqualsNoCase(name, u"inbox"))
         utf8 = kind == StoreKind::KMail ? "inbox" : "INBOX";
     if (kind == StoreKind::Legacy && !top) utf8 = "." + utf8;
     return Join(ChildrenPlace(kind, parentDir), utf8);
+}
+
+bool IsMboxFile(const std::string& path) {
+    struct stat st {};
+    if (::lstat(path.c_str(), &st) != 0 || !S_ISREG(st.st_mode)) return false;
+    if (st.st_size == 0) return true;
+    char head[5] = {};
+    FILE* f = std::fopen(path.c_str(), "rb");
+    if (!f) return false;
+    size_t n = std::fread(head, 1, sizeof head, f);
+    std::fclose(f);
+    return n == 5 && std::string_view(head, 5) == "From ";
+}
+
+namespace {
+
+void ListMboxLevel(const std::string& root, const std::string& place,
+                   const std::vector<std::u16string>& parentPath, std::vector<NestedFolder>& found,
+                   std::vector<SkippedDirectory>& skipped) {
+    std::vector<std::string> names;
+    if (DIR* d = ::opendir(Join(root, place).c_str())) {
+        while (dirent* e = ::readdir(d)) names.emplace_back(e->d_name);
+        ::closedir(d);
+    }
+    std::sort(names.begin(), names.end());
+    std::vector<std::string> folders;
+    for (const auto& name : names) {
+        std::string full = Join(root, Join(place, name));
+        if (name.size() > 4 && name.ends_with(".sbd") && IsRealDirectory(full)) {
+            std::string folder = name.substr(0, name.size() - 4);
+            if (!std::binary_search(names.begin(), names.end(), folder)) folders.push_back(folder);
+        } else if (!IsMboxCompanion(name) && IsMboxFile(full)) {
+            folders.push_back(name);
+        }
+    }
+    std::sort(folders.begin(), folders.end());
+    for (const auto& name : folders) {
+        std::string dir = Join(place, name);
+        if (text::ToUtf8(text::ToUtf16(name)) != name || name.find('\\') != std::string::npos) {
+            skipped.push_back({dir,
+                               "its name cannot be a folder name in an archive (not UTF-8, "
+                               "or a backslash)"});
+            continue;
+        }
+        std::vector<std::u16string> path = parentPath;
+        path.push_back(text::ToUtf16(name));
+        if (path.size() == 1 && text::EqualsNoCase(path[0], u"inbox")) path[0] = u"Inbox";
+        found.push_back({path, dir});
+        std::string children = dir + ".sbd";
+        if (IsRealDirectory(Join(root, children)))
+            ListMboxLevel(root, children, path, found, skipped);
+    }
+}
+
+}  // namespace
+
+std::vector<NestedFolder> ListMboxFolders(const std::string& root,
+                                          std::vector<SkippedDirectory>& skipped) {
+    std::vector<NestedFolder> found;
+    ListMboxLevel(root, "", {}, found, skipped);
+    return found;
 }
 
 std::optional<StoreKind> DetectKind(const std::string& root) {
@@ -219,6 +297,8 @@ std::optional<StoreKind> DetectKind(const std::string& root) {
             nested = true;
     }
     if (dotted) return StoreKind::MaildirPlusPlus;
+    std::vector<SkippedDirectory> ignored;
+    if (!nested && !ListMboxFolders(root, ignored).empty()) return StoreKind::Mbox;
     if (directories) return StoreKind::KMail;
     if (nested) return StoreKind::Verbatim;
     return std::nullopt;

@@ -8,7 +8,9 @@
 //   legacy     as verbatim, each level below the top starting with a dot: "A/.B"
 //              (mbsync "SubFolders Legacy");
 //   kmail      a folder's subfolders sit in ".NAME.directory" beside it: "A", ".A.directory/B"
-//              (KMail's local folders).
+//              (KMail's local folders);
+//   mbox       each folder is an mbox file and its subfolders sit in "NAME.sbd" beside it:
+//              "A", "A.sbd/B" (a Thunderbird account's folder under its profile's Mail/).
 // In the nested kinds the Inbox is the top-level folder named "inbox" in any letter case.
 #include <optional>
 #include <string>
@@ -17,9 +19,9 @@
 
 namespace tindale::store {
 
-enum class StoreKind { MaildirPlusPlus, Verbatim, Legacy, KMail };
+enum class StoreKind { MaildirPlusPlus, Verbatim, Legacy, KMail, Mbox };
 
-std::string KindName(StoreKind kind);  // "maildir++", "verbatim", "legacy", "kmail"
+std::string KindName(StoreKind kind);  // "maildir++", "verbatim", "legacy", "kmail", "mbox"
 std::optional<StoreKind> KindNamed(std::string_view name);
 
 // A folder directory found in a store of a nested kind.
@@ -43,8 +45,16 @@ std::vector<NestedFolder> ListNestedFolders(const std::string& root, StoreKind k
 std::optional<std::string> NestedChildDirectory(StoreKind kind, const std::string& parentDir,
                                                 std::u16string_view name);
 
+// Every folder of an mbox store: "dir" is the mbox file's path relative to the root (a
+// folder that only has a "NAME.sbd" has a file that does not exist yet).
+std::vector<NestedFolder> ListMboxFolders(const std::string& root,
+                                          std::vector<SkippedDirectory>& skipped);
+// Whether a file is an mbox folder: empty, or starting with a "From " line.
+bool IsMboxFile(const std::string& path);
+
 // The kind of an existing store directory: maildir++ when it is a maildir or holds ".X"
-// maildirs, kmail when it holds ".X.directory" folders, verbatim when maildirs sit in it;
+// maildirs, kmail when it holds ".X.directory" folders, verbatim when maildirs sit in it,
+// mbox when it holds mbox files (with Thunderbird's .msf indexes or a ".sbd" folder);
 // none when it holds no mail store at all.
 std::optional<StoreKind> DetectKind(const std::string& root);
 

@@ -159,6 +159,12 @@ bool EmptyDestination(const RestoreRequest& request, v::Outcome& outcome, v::Wor
         outcome.Fail("no destination identity was chosen, so none was emptied");
         return false;
     }
+    if (auto store = store::OpenIdentityStore(request.identity)) {
+        if (auto refusal = store->WriteRefusal(); !refusal.empty()) {
+            outcome.Fail(refusal + "; nothing was deleted or restored");
+            return false;
+        }
+    }
     auto check =
         TestArchive(text::ToUtf8(request.archivePath), request.password, &report, stop, seal);
     if (check.verdict == ArchiveTestResult::Verdict::Cancelled) {

@@ -4,6 +4,8 @@ found by themselves, backed up completely and restored into a new home folder fo
 message for message: KMail's local folders (subfolders in ".NAME.directory"), Evolution's
 local Maildir++ store, and mbsync stores with SubFolders Verbatim and Legacy (one with its
 Inbox outside its Path). Messages are counted per store with Python's mailbox module.
+Thunderbird's mbox folders come back byte for byte, into Thunderbird and into a Maildir, a
+running Thunderbird's profile is never written, and duplicates leave the rest untouched.
 Usage: client_stores.py TINDALE_CLI"""
 import mailbox
 import os
@@ -123,7 +125,8 @@ def main():
         again = sum(count(os.path.join(target, roots[n], f)) for n, fs in stores.items() for f in fs)
         if again != total:
             sys.exit(f"FAIL: a second restore left {again} messages, not {total}")
-    print("1 passed, 0 failed")
+        thunderbird(work)
+    print("2 passed, 0 failed")
 
 
 def build_empty(target, source):
@@ -134,6 +137,104 @@ def build_empty(target, source):
         os.makedirs(os.path.join(target, d), exist_ok=True)
     with open(f"{source}/.mbsyncrc") as rc, open(f"{target}/.mbsyncrc", "w") as out:
         out.write(rc.read())
+
+
+def mbox_messages(path):
+    return [bytes(m) for m in (mailbox.mbox(path, create=False).get_bytes(k)
+                                for k in mailbox.mbox(path, create=False).keys())]
+
+
+def tb_message(i, status=None):
+    state = f"X-Mozilla-Status: {status:04x}\nX-Mozilla-Status2: 00000000\n" if status is not None else ""
+    return (state + f"From: a@example.org\nSubject: tb {i}\nMessage-ID: <tb{i}@x>\n"
+            f"Date: Mon, 1 Jan 2024 10:00:00 +0000\n\nbody {i}\nFrom the start of a line\n"
+            ">From a quoted line\n").encode()
+
+
+def thunderbird_profile(home, fill_it):
+    base = f"{home}/.thunderbird"
+    profile = f"{base}/abcd.default-release"
+    local = f"{profile}/Mail/Local Folders"
+    pop = f"{profile}/Mail/pop.example.org"
+    for d in (f"{local}/Inbox.sbd", pop, f"{profile}/ImapMail/imap.example.org"):
+        os.makedirs(d, exist_ok=True)
+    with open(f"{base}/profiles.ini", "w") as ini:
+        ini.write("[General]\nStartWithLastProfile=1\n\n[Profile0]\nName=default-release\n"
+                  "IsRelative=1\nPath=abcd.default-release\nDefault=1\n")
+    open(f"{local}/msgFilterRules.dat", "w").write('version="9"\n')
+    if fill_it:
+        for path, numbers in ((f"{local}/Inbox", range(0, 5)), (f"{local}/Inbox.sbd/Lists", range(5, 8)),
+                              (f"{pop}/Inbox", range(8, 10)),
+                              (f"{profile}/ImapMail/imap.example.org/INBOX", range(10, 11))):
+            box = mailbox.mbox(path)
+            for i in numbers:
+                box.add(tb_message(i, [None, 0x1, 0x5, 0x3][i % 4]))
+            box.flush()
+        open(f"{local}/Inbox.msf", "w").write("// an index\n")
+        open(f"{local}/Trash", "w").close()
+    else:  # as Thunderbird sets up the accounts on a new computer: empty Inboxes
+        open(f"{local}/Inbox", "w").close()
+        open(f"{pop}/Inbox", "w").close()
+    return local, pop
+
+
+def thunderbird(work):
+    source, target, maildir = f"{work}/tb-source", f"{work}/tb-target", f"{work}/tb-maildir"
+    local, pop = thunderbird_profile(source, True)
+    listed = run(source, "identity", "list")
+    for name in ("Thunderbird - Local Folders", "Thunderbird - pop.example.org"):
+        if f"\t{name}\t" not in listed:
+            sys.exit(f"FAIL: {name} was not found by itself:\n{listed}")
+    if "imap.example.org" in listed:
+        sys.exit("FAIL: an IMAP cache was taken for local mail")
+    run(source, "backup", f"{work}/tb.vqz", "--source", "Message Store")
+    folders = ("Inbox", "Inbox.sbd/Lists")
+    # Into Thunderbird on a new computer: the same bytes, folder for folder, twice restored once.
+    t_local, t_pop = thunderbird_profile(target, False)
+    run(target, "identity", "list")
+    for attempt in range(2):
+        run(target, "restore", f"{work}/tb.vqz")
+        for folder in folders:
+            if mbox_messages(f"{t_local}/{folder}") != mbox_messages(f"{local}/{folder}"):
+                sys.exit(f"FAIL: restore {attempt + 1}: {folder} differs from the original")
+        if mbox_messages(f"{t_pop}/Inbox") != mbox_messages(f"{pop}/Inbox"):
+            sys.exit(f"FAIL: restore {attempt + 1}: the POP account's Inbox differs")
+    # Into a Maildir: every message, read mail marked seen.
+    for d in ("cur", "new", "tmp"):
+        os.makedirs(f"{maildir}/Maildir/{d}")
+    run(maildir, "restore", f"{work}/tb.vqz", "--identity", "Main Identity", ok=(0, 1))
+    box = mailbox.Maildir(f"{maildir}/Maildir", create=False)
+    total = sum(1 for _ in box) + sum(len(box.get_folder(f)) for f in box.list_folders())
+    if total != 10:
+        sys.exit(f"FAIL: {total} of 10 messages restored into the Maildir")
+    seen = sum("S" in m.get_flags() for m in box)
+    if seen == 0:
+        sys.exit("FAIL: no message restored into the Maildir is marked seen")
+    # A running Thunderbird's profile is read, never written.
+    import fcntl
+    profile = os.path.dirname(os.path.dirname(t_local))
+    before = open(f"{t_local}/Inbox", "rb").read()
+    with open(f"{profile}/.parentlock", "w") as lock:
+        fcntl.lockf(lock, fcntl.LOCK_EX)
+        env = dict(os.environ, HOME=target)
+        done = subprocess.run([CLI, "restore", f"{work}/tb.vqz", "--clear-identity", "--identity",
+                               "Thunderbird - Local Folders"],
+                              env=env, capture_output=True, text=True)
+        if done.returncode == 0 or "Thunderbird has the profile" not in done.stdout + done.stderr:
+            sys.exit(f"FAIL: a restore into a running Thunderbird's profile: {done.returncode} "
+                     f"{done.stdout} {done.stderr}")
+    if open(f"{t_local}/Inbox", "rb").read() != before:
+        sys.exit("FAIL: the running Thunderbird's Inbox was changed")
+    # Duplicates: the copies go, every other message stays byte for byte.
+    inbox = f"{local}/Inbox"
+    original = mbox_messages(inbox)
+    box = mailbox.mbox(inbox)
+    box.add(original[2])
+    box.add(original[2])
+    box.flush()
+    run(source, "dedupe", "--delete", "--folder", "Thunderbird - Local Folders/Inbox")
+    if mbox_messages(inbox) != original:
+        sys.exit("FAIL: the duplicate search changed what it kept in an mbox folder")
 
 
 main()

@@ -1,0 +1,561 @@
+#include "platform/MboxFolder.h"
+
+#include <fcntl.h>
+#include <signal.h>
+#include <sys/file.h>
+#include <sys/mman.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <cstring>
+#include <ctime>
+#include <functional>
+
+#include "base/AtomicFile.h"
+#include "platform/MailStore.h"
+#include "platform/MessageIndex.h"
+
+namespace tindale::store {
+
+namespace {
+
+constexpr uint64_t kFnvStart = 14695981039346656037ull;
+
+uint64_t Fnv(uint64_t hash, std::string_view bytes) {
+    for (unsigned char c : bytes) hash = (hash ^ c) * 1099511628211ull;
+    return hash;
+}
+
+std::string KeyFor(uint64_t hash, uint64_t length) {
+    char key[48];
+    std::snprintf(key, sizeof key, "%016llx-%llu", static_cast<unsigned long long>(hash),
+                  static_cast<unsigned long long>(length));
+    return key;
+}
+
+bool IsSeparator(std::string_view line) {
+    return line.rfind("From ", 0) == 0;
+}
+
+// Header lines a mail client rewrites as the person reads and tags the message; a copy is
+// the same message whatever they say.
+bool IsClientStateLine(std::string_view line) {
+    return line.rfind("X-Mozilla-Status:", 0) == 0 || line.rfind("X-Mozilla-Status2:", 0) == 0 ||
+           line.rfind("X-Mozilla-Keys:", 0) == 0;
+}
+
+bool IsBlank(std::string_view line) {
+    return line == "\n" || line == "\r\n";
+}
+
+// "From SENDER Tue Jan  1 10:00:00 2024": the date after the sender, read as UTC.
+int64_t SeparatorDate(std::string_view line) {
+    std::string text(line.substr(5));
+    auto space = text.find(' ');
+    if (space == std::string::npos) return 0;
+    std::tm tm{};
+    const char* end = ::strptime(text.c_str() + space + 1, "%a %b %d %H:%M:%S %Y", &tm);
+    return end ? static_cast<int64_t>(::timegm(&tm)) : 0;
+}
+
+// Calls `visit` with every line of a file (its newline included) and the line's offset.
+// Stops early when `visit` returns false. 0, or an errno value.
+int ForEachLine(int fd, const std::function<bool(std::string_view, uint64_t)>& visit) {
+    std::vector<char> buffer(1 << 20);
+    std::string carry;
+    uint64_t at = 0;  // file offset of buffer[0], or of carry[0] while one is held
+    for (;;) {
+        ssize_t n = ::read(fd, buffer.data(), buffer.size());
+        if (n < 0) {
+            if (errno == EINTR) continue;
+            return errno;
+        }
+        if (n == 0) break;
+        std::string_view chunk(buffer.data(), static_cast<size_t>(n));
+        size_t begin = 0;
+        for (size_t nl; (nl = chunk.find('\n', begin)) != std::string_view::npos; begin = nl + 1) {
+            std::string_view line = chunk.substr(begin, nl + 1 - begin);
+            if (!carry.empty()) {
+                carry.append(line);
+                if (!visit(carry, at)) return 0;
+                at += carry.size();
+                carry.clear();
+            } else {
+                if (!visit(line, at)) return 0;
+                at += line.size();
+            }
+        }
+        carry.append(chunk.substr(begin));
+    }
+    if (!carry.empty()) visit(carry, at);
+    return 0;
+}
+
+int OpenUnnamed(const std::string& nearPath) {
+    std::string dir = nearPath.substr(0, nearPath.find_last_of('/'));
+    int fd = ::open(dir.c_str(), O_RDWR | O_TMPFILE | O_CLOEXEC, 0600);
+    if (fd < 0) fd = ::memfd_create("tindale-message", MFD_CLOEXEC);
+    return fd;
+}
+
+bool WriteAll(int fd, const char* data, size_t size) {
+    while (size > 0) {
+        ssize_t n = ::write(fd, data, size);
+        if (n < 0 && errno == EINTR) continue;
+        if (n <= 0) return false;
+        data += n;
+        size -= static_cast<size_t>(n);
+    }
+    return true;
+}
+
+bool CopyRange(int from, uint64_t start, uint64_t length, int to) {
+    std::vector<char> buffer(1 << 16);
+    while (length > 0) {
+        size_t want = static_cast<size_t>(std::min<uint64_t>(length, buffer.size()));
+        ssize_t n = ::pread(from, buffer.data(), want, static_cast<off_t>(start));
+        if (n <= 0) return false;
+        if (!WriteAll(to, buffer.data(), static_cast<size_t>(n))) return false;
+        start += static_cast<uint64_t>(n);
+        length -= static_cast<uint64_t>(n);
+    }
+    return true;
+}
+
+std::string ReadAllFrom(int fd) {
+    std::string out;
+    char buffer[65536];
+    off_t at = 0;
+    for (ssize_t n; (n = ::pread(fd, buffer, sizeof buffer, at)) > 0; at += n)
+        out.append(buffer, static_cast<size_t>(n));
+    return out;
+}
+
+// The bytes a message takes in an mbox: every line that starts with "From " quoted, and a
+// newline at the end when it had none.
+std::string Quoted(std::string_view message) {
+    std::string out;
+    out.reserve(message.size() + 64);
+    size_t begin = 0;
+    while (begin < message.size()) {
+        size_t nl = message.find('\n', begin);
+        size_t end = nl == std::string_view::npos ? message.size() : nl + 1;
+        std::string_view line = message.substr(begin, end - begin);
+        if (IsSeparator(line)) out += '>';
+        out.append(line);
+        begin = end;
+    }
+    if (!out.empty() && out.back() != '\n') out += '\n';
+    return out;
+}
+
+// A message as stored, without the lines a client rewrites: what copies are compared by.
+std::string WithoutClientState(std::string_view stored) {
+    std::string out;
+    out.reserve(stored.size());
+    bool inHeaders = true;
+    size_t begin = 0;
+    while (begin < stored.size()) {
+        size_t nl = stored.find('\n', begin);
+        size_t end = nl == std::string_view::npos ? stored.size() : nl + 1;
+        std::string_view line = stored.substr(begin, end - begin);
+        if (IsBlank(line)) inHeaders = false;
+        if (!inHeaders || !IsClientStateLine(line)) out.append(line);
+        begin = end;
+    }
+    return out;
+}
+
+std::string SeparatorLine(int64_t arrival) {
+    std::time_t when = arrival != 0 ? static_cast<std::time_t>(arrival) : std::time(nullptr);
+    std::tm tm{};
+    ::gmtime_r(&when, &tm);
+    char text[64];
+    std::strftime(text, sizeof text, "From - %a %b %e %H:%M:%S %Y\n", &tm);
+    return text;
+}
+
+// The header lines Thunderbird reads a message's state from, for a message without them.
+std::string StatusHeaders(uint16_t status) {
+    char text[80];
+    std::snprintf(text, sizeof text, "X-Mozilla-Status: %04x\nX-Mozilla-Status2: 00000000\n",
+                  status);
+    return text;
+}
+
+bool HasStatusHeader(std::string_view message) {
+    size_t end = message.find("\n\n");
+    std::string_view headers = message.substr(0, end);
+    return headers.rfind("X-Mozilla-Status:", 0) == 0 ||
+           headers.find("\nX-Mozilla-Status:") != std::string_view::npos;
+}
+
+}  // namespace
+
+std::string FlagsOfMozillaStatus(uint16_t status) {
+    std::string flags;
+    if (status & 0x0004) flags += 'F';
+    if (status & 0x1000) flags += 'P';
+    if (status & 0x0002) flags += 'R';
+    if (status & 0x0001) flags += 'S';
+    if (status & 0x0008) flags += 'T';
+    return flags;
+}
+
+uint16_t MozillaStatusOf(std::string_view flags) {
+    uint16_t status = 0;
+    for (char c : flags) {
+        if (c == 'S') status |= 0x0001;
+        if (c == 'R') status |= 0x0002;
+        if (c == 'F') status |= 0x0004;
+        if (c == 'T') status |= 0x0008;
+        if (c == 'P') status |= 0x1000;
+    }
+    return status;
+}
+
+int MboxFolder::Load() {
+    SaveIds();
+    messages_.clear();
+    files_ = MessageFiles();
+    byId_.clear();
+    int fd = ::open(path_.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
+    if (fd < 0 && errno != ENOENT) return errno;
+    {
+        DirLock lock(idsPath_.substr(0, idsPath_.find_last_of('/')));
+        ids_ = IdMap::Load(idsPath_);
+    }
+    size_t before = ids_.Size();
+    uint64_t nextBefore = ids_.Next();
+    std::vector<std::string> keys;  // per message, in file order
+    if (fd >= 0) {
+        Message current;
+        bool open = false, inHeaders = false;
+        uint64_t hash = kFnvStart;
+        uint64_t hashed = 0;    // bytes that went into the hash
+        std::string heldBlank;  // a blank line that may be the one ending the message
+        auto finish = [&] {
+            if (!open) return;
+            keys.push_back(KeyFor(hash, hashed));
+            messages_.push_back(current);
+        };
+        int error = ForEachLine(fd, [&](std::string_view line, uint64_t at) {
+            // Every line that starts with "From " is a separator: writers quote such lines of
+            // a message, and Thunderbird and Python's mailbox read them so.
+            if (IsSeparator(line)) {
+                finish();
+                current = Message{at, at + line.size(), 0, 0, SeparatorDate(line), 0};
+                open = inHeaders = true;
+                hash = kFnvStart;
+                hashed = 0;
+                heldBlank.clear();
+                return true;
+            }
+            if (!open) return true;  // bytes before the first separator belong to no message
+            if (!heldBlank.empty()) {
+                hash = Fnv(hash, heldBlank);
+                hashed += heldBlank.size();
+                current.length += heldBlank.size();
+                heldBlank.clear();
+            }
+            if (IsBlank(line)) {
+                inHeaders = false;
+                heldBlank = line;
+                return true;
+            }
+            if (inHeaders && line.rfind("X-Mozilla-Status: ", 0) == 0 && line.size() >= 22) {
+                unsigned value = 0;
+                if (std::sscanf(std::string(line.substr(18, 4)).c_str(), "%4x", &value) == 1) {
+                    current.status = static_cast<uint16_t>(value);
+                    current.statusAt = at + 18;
+                }
+            }
+            current.length += line.size();
+            if (inHeaders && IsClientStateLine(line)) return true;
+            hash = Fnv(hash, line);
+            hashed += line.size();
+            return true;
+        });
+        finish();
+        ::close(fd);
+        if (error) return error;
+    }
+    // A second message with the same bytes is keyed "#2", a third "#3", in file order. Keys
+    // known before keep their ids; new keys get theirs in file order, so that listing by id
+    // follows the folder's order.
+    std::vector<uint32_t> order(messages_.size());
+    for (size_t i = 0; i < order.size(); ++i) order[i] = static_cast<uint32_t>(i);
+    std::stable_sort(order.begin(), order.end(),
+                     [&](uint32_t a, uint32_t b) { return keys[a] < keys[b]; });
+    std::vector<uint32_t> idOf(messages_.size(), 0);
+    std::vector<std::pair<uint32_t, std::string>> fresh;  // message, its new key
+    for (size_t n = 0; n < order.size();) {
+        size_t end = n + 1;
+        while (end < order.size() && keys[order[end]] == keys[order[n]]) ++end;
+        auto run = AssignRun(keys[order[n]], end - n);
+        for (size_t k = n; k < end; ++k) {
+            if (k - n < run.known.size())
+                idOf[order[k]] = run.known[k - n];
+            else
+                fresh.emplace_back(order[k], std::move(run.fresh[k - n - run.known.size()]));
+        }
+        n = end;
+    }
+    std::sort(fresh.begin(), fresh.end(),
+              [](const auto& a, const auto& b) { return a.first < b.first; });
+    for (auto& [index, key] : fresh) idOf[index] = ids_.Assign(key);
+    for (size_t i = 0; i < idOf.size(); ++i) byId_.emplace_back(idOf[i], static_cast<uint32_t>(i));
+    keys.clear();
+    std::sort(byId_.begin(), byId_.end());
+    for (const auto& [id, index] : byId_) {
+        files_.Append("@" + std::to_string(messages_[index].from));
+        files_.Pending().back().id = id;
+    }
+    files_.SortById();
+    bool pruned = ids_.Retain([&](std::string_view, uint32_t id) {
+        return std::binary_search(byId_.begin(), byId_.end(), std::pair<uint32_t, uint32_t>{id, 0},
+                                  [](auto& a, auto& b) { return a.first < b.first; });
+    });
+    dirty_ = pruned || ids_.Size() != before || ids_.Next() != nextBefore;
+    loaded_ = true;
+    return SaveIds();
+}
+
+int MboxFolder::SaveIds() {
+    if (!dirty_) return 0;
+    DirLock lock(idsPath_.substr(0, idsPath_.find_last_of('/')));
+    int error = ids_.Save(idsPath_);
+    if (error == 0) dirty_ = false;
+    return error;
+}
+
+std::optional<MboxFolder::Message> MboxFolder::Find(uint32_t id) const {
+    auto it = std::lower_bound(byId_.begin(), byId_.end(), std::pair<uint32_t, uint32_t>{id, 0});
+    if (it == byId_.end() || it->first != id) return std::nullopt;
+    return messages_[it->second];
+}
+
+size_t MboxFolder::Unread() const {
+    return static_cast<size_t>(std::count_if(messages_.begin(), messages_.end(),
+                                             [](const Message& m) { return !(m.status & 1); }));
+}
+
+int MboxFolder::OpenCopy(const Message& message) const {
+    int mbox = ::open(path_.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
+    if (mbox < 0) return -1;
+    int copy = OpenUnnamed(path_);
+    bool ok = copy >= 0 && CopyRange(mbox, message.start, message.length, copy) &&
+              ::lseek(copy, 0, SEEK_SET) == 0;
+    ::close(mbox);
+    if (!ok && copy >= 0) ::close(copy);
+    return ok ? copy : -1;
+}
+
+std::string MboxFolder::ReadHeaders(const Message& message) const {
+    int mbox = ::open(path_.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
+    if (mbox < 0) return {};
+    std::string block(static_cast<size_t>(std::min<uint64_t>(message.length, 65536)), '\0');
+    ssize_t n = ::pread(mbox, block.data(), block.size(), static_cast<off_t>(message.start));
+    ::close(mbox);
+    block.resize(n > 0 ? static_cast<size_t>(n) : 0);
+    if (auto end = block.find("\n\n"); end != std::string::npos) block.resize(end + 1);
+    if (auto end = block.find("\r\n\r\n"); end != std::string::npos) block.resize(end + 2);
+    return block;
+}
+
+MessageState MboxFolder::StateOf(const Message& message) const {
+    MessageState state;
+    state.flags = MessageState::CleanFlags(FlagsOfMozillaStatus(message.status));
+    state.inNew = !(message.status & 1);
+    state.arrivalSeconds = message.arrival;
+    state.known = true;
+    return state;
+}
+
+void MboxFolder::DropIndexFile() const {
+    ::unlink((path_ + ".msf").c_str());  // Thunderbird rebuilds a missing index
+}
+
+bool MboxFolder::Holds(int fd) {
+    if (!loaded_) Load();
+    std::string bytes = WithoutClientState(Quoted(ReadAllFrom(fd)));
+    std::string key = KeyFor(Fnv(kFnvStart, bytes), bytes.size());
+    auto id = ids_.Find(key);
+    auto message = id ? Find(*id) : std::nullopt;
+    if (!message) return false;
+    int mbox = ::open(path_.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
+    if (mbox < 0) return false;
+    std::string stored(static_cast<size_t>(message->length), '\0');
+    ssize_t n = ::pread(mbox, stored.data(), stored.size(), static_cast<off_t>(message->start));
+    ::close(mbox);
+    return n == static_cast<ssize_t>(stored.size()) && WithoutClientState(stored) == bytes;
+}
+
+std::optional<uint32_t> MboxFolder::Append(int fd, const MessageState* state) {
+    if (!loaded_ && Load() != 0) return std::nullopt;
+    std::string message = ReadAllFrom(fd);
+    if (state && state->known && !HasStatusHeader(message)) {
+        uint16_t status = MozillaStatusOf(state->flags);
+        if (!state->inNew) status |= 0x0001;  // seen by a client, as a cur/ message was
+        // Unread mail with no flag needs no header: its bytes stay as they were.
+        if (status != 0) message = StatusHeaders(status) + message;
+    }
+    std::string body = Quoted(message);
+    int out = ::open(path_.c_str(), O_WRONLY | O_CREAT | O_APPEND | O_CLOEXEC | O_NOFOLLOW, 0600);
+    if (out < 0) return std::nullopt;
+    ::flock(out, LOCK_EX);
+    struct stat st {};
+    ::fstat(out, &st);
+    // The separator must start a line after a blank one, whatever the file ended with.
+    std::string lead;
+    if (st.st_size > 0) {
+        char tail[2] = {};
+        int reader = ::open(path_.c_str(), O_RDONLY | O_CLOEXEC);
+        ssize_t n =
+            reader >= 0 ? ::pread(reader, tail, 2, st.st_size >= 2 ? st.st_size - 2 : 0) : 0;
+        if (reader >= 0) ::close(reader);
+        std::string_view end(tail, static_cast<size_t>(std::max<ssize_t>(n, 0)));
+        if (!end.ends_with("\n\n")) lead = end.ends_with("\n") ? "\n" : "\n\n";
+    }
+    std::string separator = SeparatorLine(state && state->known ? state->arrivalSeconds : 0);
+    std::string all = lead + separator + body + "\n";
+    bool ok = WriteAll(out, all.data(), all.size()) && ::fsync(out) == 0;
+    ::close(out);
+    if (!ok) return std::nullopt;
+    DropIndexFile();
+    Message added;
+    added.from = static_cast<uint64_t>(st.st_size) + lead.size();
+    added.start = added.from + separator.size();
+    added.length = body.size();
+    added.arrival = state && state->known ? state->arrivalSeconds : 0;
+    uint32_t id = 0;
+    std::string compared = WithoutClientState(body);
+    AddKey(KeyFor(Fnv(kFnvStart, compared), compared.size()), &id, added);
+    return id;
+}
+
+void MboxFolder::AddKey(std::string key, uint32_t* idOut, const Message& message) {
+    std::string base = key;
+    for (int n = 2; ids_.Find(key) && Find(*ids_.Find(key)); ++n)
+        key = base + "#" + std::to_string(n);
+    uint32_t id = ids_.Assign(key);
+    messages_.push_back(message);
+    auto at = std::lower_bound(byId_.begin(), byId_.end(), std::pair<uint32_t, uint32_t>{id, 0});
+    byId_.insert(at, {id, static_cast<uint32_t>(messages_.size() - 1)});
+    files_.Set(id, "@" + std::to_string(message.from));
+    dirty_ = true;
+    *idOut = id;
+}
+
+// For `count` messages with the same bytes: the ids their keys had (in the order they were
+// given), so that removing one copy hands no id to a different message, and new keys for
+// the copies beyond them.
+MboxFolder::Run MboxFolder::AssignRun(const std::string& base, size_t count) {
+    Run run;
+    auto keyAt = [&](size_t n) { return n == 1 ? base : base + "#" + std::to_string(n); };
+    for (size_t n = 1; n <= 2 * count + 16; ++n)
+        if (auto id = ids_.Find(keyAt(n))) run.known.push_back(*id);
+    std::sort(run.known.begin(), run.known.end());
+    run.known.resize(std::min(run.known.size(), count));
+    for (size_t n = 1; run.known.size() + run.fresh.size() < count; ++n)
+        if (!ids_.Find(keyAt(n))) run.fresh.push_back(keyAt(n));
+    return run;
+}
+
+int MboxFolder::Remove(const std::vector<uint32_t>& ids) {
+    if (!loaded_) Load();
+    std::vector<bool> drop(messages_.size(), false);
+    for (uint32_t id : ids) {
+        auto it =
+            std::lower_bound(byId_.begin(), byId_.end(), std::pair<uint32_t, uint32_t>{id, 0});
+        if (it != byId_.end() && it->first == id) drop[it->second] = true;
+    }
+    int in = ::open(path_.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
+    if (in < 0) return errno;
+    ::flock(in, LOCK_EX);
+    struct stat st {};
+    ::fstat(in, &st);
+    std::string temp = path_ + ".tindale-new";
+    int out = ::open(temp.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC | O_NOFOLLOW,
+                     st.st_mode & 07777);
+    bool ok = out >= 0;
+    // Kept messages are copied as they lie, separator and ending included; whatever comes
+    // before the first separator stays too.
+    uint64_t kept = 0;
+    for (size_t i = 0; ok && i <= messages_.size(); ++i) {
+        uint64_t end = i < messages_.size() ? messages_[i].from : static_cast<uint64_t>(st.st_size);
+        if (i == 0 || !drop[i - 1]) ok = CopyRange(in, kept, end - kept, out);
+        kept = end;
+    }
+    ok = ok && ::fsync(out) == 0;
+    if (out >= 0) ok = ::close(out) == 0 && ok;
+    ok = ok && ::rename(temp.c_str(), path_.c_str()) == 0;
+    int error = ok ? 0 : errno ? errno : EIO;
+    ::close(in);
+    if (!ok) {
+        ::unlink(temp.c_str());
+        return error;
+    }
+    durable::SyncParentDirectory(path_);
+    DropIndexFile();
+    // The removed messages' keys go, so that their ids are never given to a remaining copy.
+    std::vector<uint32_t> gone(ids.begin(), ids.end());
+    std::sort(gone.begin(), gone.end());
+    ids_.Retain([&](std::string_view, uint32_t id) {
+        return !std::binary_search(gone.begin(), gone.end(), id);
+    });
+    dirty_ = true;
+    return Load();
+}
+
+bool MboxFolder::SetFlags(uint32_t id, const std::string& flags) {
+    auto message = Find(id);
+    if (!message || message->statusAt == 0) return false;
+    uint16_t status = static_cast<uint16_t>((message->status & ~0x100F) | MozillaStatusOf(flags));
+    char digits[5];
+    std::snprintf(digits, sizeof digits, "%04x", status);
+    int fd = ::open(path_.c_str(), O_WRONLY | O_CLOEXEC | O_NOFOLLOW);
+    if (fd < 0) return false;
+    bool ok =
+        ::pwrite(fd, digits, 4, static_cast<off_t>(message->statusAt)) == 4 && ::fsync(fd) == 0;
+    ::close(fd);
+    if (ok) {
+        for (auto& m : messages_)
+            if (m.statusAt == message->statusAt) m.status = status;
+        DropIndexFile();
+    }
+    return ok;
+}
+
+std::optional<std::string> RunningThunderbirdProfile(const std::string& storeRoot) {
+    // PROFILE/Mail/ACCOUNT: the profile is two levels up.
+    std::string profile = storeRoot;
+    for (int up = 0; up < 2; ++up) {
+        auto slash = profile.find_last_of('/');
+        if (slash == std::string::npos || slash == 0) return std::nullopt;
+        profile.resize(slash);
+    }
+    // A running Thunderbird holds a lock on .parentlock; "lock" names its process.
+    int fd = ::open((profile + "/.parentlock").c_str(), O_RDWR | O_CLOEXEC);
+    if (fd >= 0) {
+        struct flock lock {};
+        lock.l_type = F_WRLCK;
+        lock.l_whence = SEEK_SET;
+        bool held = ::fcntl(fd, F_GETLK, &lock) == 0 && lock.l_type != F_UNLCK;
+        ::close(fd);
+        if (held) return profile;
+    }
+    char target[256] = {};
+    ssize_t n = ::readlink((profile + "/lock").c_str(), target, sizeof target - 1);
+    if (n > 0) {
+        std::string text(target, static_cast<size_t>(n));
+        auto plus = text.rfind('+');
+        pid_t pid = plus == std::string::npos ? 0 : std::atoi(text.c_str() + plus + 1);
+        if (pid > 0 && (::kill(pid, 0) == 0 || errno == EPERM)) return profile;
+    }
+    return std::nullopt;
+}
+
+}  // namespace tindale::store

@@ -1,0 +1,93 @@
+#pragma once
+// One mail folder kept as an mbox file, as Thunderbird keeps its local folders: messages one
+// after another, each after a "From " separator line; a line of a message that starts with
+// "From " is written as ">From ", and a blank line ends each message. Read and deleted
+// state sits in the message's "X-Mozilla-Status" header (hex bits: 0x1 read, 0x2 replied,
+// 0x4 flagged, 0x8 deleted, 0x1000 forwarded).
+//
+// Message ids are persistent: each message is keyed by a hash of its bytes and its size
+// (a second identical message by the same key with "#2"), and the keys' ids are kept in an
+// id map outside the mail client's folder (`idsPath`), so that nothing but mbox files and
+// their .msf indexes ever sits in a Thunderbird profile. Writing removes the folder's .msf
+// index, which Thunderbird then rebuilds from the mbox.
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "platform/IdMap.h"
+#include "platform/MessageFiles.h"
+
+namespace tindale::store {
+
+struct MessageState;
+
+class MboxFolder {
+  public:
+    MboxFolder(std::string path, std::string idsPath)
+        : path_(std::move(path)), idsPath_(std::move(idsPath)) {}
+
+    struct Message {
+        uint64_t from = 0;      // where its separator line starts
+        uint64_t start = 0;     // where its bytes start
+        uint64_t length = 0;    // its bytes, without the blank line that ends it
+        uint64_t statusAt = 0;  // the 4 hex digits of X-Mozilla-Status; 0 when it has none
+        int64_t arrival = 0;    // the separator line's date, Unix seconds; 0 when unreadable
+        uint16_t status = 0;
+    };
+
+    // Reads the file once: every message's place, state and id. 0, or an errno value.
+    int Load();
+    bool Loaded() const { return loaded_; }
+    const MessageFiles& Files() const { return files_; }  // "@OFFSET" per id, for reports
+    std::optional<Message> Find(uint32_t id) const;
+    size_t Unread() const;
+
+    // The message's bytes in a new unnamed file, read from its start; -1 on failure.
+    int OpenCopy(const Message& message) const;
+    std::string ReadHeaders(const Message& message) const;
+    MessageState StateOf(const Message& message) const;
+
+    // Whether the folder holds a message with exactly these bytes (as they would be stored).
+    bool Holds(int fd);
+    // Appends a message (its bytes read from `fd`) with its state: under a lock, synced, the
+    // .msf index removed. Returns its id, or none.
+    std::optional<uint32_t> Append(int fd, const MessageState* state);
+    // Writes the folder again without these messages, to a temporary file renamed over it:
+    // a reader sees the old folder or the new one, never half of one. 0, or an errno value.
+    int Remove(const std::vector<uint32_t>& ids);
+    // Gives a message these Maildir flags where its X-Mozilla-Status header can hold them.
+    bool SetFlags(uint32_t id, const std::string& flags);
+    int SaveIds();
+
+    const std::string& Path() const { return path_; }
+
+  private:
+    void AddKey(std::string key, uint32_t* idOut, const Message& message);
+    struct Run {
+        std::vector<uint32_t> known;
+        std::vector<std::string> fresh;
+    };
+    Run AssignRun(const std::string& base, size_t count);
+    void DropIndexFile() const;
+
+    std::string path_;
+    std::string idsPath_;
+    IdMap ids_;
+    MessageFiles files_;
+    std::vector<Message> messages_;                    // in file order
+    std::vector<std::pair<uint32_t, uint32_t>> byId_;  // id -> index in messages_, by id
+    bool loaded_ = false;
+    bool dirty_ = false;
+};
+
+// X-Mozilla-Status bits as Maildir flag letters and back.
+std::string FlagsOfMozillaStatus(uint16_t status);
+uint16_t MozillaStatusOf(std::string_view flags);
+
+// Whether the Thunderbird profile that holds `storeRoot` (an account folder under
+// PROFILE/Mail/) is open in a running Thunderbird; the profile's path when it is.
+std::optional<std::string> RunningThunderbirdProfile(const std::string& storeRoot);
+
+}  // namespace tindale::store
