@@ -72,4 +72,16 @@ as_root_or_user "$work/bob" "$work/tindale-cli" restore "$work/ann/mail.vqz" --i
 grep -q "5 messages already in their folder" "$work/again.txt" || { cat "$work/again.txt"; fail "the second restore says what was there"; }
 state_of "$work/bob" > "$work/again-state.txt"
 diff "$work/before.txt" "$work/again-state.txt" || fail "a second restore adds no copies"
-echo "1 passed, 0 failed"
+
+# Into mbox folders as Thunderbird keeps them, then read by Dovecot as mbox.
+mkdir -p "$work/carl/mail"
+[ "$user" = "$(id -un)" ] || chown -R "$user" "$work/carl"
+as_root_or_user "$work/carl" "$work/tindale-cli" identity add Carl --store "$work/carl/mail" --kind mbox >/dev/null || fail "identity add --kind mbox"
+as_root_or_user "$work/carl" "$work/tindale-cli" restore "$work/ann/mail.vqz" --identity Carl >/dev/null || fail "restore into mbox"
+for f in INBOX:Inbox:2 Work:Work:1; do
+  IFS=: read -r name file count <<< "$f"
+  printf 'a STATUS %s (MESSAGES)\r\nz LOGOUT\r\n' "$name" \
+    | as_root_or_user "$work/carl" "$imap" -o "mail_location=mbox:$work/carl/mail:INBOX=$work/carl/mail/Inbox" 2>/dev/null \
+    | tr -d '\r' | grep -q "STATUS $name (MESSAGES $count)" || fail "Dovecot reads $count messages in the mbox $file"
+done
+echo "2 passed, 0 failed"
