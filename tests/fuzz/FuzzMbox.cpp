@@ -1,0 +1,54 @@
+// Mbox folders as any writer may have left them: every input loads without a crash, each
+// message read lies inside the file, and removing one message rewrites the folder so that
+// it reads back with exactly one message fewer and the others unchanged.
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cstdint>
+#include <cstdlib>
+#include <fstream>
+#include <string>
+#include <vector>
+
+#include "platform/MboxFolder.h"
+
+namespace {
+
+std::vector<std::string> Messages(tindale::store::MboxFolder& box) {
+    std::vector<std::string> out;
+    for (uint32_t id : box.Files().IdsFrom()) {
+        auto message = box.Find(id);
+        if (!message) std::abort();
+        int fd = box.OpenCopy(*message);
+        if (fd < 0) std::abort();
+        std::string bytes;
+        char buffer[4096];
+        for (ssize_t n; (n = ::read(fd, buffer, sizeof buffer)) > 0;)
+            bytes.append(buffer, static_cast<size_t>(n));
+        ::close(fd);
+        if (bytes.size() != message->length) std::abort();
+        out.push_back(std::move(bytes));
+    }
+    return out;
+}
+
+}  // namespace
+
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
+    static const std::string dir = [] {
+        char pattern[] = "/tmp/fuzz-mbox-XXXXXX";
+        return std::string(::mkdtemp(pattern));
+    }();
+    std::string path = dir + "/Inbox", ids = dir + "/ids";
+    ::unlink(ids.c_str());
+    std::ofstream(path, std::ios::binary).write(reinterpret_cast<const char*>(data), size);
+    tindale::store::MboxFolder box(path, ids);
+    if (box.Load() != 0) std::abort();
+    auto before = Messages(box);
+    if (before.empty()) return 0;
+    uint32_t first = box.Files().IdsFrom().front();
+    if (box.Remove({first}) != 0) std::abort();
+    auto after = Messages(box);
+    if (after != std::vector<std::string>(before.begin() + 1, before.end())) std::abort();
+    return 0;
+}

@@ -1,0 +1,123 @@
+#include <gtest/gtest.h>
+#include <sys/mman.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <string>
+#include <vector>
+
+#include "platform/MailStore.h"
+#include "platform/MboxFolder.h"
+#include "support/TestHome.h"
+
+using namespace tindale::store;
+
+namespace {
+
+std::string Read(MboxFolder& box, uint32_t id) {
+    auto message = box.Find(id);
+    if (!message) return "<none>";
+    int fd = box.OpenCopy(*message);
+    std::string out;
+    char buffer[4096];
+    for (ssize_t n; (n = ::read(fd, buffer, sizeof buffer)) > 0;) out.append(buffer, size_t(n));
+    ::close(fd);
+    return out;
+}
+
+std::vector<std::string> All(MboxFolder& box) {
+    std::vector<std::string> out;
+    for (uint32_t id : box.Files().IdsFrom()) out.push_back(Read(box, id));
+    return out;
+}
+
+int FdOf(const std::string& bytes) {
+    int fd = ::memfd_create("t", 0);
+    EXPECT_EQ(::write(fd, bytes.data(), bytes.size()), ssize_t(bytes.size()));
+    return fd;
+}
+
+}  // namespace
+
+// What other writers leave: text before the first separator, CRLF lines, a last message
+// without a blank line, a line longer than the reading buffer, a quoted ">From " line and
+// Thunderbird's status header.
+TEST(MboxFolder, ReadsEveryMessageAsItsExactBytes) {
+    TestHome home;
+    std::string longLine(3 << 20, 'x');
+    WriteFile(home / "Inbox",
+              "stray text\n"
+              "From - Mon Jan  1 10:00:00 2024\n"
+              "X-Mozilla-Status: 0005\nSubject: one\n\n>From quoted\n\n"
+              "From sender@example.org Tue Feb  2 11:00:00 2021\r\n"
+              "Subject: two\r\n\r\nbody\r\n\r\n"
+              "From - Wed Mar  3 12:00:00 2022\n"
+              "Subject: three\n\n" +
+                  longLine + "\nlast line");
+    MboxFolder box(home / "Inbox", home / "Inbox.ids");
+    ASSERT_EQ(box.Load(), 0);
+    auto messages = All(box);
+    ASSERT_EQ(messages.size(), 3u);
+    EXPECT_EQ(messages[0], "X-Mozilla-Status: 0005\nSubject: one\n\n>From quoted\n");
+    EXPECT_EQ(messages[1], "Subject: two\r\n\r\nbody\r\n");
+    EXPECT_EQ(messages[2], "Subject: three\n\n" + longLine + "\nlast line");
+    auto first = *box.Find(box.Files().IdsFrom()[0]);
+    EXPECT_EQ(first.arrival, 1704103200);
+    auto state = box.StateOf(first);
+    EXPECT_EQ(state.flags, "FS");
+    EXPECT_FALSE(state.inNew);
+    EXPECT_EQ(box.Unread(), 2u);
+}
+
+// Appending quotes "From " lines, carries the state into Thunderbird's header and keeps
+// every message readable; a copy is recognised whatever its status header says since.
+TEST(MboxFolder, AppendedMessagesReadBackAndCopiesAreRecognised) {
+    TestHome home;
+    WriteFile(home / "Inbox", "From - Mon Jan  1 10:00:00 2024\nSubject: old\n\nno blank after");
+    WriteFile(home / "Inbox.msf", "index");
+    MboxFolder box(home / "Inbox", home / "Inbox.ids");
+    ASSERT_EQ(box.Load(), 0);
+    std::string message = "Subject: new\n\nFrom the start\n";
+    MessageState state;
+    state.flags = "RS";
+    state.known = true;
+    state.arrivalSeconds = 1600000000;
+    auto id = box.Append(FdOf(message), &state);
+    ASSERT_TRUE(id);
+    EXPECT_FALSE(::access((home / "Inbox.msf").c_str(), F_OK) == 0);  // Thunderbird rebuilds it
+    ASSERT_EQ(box.SaveIds(), 0);  // as a job does when it ends
+    MboxFolder again(home / "Inbox", home / "Inbox.ids");
+    ASSERT_EQ(again.Load(), 0);
+    // The old message, cut short at the end of the file, gained its last newline (and with
+    // it a new id); the new one keeps its id through the reload.
+    auto messages = All(again);
+    std::sort(messages.begin(), messages.end());
+    EXPECT_EQ(messages, (std::vector<std::string>{
+                            "Subject: old\n\nno blank after\n",
+                            "X-Mozilla-Status: 0003\nX-Mozilla-Status2: 00000000\n"
+                            "Subject: new\n\n>From the start\n"}));
+    EXPECT_EQ(Read(again, *id), messages[1]);
+    EXPECT_EQ(again.StateOf(*again.Find(*id)).flags, "RS");
+    EXPECT_TRUE(again.Holds(FdOf(message)));
+    ASSERT_TRUE(again.SetFlags(*id, "F"));
+    EXPECT_TRUE(again.Holds(FdOf(message)));  // the status changed, the message did not
+    EXPECT_FALSE(again.Holds(FdOf("Subject: new\n\nother\n")));
+}
+
+// Removing rewrites the folder whole: the rest stays byte for byte, and of two identical
+// copies the one left keeps its own id.
+TEST(MboxFolder, RemovingLeavesTheRestAndTheirIds) {
+    TestHome home;
+    std::string a = "From - Mon Jan  1 10:00:00 2024\nSubject: a\n\nsame\n\n";
+    std::string b = "From - Mon Jan  1 10:00:00 2024\nSubject: b\n\nother\n\n";
+    WriteFile(home / "Inbox", a + b + a);
+    MboxFolder box(home / "Inbox", home / "Inbox.ids");
+    ASSERT_EQ(box.Load(), 0);
+    auto ids = box.Files().IdsFrom();
+    ASSERT_EQ(ids.size(), 3u);
+    ASSERT_EQ(box.Remove({ids[0]}), 0);
+    EXPECT_EQ(ReadFile(home / "Inbox"), b + a);
+    EXPECT_EQ(box.Files().IdsFrom(), (std::vector<uint32_t>{ids[1], ids[2]}));
+    EXPECT_FALSE(box.Find(ids[0]));
+    EXPECT_EQ(Read(box, ids[2]), "Subject: a\n\nsame\n");
+}
