@@ -63,7 +63,10 @@ bool DeleteDuplicate(const DuplicateEntry& entry, std::string& why) {
     return hr == S_OK;
 }
 
-bool MoveDuplicate(const DuplicateEntry& entry, const std::u16string& targetIdentity,
+namespace {
+
+// Copies a duplicate into the target folder (committed there); the source stays.
+bool CopyDuplicate(const DuplicateEntry& entry, const std::u16string& targetIdentity,
                    uint32_t targetFolder, std::string& why) {
     v::MemoryStream source;
     MessageState state;  // the moved copy keeps its flags and arrival time
@@ -94,6 +97,42 @@ bool MoveDuplicate(const DuplicateEntry& entry, const std::u16string& targetIden
             return false;
         }
     }
+    return true;
+}
+
+// Deletes the duplicates of one folder at once: an mbox folder is written again once for
+// all of them, not once for each. Returns, per entry, an empty string or why it stayed.
+std::vector<std::string> DeleteFromOneFolder(const std::vector<const DuplicateEntry*>& entries) {
+    std::vector<std::string> why(entries.size());
+    if (entries.empty()) return why;
+    auto ns = v::OpenStoreFor(entries[0]->identityId);
+    auto folder = ns ? OpenFolder(*ns, entries[0]->folderId) : nullptr;
+    if (!folder) {
+        std::fill(why.begin(), why.end(), "its folder cannot be opened");
+        return why;
+    }
+    std::vector<uint32_t> present;
+    for (size_t i = 0; i < entries.size(); ++i) {
+        if (folder->MessageFiles().Find(entries[i]->messageId))
+            present.push_back(entries[i]->messageId);
+        else
+            why[i] = "it is no longer there";
+    }
+    if (present.empty()) return why;
+    folder->DeleteMessages(present);
+    // What is still listed was not deleted (a file that cannot be removed, an mbox folder
+    // that cannot be written); what went is no longer listed.
+    for (size_t i = 0; i < entries.size(); ++i)
+        if (why[i].empty() && folder->MessageFiles().Find(entries[i]->messageId))
+            why[i] = "it cannot be deleted";
+    return why;
+}
+
+}  // namespace
+
+bool MoveDuplicate(const DuplicateEntry& entry, const std::u16string& targetIdentity,
+                   uint32_t targetFolder, std::string& why) {
+    if (!CopyDuplicate(entry, targetIdentity, targetFolder, why)) return false;
     if (!DeleteDuplicate(entry, why)) {
         why = "it was copied to the target folder, but the original could not be removed: " + why;
         return false;
@@ -115,24 +154,44 @@ v::Outcome RunProcessDuplicates(const DuplicateRequest& request, v::WorkerReport
         outcome.Fail(kMoveIntoSearchedFolder);
         return outcome;
     }
-    report.ProgressSent(0, request.duplicates.size());
-    for (size_t i = 0; i < request.duplicates.size(); ++i) {
-        if (stop.stop_requested()) {
-            outcome.cancelled = true;
-            break;
+    const auto& all = request.duplicates;
+    report.ProgressSent(0, all.size());
+    // Folder by folder: a move copies each duplicate first, then the copies that arrived are
+    // deleted from their folder together. A Cancel still deletes what was copied already.
+    for (size_t begin = 0; begin < all.size() && !outcome.cancelled;) {
+        size_t end = begin + 1;
+        while (end < all.size() && all[end].identityId == all[begin].identityId &&
+               all[end].folderId == all[begin].folderId)
+            ++end;
+        std::vector<const DuplicateEntry*> toDelete;
+        for (size_t i = begin; i < end; ++i) {
+            if (stop.stop_requested()) {
+                outcome.cancelled = true;
+                break;
+            }
+            report.ProgressSent(i, 0);
+            std::string why;
+            if (request.action == DuplicateAction::Move &&
+                !CopyDuplicate(all[i], request.targetIdentity, request.targetFolder, why))
+                outcome.problems.push_back({Name(all[i]), why, true});
+            else
+                toDelete.push_back(&all[i]);
         }
-        report.ProgressSent(i, 0);
-        const auto& entry = request.duplicates[i];
-        std::string why;
-        bool ok = request.action == DuplicateAction::Move
-                      ? MoveDuplicate(entry, request.targetIdentity, request.targetFolder, why)
-                      : DeleteDuplicate(entry, why);
-        if (ok) {
+        auto why = DeleteFromOneFolder(toDelete);
+        for (size_t k = 0; k < toDelete.size(); ++k) {
+            if (!why[k].empty()) {
+                std::string reason = request.action == DuplicateAction::Move
+                                         ? "it was copied to the target folder, but the "
+                                           "original could not be removed: " +
+                                               why[k]
+                                         : why[k];
+                outcome.problems.push_back({Name(*toDelete[k]), reason, true});
+                continue;
+            }
             ++outcome.itemsDone;
-            GiveKeptCopyItsFlags(entry);
-        } else {
-            outcome.problems.push_back({Name(entry), why, true});
+            GiveKeptCopyItsFlags(*toDelete[k]);
         }
+        begin = end;
     }
     return outcome;
 }

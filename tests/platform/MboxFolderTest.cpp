@@ -85,17 +85,17 @@ TEST(MboxFolder, AppendedMessagesReadBackAndCopiesAreRecognised) {
     auto id = box.Append(FdOf(message), &state);
     ASSERT_TRUE(id);
     EXPECT_FALSE(::access((home / "Inbox.msf").c_str(), F_OK) == 0);  // Thunderbird rebuilds it
-    ASSERT_EQ(box.SaveIds(), 0);  // as a job does when it ends
+    ASSERT_EQ(box.SaveIds(), 0);                                      // as a job does when it ends
     MboxFolder again(home / "Inbox", home / "Inbox.ids");
     ASSERT_EQ(again.Load(), 0);
     // The old message, cut short at the end of the file, gained its last newline (and with
     // it a new id); the new one keeps its id through the reload.
     auto messages = All(again);
     std::sort(messages.begin(), messages.end());
-    EXPECT_EQ(messages, (std::vector<std::string>{
-                            "Subject: old\n\nno blank after\n",
-                            "X-Mozilla-Status: 0003\nX-Mozilla-Status2: 00000000\n"
-                            "Subject: new\n\n>From the start\n"}));
+    EXPECT_EQ(messages,
+              (std::vector<std::string>{"Subject: old\n\nno blank after\n",
+                                        "X-Mozilla-Status: 0003\nX-Mozilla-Status2: 00000000\n"
+                                        "Subject: new\n\n>From the start\n"}));
     EXPECT_EQ(Read(again, *id), messages[1]);
     EXPECT_EQ(again.StateOf(*again.Find(*id)).flags, "RS");
     EXPECT_TRUE(again.Holds(FdOf(message)));
