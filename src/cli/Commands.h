@@ -31,7 +31,18 @@ struct DedupeArgs {
     std::vector<std::string> folders;  // "IDENTITY/FOLDER/PATH", with their subfolders
 };
 
+struct ExtractArgs {
+    std::string archive;
+    std::vector<std::string> items;
+    std::string to;
+    std::string mailAs = "eml";
+    bool overwrite = false;
+    std::string passwordFile;
+};
+
 int RunBackup(const BackupArgs& args, const Output& out);
+int RunExtract(const ExtractArgs& args, const Output& out);
+int RunCat(const std::string& archive, const std::string& item, const std::string& passwordFile);
 int RunDedupe(const DedupeArgs& args, const Output& out);
 int RunRestore(const RestoreArgs& args, const Output& out);
 int RunTest(const std::string& archive, const std::string& passwordFile, const Output& out);

@@ -8,7 +8,11 @@
 #include <iostream>
 #include <iterator>
 
+#include "archive/ArchiveReader.h"
 #include "base/Text.h"
+#include "cli/CommandHelpers.h"
+#include "cli/Interrupt.h"
+#include "cli/Output.h"
 
 namespace {
 
@@ -84,4 +88,25 @@ std::optional<std::u16string> ObtainPassword(const std::string& passwordFile, bo
         }
     }
     return AsText(*first, error);
+}
+
+std::optional<int> UnlockForReading(const std::string& archive, const std::string& passwordFile,
+                                    const std::string& what, std::u16string& password,
+                                    std::optional<SealKey>& key) {
+    ArchiveReader reader;
+    if (reader.Open(archive) != ArchiveReader::OpenStatus::Readable)
+        return Error(archive + " is not a readable archive");
+    if (!reader.Header().Encrypted()) return std::nullopt;
+    std::string error;
+    auto obtained = ObtainPassword(passwordFile, false, error);
+    if (!obtained) return Error(error, kExitUsage);
+    auto status = reader.Unlock(*obtained, InterruptToken());
+    if (status == ArchiveReader::OpenStatus::Cancelled) return Interrupted(what);
+    if (status == ArchiveReader::OpenStatus::DamagedHeader)
+        return Error(archive + ": its header is damaged, so no password can open it");
+    if (status != ArchiveReader::OpenStatus::Readable)
+        return Error("wrong password", kExitWrongPassword);
+    password = *obtained;
+    if (reader.Key()) key = *reader.Key();
+    return std::nullopt;
 }

@@ -15,25 +15,9 @@ using namespace tindale;
 int RunRestore(const RestoreArgs& args, const Output& out) {
     RestoreRequest request;
     request.archivePath = text::ToUtf16(Absolute(args.archive));
-    {
-        ArchiveReader reader;
-        if (reader.Open(text::ToUtf8(request.archivePath)) != ArchiveReader::OpenStatus::Readable)
-            return Error(args.archive + " is not a readable archive");
-        if (reader.Header().Encrypted()) {
-            std::string error;
-            auto password = ObtainPassword(args.passwordFile, false, error);
-            if (!password) return Error(error, kExitUsage);
-            auto status = reader.Unlock(*password, InterruptToken());
-            if (status == ArchiveReader::OpenStatus::Cancelled)
-                return Interrupted("restore from " + args.archive);
-            if (status == ArchiveReader::OpenStatus::DamagedHeader)
-                return Error(args.archive + ": its header is damaged, so no password can open it");
-            if (status != ArchiveReader::OpenStatus::Readable)
-                return Error("wrong password", kExitWrongPassword);
-            request.password = *password;
-            if (reader.Key()) request.key = *reader.Key();
-        }
-    }
+    if (auto exit = UnlockForReading(text::ToUtf8(request.archivePath), args.passwordFile,
+                                     "restore from " + args.archive, request.password, request.key))
+        return *exit;
     // Everything, without listing the records first; the listing only to find --item paths.
     request.everything = args.items.empty();
     RecordTree tree;

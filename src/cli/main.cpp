@@ -50,6 +50,35 @@ int main(int argc, char** argv) {
     r->add_option("--password-file", restore.passwordFile, "Read the password from this file");
     r->footer("Example: tindale-cli restore ~/mail.vqz --item \"My Documents\"");
 
+    ExtractArgs extract;
+    auto* x = app.add_subcommand(
+        "extract", "Take items out of an archive into a folder, touching nothing else");
+    x->add_option("archive", extract.archive, "The archive to read")
+        ->required()
+        ->check(CLI::ExistingFile);
+    x->add_option("item", extract.items,
+                  "An item as 'list' prints it; a container brings everything below it "
+                  "(none: everything)");
+    x->add_option("--to", extract.to, "The folder to extract into (made when missing)")->required();
+    x->add_option("--mail-as", extract.mailAs,
+                  "Messages as .eml files (eml), or each mail folder as a Maildir (maildir) or "
+                  "an mbox file (mbox)")
+        ->check(CLI::IsMember({"eml", "maildir", "mbox"}));
+    x->add_flag("--overwrite", extract.overwrite, "Replace files that are there already");
+    x->add_option("--password-file", extract.passwordFile, "Read the password from this file");
+    x->footer(
+        "Items keep their path in the archive below --to. Example: tindale-cli extract "
+        "~/mail.vqz \"Message Store/Main Identity/Inbox\" --to ~/out --mail-as mbox");
+
+    std::string catArchive, catItem, catPasswordFile;
+    auto* c = app.add_subcommand("cat", "Write one item's content to standard output");
+    c->add_option("archive", catArchive, "The archive to read")
+        ->required()
+        ->check(CLI::ExistingFile);
+    c->add_option("item", catItem, "A file or a message, as 'list' prints it")->required();
+    c->add_option("--password-file", catPasswordFile, "Read the password from this file");
+    c->footer("Example: tindale-cli cat ~/mail.vqz \"My Documents/letter.txt\" | less");
+
     std::string testArchive, testPasswordFile;
     auto* t = app.add_subcommand("test", "Check that an archive reads from end to end");
     t->add_option("archive", testArchive, "The archive to test")->required();
@@ -104,6 +133,8 @@ int main(int argc, char** argv) {
     const Output out(json);
     if (*b) return RunBackup(backup, out);
     if (*r) return RunRestore(restore, out);
+    if (*x) return RunExtract(extract, out);
+    if (*c) return RunCat(catArchive, catItem, catPasswordFile);
     if (*t) return RunTest(testArchive, testPasswordFile, out);
     if (*l) return RunList(listArchive, out);
     if (*s) return RunSources(out);

@@ -223,7 +223,7 @@ int MboxFolder::Load() {
     byId_.clear();
     int fd = ::open(path_.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
     if (fd < 0 && errno != ENOENT) return errno;
-    {
+    if (!idsPath_.empty()) {
         DirLock lock(idsPath_.substr(0, idsPath_.find_last_of('/')));
         ids_ = IdMap::Load(idsPath_);
     }
@@ -324,7 +324,7 @@ int MboxFolder::Load() {
 }
 
 int MboxFolder::SaveIds() {
-    if (!dirty_) return 0;
+    if (!dirty_ || idsPath_.empty()) return 0;
     DirLock lock(idsPath_.substr(0, idsPath_.find_last_of('/')));
     int error = ids_.Save(idsPath_);
     if (error == 0) dirty_ = false;

@@ -25,6 +25,7 @@ struct MessageState;
 
 class MboxFolder {
   public:
+    // An empty `idsPath` keeps ids for this object's life only.
     MboxFolder(std::string path, std::string idsPath)
         : path_(std::move(path)), idsPath_(std::move(idsPath)) {}
 

@@ -225,6 +225,19 @@ def thunderbird(work):
                      f"{done.stdout} {done.stderr}")
     if open(f"{t_local}/Inbox", "rb").read() != before:
         sys.exit("FAIL: the running Thunderbird's Inbox was changed")
+    # Taken out of the archive as an mbox file and as a Maildir, without any identity.
+    inbox_path = "Message Store/Thunderbird - Local Folders/Inbox"
+    run(target, "extract", f"{work}/tb.vqz", inbox_path, "--to", f"{work}/x", "--mail-as", "mbox")
+    if mbox_messages(f"{work}/x/{inbox_path}.mbox") != mbox_messages(f"{local}/Inbox"):
+        sys.exit("FAIL: the Inbox extracted as mbox differs from the original")
+    run(target, "extract", f"{work}/tb.vqz", inbox_path, "--to", f"{work}/y", "--mail-as", "maildir")
+    if len(mailbox.Maildir(f"{work}/y/{inbox_path}", create=False)) != 5:
+        sys.exit("FAIL: the Inbox extracted as a Maildir lacks messages")
+    env = dict(os.environ, HOME=target)
+    shown = subprocess.run([CLI, "cat", f"{work}/tb.vqz", f"{inbox_path}/tb 0"], env=env,
+                           capture_output=True).stdout
+    if shown != mbox_messages(f"{local}/Inbox")[0]:
+        sys.exit(f"FAIL: cat shows {shown!r}")
     # Duplicates: the copies go, every other message stays byte for byte.
     inbox = f"{local}/Inbox"
     original = mbox_messages(inbox)

@@ -1,0 +1,370 @@
+#include "restore/Extract.h"
+
+#include <fcntl.h>
+#include <sys/mman.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cstring>
+#include <ctime>
+#include <map>
+#include <set>
+
+#include "archive/ArchiveReader.h"
+#include "base/Text.h"
+#include "model/FileNodes.h"
+#include "model/ItemProgress.h"
+#include "model/MessageNodes.h"
+#include "platform/MboxFolder.h"
+
+using namespace tindale;
+
+namespace {
+
+bool IsFileRecord(const v::NodeRecord& rec) {
+    return rec.TypeGuid() == v::FileFolderNode::kTypeGuid;
+}
+
+bool IsMessage(const v::NodeRecord& rec) {
+    return rec.TypeGuid() == v::MsgNode::kTypeGuid;
+}
+
+bool WriteAll(int fd, const uint8_t* data, size_t size) {
+    while (size > 0) {
+        ssize_t n = ::write(fd, data, size);
+        if (n < 0 && errno == EINTR) continue;
+        if (n <= 0) return false;
+        data += n;
+        size -= static_cast<size_t>(n);
+    }
+    return true;
+}
+
+bool CopyRest(v::BasicStream& in, int fd) {
+    std::vector<uint8_t> buffer(1 << 16);
+    for (int32_t n; (n = in.Read(buffer.data(), static_cast<int32_t>(buffer.size()))) > 0;)
+        if (!WriteAll(fd, buffer.data(), static_cast<size_t>(n))) return false;
+    return true;
+}
+
+// A path of the archive as relative parts that are safe file names, or none.
+std::optional<std::vector<std::string>> SafeParts(const std::string& path) {
+    std::vector<std::string> parts;
+    size_t begin = 0;
+    for (;;) {
+        size_t slash = path.find('/', begin);
+        std::string part = path.substr(begin, slash - begin);
+        if (part.empty() || part == "." || part == ".." || part.find('\0') != std::string::npos)
+            return std::nullopt;
+        parts.push_back(part);
+        if (slash == std::string::npos) break;
+        begin = slash + 1;
+    }
+    return parts;
+}
+
+class Extraction {
+  public:
+    Extraction(const ExtractRequest& request, v::WorkerReport& report, std::stop_token stop)
+        : request_(request), report_(report), stop_(stop) {}
+
+    v::Outcome Run() {
+        v::Outcome outcome;
+        v::OutcomeScope scope(outcome);
+        ArchiveReader reader;
+        auto status = reader.Open(text::ToUtf8(request_.archivePath));
+        if (status == ArchiveReader::OpenStatus::Readable && reader.Header().Encrypted()) {
+            if (request_.key)
+                reader.UseKey(*request_.key);
+            else
+                status = reader.Unlock(request_.password, stop_);
+        }
+        if (status == ArchiveReader::OpenStatus::WrongPassword) {
+            outcome.Fail("wrong password");
+            return outcome;
+        }
+        if (status != ArchiveReader::OpenStatus::Readable) {
+            outcome.Fail("the archive cannot be read");
+            return outcome;
+        }
+        if (::mkdir(request_.target.c_str(), 0700) != 0 && errno != EEXIST) {
+            outcome.Fail("the folder " + request_.target +
+                         " cannot be made: " + std::strerror(errno));
+            return outcome;
+        }
+        std::optional<SealWalk> walk;
+        if (reader.Key()) walk.emplace(*reader.Key());
+        // Every payload is decoded ahead: what is not wanted is passed over unread anyway.
+        reader.DecodeAhead(request_.password, reader.Key(),
+                           [](const v::NodeRecord&) { return true; });
+        std::set<std::string> wanted(request_.items.begin(), request_.items.end());
+        std::set<std::string> found;
+        for (; !reader.AtEnd() && !stop_.stop_requested(); reader.Advance()) {
+            if (walk && walk->Observe(reader)) continue;
+            std::string path = PathOf(reader.Record());
+            std::string chosenBy;
+            if (!Wanted(path, wanted, chosenBy)) continue;
+            found.insert(chosenBy);
+            report_.Activity(path.c_str());
+            FrameDecodingStream frames(reader, request_.password, reader.Key());
+            Extract(reader.Record(), path, frames);
+            if (frames.Damaged())
+                v::ReportProblem(path, "part of its data in the archive is damaged");
+            ++outcome.itemsDone;
+        }
+        if (stop_.stop_requested())
+            outcome.cancelled = true;
+        else if (walk && walk->Finish(reader) != SealWalk::Verdict::Sound)
+            v::ReportProblem("the archive", SealWalk::Describe(walk->Finish(reader)));
+        else if (reader.Reason() == ArchiveReader::EndReason::Truncated)
+            v::ReportProblem("the archive", reader.DescribeEnd() + "; later items are missing");
+        for (const auto& item : wanted)
+            if (!found.count(item))
+                v::ReportProblem(item, "the archive holds no such item (see tindale-cli list)");
+        return outcome;
+    }
+
+  private:
+    static bool Wanted(const std::string& path, const std::set<std::string>& wanted,
+                       std::string& chosenBy) {
+        if (wanted.empty()) return true;
+        for (std::string at = path;;) {
+            if (wanted.count(at)) {
+                chosenBy = at;
+                return true;
+            }
+            auto slash = at.rfind('/');
+            if (slash == std::string::npos) return false;
+            at.resize(slash);
+        }
+    }
+
+    // The record's path, from the containers seen before it.
+    std::string PathOf(const v::NodeRecord& rec) {
+        std::string name = text::ToUtf8(rec.DisplayName());
+        auto parent = containers_.find(rec.ParentGuid());
+        std::string path = rec.ParentGuid().IsZero() || parent == containers_.end()
+                               ? name
+                               : parent->second + "/" + name;
+        if (rec.IsContainer()) containers_[rec.InstanceGuid()] = path;
+        return path;
+    }
+
+    std::optional<std::string> Place(const std::string& path, bool folder) {
+        auto parts = SafeParts(path);
+        if (!parts) {
+            v::ReportProblem(path,
+                             "its name cannot be a file name here (empty, \".\", \"..\" or "
+                             "a \"/\" in a name); it was not extracted");
+            return std::nullopt;
+        }
+        std::string at = request_.target;
+        for (size_t i = 0; i < parts->size(); ++i) {
+            at += "/" + (*parts)[i];
+            bool last = i + 1 == parts->size();
+            if (last && !folder) break;
+            struct stat st {};
+            if (::lstat(at.c_str(), &st) == 0 && !S_ISDIR(st.st_mode)) {
+                v::ReportProblem(path, at + " is there already and is not a folder");
+                return std::nullopt;
+            }
+            ::mkdir(at.c_str(), 0700);
+        }
+        return at;
+    }
+
+    // Creates a file to write to; an existing one is kept unless the request overwrites.
+    int Create(const std::string& path, const std::string& where) {
+        int flags =
+            O_WRONLY | O_CREAT | O_CLOEXEC | O_NOFOLLOW | (request_.overwrite ? O_TRUNC : O_EXCL);
+        int fd = ::open(where.c_str(), flags, 0600);
+        if (fd < 0)
+            v::ReportProblem(path, errno == EEXIST
+                                       ? where +
+                                             " exists already; it was kept (--overwrite "
+                                             "replaces it)"
+                                       : where + " cannot be written: " + std::strerror(errno));
+        return fd;
+    }
+
+    void Extract(const v::NodeRecord& rec, const std::string& path, v::BasicStream& payload) {
+        if (rec.IsContainer()) {
+            auto folder = Place(path, true);
+            if (folder && IsMailFolder(rec) && request_.mail == MailForm::Maildir)
+                for (const char* sub : {"/cur", "/new", "/tmp"})
+                    ::mkdir((*folder + sub).c_str(), 0700);
+            return;
+        }
+        if (IsFileRecord(rec)) return ExtractFile(path, payload);
+        if (IsMessage(rec)) return ExtractMessage(path, payload);
+        v::ReportProblem(path,
+                         "a settings item: a restore puts it back, it cannot be extracted "
+                         "as a file");
+    }
+
+    static bool IsMailFolder(const v::NodeRecord& rec) {
+        return rec.TypeGuid() == v::MsgFolder::kTypeGuid;
+    }
+
+    void ExtractFile(const std::string& path, v::BasicStream& payload) {
+        uint8_t header[v::kFileHeaderSize];
+        if (ReadFully(payload, header, sizeof header) != sizeof header) {
+            v::ReportProblem(path, "its data in the archive is cut short");
+            return;
+        }
+        if (header[v::kFileFolderFlagAt]) {
+            Place(path, true);
+            return;
+        }
+        auto where = Place(path, false);
+        if (!where) return;
+        int fd = Create(path, *where);
+        if (fd < 0) return;
+        v::ItemProgressStream counted(payload, report_, false);
+        bool ok = CopyRest(counted, fd);
+        ok = ::close(fd) == 0 && ok;
+        if (!ok) v::ReportProblem(path, *where + " could not be written completely");
+    }
+
+    void ExtractMessage(const std::string& path, v::BasicStream& payload) {
+        uint8_t header[v::kMessageHeaderSize];
+        if (ReadFully(payload, header, sizeof header) != sizeof header) {
+            v::ReportProblem(path, "its data in the archive is cut short");
+            return;
+        }
+        auto state = v::ReadMessageState(header).value_or(store::MessageState{});
+        std::string folder = path.substr(0, path.rfind('/'));
+        if (request_.mail == MailForm::Eml) return WriteEml(path, payload);
+        auto place = Place(folder, true);
+        if (!place) return;
+        if (request_.mail == MailForm::Maildir) return WriteMaildir(path, *place, state, payload);
+        std::vector<uint8_t> bytes;
+        std::vector<uint8_t> buffer(1 << 16);
+        for (int32_t n; (n = payload.Read(buffer.data(), int32_t(buffer.size()))) > 0;)
+            bytes.insert(bytes.end(), buffer.begin(), buffer.begin() + n);
+        int fd = ::memfd_create("tindale-message", MFD_CLOEXEC);
+        if (fd < 0 || !WriteAll(fd, bytes.data(), bytes.size())) {
+            if (fd >= 0) ::close(fd);
+            v::ReportProblem(path, "it could not be written");
+            return;
+        }
+        auto& box = Mbox(*place + ".mbox");
+        if (!box.Append(fd, &state)) v::ReportProblem(path, *place + ".mbox could not be written");
+        ::close(fd);
+    }
+
+    void WriteEml(const std::string& path, v::BasicStream& payload) {
+        auto where = Place(path, false);
+        if (!where) return;
+        // Messages share subjects: a second "Hello" becomes "Hello (2).eml".
+        std::string name = *where + ".eml";
+        for (int n = 2; names_.count(name); ++n) name = *where + " (" + std::to_string(n) + ").eml";
+        names_.insert(name);
+        int fd = Create(path, name);
+        if (fd < 0) return;
+        bool ok = CopyRest(payload, fd);
+        ok = ::close(fd) == 0 && ok;
+        if (!ok) v::ReportProblem(path, name + " could not be written completely");
+    }
+
+    void WriteMaildir(const std::string& path, const std::string& folder,
+                      const store::MessageState& state, v::BasicStream& payload) {
+        for (const char* sub : {"/cur", "/new", "/tmp"}) ::mkdir((folder + sub).c_str(), 0700);
+        std::string unique = std::to_string(std::time(nullptr)) + ".T" +
+                             std::to_string(++counter_) + "P" + std::to_string(::getpid()) +
+                             ".tindale";
+        std::string temp = folder + "/tmp/" + unique;
+        int fd = ::open(temp.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC | O_NOFOLLOW, 0600);
+        if (fd < 0) {
+            v::ReportProblem(path, temp + " cannot be written: " + std::strerror(errno));
+            return;
+        }
+        bool ok = CopyRest(payload, fd);
+        if (ok && state.known && state.arrivalSeconds != 0) {
+            timespec times[2] = {{0, UTIME_OMIT},
+                                 {state.arrivalSeconds, static_cast<long>(state.arrivalNanos)}};
+            ::futimens(fd, times);
+        }
+        ok = ::close(fd) == 0 && ok;
+        std::string target = folder + "/" + state.RelativeName(unique);
+        if (!ok || ::rename(temp.c_str(), target.c_str()) != 0) {
+            ::unlink(temp.c_str());
+            v::ReportProblem(path, "it could not be written to " + folder);
+        }
+    }
+
+    store::MboxFolder& Mbox(const std::string& file) {
+        auto it = mboxes_.find(file);
+        if (it == mboxes_.end())
+            it = mboxes_.emplace(file, std::make_unique<store::MboxFolder>(file, std::string()))
+                     .first;  // no id map: nobody asks for these ids again
+        return *it->second;
+    }
+
+    const ExtractRequest& request_;
+    v::WorkerReport& report_;
+    std::stop_token stop_;
+    std::map<tindale::Guid, std::string> containers_;
+    std::set<std::string> names_;
+    std::map<std::string, std::unique_ptr<store::MboxFolder>> mboxes_;
+    unsigned counter_ = 0;
+};
+
+}  // namespace
+
+v::Outcome ExtractWorker(const ExtractRequest& request, v::WorkerReport& report,
+                         std::stop_token stop) {
+    v::Outcome outcome = v::Guarded([&] { return Extraction(request, report, stop).Run(); });
+    report.Done();
+    return outcome;
+}
+
+v::Outcome CatItem(const ExtractRequest& request, const std::string& item, int fd) {
+    return v::Guarded([&] {
+        v::Outcome outcome;
+        v::OutcomeScope scope(outcome);
+        ArchiveReader reader;
+        auto status = reader.Open(text::ToUtf8(request.archivePath));
+        if (status == ArchiveReader::OpenStatus::Readable && reader.Header().Encrypted()) {
+            if (request.key)
+                reader.UseKey(*request.key);
+            else
+                status = reader.Unlock(request.password);
+        }
+        if (status != ArchiveReader::OpenStatus::Readable) {
+            outcome.Fail(status == ArchiveReader::OpenStatus::WrongPassword
+                             ? "wrong password"
+                             : "the archive cannot be read");
+            return outcome;
+        }
+        std::map<tindale::Guid, std::string> containers;
+        for (; !reader.AtEnd(); reader.Advance()) {
+            const auto& rec = reader.Record();
+            std::string name = text::ToUtf8(rec.DisplayName());
+            auto parent = containers.find(rec.ParentGuid());
+            std::string path = parent == containers.end() ? name : parent->second + "/" + name;
+            if (rec.IsContainer()) containers[rec.InstanceGuid()] = path;
+            if (path != item || rec.IsContainer()) continue;
+            size_t skip = IsFileRecord(rec) ? v::kFileHeaderSize
+                          : IsMessage(rec)  ? v::kMessageHeaderSize
+                                            : 0;
+            if (skip == 0) {
+                outcome.Fail(item + " is a settings item, which has no content of its own to show");
+                return outcome;
+            }
+            FrameDecodingStream frames(reader, request.password, reader.Key());
+            std::vector<uint8_t> header(skip);
+            if (ReadFully(frames, header.data(), skip) != skip || !CopyRest(frames, fd))
+                outcome.Fail("the content of " + item + " could not be written");
+            else if (frames.Damaged())
+                outcome.Fail("part of " + item + "'s data in the archive is damaged");
+            else
+                outcome.itemsDone = 1;
+            return outcome;
+        }
+        outcome.Fail("the archive holds no item \"" + item +
+                     "\" that has content (see "
+                     "tindale-cli list)");
+        return outcome;
+    });
+}

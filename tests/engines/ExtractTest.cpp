@@ -1,0 +1,141 @@
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <fstream>
+#include <sstream>
+
+#include "backup/BackupEngine.h"
+#include "backup/SourceTree.h"
+#include "base/Text.h"
+#include "model/FileNodes.h"
+#include "platform/Identities.h"
+#include "platform/MboxFolder.h"
+#include "restore/Extract.h"
+#include "support/CraftedArchive.h"
+#include "support/TestHome.h"
+
+using namespace tindale;
+namespace fs = std::filesystem;
+
+namespace {
+
+const std::string kLetter = "Dear Bob,\n" + std::string(50000, 'l');
+const std::string kSeen = "Subject: seen\nMessage-ID: <1@x>\n\nFrom the garden\n";
+const std::string kNew = "Subject: new\nMessage-ID: <2@x>\n\nhello\n";
+
+std::string BackUp(const TestHome& home, bool compress, bool encrypt, bool legacy) {
+    WriteFile(home / "Documents/letter.txt", kLetter);
+    WriteFile(home / "Documents/sub/empty.txt", "");
+    WriteFile(home / "Maildir/cur/1.a.host:2,FS", kSeen);
+    WriteFile(home / "Maildir/new/2.b.host", kNew);
+    fs::create_directories(home / "Maildir/tmp");
+    identities::EnsureDefaultIdentity();
+    SourceTree tree;
+    tree.SetAll(SourceTree::kUnchecked);
+    tree.SetState(*tree.Find("My Documents"), SourceTree::kChecked);
+    tree.SetState(*tree.Find("Message Store"), SourceTree::kChecked);
+    BackupRequest request;
+    request.archivePath = text::ToUtf16(home / "a.vqz");
+    request.sources = tree.Selected();
+    request.compress = compress;
+    request.encrypt = encrypt;
+    request.legacyEncryption = legacy;
+    request.password = u"pass";
+    v::NullReport report;
+    EXPECT_TRUE(BackupWorker(request, report, {}).Clean());
+    return home / "a.vqz";
+}
+
+v::Outcome Extract(const std::string& archive, const std::string& to, MailForm mail,
+                   std::vector<std::string> items = {}) {
+    ExtractRequest request;
+    request.archivePath = text::ToUtf16(archive);
+    request.password = u"pass";
+    request.target = to;
+    request.mail = mail;
+    request.items = std::move(items);
+    v::NullReport report;
+    return ExtractWorker(request, report, {});
+}
+
+std::vector<std::string> FilesBelow(const std::string& dir) {
+    std::vector<std::string> out;
+    for (const auto& e : fs::recursive_directory_iterator(dir))
+        if (e.is_regular_file()) out.push_back(fs::relative(e.path(), dir).string());
+    std::sort(out.begin(), out.end());
+    return out;
+}
+
+}  // namespace
+
+// Every way of writing an archive: files come out byte for byte where the archive had them,
+// messages as .eml files with their exact source, as a Maildir with their flags, or as an
+// mbox folder; nothing of the person's own data changes.
+TEST(Extract, FilesAndMessagesComeOutByteForByteFromEveryKindOfArchive) {
+    struct Way {
+        bool compress, encrypt, legacy;
+    };
+    for (Way way : {Way{false, false, false}, Way{true, false, false}, Way{false, true, true},
+                    Way{true, true, false}}) {
+        TestHome home;
+        std::string archive = BackUp(home, way.compress, way.encrypt, way.legacy);
+        auto eml = Extract(archive, home / "out", MailForm::Eml);
+        EXPECT_TRUE(eml.Clean()) << eml.error;
+        EXPECT_EQ(ReadFile(home / "out/My Documents/letter.txt"), kLetter);
+        EXPECT_TRUE(fs::exists(home / "out/My Documents/sub/empty.txt"));
+        EXPECT_EQ(ReadFile(home / "out/Message Store/Main Identity/Inbox/seen.eml"), kSeen);
+        EXPECT_EQ(ReadFile(home / "out/Message Store/Main Identity/Inbox/new.eml"), kNew);
+
+        ASSERT_TRUE(Extract(archive, home / "md", MailForm::Maildir, {"Message Store"}).Clean());
+        auto maildir = FilesBelow(home / "md/Message Store/Main Identity/Inbox");
+        ASSERT_EQ(maildir.size(), 2u);
+        EXPECT_TRUE(maildir[0].starts_with("cur/") && maildir[0].ends_with(":2,FS")) << maildir[0];
+        EXPECT_TRUE(maildir[1].starts_with("new/")) << maildir[1];
+
+        ASSERT_TRUE(Extract(archive, home / "mb", MailForm::Mbox, {"Message Store"}).Clean());
+        store::MboxFolder box(home / "mb/Message Store/Main Identity/Inbox.mbox", "");
+        ASSERT_EQ(box.Load(), 0);
+        EXPECT_EQ(box.Files().size(), 2u);
+        auto store = FilesBelow(home / "Maildir");  // the store itself as it was
+        EXPECT_EQ(
+            std::count_if(store.begin(), store.end(), [](const auto& f) { return f[0] != '.'; }),
+            2);
+    }
+}
+
+// Extracting again keeps what is there; an item the archive does not hold is said.
+TEST(Extract, NeverOverwritesWithoutBeingAskedAndNamesWhatIsMissing) {
+    TestHome home;
+    std::string archive = BackUp(home, false, false, false);
+    WriteFile(home / "out/My Documents/letter.txt", "mine");
+    auto outcome = Extract(archive, home / "out", MailForm::Eml,
+                           {"My Documents/letter.txt", "My Documents/nothing.txt"});
+    EXPECT_EQ(ReadFile(home / "out/My Documents/letter.txt"), "mine");
+    ASSERT_EQ(outcome.problems.size(), 2u);
+    EXPECT_NE(outcome.problems[0].reason.find("exists already"), std::string::npos);
+    EXPECT_EQ(outcome.problems[1].item, "My Documents/nothing.txt");
+}
+
+// Names that would lead out of the chosen folder are refused, whatever the record says.
+TEST(Extract, HostileNamesWriteNothingOutsideTheChosenFolder) {
+    TestHome home;
+    CraftedArchive archive(false, false);
+    tindale::Guid docs =
+        archive
+            .Add(v::FileFolderNode::kTypeGuid, u"..",
+                 archive.Frames(CraftedArchive::FilePayload(u"%USERPROFILE%\\Documents", "", true)),
+                 true)
+            .InstanceGuid();
+    for (std::u16string name : {u"escape.txt", u"a/../../b.txt", u""})
+        archive.Add(
+            v::FileFolderNode::kTypeGuid, name,
+            archive.Frames(CraftedArchive::FilePayload(u"%USERPROFILE%\\Documents\\x", "hostile")),
+            false, &docs);
+    archive.WriteTo(home / "h.vqz");
+    fs::create_directories(home / "box/out");
+    auto outcome = Extract(home / "h.vqz", home / "box/out", MailForm::Eml);
+    EXPECT_GE(outcome.problems.size(), 4u);
+    EXPECT_TRUE(FilesBelow(home / "box").empty());
+    EXPECT_FALSE(fs::exists(home / "escape.txt"));
+    EXPECT_FALSE(fs::exists(home / "b.txt"));
+}
