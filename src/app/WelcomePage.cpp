@@ -6,7 +6,9 @@
 #include <QFileInfo>
 #include <QHBoxLayout>
 #include <QLabel>
+#include <QProcess>
 #include <QPushButton>
+#include <QStandardPaths>
 #include <QUrl>
 #include <QVBoxLayout>
 
@@ -97,13 +99,25 @@ CPageWelcome::CPageWelcome(QWidget* parent) : CWizardPropPage(kWelcome, parent) 
     layout->addStretch(1);
     layout->addLayout(buttons);
     connect(about, &QPushButton::clicked, this, [this] { CAboutDialog(this).exec(); });
-    connect(explorer, &QPushButton::clicked, this, [this] {
-        Prompts::Get().error(this, QStringLiteral("The Explorer is not part of this version of "
-                                                  "Tindale yet. To take out one item, restore it "
-                                                  "alone: untick the others on the restore "
-                                                  "page, or use tindale-cli restore --item."));
-    });
+    connect(explorer, &QPushButton::clicked, this, [this] { StartExplorer(this); });
     connect(help, &QPushButton::clicked, this, [this] { OpenUserGuide(this); });
+}
+
+QString ExplorerProgram() {
+    // Beside the wizard (installed together, or both in the build tree), else on the PATH.
+    QString beside = QCoreApplication::applicationDirPath() + QStringLiteral("/tindale-explorer");
+    if (QFileInfo(beside).isExecutable()) return beside;
+    return QStandardPaths::findExecutable(QStringLiteral("tindale-explorer"));
+}
+
+bool StartExplorer(QWidget* parent) {
+    QString program = ExplorerProgram();
+    if (!program.isEmpty() && QProcess::startDetached(program, {})) return true;
+    Prompts::Get().error(parent, QStringLiteral("The Explorer (tindale-explorer) could not be "
+                                                "started: it is not installed beside the "
+                                                "wizard. tindale-cli extract takes items out "
+                                                "of an archive too."));
+    return false;
 }
 
 int CPageWelcome::nextId() const {

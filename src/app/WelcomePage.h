@@ -24,3 +24,7 @@ void LaunchCompanion(const QString& fileName);
 // The user guide's first page (installed, or in the sources for a build run from the tree);
 // empty when it cannot be found.
 QString UserGuidePath();
+// The Explorer's program, or empty when it cannot be found.
+QString ExplorerProgram();
+// Starts the Explorer; says so when it cannot.
+bool StartExplorer(QWidget* parent);

@@ -212,3 +212,65 @@ std::string ReadHeaderBlock(int fd, size_t limit) {
 }
 
 }  // namespace tindale::mail
+
+namespace tindale::mail {
+
+namespace {
+
+struct Walk {
+    MessageSummary* summary;
+    std::string html;
+};
+
+std::string TakeGString(char* text) {
+    std::string out = text ? text : "";
+    g_free(text);
+    return out;
+}
+
+void VisitPart(GMimeObject*, GMimeObject* part, gpointer data) {
+    auto* walk = static_cast<Walk*>(data);
+    if (!GMIME_IS_PART(part)) return;
+    GMimePart* leaf = GMIME_PART(part);
+    const char* filename = g_mime_part_get_filename(leaf);
+    if (filename || g_mime_part_is_attachment(leaf)) {
+        walk->summary->attachments.push_back(filename ? filename : "(unnamed attachment)");
+        return;
+    }
+    if (!GMIME_IS_TEXT_PART(part)) return;
+    GMimeContentType* type = g_mime_object_get_content_type(part);
+    std::string text = TakeGString(g_mime_text_part_get_text(GMIME_TEXT_PART(part)));
+    if (g_mime_content_type_is_type(type, "text", "plain") && walk->summary->text.empty())
+        walk->summary->text = text;
+    else if (g_mime_content_type_is_type(type, "text", "html") && walk->html.empty())
+        walk->html = text;
+}
+
+}  // namespace
+
+MessageSummary Summarize(std::string_view source) {
+    InitGmime();
+    MessageSummary summary;
+    GMimeStream* stream = g_mime_stream_mem_new_with_buffer(source.data(), source.size());
+    GMimeParser* parser = g_mime_parser_new_with_stream(stream);
+    GMimeMessage* message = g_mime_parser_construct_message(parser, nullptr);
+    if (message) {
+        auto field = [&](const char* name) {
+            const char* raw = g_mime_object_get_header(GMIME_OBJECT(message), name);
+            return raw ? DecodeText(raw) : std::string();
+        };
+        summary.from = field("From");
+        summary.to = field("To");
+        summary.date = field("Date");
+        summary.subject = field("Subject");
+        Walk walk{&summary, {}};
+        g_mime_message_foreach(message, VisitPart, &walk);
+        if (summary.text.empty()) summary.text = walk.html;
+        g_object_unref(message);
+    }
+    g_object_unref(parser);
+    g_object_unref(stream);
+    return summary;
+}
+
+}  // namespace tindale::mail

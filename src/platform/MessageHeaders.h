@@ -4,6 +4,7 @@
 #include <optional>
 #include <string>
 #include <string_view>
+#include <vector>
 
 namespace tindale::mail {
 
@@ -27,6 +28,14 @@ std::string NormalizeSubject(std::string_view subject);
 // every other form by GMime. DecodeDateWithGmime always asks GMime (tests compare the two).
 std::optional<int64_t> DecodeDate(const char* text);
 std::optional<int64_t> DecodeDateWithGmime(const char* text);
+
+// What a person reads of a message: its header fields, its text and its attachments' names.
+struct MessageSummary {
+    std::string from, to, date, subject;  // decoded, UTF-8
+    std::string text;                     // the first text/plain part (or text/html), decoded
+    std::vector<std::string> attachments;
+};
+MessageSummary Summarize(std::string_view source);
 
 // Reads the header block of a file: up to the first empty line, at most `limit` bytes.
 std::string ReadHeaderBlock(int fd, size_t limit = 65536);

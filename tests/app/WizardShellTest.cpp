@@ -24,7 +24,7 @@
 class WizardShellTest : public QObject {
     Q_OBJECT
   private slots:
-    // Help has a guide to open; the Explorer, not part of this version, says so.
+    // Help has a guide to open; an Explorer that cannot be started says so.
     void helpHasAGuideAndExplorerIsNeverSilent() {
         QVERIFY(QFileInfo::exists(UserGuidePath()));
         ScriptedPrompts prompts;

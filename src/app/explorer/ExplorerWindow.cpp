@@ -1,0 +1,318 @@
+#include "app/explorer/ExplorerWindow.h"
+
+#include <sys/mman.h>
+#include <unistd.h>
+
+#include <QApplication>
+#include <QFileDialog>
+#include <QHeaderView>
+#include <QImage>
+#include <QInputDialog>
+#include <QLabel>
+#include <QLocale>
+#include <QMimeDatabase>
+#include <QProgressDialog>
+#include <QSplitter>
+#include <QStackedWidget>
+#include <QStandardPaths>
+#include <QStatusBar>
+#include <QTextBrowser>
+#include <QToolBar>
+#include <QTreeWidget>
+#include <thread>
+
+#include "app/Icons.h"
+#include "app/KeyWait.h"
+#include "app/Prompts.h"
+#include "app/QtText.h"
+#include "archive/ArchiveReader.h"
+#include "base/Text.h"
+#include "model/FileNodes.h"
+#include "model/MessageNodes.h"
+#include "platform/MessageHeaders.h"
+
+namespace {
+
+constexpr uint64_t kLargestPreview = 16ull << 20;
+
+struct ProgressReport : v::WorkerReport {
+    void Progress(uint64_t, uint64_t) override {}
+    void Done() override {}
+};
+
+}  // namespace
+
+ExplorerWindow::ExplorerWindow() {
+    setWindowTitle(QStringLiteral("Tindale Explorer"));
+    setWindowIcon(AppIcon());
+    m_tree = new QTreeWidget(this);
+    m_tree->setObjectName(QStringLiteral("records"));
+    m_tree->setHeaderLabels(
+        {QStringLiteral("Name"), QStringLiteral("Kind"), QStringLiteral("Size")});
+    m_tree->setSelectionMode(QAbstractItemView::ExtendedSelection);
+    m_tree->header()->setStretchLastSection(false);
+    m_tree->header()->setSectionResizeMode(0, QHeaderView::Stretch);
+    m_tree->header()->setSectionResizeMode(1, QHeaderView::ResizeToContents);
+    m_tree->header()->setSectionResizeMode(2, QHeaderView::ResizeToContents);
+    m_text = new QTextBrowser(this);
+    m_text->setObjectName(QStringLiteral("preview"));
+    m_image = new QLabel(this);
+    m_image->setAlignment(Qt::AlignCenter);
+    m_preview = new QStackedWidget(this);
+    m_preview->addWidget(m_text);
+    m_preview->addWidget(m_image);
+    auto* splitter = new QSplitter(this);
+    splitter->addWidget(m_tree);
+    splitter->addWidget(m_preview);
+    splitter->setSizes({480, 420});
+    setCentralWidget(splitter);
+    auto* tools = addToolBar(QStringLiteral("Archive"));
+    tools->addAction(QStringLiteral("&Open archive..."), this, [this] {
+        QString path = QFileDialog::getOpenFileName(
+            this, QStringLiteral("Open archive"),
+            QStandardPaths::writableLocation(QStandardPaths::HomeLocation),
+            QStringLiteral("Quorrel File(*.vqz);;All Files(*)"));
+        if (!path.isEmpty()) OpenArchive(path);
+    });
+    tools->addAction(QStringLiteral("E&xtract..."), this, [this] { AskAndExtract(); });
+    connect(m_tree, &QTreeWidget::currentItemChanged, this,
+            [this](QTreeWidgetItem* item) { Preview(item); });
+    resize(900, 600);
+}
+
+bool ExplorerWindow::OpenArchive(const QString& path) {
+    ArchiveReader reader;
+    std::string file = path.toStdString();
+    if (reader.Open(file) != ArchiveReader::OpenStatus::Readable) {
+        Prompts::Get().error(this, QStringLiteral("%1 is not a readable archive.").arg(path));
+        return false;
+    }
+    ExtractRequest request;
+    request.archivePath = tindale::text::ToUtf16(file);
+    if (reader.Header().Encrypted()) {
+        for (;;) {
+            auto password = Prompts::Get().password(this);
+            if (!password) return false;
+            auto status = UnlockWithWait(this, reader, Wide(*password));
+            if (status == ArchiveReader::OpenStatus::Readable) {
+                request.password = Wide(*password);
+                if (reader.Key()) request.key = *reader.Key();
+                break;
+            }
+            if (status == ArchiveReader::OpenStatus::Cancelled) return false;
+            Prompts::Get().error(this, status == ArchiveReader::OpenStatus::DamagedHeader
+                                           ? QStringLiteral("The archive's header is damaged, so "
+                                                            "no password can open it.")
+                                           : QStringLiteral("The password is wrong."));
+            if (status == ArchiveReader::OpenStatus::DamagedHeader) return false;
+        }
+    }
+    m_request = std::move(request);
+    m_path = path;
+    m_records = RecordTree::Load(file);
+    Fill();
+    setWindowTitle(QStringLiteral("%1 - Tindale Explorer").arg(QFileInfo(path).fileName()));
+    statusBar()->showMessage(
+        m_records.complete ? QStringLiteral("%1 items").arg(m_records.entries.size())
+                           : QStringLiteral("%1 items; the archive ends early (it is damaged or "
+                                            "cut short)")
+                                 .arg(m_records.entries.size()));
+    return true;
+}
+
+void ExplorerWindow::Fill() {
+    m_tree->clear();
+    std::map<const RecordTree::Entry*, QTreeWidgetItem*> items;
+    QLocale locale;
+    for (const auto& e : m_records.entries) {
+        auto parent = e->parent ? items.find(e->parent) : items.end();
+        auto* item = parent != items.end() ? new QTreeWidgetItem(parent->second)
+                                           : new QTreeWidgetItem(m_tree);
+        item->setText(0, Narrow(e->record.DisplayName()));
+        std::u16string key = e->record.IconKey();
+        if (!key.empty()) item->setIcon(0, IconForKey(key));
+        bool message = e->record.TypeGuid() == v::MsgNode::kTypeGuid;
+        bool file = e->record.TypeGuid() == v::FileFolderNode::kTypeGuid;
+        item->setText(1, e->record.IsContainer() ? QStringLiteral("folder")
+                         : message               ? QStringLiteral("message")
+                         : file                  ? QStringLiteral("file")
+                                                 : QStringLiteral("settings"));
+        if (!e->record.IsContainer())
+            item->setText(2, locale.formattedDataSize(static_cast<qint64>(e->payloadLength)));
+        item->setData(0, Qt::UserRole, QString::fromStdString(e->Path()));
+        items[e.get()] = item;
+    }
+    if (m_tree->topLevelItemCount() > 0) m_tree->topLevelItem(0)->setExpanded(true);
+}
+
+std::optional<std::string> ExplorerWindow::Content(const RecordTree::Entry& entry) const {
+    int fd = ::memfd_create("tindale-preview", MFD_CLOEXEC);
+    if (fd < 0) return std::nullopt;
+    auto outcome = CatItem(m_request, entry.Path(), fd);
+    std::string bytes;
+    if (!outcome.failed) {
+        char buffer[65536];
+        for (off_t at = 0;;) {
+            ssize_t n = ::pread(fd, buffer, sizeof buffer, at);
+            if (n <= 0) break;
+            bytes.append(buffer, static_cast<size_t>(n));
+            at += n;
+        }
+    }
+    ::close(fd);
+    if (outcome.failed) return std::nullopt;
+    return bytes;
+}
+
+void ExplorerWindow::Preview(QTreeWidgetItem* item) {
+    m_preview->setCurrentWidget(m_text);
+    m_text->clear();
+    if (!item) return;
+    const auto* entry = m_records.Find(item->data(0, Qt::UserRole).toString().toStdString());
+    if (!entry) return;
+    QString name = Narrow(entry->record.DisplayName());
+    QLocale locale;
+    QString size = locale.formattedDataSize(static_cast<qint64>(entry->payloadLength));
+    if (entry->record.IsContainer()) {
+        m_text->setPlainText(
+            QStringLiteral("%1\n\nA folder of %2 items.").arg(name).arg(entry->children.size()));
+        return;
+    }
+    bool message = entry->record.TypeGuid() == v::MsgNode::kTypeGuid;
+    bool file = entry->record.TypeGuid() == v::FileFolderNode::kTypeGuid;
+    if ((!message && !file) || entry->payloadLength > kLargestPreview) {
+        m_text->setPlainText(QStringLiteral("%1\n\n%2, %3 in the archive.")
+                                 .arg(name,
+                                      file      ? QStringLiteral("A file")
+                                      : message ? QStringLiteral("A message")
+                                                : QStringLiteral("A settings item"),
+                                      size));
+        return;
+    }
+    auto bytes = Content(*entry);
+    if (!bytes) {
+        m_text->setPlainText(
+            QStringLiteral("%1\n\nIts content cannot be read from the archive.").arg(name));
+        return;
+    }
+    if (message) {
+        auto s = tindale::mail::Summarize(*bytes);
+        QString text = QStringLiteral("From: %1\nTo: %2\nDate: %3\nSubject: %4\n\n%5")
+                           .arg(QString::fromStdString(s.from), QString::fromStdString(s.to),
+                                QString::fromStdString(s.date), QString::fromStdString(s.subject),
+                                QString::fromStdString(s.text));
+        if (!s.attachments.empty()) {
+            text += QStringLiteral("\n\nAttachments:");
+            for (const auto& a : s.attachments) text += "\n  " + QString::fromStdString(a);
+        }
+        m_text->setPlainText(text);
+        return;
+    }
+    QImage image;
+    if (image.loadFromData(reinterpret_cast<const uchar*>(bytes->data()),
+                           static_cast<int>(bytes->size()))) {
+        m_image->setPixmap(QPixmap::fromImage(image).scaled(m_preview->size(), Qt::KeepAspectRatio,
+                                                            Qt::SmoothTransformation));
+        m_preview->setCurrentWidget(m_image);
+        return;
+    }
+    std::string head = bytes->substr(0, 4096);
+    bool textual = head.find('\0') == std::string::npos &&
+                   tindale::text::ToUtf8(tindale::text::ToUtf16(head)) == head;
+    if (textual) {
+        m_text->setPlainText(QString::fromStdString(*bytes));
+        return;
+    }
+    QMimeDatabase types;
+    m_text->setPlainText(
+        QStringLiteral("%1\n\n%2 of %3.")
+            .arg(name, locale.formattedDataSize(static_cast<qint64>(bytes->size())),
+                 types.mimeTypeForData(QByteArray::fromStdString(head)).comment()));
+}
+
+bool ExplorerWindow::Select(const QString& path) {
+    for (QTreeWidgetItemIterator it(m_tree); *it; ++it)
+        if ((*it)->data(0, Qt::UserRole).toString() == path) {
+            m_tree->setCurrentItem(*it);
+            return true;
+        }
+    return false;
+}
+
+QString ExplorerWindow::PreviewText() const {
+    return m_text->toPlainText();
+}
+
+bool ExplorerWindow::PreviewIsImage() const {
+    return m_preview->currentWidget() == m_image;
+}
+
+std::vector<std::string> ExplorerWindow::SelectedPaths() const {
+    std::vector<std::string> paths;
+    for (auto* item : m_tree->selectedItems())
+        paths.push_back(item->data(0, Qt::UserRole).toString().toStdString());
+    return paths;
+}
+
+v::Outcome ExplorerWindow::ExtractSelected(const QString& folder, MailForm form, bool overwrite) {
+    ExtractRequest request = m_request;
+    request.items = SelectedPaths();
+    request.target = folder.toStdString();
+    request.mail = form;
+    request.overwrite = overwrite;
+    QProgressDialog progress(QStringLiteral("Extracting..."), QStringLiteral("&Cancel"), 0, 0,
+                             this);
+    progress.setWindowModality(Qt::WindowModal);
+    progress.setMinimumDuration(500);
+    v::Outcome outcome;
+    std::atomic<bool> done{false};
+    ProgressReport report;
+    std::jthread worker([&](std::stop_token stop) {
+        outcome = ExtractWorker(request, report, stop);
+        done = true;
+    });
+    while (!done) {
+        QApplication::processEvents(QEventLoop::AllEvents, 50);
+        if (progress.wasCanceled()) worker.request_stop();
+    }
+    return outcome;
+}
+
+void ExplorerWindow::AskAndExtract() {
+    if (m_path.isEmpty()) {
+        Prompts::Get().error(this, QStringLiteral("Open an archive first."));
+        return;
+    }
+    QString folder = QFileDialog::getExistingDirectory(
+        this, QStringLiteral("Extract into"),
+        QStandardPaths::writableLocation(QStandardPaths::HomeLocation));
+    if (folder.isEmpty()) return;
+    QStringList forms = {QStringLiteral("Messages as .eml files"),
+                         QStringLiteral("Each mail folder as a Maildir"),
+                         QStringLiteral("Each mail folder as an mbox file")};
+    bool ok = false;
+    QString chosen = QInputDialog::getItem(this, QStringLiteral("Extract"),
+                                           QStringLiteral("Messages:"), forms, 0, false, &ok);
+    if (!ok) return;
+    auto form = static_cast<MailForm>(forms.indexOf(chosen));
+    auto outcome = ExtractSelected(folder, form, false);
+    bool existing = std::any_of(outcome.problems.begin(), outcome.problems.end(), [](auto& p) {
+        return p.reason.find("exists already") != std::string::npos;
+    });
+    if (existing && Prompts::Get().confirm(this, QStringLiteral("Some files are in %1 already. "
+                                                                "Replace them?")
+                                                     .arg(folder)))
+        outcome = ExtractSelected(folder, form, true);
+    QString summary =
+        outcome.cancelled ? QStringLiteral("The extraction was cancelled.")
+        : outcome.failed
+            ? QStringLiteral("The extraction failed: %1").arg(QString::fromStdString(outcome.error))
+            : QStringLiteral("%1 items were extracted into %2.")
+                  .arg(outcome.itemsDone - outcome.LeftOut())
+                  .arg(folder);
+    for (const auto& p : outcome.problems)
+        summary += QStringLiteral("\n%1: %2")
+                       .arg(QString::fromStdString(p.item), QString::fromStdString(p.reason));
+    statusBar()->showMessage(summary.section(QLatin1Char('\n'), 0, 0));
+    if (!outcome.problems.empty() || outcome.failed) Prompts::Get().error(this, summary);
+}

@@ -1,0 +1,50 @@
+#pragma once
+// The Explorer: looks inside an archive and takes items out of it. It shows the archive's
+// tree (containers, and items with their kind and size), previews the selected item (a
+// message as its header fields, text and attachments' names; a text file as text; a picture
+// as a picture; anything else as its size and kind) and extracts the selected items into a
+// folder the person chooses. Nothing of the person's mail, settings or documents is touched.
+#include <QMainWindow>
+#include <memory>
+#include <optional>
+
+#include "archive/Seal.h"
+#include "restore/Extract.h"
+#include "restore/RecordTree.h"
+
+class QLabel;
+class QStackedWidget;
+class QTextBrowser;
+class QTreeWidget;
+class QTreeWidgetItem;
+
+class ExplorerWindow : public QMainWindow {
+    Q_OBJECT
+  public:
+    ExplorerWindow();
+    // Opens an archive (asking for the password of an encrypted one); false, with the reason
+    // shown, when it cannot be read.
+    bool OpenArchive(const QString& path);
+    // Selects the item at `path` (as `tindale-cli list` prints it) and previews it.
+    bool Select(const QString& path);
+    QString PreviewText() const;
+    bool PreviewIsImage() const;
+    // Extracts the selected items (everything when none is selected) into `folder`.
+    v::Outcome ExtractSelected(const QString& folder, MailForm form, bool overwrite);
+    QTreeWidget* Tree() const { return m_tree; }
+
+  private:
+    void Fill();
+    void Preview(QTreeWidgetItem* item);
+    void AskAndExtract();
+    std::vector<std::string> SelectedPaths() const;
+    std::optional<std::string> Content(const RecordTree::Entry& entry) const;
+
+    QTreeWidget* m_tree;
+    QStackedWidget* m_preview;
+    QTextBrowser* m_text;
+    QLabel* m_image;
+    QString m_path;
+    ExtractRequest m_request;  // the archive, its password or key
+    RecordTree m_records;
+};

@@ -1,0 +1,71 @@
+// The Explorer driven offscreen: open a sealed archive of the sample profile, preview a
+// document, a picture and a message, and extract a folder.
+#include <QImage>
+#include <QTest>
+#include <QTreeWidget>
+#include <filesystem>
+
+#include "GuiSupport.h"
+#include "app/explorer/ExplorerWindow.h"
+#include "backup/BackupEngine.h"
+#include "backup/SourceTree.h"
+#include "base/Text.h"
+#include "demo/DemoProfile.h"
+#include "support/TestHome.h"
+
+class ExplorerTest : public QObject {
+    Q_OBJECT
+  private slots:
+    void opensPreviewsAndExtracts() {
+        TestHome home;
+        CreateDemoProfile();
+        QImage picture(16, 16, QImage::Format_RGB32);
+        picture.fill(Qt::darkGreen);
+        QVERIFY(picture.save(QString::fromStdString(home / "Documents/Photos/real.png")));
+        SourceTree tree;
+        BackupRequest request;
+        request.archivePath = tindale::text::ToUtf16(home / "demo.vqz");
+        request.sources = tree.Selected();
+        request.encrypt = true;
+        request.password = u"secret";
+        v::NullReport report;
+        QVERIFY(BackupWorker(request, report, {}).Clean());
+
+        ScriptedPrompts prompts;
+        prompts.passwords = {QStringLiteral("wrong"), QStringLiteral("secret")};
+        ExplorerWindow window;
+        window.show();
+        QVERIFY(window.OpenArchive(QString::fromStdString(home / "demo.vqz")));
+        QCOMPARE(prompts.passwordPrompts, 2);
+        QCOMPARE(prompts.errors.value(0), QStringLiteral("The password is wrong."));
+
+        QVERIFY(window.Select(QStringLiteral("My Documents/letter.txt")));
+        QVERIFY(window.PreviewText().startsWith(QStringLiteral("Dear Bob")));
+        QVERIFY(window.Select(QStringLiteral("My Documents/Photos/real.png")));
+        QVERIFY(window.PreviewIsImage());
+        QVERIFY(window.Select(QStringLiteral("My Documents/Photos/garden.jpg")));  // not a picture
+        QVERIFY(!window.PreviewIsImage());
+        QVERIFY2(window.PreviewText().contains(QStringLiteral(" of ")),
+                 qPrintable(window.PreviewText()));
+        QTreeWidgetItem* message = nullptr;
+        for (QTreeWidgetItemIterator it(window.Tree()); *it && !message; ++it)
+            if ((*it)->text(1) == QStringLiteral("message")) message = *it;
+        QVERIFY(message);
+        window.Tree()->setCurrentItem(message);
+        QVERIFY(window.PreviewText().startsWith(QStringLiteral("From: ")));
+        QVERIFY(window.PreviewText().contains(QStringLiteral("\nSubject: ")));
+
+        window.Tree()->clearSelection();
+        QVERIFY(window.Select(QStringLiteral("My Documents")));
+        window.Tree()->currentItem()->setSelected(true);
+        auto outcome =
+            window.ExtractSelected(QString::fromStdString(home / "out"), MailForm::Eml, false);
+        QVERIFY2(outcome.Clean(), outcome.error.c_str());
+        QCOMPARE(ReadFile(home / "out/My Documents/letter.txt"),
+                 ReadFile(home / "Documents/letter.txt"));
+        QVERIFY(!std::filesystem::exists(home / "out/Message Store"));
+    }
+};
+
+QTEST_MAIN(ExplorerTest)
+#include "ExplorerTest.moc"
