@@ -8,14 +8,17 @@ trap 'rm -rf "$stage"' EXIT
 fail() { echo "FAIL: $*"; exit 1; }
 DESTDIR="$stage" cmake --install "$build" --prefix /usr >/dev/null || fail "cmake --install"
 root="$stage/usr"
-for f in bin/tindale bin/tindale-cli share/applications/tindale.desktop share/mime/packages/tindale-archive.xml \
+for f in bin/tindale bin/tindale-cli bin/tindale-explorer share/applications/tindale.desktop \
+         share/applications/tindale-explorer.desktop share/mime/packages/tindale-archive.xml \
          share/icons/hicolor/scalable/apps/tindale.svg share/icons/hicolor/48x48/apps/tindale.png \
          share/tindale/icons/Inbox.png share/tindale/icons/Message.png share/man/man1/tindale-cli.1 \
          share/doc/tindale/guide/index.html share/doc/tindale/screenshots/19-finddup-2-options.png; do
   [ -e "$root/$f" ] || fail "$f is not installed"
 done
 if command -v desktop-file-validate >/dev/null; then
-  desktop-file-validate "$root/share/applications/tindale.desktop" || fail "the desktop entry is not valid"
+  for d in tindale tindale-explorer; do
+    desktop-file-validate "$root/share/applications/$d.desktop" || fail "the desktop entry $d is not valid"
+  done
 fi
 grep -q "^MimeType=application/x-tindale-archive;" "$root/share/applications/tindale.desktop" || fail "desktop entry MIME type"
 grep -q "^Exec=tindale %f" "$root/share/applications/tindale.desktop" || fail "opening an archive passes its path"
