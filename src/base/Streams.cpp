@@ -96,4 +96,16 @@ size_t ReadFully(BasicStream& in, uint8_t* buffer, size_t length) {
     return done;
 }
 
+bool WriteAllToFd(int fd, const void* data, size_t size) {
+    const auto* at = static_cast<const uint8_t*>(data);
+    while (size > 0) {
+        ssize_t n = ::write(fd, at, size);
+        if (n < 0 && errno == EINTR) continue;
+        if (n <= 0) return false;
+        at += n;
+        size -= static_cast<size_t>(n);
+    }
+    return true;
+}
+
 }  // namespace v

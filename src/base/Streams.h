@@ -69,6 +69,8 @@ uint64_t CopyStream(BasicStream& from, BasicStream& to);
 
 // Reads until `length` bytes arrived or the stream ended; returns how many arrived.
 size_t ReadFully(BasicStream& in, uint8_t* buffer, size_t length);
+// Writes all of `data` to a file descriptor (again after a short write or a signal).
+bool WriteAllToFd(int fd, const void* data, size_t size);
 
 inline constexpr int32_t kCopyPieceSize = 20480;
 

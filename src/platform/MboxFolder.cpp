@@ -14,6 +14,7 @@
 #include <functional>
 
 #include "base/AtomicFile.h"
+#include "base/Streams.h"
 #include "platform/MailStore.h"
 #include "platform/MessageIndex.h"
 
@@ -100,24 +101,13 @@ int OpenUnnamed(const std::string& nearPath) {
     return fd;
 }
 
-bool WriteAll(int fd, const char* data, size_t size) {
-    while (size > 0) {
-        ssize_t n = ::write(fd, data, size);
-        if (n < 0 && errno == EINTR) continue;
-        if (n <= 0) return false;
-        data += n;
-        size -= static_cast<size_t>(n);
-    }
-    return true;
-}
-
 bool CopyRange(int from, uint64_t start, uint64_t length, int to) {
     std::vector<char> buffer(1 << 16);
     while (length > 0) {
         size_t want = static_cast<size_t>(std::min<uint64_t>(length, buffer.size()));
         ssize_t n = ::pread(from, buffer.data(), want, static_cast<off_t>(start));
         if (n <= 0) return false;
-        if (!WriteAll(to, buffer.data(), static_cast<size_t>(n))) return false;
+        if (!v::WriteAllToFd(to, buffer.data(), static_cast<size_t>(n))) return false;
         start += static_cast<uint64_t>(n);
         length -= static_cast<uint64_t>(n);
     }
@@ -421,7 +411,7 @@ std::optional<uint32_t> MboxFolder::Append(int fd, const MessageState* state) {
     }
     std::string separator = SeparatorLine(state && state->known ? state->arrivalSeconds : 0);
     std::string all = lead + separator + body + "\n";
-    bool ok = WriteAll(out, all.data(), all.size()) && ::fsync(out) == 0;
+    bool ok = v::WriteAllToFd(out, all.data(), all.size()) && ::fsync(out) == 0;
     ::close(out);
     if (!ok) return std::nullopt;
     DropIndexFile();

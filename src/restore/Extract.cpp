@@ -29,21 +29,10 @@ bool IsMessage(const v::NodeRecord& rec) {
     return rec.TypeGuid() == v::MsgNode::kTypeGuid;
 }
 
-bool WriteAll(int fd, const uint8_t* data, size_t size) {
-    while (size > 0) {
-        ssize_t n = ::write(fd, data, size);
-        if (n < 0 && errno == EINTR) continue;
-        if (n <= 0) return false;
-        data += n;
-        size -= static_cast<size_t>(n);
-    }
-    return true;
-}
-
 bool CopyRest(v::BasicStream& in, int fd) {
     std::vector<uint8_t> buffer(1 << 16);
     for (int32_t n; (n = in.Read(buffer.data(), static_cast<int32_t>(buffer.size()))) > 0;)
-        if (!WriteAll(fd, buffer.data(), static_cast<size_t>(n))) return false;
+        if (!v::WriteAllToFd(fd, buffer.data(), static_cast<size_t>(n))) return false;
     return true;
 }
 
@@ -63,6 +52,17 @@ std::optional<std::vector<std::string>> SafeParts(const std::string& path) {
     return parts;
 }
 
+// Opens the archive of a request, with its key or password when it is encrypted.
+ArchiveReader::OpenStatus OpenForReading(ArchiveReader& reader, const ExtractRequest& request,
+                                         std::stop_token stop) {
+    auto status = reader.Open(text::ToUtf8(request.archivePath));
+    if (status != ArchiveReader::OpenStatus::Readable || !reader.Header().Encrypted())
+        return status;
+    if (!request.key) return reader.Unlock(request.password, stop);
+    reader.UseKey(*request.key);
+    return status;
+}
+
 class Extraction {
   public:
     Extraction(const ExtractRequest& request, v::WorkerReport& report, std::stop_token stop)
@@ -72,13 +72,7 @@ class Extraction {
         v::Outcome outcome;
         v::OutcomeScope scope(outcome);
         ArchiveReader reader;
-        auto status = reader.Open(text::ToUtf8(request_.archivePath));
-        if (status == ArchiveReader::OpenStatus::Readable && reader.Header().Encrypted()) {
-            if (request_.key)
-                reader.UseKey(*request_.key);
-            else
-                status = reader.Unlock(request_.password, stop_);
-        }
+        auto status = OpenForReading(reader, request_, stop_);
         if (status == ArchiveReader::OpenStatus::WrongPassword) {
             outcome.Fail("wrong password");
             return outcome;
@@ -243,7 +237,7 @@ class Extraction {
         for (int32_t n; (n = payload.Read(buffer.data(), int32_t(buffer.size()))) > 0;)
             bytes.insert(bytes.end(), buffer.begin(), buffer.begin() + n);
         int fd = ::memfd_create("tindale-message", MFD_CLOEXEC);
-        if (fd < 0 || !WriteAll(fd, bytes.data(), bytes.size())) {
+        if (fd < 0 || !v::WriteAllToFd(fd, bytes.data(), bytes.size())) {
             if (fd >= 0) ::close(fd);
             v::ReportProblem(path, "it could not be written");
             return;
@@ -324,13 +318,7 @@ v::Outcome CatItem(const ExtractRequest& request, const std::string& item, int f
         v::Outcome outcome;
         v::OutcomeScope scope(outcome);
         ArchiveReader reader;
-        auto status = reader.Open(text::ToUtf8(request.archivePath));
-        if (status == ArchiveReader::OpenStatus::Readable && reader.Header().Encrypted()) {
-            if (request.key)
-                reader.UseKey(*request.key);
-            else
-                status = reader.Unlock(request.password);
-        }
+        auto status = OpenForReading(reader, request, {});
         if (status != ArchiveReader::OpenStatus::Readable) {
             outcome.Fail(status == ArchiveReader::OpenStatus::WrongPassword
                              ? "wrong password"
