@@ -849,15 +849,20 @@ HRESULT StoreFolder::DeleteMessages(const std::vector<uint32_t>& ids) {
 
 namespace tindale::store {
 
+namespace {
+// A short file name that stands for a path: its 64-bit FNV-1a hash in hex.
+std::string NameForPath(const std::string& path) {
+    uint64_t hash = 14695981039346656037ull;
+    for (unsigned char c : path) hash = (hash ^ c) * 1099511628211ull;
+    char name[24];
+    std::snprintf(name, sizeof name, "%016llx", static_cast<unsigned long long>(hash));
+    return name;
+}
+}  // namespace
+
 std::string StoreNamespace::MetaDirectory() {
     if (kind_ != StoreKind::Mbox) return root_;
-    const char* data = std::getenv("XDG_DATA_HOME");
-    std::string base = data && *data ? data : shell::HomeFolder() + "/.local/share";
-    char name[24];
-    uint64_t hash = 14695981039346656037ull;
-    for (unsigned char c : root_) hash = (hash ^ c) * 1099511628211ull;
-    std::snprintf(name, sizeof name, "%016llx", static_cast<unsigned long long>(hash));
-    std::string dir = base + "/tindale/mbox-ids/" + name;
+    std::string dir = shell::DataFolder() + "/tindale/mbox-ids/" + NameForPath(root_);
     std::error_code ec;
     std::filesystem::create_directories(dir, ec);
     return dir;
@@ -882,11 +887,8 @@ MboxFolder& StoreNamespace::MboxOf(const std::string& path) {
         mboxes_.front()->SaveIds();
         mboxes_.erase(mboxes_.begin());
     }
-    char name[24];
-    uint64_t hash = 14695981039346656037ull;
-    for (unsigned char c : path) hash = (hash ^ c) * 1099511628211ull;
-    std::snprintf(name, sizeof name, "%016llx", static_cast<unsigned long long>(hash));
-    mboxes_.push_back(std::make_unique<MboxFolder>(path, MetaDirectory() + "/" + name + ".ids"));
+    mboxes_.push_back(
+        std::make_unique<MboxFolder>(path, MetaDirectory() + "/" + NameForPath(path) + ".ids"));
     return *mboxes_.back();
 }
 

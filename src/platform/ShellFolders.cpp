@@ -51,6 +51,11 @@ std::optional<std::string> EnvForArchiveVariable(std::string_view name) {
 
 }  // namespace
 
+std::string DataFolder() {
+    const char* data = std::getenv("XDG_DATA_HOME");
+    return data && *data ? std::string(data) : HomeFolder() + "/.local/share";
+}
+
 std::string HomeFolder() {
     std::string home = Env("HOME");
     return home.empty() ? "/" : StripTrailingSlash(home);

@@ -11,6 +11,7 @@ std::string DocumentsFolder();  // XDG documents folder (user-dirs.dirs), create
 std::string ContactsFolder();   // $HOME/Contacts (not created)
 std::string FavoritesFolder();  // $HOME/Favorites (not created)
 std::string TempFolder();       // $TMPDIR or /tmp
+std::string DataFolder();       // $XDG_DATA_HOME, else $HOME/.local/share (not created)
 
 // The archive's path form: backslash separators, the home folder written as %USERPROFILE%.
 // Fails for a path that cannot make the round trip (a backslash inside a name).

@@ -156,7 +156,7 @@ void AddThunderbirdAccounts(const std::string& base, std::vector<FoundStore>& fo
 
 std::vector<FoundStore> FindLocalStores() {
     std::string home = shell::HomeFolder();
-    std::string data = EnvOr("XDG_DATA_HOME", home + "/.local/share");
+    std::string data = shell::DataFolder();
     std::string config = EnvOr("XDG_CONFIG_HOME", home + "/.config");
     std::vector<FoundStore> found;
     auto add = [&](std::u16string name, const std::string& root, store::StoreKind kind) {

@@ -52,6 +52,22 @@ std::optional<std::vector<std::string>> SafeParts(const std::string& path) {
     return parts;
 }
 
+// Each record's path as `list` prints it, from the containers read before it.
+class RecordPaths {
+  public:
+    std::string Of(const v::NodeRecord& rec) {
+        std::string name = text::ToUtf8(rec.DisplayName());
+        auto parent =
+            rec.ParentGuid().IsZero() ? containers_.end() : containers_.find(rec.ParentGuid());
+        std::string path = parent == containers_.end() ? name : parent->second + "/" + name;
+        if (rec.IsContainer()) containers_[rec.InstanceGuid()] = path;
+        return path;
+    }
+
+  private:
+    std::map<tindale::Guid, std::string> containers_;
+};
+
 // Opens the archive of a request, with its key or password when it is encrypted.
 ArchiveReader::OpenStatus OpenForReading(ArchiveReader& reader, const ExtractRequest& request,
                                          std::stop_token stop) {
@@ -95,7 +111,7 @@ class Extraction {
         std::set<std::string> found;
         for (; !reader.AtEnd() && !stop_.stop_requested(); reader.Advance()) {
             if (walk && walk->Observe(reader)) continue;
-            std::string path = PathOf(reader.Record());
+            std::string path = paths_.Of(reader.Record());
             std::string chosenBy;
             if (!Wanted(path, wanted, chosenBy)) continue;
             found.insert(chosenBy);
@@ -131,17 +147,6 @@ class Extraction {
             if (slash == std::string::npos) return false;
             at.resize(slash);
         }
-    }
-
-    // The record's path, from the containers seen before it.
-    std::string PathOf(const v::NodeRecord& rec) {
-        std::string name = text::ToUtf8(rec.DisplayName());
-        auto parent = containers_.find(rec.ParentGuid());
-        std::string path = rec.ParentGuid().IsZero() || parent == containers_.end()
-                               ? name
-                               : parent->second + "/" + name;
-        if (rec.IsContainer()) containers_[rec.InstanceGuid()] = path;
-        return path;
     }
 
     std::optional<std::string> Place(const std::string& path, bool folder) {
@@ -298,7 +303,7 @@ class Extraction {
     const ExtractRequest& request_;
     v::WorkerReport& report_;
     std::stop_token stop_;
-    std::map<tindale::Guid, std::string> containers_;
+    RecordPaths paths_;
     std::set<std::string> names_;
     std::map<std::string, std::unique_ptr<store::MboxFolder>> mboxes_;
     unsigned counter_ = 0;
@@ -325,13 +330,10 @@ v::Outcome CatItem(const ExtractRequest& request, const std::string& item, int f
                              : "the archive cannot be read");
             return outcome;
         }
-        std::map<tindale::Guid, std::string> containers;
+        RecordPaths paths;
         for (; !reader.AtEnd(); reader.Advance()) {
             const auto& rec = reader.Record();
-            std::string name = text::ToUtf8(rec.DisplayName());
-            auto parent = containers.find(rec.ParentGuid());
-            std::string path = parent == containers.end() ? name : parent->second + "/" + name;
-            if (rec.IsContainer()) containers[rec.InstanceGuid()] = path;
+            std::string path = paths.Of(rec);
             if (path != item || rec.IsContainer()) continue;
             size_t skip = IsFileRecord(rec) ? v::kFileHeaderSize
                           : IsMessage(rec)  ? v::kMessageHeaderSize
