@@ -3,8 +3,8 @@
 # documents (half text, half already compressed), a 50 MB disk image (mostly empty), 5 000
 # messages. First full backup (time, size on disk) and full restore into an empty folder
 # (time, synced) of: Tindale sealed+compressed, sealed only, compressed (LZMA); restic
-# (zstd, encrypted); borg with lz4, zstd,3 and lzma,6 (repokey). Installs restic and
-# borgbackup from Debian here, not in scripts/setup.
+# (zstd, encrypted); borg with lz4, zstd,3 and lzma,6 (repokey); with each run's peak
+# resident memory. Installs restic and borgbackup from Debian here, not in scripts/setup.
 # Usage: bench/peers.sh
 set -euo pipefail
 cd "$(dirname "$0")/.."
@@ -39,9 +39,17 @@ open(os.path.join(docs, "disk.img"), "wb").write(image)
 PY
 python3 bench/make_maildir.py "$home/Maildir" 5000
 sync
-printf '%-34s %9s %10s %9s\n' tool "backup s" "size MB" "restore s"
-elapsed() { local t0 t1; t0=$(date +%s.%N); "$@" >/dev/null 2>&1; t1=$(date +%s.%N); echo "$t1 - $t0" | bc; }
-row() { printf '%-34s %9.2f %10.1f %9s\n' "$1" "$2" "$(echo "$3 / 1000000" | bc -l)" "$4"; }
+printf '%-34s %9s %10s %9s %10s %11s\n' tool "backup s" "size MB" "restore s" "backup MiB" "restore MiB"
+# Prints the wall time and the peak resident memory (MiB) of the largest process a command ran.
+elapsed() {
+  /usr/bin/time -f '%e %M' -o "$work/time" "$@" >/dev/null 2>&1
+  awk '{ printf "%s %.0f", $1, $2 / 1024 }' "$work/time"
+}
+row() {  # label, "backup-seconds backup-MiB", bytes, "restore-seconds restore-MiB"
+  local b=($2) r=($4)
+  printf '%-34s %9.2f %10.1f %9.2f %10s %11s\n' "$1" "${b[0]}" "$(echo "$3 / 1000000" | bc -l)" \
+    "${r[0]}" "${b[1]}" "${r[1]}"
+}
 size() { du -sb "$1" | cut -f1; }
 tindale() {  # label, backup flags
   local label=$1; shift
@@ -51,7 +59,7 @@ tindale() {  # label, backup flags
   b=$(elapsed env HOME="$home" "$cli" backup "$work/t.vqz" --source "My Documents" --source "Message Store" "$@")
   env HOME="$work/restore" "$cli" identity add Main --store "$work/restore/Maildir" >/dev/null
   r=$(elapsed bash -c "HOME='$work/restore' '$cli' restore '$work/t.vqz' --identity Main && sync")
-  row "Tindale $label" "$b" "$(size "$work/t.vqz")" "$(printf '%.2f' "$r")"
+  row "Tindale $label" "$b" "$(size "$work/t.vqz")" "$r"
   check "$work/restore"
 }
 check() {  # every file came back: 101 documents and 5 000 messages
@@ -66,7 +74,7 @@ rm -rf "$work/restic" "$work/restore"
 restic init -q -r "$work/restic" >/dev/null
 b=$(elapsed restic -q -r "$work/restic" backup "$home/Documents" "$home/Maildir")
 r=$(elapsed bash -c "restic -q -r '$work/restic' restore latest --target '$work/restore' && sync")
-row "restic (zstd auto, encrypted)" "$b" "$(size "$work/restic")" "$(printf '%.2f' "$r")"
+row "restic (zstd auto, encrypted)" "$b" "$(size "$work/restic")" "$r"
 check "$work/restore"
 for c in lz4 zstd,3 lzma,6; do
   rm -rf "$work/borg" "$work/restore"
@@ -74,6 +82,6 @@ for c in lz4 zstd,3 lzma,6; do
   borg init -e repokey "$work/borg" >/dev/null 2>&1
   b=$(elapsed borg create -C "$c" "$work/borg::a" "$home/Documents" "$home/Maildir")
   r=$(elapsed bash -c "cd '$work/restore' && borg extract '$work/borg::a' && sync")
-  row "borg -C $c (repokey)" "$b" "$(size "$work/borg")" "$(printf '%.2f' "$r")"
+  row "borg -C $c (repokey)" "$b" "$(size "$work/borg")" "$r"
   check "$work/restore"
 done

@@ -32,6 +32,13 @@ bool ArchiveHeader::Sealed() const {
     return bytes[kSealedMarkAt] == kSealedFormat;
 }
 
+const char* ArchiveHeader::CompressionName() const {
+    if (!Compressed()) return "none";
+    return Sealed() && bytes[kSealSchemeAt] == static_cast<uint8_t>(SealScheme::ZstdPieces)
+               ? "zstd"
+               : "LZMA";
+}
+
 std::u16string ArchiveHeader::ArchivePath() const {
     return text::GetFixedUtf16(std::span(bytes).subspan(kPathAt, kPathBytes));
 }

@@ -1,7 +1,8 @@
 #pragma once
 // The 4176-byte archive header:
-//   0 "kw-vqz" | 6 zero | 7 zero | 8 compress flag | 9 encrypt flag
-//   | 10 archive path (2048 UTF-16 units) | 4106 password check block (66) | 4172 its length (u32)
+//   0 "kw-vqz" | 6 zero (1: sealed) | 7 zero (sealed: the seal scheme) | 8 compress flag | 9
+//   encrypt flag | 10 archive path (2048 UTF-16 units) | 4106 password check block (66) | 4172 its
+//   length (u32)
 #include <array>
 #include <cstdint>
 #include <string>
@@ -22,6 +23,7 @@ class ArchiveHeader {
     static constexpr char kMagic[] = "kw-vqz";
     static constexpr size_t kMagicLength = 6;
     static constexpr size_t kSealedMarkAt = 6;
+    static constexpr size_t kSealSchemeAt = 7;
     static constexpr size_t kCompressAt = 8;
     static constexpr size_t kEncryptAt = 9;
     static constexpr size_t kPathAt = 10;
@@ -40,6 +42,8 @@ class ArchiveHeader {
     bool HasMagic(bool sealedSupport = true) const;
     bool Sealed() const;
     bool Compressed() const { return bytes[kCompressAt] != 0; }
+    // "zstd", "LZMA" or "none": how the payload pieces are compressed.
+    const char* CompressionName() const;
     bool Encrypted() const { return bytes[kEncryptAt] != 0; }
     std::u16string ArchivePath() const;
     bool CheckPassword(std::u16string_view candidate) const;

@@ -5,6 +5,7 @@
 
 #include "archive/Processors.h"
 #include "archive/Seal.h"
+#include "archive/ZstdPiece.h"
 #include "base/Text.h"
 
 void ProcessPiece(const CodecFlags& flags, const uint8_t* piece, size_t length,
@@ -12,7 +13,13 @@ void ProcessPiece(const CodecFlags& flags, const uint8_t* piece, size_t length,
     const uint8_t* body = piece;
     size_t bodySize = length;
     LZMACompProcessor lzma;
-    if (flags.compress) {
+    std::vector<uint8_t> zstd;
+    if (flags.compress && flags.encrypt && flags.seal &&
+        flags.seal->Scheme() == SealScheme::ZstdPieces) {
+        ZstdPack(piece, length, zstd);
+        body = zstd.data();
+        bodySize = zstd.size();
+    } else if (flags.compress) {
         lzma.Process(piece, static_cast<int32_t>(length));
         body = lzma.Output();
         bodySize = static_cast<size_t>(lzma.OutputSize());
@@ -71,6 +78,13 @@ bool DecodeFrame(const CodecFlags& flags, const uint8_t* record, uint64_t index,
         last = false;  // an unauthenticated claim counts for nothing
         return false;
     }
-    CodecFlags plain{flags.compress, false, {}, nullptr};
-    return DecodeFrameBody(plain, opened.data(), opened.size(), piece);
+    if (flags.seal->Scheme() == SealScheme::LzmaPieces) {
+        CodecFlags plain{flags.compress, false, {}, nullptr};
+        return DecodeFrameBody(plain, opened.data(), opened.size(), piece);
+    }
+    size_t maxPiece = flags.seal->PieceSize();
+    if (flags.compress) return ZstdUnpack(opened.data(), opened.size(), maxPiece, piece);
+    if (opened.size() > maxPiece) return false;
+    piece = std::move(opened);
+    return true;
 }

@@ -1,6 +1,7 @@
 #pragma once
 // One payload piece to one frame and back. A frame is a u32 body length and the body:
-// the piece, its LZMA output, its DES output, or DES over LZMA, by the entry's flags.
+// the piece, its LZMA output, its DES output, or DES over LZMA, by the entry's flags; in a
+// sealed archive, the sealed piece, compressed first (LZMA or zstd, by the seal's scheme).
 #include <array>
 #include <cstddef>
 #include <cstdint>
@@ -13,9 +14,10 @@
 inline constexpr size_t kPieceSize = 10240;
 // Every frame starts with its body length as a u32.
 inline constexpr size_t kFrameLengthBytes = 4;
-// Every writer of the format cuts 10240-byte pieces. A block announcing more, or a frame
-// longer than this, is damaged: a reader never allocates beyond it. (A frame may be a little
-// longer than its piece: LZMA of incompressible data, DES padding, a seal's tag.)
+// Every writer of the original format cuts 10240-byte pieces (sealed archives may take larger
+// ones: SealKey::PieceSize). A block announcing more, or a frame longer than this, is damaged:
+// a reader never allocates beyond it. (A frame may be a little longer than its piece: LZMA of
+// incompressible data, DES padding, a seal's tag.)
 inline constexpr size_t kMaxDecodedPiece = kPieceSize;
 inline constexpr size_t kMaxFrameBody = 1 << 20;
 

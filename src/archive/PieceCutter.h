@@ -29,5 +29,6 @@ class PieceCutter : public v::BasicStream {
     std::stop_token stop_;
     std::shared_ptr<const v::RecordBytes> record_;
     uint64_t index_ = 0;
+    size_t pieceSize_;
     std::vector<uint8_t> buffer_;
 };

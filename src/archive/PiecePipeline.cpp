@@ -1,5 +1,15 @@
 #include "archive/PiecePipeline.h"
 
+#include <algorithm>
+
+#include "archive/Seal.h"
+
+namespace {
+// What the pieces waiting or being processed may hold, whatever their size: eight per thread
+// of the original 10 KiB ones, fewer of a sealed archive's larger ones.
+constexpr size_t kInFlightBytes = 4u << 20;
+}  // namespace
+
 PiecePipeline::PiecePipeline(bool compress, bool encrypt, std::u16string password, unsigned threads,
                              FrameWriter writer, const SealKey* seal)
     : password_(std::move(password)), writer_(std::move(writer)) {
@@ -7,7 +17,7 @@ PiecePipeline::PiecePipeline(bool compress, bool encrypt, std::u16string passwor
     if (threads == 0) threads = DefaultThreads();
     // Plain pieces cost nothing to process: no pool for them.
     if (!compress && !encrypt) threads = 1;
-    maxInFlight_ = threads * 8;
+    maxInFlight_ = std::clamp<size_t>(kInFlightBytes / PieceSize(), threads * 2, threads * 8);
     if (threads > 1)
         for (unsigned i = 0; i < threads; ++i) workers_.emplace_back([this] { WorkerLoop(); });
 }
@@ -19,6 +29,10 @@ PiecePipeline::~PiecePipeline() {
     }
     workAvailable_.notify_all();
     for (auto& t : workers_) t.join();
+}
+
+size_t PiecePipeline::PieceSize() const {
+    return flags_.encrypt && flags_.seal ? flags_.seal->PieceSize() : kPieceSize;
 }
 
 unsigned PiecePipeline::DefaultThreads() {

@@ -33,6 +33,8 @@ class PiecePipeline {
     void Flush();
 
     static unsigned DefaultThreads();
+    // The size payloads are cut into: a sealed archive's scheme may take larger pieces.
+    size_t PieceSize() const;
 
   private:
     struct Job {

@@ -10,6 +10,7 @@
 
 #include "archive/ArchiveHeader.h"
 #include "archive/NodeRecord.h"
+#include "archive/PieceCodec.h"
 #include "base/Text.h"
 
 using namespace tindale;
@@ -18,16 +19,19 @@ const Guid kSealClosingType = Guid::FromText("{6B1E3C2A-9D44-4F0B-A6E1-5C7D2E8F9
 
 namespace {
 
-// About half a second on an ordinary two-core machine; stored in each header, so later
-// versions can raise them without losing old archives.
-constexpr uint32_t kOpsLimit = 3;
-constexpr uint64_t kMemLimit = 128ull << 20;
+// About a quarter of a second on an ordinary two-core machine, and 48 MiB, so that a backup
+// or restore stays under 64 MiB at its peak: twelve passes over 48 MiB cost a guesser more
+// memory traffic than the three over 128 MiB that archives were sealed with before. Stored
+// in each header, so later versions can change them without losing old archives.
+constexpr uint32_t kOpsLimit = 12;
+constexpr uint64_t kMemLimit = 48ull << 20;
 constexpr uint32_t kAlgorithm = crypto_pwhash_ALG_ARGON2ID13;
 // What a header may ask for: this program's limits with room for later versions to raise
 // them, and no more, so that a hostile header cannot make opening it take minutes or
-// gigabytes.
-constexpr uint32_t kMaxOpsLimit = 8;
+// gigabytes. The work (passes times memory) is bounded as well as each factor.
+constexpr uint32_t kMaxOpsLimit = 32;
 constexpr uint64_t kMaxMemLimit = 512ull << 20;
+constexpr uint64_t kMaxWork = 4096ull << 20;
 
 // Where the seal fields live in the header: the space the legacy password check uses.
 constexpr size_t kSaltAt = ArchiveHeader::kPasswordCheckAt, kOpsAt = kSaltAt + 16,
@@ -56,9 +60,10 @@ std::array<uint8_t, v::NodeRecord::kSize + 9> FrameAd(const uint8_t* record, uin
     return ad;
 }
 
-// A header sealed in the format and with the algorithm this program knows.
+// A header sealed in the format, scheme and with the algorithm this program knows.
 bool OurSealedFormat(const ArchiveHeader& h) {
     return h.bytes[ArchiveHeader::kSealedMarkAt] == kSealedFormat &&
+           h.bytes[ArchiveHeader::kSealSchemeAt] <= static_cast<uint8_t>(SealScheme::ZstdPieces) &&
            text::GetU32(h.bytes.data() + kAlgAt) == kAlgorithm;
 }
 
@@ -97,7 +102,8 @@ SealParams SealParams::Fresh() {
 
 bool SealParams::WithinLimits() const {
     return opsLimit >= crypto_pwhash_OPSLIMIT_MIN && opsLimit <= kMaxOpsLimit &&
-           memLimit >= crypto_pwhash_MEMLIMIT_MIN && memLimit <= kMaxMemLimit;
+           memLimit >= crypto_pwhash_MEMLIMIT_MIN && memLimit <= kMaxMemLimit &&
+           opsLimit * memLimit <= kMaxWork;
 }
 
 namespace {
@@ -147,8 +153,10 @@ std::optional<SealKey> SealKey::Derive(std::u16string_view password, const SealP
     return key;
 }
 
-void SealKey::Stamp(ArchiveHeader& h, const SealParams& params) const {
+void SealKey::Stamp(ArchiveHeader& h, const SealParams& params, SealScheme scheme) {
+    scheme_ = scheme;
     h.bytes[ArchiveHeader::kSealedMarkAt] = kSealedFormat;
+    h.bytes[ArchiveHeader::kSealSchemeAt] = static_cast<uint8_t>(scheme);
     h.bytes[ArchiveHeader::kEncryptAt] = 1;
     std::memset(h.bytes.data() + kSaltAt, 0, ArchiveHeader::kSize - kSaltAt);
     std::memcpy(h.bytes.data() + kSaltAt, params.salt.data(), params.salt.size());
@@ -170,6 +178,7 @@ std::optional<SealKey> SealKey::Unlock(const ArchiveHeader& h, std::u16string_vi
     if (!HeaderValid(h)) return std::nullopt;
     auto key = Derive(password, ParamsOf(h), stop);
     if (!key || !key->Fits(h)) return std::nullopt;
+    key->scheme_ = static_cast<SealScheme>(h.bytes[ArchiveHeader::kSealSchemeAt]);
     return key;
 }
 
@@ -177,6 +186,10 @@ bool SealKey::Fits(const ArchiveHeader& h) const {
     if (!OurSealedFormat(h)) return false;
     auto tag = KeyCheck(*key_, h);
     return sodium_memcmp(tag.data(), h.bytes.data() + kCheckAt, tag.size()) == 0;
+}
+
+size_t SealKey::PieceSize() const {
+    return scheme_ == SealScheme::ZstdPieces ? kZstdPieceSize : kPieceSize;
 }
 
 void SealKey::SealFrame(const uint8_t* record, uint64_t index, bool last, const uint8_t* piece,

@@ -21,6 +21,11 @@ class ArchiveHeader;
 // Header byte 6 of a sealed archive. Readers of the original format need 0 there and refuse
 // the file as not an archive before they read any payload.
 inline constexpr uint8_t kSealedFormat = 1;
+// Header byte 7 of a sealed archive: how its payloads are cut and compressed. Archives
+// written before zstd have 10 KiB pieces, LZMA-compressed like the original format's; since,
+// pieces of up to 128 KiB, compressed with zstd. The byte is covered by the key check.
+enum class SealScheme : uint8_t { LzmaPieces = 0, ZstdPieces = 1 };
+inline constexpr size_t kZstdPieceSize = 128 * 1024;
 // A sealed frame: a flag byte (1 on the payload's last frame), then ciphertext and tag.
 inline constexpr size_t kSealOverhead = 1 + 16;
 // The type of the closing record.
@@ -41,9 +46,10 @@ class SealKey {
     // `stop` was requested (derivation takes a moment; a stop ends the wait at once).
     static std::optional<SealKey> Derive(std::u16string_view password, const SealParams& params,
                                          std::stop_token stop = {});
-    // Writes the seal fields (salt, limits, key check) into a header whose other fields are
-    // set; marks it sealed.
-    void Stamp(ArchiveHeader& header, const SealParams& params) const;
+    // Writes the scheme and the seal fields (salt, limits, key check) into a header whose
+    // other fields are set; marks it sealed. The key then seals frames by that scheme.
+    void Stamp(ArchiveHeader& header, const SealParams& params,
+               SealScheme scheme = SealScheme::ZstdPieces);
     // The key of a sealed header, when the password is right (checked against the header
     // alone, before anything is read).
     static std::optional<SealKey> Unlock(const ArchiveHeader& header, std::u16string_view password,
@@ -53,6 +59,10 @@ class SealKey {
     static bool HeaderValid(const ArchiveHeader& header);
     // Whether this key opens the sealed archive with `header` (derived for it earlier).
     bool Fits(const ArchiveHeader& header) const;
+
+    SealScheme Scheme() const { return scheme_; }
+    // The largest piece a payload is cut into, and that a frame may decode to.
+    size_t PieceSize() const;
 
     // Seals one piece (already compressed when the archive is) as frame body number `index`
     // of the record whose bytes are `record`.
@@ -64,6 +74,7 @@ class SealKey {
 
   private:
     std::shared_ptr<std::array<uint8_t, 32>> key_;  // shared by the pipeline's threads
+    SealScheme scheme_ = SealScheme::ZstdPieces;
 };
 
 // The running hash over the records of a sealed archive, for its closing record.

@@ -11,8 +11,10 @@
 using namespace tindale;
 
 int RunList(const std::string& archive, const Output& out) {
-    if (ArchiveReader probe; probe.Open(archive) != ArchiveReader::OpenStatus::Readable)
+    ArchiveReader probe;
+    if (probe.Open(archive) != ArchiveReader::OpenStatus::Readable)
         return Error(archive + " is not a readable archive");
+    const std::string compression = probe.Header().CompressionName();
     // Printed as read: a listing of a million records holds only the containers' names.
     bool first = true;
     if (out.AsJson())
@@ -41,10 +43,13 @@ int RunList(const std::string& archive, const Output& out) {
                                          : ArchiveTestResult::Scheme::None;
     if (out.AsJson())
         std::cout << "\n  ],\n  \"complete\": " << (summary.complete ? "true" : "false")
-                  << ",\n  \"encryption\": " << Json(SchemeName(scheme)).dump() << "\n}\n";
+                  << ",\n  \"encryption\": " << Json(SchemeName(scheme)).dump()
+                  << ",\n  \"compression\": " << Json(compression).dump() << "\n}\n";
     if (InterruptedStatus()) return Interrupted("the listing of " + archive);
     if (!summary.readable) return Error(archive + " is not a readable archive");
-    if (!out.AsJson()) std::cerr << archive << ": encryption: " << SchemeName(scheme) << "\n";
+    if (!out.AsJson())
+        std::cerr << archive << ": encryption: " << SchemeName(scheme)
+                  << "; compression: " << compression << "\n";
     if (!summary.complete)
         return Error(archive + " is truncated after " + std::to_string(summary.records) + " items");
     return kExitOk;

@@ -1,4 +1,5 @@
 #include <gtest/gtest.h>
+#include <zstd.h>
 
 #include <cstdio>
 #include <cstring>
@@ -8,6 +9,8 @@
 #include "archive/ArchiveHeader.h"
 #include "archive/PieceCodec.h"
 #include "archive/Processors.h"
+#include "archive/Seal.h"
+#include "archive/ZstdPiece.h"
 #include "base/Text.h"
 #include "model/Ids.h"
 
@@ -291,4 +294,69 @@ TEST(Lzma, WhatLzmaCannotShrinkIsStoredAndTextIsCodedAsBefore) {
     std::vector<uint8_t> twice(noise.begin(), noise.begin() + 5120);
     twice.insert(twice.end(), noise.begin(), noise.begin() + 5120);
     EXPECT_LT(c.Process(twice.data(), 10240), 6000);
+}
+
+namespace {
+std::vector<uint8_t> ZstdFrame(const std::vector<uint8_t>& in, bool withSize) {
+    ZSTD_CCtx* c = ZSTD_createCCtx();
+    ZSTD_CCtx_setParameter(c, ZSTD_c_contentSizeFlag, withSize ? 1 : 0);
+    std::vector<uint8_t> out(ZSTD_compressBound(in.size()));
+    ZSTD_outBuffer o{out.data(), out.size(), 0};
+    ZSTD_inBuffer i{in.data(), in.size(), 0};
+    if (withSize) ZSTD_CCtx_setPledgedSrcSize(c, in.size());
+    ZSTD_compressStream2(c, &o, &i, ZSTD_e_end);
+    ZSTD_freeCCtx(c);
+    out.resize(o.pos);
+    out.insert(out.begin(), kZstdPieceMarker);
+    return out;
+}
+}  // namespace
+
+TEST(Zstd, PiecesShrinkOrAreStoredAndRoundTrip) {
+    std::vector<uint8_t> packed, back;
+    auto prose = Prose(kZstdPieceSize);
+    ZstdPack(prose.data(), prose.size(), packed);
+    EXPECT_EQ(packed[0], kZstdPieceMarker);
+    EXPECT_LT(packed.size(), prose.size() / 3);
+    ASSERT_TRUE(ZstdUnpack(packed.data(), packed.size(), kZstdPieceSize, back));
+    EXPECT_EQ(back, prose);
+    // Noise is stored: never more than the piece and its marker.
+    for (size_t n : {size_t{0}, size_t{1}, size_t{5000}, kZstdPieceSize}) {
+        auto noise = Noise(n, 9);
+        ZstdPack(noise.data(), n, packed);
+        EXPECT_EQ(packed.size(), n + 1);
+        EXPECT_EQ(packed[0], kStoredPieceMarker);
+        ASSERT_TRUE(ZstdUnpack(packed.data(), packed.size(), kZstdPieceSize, back));
+        EXPECT_EQ(back, noise);
+    }
+}
+
+// What no writer makes is refused before anything is allocated for it: more than a piece,
+// a frame that does not say its size, bytes after the frame, an unknown marker.
+TEST(Zstd, PiecesNoWriterMakesAreRefused) {
+    std::vector<uint8_t> back;
+    auto big = Repetitive(kZstdPieceSize + 1);
+    auto over = ZstdFrame(big, true);
+    EXPECT_FALSE(ZstdUnpack(over.data(), over.size(), kZstdPieceSize, back));
+    auto small = Prose(4000);
+    auto unsized = ZstdFrame(small, false);
+    EXPECT_FALSE(ZstdUnpack(unsized.data(), unsized.size(), kZstdPieceSize, back));
+    auto sized = ZstdFrame(small, true);
+    ASSERT_TRUE(ZstdUnpack(sized.data(), sized.size(), kZstdPieceSize, back));
+    EXPECT_EQ(back, small);
+    auto trailing = sized;
+    trailing.push_back(0);
+    EXPECT_FALSE(ZstdUnpack(trailing.data(), trailing.size(), kZstdPieceSize, back));
+    auto twice = sized;
+    twice.insert(twice.end(), sized.begin() + 1, sized.end());
+    EXPECT_FALSE(ZstdUnpack(twice.data(), twice.size(), kZstdPieceSize, back));
+    for (uint8_t marker : {uint8_t{1}, uint8_t{3}}) {
+        auto other = sized;
+        other[0] = marker;
+        EXPECT_FALSE(ZstdUnpack(other.data(), other.size(), kZstdPieceSize, back));
+    }
+    std::vector<uint8_t> storedTooLong(kZstdPieceSize + 2, 0);
+    EXPECT_FALSE(ZstdUnpack(storedTooLong.data(), storedTooLong.size(), kZstdPieceSize, back));
+    EXPECT_FALSE(ZstdUnpack(sized.data(), 0, kZstdPieceSize, back));
+    EXPECT_FALSE(ZstdUnpack(sized.data(), 3, kZstdPieceSize, back));
 }

@@ -1,14 +1,16 @@
 #!/usr/bin/env bash
-# Sealed archives from the command line, checked by an independent reader (PyNaCl): backup
-# --encrypt seals, the file holds none of the plaintext, test authenticates with the password
-# and finds a changed byte, restore puts everything back, and --legacy-encryption still
-# writes the original format. Exit 77 (skipped) when PyNaCl is not installed.
+# Sealed archives from the command line, checked by an independent reader (PyNaCl, zstandard):
+# backup --encrypt seals, the file holds none of the plaintext, test authenticates with the
+# password and finds a changed byte, restore puts everything back, the stored sealed archives
+# (zstd and the earlier LZMA ones) read as documented, and --legacy-encryption still writes the
+# original format. Exit 77 (skipped) when PyNaCl or zstandard is not installed.
 set -u
 cli="$1"
 here=$(cd "$(dirname "$0")" && pwd)
 py=/usr/bin/python3
-"$py" -c "import nacl.bindings" 2>/dev/null || py=python3
-"$py" -c "import nacl.bindings" 2>/dev/null || { echo "PyNaCl (python3-nacl) is not installed"; exit 77; }
+"$py" -c "import nacl.bindings, zstandard" 2>/dev/null || py=python3
+"$py" -c "import nacl.bindings, zstandard" 2>/dev/null ||
+  { echo "PyNaCl or zstandard (python3-nacl, python3-zstandard) is not installed"; exit 77; }
 . "$(dirname "$0")/common.sh"
 export HOME="$work/ann"
 mkdir -p "$HOME/Documents"
@@ -18,8 +20,28 @@ printf 'wrong horse\n' > "$work/bad"
 
 "$cli" backup "$work/s.vqz" --encrypt --password-file "$work/pw" --source "My Documents" >/dev/null || fail "sealed backup"
 grep -q "safe code" "$work/s.vqz" && fail "the sealed archive holds the plaintext"
-[ "$("$py" "$here/open_sealed_frame.py" "$work/s.vqz" "correct horse" letter.txt | tail -c 36)" = "Dear Bob, the safe code is 7-3-9-1." ] \
+reader="$here/sealed_reader.py"
+[ "$("$py" "$reader" "$work/s.vqz" "correct horse" letter.txt | tail -c 36)" = "Dear Bob, the safe code is 7-3-9-1." ] \
   || fail "PyNaCl opens the frame as documented"
+
+# Compressed: zstd pieces of up to 128 KiB inside the seal (header byte 7 is 1), a payload of
+# several of them, text and noise, read back byte for byte (after the 4112-byte file header).
+"$py" -c "
+import random, sys; r = random.Random(3)
+words = [b'mail ', b'sealed ', b'piece ', b'zstd ', b'\n']
+text = b''.join(r.choice(words) for _ in range(60000))
+open(sys.argv[1], 'wb').write(text + r.randbytes(200000) + text)" "$HOME/Documents/mixed.bin"
+"$cli" backup "$work/z.vqz" --compress --encrypt --password-file "$work/pw" --source "My Documents" >/dev/null || fail "sealed compressed backup"
+[ "$(head -c 8 "$work/z.vqz" | tail -c 2 | od -An -tu1 | tr -s ' ')" = " 1 1" ] || fail "bytes 6 and 7 mark a sealed archive of zstd pieces"
+"$py" "$reader" "$work/z.vqz" "correct horse" mixed.bin | tail -c +4113 | cmp -s - "$HOME/Documents/mixed.bin" \
+  || fail "zstandard and PyNaCl read the compressed payload back"
+rm "$HOME/Documents/mixed.bin"
+# The stored archives, the earlier sealed ones (LZMA inside) too, hold the plain one's notes.
+data="$here/../data"
+"$py" "$reader" "$data/plain.vqz" - notes > "$work/notes" || fail "the plain stored archive reads"
+for a in sealed compressed-sealed early-sealed early-compressed-sealed; do
+  "$py" "$reader" "$data/$a.vqz" pass notes | cmp -s - "$work/notes" || fail "stored $a.vqz reads as documented"
+done
 "$cli" test "$work/s.vqz" > "$work/t.txt" || fail "test without the password checks the shape"
 "$cli" list "$work/s.vqz" 2>&1 >/dev/null | grep -q "encryption: sealed" || fail "list names the scheme"
 "$cli" test "$work/s.vqz" --password-file "$work/pw" >/dev/null || fail "test authenticates with the password"
@@ -32,6 +54,9 @@ import sys; d = bytearray(open(sys.argv[1], 'rb').read()); d[-30] ^= 1; open(sys
 "$py" "$here/../fuzz/make_sealed_seed.py" "$work/py.vqz" || fail "PyNaCl writes a sealed archive"
 printf 'pass\n' > "$work/pass"
 "$cli" test "$work/py.vqz" --password-file "$work/pass" >/dev/null || fail "an archive sealed by PyNaCl tests sound"
+"$py" "$here/../fuzz/make_sealed_seed.py" "$work/pyz.vqz" --zstd || fail "PyNaCl and zstandard write a sealed archive"
+"$cli" test "$work/pyz.vqz" --password-file "$work/pass" >/dev/null || fail "an archive of zstd pieces sealed by PyNaCl tests sound"
+"$cli" cat "$work/pyz.vqz" 'seed.txt' --password-file "$work/pass" 2>/dev/null | grep -qx hello || fail "its file reads back"
 
 export HOME="$work/bob"
 mkdir -p "$HOME"

@@ -108,6 +108,37 @@ TEST(SealedArchive, RoundTripsAndHidesWhatItHolds) {
     }
 }
 
+// Files of several 128 KiB pieces, of text, noise and nothing, come back byte for byte,
+// compressed or not; compressed, the text shrinks and the noise is stored.
+TEST(SealedArchive, LargePiecesRoundTripByteForByte) {
+    std::string text;
+    for (int i = 0; text.size() < 600000; ++i)
+        text += "Dear Bob, piece " + std::to_string(i) + "\n";
+    std::string noise(300000, '\0');
+    uint32_t seed = 5;
+    for (char& c : noise) c = static_cast<char>((seed = seed * 1103515245 + 12345) >> 16);
+    const std::string mixed = text + noise + text.substr(0, 131071);
+    for (bool compress : {false, true}) {
+        SCOPED_TRACE(compress);
+        TestHome home;
+        WriteFile(home / "Documents/mixed.bin", mixed);
+        WriteFile(home / "Documents/empty.txt", "");
+        std::string archive = SealedBackup(home, compress);
+        std::string bytes = ReadFile(archive);
+        EXPECT_EQ(bytes[ArchiveHeader::kSealSchemeAt], 1);  // zstd pieces
+        size_t sealedSize = bytes.size();
+        if (compress) {
+            EXPECT_LT(sealedSize, mixed.size() - text.size());
+        }
+        TestHome target;
+        auto id = identities::Add(u"Target", target / "Mail");
+        EXPECT_TRUE(RestoreInto(archive, u"correct horse", *id).Clean());
+        EXPECT_TRUE(ReadFile(target / "Documents/mixed.bin") == mixed);
+        EXPECT_TRUE(fs::exists(target / "Documents/empty.txt"));
+        EXPECT_EQ(Check(archive, u"correct horse"), ArchiveTestResult::Verdict::Sound);
+    }
+}
+
 TEST(SealedArchive, AReaderOfTheOriginalFormatRefusesIt) {
     TestHome home;
     std::string archive = SealedBackup(home, false);
@@ -214,18 +245,25 @@ TEST(SealedArchive, CutReorderedOrSplicedArchivesAreFound) {
     EXPECT_EQ(check(bytes), V::Sound);
 }
 
-// Limits no writer uses (here 4 GiB and 64 passes) make a damaged header: it is refused at
-// once, as damaged rather than as a wrong password, and no key is derived for it.
+// Limits no writer uses (4 GiB and 64 passes; 32 passes over 512 MiB) make a damaged header: it is
+// refused at once, as damaged rather than as a wrong password, and no key is derived for it.
 TEST(SealedArchive, AHeaderAskingForHugeKeyDerivationIsDamaged) {
     TestHome home;
     std::string bytes = ReadFile(SealedBackup(home, false));
+    // Each factor too large, or both within bounds but their product (the work) too large.
+    for (auto [ops, mem] : {std::pair{64u, 4ull << 30}, std::pair{32u, 512ull << 20}}) {
+        std::string variant = bytes;
+        text::PutU64(reinterpret_cast<uint8_t*>(variant.data()) + 4126, mem);
+        text::PutU32(reinterpret_cast<uint8_t*>(variant.data()) + 4122, ops);
+        WriteFile(home / "v.vqz", variant);
+        ArchiveReader reader;
+        EXPECT_EQ(reader.Open(home / "v.vqz", u"correct horse"),
+                  ArchiveReader::OpenStatus::DamagedHeader);
+    }
     std::string huge = bytes;
     text::PutU64(reinterpret_cast<uint8_t*>(huge.data()) + 4126, 4ull << 30);
     text::PutU32(reinterpret_cast<uint8_t*>(huge.data()) + 4122, 64);
     WriteFile(home / "huge.vqz", huge);
-    ArchiveReader reader;
-    EXPECT_EQ(reader.Open(home / "huge.vqz", u"correct horse"),
-              ArchiveReader::OpenStatus::DamagedHeader);
     auto result = TestArchive(home / "huge.vqz", u"correct horse", nullptr, {});
     EXPECT_EQ(result.verdict, ArchiveTestResult::Verdict::Damaged);
     EXPECT_NE(result.Describe().find("header"), std::string::npos);

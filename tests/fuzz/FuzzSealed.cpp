@@ -1,17 +1,19 @@
 // A sealed archive's reading side with a key: frames opened and checked for their place,
 // the last-frame rule, and the closing record, over any bytes. The key comes from cheap
-// Argon2id limits once, so that each input costs only its own decoding.
+// Argon2id limits once, so that each input costs only its own decoding; the header's byte 7
+// picks the seal scheme (LZMA or zstd pieces) the key reads by.
 #include <sys/mman.h>
 #include <unistd.h>
 
 #include <cstdint>
 #include <optional>
 
+#include "archive/ArchiveHeader.h"
 #include "archive/ArchiveReader.h"
 #include "archive/Seal.h"
 
 namespace {
-std::optional<SealKey> g_key;
+std::optional<SealKey> g_key, g_lzmaKey;
 }
 
 extern "C" int LLVMFuzzerInitialize(int*, char***) {
@@ -19,6 +21,11 @@ extern "C" int LLVMFuzzerInitialize(int*, char***) {
     params.opsLimit = 1;
     params.memLimit = 8192;
     g_key = SealKey::Derive(u"pass", params);
+    if (g_key) {
+        g_lzmaKey = g_key;
+        ArchiveHeader scratch;
+        g_lzmaKey->Stamp(scratch, params, SealScheme::LzmaPieces);
+    }
     return 0;
 }
 
@@ -33,16 +40,17 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     v::FileStream file(fd);
     ArchiveReader reader;
     if (!reader.OpenArchiveFile(&file)) return 0;
-    SealWalk walk(*g_key);
+    const SealKey& key = size > 7 && data[7] == 0 ? *g_lzmaKey : *g_key;
+    SealWalk walk(key);
     for (; !reader.AtEnd(); reader.Advance()) {
         if (walk.Observe(reader)) continue;
-        FrameDecodingStream frames(reader.PayloadStream(), reader.Record(), u"", &*g_key);
+        FrameDecodingStream frames(reader.PayloadStream(), reader.Record(), u"", &key);
         frames.Drain();
     }
     walk.Finish(reader);
     // The pre-restore check over the same bytes: records only, from the start again.
     ::lseek(fd, 0, SEEK_SET);
     ArchiveReader again;
-    if (again.OpenArchiveFile(&file)) SealWalk::CheckChain(again, *g_key);
+    if (again.OpenArchiveFile(&file)) SealWalk::CheckChain(again, key);
     return 0;
 }

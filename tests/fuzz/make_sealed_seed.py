@@ -2,7 +2,8 @@
 """Writes a small sealed archive with PyNaCl, following docs/format.md alone: one file and
 the closing record, under the password "pass" with the smallest Argon2id limits and an
 all-zero salt (the key the Sealed fuzz target uses). tindale-cli test must call it sound.
-  make_sealed_seed.py OUT.vqz"""
+With --zstd the archive is compressed, its pieces zstd frames (seal scheme 1).
+  make_sealed_seed.py OUT.vqz [--zstd]"""
 import os
 import struct
 import sys
@@ -19,18 +20,23 @@ def utf16(text, units):
     raw = text.encode("utf-16-le") + b"\0\0"
     return raw.ljust(units * 2, b"\0")
 
+zstd = "--zstd" in sys.argv[2:]
+
 def record(type_guid, name, length, container=False, parent=bytes(16)):
     r = bytearray(704)
     r[0:16] = parent
     r[16:32] = type_guid
     r[32:48] = os.urandom(16)
     struct.pack_into("<Q", r, 48, length)
-    r[56], r[57] = 0, 1
+    r[56], r[57] = (1 if zstd else 0), 1
     r[58:570] = utf16(name, 256)
     r[570] = 1 if container else 0
     return r
 
 def seal(key, rec, index, last, plain):
+    if zstd:
+        import zstandard
+        plain = b"\x02" + zstandard.ZstdCompressor(level=3).compress(plain)
     ad = bytes(rec[:48]) + bytes(8) + bytes(rec[56:]) + struct.pack("<Q", index) + bytes([last])
     nonce = bytes(rec[32:48]) + struct.pack("<Q", index)
     body = bytes([last]) + b.crypto_aead_xchacha20poly1305_ietf_encrypt(plain, ad, nonce, key)
@@ -38,7 +44,7 @@ def seal(key, rec, index, last, plain):
 
 header = bytearray(4176)
 header[0:6] = b"kw-vqz"
-header[6], header[8], header[9] = 1, 0, 1
+header[6], header[7], header[8], header[9] = 1, (1 if zstd else 0), (1 if zstd else 0), 1
 header[10:4106] = utf16("seed.vqz", 2048)
 salt, ops, mem, alg = bytes(16), 1, 8192, b.crypto_pwhash_ALG_ARGON2ID13
 header[4106:4122] = salt
