@@ -23,6 +23,7 @@ struct WizardState {
     bool compress = false;
     bool encrypt = false;
     bool legacyEncryption = false;  // the original format's weak scheme instead of a sealed archive
+    bool quickCompression = false;  // LZMA's faster setting
     bool clearIdentity = false;
     std::u16string restoreIdentity;
     std::u16string restoreIdentityName;    // as the person saw it
@@ -33,8 +34,8 @@ struct WizardState {
     uint32_t moveTargetFolder = 0;
 
     BackupRequest ForBackup() const {
-        return {archivePath, password,         backupSources,        compress,
-                encrypt,     legacyEncryption, backupWithoutOwnItems};
+        return {archivePath, password,         backupSources,         compress,
+                encrypt,     legacyEncryption, backupWithoutOwnItems, quickCompression};
     }
     RestoreRequest ForRestore() const {
         return {archivePath, password, restoreItems, restoreIdentity, clearIdentity, sealKey};

@@ -12,7 +12,7 @@ void ProcessPiece(const CodecFlags& flags, const uint8_t* piece, size_t length,
                   std::vector<uint8_t>& frame, const PiecePlace& place) {
     const uint8_t* body = piece;
     size_t bodySize = length;
-    LZMACompProcessor lzma;
+    LZMACompProcessor lzma(flags.quickLzma);
     std::vector<uint8_t> zstd;
     if (flags.compress && flags.encrypt && flags.seal &&
         flags.seal->Scheme() == SealScheme::ZstdPieces) {

@@ -28,6 +28,7 @@ struct CodecFlags {
     bool encrypt = false;
     std::u16string_view password;   // the legacy scheme's
     const SealKey* seal = nullptr;  // a sealed archive's key: encrypt means sealed
+    bool quickLzma = false;         // LZMA's faster setting (writing only)
 };
 
 // Where a piece stands, for sealing: its record's bytes, its index in the payload, and

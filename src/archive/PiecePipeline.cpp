@@ -11,9 +11,9 @@ constexpr size_t kInFlightBytes = 4u << 20;
 }  // namespace
 
 PiecePipeline::PiecePipeline(bool compress, bool encrypt, std::u16string password, unsigned threads,
-                             FrameWriter writer, const SealKey* seal)
+                             FrameWriter writer, const SealKey* seal, bool quickLzma)
     : password_(std::move(password)), writer_(std::move(writer)) {
-    flags_ = {compress, encrypt, password_, seal};
+    flags_ = {compress, encrypt, password_, seal, quickLzma};
     if (threads == 0) threads = DefaultThreads();
     // Plain pieces cost nothing to process: no pool for them.
     if (!compress && !encrypt) threads = 1;

@@ -19,9 +19,10 @@ class PiecePipeline {
     using FrameWriter = std::function<void(const std::vector<uint8_t>& frame)>;
 
     // threads == 0 picks the number of cores; 1 processes every piece on the caller's thread.
-    // With `seal`, encrypted pieces are sealed under that key (it must outlive the pipeline).
+    // With `seal`, encrypted pieces are sealed under that key (it must outlive the pipeline);
+    // `quickLzma` picks LZMA's faster setting.
     PiecePipeline(bool compress, bool encrypt, std::u16string password, unsigned threads,
-                  FrameWriter writer, const SealKey* seal = nullptr);
+                  FrameWriter writer, const SealKey* seal = nullptr, bool quickLzma = false);
     ~PiecePipeline();
     PiecePipeline(const PiecePipeline&) = delete;
     PiecePipeline& operator=(const PiecePipeline&) = delete;

@@ -28,7 +28,12 @@ class DataProcessor {
 
 class LZMACompProcessor : public DataProcessor {
   public:
+    // `quick`: a faster setting whose output is a few percent larger, read the same way.
+    explicit LZMACompProcessor(bool quick = false) : quick_(quick) {}
     int32_t Process(const uint8_t* in, int32_t length) override;
+
+  private:
+    bool quick_;
 };
 
 class LZMADecompProcessor : public DataProcessor {

@@ -132,7 +132,7 @@ class BackupRun {
         PiecePipeline pipeline(
             request_.compress, request_.encrypt, request_.password, options_.threads,
             [this](const std::vector<uint8_t>& frame) { entries_.Frame(frame); },
-            seal ? &*seal : nullptr);
+            seal ? &*seal : nullptr, request_.quickCompression);
         const auto& sources = request_.sources;
         std::map<std::u16string, uint64_t> messagesOf;  // per identity backed up
         for (size_t i = 0; i < sources.size() && !Stopped(); ++i) {

@@ -24,6 +24,8 @@ struct BackupRequest {
     // Sources chosen only for their subfolders: their record is written, so that the
     // subfolders keep their place, but their own items are not.
     std::set<const v::BasicNode*> withoutOwnItems;
+    // LZMA's faster setting, for archives other readers open (sealed ones take zstd anyway).
+    bool quickCompression = false;
 };
 
 struct BackupOptions {

@@ -37,6 +37,8 @@ int RunBackup(const BackupArgs& args, const Output& out) {
     request.compress = args.compress;
     request.encrypt = args.encrypt || args.legacyEncryption;
     request.legacyEncryption = args.legacyEncryption;
+    if (args.quick && !args.compress) return Error("--quick needs --compress", kExitUsage);
+    request.quickCompression = args.quick;
     if (request.encrypt) {
         std::string error;
         auto password = ObtainPassword(args.passwordFile, true, error);

@@ -10,6 +10,7 @@ struct BackupArgs {
     bool compress = false;
     bool encrypt = false;
     bool legacyEncryption = false;
+    bool quick = false;
     std::vector<std::string> sources;
     std::vector<std::string> excludes;
     std::string passwordFile;

@@ -240,6 +240,28 @@ class BackupWizardTest : public QObject {
             lines.value(3).endsWith(QString::number(walk.wizard->State().backupSources.size())));
     }
 
+    // The options page says what the chosen compression costs: zstd inside a seal, LZMA for
+    // archives other readers must open.
+    void optionsSayWhatCompressionCosts() {
+        Walk walk;
+        walk.SetOutput(walk.home / "x.vqz");
+        walk.wizard->next();
+        auto* options = walk.Page<CPageBackupOptions>(kBackupOptions);
+        auto note = [&] { return options->CostNote()->text(); };
+        QVERIFY(note().startsWith(QStringLiteral("Not compressed")));
+        QVERIFY(!options->Quick()->isEnabled());
+        options->Compress()->setChecked(true);
+        QVERIFY(note().contains(QStringLiteral("LZMA")));
+        options->Quick()->setChecked(true);
+        QVERIFY(note().contains(QStringLiteral("quicker setting")));
+        options->Encrypt()->setChecked(true);
+        QVERIFY(note().contains(QStringLiteral("zstd")));
+        QVERIFY(!options->Quick()->isEnabled());  // zstd is quick already
+        options->Legacy()->setChecked(true);
+        QVERIFY(options->Quick()->isEnabled());
+        QVERIFY(note().contains(QStringLiteral("LZMA")));
+    }
+
     void emptyOrOverlongOutputPathIsRefused() {
         Walk walk;
         walk.SetOutput("");

@@ -360,3 +360,21 @@ TEST(Zstd, PiecesNoWriterMakesAreRefused) {
     EXPECT_FALSE(ZstdUnpack(sized.data(), 0, kZstdPieceSize, back));
     EXPECT_FALSE(ZstdUnpack(sized.data(), 3, kZstdPieceSize, back));
 }
+
+// The quicker LZMA setting writes the same kind of block, a little larger, that this reader and
+// xz decode like the usual one.
+TEST(Lzma, TheQuickerSettingDecodesLikeTheUsualOne) {
+    auto prose = Prose(10240);
+    LZMACompProcessor usual, quick(true);
+    int32_t usualSize = usual.Process(prose.data(), 10240);
+    int32_t quickSize = quick.Process(prose.data(), 10240);
+    EXPECT_EQ(quick.Output()[0], 1);
+    EXPECT_LT(quickSize, 10240 / 2);
+    EXPECT_LT(quickSize, usualSize * 5 / 4);
+    EXPECT_EQ(std::memcmp(quick.Output() + 1, usual.Output() + 1, 6), 0);  // same properties
+    ExpectLzmaRoundTrip(prose, quick);
+    if (std::system("command -v xz >/dev/null") != 0) return;
+    EXPECT_EQ(Pipe("xz --format=lzma -d",
+                   {quick.Output() + 2, quick.Output() + static_cast<size_t>(quickSize)}),
+              prose);
+}

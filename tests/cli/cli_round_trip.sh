@@ -54,6 +54,13 @@ grep -qx "My Documents/letter.txt" "$work/some.txt" || fail "selected file missi
 grep -q "deeper" "$work/some.txt" && fail "excluded folder present"
 grep -q "Contacts" "$work/some.txt" && fail "unselected root present"
 "$cli" backup 2>/dev/null; [ $? -eq 2 ] || fail "usage error exits 2"
+# --quick: LZMA's quicker setting, read back like any compressed archive; it needs --compress.
+printf 'Dear Bob, the garden and the budget.\n%.0s' $(seq 3000) > "$HOME/Documents/letter.txt"
+"$cli" backup "$work/quick.vqz" --compress --quick --source "My Documents" >/dev/null || fail "quick backup"
+"$cli" backup "$work/usual.vqz" --compress --source "My Documents" >/dev/null || fail "usual compressed backup"
+cmp -s "$work/quick.vqz" "$work/usual.vqz" && fail "--quick changes the encoder"
+"$cli" cat "$work/quick.vqz" "My Documents/letter.txt" | cmp -s - "$HOME/Documents/letter.txt" || fail "a quick archive reads back"
+"$cli" backup "$work/q.vqz" --quick --source "My Documents" 2>/dev/null; [ $? -eq 2 ] || fail "--quick without --compress is a usage error"
 
 # dedupe: --dry-run lists and changes nothing; --delete keeps one copy.
 cp -p "$HOME/Maildir/cur/1.a.host:2,S" "$HOME/Maildir/cur/1.copy.host:2,S"

@@ -54,14 +54,19 @@ class CPageBackupOptions : public CWizardPropPage {
     CPageBackupOptions();
     bool validatePage() override;
     QCheckBox* Compress() const { return m_compress; }
+    QCheckBox* Quick() const { return m_quick; }
     QCheckBox* Encrypt() const { return m_encrypt; }
     QLineEdit* Password() const { return m_password; }
     QLineEdit* Again() const { return m_again; }
     QRadioButton* Legacy() const { return m_legacy; }
+    // What the chosen compression costs, in time and size.
+    QLabel* CostNote() const { return m_costNote; }
 
   private:
     void UpdatePasswordControls();
+    void UpdateCostNote();
     QCheckBox* m_compress;
+    QCheckBox* m_quick;
     QCheckBox* m_encrypt;
     QLabel* m_passwordLabel;
     QLabel* m_againLabel;
@@ -69,6 +74,7 @@ class CPageBackupOptions : public CWizardPropPage {
     QLineEdit* m_again;
     QRadioButton* m_sealed;
     QRadioButton* m_legacy;
+    QLabel* m_costNote;
 };
 
 class CPageBackupReady : public CSummaryPage {
