@@ -39,7 +39,7 @@ open(os.path.join(docs, "disk.img"), "wb").write(image)
 PY
 python3 bench/make_maildir.py "$home/Maildir" 5000
 sync
-printf '%-40s %9s %10s %9s %10s %11s\n' tool "backup s" "size MB" "restore s" "backup MiB" "restore MiB"
+printf '%-44s %9s %10s %9s %10s %11s\n' tool "backup s" "size MB" "restore s" "backup MiB" "restore MiB"
 # Prints the wall time and the peak resident memory (MiB) of the largest process a command ran.
 elapsed() {
   sync  # nothing an earlier step wrote is still being written back during this one
@@ -48,7 +48,7 @@ elapsed() {
 }
 row() {  # label, "backup-seconds backup-MiB", bytes, "restore-seconds restore-MiB"
   local b=($2) r=($4)
-  printf '%-40s %9.2f %10.1f %9.2f %10s %11s\n' "$1" "${b[0]}" "$(echo "$3 / 1000000" | bc -l)" \
+  printf '%-44s %9.2f %10.1f %9.2f %10s %11s\n' "$1" "${b[0]}" "$(echo "$3 / 1000000" | bc -l)" \
     "${r[0]}" "${b[1]}" "${r[1]}"
 }
 size() { du -sb "$1" | cut -f1; }
