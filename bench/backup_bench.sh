@@ -30,6 +30,7 @@ export TINDALE_PASSWORD=benchmark
 measure "tindale plain" "$work/p.vqz" "$cli" backup "$work/p.vqz" --source "My Documents"
 measure "tindale compress" "$work/c.vqz" "$cli" backup "$work/c.vqz" --compress --source "My Documents"
 measure "tindale compress 1 thread" "$work/c1.vqz" "$cli" backup "$work/c1.vqz" --compress --threads 1 --source "My Documents"
+measure "tindale compress --quick" "$work/cq.vqz" "$cli" backup "$work/cq.vqz" --compress --quick --source "My Documents"
 measure "tindale sealed" "$work/e.vqz" "$cli" backup "$work/e.vqz" --encrypt --source "My Documents"
 measure "tindale sealed, 1 thread" "$work/e1.vqz" "$cli" backup "$work/e1.vqz" --encrypt --threads 1 --source "My Documents"
 sealed_one=$(cut -d' ' -f1 "$work/time")

@@ -272,6 +272,21 @@ TEST(SealedArchive, AHeaderAskingForHugeKeyDerivationIsDamaged) {
     EXPECT_NE(outcome.error.find("header is damaged"), std::string::npos);
 }
 
+// The seal scheme is covered by the key check: changed to the earlier one it no longer opens
+// with the password, and a scheme no writer uses is a damaged header.
+TEST(SealedArchive, TheSealSchemeCannotBeChangedWithoutThePassword) {
+    TestHome home;
+    std::string bytes = ReadFile(SealedBackup(home, true));
+    for (auto [scheme, status] : {std::pair{0, ArchiveReader::OpenStatus::WrongPassword},
+                                  std::pair{2, ArchiveReader::OpenStatus::DamagedHeader}}) {
+        std::string variant = bytes;
+        variant[ArchiveHeader::kSealSchemeAt] = static_cast<char>(scheme);
+        WriteFile(home / "v.vqz", variant);
+        ArchiveReader reader;
+        EXPECT_EQ(reader.Open(home / "v.vqz", u"correct horse"), status) << scheme;
+    }
+}
+
 // A stop ends the wait for a key at once: Ctrl-C or Cancel during derivation.
 TEST(SealedArchive, DerivingAKeyStopsWhenAsked) {
     std::stop_source stop;
