@@ -172,15 +172,17 @@ CPageBackupOptions::CPageBackupOptions() : CWizardPropPage(kBackupOptions) {
 // archive compresses with LZMA so that any reader of the format opens it.
 void CPageBackupOptions::UpdateCostNote() {
     bool sealed = m_encrypt->isChecked() && m_sealed->isChecked();
-    // The quicker setting is LZMA's: a sealed archive's zstd is quick already.
-    m_quick->setEnabled(m_compress->isChecked() && !sealed);
+    // The quicker setting is LZMA's: shown only where LZMA is used (a sealed archive's zstd is
+    // quick already).
+    m_quick->setHidden(!m_compress->isChecked() || sealed);
     QString note;
     if (!m_compress->isChecked())
         note = QStringLiteral("Not compressed: the quickest to write, as large as your data.");
     else if (sealed)
         note = QStringLiteral(
-            "Compressed with zstd inside the seal: about as quick as not compressing, and mail "
-            "and documents take a third of their size or less.");
+            "Compressed with zstd inside the seal: about as quick as not compressing; text and "
+            "mail shrink to a third of their size or less, photos and archives stay as they "
+            "are.");
     else if (m_quick->isChecked())
         note = QStringLiteral(
             "Compressed with LZMA's quicker setting, which every reader of the format opens: "
@@ -217,7 +219,7 @@ bool CPageBackupOptions::validatePage() {
         }
     }
     m_state->compress = m_compress->isChecked();
-    m_state->quickCompression = m_quick->isEnabled() && m_quick->isChecked();
+    m_state->quickCompression = !m_quick->isHidden() && m_quick->isChecked();
     m_state->encrypt = encrypt;
     m_state->legacyEncryption = encrypt && m_legacy->isChecked();
     if (encrypt) m_state->password = Wide(m_password->text());
