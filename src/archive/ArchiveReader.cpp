@@ -162,7 +162,9 @@ FrameDecodingStream::FrameDecodingStream(v::BasicStream& frames, const v::NodeRe
 FrameDecodingStream::FrameDecodingStream(ArchiveReader& reader, std::u16string password,
                                          const SealKey* seal)
     : FrameDecodingStream(reader.PayloadStream(), reader.Record(), std::move(password), seal) {
-    if (reader.Lookahead()) reader_ = &reader;
+    // The look-ahead passes over plain frames (nothing to decode): asking it for them would
+    // only cost a round trip through its lock per frame.
+    if (reader.Lookahead() && (flags_.compress || flags_.encrypt)) reader_ = &reader;
     position_ = reader.PayloadPosition();
 }
 

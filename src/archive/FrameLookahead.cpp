@@ -218,16 +218,20 @@ bool FrameLookahead::Acquire(uint64_t offset) {
     std::unique_lock lock(mutex_);
     readerOffset_ = std::max(readerOffset_, offset);
     std::shared_ptr<Chunk> chunk;
+    bool dropped = false;
     while (!chunks_.empty() && chunks_.front()->start <= offset) {
         chunk = std::move(chunks_.front());
         chunks_.pop_front();
         heldBytes_ -= chunk->held;
         chunk->queued = false;
+        dropped = true;
         if (offset < chunk->end) break;
         chunk.reset();
     }
-    room_.notify_one();
-    work_.notify_all();
+    if (dropped) {  // room for the scan, and perhaps for the workers to decode more
+        room_.notify_one();
+        work_.notify_all();
+    }
     if (!chunk) return false;
     if (!chunk->claimed) {  // every worker is busy: decode it here rather than wait
         chunk->claimed = true;

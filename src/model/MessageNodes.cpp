@@ -124,6 +124,15 @@ MessageState StateFromProps(const MessageProps& props) {
     return state;
 }
 
+// Messages up to this size are read whole before anything is written for them.
+constexpr size_t kWholeInMemory = 1u << 20;
+
+void ReportRefusal(StoreNamespace& ns, const std::string& name) {
+    std::string refusal = ns.WriteRefusal();
+    ReportProblem(name, refusal.empty() ? "the message could not be added to the store"
+                                        : "it was not added: " + refusal);
+}
+
 }  // namespace
 
 std::optional<MessageState> ReadMessageState(const uint8_t* header) {
@@ -375,25 +384,44 @@ uint64_t MsgNode::RestorePayload(BasicStream& in) {
             "its folder \"" + text::ToUtf8(path) + "\" could not be made; it was put in the Inbox",
             false);
     }
+    MessageState state = ReadMessageState(header).value_or(
+        StateFromProps(MessageProps::FromBytes(header + kMessagePropsAt)));
     std::unique_ptr<StoreFolder> folder;
+    if (ns->OpenFolder(folderId, folder) != S_OK || !folder->Writable()) {
+        ReportRefusal(*ns, name);
+        return 0;
+    }
+    // Most messages are small: read whole first, one already in the folder (a restore run
+    // again) is found without writing a file for it.
+    std::vector<uint8_t> start(kWholeInMemory + 1);
+    start.resize(ReadFully(in, start.data(), start.size()));
+    bool whole = start.size() <= kWholeInMemory;
+    if (whole && in.Damaged()) {
+        ReportProblem(name, "its data in the archive is damaged; it was not added");
+        return kMessageHeaderSize + start.size();
+    }
+    if (whole && folder->HoldsCopyOf(start)) {
+        if (Outcome* outcome = CurrentOutcome()) ++outcome->alreadyThere;  // not added twice
+        return kMessageHeaderSize + start.size();
+    }
     std::unique_ptr<PendingMessage> pending;
-    if (ns->OpenFolder(folderId, folder) != S_OK || folder->CreateStream(pending) != S_OK) {
-        std::string refusal = ns->WriteRefusal();
-        ReportProblem(name, refusal.empty() ? "the message could not be added to the store"
-                                            : "it was not added: " + refusal);
+    if (folder->CreateStream(pending) != S_OK) {
+        ReportRefusal(*ns, name);
         return 0;
     }
     FileStream target(::dup(pending->Fd()));
-    uint64_t copied = CopyStream(in, target);
+    uint64_t copied = target.Write(start.data(), static_cast<int32_t>(start.size())) ==
+                              static_cast<int32_t>(start.size())
+                          ? start.size()
+                          : 0;
+    if (!whole) copied += CopyStream(in, target);
     uint32_t newId = 0;
-    MessageState state = ReadMessageState(header).value_or(
-        StateFromProps(MessageProps::FromBytes(header + kMessagePropsAt)));
     if (target.LastError() != 0 || !target.Close()) {
         ReportProblem(name, "the message could not be written to the store");
     } else if (in.Damaged()) {
         ReportProblem(name, "its data in the archive is damaged; it was not added");
-    } else if (folder->HoldsCopyOf(*pending)) {
-        if (Outcome* outcome = CurrentOutcome()) ++outcome->alreadyThere;  // not added twice
+    } else if (!whole && folder->HoldsCopyOf(*pending)) {
+        if (Outcome* outcome = CurrentOutcome()) ++outcome->alreadyThere;
     } else if (folder->CommitStream(*pending, newId, &state) != S_OK) {
         ReportProblem(name, "the message could not be added to the store");
     }

@@ -22,6 +22,7 @@
 #include <utility>
 
 #include "base/AtomicFile.h"
+#include "base/Streams.h"
 #include "platform/IdMap.h"
 
 #include "base/Text.h"
@@ -135,6 +136,22 @@ void RemoveStaleTemporaries(const std::string& tmp) {
 
 namespace {
 
+// Whether an open file holds exactly `bytes` (read from its start).
+bool SameBytes(std::span<const uint8_t> bytes, int fd) {
+    constexpr size_t kChunk = 65536;
+    std::vector<uint8_t> x(kChunk);
+    size_t at = 0;
+    for (;;) {
+        ssize_t n = ::pread(fd, x.data(), kChunk, static_cast<off_t>(at));
+        if (n < 0) return false;
+        if (n == 0) return at == bytes.size();
+        if (static_cast<size_t>(n) > bytes.size() - at ||
+            std::memcmp(x.data(), bytes.data() + at, static_cast<size_t>(n)) != 0)
+            return false;
+        at += static_cast<size_t>(n);
+    }
+}
+
 // Whether two open files hold the same bytes (both read from their start).
 bool SameBytes(int a, int b) {
     constexpr size_t kChunk = 65536;
@@ -150,13 +167,19 @@ bool SameBytes(int a, int b) {
 
 // A 64-bit FNV-1a of a file's bytes: cheap, and only a first sieve (equal ones are then
 // compared byte for byte). 0 when it cannot be read.
+constexpr uint64_t kHashStart = 14695981039346656037ull;
+
+uint64_t ContentHash(std::span<const uint8_t> bytes, uint64_t hash = kHashStart) {
+    for (uint8_t b : bytes) hash = (hash ^ b) * 1099511628211ull;
+    return hash;
+}
+
 uint64_t ContentHash(int fd) {
-    uint64_t hash = 14695981039346656037ull;
-    char buffer[65536];
+    uint64_t hash = kHashStart;
+    uint8_t buffer[65536];
     off_t at = 0;
     for (ssize_t n; (n = ::pread(fd, buffer, sizeof buffer, at)) > 0; at += n)
-        for (ssize_t i = 0; i < n; ++i)
-            hash = (hash ^ static_cast<unsigned char>(buffer[i])) * 1099511628211ull;
+        hash = ContentHash({buffer, static_cast<size_t>(n)}, hash);
     return hash;
 }
 
@@ -187,15 +210,28 @@ std::unique_ptr<StoreNamespace::FolderContents> FilesBySize(const std::string& d
 bool StoreNamespace::HoldsCopy(const std::string& dir, int fd) {
     struct stat st {};
     if (::fstat(fd, &st) != 0) return false;
+    return HoldsCopy(
+        dir, static_cast<uint64_t>(st.st_size), [fd] { return ContentHash(fd); },
+        [fd](int other) { return SameBytes(fd, other); });
+}
+
+bool StoreNamespace::HoldsCopy(const std::string& dir, std::span<const uint8_t> bytes) {
+    return HoldsCopy(
+        dir, bytes.size(), [bytes] { return ContentHash(bytes); },
+        [bytes](int other) { return SameBytes(bytes, other); });
+}
+
+bool StoreNamespace::HoldsCopy(const std::string& dir, uint64_t size,
+                               const std::function<uint64_t()>& hashOfCandidate,
+                               const std::function<bool(int)>& sameAsCandidate) {
     auto known = contents_.find(dir);
     if (known == contents_.end()) known = contents_.emplace(dir, FilesBySize(dir)).first;
     auto& contents = *known->second;
-    auto [first, last] =
-        std::equal_range(contents.bySize.begin(), contents.bySize.end(),
-                         FolderContents::File{static_cast<uint64_t>(st.st_size), 0, 0},
-                         [](const auto& a, const auto& b) { return a.size < b.size; });
+    auto [first, last] = std::equal_range(
+        contents.bySize.begin(), contents.bySize.end(), FolderContents::File{size, 0, 0},
+        [](const auto& a, const auto& b) { return a.size < b.size; });
     if (first == last) return false;
-    uint64_t hash = ContentHash(fd);
+    uint64_t hash = hashOfCandidate();
     // Each file of the folder is read at most once for its hash, however many messages of
     // its size are restored; only a matching hash costs a comparison.
     auto open = [&](const FolderContents::File& file) {
@@ -212,7 +248,7 @@ bool StoreNamespace::HoldsCopy(const std::string& dir, int fd) {
         }
         if (file.hash != hash) continue;
         int other = open(file);
-        bool same = other >= 0 && SameBytes(fd, other);
+        bool same = other >= 0 && sameAsCandidate(other);
         if (other >= 0) ::close(other);
         if (same) return true;
     }
@@ -743,6 +779,18 @@ HRESULT StoreFolder::CreateStream(std::unique_ptr<PendingMessage>& out) {
 bool StoreFolder::HoldsCopyOf(const PendingMessage& message) {
     if (IsMbox()) return message.fd_ >= 0 && Mbox().Holds(message.fd_);
     return message.fd_ >= 0 && ns_.HoldsCopy(dir_, message.fd_);
+}
+
+bool StoreFolder::HoldsCopyOf(std::span<const uint8_t> bytes) {
+    if (!IsMbox()) return ns_.HoldsCopy(dir_, bytes);
+    int fd = ::memfd_create("tindale-message", MFD_CLOEXEC);
+    bool holds = fd >= 0 && v::WriteAllToFd(fd, bytes.data(), bytes.size()) && Mbox().Holds(fd);
+    if (fd >= 0) ::close(fd);
+    return holds;
+}
+
+bool StoreFolder::Writable() {
+    return ns_.ReadyForWriting(dir_);
 }
 
 HRESULT StoreFolder::CommitStream(PendingMessage& message, uint32_t& messageId,

@@ -16,6 +16,7 @@
 #include <map>
 #include <memory>
 #include <optional>
+#include <span>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -95,8 +96,12 @@ class StoreFolder {
     // flags and arrival time go to `state` when given.
     HRESULT OpenMessage(uint32_t messageId, int& fd, MessageState* state = nullptr);
     HRESULT CreateStream(std::unique_ptr<PendingMessage>& out);
-    // Whether this folder already holds a message with the pending message's bytes.
+    // Whether this folder already holds a message with the pending message's bytes, or with
+    // exactly `bytes`.
     bool HoldsCopyOf(const PendingMessage& message);
+    bool HoldsCopyOf(std::span<const uint8_t> bytes);
+    // Whether messages may be written here now (CreateStream asks the same).
+    bool Writable();
     // Files the message: in new/ without flags by default; with a known `state`, in cur/ with
     // its flags (new/ when it had none and came from there) and with its arrival time.
     HRESULT CommitStream(PendingMessage& message, uint32_t& messageId,
@@ -158,6 +163,7 @@ class StoreNamespace {
     // of the same size are read); messages added since are not counted, so copies the
     // person had in one folder come back as they were.
     bool HoldsCopy(const std::string& dir, int fd);
+    bool HoldsCopy(const std::string& dir, std::span<const uint8_t> bytes);
     // Whether messages may be written into the maildir `dir` of this store: it must resolve
     // to a place inside the store (a folder that is a link leading out of it is refused), and
     // temporaries a killed run left in its tmp/ are removed first. Checked once per folder.
@@ -225,6 +231,9 @@ class StoreNamespace {
     };
 
   private:
+    bool HoldsCopy(const std::string& dir, uint64_t size,
+                   const std::function<uint64_t()>& hashOfCandidate,
+                   const std::function<bool(int)>& sameAsCandidate);
     // Per maildir, its message files as they were when first asked about.
     std::map<std::string, std::unique_ptr<FolderContents>> contents_;
 };

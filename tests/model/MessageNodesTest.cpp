@@ -421,6 +421,41 @@ TEST(MessageNodes, FolderLayoutsAndMessageStateRoundTrip) {
     EXPECT_EQ(CountMessages(to), 3);
 }
 
+// Restoring again adds only what the folder lacks, small messages (compared in memory) and
+// large ones (compared after writing) alike; a message that differs by one byte is added,
+// and nothing is left in tmp/.
+TEST(MessageNodes, RestoringAgainAddsOnlyWhatIsMissingWhateverTheSize) {
+    TestHome home;
+    std::string root = home / "Maildir";
+    std::string large = Message("large") + std::string(1536 * 1024, 'x') + "\n";
+    Deliver(root, "1.a.host", Message("small"));
+    Deliver(root, "2.b.host", large);
+    Deliver(root, "3.c.host", Message("changed"));
+    Deliver(root, "4.d.host", large.substr(0, large.size() - 2) + "y\n");
+    identities::EnsureDefaultIdentity();
+    std::string archive = BackUpMail(home);
+
+    TestHome target;
+    auto id = identities::Add(u"Target", target / "Mail");
+    ASSERT_TRUE(RestoreAll(archive, *id).Clean());
+    std::string to = target / "Mail";
+    ASSERT_EQ(CountMessages(to), 4);
+    // One small and one large message changed by a byte, keeping their size.
+    for (auto& e : fs::recursive_directory_iterator(to)) {
+        std::string body = e.is_regular_file() ? ReadFile(e.path()) : "";
+        bool changed = body.find("changed") != std::string::npos;
+        if (changed || body.ends_with("y\n")) {
+            body[body.size() - 2] ^= 1;
+            WriteFile(e.path(), body);
+        }
+    }
+    Outcome again = RestoreAll(archive, *id);
+    EXPECT_TRUE(again.Clean());
+    EXPECT_EQ(again.alreadyThere, 2u);
+    EXPECT_EQ(CountMessages(to), 6);
+    EXPECT_TRUE(fs::is_empty(to + "/tmp"));
+}
+
 // With no destination chosen, each identity's mail goes to the identity of the same name.
 TEST(MessageNodes, WithoutADestinationMailGoesToTheIdentityOfTheSameName) {
     TestHome home;
