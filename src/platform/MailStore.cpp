@@ -52,17 +52,25 @@ bool IsRead(const std::string& subdir, const std::string& name) {
     return info != std::string::npos && name.find('S', info + 3) != std::string::npos;
 }
 
+// "P<pid>Q" and ".<host>" are the same for every message of this process: made once.
+struct NameParts {
+    std::string pid = "P" + std::to_string(::getpid()) + "Q";
+    std::string host = [] {
+        char name[256] = "localhost";
+        ::gethostname(name, sizeof name - 1);
+        for (char* c = name; *c; ++c)
+            if (*c == '/' || *c == ':') *c = '_';
+        return "." + std::string(name);
+    }();
+};
+
 std::string NewUniqueName() {
     static std::atomic<unsigned> counter{0};
+    static const NameParts parts;
     timeval tv{};
     ::gettimeofday(&tv, nullptr);
-    char host[256] = "localhost";
-    ::gethostname(host, sizeof host - 1);
-    for (char* c = host; *c; ++c)
-        if (*c == '/' || *c == ':') *c = '_';
-    std::ostringstream s;
-    s << tv.tv_sec << ".M" << tv.tv_usec << "P" << ::getpid() << "Q" << ++counter << "." << host;
-    return s.str();
+    return std::to_string(tv.tv_sec) + ".M" + std::to_string(tv.tv_usec) + parts.pid +
+           std::to_string(++counter) + parts.host;
 }
 
 }  // namespace
