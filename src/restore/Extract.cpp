@@ -5,6 +5,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cstring>
 #include <ctime>
 #include <map>
@@ -109,7 +110,9 @@ class Extraction {
                            [](const v::NodeRecord&) { return true; });
         std::set<std::string> wanted(request_.items.begin(), request_.items.end());
         std::set<std::string> found;
+        report_.Progress(0, 100);
         for (; !reader.AtEnd() && !stop_.stop_requested(); reader.Advance()) {
+            ReportPercent(reader);
             if (walk && walk->Observe(reader)) continue;
             std::string path = paths_.Of(reader.Record());
             std::string chosenBy;
@@ -301,7 +304,17 @@ class Extraction {
     }
 
     const ExtractRequest& request_;
+    // How far through the file the walk is, in percent, reported when it changes.
+    void ReportPercent(const ArchiveReader& reader) {
+        uint64_t size = std::max<uint64_t>(reader.FileSize(), 1);
+        auto percent = static_cast<unsigned>(reader.PayloadPosition() * 100 / size);
+        if (percent == percent_) return;
+        percent_ = percent;
+        report_.Progress(percent, 0);
+    }
+
     v::WorkerReport& report_;
+    unsigned percent_ = 0;
     std::stop_token stop_;
     RecordPaths paths_;
     std::set<std::string> names_;

@@ -104,6 +104,25 @@ TEST(Extract, FilesAndMessagesComeOutByteForByteFromEveryKindOfArchive) {
 }
 
 // Extracting again keeps what is there; an item the archive does not hold is said.
+// Extraction says how far through the archive it is: percentages that only grow, up to
+// nearly all of it.
+TEST(Extract, ReportsHowFarThroughTheArchiveItIs) {
+    struct Percentages : v::WorkerReport {
+        void Progress(uint64_t position, uint64_t) override { seen.push_back(position); }
+        void Done() override {}
+        std::vector<uint64_t> seen;
+    } report;
+    TestHome home;
+    ExtractRequest request;
+    request.archivePath = text::ToUtf16(BackUp(home, true, true, false));
+    request.password = u"pass";
+    request.target = home / "out";
+    ASSERT_TRUE(ExtractWorker(request, report, {}).Clean());
+    ASSERT_GE(report.seen.size(), 3u);
+    EXPECT_TRUE(std::is_sorted(report.seen.begin(), report.seen.end()));
+    EXPECT_GE(report.seen.back(), 90u);
+}
+
 TEST(Extract, NeverOverwritesWithoutBeingAskedAndNamesWhatIsMissing) {
     TestHome home;
     std::string archive = BackUp(home, false, false, false);

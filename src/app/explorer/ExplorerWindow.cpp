@@ -3,6 +3,9 @@
 #include <sys/mman.h>
 #include <unistd.h>
 
+#include <algorithm>
+#include <atomic>
+
 #include <QApplication>
 #include <QFileDialog>
 #include <QHeaderView>
@@ -35,9 +38,11 @@ namespace {
 
 constexpr uint64_t kLargestPreview = 16ull << 20;
 
+// Keeps the extraction's percentage for the window's thread to show.
 struct ProgressReport : v::WorkerReport {
-    void Progress(uint64_t, uint64_t) override {}
+    void Progress(uint64_t position, uint64_t) override { percent = static_cast<int>(position); }
     void Done() override {}
+    std::atomic<int> percent{0};
 };
 
 }  // namespace
@@ -107,9 +112,14 @@ bool ExplorerWindow::OpenArchive(const QString& path) {
             if (status == ArchiveReader::OpenStatus::DamagedHeader) return false;
         }
     }
+    RecordTree records;
+    // A large archive takes a while to walk: the window stays responsive, and Cancel works.
+    if (!RunWithProgress(QStringLiteral("Reading the archive..."),
+                         [&](std::stop_token stop) { records = RecordTree::Load(file, stop); }))
+        return false;
     m_request = std::move(request);
     m_path = path;
-    m_records = RecordTree::Load(file);
+    m_records = std::move(records);
     Fill();
     setWindowTitle(QStringLiteral("%1 - Tindale Explorer").arg(QFileInfo(path).fileName()));
     statusBar()->showMessage(
@@ -260,22 +270,34 @@ v::Outcome ExplorerWindow::ExtractSelected(const QString& folder, MailForm form,
     request.target = folder.toStdString();
     request.mail = form;
     request.overwrite = overwrite;
-    QProgressDialog progress(QStringLiteral("Extracting..."), QStringLiteral("&Cancel"), 0, 0,
-                             this);
+    v::Outcome outcome;
+    ProgressReport report;
+    RunWithProgress(
+        QStringLiteral("Extracting..."),
+        [&](std::stop_token stop) { outcome = ExtractWorker(request, report, stop); },
+        &report.percent);
+    return outcome;
+}
+
+bool ExplorerWindow::RunWithProgress(const QString& label,
+                                     const std::function<void(std::stop_token)>& work,
+                                     const std::atomic<int>* percent) {
+    QProgressDialog progress(label, QStringLiteral("&Cancel"), 0, percent ? 100 : 0, this);
     progress.setWindowModality(Qt::WindowModal);
     progress.setMinimumDuration(500);
-    v::Outcome outcome;
     std::atomic<bool> done{false};
-    ProgressReport report;
     std::jthread worker([&](std::stop_token stop) {
-        outcome = ExtractWorker(request, report, stop);
+        work(stop);
         done = true;
     });
     while (!done) {
         QApplication::processEvents(QEventLoop::AllEvents, 50);
-        if (progress.wasCanceled()) worker.request_stop();
+        if (progress.wasCanceled())
+            worker.request_stop();
+        else if (percent)
+            progress.setValue(std::min(percent->load(), 99));
     }
-    return outcome;
+    return !progress.wasCanceled();
 }
 
 void ExplorerWindow::AskAndExtract() {

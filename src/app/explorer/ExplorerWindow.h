@@ -5,8 +5,11 @@
 // as a picture; anything else as its size and kind) and extracts the selected items into a
 // folder the person chooses. Nothing of the person's mail, settings or documents is touched.
 #include <QMainWindow>
+#include <atomic>
+#include <functional>
 #include <memory>
 #include <optional>
+#include <stop_token>
 
 #include "archive/Seal.h"
 #include "restore/Extract.h"
@@ -34,6 +37,11 @@ class ExplorerWindow : public QMainWindow {
     QTreeWidget* Tree() const { return m_tree; }
 
   private:
+    // Runs `work` on a thread of its own behind a progress dialog with Cancel (shown after
+    // half a second), the window staying responsive; `percent`, when given, fills its bar.
+    // False when cancelled.
+    bool RunWithProgress(const QString& label, const std::function<void(std::stop_token)>& work,
+                         const std::atomic<int>* percent = nullptr);
     void Fill();
     void Preview(QTreeWidgetItem* item);
     void AskAndExtract();
