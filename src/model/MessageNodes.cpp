@@ -393,8 +393,8 @@ uint64_t MsgNode::RestorePayload(BasicStream& in) {
     }
     // Most messages are small: read whole first, one already in the folder (a restore run
     // again) is found without writing a file for it.
-    std::vector<uint8_t> start(kWholeInMemory + 1);
-    start.resize(ReadFully(in, start.data(), start.size()));
+    thread_local std::vector<uint8_t> buffer(kWholeInMemory + 1);  // made once, not per message
+    std::span<const uint8_t> start(buffer.data(), ReadFully(in, buffer.data(), buffer.size()));
     bool whole = start.size() <= kWholeInMemory;
     if (whole && in.Damaged()) {
         ReportProblem(name, "its data in the archive is damaged; it was not added");
