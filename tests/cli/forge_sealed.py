@@ -2,7 +2,9 @@
 """Tampers with a sealed archive the way an attacker without the password would, from the
 documented layout alone (docs/format.md), and writes one forged archive per attack.
   forge_sealed.py ARCHIVE OTHER_SEALED_ARCHIVE OUTDIR
-Writes OUTDIR/NAME.vqz for each attack and prints the names, one a line."""
+Writes OUTDIR/NAME.vqz for each attack and prints the names, one a line. Attacks on the
+frames of one item (named "frame-...") leave the records as they were: that item must not
+be written, the others may be. The archive must hold a file "big.bin" of several pieces."""
 import hashlib
 import os
 import struct
@@ -69,6 +71,56 @@ def recomputed_closing(records):
     return plain_record(CLOSING, bytes(16), "", struct.pack("<Q", len(records)) + h.digest())
 
 
+def frames_of(entry):
+    """The frames of an entry's payload, each with its length prefix."""
+    out, pos = [], RECORD
+    while pos + 4 <= len(entry):
+        m, = struct.unpack_from("<I", entry, pos)
+        out.append(entry[pos:pos + 4 + m])
+        pos += 4 + m
+    return out
+
+
+def with_frames(entry, frames):
+    """The entry's record with these frames and the payload length they make."""
+    rec = bytearray(entry[:RECORD])
+    payload = b"".join(frames)
+    struct.pack_into("<Q", rec, 48, len(payload))
+    return bytes(rec) + payload
+
+
+def header_attacks(header):
+    """Header fields changed: the seal scheme (byte 7), the compress flag (byte 8), the
+    Argon2id limits (opslimit at 4122), the key check (4138)."""
+    def changed(at, value):
+        h = bytearray(header)
+        h[at:at + len(value)] = value
+        return bytes(h)
+    return {
+        "header-scheme-lzma": changed(7, bytes([0])),
+        "header-scheme-unknown": changed(7, bytes([9])),
+        "header-compress-flag": changed(8, bytes([header[8] ^ 1])),
+        "header-fewer-passes": changed(4122, struct.pack("<I", 1)),
+        "header-key-check": changed(4138, bytes(16)),
+    }
+
+
+def frame_attacks(body, closing):
+    """Frames of big.bin swapped, dropped, or taken from another item."""
+    at = next(i for i, e in enumerate(body) if name_of(e) == "big.bin")
+    big, frames = body[at], frames_of(body[at])
+    assert len(frames) >= 3, "big.bin must take several pieces"
+    donor = next(e for e in body if e is not big and len(frames_of(e)) > 0)
+
+    def replaced(entry):
+        return body[:at] + [entry] + body[at + 1:] + [closing]
+    return {
+        "frame-swapped": replaced(with_frames(big, [frames[1], frames[0]] + frames[2:])),
+        "frame-last-dropped": replaced(with_frames(big, frames[:-1])),
+        "frame-from-another-item": replaced(with_frames(big, frames_of(donor)[:1] + frames[1:])),
+    }
+
+
 def main():
     archive, other, outdir = sys.argv[1:4]
     data = open(archive, "rb").read()
@@ -96,9 +148,13 @@ def main():
         "after-closing": body + [closing, planted_file],
         "other-closing": body + [other_closing],
     }
-    for name, parts in attacks.items():
+    attacks.update(frame_attacks(body, closing))
+    forged = {name: header + b"".join(parts) for name, parts in attacks.items()}
+    for name, changed in header_attacks(header).items():
+        forged[name] = changed + b"".join(body + [closing])
+    for name, data in forged.items():
         with open(os.path.join(outdir, name + ".vqz"), "wb") as f:
-            f.write(header + b"".join(parts))
+            f.write(data)
         print(name)
 
 
