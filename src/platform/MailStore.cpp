@@ -37,9 +37,6 @@ namespace {
 
 constexpr const char* kFolderMap = ".tindale-folders";
 constexpr const char16_t* kInboxName = u"Inbox";
-// Indexes of message folders kept loaded: a job goes through folders one after the other,
-// and an index costs memory in proportion to its folder's messages.
-constexpr size_t kIndexesKept = 2;
 
 bool IsDirectory(const std::string& path) {
     struct stat st {};
@@ -308,12 +305,9 @@ StoreNamespace::~StoreNamespace() {
 }
 
 int StoreNamespace::Flush() {
-    int error = 0;
-    for (auto& index : indexes_)
-        if (int e = index->Save(); e && !error) error = e;
-    for (auto& mbox : mboxes_)
-        if (int e = mbox->SaveIds(); e && !error) error = e;
-    return error;
+    int error = indexes_.SaveAll();
+    int mboxError = mboxes_.SaveAll();
+    return error ? error : mboxError;
 }
 
 const std::vector<StoreNamespace::Folder>& StoreNamespace::Folders() {
@@ -536,38 +530,17 @@ HRESULT StoreNamespace::CreateFolder(uint32_t parentId, const std::string& name,
 }
 
 MessageIndex& StoreNamespace::IndexOf(const std::string& dir) {
-    auto it = std::find_if(indexes_.begin(), indexes_.end(),
-                           [&](const auto& index) { return index->Directory() == dir; });
-    if (it != indexes_.end()) {
-        std::rotate(it, it + 1, indexes_.end());  // most recently used goes last
-        return *indexes_.back();
-    }
-    if (indexes_.size() >= kIndexesKept) {
-        indexes_.front()->Save();
-        indexes_.erase(indexes_.begin());
-    }
-    indexes_.push_back(std::make_unique<MessageIndex>(dir));
-    return *indexes_.back();
+    return indexes_.Get(dir, [&] { return std::make_unique<MessageIndex>(dir); });
 }
 
 void StoreNamespace::ReleaseIndex(const std::string& dir) {
-    std::erase_if(mboxes_, [&](const auto& mbox) {
-        if (mbox->Path() != dir) return false;
-        mbox->SaveIds();
-        return true;
-    });
-    auto it = std::find_if(indexes_.begin(), indexes_.end(),
-                           [&](const auto& index) { return index->Directory() == dir; });
-    if (it == indexes_.end()) return;
-    (*it)->Save();
-    indexes_.erase(it);
+    mboxes_.Release(dir);
+    indexes_.Release(dir);
 }
 
 void StoreNamespace::ReleaseIndexes() {
-    for (auto& index : indexes_) index->Save();
-    indexes_.clear();
-    for (auto& mbox : mboxes_) mbox->SaveIds();
-    mboxes_.clear();
+    indexes_.SaveAndClear();
+    mboxes_.SaveAndClear();
     contents_.clear();  // the folders' sizes and hashes, kept for a restore into them
 }
 
@@ -933,19 +906,10 @@ std::string StoreNamespace::WriteRefusal() {
 }
 
 MboxFolder& StoreNamespace::MboxOf(const std::string& path) {
-    auto it = std::find_if(mboxes_.begin(), mboxes_.end(),
-                           [&](const auto& mbox) { return mbox->Path() == path; });
-    if (it != mboxes_.end()) {
-        std::rotate(it, it + 1, mboxes_.end());
-        return *mboxes_.back();
-    }
-    if (mboxes_.size() >= kIndexesKept) {
-        mboxes_.front()->SaveIds();
-        mboxes_.erase(mboxes_.begin());
-    }
-    mboxes_.push_back(
-        std::make_unique<MboxFolder>(path, MetaDirectory() + "/" + NameForPath(path) + ".ids"));
-    return *mboxes_.back();
+    return mboxes_.Get(path, [&] {
+        return std::make_unique<MboxFolder>(path,
+                                            MetaDirectory() + "/" + NameForPath(path) + ".ids");
+    });
 }
 
 bool StoreFolder::IsMbox() const {

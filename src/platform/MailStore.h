@@ -23,6 +23,7 @@
 
 #include "platform/MboxFolder.h"
 #include "platform/MessageIndex.h"
+#include "platform/RecentlyUsed.h"
 #include "platform/StoreLayout.h"
 #include "platform/StoreProps.h"
 
@@ -202,12 +203,13 @@ class StoreNamespace {
     std::optional<std::vector<Folder>> folders_;
     std::vector<FolderProps> ChildrenOf(uint32_t parentId);
     static FolderProps PropsOf(const Folder& folder);
-    // The loaded message index of a maildir; a few are kept, the least recently used is
-    // saved and dropped, so memory follows the largest folder, not the whole store.
+    // The loaded message index of a maildir, and the loaded mbox folders: a job goes through
+    // folders one after the other, and each costs memory in proportion to its messages, so
+    // only the two used last are kept.
     MessageIndex& IndexOf(const std::string& dir);
-    std::vector<std::unique_ptr<MessageIndex>> indexes_;  // most recently used last
+    RecentlyUsed<MessageIndex, &MessageIndex::Directory, &MessageIndex::Save, 2> indexes_;
     MboxFolder& MboxOf(const std::string& path);
-    std::vector<std::unique_ptr<MboxFolder>> mboxes_;  // most recently used last
+    RecentlyUsed<MboxFolder, &MboxFolder::Path, &MboxFolder::SaveIds, 2> mboxes_;
     // Where the store's own id files go: its root, except for an mbox store, whose folder is
     // the mail client's own (they go to a folder of this program's data, one per store).
     std::string MetaDirectory();
