@@ -1,4 +1,5 @@
 #include "restore/Extract.h"
+#include "restore/RecordTree.h"
 
 #include <fcntl.h>
 #include <sys/mman.h>
@@ -52,22 +53,6 @@ std::optional<std::vector<std::string>> SafeParts(const std::string& path) {
     }
     return parts;
 }
-
-// Each record's path as `list` prints it, from the containers read before it.
-class RecordPaths {
-  public:
-    std::string Of(const v::NodeRecord& rec) {
-        std::string name = text::ToUtf8(rec.DisplayName());
-        auto parent =
-            rec.ParentGuid().IsZero() ? containers_.end() : containers_.find(rec.ParentGuid());
-        std::string path = parent == containers_.end() ? name : parent->second + "/" + name;
-        if (rec.IsContainer()) containers_[rec.InstanceGuid()] = path;
-        return path;
-    }
-
-  private:
-    std::map<tindale::Guid, std::string> containers_;
-};
 
 // Opens the archive of a request, with its key or password when it is encrypted.
 ArchiveReader::OpenStatus OpenForReading(ArchiveReader& reader, const ExtractRequest& request,

@@ -47,6 +47,15 @@ RecordTree RecordTree::Load(const std::string& archivePath, std::stop_token stop
     return tree;
 }
 
+std::string RecordPaths::Of(const v::NodeRecord& rec) {
+    std::string name = tindale::text::ToUtf8(rec.DisplayName());
+    auto parent =
+        rec.ParentGuid().IsZero() ? containers_.end() : containers_.find(rec.ParentGuid());
+    std::string path = parent == containers_.end() ? name : parent->second + "/" + name;
+    if (rec.IsContainer()) containers_[rec.InstanceGuid()] = path;
+    return path;
+}
+
 RecordTree::Summary RecordTree::Walk(const std::string& archivePath, const Visit& visit,
                                      std::stop_token stop) {
     Summary summary;
@@ -54,32 +63,13 @@ RecordTree::Summary RecordTree::Walk(const std::string& archivePath, const Visit
     if (reader.Open(archivePath) != ArchiveReader::OpenStatus::Readable) return summary;
     summary.readable = true;
     summary.sealed = reader.Header().Sealed();
-    struct Container {
-        tindale::Guid parent;
-        std::string name;
-    };
-    std::map<tindale::Guid, Container> containers;
-    std::vector<const std::string*> names;
+    RecordPaths paths;
     for (; !reader.AtEnd() && !stop.stop_requested(); reader.Advance()) {
         const v::NodeRecord& rec = reader.Record();
         if (rec.TypeGuid() == kSealClosingType) continue;
         ++summary.records;
         summary.anyEncrypted = summary.anyEncrypted || rec.Encrypted();
-        std::string name = tindale::text::ToUtf8(rec.DisplayName());
-        // The names of the containers above, collected going up and joined once.
-        names.clear();
-        for (auto it = containers.find(rec.ParentGuid());
-             !rec.ParentGuid().IsZero() && it != containers.end() &&
-             names.size() <= containers.size();
-             it = containers.find(it->second.parent)) {
-            names.push_back(&it->second.name);
-            if (it->second.parent.IsZero()) break;
-        }
-        std::string path;
-        for (auto it = names.rbegin(); it != names.rend(); ++it) path.append(**it).append("/");
-        path += name;
-        if (rec.IsContainer()) containers[rec.InstanceGuid()] = {rec.ParentGuid(), name};
-        visit(rec, reader.PayloadLength(), path);
+        visit(rec, reader.PayloadLength(), paths.Of(rec));
     }
     summary.complete = reader.Reason() == ArchiveReader::EndReason::CleanEnd;
     return summary;

@@ -2,12 +2,24 @@
 // The records of an archive as a tree, rebuilt from their parent links, read without
 // holding any payload in memory.
 #include <functional>
+#include <map>
 #include <memory>
 #include <stop_token>
 #include <string>
 #include <vector>
 
 #include "archive/NodeRecord.h"
+#include "base/Guid.h"
+
+// Each record's path as `list` prints it ("My Documents/letters/a.txt"), from the containers
+// read before it; kept per container, so memory follows the containers, not the records.
+class RecordPaths {
+  public:
+    std::string Of(const v::NodeRecord& rec);
+
+  private:
+    std::map<tindale::Guid, std::string> containers_;
+};
 
 struct RecordTree {
     struct Entry {
