@@ -22,7 +22,6 @@
 #include <utility>
 
 #include "base/AtomicFile.h"
-#include "base/Streams.h"
 #include "platform/IdMap.h"
 
 #include "base/Text.h"
@@ -764,10 +763,7 @@ bool StoreFolder::HoldsCopyOf(const PendingMessage& message) {
 
 bool StoreFolder::HoldsCopyOf(std::span<const uint8_t> bytes) {
     if (!IsMbox()) return ns_.HoldsCopy(dir_, bytes);
-    int fd = ::memfd_create("tindale-message", MFD_CLOEXEC);
-    bool holds = fd >= 0 && v::WriteAllToFd(fd, bytes.data(), bytes.size()) && Mbox().Holds(fd);
-    if (fd >= 0) ::close(fd);
-    return holds;
+    return Mbox().Holds({reinterpret_cast<const char*>(bytes.data()), bytes.size()});
 }
 
 bool StoreFolder::Writable() {

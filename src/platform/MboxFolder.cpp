@@ -369,8 +369,12 @@ void MboxFolder::DropIndexFile() const {
 }
 
 bool MboxFolder::Holds(int fd) {
+    return Holds(ReadAllFrom(fd));
+}
+
+bool MboxFolder::Holds(std::string_view candidate) {
     if (!loaded_) Load();
-    std::string bytes = WithoutClientState(Quoted(ReadAllFrom(fd)));
+    std::string bytes = WithoutClientState(Quoted(candidate));
     std::string key = KeyFor(Fnv(kFnvStart, bytes), bytes.size());
     auto id = ids_.Find(key);
     auto message = id ? Find(*id) : std::nullopt;

@@ -52,6 +52,7 @@ class MboxFolder {
 
     // Whether the folder holds a message with exactly these bytes (as they would be stored).
     bool Holds(int fd);
+    bool Holds(std::string_view candidate);
     // Appends a message (its bytes read from `fd`) with its state: under a lock, synced, the
     // .msf index removed. Returns its id, or none.
     std::optional<uint32_t> Append(int fd, const MessageState* state);
