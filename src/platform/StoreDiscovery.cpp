@@ -5,6 +5,9 @@
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
+#include <map>
+#include <optional>
+#include <regex>
 #include <sstream>
 
 #include "base/Text.h"
@@ -101,6 +104,21 @@ std::vector<FoundStore> ParseMbsyncConfig(const std::string& text, const std::st
     return stores;
 }
 
+std::map<std::string, std::string> ParsePrefsJs(const std::string& text) {
+    // user_pref("NAME", "VALUE"); or a number or boolean VALUE.
+    static const std::regex pref(
+        R"re(^\s*user_pref\(\s*"([^"\\]*)"\s*,\s*("((?:[^"\\]|\\.)*)"|[^)\s]+)\s*\)\s*;)re");
+    std::map<std::string, std::string> prefs;
+    std::istringstream lines(text);
+    for (std::string line; std::getline(lines, line);) {
+        std::smatch m;
+        if (!std::regex_search(line, m, pref)) continue;
+        prefs[m[1]] = m[3].matched ? std::regex_replace(m[3].str(), std::regex(R"(\\(.))"), "$1")
+                                   : m[2].str();
+    }
+    return prefs;
+}
+
 std::vector<std::pair<std::string, std::string>> ParseProfilesIni(const std::string& text,
                                                                   const std::string& base) {
     std::vector<std::pair<std::string, std::string>> profiles;  // name, folder
@@ -134,20 +152,52 @@ std::vector<std::pair<std::string, std::string>> ParseProfilesIni(const std::str
 
 namespace {
 
-// Every account folder under PROFILE/Mail that holds mbox folders.
+// The store kind of each account folder a profile's prefs.js names: Thunderbird keeps an
+// account's mail one file per message when its storeContractID (or the default for new
+// accounts) is the maildir store, else as mbox files.
+std::map<std::string, store::StoreKind> ThunderbirdStoreKinds(const std::string& profile) {
+    auto prefs = ParsePrefsJs(ReadText(profile + "/prefs.js"));
+    auto kindOf = [](const std::string& contract) {
+        return contract.find("maildirstore") != std::string::npos
+                   ? store::StoreKind::ThunderbirdMaildir
+                   : store::StoreKind::Mbox;
+    };
+    std::map<std::string, store::StoreKind> kinds;
+    std::string fallback = prefs["mail.serverDefaultStoreContractID"];
+    for (const auto& [key, value] : prefs) {
+        constexpr std::string_view kServer = "mail.server.";
+        if (key.rfind(kServer, 0) != 0 || !key.ends_with(".directory-rel")) continue;
+        std::string server = key.substr(0, key.size() - std::string_view(".directory-rel").size());
+        std::string dir = value;
+        if (dir.rfind("[ProfD]", 0) == 0) dir = profile + "/" + dir.substr(7);
+        auto contract = prefs.find(server + ".storeContractID");
+        kinds[dir] = kindOf(contract != prefs.end() ? contract->second : fallback);
+    }
+    return kinds;
+}
+
+// Every account folder under PROFILE/Mail that holds mail of a kind this program reads.
 void AddThunderbirdAccounts(const std::string& base, std::vector<FoundStore>& found) {
     auto profiles = ParseProfilesIni(ReadText(base + "/profiles.ini"), base);
     for (const auto& [profileName, folder] : profiles) {
+        auto kinds = ThunderbirdStoreKinds(folder);
         std::error_code ec;
         for (const auto& entry : std::filesystem::directory_iterator(folder + "/Mail", ec)) {
             if (!entry.is_directory(ec)) continue;
-            std::vector<store::SkippedDirectory> skipped;
-            if (store::ListMboxFolders(entry.path().string(), skipped).empty()) continue;
+            std::string root = entry.path().string();
+            auto detected = store::DetectKind(root);
+            auto named = kinds.find(root);
+            std::optional<store::StoreKind> kind;
+            if (named != kinds.end() && (!detected || detected == named->second))
+                kind = named->second;  // an empty account still has its kind
+            else if (detected == store::StoreKind::Mbox ||
+                     detected == store::StoreKind::ThunderbirdMaildir)
+                kind = detected;
+            if (!kind) continue;
             std::string account = entry.path().filename().string();
             std::string label =
                 profiles.size() > 1 ? "Thunderbird (" + profileName + ") - " : "Thunderbird - ";
-            found.push_back(
-                {text::ToUtf16(label + account), entry.path().string(), store::StoreKind::Mbox});
+            found.push_back({text::ToUtf16(label + account), root, *kind});
         }
     }
 }

@@ -2,7 +2,9 @@
 // Finds the local mail stores of the mail clients on this desktop and registers each once as
 // an identity, under a name a person recognises:
 //   "Thunderbird - ACCOUNT"  each account of each Thunderbird profile whose mail is kept on
-//                       this computer (Local Folders, POP accounts: PROFILE/Mail/ACCOUNT);
+//                       this computer (Local Folders, POP accounts: PROFILE/Mail/ACCOUNT),
+//                       as mbox files or one file per message, as the profile's prefs.js
+//                       says (storeContractID);
 //                       IMAP accounts' caches (PROFILE/ImapMail) are copies of the server's
 //                       mail and are left out
 //   "KMail"             KMail's local folders ($XDG_DATA_HOME/local-mail)
@@ -11,6 +13,7 @@
 //                       out as its SubFolders says; an Inbox kept outside its Path becomes
 //                       "mbsync - NAME Inbox"
 // A store once registered is remembered, so an identity the person removed is not added back.
+#include <map>
 #include <string>
 #include <vector>
 
@@ -31,6 +34,8 @@ std::vector<FoundStore> ParseMbsyncConfig(const std::string& text, const std::st
 // Parses a Thunderbird profiles.ini: the profiles' folders, with their names.
 std::vector<std::pair<std::string, std::string>> ParseProfilesIni(const std::string& text,
                                                                   const std::string& base);
+// Parses a Thunderbird prefs.js: every user_pref's name and value (strings unquoted).
+std::map<std::string, std::string> ParsePrefsJs(const std::string& text);
 // Registers the stores found that were never registered before.
 void RegisterLocalStores();
 

@@ -17,7 +17,7 @@
 #include "model/FileNodes.h"
 #include "model/ItemProgress.h"
 #include "model/MessageNodes.h"
-#include "platform/MboxFolder.h"
+#include "platform/stores/mbox/MboxFile.h"
 
 using namespace tindale;
 
@@ -280,10 +280,10 @@ class Extraction {
         }
     }
 
-    store::MboxFolder& Mbox(const std::string& file) {
+    store::MboxFile& Mbox(const std::string& file) {
         auto it = mboxes_.find(file);
         if (it == mboxes_.end())
-            it = mboxes_.emplace(file, std::make_unique<store::MboxFolder>(file, std::string()))
+            it = mboxes_.emplace(file, std::make_unique<store::MboxFile>(file, std::string()))
                      .first;  // no id map: nobody asks for these ids again
         return *it->second;
     }
@@ -303,7 +303,7 @@ class Extraction {
     std::stop_token stop_;
     RecordPaths paths_;
     std::set<std::string> names_;
-    std::map<std::string, std::unique_ptr<store::MboxFolder>> mboxes_;
+    std::map<std::string, std::unique_ptr<store::MboxFile>> mboxes_;
     unsigned counter_ = 0;
 };
 

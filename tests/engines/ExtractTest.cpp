@@ -9,7 +9,7 @@
 #include "base/Text.h"
 #include "model/FileNodes.h"
 #include "platform/Identities.h"
-#include "platform/MboxFolder.h"
+#include "platform/stores/mbox/MboxFile.h"
 #include "restore/Extract.h"
 #include "support/CraftedArchive.h"
 #include "support/TestHome.h"
@@ -93,7 +93,7 @@ TEST(Extract, FilesAndMessagesComeOutByteForByteFromEveryKindOfArchive) {
         EXPECT_TRUE(maildir[1].starts_with("new/")) << maildir[1];
 
         ASSERT_TRUE(Extract(archive, home / "mb", MailForm::Mbox, {"Message Store"}).Clean());
-        store::MboxFolder box(home / "mb/Message Store/Main Identity/Inbox.mbox", "");
+        store::MboxFile box(home / "mb/Message Store/Main Identity/Inbox.mbox", "");
         ASSERT_EQ(box.Load(), 0);
         EXPECT_EQ(box.Files().size(), 2u);
         auto store = FilesBelow(home / "Maildir");  // the store itself as it was

@@ -4,7 +4,7 @@
 #include <cstdlib>
 #include <string>
 
-#include "platform/FolderNames.h"
+#include "platform/stores/maildir/FolderNames.h"
 
 using namespace tindale::foldernames;
 

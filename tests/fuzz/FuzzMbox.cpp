@@ -10,11 +10,11 @@
 #include <string>
 #include <vector>
 
-#include "platform/MboxFolder.h"
+#include "platform/stores/mbox/MboxFile.h"
 
 namespace {
 
-std::vector<std::string> Messages(tindale::store::MboxFolder& box) {
+std::vector<std::string> Messages(tindale::store::MboxFile& box) {
     std::vector<std::string> out;
     for (uint32_t id : box.Files().IdsFrom()) {
         auto message = box.Find(id);
@@ -42,7 +42,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     std::string path = dir + "/Inbox", ids = dir + "/ids";
     ::unlink(ids.c_str());
     std::ofstream(path, std::ios::binary).write(reinterpret_cast<const char*>(data), size);
-    tindale::store::MboxFolder box(path, ids);
+    tindale::store::MboxFile box(path, ids);
     if (box.Load() != 0) std::abort();
     auto before = Messages(box);
     if (before.empty()) return 0;

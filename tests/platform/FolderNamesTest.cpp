@@ -1,6 +1,6 @@
 #include <gtest/gtest.h>
 
-#include "platform/FolderNames.h"
+#include "platform/stores/maildir/FolderNames.h"
 
 using namespace tindale::foldernames;
 

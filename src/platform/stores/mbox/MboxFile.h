@@ -18,15 +18,14 @@
 
 #include "platform/IdMap.h"
 #include "platform/MessageFiles.h"
+#include "platform/stores/MessageState.h"
 
 namespace tindale::store {
 
-struct MessageState;
-
-class MboxFolder {
+class MboxFile {
   public:
     // An empty `idsPath` keeps ids for this object's life only.
-    MboxFolder(std::string path, std::string idsPath)
+    MboxFile(std::string path, std::string idsPath)
         : path_(std::move(path)), idsPath_(std::move(idsPath)) {}
 
     struct Message {
@@ -84,12 +83,7 @@ class MboxFolder {
     bool dirty_ = false;
 };
 
-// X-Mozilla-Status bits as Maildir flag letters and back.
-std::string FlagsOfMozillaStatus(uint16_t status);
-uint16_t MozillaStatusOf(std::string_view flags);
-
-// Whether the Thunderbird profile that holds `storeRoot` (an account folder under
-// PROFILE/Mail/) is open in a running Thunderbird; the profile's path when it is.
-std::optional<std::string> RunningThunderbirdProfile(const std::string& storeRoot);
+// Whether a file is an mbox folder: empty, or starting with a "From " line.
+bool IsMboxFile(const std::string& path);
 
 }  // namespace tindale::store

@@ -1,8 +1,9 @@
 #pragma once
-// The messages of one maildir, listed once: every file of cur/ and new/ with its persistent
-// id. Ids are kept in ".tindale-uids", keyed by the unique part of the file name (before
-// ":"), so that another client's flag rename keeps the id; a second file with the same
-// unique part is keyed by its full name, so that one id always names exactly one file.
+// The messages of one folder kept as a directory of message files, listed once: every file
+// of cur/ and new/ with its persistent id. Ids are kept in an id map of this program's (see
+// StoreBooks), keyed by the unique part of the file name (before ":"), so that another
+// client's flag rename keeps the id; a second file with the same unique part is keyed by
+// its full name, so that one id always names exactly one file.
 // The map is read and repaired once when the index is loaded and written back once for a
 // batch of changes (Save), not once per message.
 #include <cstdint>
@@ -19,7 +20,9 @@ namespace tindale::store {
 
 class MessageIndex {
   public:
-    explicit MessageIndex(std::string maildir) : dir_(std::move(maildir)) {}
+    // `idsPath`: the id map; `lockPath`: the file whose lock guards it.
+    MessageIndex(std::string maildir, std::string idsPath, std::string lockPath)
+        : dir_(std::move(maildir)), idsPath_(std::move(idsPath)), lockPath_(std::move(lockPath)) {}
 
     // Lists cur/ and new/ and gives each file its id; the map is repaired and saved when
     // it named files that are gone or lacked files that are there. Called again, it sees
@@ -43,6 +46,8 @@ class MessageIndex {
   private:
     std::optional<std::string> KeyOf(uint32_t id) const;
     std::string dir_;
+    std::string idsPath_;
+    std::string lockPath_;
     IdMap ids_;
     MessageFiles files_;
     bool dirty_ = false;
@@ -52,17 +57,5 @@ class MessageIndex {
 // Lists the names in a directory that may be message files (not hidden, not directories).
 std::vector<std::string> ListMessageFiles(const std::string& dir);
 void ForEachMessageFile(const std::string& dir, const std::function<void(const char*)>& visit);
-
-// Holds an exclusive lock on a store directory's id files for its lifetime.
-class DirLock {
-  public:
-    explicit DirLock(const std::string& dir);
-    ~DirLock();
-    DirLock(const DirLock&) = delete;
-    DirLock& operator=(const DirLock&) = delete;
-
-  private:
-    int fd_;
-};
 
 }  // namespace tindale::store

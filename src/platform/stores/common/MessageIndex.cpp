@@ -1,4 +1,4 @@
-#include "platform/MessageIndex.h"
+#include "platform/stores/common/MessageIndex.h"
 
 #include <dirent.h>
 #include <fcntl.h>
@@ -9,21 +9,14 @@
 #include <tuple>
 #include <vector>
 
+#include "platform/stores/StoreBooks.h"
+
 namespace tindale::store {
 
 namespace {
-constexpr const char* kUidList = ".tindale-uids";
-constexpr const char* kLockFile = ".tindale-lock";
+// Where an earlier version kept a maildir's ids: inside the maildir.
+constexpr const char* kLegacyIds = ".tindale-uids";
 }  // namespace
-
-DirLock::DirLock(const std::string& dir)
-    : fd_(::open((dir + "/" + kLockFile).c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0600)) {
-    if (fd_ >= 0) ::flock(fd_, LOCK_EX);
-}
-
-DirLock::~DirLock() {
-    if (fd_ >= 0) ::close(fd_);  // closing releases the lock
-}
 
 void ForEachMessageFile(const std::string& dir, const std::function<void(const char*)>& visit) {
     if (DIR* d = ::opendir(dir.c_str())) {
@@ -68,8 +61,9 @@ void MessageIndex::Load() {
     std::sort(entries.begin(), entries.end(), [&](const auto& a, const auto& b) {
         return FileName(found.PathAt(a)) < FileName(found.PathAt(b));
     });
-    DirLock lock(dir_);
-    ids_ = IdMap::Load(dir_ + "/" + kUidList);
+    FileLock lock(lockPath_);
+    if (!loaded_) TakeOverLegacyIds(dir_ + "/" + kLegacyIds, idsPath_);
+    ids_ = IdMap::Load(idsPath_);
     size_t before = ids_.Size();
     uint64_t nextBefore = ids_.Next();
     std::string_view previousUnique;
@@ -88,7 +82,7 @@ void MessageIndex::Load() {
         ids_.Retain([&](std::string_view, uint32_t id) { return files_.Find(id).has_value(); });
     dirty_ = false;
     if (pruned || ids_.Size() != before || ids_.Next() != nextBefore)
-        ids_.Save(dir_ + "/" + kUidList);  // a failure here only costs a repair next time
+        ids_.Save(idsPath_);  // a failure here only costs a repair next time
 }
 
 std::optional<std::string> MessageIndex::PathOf(uint32_t id) const {
@@ -139,9 +133,9 @@ void MessageIndex::Moved(uint32_t id, const std::string& relative) {
 
 int MessageIndex::Save() {
     if (!dirty_) return 0;
-    DirLock lock(dir_);
-    ids_.MergeFrom(IdMap::Load(dir_ + "/" + kUidList));
-    int error = ids_.Save(dir_ + "/" + kUidList);
+    FileLock lock(lockPath_);
+    ids_.MergeFrom(IdMap::Load(idsPath_));
+    int error = ids_.Save(idsPath_);
     if (error == 0) dirty_ = false;
     return error;
 }

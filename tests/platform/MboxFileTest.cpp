@@ -7,14 +7,14 @@
 #include <vector>
 
 #include "platform/MailStore.h"
-#include "platform/MboxFolder.h"
+#include "platform/stores/mbox/MboxFile.h"
 #include "support/TestHome.h"
 
 using namespace tindale::store;
 
 namespace {
 
-std::string Read(MboxFolder& box, uint32_t id) {
+std::string Read(MboxFile& box, uint32_t id) {
     auto message = box.Find(id);
     if (!message) return "<none>";
     int fd = box.OpenCopy(*message);
@@ -25,7 +25,7 @@ std::string Read(MboxFolder& box, uint32_t id) {
     return out;
 }
 
-std::vector<std::string> All(MboxFolder& box) {
+std::vector<std::string> All(MboxFile& box) {
     std::vector<std::string> out;
     for (uint32_t id : box.Files().IdsFrom()) out.push_back(Read(box, id));
     return out;
@@ -42,7 +42,7 @@ int FdOf(const std::string& bytes) {
 // What other writers leave: text before the first separator, CRLF lines, a last message
 // without a blank line, a line longer than the reading buffer, a quoted ">From " line and
 // Thunderbird's status header.
-TEST(MboxFolder, ReadsEveryMessageAsItsExactBytes) {
+TEST(MboxFile, ReadsEveryMessageAsItsExactBytes) {
     TestHome home;
     std::string longLine(3 << 20, 'x');
     WriteFile(home / "Inbox",
@@ -54,7 +54,7 @@ TEST(MboxFolder, ReadsEveryMessageAsItsExactBytes) {
               "From - Wed Mar  3 12:00:00 2022\n"
               "Subject: three\n\n" +
                   longLine + "\nlast line");
-    MboxFolder box(home / "Inbox", home / "Inbox.ids");
+    MboxFile box(home / "Inbox", home / "Inbox.ids");
     ASSERT_EQ(box.Load(), 0);
     auto messages = All(box);
     ASSERT_EQ(messages.size(), 3u);
@@ -71,11 +71,11 @@ TEST(MboxFolder, ReadsEveryMessageAsItsExactBytes) {
 
 // Appending quotes "From " lines, carries the state into Thunderbird's header and keeps
 // every message readable; a copy is recognised whatever its status header says since.
-TEST(MboxFolder, AppendedMessagesReadBackAndCopiesAreRecognised) {
+TEST(MboxFile, AppendedMessagesReadBackAndCopiesAreRecognised) {
     TestHome home;
     WriteFile(home / "Inbox", "From - Mon Jan  1 10:00:00 2024\nSubject: old\n\nno blank after");
     WriteFile(home / "Inbox.msf", "index");
-    MboxFolder box(home / "Inbox", home / "Inbox.ids");
+    MboxFile box(home / "Inbox", home / "Inbox.ids");
     ASSERT_EQ(box.Load(), 0);
     std::string message = "Subject: new\n\nFrom the start\n";
     MessageState state;
@@ -86,7 +86,7 @@ TEST(MboxFolder, AppendedMessagesReadBackAndCopiesAreRecognised) {
     ASSERT_TRUE(id);
     EXPECT_FALSE(::access((home / "Inbox.msf").c_str(), F_OK) == 0);  // Thunderbird rebuilds it
     ASSERT_EQ(box.SaveIds(), 0);                                      // as a job does when it ends
-    MboxFolder again(home / "Inbox", home / "Inbox.ids");
+    MboxFile again(home / "Inbox", home / "Inbox.ids");
     ASSERT_EQ(again.Load(), 0);
     // The old message, cut short at the end of the file, gained its last newline (and with
     // it a new id); the new one keeps its id through the reload.
@@ -106,12 +106,12 @@ TEST(MboxFolder, AppendedMessagesReadBackAndCopiesAreRecognised) {
 
 // Removing rewrites the folder whole: the rest stays byte for byte, and of two identical
 // copies the one left keeps its own id.
-TEST(MboxFolder, RemovingLeavesTheRestAndTheirIds) {
+TEST(MboxFile, RemovingLeavesTheRestAndTheirIds) {
     TestHome home;
     std::string a = "From - Mon Jan  1 10:00:00 2024\nSubject: a\n\nsame\n\n";
     std::string b = "From - Mon Jan  1 10:00:00 2024\nSubject: b\n\nother\n\n";
     WriteFile(home / "Inbox", a + b + a);
-    MboxFolder box(home / "Inbox", home / "Inbox.ids");
+    MboxFile box(home / "Inbox", home / "Inbox.ids");
     ASSERT_EQ(box.Load(), 0);
     auto ids = box.Files().IdsFrom();
     ASSERT_EQ(ids.size(), 3u);

@@ -1,4 +1,4 @@
-#include "platform/FolderNames.h"
+#include "platform/stores/maildir/FolderNames.h"
 
 #include <algorithm>
 

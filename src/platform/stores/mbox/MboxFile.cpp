@@ -1,4 +1,4 @@
-#include "platform/MboxFolder.h"
+#include "platform/stores/mbox/MboxFile.h"
 
 #include <fcntl.h>
 #include <signal.h>
@@ -15,8 +15,9 @@
 
 #include "base/AtomicFile.h"
 #include "base/Streams.h"
-#include "platform/MailStore.h"
-#include "platform/MessageIndex.h"
+#include "platform/stores/StoreBooks.h"
+#include "platform/stores/thunderbird/MozillaStatus.h"
+#include "platform/stores/thunderbird/Profile.h"
 
 namespace tindale::store {
 
@@ -38,13 +39,6 @@ std::string KeyFor(uint64_t hash, uint64_t length) {
 
 bool IsSeparator(std::string_view line) {
     return line.rfind("From ", 0) == 0;
-}
-
-// Header lines a mail client rewrites as the person reads and tags the message; a copy is
-// the same message whatever they say.
-bool IsClientStateLine(std::string_view line) {
-    return line.rfind("X-Mozilla-Status:", 0) == 0 || line.rfind("X-Mozilla-Status2:", 0) == 0 ||
-           line.rfind("X-Mozilla-Keys:", 0) == 0;
 }
 
 bool IsBlank(std::string_view line) {
@@ -141,23 +135,6 @@ std::string Quoted(std::string_view message) {
     return out;
 }
 
-// A message as stored, without the lines a client rewrites: what copies are compared by.
-std::string WithoutClientState(std::string_view stored) {
-    std::string out;
-    out.reserve(stored.size());
-    bool inHeaders = true;
-    size_t begin = 0;
-    while (begin < stored.size()) {
-        size_t nl = stored.find('\n', begin);
-        size_t end = nl == std::string_view::npos ? stored.size() : nl + 1;
-        std::string_view line = stored.substr(begin, end - begin);
-        if (IsBlank(line)) inHeaders = false;
-        if (!inHeaders || !IsClientStateLine(line)) out.append(line);
-        begin = end;
-    }
-    return out;
-}
-
 std::string SeparatorLine(int64_t arrival) {
     std::time_t when = arrival != 0 ? static_cast<std::time_t>(arrival) : std::time(nullptr);
     std::tm tm{};
@@ -167,46 +144,9 @@ std::string SeparatorLine(int64_t arrival) {
     return text;
 }
 
-// The header lines Thunderbird reads a message's state from, for a message without them.
-std::string StatusHeaders(uint16_t status) {
-    char text[80];
-    std::snprintf(text, sizeof text, "X-Mozilla-Status: %04x\nX-Mozilla-Status2: 00000000\n",
-                  status);
-    return text;
-}
-
-bool HasStatusHeader(std::string_view message) {
-    size_t end = message.find("\n\n");
-    std::string_view headers = message.substr(0, end);
-    return headers.rfind("X-Mozilla-Status:", 0) == 0 ||
-           headers.find("\nX-Mozilla-Status:") != std::string_view::npos;
-}
-
 }  // namespace
 
-std::string FlagsOfMozillaStatus(uint16_t status) {
-    std::string flags;
-    if (status & 0x0004) flags += 'F';
-    if (status & 0x1000) flags += 'P';
-    if (status & 0x0002) flags += 'R';
-    if (status & 0x0001) flags += 'S';
-    if (status & 0x0008) flags += 'T';
-    return flags;
-}
-
-uint16_t MozillaStatusOf(std::string_view flags) {
-    uint16_t status = 0;
-    for (char c : flags) {
-        if (c == 'S') status |= 0x0001;
-        if (c == 'R') status |= 0x0002;
-        if (c == 'F') status |= 0x0004;
-        if (c == 'T') status |= 0x0008;
-        if (c == 'P') status |= 0x1000;
-    }
-    return status;
-}
-
-int MboxFolder::Load() {
+int MboxFile::Load() {
     SaveIds();
     messages_.clear();
     files_ = MessageFiles();
@@ -214,7 +154,7 @@ int MboxFolder::Load() {
     int fd = ::open(path_.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
     if (fd < 0 && errno != ENOENT) return errno;
     if (!idsPath_.empty()) {
-        DirLock lock(idsPath_.substr(0, idsPath_.find_last_of('/')));
+        FileLock lock(idsPath_.substr(0, idsPath_.find_last_of('/')) + "/lock");
         ids_ = IdMap::Load(idsPath_);
     }
     size_t before = ids_.Size();
@@ -263,7 +203,7 @@ int MboxFolder::Load() {
                 }
             }
             current.length += line.size();
-            if (inHeaders && IsClientStateLine(line)) return true;
+            if (inHeaders && IsMozillaStateLine(line)) return true;
             hash = Fnv(hash, line);
             hashed += line.size();
             return true;
@@ -313,26 +253,26 @@ int MboxFolder::Load() {
     return SaveIds();
 }
 
-int MboxFolder::SaveIds() {
+int MboxFile::SaveIds() {
     if (!dirty_ || idsPath_.empty()) return 0;
-    DirLock lock(idsPath_.substr(0, idsPath_.find_last_of('/')));
+    FileLock lock(idsPath_.substr(0, idsPath_.find_last_of('/')) + "/lock");
     int error = ids_.Save(idsPath_);
     if (error == 0) dirty_ = false;
     return error;
 }
 
-std::optional<MboxFolder::Message> MboxFolder::Find(uint32_t id) const {
+std::optional<MboxFile::Message> MboxFile::Find(uint32_t id) const {
     auto it = std::lower_bound(byId_.begin(), byId_.end(), std::pair<uint32_t, uint32_t>{id, 0});
     if (it == byId_.end() || it->first != id) return std::nullopt;
     return messages_[it->second];
 }
 
-size_t MboxFolder::Unread() const {
+size_t MboxFile::Unread() const {
     return static_cast<size_t>(std::count_if(messages_.begin(), messages_.end(),
                                              [](const Message& m) { return !(m.status & 1); }));
 }
 
-int MboxFolder::OpenCopy(const Message& message) const {
+int MboxFile::OpenCopy(const Message& message) const {
     int mbox = ::open(path_.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
     if (mbox < 0) return -1;
     int copy = OpenUnnamed(path_);
@@ -343,7 +283,7 @@ int MboxFolder::OpenCopy(const Message& message) const {
     return ok ? copy : -1;
 }
 
-std::string MboxFolder::ReadHeaders(const Message& message) const {
+std::string MboxFile::ReadHeaders(const Message& message) const {
     int mbox = ::open(path_.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
     if (mbox < 0) return {};
     std::string block(static_cast<size_t>(std::min<uint64_t>(message.length, 65536)), '\0');
@@ -355,7 +295,7 @@ std::string MboxFolder::ReadHeaders(const Message& message) const {
     return block;
 }
 
-MessageState MboxFolder::StateOf(const Message& message) const {
+MessageState MboxFile::StateOf(const Message& message) const {
     MessageState state;
     state.flags = MessageState::CleanFlags(FlagsOfMozillaStatus(message.status));
     state.inNew = !(message.status & 1);
@@ -364,17 +304,17 @@ MessageState MboxFolder::StateOf(const Message& message) const {
     return state;
 }
 
-void MboxFolder::DropIndexFile() const {
-    ::unlink((path_ + ".msf").c_str());  // Thunderbird rebuilds a missing index
+void MboxFile::DropIndexFile() const {
+    DropThunderbirdSummary(path_);
 }
 
-bool MboxFolder::Holds(int fd) {
+bool MboxFile::Holds(int fd) {
     return Holds(ReadAllFrom(fd));
 }
 
-bool MboxFolder::Holds(std::string_view candidate) {
+bool MboxFile::Holds(std::string_view candidate) {
     if (!loaded_) Load();
-    std::string bytes = WithoutClientState(Quoted(candidate));
+    std::string bytes = WithoutMozillaState(Quoted(candidate));
     std::string key = KeyFor(Fnv(kFnvStart, bytes), bytes.size());
     auto id = ids_.Find(key);
     auto message = id ? Find(*id) : std::nullopt;
@@ -384,17 +324,17 @@ bool MboxFolder::Holds(std::string_view candidate) {
     std::string stored(static_cast<size_t>(message->length), '\0');
     ssize_t n = ::pread(mbox, stored.data(), stored.size(), static_cast<off_t>(message->start));
     ::close(mbox);
-    return n == static_cast<ssize_t>(stored.size()) && WithoutClientState(stored) == bytes;
+    return n == static_cast<ssize_t>(stored.size()) && WithoutMozillaState(stored) == bytes;
 }
 
-std::optional<uint32_t> MboxFolder::Append(int fd, const MessageState* state) {
+std::optional<uint32_t> MboxFile::Append(int fd, const MessageState* state) {
     if (!loaded_ && Load() != 0) return std::nullopt;
     std::string message = ReadAllFrom(fd);
-    if (state && state->known && !HasStatusHeader(message)) {
+    if (state && state->known && !HasMozillaStatus(message)) {
         uint16_t status = MozillaStatusOf(state->flags);
         if (!state->inNew) status |= 0x0001;  // seen by a client, as a cur/ message was
         // Unread mail with no flag needs no header: its bytes stay as they were.
-        if (status != 0) message = StatusHeaders(status) + message;
+        if (status != 0) message = MozillaStatusHeaders(status) + message;
     }
     std::string body = Quoted(message);
     int out = ::open(path_.c_str(), O_WRONLY | O_CREAT | O_APPEND | O_CLOEXEC | O_NOFOLLOW, 0600);
@@ -425,12 +365,12 @@ std::optional<uint32_t> MboxFolder::Append(int fd, const MessageState* state) {
     added.length = body.size();
     added.arrival = state && state->known ? state->arrivalSeconds : 0;
     uint32_t id = 0;
-    std::string compared = WithoutClientState(body);
+    std::string compared = WithoutMozillaState(body);
     AddKey(KeyFor(Fnv(kFnvStart, compared), compared.size()), &id, added);
     return id;
 }
 
-void MboxFolder::AddKey(std::string key, uint32_t* idOut, const Message& message) {
+void MboxFile::AddKey(std::string key, uint32_t* idOut, const Message& message) {
     std::string base = key;
     for (int n = 2; ids_.Find(key) && Find(*ids_.Find(key)); ++n)
         key = base + "#" + std::to_string(n);
@@ -446,7 +386,7 @@ void MboxFolder::AddKey(std::string key, uint32_t* idOut, const Message& message
 // For `count` messages with the same bytes: the ids their keys had (in the order they were
 // given), so that removing one copy hands no id to a different message, and new keys for
 // the copies beyond them.
-MboxFolder::Run MboxFolder::AssignRun(const std::string& base, size_t count) {
+MboxFile::Run MboxFile::AssignRun(const std::string& base, size_t count) {
     Run run;
     auto keyAt = [&](size_t n) { return n == 1 ? base : base + "#" + std::to_string(n); };
     for (size_t n = 1; n <= 2 * count + 16; ++n)
@@ -458,7 +398,7 @@ MboxFolder::Run MboxFolder::AssignRun(const std::string& base, size_t count) {
     return run;
 }
 
-int MboxFolder::Remove(const std::vector<uint32_t>& ids) {
+int MboxFile::Remove(const std::vector<uint32_t>& ids) {
     if (!loaded_) Load();
     std::vector<bool> drop(messages_.size(), false);
     for (uint32_t id : ids) {
@@ -504,7 +444,7 @@ int MboxFolder::Remove(const std::vector<uint32_t>& ids) {
     return Load();
 }
 
-bool MboxFolder::SetFlags(uint32_t id, const std::string& flags) {
+bool MboxFile::SetFlags(uint32_t id, const std::string& flags) {
     auto message = Find(id);
     if (!message || message->statusAt == 0) return false;
     uint16_t status = static_cast<uint16_t>((message->status & ~0x100F) | MozillaStatusOf(flags));
@@ -523,33 +463,16 @@ bool MboxFolder::SetFlags(uint32_t id, const std::string& flags) {
     return ok;
 }
 
-std::optional<std::string> RunningThunderbirdProfile(const std::string& storeRoot) {
-    // PROFILE/Mail/ACCOUNT: the profile is two levels up.
-    std::string profile = storeRoot;
-    for (int up = 0; up < 2; ++up) {
-        auto slash = profile.find_last_of('/');
-        if (slash == std::string::npos || slash == 0) return std::nullopt;
-        profile.resize(slash);
-    }
-    // A running Thunderbird holds a lock on .parentlock; "lock" names its process.
-    int fd = ::open((profile + "/.parentlock").c_str(), O_RDWR | O_CLOEXEC);
-    if (fd >= 0) {
-        struct flock lock {};
-        lock.l_type = F_WRLCK;
-        lock.l_whence = SEEK_SET;
-        bool held = ::fcntl(fd, F_GETLK, &lock) == 0 && lock.l_type != F_UNLCK;
-        ::close(fd);
-        if (held) return profile;
-    }
-    char target[256] = {};
-    ssize_t n = ::readlink((profile + "/lock").c_str(), target, sizeof target - 1);
-    if (n > 0) {
-        std::string text(target, static_cast<size_t>(n));
-        auto plus = text.rfind('+');
-        pid_t pid = plus == std::string::npos ? 0 : std::atoi(text.c_str() + plus + 1);
-        if (pid > 0 && (::kill(pid, 0) == 0 || errno == EPERM)) return profile;
-    }
-    return std::nullopt;
+bool IsMboxFile(const std::string& path) {
+    struct stat st {};
+    if (::lstat(path.c_str(), &st) != 0 || !S_ISREG(st.st_mode)) return false;
+    if (st.st_size == 0) return true;
+    char head[5] = {};
+    int fd = ::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC | O_NOFOLLOW);
+    if (fd < 0) return false;
+    ssize_t n = ::read(fd, head, sizeof head);
+    ::close(fd);
+    return n == 5 && std::string_view(head, 5) == "From ";
 }
 
 }  // namespace tindale::store

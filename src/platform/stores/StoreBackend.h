@@ -1,0 +1,58 @@
+#pragma once
+// What one kind of store does for a namespace: find its folders on disk, make a new one,
+// open one as a StoreFolder, and keep what it loaded for the job. The namespace above it
+// keeps the folder ids and the tree, the same for every kind.
+#include <cstdint>
+#include <memory>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "platform/StoreLayout.h"
+#include "platform/stores/StoreFolder.h"
+
+namespace tindale::store {
+
+class StoreBooks;
+
+// A folder found on disk.
+struct FolderEntry {
+    std::vector<std::u16string> path;  // folder names from the top; {"Inbox"} for the Inbox
+    std::string dir;                   // relative to the store's root; "." for the root itself
+};
+
+// A directory of the store that no folder stands for, and why.
+struct Unmapped {
+    std::string directory;  // relative to the store's root
+    std::string reason;
+};
+
+class StoreBackend {
+  public:
+    virtual ~StoreBackend() = default;
+    // Makes the store's root ready; false when no store of this kind can be kept there.
+    virtual bool Prepare() = 0;
+    // Every folder of the store; what cannot be a folder goes to `unmapped`.
+    virtual std::vector<FolderEntry> ListFolders(std::vector<Unmapped>& unmapped) = 0;
+    // Makes the folder `path` below the folder at `parentDir` (relative to the root; empty
+    // at the top) and returns its place relative to the root; none when it cannot be made.
+    virtual std::optional<std::string> MakeFolder(const std::string& parentDir,
+                                                  const std::vector<std::u16string>& path) = 0;
+    // Opens the folder `id` at `location` (its full path).
+    virtual std::unique_ptr<StoreFolder> OpenFolder(uint32_t id, const std::string& location,
+                                                    FolderProps props) = 0;
+    // Why messages cannot be written into this store now (its client has it open), or empty.
+    virtual std::string WriteRefusal() { return {}; }
+    // Writes back the message id maps that changed; 0 or an errno value.
+    virtual int Flush() = 0;
+    // Saves and drops what was loaded for the folder at `location` (a job done with it).
+    virtual void ReleaseFolder(const std::string& location) = 0;
+    // The same for every folder, and whatever else was learnt of the store's contents.
+    virtual void ReleaseAll() = 0;
+};
+
+// The kind's implementation for the store at `root`; its id maps are kept in `books`.
+std::unique_ptr<StoreBackend> MakeStoreBackend(StoreKind kind, const std::string& root,
+                                               const StoreBooks& books);
+
+}  // namespace tindale::store

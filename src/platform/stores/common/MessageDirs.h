@@ -1,0 +1,22 @@
+#pragma once
+// Folders kept as directories of message files with cur/, new/ and tmp/ (the Maildir
+// family, and Thunderbird's file-per-message store): making them, naming new message
+// files, and checking that a write stays inside the store.
+#include <string>
+
+namespace tindale::store {
+
+// Whether `dir` has cur/ and new/ (not following links).
+bool IsMaildir(const std::string& dir);
+// Creates `dir` with cur/, new/ and tmp/ (and an empty maildirfolder file for a Maildir++
+// subfolder) when missing; whether they are all there now.
+bool EnsureMaildir(const std::string& dir, bool isSubfolder);
+// A file name no other message of any maildir has: "<seconds>.M<usec>P<pid>Q<count>.<host>".
+std::string NewUniqueName();
+// Removes this program's message temporaries in `tmp` that no live writer holds (each is
+// locked while it is written): what a killed restore or move left behind.
+void RemoveStaleTemporaries(const std::string& tmp);
+// Whether `path` resolves to a place inside `root` (following links as a write would).
+bool ResolvesInside(const std::string& path, const std::string& root);
+
+}  // namespace tindale::store

@@ -1,0 +1,34 @@
+#pragma once
+// Reading messages kept one to a file: opening one safely, and the properties of many read
+// on every core.
+#include <sys/stat.h>
+
+#include <cstdint>
+#include <functional>
+#include <span>
+#include <string>
+#include <vector>
+
+#include "platform/MessageHeaders.h"
+#include "platform/StoreProps.h"
+
+namespace tindale::store {
+
+// Opens a message file for reading: only a regular file, never following a link, and
+// without waiting on a FIFO. -1 (errno set) otherwise.
+int OpenRegularFile(const std::string& path, struct stat& st);
+
+// A message's properties from its parsed headers; `fallbackTime` (Unix seconds) stands in
+// for a date no header gives.
+MessageProps PropsFromHeaders(uint32_t id, const mail::HeaderInfo& info, uint64_t size,
+                              int64_t fallbackTime);
+
+// What one message file gives: `headers` is its header block ("" when it cannot be read).
+using FileProps = std::function<MessageProps(uint32_t id, const std::string& path,
+                                             const struct stat& st, const std::string& headers)>;
+// The properties of the files `paths` (one per id), each read by `propsOf`; a long list
+// is read on every core, since each file is independent.
+void ReadFilesProps(std::span<const uint32_t> ids, const std::vector<std::string>& paths,
+                    std::span<MessageProps> out, const FileProps& propsOf);
+
+}  // namespace tindale::store

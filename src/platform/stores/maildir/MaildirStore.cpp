@@ -1,0 +1,64 @@
+#include "platform/stores/maildir/MaildirStore.h"
+
+#include <sys/stat.h>
+
+#include "platform/stores/common/MessageDirs.h"
+#include "platform/stores/maildir/MaildirFolder.h"
+
+namespace tindale::store {
+
+bool MaildirStore::Prepare() {
+    // Only a Maildir++ store's root is a maildir (its Inbox); the others' root only holds
+    // folders.
+    if (layout_ == MaildirLayout::PlusPlus) return EnsureMaildir(root_, false);
+    struct stat st {};
+    ::mkdir(root_.c_str(), 0700);
+    return ::stat(root_.c_str(), &st) == 0 && S_ISDIR(st.st_mode);
+}
+
+std::vector<FolderEntry> MaildirStore::ListFolders(std::vector<Unmapped>& unmapped) {
+    return ListMaildirFolders(root_, layout_, unmapped);
+}
+
+std::optional<std::string> MaildirStore::MakeFolder(const std::string& parentDir,
+                                                    const std::vector<std::u16string>& path) {
+    auto dir = MaildirFolderDirectory(layout_, parentDir, path);
+    if (!dir) return std::nullopt;
+    std::string full = root_ + "/" + *dir;
+    // KMail's ".X.directory" (and any level above) may not exist yet.
+    for (size_t slash = full.find('/', root_.size() + 1); slash != std::string::npos;
+         slash = full.find('/', slash + 1))
+        ::mkdir(full.substr(0, slash).c_str(), 0700);
+    if (!EnsureMaildir(full, layout_ == MaildirLayout::PlusPlus)) return std::nullopt;
+    return dir;
+}
+
+std::unique_ptr<StoreFolder> MaildirStore::OpenFolder(uint32_t id, const std::string& location,
+                                                      FolderProps props) {
+    return std::make_unique<MaildirFolder>(*this, id, location, std::move(props));
+}
+
+void MaildirStore::ReleaseAll() {
+    indexes_.SaveAndClear();
+    copies_.Clear();  // the folders' sizes and hashes, kept for a restore into them
+}
+
+MessageIndex& MaildirStore::IndexOf(const std::string& dir) {
+    return indexes_.Get(dir, [&] {
+        return std::make_unique<MessageIndex>(dir, books_.MessageIds(dir), books_.LockFile());
+    });
+}
+
+bool MaildirStore::ReadyForWriting(const std::string& dir) {
+    auto known = writable_.find(dir);
+    if (known != writable_.end()) return known->second;
+    // A folder implied by a nested one, or made by a careless client, may lack its maildir.
+    bool inside = EnsureMaildir(dir, dir != root_ && layout_ == MaildirLayout::PlusPlus);
+    for (const char* sub : {"", "/tmp", "/new", "/cur"})
+        inside = inside && ResolvesInside(dir + sub, root_);
+    if (inside) RemoveStaleTemporaries(dir + "/tmp");
+    writable_[dir] = inside;
+    return inside;
+}
+
+}  // namespace tindale::store

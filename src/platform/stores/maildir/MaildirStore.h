@@ -1,0 +1,51 @@
+#pragma once
+// A store of the Maildir family (Maildir++, verbatim, legacy, KMail): every folder is a
+// maildir, laid out as its MaildirLayout says. Folders are listed once per namespace; each
+// folder's message index is loaded when first asked for and only the two used last are
+// kept, so memory follows the largest folder, not the whole store.
+#include <map>
+#include <memory>
+#include <string>
+
+#include "platform/RecentlyUsed.h"
+#include "platform/stores/StoreBackend.h"
+#include "platform/stores/StoreBooks.h"
+#include "platform/stores/common/FolderCopies.h"
+#include "platform/stores/common/MessageIndex.h"
+#include "platform/stores/maildir/MaildirLayout.h"
+
+namespace tindale::store {
+
+class MaildirStore : public StoreBackend {
+  public:
+    MaildirStore(std::string root, MaildirLayout layout, const StoreBooks& books)
+        : root_(std::move(root)), layout_(layout), books_(books) {}
+
+    bool Prepare() override;
+    std::vector<FolderEntry> ListFolders(std::vector<Unmapped>& unmapped) override;
+    std::optional<std::string> MakeFolder(const std::string& parentDir,
+                                          const std::vector<std::u16string>& path) override;
+    std::unique_ptr<StoreFolder> OpenFolder(uint32_t id, const std::string& location,
+                                            FolderProps props) override;
+    int Flush() override { return indexes_.SaveAll(); }
+    void ReleaseFolder(const std::string& location) override { indexes_.Release(location); }
+    void ReleaseAll() override;
+
+    // The message index of the maildir `dir`, loaded when first asked for.
+    MessageIndex& IndexOf(const std::string& dir);
+    FolderCopies& Copies() { return copies_; }
+    // Whether messages may be written into the maildir `dir`: it must resolve to a place
+    // inside the store (a folder that is a link leading out of it is refused), and
+    // temporaries a killed run left in its tmp/ are removed first. Checked once per folder.
+    bool ReadyForWriting(const std::string& dir);
+
+  private:
+    std::string root_;
+    MaildirLayout layout_;
+    StoreBooks books_;
+    RecentlyUsed<MessageIndex, &MessageIndex::Directory, &MessageIndex::Save, 2> indexes_;
+    FolderCopies copies_;
+    std::map<std::string, bool> writable_;
+};
+
+}  // namespace tindale::store

@@ -1,0 +1,67 @@
+#include "platform/stores/mbox/MboxStore.h"
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include "platform/stores/mbox/MboxFolder.h"
+#include "platform/stores/thunderbird/FolderTree.h"
+#include "platform/stores/thunderbird/Profile.h"
+
+namespace tindale::store {
+
+namespace {
+
+std::vector<FolderEntry> MboxFolders(const std::string& root, std::vector<Unmapped>& unmapped) {
+    return ListThunderbirdFolders(
+        root, [](const std::string& full, const std::string&) { return IsMboxFile(full); },
+        unmapped);
+}
+
+}  // namespace
+
+bool HoldsMboxFolders(const std::string& root) {
+    std::vector<Unmapped> ignored;
+    return !MboxFolders(root, ignored).empty();
+}
+
+bool MboxStore::Prepare() {
+    struct stat st {};
+    ::mkdir(root_.c_str(), 0700);
+    return ::stat(root_.c_str(), &st) == 0 && S_ISDIR(st.st_mode);
+}
+
+std::vector<FolderEntry> MboxStore::ListFolders(std::vector<Unmapped>& unmapped) {
+    return MboxFolders(root_, unmapped);
+}
+
+std::optional<std::string> MboxStore::MakeFolder(const std::string& parentDir,
+                                                 const std::vector<std::u16string>& path) {
+    auto dir = ThunderbirdChildPath(parentDir, path.back());
+    if (!dir || !WriteRefusal().empty()) return std::nullopt;
+    std::string full = root_ + "/" + *dir;
+    // The parent's "X.sbd" (and any level above) may not exist yet.
+    for (size_t slash = full.find('/', root_.size() + 1); slash != std::string::npos;
+         slash = full.find('/', slash + 1))
+        ::mkdir(full.substr(0, slash).c_str(), 0700);
+    int fd = ::open(full.c_str(), O_WRONLY | O_CREAT | O_CLOEXEC | O_NOFOLLOW, 0600);
+    if (fd < 0) return std::nullopt;
+    ::close(fd);
+    return dir;
+}
+
+std::unique_ptr<StoreFolder> MboxStore::OpenFolder(uint32_t id, const std::string& location,
+                                                   FolderProps props) {
+    return std::make_unique<MboxFolder>(*this, id, location, std::move(props));
+}
+
+std::string MboxStore::WriteRefusal() {
+    return ThunderbirdWriteRefusal(root_);
+}
+
+MboxFile& MboxStore::FileOf(const std::string& path) {
+    return files_.Get(path,
+                      [&] { return std::make_unique<MboxFile>(path, books_.MessageIds(path)); });
+}
+
+}  // namespace tindale::store

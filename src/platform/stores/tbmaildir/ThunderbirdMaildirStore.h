@@ -1,0 +1,54 @@
+#pragma once
+// A Thunderbird account kept one file per message (Thunderbird's "maildir" store, chosen by
+// an account's storeContractID): a folder NAME is a directory whose cur/ holds the message
+// files, its subfolders sit in NAME.sbd/ beside it, and NAME.msf is Thunderbird's summary
+// of it, removed when a folder changes so that Thunderbird reads the folder again. A
+// message's state is in its X-Mozilla-Status header, not in its file name.
+#include <map>
+#include <memory>
+#include <string>
+#include <unordered_map>
+
+#include "platform/RecentlyUsed.h"
+#include "platform/stores/StoreBackend.h"
+#include "platform/stores/StoreBooks.h"
+#include "platform/stores/common/MessageIndex.h"
+
+namespace tindale::store {
+
+class ThunderbirdMaildirStore : public StoreBackend {
+  public:
+    ThunderbirdMaildirStore(std::string root, const StoreBooks& books)
+        : root_(std::move(root)), books_(books) {}
+
+    bool Prepare() override;
+    std::vector<FolderEntry> ListFolders(std::vector<Unmapped>& unmapped) override;
+    std::optional<std::string> MakeFolder(const std::string& parentDir,
+                                          const std::vector<std::u16string>& path) override;
+    std::unique_ptr<StoreFolder> OpenFolder(uint32_t id, const std::string& location,
+                                            FolderProps props) override;
+    std::string WriteRefusal() override;
+    int Flush() override { return indexes_.SaveAll(); }
+    void ReleaseFolder(const std::string& location) override;
+    void ReleaseAll() override;
+
+    const std::string& Root() const { return root_; }
+    MessageIndex& IndexOf(const std::string& dir);
+    // The folder's messages by a hash of their bytes without Thunderbird's state lines,
+    // read once per job: what a message being restored is compared with.
+    using Contents = std::unordered_multimap<uint64_t, std::string>;  // hash -> "cur/NAME"
+    Contents& ContentsOf(const std::string& dir) { return contents_[dir]; }
+
+  private:
+    std::string root_;
+    StoreBooks books_;
+    RecentlyUsed<MessageIndex, &MessageIndex::Directory, &MessageIndex::Save, 2> indexes_;
+    std::map<std::string, Contents> contents_;
+};
+
+// Whether `root` holds folders of Thunderbird's file-per-message store.
+bool HoldsThunderbirdMaildirFolders(const std::string& root);
+// A hash of a message's bytes without Thunderbird's state lines.
+uint64_t StatelessHash(std::string_view message);
+
+}  // namespace tindale::store

@@ -1,0 +1,32 @@
+#pragma once
+// The state Thunderbird keeps inside a message, in its "X-Mozilla-Status" header (hex bits:
+// 0x1 read, 0x2 replied, 0x4 flagged, 0x8 deleted, 0x1000 forwarded), whichever store
+// Thunderbird keeps the message in (mbox or one file per message).
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <string_view>
+
+namespace tindale::store {
+
+// X-Mozilla-Status bits as Maildir flag letters and back.
+std::string FlagsOfMozillaStatus(uint16_t status);
+uint16_t MozillaStatusOf(std::string_view flags);
+
+// The header lines Thunderbird reads a message's state from, for a message without them.
+std::string MozillaStatusHeaders(uint16_t status);
+// Whether a message (its bytes from the start) carries an X-Mozilla-Status header.
+bool HasMozillaStatus(std::string_view message);
+// A message without the header lines Thunderbird rewrites as the person reads and tags it
+// (X-Mozilla-Status, -Status2, -Keys): a copy is the same message whatever they say.
+std::string WithoutMozillaState(std::string_view message);
+bool IsMozillaStateLine(std::string_view line);
+// The X-Mozilla-Status of a header block, and where its four hex digits start; none when
+// it has no such header.
+struct MozillaStatusField {
+    uint16_t status = 0;
+    size_t digitsAt = 0;
+};
+std::optional<MozillaStatusField> FindMozillaStatus(std::string_view headers);
+
+}  // namespace tindale::store
