@@ -9,6 +9,7 @@ running Thunderbird's profile is never written, and duplicates leave the rest un
 Usage: client_stores.py TINDALE_CLI"""
 import mailbox
 import os
+import re
 import subprocess
 import sys
 import tempfile
@@ -144,6 +145,11 @@ def mbox_messages(path):
                                 for k in mailbox.mbox(path, create=False).keys())]
 
 
+def unquote_mboxrd(stored):
+    """A message as an mboxrd reader (Thunderbird, mutt) gives it: one ">" off ">+From " lines."""
+    return re.sub(rb"(?m)^>(>*From )", rb"\1", stored)
+
+
 def tb_message(i, status=None):
     state = f"X-Mozilla-Status: {status:04x}\nX-Mozilla-Status2: 00000000\n" if status is not None else ""
     return (state + f"From: a@example.org\nSubject: tb {i}\nMessage-ID: <tb{i}@x>\n"
@@ -236,7 +242,7 @@ def thunderbird(work):
     env = dict(os.environ, HOME=target)
     shown = subprocess.run([CLI, "cat", f"{work}/tb.vqz", f"{inbox_path}/tb 0"], env=env,
                            capture_output=True).stdout
-    if shown != mbox_messages(f"{local}/Inbox")[0]:
+    if shown != unquote_mboxrd(mbox_messages(f"{local}/Inbox")[0]):
         sys.exit(f"FAIL: cat shows {shown!r}")
     # Duplicates: the copies go, every other message stays byte for byte.
     inbox = f"{local}/Inbox"

@@ -48,7 +48,7 @@ TEST(MboxFile, ReadsEveryMessageAsItsExactBytes) {
     WriteFile(home / "Inbox",
               "stray text\n"
               "From - Mon Jan  1 10:00:00 2024\n"
-              "X-Mozilla-Status: 0005\nSubject: one\n\n>From quoted\n\n"
+              "X-Mozilla-Status: 0005\nSubject: one\n\n>From quoted\n>>From twice\n>Fro\n\n"
               "From sender@example.org Tue Feb  2 11:00:00 2021\r\n"
               "Subject: two\r\n\r\nbody\r\n\r\n"
               "From - Wed Mar  3 12:00:00 2022\n"
@@ -58,7 +58,9 @@ TEST(MboxFile, ReadsEveryMessageAsItsExactBytes) {
     ASSERT_EQ(box.Load(), 0);
     auto messages = All(box);
     ASSERT_EQ(messages.size(), 3u);
-    EXPECT_EQ(messages[0], "X-Mozilla-Status: 0005\nSubject: one\n\n>From quoted\n");
+    // mboxrd: a quoted line loses one ">" on the way out; ">Fro" was never quoted.
+    EXPECT_EQ(messages[0],
+              "X-Mozilla-Status: 0005\nSubject: one\n\nFrom quoted\n>From twice\n>Fro\n");
     EXPECT_EQ(messages[1], "Subject: two\r\n\r\nbody\r\n");
     EXPECT_EQ(messages[2], "Subject: three\n\n" + longLine + "\nlast line");
     auto first = *box.Find(box.Files().IdsFrom()[0]);
@@ -77,7 +79,7 @@ TEST(MboxFile, AppendedMessagesReadBackAndCopiesAreRecognised) {
     WriteFile(home / "Inbox.msf", "index");
     MboxFile box(home / "Inbox", home / "Inbox.ids");
     ASSERT_EQ(box.Load(), 0);
-    std::string message = "Subject: new\n\nFrom the start\n";
+    std::string message = "Subject: new\n\nFrom the start\n>From quoted already\n";
     MessageState state;
     state.flags = "RS";
     state.known = true;
@@ -95,8 +97,10 @@ TEST(MboxFile, AppendedMessagesReadBackAndCopiesAreRecognised) {
     EXPECT_EQ(messages,
               (std::vector<std::string>{"Subject: old\n\nno blank after\n",
                                         "X-Mozilla-Status: 0003\nX-Mozilla-Status2: 00000000\n"
-                                        "Subject: new\n\n>From the start\n"}));
+                                        "Subject: new\n\nFrom the start\n>From quoted already\n"}));
     EXPECT_EQ(Read(again, *id), messages[1]);
+    EXPECT_NE(ReadFile(home / "Inbox").find("\n>From the start\n>>From quoted already\n"),
+              std::string::npos);
     EXPECT_EQ(again.StateOf(*again.Find(*id)).flags, "RS");
     EXPECT_TRUE(again.Holds(FdOf(message)));
     ASSERT_TRUE(again.SetFlags(*id, "F"));

@@ -16,6 +16,7 @@
 #include "base/AtomicFile.h"
 #include "base/Streams.h"
 #include "platform/stores/StoreBooks.h"
+#include "platform/stores/mbox/MboxQuoting.h"
 #include "platform/stores/thunderbird/MozillaStatus.h"
 #include "platform/stores/thunderbird/Profile.h"
 
@@ -108,30 +109,32 @@ bool CopyRange(int from, uint64_t start, uint64_t length, int to) {
     return true;
 }
 
+// Copies a stored message out of the mbox with its quoting undone.
+bool CopyUnquoted(int from, uint64_t start, uint64_t length, int to) {
+    std::vector<char> buffer(1 << 16);
+    MboxUnquoter unquoter;
+    std::string out;
+    while (length > 0) {
+        size_t want = static_cast<size_t>(std::min<uint64_t>(length, buffer.size()));
+        ssize_t n = ::pread(from, buffer.data(), want, static_cast<off_t>(start));
+        if (n <= 0) return false;
+        out.clear();
+        unquoter.Feed({buffer.data(), static_cast<size_t>(n)}, out);
+        if (!v::WriteAllToFd(to, out.data(), out.size())) return false;
+        start += static_cast<uint64_t>(n);
+        length -= static_cast<uint64_t>(n);
+    }
+    out.clear();
+    unquoter.Finish(out);
+    return v::WriteAllToFd(to, out.data(), out.size());
+}
+
 std::string ReadAllFrom(int fd) {
     std::string out;
     char buffer[65536];
     off_t at = 0;
     for (ssize_t n; (n = ::pread(fd, buffer, sizeof buffer, at)) > 0; at += n)
         out.append(buffer, static_cast<size_t>(n));
-    return out;
-}
-
-// The bytes a message takes in an mbox: every line that starts with "From " quoted, and a
-// newline at the end when it had none.
-std::string Quoted(std::string_view message) {
-    std::string out;
-    out.reserve(message.size() + 64);
-    size_t begin = 0;
-    while (begin < message.size()) {
-        size_t nl = message.find('\n', begin);
-        size_t end = nl == std::string_view::npos ? message.size() : nl + 1;
-        std::string_view line = message.substr(begin, end - begin);
-        if (IsSeparator(line)) out += '>';
-        out.append(line);
-        begin = end;
-    }
-    if (!out.empty() && out.back() != '\n') out += '\n';
     return out;
 }
 
@@ -276,7 +279,7 @@ int MboxFile::OpenCopy(const Message& message) const {
     int mbox = ::open(path_.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
     if (mbox < 0) return -1;
     int copy = OpenUnnamed(path_);
-    bool ok = copy >= 0 && CopyRange(mbox, message.start, message.length, copy) &&
+    bool ok = copy >= 0 && CopyUnquoted(mbox, message.start, message.length, copy) &&
               ::lseek(copy, 0, SEEK_SET) == 0;
     ::close(mbox);
     if (!ok && copy >= 0) ::close(copy);
@@ -314,7 +317,7 @@ bool MboxFile::Holds(int fd) {
 
 bool MboxFile::Holds(std::string_view candidate) {
     if (!loaded_) Load();
-    std::string bytes = WithoutMozillaState(Quoted(candidate));
+    std::string bytes = WithoutMozillaState(QuoteForMbox(candidate));
     std::string key = KeyFor(Fnv(kFnvStart, bytes), bytes.size());
     auto id = ids_.Find(key);
     auto message = id ? Find(*id) : std::nullopt;
@@ -336,7 +339,7 @@ std::optional<uint32_t> MboxFile::Append(int fd, const MessageState* state) {
         // Unread mail with no flag needs no header: its bytes stay as they were.
         if (status != 0) message = MozillaStatusHeaders(status) + message;
     }
-    std::string body = Quoted(message);
+    std::string body = QuoteForMbox(message);
     int out = ::open(path_.c_str(), O_WRONLY | O_CREAT | O_APPEND | O_CLOEXEC | O_NOFOLLOW, 0600);
     if (out < 0) return std::nullopt;
     ::flock(out, LOCK_EX);
@@ -406,6 +409,18 @@ int MboxFile::Remove(const std::vector<uint32_t>& ids) {
             std::lower_bound(byId_.begin(), byId_.end(), std::pair<uint32_t, uint32_t>{id, 0});
         if (it != byId_.end() && it->first == id) drop[it->second] = true;
     }
+    if (int error = Rewrite(drop, messages_.size(), {})) return error;
+    // The removed messages' keys go, so that their ids are never given to a remaining copy.
+    std::vector<uint32_t> gone(ids.begin(), ids.end());
+    std::sort(gone.begin(), gone.end());
+    ids_.Retain([&](std::string_view, uint32_t id) {
+        return !std::binary_search(gone.begin(), gone.end(), id);
+    });
+    dirty_ = true;
+    return Load();
+}
+
+int MboxFile::Rewrite(const std::vector<bool>& drop, size_t insertAt, const std::string& insert) {
     int in = ::open(path_.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
     if (in < 0) return errno;
     ::flock(in, LOCK_EX);
@@ -420,7 +435,14 @@ int MboxFile::Remove(const std::vector<uint32_t>& ids) {
     uint64_t kept = 0;
     for (size_t i = 0; ok && i <= messages_.size(); ++i) {
         uint64_t end = i < messages_.size() ? messages_[i].from : static_cast<uint64_t>(st.st_size);
-        if (i == 0 || !drop[i - 1]) ok = CopyRange(in, kept, end - kept, out);
+        bool keep = i == 0 || !drop[i - 1];
+        if (keep && i > 0 && i - 1 == insertAt) {
+            uint64_t start = messages_[i - 1].start;
+            ok = CopyRange(in, kept, start - kept, out) &&
+                 v::WriteAllToFd(out, insert.data(), insert.size());
+            kept = start;
+        }
+        if (ok && keep) ok = CopyRange(in, kept, end - kept, out);
         kept = end;
     }
     ok = ok && ::fsync(out) == 0;
@@ -434,20 +456,23 @@ int MboxFile::Remove(const std::vector<uint32_t>& ids) {
     }
     durable::SyncParentDirectory(path_);
     DropIndexFile();
-    // The removed messages' keys go, so that their ids are never given to a remaining copy.
-    std::vector<uint32_t> gone(ids.begin(), ids.end());
-    std::sort(gone.begin(), gone.end());
-    ids_.Retain([&](std::string_view, uint32_t id) {
-        return !std::binary_search(gone.begin(), gone.end(), id);
-    });
-    dirty_ = true;
-    return Load();
+    return 0;
 }
 
 bool MboxFile::SetFlags(uint32_t id, const std::string& flags) {
     auto message = Find(id);
-    if (!message || message->statusAt == 0) return false;
+    if (!message) return false;
     uint16_t status = static_cast<uint16_t>((message->status & ~0x100F) | MozillaStatusOf(flags));
+    if (message->statusAt == 0) {
+        // No header to change in place: the folder is written again with one added.
+        auto it = std::find_if(messages_.begin(), messages_.end(),
+                               [&](const Message& m) { return m.from == message->from; });
+        size_t index = static_cast<size_t>(it - messages_.begin());
+        if (Rewrite(std::vector<bool>(messages_.size(), false), index,
+                    MozillaStatusHeaders(status)) != 0)
+            return false;
+        return Load() == 0;
+    }
     char digits[5];
     std::snprintf(digits, sizeof digits, "%04x", status);
     int fd = ::open(path_.c_str(), O_WRONLY | O_CLOEXEC | O_NOFOLLOW);

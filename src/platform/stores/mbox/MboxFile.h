@@ -1,7 +1,7 @@
 #pragma once
 // One mail folder kept as an mbox file, as Thunderbird keeps its local folders: messages one
-// after another, each after a "From " separator line; a line of a message that starts with
-// "From " is written as ">From ", and a blank line ends each message. Read and deleted
+// after another, each after a "From " separator line; lines of a message are quoted the
+// mboxrd way (MboxQuoting), and a blank line ends each message. Read and deleted
 // state sits in the message's "X-Mozilla-Status" header (hex bits: 0x1 read, 0x2 replied,
 // 0x4 flagged, 0x8 deleted, 0x1000 forwarded).
 //
@@ -58,7 +58,8 @@ class MboxFile {
     // Writes the folder again without these messages, to a temporary file renamed over it:
     // a reader sees the old folder or the new one, never half of one. 0, or an errno value.
     int Remove(const std::vector<uint32_t>& ids);
-    // Gives a message these Maildir flags where its X-Mozilla-Status header can hold them.
+    // Gives a message these Maildir flags (those X-Mozilla-Status can hold): in place, or by
+    // writing the folder again with the header added where the message had none.
     bool SetFlags(uint32_t id, const std::string& flags);
     int SaveIds();
 
@@ -72,6 +73,9 @@ class MboxFile {
     };
     Run AssignRun(const std::string& base, size_t count);
     void DropIndexFile() const;
+    // Writes the folder again to a temporary renamed over it: the messages marked in `drop`
+    // left out, `insert` put before the bytes of message `insertAt`. 0, or an errno value.
+    int Rewrite(const std::vector<bool>& drop, size_t insertAt, const std::string& insert);
 
     std::string path_;
     std::string idsPath_;
