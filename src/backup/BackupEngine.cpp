@@ -152,6 +152,10 @@ class BackupRun {
         pipeline.Flush();
         for (const auto& [identity, count] : messagesOf)
             if (!Stopped()) v::ReportStoreGaps(identity, count);
+        bool mailChosen = std::any_of(sources.begin(), sources.end(), [](v::BasicNode* node) {
+            return dynamic_cast<v::MsgStore*>(node) != nullptr;
+        });
+        if (mailChosen && !Stopped()) v::ReportUnreadableStores();
         outcome.itemsDone = entries_.Written();
         if (seal && !Stopped()) entries_.WriteClosingRecord(*seal, request_.compress);
     }

@@ -12,6 +12,7 @@
 #include "model/Outcome.h"
 #include "platform/Identities.h"
 #include "platform/Registry.h"
+#include "platform/StoreDiscovery.h"
 #include "platform/StoreSession.h"
 
 namespace v {
@@ -194,6 +195,11 @@ void ReportStoreGaps(const std::u16string& identityId, uint64_t messagesWritten)
     auto identity = identities::Find(identityId);
     ReportNote("the mail store of \"" + text::ToUtf8(identity ? identity->name : identityId) +
                "\" (" + ns->Root() + ") holds no mail at all: no message of it is in the archive");
+}
+
+void ReportUnreadableStores() {
+    for (const auto& store : identities::FindUnreadableStores())
+        ReportProblem(store.root, store.reason + "; its mail was not backed up");
 }
 
 size_t CountIdentityMessages(const std::u16string& identityId, size_t upTo) {

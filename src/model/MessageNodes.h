@@ -46,6 +46,9 @@ bool EmptyIdentityStore(const std::u16string& identityId);
 // that no folder stands for (named, left out) and a store with no mail at all (a note).
 // `messagesWritten` is how many of its messages the backup wrote.
 void ReportStoreGaps(const std::u16string& identityId, uint64_t messagesWritten);
+// Reports every mail store of the home that no identity can stand for (a kind of store this
+// program cannot read): its mail is not in the archive.
+void ReportUnreadableStores();
 // How many messages the identity's store holds in all its folders (file names only: no
 // message is read); `upTo` stops counting there.
 size_t CountIdentityMessages(const std::u16string& identityId, size_t upTo = SIZE_MAX);

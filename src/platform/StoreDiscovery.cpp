@@ -14,6 +14,7 @@
 #include "platform/Identities.h"
 #include "platform/Registry.h"
 #include "platform/ShellFolders.h"
+#include "platform/stores/thunderbird/FolderTree.h"
 
 namespace tindale::identities {
 
@@ -152,54 +153,97 @@ std::vector<std::pair<std::string, std::string>> ParseProfilesIni(const std::str
 
 namespace {
 
-// The store kind of each account folder a profile's prefs.js names: Thunderbird keeps an
-// account's mail one file per message when its storeContractID (or the default for new
-// accounts) is the maildir store, else as mbox files.
-std::map<std::string, store::StoreKind> ThunderbirdStoreKinds(const std::string& profile) {
+constexpr std::string_view kMboxContract = "@mozilla.org/msgstore/berkeleystore;1";
+constexpr std::string_view kMaildirContract = "@mozilla.org/msgstore/maildirstore;1";
+
+// The store contract of each account folder a profile's prefs.js names: Thunderbird keeps an
+// account's mail one file per message under the maildir store, as mbox files under the
+// berkeley store (the default when nothing is said).
+std::map<std::string, std::string> ThunderbirdStoreContracts(const std::string& profile) {
     auto prefs = ParsePrefsJs(ReadText(profile + "/prefs.js"));
-    auto kindOf = [](const std::string& contract) {
-        return contract.find("maildirstore") != std::string::npos
-                   ? store::StoreKind::ThunderbirdMaildir
-                   : store::StoreKind::Mbox;
-    };
-    std::map<std::string, store::StoreKind> kinds;
-    std::string fallback = prefs["mail.serverDefaultStoreContractID"];
+    std::string fallback = prefs.count("mail.serverDefaultStoreContractID")
+                               ? prefs["mail.serverDefaultStoreContractID"]
+                               : std::string(kMboxContract);
+    std::map<std::string, std::string> contracts;
     for (const auto& [key, value] : prefs) {
         constexpr std::string_view kServer = "mail.server.";
-        if (key.rfind(kServer, 0) != 0 || !key.ends_with(".directory-rel")) continue;
-        std::string server = key.substr(0, key.size() - std::string_view(".directory-rel").size());
+        bool relative = key.ends_with(".directory-rel");
+        if (key.rfind(kServer, 0) != 0 || !(relative || key.ends_with(".directory"))) continue;
+        std::string server = key.substr(0, key.rfind('.'));
         std::string dir = value;
         if (dir.rfind("[ProfD]", 0) == 0) dir = profile + "/" + dir.substr(7);
+        if (!relative && contracts.count(dir)) continue;
         auto contract = prefs.find(server + ".storeContractID");
-        kinds[dir] = kindOf(contract != prefs.end() ? contract->second : fallback);
+        contracts[dir] = contract != prefs.end() ? contract->second : fallback;
     }
-    return kinds;
+    return contracts;
+}
+
+// Whether an account folder holds anything but Thunderbird's own files beside its folders.
+bool HoldsAnyFolder(const std::string& root) {
+    std::error_code ec;
+    for (const auto& entry : std::filesystem::directory_iterator(root, ec)) {
+        std::string name = entry.path().filename().string();
+        if (!store::IsThunderbirdCompanion(name) && !name.ends_with(".sbd")) return true;
+    }
+    return false;
+}
+
+struct Accounts {
+    std::vector<FoundStore> found;
+    std::vector<UnreadableStore> unreadable;
+};
+
+// The kind of one account folder, or why it cannot be read.
+std::optional<store::StoreKind> AccountKind(const std::string& root, const std::string* contract,
+                                            std::vector<UnreadableStore>& unreadable) {
+    auto detected = store::DetectKind(root);
+    bool thunderbirds =
+        detected == store::StoreKind::Mbox || detected == store::StoreKind::ThunderbirdMaildir;
+    if (contract && *contract != kMboxContract && *contract != kMaildirContract) {
+        unreadable.push_back({root,
+                              "Thunderbird keeps its mail in a store this program cannot "
+                              "read (" +
+                                  *contract + ")"});
+        return std::nullopt;
+    }
+    if (thunderbirds) return detected;
+    if (contract && !HoldsAnyFolder(root))  // an account with no mail yet: its kind is known
+        return *contract == kMaildirContract ? store::StoreKind::ThunderbirdMaildir
+                                             : store::StoreKind::Mbox;
+    if (HoldsAnyFolder(root))
+        unreadable.push_back({root,
+                              "it holds no mail folder this program can read (neither "
+                              "mbox files nor folders of message files)"});
+    return std::nullopt;
 }
 
 // Every account folder under PROFILE/Mail that holds mail of a kind this program reads.
-void AddThunderbirdAccounts(const std::string& base, std::vector<FoundStore>& found) {
+Accounts ThunderbirdAccounts(const std::string& base) {
+    Accounts accounts;
     auto profiles = ParseProfilesIni(ReadText(base + "/profiles.ini"), base);
     for (const auto& [profileName, folder] : profiles) {
-        auto kinds = ThunderbirdStoreKinds(folder);
+        auto contracts = ThunderbirdStoreContracts(folder);
         std::error_code ec;
         for (const auto& entry : std::filesystem::directory_iterator(folder + "/Mail", ec)) {
             if (!entry.is_directory(ec)) continue;
             std::string root = entry.path().string();
-            auto detected = store::DetectKind(root);
-            auto named = kinds.find(root);
-            std::optional<store::StoreKind> kind;
-            if (named != kinds.end() && (!detected || detected == named->second))
-                kind = named->second;  // an empty account still has its kind
-            else if (detected == store::StoreKind::Mbox ||
-                     detected == store::StoreKind::ThunderbirdMaildir)
-                kind = detected;
+            auto named = contracts.find(root);
+            auto kind = AccountKind(root, named == contracts.end() ? nullptr : &named->second,
+                                    accounts.unreadable);
             if (!kind) continue;
             std::string account = entry.path().filename().string();
             std::string label =
                 profiles.size() > 1 ? "Thunderbird (" + profileName + ") - " : "Thunderbird - ";
-            found.push_back({text::ToUtf16(label + account), root, *kind});
+            accounts.found.push_back({text::ToUtf16(label + account), root, *kind});
         }
     }
+    return accounts;
+}
+
+std::vector<std::string> ThunderbirdBases() {
+    std::string home = shell::HomeFolder();
+    return {home + "/.thunderbird", home + "/.mozilla-thunderbird"};
 }
 
 }  // namespace
@@ -212,8 +256,8 @@ std::vector<FoundStore> FindLocalStores() {
     auto add = [&](std::u16string name, const std::string& root, store::StoreKind kind) {
         if (IsDirectory(root)) found.push_back({std::move(name), root, kind});
     };
-    for (const auto& base : {home + "/.thunderbird", home + "/.mozilla-thunderbird"})
-        AddThunderbirdAccounts(base, found);
+    for (const auto& base : ThunderbirdBases())
+        for (auto& store : ThunderbirdAccounts(base).found) found.push_back(std::move(store));
     add(u"KMail", data + "/local-mail", store::StoreKind::KMail);
     add(u"Evolution", data + "/evolution/mail/local", store::StoreKind::MaildirPlusPlus);
     for (const auto& file : {config + "/isyncrc", home + "/.mbsyncrc"}) {
@@ -223,6 +267,14 @@ std::vector<FoundStore> FindLocalStores() {
         break;  // mbsync reads the first of the two that exists
     }
     return found;
+}
+
+std::vector<UnreadableStore> FindUnreadableStores() {
+    std::vector<UnreadableStore> unreadable;
+    for (const auto& base : ThunderbirdBases())
+        for (auto& store : ThunderbirdAccounts(base).unreadable)
+            unreadable.push_back(std::move(store));
+    return unreadable;
 }
 
 void RegisterLocalStores() {

@@ -29,6 +29,13 @@ struct FoundStore {
 
 // The stores found in the current home, whether registered or not.
 std::vector<FoundStore> FindLocalStores();
+// Mail stores found in the current home that this program cannot read, and why: a backup
+// names them rather than leaving their mail out in silence.
+struct UnreadableStore {
+    std::string root;
+    std::string reason;
+};
+std::vector<UnreadableStore> FindUnreadableStores();
 // Parses an mbsync configuration: one store per MaildirStore with a Path (or an Inbox).
 std::vector<FoundStore> ParseMbsyncConfig(const std::string& text, const std::string& home);
 // Parses a Thunderbird profiles.ini: the profiles' folders, with their names.

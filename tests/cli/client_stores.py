@@ -127,7 +127,14 @@ def main():
         if again != total:
             sys.exit(f"FAIL: a second restore left {again} messages, not {total}")
         thunderbird(work)
-    print("2 passed, 0 failed")
+        thunderbird_maildir(work)
+        for home in (source, target, f"{work}/tb-source", f"{work}/tb-target",
+                     f"{work}/tbm-source", f"{work}/tbm-target"):
+            ours = [os.path.join(d, n) for d, _, names in os.walk(home) for n in names
+                    if "tindale" in n and "/.local/share/tindale" not in d]
+            if ours:
+                sys.exit(f"FAIL: files of ours in the mail folders: {ours[:5]}")
+    print("3 passed, 0 failed")
 
 
 def build_empty(target, source):
@@ -254,6 +261,94 @@ def thunderbird(work):
     run(source, "dedupe", "--delete", "--folder", "Thunderbird - Local Folders/Inbox")
     if mbox_messages(inbox) != original:
         sys.exit("FAIL: the duplicate search changed what it kept in an mbox folder")
+
+
+
+TB_MAILDIR = "@mozilla.org/msgstore/maildirstore;1"
+
+
+def tb_maildir_profile(home, messages, contract=TB_MAILDIR):
+    """A profile whose Local Folders keep one file per message, as Thunderbird lays it out:
+    FOLDER/cur/NUMBER with the state in X-Mozilla-Status, FOLDER.msf beside, FOLDER.sbd/ for
+    subfolders. `messages` maps a folder to its (number, status) messages."""
+    base = f"{home}/.thunderbird"
+    profile = f"{base}/wxyz.default-esr"
+    local = f"{profile}/Mail/Local Folders"
+    os.makedirs(local, exist_ok=True)
+    with open(f"{base}/profiles.ini", "w") as ini:
+        ini.write("[Profile0]\nName=default-esr\nIsRelative=1\nPath=wxyz.default-esr\nDefault=1\n")
+    with open(f"{profile}/prefs.js", "w") as prefs:
+        prefs.write('// Mozilla User Preferences\n'
+                    'user_pref("mail.accountmanager.localfoldersserver", "server1");\n'
+                    'user_pref("mail.server.server1.directory-rel", "[ProfD]Mail/Local Folders");\n'
+                    'user_pref("mail.server.server1.hostname", "Local Folders");\n'
+                    f'user_pref("mail.server.server1.storeContractID", "{contract}");\n'
+                    'user_pref("mail.server.server1.type", "none");\n')
+    open(f"{local}/msgFilterRules.dat", "w").write('version="9"\n')
+    for folder, content in messages.items():
+        for d in ("cur", "tmp"):
+            os.makedirs(f"{local}/{folder}/{d}", exist_ok=True)
+        open(f"{local}/{folder}.msf", "w").write("// a summary\n")
+        for i, status in content:
+            name = f"{local}/{folder}/cur/{1702990000000 + i}"
+            open(name, "wb").write(tb_message(i, status))
+            os.utime(name, (1700000000 + i, 1700000000 + i))
+    return local
+
+
+def tb_maildir_messages(folder):
+    """The messages of a folder without Thunderbird's state lines, with the state."""
+    out = []
+    for name in sorted(os.listdir(f"{folder}/cur")):
+        data = open(f"{folder}/cur/{name}", "rb").read()
+        status = re.search(rb"^X-Mozilla-Status: ([0-9a-f]{4})", data, re.M)
+        body = re.sub(rb"(?m)^X-Mozilla-(Status2?|Keys):.*\n", b"", data)
+        out.append((body, int(status.group(1), 16) if status else 0))
+    return sorted(out)
+
+
+def thunderbird_maildir(work):
+    source, target = f"{work}/tbm-source", f"{work}/tbm-target"
+    content = {"Inbox": [(0, 0x1), (1, None), (2, 0x5), (3, 0x3)],
+               "Inbox.sbd/Lists": [(4, 0x1), (5, None)], "Trash": []}
+    local = tb_maildir_profile(source, content)
+    listed = run(source, "identity", "list", "--json").replace('":"', '": "')
+    if '"Thunderbird - Local Folders"' not in listed or '"thunderbird-maildir"' not in listed:
+        sys.exit(f"FAIL: Thunderbird's file-per-message store was not found:\n{listed}")
+    run(source, "backup", f"{work}/tbm.vqz", "--source", "Message Store")
+    items = run(source, "list", f"{work}/tbm.vqz")
+    if items.count("Subject: tb") < 0 or "tb 5" not in items:
+        sys.exit(f"FAIL: the backup lacks messages:\n{items}")
+    # A new computer: Thunderbird set up again, its Local Folders empty.
+    t_local = tb_maildir_profile(target, {"Inbox": []})
+    for attempt in range(2):
+        run(target, "restore", f"{work}/tbm.vqz")
+        for folder in ("Inbox", "Inbox.sbd/Lists"):
+            if tb_maildir_messages(f"{t_local}/{folder}") != tb_maildir_messages(f"{local}/{folder}"):
+                sys.exit(f"FAIL: restore {attempt + 1}: {folder} differs from the original")
+        if os.path.exists(f"{t_local}/Inbox.msf"):
+            sys.exit("FAIL: Thunderbird's summary of a changed folder was left in place")
+    # Duplicates: a copy Thunderbird made goes, the rest stays; a dry run changes nothing.
+    inbox = f"{local}/Inbox/cur"
+    original = tb_maildir_messages(f"{local}/Inbox")
+    data = open(f"{inbox}/1702990000002", "rb").read()
+    open(f"{inbox}/1702990000099", "wb").write(data)
+    os.utime(f"{inbox}/1702990000099", (1700000002, 1700000002))
+    snapshot = {(d, n, os.stat(os.path.join(d, n)).st_mtime_ns) for d, _, ns in os.walk(local) for n in ns}
+    run(source, "dedupe", "--delete", "--dry-run", "--folder", "Thunderbird - Local Folders/Inbox")
+    if snapshot != {(d, n, os.stat(os.path.join(d, n)).st_mtime_ns) for d, _, ns in os.walk(local) for n in ns}:
+        sys.exit("FAIL: a dry run changed the Thunderbird store")
+    run(source, "dedupe", "--delete", "--folder", "Thunderbird - Local Folders/Inbox")
+    if tb_maildir_messages(f"{local}/Inbox") != original:
+        sys.exit("FAIL: the duplicate search did not leave exactly one of each message")
+    # A store kept in a way this program cannot read is named, never passed over.
+    odd = f"{work}/tbm-odd"
+    tb_maildir_profile(odd, {"Inbox": [(0, 0x1)]}, contract="@example.org/msgstore/cloud;1")
+    env = dict(os.environ, HOME=odd)
+    done = subprocess.run([CLI, "backup", f"{work}/odd.vqz", "--source", "Message Store"],
+                          env=env, capture_output=True, text=True)
+    if done.returncode == 0 or "cannot read" not in done.stdout + done.stderr:
+        sys.exit(f"FAIL: an unreadable store went unmentioned: {done.returncode} {done.stdout}")
 
 
 main()

@@ -112,14 +112,7 @@ HRESULT ThunderbirdMaildirFolder::OpenMessage(uint32_t messageId, int& fd, Messa
 }
 
 bool ThunderbirdMaildirFolder::Writable() {
-    if (!store_.WriteRefusal().empty()) return false;  // asked each time: it may quit
-    if (!inside_) {
-        inside_ = IsRealDirectory(Directory() + "/cur") &&
-                  ResolvesInside(Directory() + "/cur", store_.Root());
-        ::mkdir((Directory() + "/tmp").c_str(), 0700);
-        if (*inside_) RemoveStaleTemporaries(Directory() + "/tmp");
-    }
-    return *inside_;
+    return store_.ReadyForWriting(Directory());
 }
 
 HRESULT ThunderbirdMaildirFolder::CreateStream(std::unique_ptr<PendingMessage>& out) {

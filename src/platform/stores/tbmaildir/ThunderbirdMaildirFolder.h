@@ -39,7 +39,6 @@ class ThunderbirdMaildirFolder : public StoreFolder {
                          const MessageState* state);
 
     ThunderbirdMaildirStore& store_;
-    std::optional<bool> inside_;  // whether the folder resolves inside the store
 };
 
 }  // namespace tindale::store

@@ -80,6 +80,18 @@ std::string ThunderbirdMaildirStore::WriteRefusal() {
     return ThunderbirdWriteRefusal(root_);
 }
 
+bool ThunderbirdMaildirStore::ReadyForWriting(const std::string& dir) {
+    if (!WriteRefusal().empty()) return false;
+    auto known = inside_.find(dir);
+    if (known != inside_.end()) return known->second;
+    ::mkdir((dir + "/tmp").c_str(), 0700);
+    bool inside = IsRealDirectory(dir + "/cur") && ResolvesInside(dir + "/cur", root_) &&
+                  ResolvesInside(dir + "/tmp", root_);
+    if (inside) RemoveStaleTemporaries(dir + "/tmp");
+    inside_[dir] = inside;
+    return inside;
+}
+
 void ThunderbirdMaildirStore::ReleaseFolder(const std::string& location) {
     indexes_.Release(location);
     contents_.erase(location);

@@ -32,7 +32,10 @@ class ThunderbirdMaildirStore : public StoreBackend {
     void ReleaseFolder(const std::string& location) override;
     void ReleaseAll() override;
 
-    const std::string& Root() const { return root_; }
+    // Whether messages may be written into the folder `dir` now: Thunderbird must not have
+    // the profile open (asked each time: it may quit), and the folder must resolve inside
+    // the store; temporaries a killed run left in its tmp/ go first (once per job).
+    bool ReadyForWriting(const std::string& dir);
     MessageIndex& IndexOf(const std::string& dir);
     // The folder's messages by a hash of their bytes without Thunderbird's state lines,
     // read once per job: what a message being restored is compared with.
@@ -44,6 +47,7 @@ class ThunderbirdMaildirStore : public StoreBackend {
     StoreBooks books_;
     RecentlyUsed<MessageIndex, &MessageIndex::Directory, &MessageIndex::Save, 2> indexes_;
     std::map<std::string, Contents> contents_;
+    std::map<std::string, bool> inside_;
 };
 
 // Whether `root` holds folders of Thunderbird's file-per-message store.
