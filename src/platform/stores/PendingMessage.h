@@ -2,6 +2,7 @@
 // A message being added to a folder: its bytes are written to `Fd()` and it becomes part of
 // the folder only when the folder commits it. Dropped uncommitted, it leaves nothing behind:
 // the descriptor is closed and the temporary file (if the kind made one) removed.
+#include <memory>
 #include <string>
 #include <utility>
 
@@ -14,6 +15,9 @@ class PendingMessage {
     PendingMessage(int fd, std::string temporary = {}, std::string name = {})
         : fd_(fd), temporary_(std::move(temporary)), name_(std::move(name)) {}
     ~PendingMessage();
+    // A message held in memory, unnamed, until its folder writes it where it belongs; null
+    // when no such file can be made.
+    static std::unique_ptr<PendingMessage> InMemory();
     PendingMessage(const PendingMessage&) = delete;
     PendingMessage& operator=(const PendingMessage&) = delete;
 

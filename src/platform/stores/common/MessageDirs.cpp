@@ -91,6 +91,17 @@ void RemoveStaleTemporaries(const std::string& tmp) {
     ::closedir(d);
 }
 
+bool EnsureDirectory(const std::string& dir) {
+    ::mkdir(dir.c_str(), 0700);
+    return IsDirectory(dir);
+}
+
+void MakeParentsBelow(const std::string& root, const std::string& path) {
+    for (size_t slash = path.find('/', root.size() + 1); slash != std::string::npos;
+         slash = path.find('/', slash + 1))
+        ::mkdir(path.substr(0, slash).c_str(), 0700);
+}
+
 bool ResolvesInside(const std::string& path, const std::string& root) {
     std::string real = RealPath(path), realRoot = RealPath(root);
     return !real.empty() && !realRoot.empty() &&

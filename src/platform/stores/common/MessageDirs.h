@@ -16,6 +16,10 @@ std::string NewUniqueName();
 // Removes this program's message temporaries in `tmp` that no live writer holds (each is
 // locked while it is written): what a killed restore or move left behind.
 void RemoveStaleTemporaries(const std::string& tmp);
+// Creates `dir` when missing; whether it is a directory now.
+bool EnsureDirectory(const std::string& dir);
+// Creates the folders between `root` and `path` (below `root`, not `path` itself).
+void MakeParentsBelow(const std::string& root, const std::string& path);
 // Whether `path` resolves to a place inside `root` (following links as a write would).
 bool ResolvesInside(const std::string& path, const std::string& root);
 

@@ -5,6 +5,7 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <set>
 #include <thread>
 
 namespace tindale::store {
@@ -21,6 +22,15 @@ int OpenRegularFile(const std::string& path, struct stat& st) {
     return fd;
 }
 
+std::string ReadAllFrom(int fd) {
+    std::string out;
+    char buffer[65536];
+    off_t at = 0;
+    for (ssize_t n; (n = ::pread(fd, buffer, sizeof buffer, at)) > 0; at += n)
+        out.append(buffer, static_cast<size_t>(n));
+    return out;
+}
+
 MessageProps PropsFromHeaders(uint32_t id, const mail::HeaderInfo& info, uint64_t size,
                               int64_t fallbackTime) {
     MessageProps p;
@@ -35,6 +45,29 @@ MessageProps PropsFromHeaders(uint32_t id, const mail::HeaderInfo& info, uint64_
     p.received = FileTimeFromUnix(info.received.value_or(fallbackTime));
     p.sent = FileTimeFromUnix(info.sent.value_or(info.received.value_or(fallbackTime)));
     return p;
+}
+
+HRESULT DeleteMessageFiles(const std::vector<uint32_t>& ids,
+                           const std::function<std::optional<std::string>(uint32_t)>& locate,
+                           const std::function<void(uint32_t)>& forget) {
+    size_t missing = 0;
+    HRESULT result = S_OK;
+    for (uint32_t id : std::set<uint32_t>(ids.begin(), ids.end())) {
+        auto path = locate(id);
+        if (!path) {
+            ++missing;
+            continue;
+        }
+        if (::unlink(path->c_str()) != 0) {
+            if (errno != ENOENT) {
+                result = E_FAIL;
+                continue;
+            }
+            ++missing;
+        }
+        forget(id);
+    }
+    return result == S_OK && missing > 0 ? S_FALSE : result;
 }
 
 void ReadFilesProps(std::span<const uint32_t> ids, const std::vector<std::string>& paths,

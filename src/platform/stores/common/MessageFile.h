@@ -5,12 +5,14 @@
 
 #include <cstdint>
 #include <functional>
+#include <optional>
 #include <span>
 #include <string>
 #include <vector>
 
 #include "platform/MessageHeaders.h"
 #include "platform/StoreProps.h"
+#include "platform/stores/Results.h"
 
 namespace tindale::store {
 
@@ -18,10 +20,19 @@ namespace tindale::store {
 // without waiting on a FIFO. -1 (errno set) otherwise.
 int OpenRegularFile(const std::string& path, struct stat& st);
 
+// Every byte of an open file, read from its start.
+std::string ReadAllFrom(int fd);
+
 // A message's properties from its parsed headers; `fallbackTime` (Unix seconds) stands in
 // for a date no header gives.
 MessageProps PropsFromHeaders(uint32_t id, const mail::HeaderInfo& info, uint64_t size,
                               int64_t fallbackTime);
+
+// Deletes the files of these messages: `locate` finds a message's file, `forget` drops its
+// id once the file is gone. S_FALSE when some were gone already.
+HRESULT DeleteMessageFiles(const std::vector<uint32_t>& ids,
+                           const std::function<std::optional<std::string>(uint32_t)>& locate,
+                           const std::function<void(uint32_t)>& forget);
 
 // What one message file gives: `headers` is its header block ("" when it cannot be read).
 using FileProps = std::function<MessageProps(uint32_t id, const std::string& path,

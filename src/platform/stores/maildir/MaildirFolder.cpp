@@ -149,24 +149,9 @@ HRESULT MaildirFolder::SetFlags(uint32_t messageId, const std::string& flags) {
 }
 
 HRESULT MaildirFolder::DeleteMessages(const std::vector<uint32_t>& ids) {
-    size_t missing = 0;
-    HRESULT result = S_OK;
-    for (uint32_t id : std::set<uint32_t>(ids.begin(), ids.end())) {
-        auto path = LocateMessage(id);
-        if (!path) {
-            ++missing;
-            continue;
-        }
-        if (::unlink(path->c_str()) != 0) {
-            if (errno != ENOENT) {
-                result = E_FAIL;
-                continue;
-            }
-            ++missing;
-        }
-        Index().Remove(id);
-    }
-    return result == S_OK && missing > 0 ? S_FALSE : result;
+    return DeleteMessageFiles(
+        ids, [this](uint32_t id) { return LocateMessage(id); },
+        [this](uint32_t id) { Index().Remove(id); });
 }
 
 }  // namespace tindale::store

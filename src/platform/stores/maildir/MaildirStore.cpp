@@ -11,9 +11,7 @@ bool MaildirStore::Prepare() {
     // Only a Maildir++ store's root is a maildir (its Inbox); the others' root only holds
     // folders.
     if (layout_ == MaildirLayout::PlusPlus) return EnsureMaildir(root_, false);
-    struct stat st {};
-    ::mkdir(root_.c_str(), 0700);
-    return ::stat(root_.c_str(), &st) == 0 && S_ISDIR(st.st_mode);
+    return EnsureDirectory(root_);
 }
 
 std::vector<FolderEntry> MaildirStore::ListFolders(std::vector<Unmapped>& unmapped) {
@@ -25,10 +23,7 @@ std::optional<std::string> MaildirStore::MakeFolder(const std::string& parentDir
     auto dir = MaildirFolderDirectory(layout_, parentDir, path);
     if (!dir) return std::nullopt;
     std::string full = root_ + "/" + *dir;
-    // KMail's ".X.directory" (and any level above) may not exist yet.
-    for (size_t slash = full.find('/', root_.size() + 1); slash != std::string::npos;
-         slash = full.find('/', slash + 1))
-        ::mkdir(full.substr(0, slash).c_str(), 0700);
+    MakeParentsBelow(root_, full);  // KMail's ".X.directory" may not exist yet
     if (!EnsureMaildir(full, layout_ == MaildirLayout::PlusPlus)) return std::nullopt;
     return dir;
 }

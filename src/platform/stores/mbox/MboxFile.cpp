@@ -16,6 +16,7 @@
 #include "base/AtomicFile.h"
 #include "base/Streams.h"
 #include "platform/stores/StoreBooks.h"
+#include "platform/stores/common/MessageFile.h"
 #include "platform/stores/mbox/MboxQuoting.h"
 #include "platform/stores/thunderbird/MozillaStatus.h"
 #include "platform/stores/thunderbird/Profile.h"
@@ -127,15 +128,6 @@ bool CopyUnquoted(int from, uint64_t start, uint64_t length, int to) {
     out.clear();
     unquoter.Finish(out);
     return v::WriteAllToFd(to, out.data(), out.size());
-}
-
-std::string ReadAllFrom(int fd) {
-    std::string out;
-    char buffer[65536];
-    off_t at = 0;
-    for (ssize_t n; (n = ::pread(fd, buffer, sizeof buffer, at)) > 0; at += n)
-        out.append(buffer, static_cast<size_t>(n));
-    return out;
 }
 
 std::string SeparatorLine(int64_t arrival) {

@@ -54,10 +54,8 @@ HRESULT MboxFolder::OpenMessage(uint32_t messageId, int& fd, MessageState* state
 
 HRESULT MboxFolder::CreateStream(std::unique_ptr<PendingMessage>& out) {
     if (!Writable()) return E_FAIL;
-    int fd = ::memfd_create("tindale-message", MFD_CLOEXEC);
-    if (fd < 0) return E_FAIL;
-    out = std::make_unique<PendingMessage>(fd);
-    return S_OK;
+    out = PendingMessage::InMemory();
+    return out ? S_OK : E_FAIL;
 }
 
 bool MboxFolder::HoldsCopyOf(const PendingMessage& message) {

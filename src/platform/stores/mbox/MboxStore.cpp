@@ -4,6 +4,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include "platform/stores/common/MessageDirs.h"
 #include "platform/stores/mbox/MboxFolder.h"
 #include "platform/stores/thunderbird/FolderTree.h"
 #include "platform/stores/thunderbird/Profile.h"
@@ -26,9 +27,7 @@ bool HoldsMboxFolders(const std::string& root) {
 }
 
 bool MboxStore::Prepare() {
-    struct stat st {};
-    ::mkdir(root_.c_str(), 0700);
-    return ::stat(root_.c_str(), &st) == 0 && S_ISDIR(st.st_mode);
+    return EnsureDirectory(root_);
 }
 
 std::vector<FolderEntry> MboxStore::ListFolders(std::vector<Unmapped>& unmapped) {
@@ -41,9 +40,7 @@ std::optional<std::string> MboxStore::MakeFolder(const std::string& parentDir,
     if (!dir || !WriteRefusal().empty()) return std::nullopt;
     std::string full = root_ + "/" + *dir;
     // The parent's "X.sbd" (and any level above) may not exist yet.
-    for (size_t slash = full.find('/', root_.size() + 1); slash != std::string::npos;
-         slash = full.find('/', slash + 1))
-        ::mkdir(full.substr(0, slash).c_str(), 0700);
+    MakeParentsBelow(root_, full);
     int fd = ::open(full.c_str(), O_WRONLY | O_CREAT | O_CLOEXEC | O_NOFOLLOW, 0600);
     if (fd < 0) return std::nullopt;
     ::close(fd);

@@ -20,20 +20,11 @@ namespace tindale::store {
 
 namespace {
 
-std::string ReadAll(int fd) {
-    std::string out;
-    char buffer[65536];
-    off_t at = 0;
-    for (ssize_t n; (n = ::pread(fd, buffer, sizeof buffer, at)) > 0; at += n)
-        out.append(buffer, static_cast<size_t>(n));
-    return out;
-}
-
 std::optional<std::string> ReadFile(const std::string& path) {
     struct stat st {};
     int fd = OpenRegularFile(path, st);
     if (fd < 0) return std::nullopt;
-    std::string bytes = ReadAll(fd);
+    std::string bytes = ReadAllFrom(fd);
     ::close(fd);
     return bytes;
 }
@@ -117,10 +108,8 @@ bool ThunderbirdMaildirFolder::Writable() {
 
 HRESULT ThunderbirdMaildirFolder::CreateStream(std::unique_ptr<PendingMessage>& out) {
     if (!Writable()) return E_FAIL;
-    int fd = ::memfd_create("tindale-message", MFD_CLOEXEC);
-    if (fd < 0) return E_FAIL;
-    out = std::make_unique<PendingMessage>(fd);
-    return S_OK;
+    out = PendingMessage::InMemory();
+    return out ? S_OK : E_FAIL;
 }
 
 ThunderbirdMaildirStore::Contents& ThunderbirdMaildirFolder::Contents() {
@@ -137,7 +126,7 @@ ThunderbirdMaildirStore::Contents& ThunderbirdMaildirFolder::Contents() {
 
 bool ThunderbirdMaildirFolder::HoldsCopyOf(const PendingMessage& message) {
     if (message.Fd() < 0) return false;
-    std::string bytes = ReadAll(message.Fd());
+    std::string bytes = ReadAllFrom(message.Fd());
     return HoldsCopyOf({reinterpret_cast<const uint8_t*>(bytes.data()), bytes.size()});
 }
 
@@ -177,7 +166,7 @@ int ThunderbirdMaildirFolder::WriteMessageFile(const std::string& relative, std:
 HRESULT ThunderbirdMaildirFolder::CommitStream(PendingMessage& message, uint32_t& messageId,
                                                const MessageState* state) {
     if (message.Fd() < 0 || !Writable()) return E_FAIL;
-    std::string bytes = ReadAll(message.Fd());
+    std::string bytes = ReadAllFrom(message.Fd());
     ::close(message.TakeFd());
     if (state && state->known && !HasMozillaStatus(bytes)) {
         uint16_t status = MozillaStatusOf(state->flags);
@@ -196,26 +185,12 @@ HRESULT ThunderbirdMaildirFolder::CommitStream(PendingMessage& message, uint32_t
 
 HRESULT ThunderbirdMaildirFolder::DeleteMessages(const std::vector<uint32_t>& ids) {
     if (!Writable()) return E_FAIL;
-    size_t missing = 0;
-    HRESULT result = S_OK;
-    for (uint32_t id : std::set<uint32_t>(ids.begin(), ids.end())) {
-        auto path = PathOf(id);
-        if (!path) {
-            ++missing;
-            continue;
-        }
-        if (::unlink(path->c_str()) != 0) {
-            if (errno != ENOENT) {
-                result = E_FAIL;
-                continue;
-            }
-            ++missing;
-        }
-        Index().Remove(id);
-    }
+    HRESULT result = DeleteMessageFiles(
+        ids, [this](uint32_t id) { return PathOf(id); },
+        [this](uint32_t id) { Index().Remove(id); });
     store_.ContentsOf(Directory()).clear();  // read again when next asked
     DropThunderbirdSummary(Directory());
-    return result == S_OK && missing > 0 ? S_FALSE : result;
+    return result;
 }
 
 HRESULT ThunderbirdMaildirFolder::SetFlags(uint32_t messageId, const std::string& flags) {

@@ -49,9 +49,7 @@ bool HoldsThunderbirdMaildirFolders(const std::string& root) {
 }
 
 bool ThunderbirdMaildirStore::Prepare() {
-    struct stat st {};
-    ::mkdir(root_.c_str(), 0700);
-    return ::stat(root_.c_str(), &st) == 0 && S_ISDIR(st.st_mode);
+    return EnsureDirectory(root_);
 }
 
 std::vector<FolderEntry> ThunderbirdMaildirStore::ListFolders(std::vector<Unmapped>& unmapped) {
@@ -63,9 +61,7 @@ std::optional<std::string> ThunderbirdMaildirStore::MakeFolder(
     auto dir = ThunderbirdChildPath(parentDir, path.back());
     if (!dir || !WriteRefusal().empty()) return std::nullopt;
     std::string full = root_ + "/" + *dir;
-    for (size_t slash = full.find('/', root_.size() + 1); slash != std::string::npos;
-         slash = full.find('/', slash + 1))
-        ::mkdir(full.substr(0, slash).c_str(), 0700);
+    MakeParentsBelow(root_, full);
     if (!MakeFolderDirectory(full)) return std::nullopt;
     return dir;
 }
