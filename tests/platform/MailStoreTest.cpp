@@ -316,3 +316,35 @@ TEST(MailStoreTest, WritesStayInsideTheStoreAndStaleTemporariesGo) {
     EXPECT_TRUE(fs::is_empty(home / "elsewhere/tmp"));
     EXPECT_TRUE(fs::is_empty(home / "elsewhere/new"));
 }
+
+// Id files an earlier version kept inside the store are taken over (every id kept) and
+// removed, with their locks, the first time the store is read.
+TEST(MailStoreTest, IdFilesInsideTheStoreAreTakenOverAndRemoved) {
+    TestHome home;
+    std::string root = home / "Maildir";
+    WriteFile(root + "/cur/100.a.host:2,S", "Subject: a\n\nx\n");
+    WriteFile(root + "/.Work/cur/200.b.host:2,", "Subject: b\n\ny\n");
+    for (const char* dir : {"/new", "/tmp", "/.Work/new", "/.Work/tmp"})
+        fs::create_directories(root + dir);
+    WriteFile(root + "/.Work/maildirfolder", "");
+    WriteFile(root + "/.tindale-folders", "next 8\n3\t.\n7\t.Work\n");
+    WriteFile(root + "/.tindale-uids", "next 50\n42\t100.a.host\n");
+    WriteFile(root + "/.Work/.tindale-uids", "next 20\n17\t200.b.host\n");
+    for (const char* lock : {"/.tindale-lock", "/.Work/.tindale-lock"}) WriteFile(root + lock, "");
+    for (int run = 0; run < 2; ++run) {  // the second run reads what the first one moved
+        StoreNamespace ns;
+        ASSERT_EQ(ns.InitializeAt(root), S_OK);
+        auto top = Children(ns, kRootFolderId);
+        ASSERT_EQ(top.size(), 2u);
+        EXPECT_EQ(top[0].folderId, 3u);
+        EXPECT_EQ(top[1].folderId, 7u);
+        std::unique_ptr<StoreFolder> inbox, work;
+        ASSERT_EQ(ns.OpenFolder(3, inbox), S_OK);
+        ASSERT_EQ(ns.OpenFolder(7, work), S_OK);
+        EXPECT_EQ(Messages(*inbox).at(0).messageId, 42u);
+        EXPECT_EQ(Messages(*work).at(0).messageId, 17u);
+    }
+    for (const auto& entry : fs::recursive_directory_iterator(root))
+        EXPECT_EQ(entry.path().filename().string().find(".tindale"), std::string::npos)
+            << entry.path();
+}
