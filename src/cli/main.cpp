@@ -122,8 +122,8 @@ int main(int argc, char** argv) {
         ->required();
     identAdd->add_option("--kind", identKind,
                          "How its folders are laid out: maildir++ (Dovecot, Evolution), "
-                         "verbatim or legacy (mbsync), kmail; found by itself when the "
-                         "store exists");
+                         "verbatim or legacy (mbsync), kmail, mbox or thunderbird-maildir "
+                         "(Thunderbird); found by itself when the store exists");
     identAdd->footer("Example: tindale-cli identity add Work --store ~/Mail/work");
 
     auto* demo = app.add_subcommand(
