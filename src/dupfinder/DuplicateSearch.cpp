@@ -8,10 +8,10 @@
 #include <span>
 #include <tuple>
 
-#include <openssl/evp.h>
 #include <unistd.h>
 
 #include "base/Text.h"
+#include "dupfinder/MessageIdentity.h"
 #include "model/Ids.h"
 #include "model/MessageNodes.h"
 #include "platform/Identities.h"
@@ -33,15 +33,13 @@ std::array<uint8_t, 16> MessageDigest(const MessageProps& props) {
 
 namespace {
 
-// The first filter: same received time and normalised subject (and whether the time came
-// from a header), then the same Message-ID.
-auto HeaderKey(const DuplicateCandidate& m) {
-    return std::tie(m.received, m.key, m.receivedFromFile);
-}
-
-// Which copy stays: the one with the most state, then cur/ before new/, then the earliest
-// arrival, then the lowest id (so the choice is the same every time).
+// Which copy stays: a live one before a trashed one, then the one with the most state, then
+// a seen one before an unseen one, then the earliest arrival, then the lowest id (so the
+// choice is the same every time).
 bool KeepsBetter(const MessageState& a, uint32_t idA, const MessageState& b, uint32_t idB) {
+    bool aTrashed = a.flags.find('T') != std::string::npos;
+    bool bTrashed = b.flags.find('T') != std::string::npos;
+    if (aTrashed != bTrashed) return !aTrashed;
     if (a.flags.size() != b.flags.size()) return a.flags.size() > b.flags.size();
     if (a.inNew != b.inNew) return !a.inNew;
     if (a.arrivalSeconds != b.arrivalSeconds) return a.arrivalSeconds < b.arrivalSeconds;
@@ -49,14 +47,24 @@ bool KeepsBetter(const MessageState& a, uint32_t idA, const MessageState& b, uin
     return idA < idB;
 }
 
-// Splits one run of header-equal messages into groups of equal content.
+// The flags the copy that stays ends with: every copy's, but trashed only when it was.
+std::string MergedFlags(const std::vector<std::pair<MessageState, uint32_t>>& copies) {
+    std::string flags;
+    for (const auto& [state, id] : copies)
+        for (char c : state.flags)
+            if (c != 'T') flags += c;
+    if (copies[0].first.flags.find('T') != std::string::npos) flags += 'T';
+    return MessageState::CleanFlags(flags);
+}
+
+// Splits one run of candidates into groups of copies.
 void GroupRun(const std::vector<DuplicateCandidate>& messages, const std::vector<size_t>& run,
               const ContentDigest& contentOf, const StateLookup& stateOf,
               std::vector<DuplicateGroup>& out) {
     using Digest = std::array<uint8_t, 32>;
     std::vector<std::pair<Digest, size_t>> digested;
     for (size_t i : run) {
-        auto digest = contentOf(messages[i].messageId, messages[i].receivedFromFile);
+        auto digest = contentOf(messages[i].messageId);
         if (digest) digested.emplace_back(*digest, i);  // unreadable bytes are never a copy
     }
     std::sort(digested.begin(), digested.end());
@@ -74,12 +82,8 @@ void GroupRun(const std::vector<DuplicateCandidate>& messages, const std::vector
             });
             DuplicateGroup group;
             group.kept = copies[0].second;
-            std::string flags;
-            for (size_t k = 0; k < copies.size(); ++k) {
-                flags += copies[k].first.flags;
-                if (k > 0) group.surplus.push_back(copies[k].second);
-            }
-            group.flags = MessageState::CleanFlags(flags);
+            for (size_t k = 1; k < copies.size(); ++k) group.surplus.push_back(copies[k].second);
+            group.flags = MergedFlags(copies);
             out.push_back(std::move(group));
         }
         a = b;
@@ -89,15 +93,7 @@ void GroupRun(const std::vector<DuplicateCandidate>& messages, const std::vector
 }  // namespace
 
 DuplicateCandidate DuplicateCandidate::Of(const MessageProps& props) {
-    DuplicateCandidate c;
-    c.messageId = props.messageId;
-    c.receivedFromFile = props.receivedFromFile;
-    c.received = props.received;
-    std::string both = props.normalSubject;
-    both.push_back('\0');
-    both += props.internetMessageId;
-    c.key = v::MD5::Compute(std::span(reinterpret_cast<const uint8_t*>(both.data()), both.size()));
-    return c;
+    return {props.messageId, props.identityHash};
 }
 
 std::vector<DuplicateGroup> FindDuplicatesInFolder(std::vector<DuplicateCandidate> messages,
@@ -105,18 +101,18 @@ std::vector<DuplicateGroup> FindDuplicatesInFolder(std::vector<DuplicateCandidat
                                                    const StateLookup& stateOf) {
     std::vector<DuplicateGroup> groups;
     if (!contentOf) return groups;
-    std::vector<size_t> order(messages.size());
-    for (size_t i = 0; i < order.size(); ++i) order[i] = i;
-    std::sort(order.begin(), order.end(),
-              [&](size_t a, size_t b) { return HeaderKey(messages[a]) < HeaderKey(messages[b]); });
-    for (size_t a = 0; a < order.size();) {
+    std::sort(messages.begin(), messages.end(), [](const auto& a, const auto& b) {
+        return std::tie(a.identity, a.messageId) < std::tie(b.identity, b.messageId);
+    });
+    std::vector<size_t> run;
+    for (size_t a = 0; a < messages.size();) {
         size_t b = a + 1;
-        while (b < order.size() && HeaderKey(messages[order[b]]) == HeaderKey(messages[order[a]]))
-            ++b;
-        if (b - a > 1)
-            GroupRun(messages,
-                     std::vector<size_t>(order.begin() + long(a), order.begin() + long(b)),
-                     contentOf, stateOf, groups);
+        while (b < messages.size() && messages[b].identity == messages[a].identity) ++b;
+        if (b - a > 1) {
+            run.clear();
+            for (size_t k = a; k < b; ++k) run.push_back(k);
+            GroupRun(messages, run, contentOf, stateOf, groups);
+        }
         a = b;
     }
     return groups;
@@ -124,33 +120,12 @@ std::vector<DuplicateGroup> FindDuplicatesInFolder(std::vector<DuplicateCandidat
 
 namespace {
 
-// SHA-256 of a message's body (after the blank line that ends its header block), or of all
-// its bytes when `whole`.
-std::optional<std::array<uint8_t, 32>> ContentOf(StoreFolder& folder, uint32_t messageId,
-                                                 bool whole) {
+std::optional<std::array<uint8_t, 32>> ContentOf(StoreFolder& folder, uint32_t messageId) {
     int fd = -1;
     if (folder.OpenMessage(messageId, fd) != S_OK) return std::nullopt;
-    std::unique_ptr<EVP_MD_CTX, decltype(&EVP_MD_CTX_free)> ctx(EVP_MD_CTX_new(), EVP_MD_CTX_free);
-    bool ok = ctx && EVP_DigestInit_ex(ctx.get(), EVP_sha256(), nullptr) == 1;
-    uint8_t buffer[65536];
-    ssize_t n = 0;
-    // The header block ends at the first empty line ("\n\n", "\n\r\n"); `state` follows the
-    // line ends across reads: 0 in a line, 1 after "\n", 2 after "\n\r", 3 in the body.
-    int state = whole ? 3 : 0;
-    while (ok && (n = ::read(fd, buffer, sizeof buffer)) > 0) {
-        size_t from = 0;
-        for (; state != 3 && from < static_cast<size_t>(n); ++from) {
-            uint8_t c = buffer[from];
-            state = c == '\n' ? (state == 0 ? 1 : 3) : (c == '\r' && state == 1) ? 2 : 0;
-        }
-        if (state == 3 && from < static_cast<size_t>(n))
-            ok = EVP_DigestUpdate(ctx.get(), buffer + from, static_cast<size_t>(n) - from) == 1;
-    }
+    auto digest = MessageIdentityDigest(fd);
     ::close(fd);
-    std::array<uint8_t, 32> out{};
-    if (!ok || n < 0 || EVP_DigestFinal_ex(ctx.get(), out.data(), nullptr) != 1)
-        return std::nullopt;
-    return out;
+    return digest;
 }
 
 // A message's state as its file shows it.
@@ -211,7 +186,7 @@ class Search {
         if (stop_.stop_requested()) return;  // a folder read in part is not searched
         examined += messages.size();
         report_.ProgressSent(examined, 0);
-        auto contentOf = [&](uint32_t id, bool whole) { return ContentOf(*folder, id, whole); };
+        auto contentOf = [&](uint32_t id) { return ContentOf(*folder, id); };
         auto stateOf = [&](uint32_t id) { return StateOf(*folder, id); };
         auto groups = FindDuplicatesInFolder(std::move(messages), contentOf, stateOf);
         // The folder is done once its groups are described: its index goes.

@@ -1,13 +1,16 @@
 #pragma once
-// Finds messages stored more than once in the same folder. Candidates share their received
-// time and normalised subject (sorted on those, so only neighbours are compared); of those,
-// copies are the messages whose Message-ID headers are equal (or both missing) and whose
-// bodies, everything after the header block, are byte for byte the same. Headers added in
-// transport (Received, Delivered-To, X-...) may differ. Where the time came from the file
-// rather than a header, the whole message must be equal. Only candidates are read.
+// Finds messages stored more than once in the same folder: copies are messages a reader
+// would see as the same message. They have the same Message-ID (or none on both), the same
+// From, Sender, To, Cc, Date and Subject, and the same body once line ends are normalised
+// (CRLF and LF). Headers added on the way or by filters may differ (Received, Delivered-To,
+// Return-Path, X-Spam-*, Status, X-Mozilla-*, ...); when a time they give differs, that
+// changes nothing. A message with neither Message-ID nor Date is a copy only when every
+// other header but those is equal too. Candidates share a hash of those header fields
+// (sorted on it, so only neighbours are compared); only candidates are read whole.
 //
-// Of each group of copies, the one with the most state stays (most flags, cur/ before new/,
-// then the earliest arrival) and takes the flags of the copies that go.
+// Of each group of copies a live one stays: a copy marked trashed (T) stays only when every
+// copy is; then the one with the most state (most flags, seen before unseen, the earliest
+// arrival). It takes the flags of the copies that go, except trashed.
 #include <array>
 #include <cstdint>
 #include <functional>
@@ -25,10 +28,10 @@
 // at most, zero-terminated, zero-padded).
 std::array<uint8_t, 16> MessageDigest(const tindale::store::MessageProps& props);
 
-// A digest of a message's body (`whole`: of all its bytes), by message id; none when it
-// cannot be read.
-using ContentDigest =
-    std::function<std::optional<std::array<uint8_t, 32>>(uint32_t messageId, bool whole)>;
+// A digest of what makes a message the message it is (the fields above and its body with
+// line ends normalised), by message id; none when it cannot be read.
+using ContentDigest = std::function<std::optional<std::array<uint8_t, 32>>(uint32_t messageId)>;
+
 // A message's Maildir state, by message id.
 using StateLookup = std::function<tindale::store::MessageState(uint32_t messageId)>;
 
@@ -40,14 +43,11 @@ struct DuplicateGroup {
     std::string flags;
 };
 
-// What the search keeps of a message: its id, received time, whether that came from the file,
-// and a digest of its normalised subject and Message-ID, so that a folder of a million
-// messages takes a few dozen megabytes.
+// What the search keeps of a message: its id and the hash of its identifying header fields,
+// 16 bytes, so that a folder of a million messages takes a few dozen megabytes.
 struct DuplicateCandidate {
     uint32_t messageId = 0;
-    bool receivedFromFile = false;
-    uint64_t received = 0;
-    std::array<uint8_t, 16> key{};
+    uint64_t identity = 0;
     static DuplicateCandidate Of(const tindale::store::MessageProps& props);
 };
 

@@ -106,7 +106,7 @@ std::string DecodeText(const std::string& raw) {
 // The header fields the store needs, unfolded, from a header block: the first of each,
 // and for Received the topmost one.
 struct RawHeaders {
-    std::optional<std::string> subject, date, received, from, to, messageId;
+    std::optional<std::string> subject, date, received, from, to, messageId, sender, cc;
 };
 
 RawHeaders SplitHeaders(std::string_view block) {
@@ -125,6 +125,8 @@ RawHeaders SplitHeaders(std::string_view block) {
                                            : is("From")       ? &raw.from
                                            : is("To")         ? &raw.to
                                            : is("Message-ID") ? &raw.messageId
+                                           : is("Sender")     ? &raw.sender
+                                           : is("Cc")         ? &raw.cc
                                                               : nullptr;
         if (slot && !*slot) *slot = trimmed;
         name.clear();
@@ -170,6 +172,28 @@ std::string NormalizeSubject(std::string_view subject) {
     return text::ToUtf8(s.substr(rest));
 }
 
+namespace {
+
+uint64_t IdentityHash(const RawHeaders& raw) {
+    uint64_t hash = 14695981039346656037ull;
+    auto add = [&](unsigned char c) { hash = (hash ^ c) * 1099511628211ull; };
+    for (const auto* field :
+         {&raw.messageId, &raw.from, &raw.sender, &raw.to, &raw.cc, &raw.date, &raw.subject}) {
+        add(field->has_value() ? 1 : 0);
+        bool blank = false;
+        for (char c : field->value_or(std::string())) {
+            bool space = c == ' ' || c == '\t';
+            if (space && blank) continue;
+            blank = space;
+            add(static_cast<unsigned char>(space ? ' ' : c));
+        }
+        add(0);
+    }
+    return hash;
+}
+
+}  // namespace
+
 HeaderInfo ParseHeaders(std::string_view headerBlock) {
     InitGmime();
     // Only the few fields the store needs are split out here; decoding (RFC 2047 words,
@@ -187,6 +211,7 @@ HeaderInfo ParseHeaders(std::string_view headerBlock) {
         if (semi != std::string::npos) info.received = DecodeDate(raw.received->c_str() + semi + 1);
     }
     if (!info.received) info.received = info.sent;
+    info.identityHash = IdentityHash(raw);
     return info;
 }
 

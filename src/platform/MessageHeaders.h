@@ -15,6 +15,10 @@ struct HeaderInfo {
     std::string messageId;            // Message-ID, as written (trimmed)
     std::optional<int64_t> received;  // Unix seconds: topmost Received:, else Date:
     std::optional<int64_t> sent;      // Date:
+    // A hash of what makes a message the message a reader sees: its Message-ID, From,
+    // Sender, To, Cc, Date and Subject fields as written (white space runs folded), and
+    // which of them it has. Copies of one message have the same; it is only a first sieve.
+    uint64_t identityHash = 0;
 };
 
 // Parses the header block (everything before the first empty line) of a message.

@@ -43,6 +43,7 @@ struct MessageProps {
     std::string subject, displayTo, displayFrom, normalSubject;
     std::string internetMessageId;  // the Message-ID header, empty when there is none
     bool receivedFromFile = false;  // no header gave a time: `received` is the file's time
+    uint64_t identityHash = 0;      // see mail::HeaderInfo::identityHash
 
     std::array<uint8_t, kSize> ToBytes() const;
     static MessageProps FromBytes(const uint8_t* bytes);

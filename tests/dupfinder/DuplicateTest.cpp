@@ -25,11 +25,10 @@ class RecordingReport : public v::WorkerReport {
     int done = 0;
 };
 
-DuplicateCandidate Props(uint32_t id, uint64_t received, std::string subject) {
+DuplicateCandidate Props(uint32_t id, uint64_t identity) {
     MessageProps p;
     p.messageId = id;
-    p.received = received;
-    p.normalSubject = std::move(subject);
+    p.identityHash = identity;
     return DuplicateCandidate::Of(p);
 }
 
@@ -57,12 +56,12 @@ const std::string kDate = "Mon, 1 Jan 2024 10:00:00 +0000";
 
 }  // namespace
 
-// Candidates share time and subject; of those, equal content makes copies, and the copy with
-// the most state stays with every copy's flags.
-TEST(DuplicateSearch, GroupsByContentAndKeepsTheCopyWithTheMostState) {
-    std::map<uint32_t, int> body = {{1, 7}, {2, 7}, {3, 7}, {4, 7}, {5, 7}, {6, 8}};
-    std::map<uint32_t, std::string> flags = {{1, ""}, {2, "FR"}, {3, "S"}, {6, "S"}};
-    ContentDigest contentOf = [&](uint32_t id, bool) {
+// Candidates share their identifying fields; of those, equal content makes copies, and the
+// live copy with the most state stays with every copy's flags but trashed.
+TEST(DuplicateSearch, GroupsByContentAndKeepsTheLiveCopyWithTheMostState) {
+    std::map<uint32_t, int> body = {{1, 7}, {2, 7}, {3, 7}, {4, 7}, {5, 7}, {6, 8}, {7, 7}};
+    std::map<uint32_t, std::string> flags = {{1, ""}, {2, "FR"}, {3, "S"}, {6, "S"}, {7, "FPST"}};
+    ContentDigest contentOf = [&](uint32_t id) {
         std::array<uint8_t, 32> d{};
         d[0] = static_cast<uint8_t>(body[id]);
         return std::optional(d);
@@ -74,15 +73,20 @@ TEST(DuplicateSearch, GroupsByContentAndKeepsTheCopyWithTheMostState) {
         st.known = true;
         return st;
     };
-    auto groups =
-        FindDuplicatesInFolder({Props(1, 100, "a"), Props(2, 100, "a"), Props(3, 100, "a"),
-                                Props(4, 101, "a"), Props(5, 100, "A"), Props(6, 100, "a")},
-                               contentOf, stateOf);
-    ASSERT_EQ(groups.size(), 1u);  // 4 is later, 5 is another subject, 6 another body
+    auto groups = FindDuplicatesInFolder(
+        {Props(1, 100), Props(2, 100), Props(3, 100), Props(4, 101), Props(7, 100), Props(6, 100)},
+        contentOf, stateOf);
+    ASSERT_EQ(groups.size(), 1u);   // 4 has other fields, 6 another body
+    EXPECT_EQ(groups[0].kept, 2u);  // 7 has more flags, but it is trashed
+    EXPECT_EQ(groups[0].surplus, (std::vector<uint32_t>{3, 1, 7}));
+    EXPECT_EQ(groups[0].flags, "FPRS");
+    // Only trashed copies: one of them stays, trashed.
+    flags = {{1, "T"}, {2, "ST"}};
+    groups = FindDuplicatesInFolder({Props(1, 5), Props(2, 5)}, contentOf, stateOf);
+    ASSERT_EQ(groups.size(), 1u);
     EXPECT_EQ(groups[0].kept, 2u);
-    EXPECT_EQ(groups[0].surplus, (std::vector<uint32_t>{3, 1}));
-    EXPECT_EQ(groups[0].flags, "FRS");
-    EXPECT_TRUE(FindDuplicatesInFolder({Props(1, 5, "x"), Props(2, 5, "x")}, {}).empty());
+    EXPECT_EQ(groups[0].flags, "ST");
+    EXPECT_TRUE(FindDuplicatesInFolder({Props(1, 5), Props(2, 5)}, {}).empty());
     EXPECT_TRUE(FindDuplicatesInFolder({}, contentOf).empty());
 }
 
@@ -94,8 +98,11 @@ TEST(DuplicateSearch, SearchesEveryFolderOfEveryIdentityOnly) {
     Put(home / "Maildir/.Work", "4", Message("hello", kDate));  // same message, other folder
     Put(home / "Maildir/.Work", "8", Message("work", kDate));
     Put(home / "Maildir/.Work", "9", Message("work", kDate));
+    // Another subject and date in the same second: two messages, not copies.
     Put(home / "Maildir/.Work.Deep", "5", Message("Re: deep", kDate));
     Put(home / "Maildir/.Work.Deep", "6", Message("deep", kDate, "Tue, 2 Jan 2024 10:00:00 +0000"));
+    Put(home / "Maildir/.Work.Deep", "10",
+        Message("deep", kDate, "Tue, 2 Jan 2024 10:00:00 +0000"));
     identities::EnsureDefaultIdentity();
     Put(home / "Other", "7", Message("hello", kDate));  // same message, other identity
     identities::Add(u"Other", home / "Other");
@@ -106,13 +113,12 @@ TEST(DuplicateSearch, SearchesEveryFolderOfEveryIdentityOnly) {
     state.duplicates.push_back(stale);
     RecordingReport report;
     v::Outcome outcome = SearchDuplicates(state.duplicates, report, {});
-    EXPECT_EQ(report.reports.front(), (std::pair<uint64_t, uint64_t>(0, 9)));
-    EXPECT_EQ(report.reports.back().first, 9u);
+    EXPECT_EQ(report.reports.front(), (std::pair<uint64_t, uint64_t>(0, 10)));
+    EXPECT_EQ(report.reports.back().first, 10u);
     EXPECT_EQ(report.done, 1);
     ASSERT_EQ(state.duplicates.size(), 4u);
     // The Inbox's two surplus copies; then, children before their parent, the deep folder's
-    // "Re: deep" / "deep" pair (equal normalised subject and received time, different sent
-    // times), then Work's own pair. Work (".Work") got its id before ".Work.Deep".
+    // copy of "deep", then Work's own pair. Work (".Work") got its id before ".Work.Deep".
     auto main = identities::Find(u"Main Identity")->id;
     for (const auto& d : state.duplicates) EXPECT_EQ(d.identityId, main);
     EXPECT_EQ(state.duplicates[0].folderId, state.duplicates[1].folderId);
@@ -325,4 +331,130 @@ TEST(DuplicateHandling, TheKeptCopyGetsEveryFlagAndAMovedCopyKeepsItsState) {
     auto moved = fs::directory_iterator(inbox + "/.Duplicates/cur");
     ASSERT_NE(moved, fs::directory_iterator());
     EXPECT_TRUE(moved->path().string().ends_with(":2,RS"));
+}
+
+namespace {
+
+std::string Mail(const std::string& received, const std::string& fields, const std::string& body,
+                 const std::string& eol = "\n") {
+    std::string text = received + fields + "\n" + body;
+    std::string out;
+    for (char c : text) c == '\n' ? out += eol : out += c;
+    return out;
+}
+
+std::string ReceivedAt(const std::string& when, const std::string& via = "mx1") {
+    return "Received: from " + via + ".example.org by mail.example.org; " + when + "\n";
+}
+
+// Every file of a tree with its bytes and modification time.
+std::map<std::string, std::pair<std::string, int64_t>> Snapshot(const std::string& root) {
+    std::map<std::string, std::pair<std::string, int64_t>> out;
+    for (const auto& e : fs::recursive_directory_iterator(root))
+        if (e.is_regular_file())
+            out[e.path().string()] = {ReadFile(e.path()),
+                                      e.last_write_time().time_since_epoch().count()};
+    return out;
+}
+
+}  // namespace
+
+// Lookalikes that real mail holds stay; copies that mail systems really make go, whatever
+// their transport headers and line ends say. The search alone writes nothing.
+TEST(DuplicateSearch, CopiesAsMailSystemsMakeThemGoAndLookalikesStay) {
+    TestHome home;
+    std::string inbox = home / "Maildir";
+    const std::string fetched = ReceivedAt("Mon, 8 Jan 2024 09:00:00 +0000", "pop");
+    auto put = [&](const std::string& name, const std::string& text) { Put(inbox, name, text); };
+    // Three daily cron mails without a Message-ID, fetched by POP in one second.
+    for (int day = 1; day <= 3; ++day)
+        put("cron" + std::to_string(day),
+            Mail(fetched,
+                 "From: root@host\nTo: me@host\nSubject: Cron <root@host> backup\nDate: Mon, " +
+                     std::to_string(day) + " Jan 2024 03:00:00 +0000\n",
+                 "backup OK\n"));
+    // "+1" from two people in the same second, and one mail-merge text to two addresses.
+    for (const char* who : {"ann", "bob"})
+        put(std::string("plus-") + who, Mail(fetched,
+                                             std::string("From: ") + who +
+                                                 "@x\nTo: list@x\nSubject: Re: lunch\n"
+                                                 "Date: " +
+                                                 kDate + "\n",
+                                             "+1\n"));
+    for (const char* to : {"carol", "dave"})
+        put(std::string("merge-") + to, Mail(fetched,
+                                             std::string("From: shop@x\nTo: ") + to +
+                                                 "@x\nSubject: Offer\n"
+                                                 "Date: " +
+                                                 kDate + "\n",
+                                             "Dear customer\n"));
+    // The same message delivered again: a retry three minutes later, two MX hosts a second
+    // apart, a POP client fetching it again, a list resending it, a loop of five.
+    const std::string fields =
+        "From: a@x\nTo: me@x\nSubject: report\nMessage-ID: <r@x>\nDate: " + kDate + "\n";
+    put("retry1", Mail(ReceivedAt("Mon, 1 Jan 2024 10:00:00 +0000"), fields, "numbers\n"));
+    put("retry2", Mail(ReceivedAt("Mon, 1 Jan 2024 10:03:00 +0000"), fields, "numbers\n"));
+    const std::string other =
+        "From: b@x\nTo: me@x\nSubject: mx\nMessage-ID: <mx@x>\nDate: " + kDate + "\n";
+    put("mx1", Mail(ReceivedAt("Mon, 1 Jan 2024 11:00:00 +0000", "mx1"), other, "hello\n"));
+    put("mx2", Mail(ReceivedAt("Mon, 1 Jan 2024 11:00:01 +0000", "mx2"), other, "hello\n"));
+    const std::string pop = "From: c@x\nSubject: pop\nMessage-ID: <p@x>\nDate: " + kDate + "\n";
+    put("pop1", Mail(fetched, "X-UIDL: 1\n" + pop, "text\n"));
+    put("pop2", Mail(ReceivedAt("Tue, 9 Jan 2024 09:00:00 +0000", "pop"),
+                     "X-UIDL: 1\nStatus: RO\n" + pop, "text\n"));
+    const std::string post =
+        "From: d@x\nTo: list@x\nSubject: [list] post\nMessage-ID: <l@x>\n"
+        "Date: " +
+        kDate + "\n";
+    put("list1", Mail(ReceivedAt("Mon, 1 Jan 2024 12:00:00 +0000"), post, "post\n"));
+    put("list2", Mail(ReceivedAt("Wed, 3 Jan 2024 12:00:00 +0000") + "X-Original-To: me@x\n", post,
+                      "post\n"));
+    const std::string loop = "From: e@x\nSubject: loop\nMessage-ID: <o@x>\nDate: " + kDate + "\n";
+    std::string hops;
+    for (int i = 0; i < 5; ++i) {
+        hops += ReceivedAt("Mon, 1 Jan 2024 13:00:0" + std::to_string(i) + " +0000");
+        put("loop" + std::to_string(i), Mail(hops, loop, "again\n"));
+    }
+    // The same message with CRLF line ends beside it with LF.
+    const std::string crlf = "From: f@x\nSubject: crlf\nMessage-ID: <c@x>\nDate: " + kDate + "\n";
+    put("lf", Mail(fetched, crlf, "two\nlines\n"));
+    put("crlf", Mail(fetched, crlf, "two\nlines\n", "\r\n"));
+    identities::EnsureDefaultIdentity();
+
+    auto before = Snapshot(inbox);
+    std::vector<DuplicateEntry> found;
+    RecordingReport report;
+    SearchDuplicates(found, report, {});
+    EXPECT_EQ(Snapshot(inbox), before);  // a dry run changes nothing, names and times alike
+    std::multiset<std::string> subjects;
+    for (const auto& d : found) subjects.insert(d.subject);
+    EXPECT_EQ(subjects, (std::multiset<std::string>{"report", "mx", "pop", "[list] post", "loop",
+                                                    "loop", "loop", "loop", "crlf"}));
+    DuplicateRequest request;
+    request.duplicates = found;
+    EXPECT_EQ(ProcessDuplicates(request, report, {}).itemsDone, 9u);
+    EXPECT_EQ(Count(inbox), 7u + 6u);  // every lookalike, and one of each copied message
+}
+
+// Entries Thunderbird marks deleted (waiting for compaction) are no messages: a visible
+// message is never deleted in favour of its hidden copy, nor is the hidden one counted.
+TEST(DuplicateSearch, HiddenThunderbirdEntriesNeverOutliveTheVisibleMessage) {
+    TestHome home;
+    std::string account = home / ".thunderbird/p.default/Mail/Local Folders";
+    fs::create_directories(account);
+    auto entry = [](const char* status, const std::string& text) {
+        return std::string("From - Mon Jan  1 10:00:00 2024\nX-Mozilla-Status: ") + status + "\n" +
+               text + "\n";
+    };
+    const std::string a = "Subject: a\nMessage-ID: <a@x>\nDate: " + kDate + "\n\nfirst\n";
+    const std::string b = "Subject: b\nMessage-ID: <b@x>\nDate: " + kDate + "\n\nsecond\n";
+    WriteFile(account + "/Inbox", entry("0009", a) + entry("0001", a) + entry("0000", b) +
+                                      entry("0008", b) + entry("0008", b));
+    auto id = identities::Add(u"Thunderbird", account, StoreKind::Mbox);
+    ASSERT_TRUE(id);
+    std::vector<DuplicateEntry> found;
+    RecordingReport report;
+    SearchDuplicates(found, report, {});
+    EXPECT_TRUE(found.empty());
+    EXPECT_EQ(report.reports.front(), (std::pair<uint64_t, uint64_t>(0, 2)));
 }

@@ -42,6 +42,7 @@ MessageProps PropsFromHeaders(uint32_t id, const mail::HeaderInfo& info, uint64_
     p.displayTo = info.to;
     p.internetMessageId = info.messageId;
     p.receivedFromFile = !info.received;
+    p.identityHash = info.identityHash;
     p.received = FileTimeFromUnix(info.received.value_or(fallbackTime));
     p.sent = FileTimeFromUnix(info.sent.value_or(info.received.value_or(fallbackTime)));
     return p;

@@ -43,6 +43,10 @@ bool IsSeparator(std::string_view line) {
     return line.rfind("From ", 0) == 0;
 }
 
+bool IsExpunged(const MboxFile::Message& message) {
+    return message.status & kMozillaExpunged;
+}
+
 bool IsBlank(std::string_view line) {
     return line == "\n" || line == "\r\n";
 }
@@ -210,8 +214,12 @@ int MboxFile::Load() {
     // A second message with the same bytes is keyed "#2", a third "#3", in file order. Keys
     // known before keep their ids; new keys get theirs in file order, so that listing by id
     // follows the folder's order.
-    std::vector<uint32_t> order(messages_.size());
-    for (size_t i = 0; i < order.size(); ++i) order[i] = static_cast<uint32_t>(i);
+    // Entries Thunderbird marks deleted (expunged, waiting for compaction) are no messages:
+    // they get no id and are never listed, but stay in the file as they lie.
+    std::vector<uint32_t> order;
+    for (size_t i = 0; i < messages_.size(); ++i)
+        if (!IsExpunged(messages_[i])) order.push_back(static_cast<uint32_t>(i));
+    hidden_ = messages_.size() - order.size();
     std::stable_sort(order.begin(), order.end(),
                      [&](uint32_t a, uint32_t b) { return keys[a] < keys[b]; });
     std::vector<uint32_t> idOf(messages_.size(), 0);
@@ -231,7 +239,7 @@ int MboxFile::Load() {
     std::sort(fresh.begin(), fresh.end(),
               [](const auto& a, const auto& b) { return a.first < b.first; });
     for (auto& [index, key] : fresh) idOf[index] = ids_.Assign(key);
-    for (size_t i = 0; i < idOf.size(); ++i) byId_.emplace_back(idOf[i], static_cast<uint32_t>(i));
+    for (uint32_t i : order) byId_.emplace_back(idOf[i], i);
     keys.clear();
     std::sort(byId_.begin(), byId_.end());
     for (const auto& [id, index] : byId_) {
@@ -263,8 +271,9 @@ std::optional<MboxFile::Message> MboxFile::Find(uint32_t id) const {
 }
 
 size_t MboxFile::Unread() const {
-    return static_cast<size_t>(std::count_if(messages_.begin(), messages_.end(),
-                                             [](const Message& m) { return !(m.status & 1); }));
+    return static_cast<size_t>(
+        std::count_if(messages_.begin(), messages_.end(),
+                      [](const Message& m) { return !(m.status & 1) && !IsExpunged(m); }));
 }
 
 int MboxFile::OpenCopy(const Message& message) const {

@@ -43,6 +43,8 @@ class MboxFile {
     const MessageFiles& Files() const { return files_; }  // "@OFFSET" per id, for reports
     std::optional<Message> Find(uint32_t id) const;
     size_t Unread() const;
+    // Entries Thunderbird marks deleted, waiting for compaction: not messages, not listed.
+    size_t Hidden() const { return hidden_; }
 
     // The message's bytes in a new unnamed file, read from its start; -1 on failure.
     int OpenCopy(const Message& message) const;
@@ -83,6 +85,7 @@ class MboxFile {
     MessageFiles files_;
     std::vector<Message> messages_;                    // in file order
     std::vector<std::pair<uint32_t, uint32_t>> byId_;  // id -> index in messages_, by id
+    size_t hidden_ = 0;
     bool loaded_ = false;
     bool dirty_ = false;
 };

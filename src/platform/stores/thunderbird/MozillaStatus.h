@@ -9,6 +9,9 @@
 
 namespace tindale::store {
 
+// The bit of an entry Thunderbird has deleted and will drop at the folder's next compaction.
+inline constexpr uint16_t kMozillaExpunged = 0x0008;
+
 // X-Mozilla-Status bits as Maildir flag letters and back.
 std::string FlagsOfMozillaStatus(uint16_t status);
 uint16_t MozillaStatusOf(std::string_view flags);
