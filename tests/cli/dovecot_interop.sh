@@ -84,4 +84,30 @@ for f in INBOX:Inbox:2 Work:Work:1; do
     | as_root_or_user "$work/carl" "$imap" -o "mail_location=mbox:$work/carl/mail:INBOX=$work/carl/mail/Inbox" 2>/dev/null \
     | tr -d '\r' | grep -q "STATUS $name (MESSAGES $count)" || fail "Dovecot reads $count messages in the mbox $file"
 done
-echo "2 passed, 0 failed"
+# Duplicates in a store Dovecot filled: three deliveries of one message (unread, read, read
+# and deleted) and a lookalike from someone else in the same second. A dry run changes
+# nothing; the search then leaves one live copy, read, and the lookalike.
+mkdir -p "$work/dee/Maildir/cur" "$work/dee/Maildir/new" "$work/dee/Maildir/tmp"
+[ "$user" = "$(id -un)" ] || chown -R "$user" "$work/dee"
+mail_from() { printf 'From: %s\r\nSubject: lunch\r\nMessage-ID: <%s>\r\nDate: Mon, 1 Jan 2024 10:00:00 +0000\r\n\r\nat noon\r\n' "$1" "$2"; }
+append_raw() {  # flags message
+  printf 'x APPEND INBOX (%s) "01-Jan-2024 10:00:00 +0000" {%d+}\r\n%s\r\n' "$1" "${#2}" "$2"
+}
+{ m=$(mail_from ann@x lunch@x); append_raw '' "$m"; append_raw '\Seen' "$m"; append_raw '\Seen \Deleted' "$m"
+  append_raw '' "$(mail_from bob@x lunch2@x)"; printf 'z LOGOUT\r\n'; } | imap_session "$work/dee" > /dev/null
+inbox_state() {
+  printf 'a SELECT INBOX\r\nb FETCH 1:* (FLAGS BODY.PEEK[HEADER.FIELDS (FROM)])\r\nz LOGOUT\r\n' | imap_session "$1" \
+    | tr -d '\r' | grep -E '^\* [0-9]+ FETCH|^From:' | sed -E 's/ ?\\Recent//; s/\( /(/; s/^\* [0-9]+ FETCH //; s/ BODY.*//' | paste -d' ' - - | sort
+}
+inbox_state "$work/dee" > "$work/dee-before.txt"
+[ "$(wc -l < "$work/dee-before.txt")" = 4 ] || { cat "$work/dee-before.txt"; fail "Dovecot filled the duplicates"; }
+as_root_or_user "$work/dee" "$work/tindale-cli" dedupe --delete --dry-run >/dev/null || fail "dedupe --dry-run"
+inbox_state "$work/dee" > "$work/dee-dry.txt"
+diff "$work/dee-before.txt" "$work/dee-dry.txt" || fail "a dry run changes nothing"
+[ -z "$(find "$work/dee/Maildir" -name '*tindale*')" ] || fail "nothing of ours in the store"
+as_root_or_user "$work/dee" "$work/tindale-cli" dedupe --delete >/dev/null || fail "dedupe --delete"
+inbox_state "$work/dee" > "$work/dee-after.txt"
+printf '%s\n' '(FLAGS (\Seen) From: ann@x' '(FLAGS () From: bob@x' | sort > "$work/dee-expected.txt"
+diff "$work/dee-expected.txt" "$work/dee-after.txt" || fail "one live copy, read, and the lookalike stay"
+
+echo "3 passed, 0 failed"
