@@ -13,6 +13,7 @@
 #include <set>
 
 #include "archive/ArchiveReader.h"
+#include "base/AtomicFile.h"
 #include "base/Text.h"
 #include "model/FileNodes.h"
 #include "model/ItemProgress.h"
@@ -54,6 +55,69 @@ std::optional<std::vector<std::string>> SafeParts(const std::string& path) {
     return parts;
 }
 
+// A sealed archive's records are checked against its closing record before anything is
+// written: a forged, cut or spliced archive gives nothing. Empty when sound, else why not.
+std::string SealedChainProblem(const ExtractRequest& request, const ArchiveReader& opened) {
+    if (!opened.Key()) return {};
+    ArchiveReader reader;
+    if (reader.Open(text::ToUtf8(request.archivePath)) != ArchiveReader::OpenStatus::Readable)
+        return "the archive cannot be read";
+    auto verdict = SealWalk::CheckChain(reader, *opened.Key());
+    if (verdict == SealWalk::Verdict::Sound) return {};
+    return "the archive does not authenticate: " + SealWalk::Describe(verdict) +
+           "; nothing was written";
+}
+
+// A file being extracted: written unnamed beside its target and given the target's name
+// only once it is whole and undamaged, so a damaged item never leaves part of itself, nor
+// replaces a good file.
+class ExtractedFile {
+  public:
+    ExtractedFile(const std::string& item, const std::string& target, bool overwrite)
+        : item_(item),
+          target_(target),
+          overwrite_(overwrite),
+          file_(target, "tindale", tindale::durable::TempFile::Naming::Unnamed) {
+        if (!overwrite && ::access(target.c_str(), F_OK) == 0) {
+            v::ReportProblem(item,
+                             target + " exists already; it was kept (--overwrite replaces it)");
+            refused_ = true;
+        } else if (!file_.IsOpen()) {
+            v::ReportProblem(item, target + " cannot be written: " + std::strerror(file_.Error()));
+        }
+    }
+    int Fd() const { return refused_ ? -1 : file_.Fd(); }
+    // Names the file when `whole`; says why not otherwise.
+    bool Publish(bool written, const v::BasicStream& payload) {
+        if (Fd() < 0) return false;
+        if (payload.Damaged()) {
+            v::ReportProblem(item_,
+                             "part of its data in the archive is damaged; it was not extracted" +
+                                 std::string(overwrite_ ? " and " + target_ + " was kept" : ""));
+            return false;
+        }
+        if (!written) {
+            v::ReportProblem(item_, target_ + " could not be written completely");
+            return false;
+        }
+        if (!overwrite_ && ::access(target_.c_str(), F_OK) == 0) {
+            v::ReportProblem(item_,
+                             target_ + " exists already; it was kept (--overwrite replaces it)");
+            return false;
+        }
+        file_.TakeModeOfTarget(true);
+        if (file_.PublishNow()) return true;
+        v::ReportProblem(item_, target_ + " cannot be written: " + std::strerror(file_.Error()));
+        return false;
+    }
+
+  private:
+    std::string item_, target_;
+    bool overwrite_;
+    bool refused_ = false;
+    tindale::durable::TempFile file_;
+};
+
 // Opens the archive of a request, with its key or password when it is encrypted.
 ArchiveReader::OpenStatus OpenForReading(ArchiveReader& reader, const ExtractRequest& request,
                                          std::stop_token stop) {
@@ -83,6 +147,10 @@ class Extraction {
             outcome.Fail("the archive cannot be read");
             return outcome;
         }
+        if (auto problem = SealedChainProblem(request_, reader); !problem.empty()) {
+            outcome.Fail(problem);
+            return outcome;
+        }
         if (::mkdir(request_.target.c_str(), 0700) != 0 && errno != EEXIST) {
             outcome.Fail("the folder " + request_.target +
                          " cannot be made: " + std::strerror(errno));
@@ -105,10 +173,7 @@ class Extraction {
             found.insert(chosenBy);
             report_.Activity(path.c_str());
             FrameDecodingStream frames(reader, request_.password, reader.Key());
-            Extract(reader.Record(), path, frames);
-            if (frames.Damaged())
-                v::ReportProblem(path, "part of its data in the archive is damaged");
-            ++outcome.itemsDone;
+            if (Extract(reader.Record(), path, frames)) ++outcome.itemsDone;
         }
         if (stop_.stop_requested())
             outcome.cancelled = true;
@@ -160,101 +225,83 @@ class Extraction {
         return at;
     }
 
-    // Creates a file to write to; an existing one is kept unless the request overwrites.
-    int Create(const std::string& path, const std::string& where) {
-        int flags =
-            O_WRONLY | O_CREAT | O_CLOEXEC | O_NOFOLLOW | (request_.overwrite ? O_TRUNC : O_EXCL);
-        int fd = ::open(where.c_str(), flags, 0600);
-        if (fd < 0)
-            v::ReportProblem(path, errno == EEXIST
-                                       ? where +
-                                             " exists already; it was kept (--overwrite "
-                                             "replaces it)"
-                                       : where + " cannot be written: " + std::strerror(errno));
-        return fd;
+    // Copies the rest of `payload` into a new file at `where`, named only when whole.
+    bool WriteWhole(const std::string& path, const std::string& where, v::BasicStream& payload) {
+        ExtractedFile file(path, where, request_.overwrite);
+        if (file.Fd() < 0) return false;
+        v::ItemProgressStream counted(payload, report_, false);
+        bool ok = CopyRest(counted, file.Fd());
+        return file.Publish(ok, payload);
     }
 
-    void Extract(const v::NodeRecord& rec, const std::string& path, v::BasicStream& payload) {
+    // Whether the item was extracted whole.
+    bool Extract(const v::NodeRecord& rec, const std::string& path, v::BasicStream& payload) {
         if (rec.IsContainer()) {
             auto folder = Place(path, true);
             if (folder && IsMailFolder(rec) && request_.mail == MailForm::Maildir)
                 for (const char* sub : {"/cur", "/new", "/tmp"})
                     ::mkdir((*folder + sub).c_str(), 0700);
-            return;
+            return folder.has_value();
         }
         if (IsFileRecord(rec)) return ExtractFile(path, payload);
         if (IsMessage(rec)) return ExtractMessage(path, payload);
         v::ReportProblem(path,
                          "a settings item: a restore puts it back, it cannot be extracted "
                          "as a file");
+        return false;
     }
 
     static bool IsMailFolder(const v::NodeRecord& rec) {
         return rec.TypeGuid() == v::MsgFolder::kTypeGuid;
     }
 
-    void ExtractFile(const std::string& path, v::BasicStream& payload) {
+    bool ExtractFile(const std::string& path, v::BasicStream& payload) {
         uint8_t header[v::kFileHeaderSize];
         if (ReadFully(payload, header, sizeof header) != sizeof header) {
             v::ReportProblem(path, "its data in the archive is cut short");
-            return;
+            return false;
         }
-        if (header[v::kFileFolderFlagAt]) {
-            Place(path, true);
-            return;
-        }
+        if (header[v::kFileFolderFlagAt]) return Place(path, true).has_value();
         auto where = Place(path, false);
-        if (!where) return;
-        int fd = Create(path, *where);
-        if (fd < 0) return;
-        v::ItemProgressStream counted(payload, report_, false);
-        bool ok = CopyRest(counted, fd);
-        ok = ::close(fd) == 0 && ok;
-        if (!ok) v::ReportProblem(path, *where + " could not be written completely");
+        return where && WriteWhole(path, *where, payload);
     }
 
-    void ExtractMessage(const std::string& path, v::BasicStream& payload) {
+    bool ExtractMessage(const std::string& path, v::BasicStream& payload) {
         uint8_t header[v::kMessageHeaderSize];
         if (ReadFully(payload, header, sizeof header) != sizeof header) {
             v::ReportProblem(path, "its data in the archive is cut short");
-            return;
+            return false;
         }
         auto state = v::ReadMessageState(header).value_or(store::MessageState{});
         std::string folder = path.substr(0, path.rfind('/'));
         if (request_.mail == MailForm::Eml) return WriteEml(path, payload);
         auto place = Place(folder, true);
-        if (!place) return;
+        if (!place) return false;
         if (request_.mail == MailForm::Maildir) return WriteMaildir(path, *place, state, payload);
-        std::vector<uint8_t> bytes;
-        std::vector<uint8_t> buffer(1 << 16);
-        for (int32_t n; (n = payload.Read(buffer.data(), int32_t(buffer.size()))) > 0;)
-            bytes.insert(bytes.end(), buffer.begin(), buffer.begin() + n);
         int fd = ::memfd_create("tindale-message", MFD_CLOEXEC);
-        if (fd < 0 || !v::WriteAllToFd(fd, bytes.data(), bytes.size())) {
-            if (fd >= 0) ::close(fd);
+        bool ok = fd >= 0 && CopyRest(payload, fd);
+        if (ok && payload.Damaged())
+            v::ReportProblem(path,
+                             "part of its data in the archive is damaged; it was not extracted");
+        else if (ok && !Mbox(*place + ".mbox").Append(fd, &state))
+            v::ReportProblem(path, *place + ".mbox could not be written");
+        else if (!ok)
             v::ReportProblem(path, "it could not be written");
-            return;
-        }
-        auto& box = Mbox(*place + ".mbox");
-        if (!box.Append(fd, &state)) v::ReportProblem(path, *place + ".mbox could not be written");
-        ::close(fd);
+        if (fd >= 0) ::close(fd);
+        return ok && !payload.Damaged();
     }
 
-    void WriteEml(const std::string& path, v::BasicStream& payload) {
+    bool WriteEml(const std::string& path, v::BasicStream& payload) {
         auto where = Place(path, false);
-        if (!where) return;
+        if (!where) return false;
         // Messages share subjects: a second "Hello" becomes "Hello (2).eml".
         std::string name = *where + ".eml";
         for (int n = 2; names_.count(name); ++n) name = *where + " (" + std::to_string(n) + ").eml";
         names_.insert(name);
-        int fd = Create(path, name);
-        if (fd < 0) return;
-        bool ok = CopyRest(payload, fd);
-        ok = ::close(fd) == 0 && ok;
-        if (!ok) v::ReportProblem(path, name + " could not be written completely");
+        return WriteWhole(path, name, payload);
     }
 
-    void WriteMaildir(const std::string& path, const std::string& folder,
+    bool WriteMaildir(const std::string& path, const std::string& folder,
                       const store::MessageState& state, v::BasicStream& payload) {
         for (const char* sub : {"/cur", "/new", "/tmp"}) ::mkdir((folder + sub).c_str(), 0700);
         std::string unique = std::to_string(std::time(nullptr)) + ".T" +
@@ -264,9 +311,16 @@ class Extraction {
         int fd = ::open(temp.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC | O_NOFOLLOW, 0600);
         if (fd < 0) {
             v::ReportProblem(path, temp + " cannot be written: " + std::strerror(errno));
-            return;
+            return false;
         }
         bool ok = CopyRest(payload, fd);
+        if (ok && payload.Damaged()) {
+            ::close(fd);
+            ::unlink(temp.c_str());
+            v::ReportProblem(path,
+                             "part of its data in the archive is damaged; it was not extracted");
+            return false;
+        }
         if (ok && state.known && state.arrivalSeconds != 0) {
             timespec times[2] = {{0, UTIME_OMIT},
                                  {state.arrivalSeconds, static_cast<long>(state.arrivalNanos)}};
@@ -277,7 +331,9 @@ class Extraction {
         if (!ok || ::rename(temp.c_str(), target.c_str()) != 0) {
             ::unlink(temp.c_str());
             v::ReportProblem(path, "it could not be written to " + folder);
+            return false;
         }
+        return true;
     }
 
     store::MboxFile& Mbox(const std::string& file) {
@@ -326,6 +382,10 @@ v::Outcome CatItem(const ExtractRequest& request, const std::string& item, int f
             outcome.Fail(status == ArchiveReader::OpenStatus::WrongPassword
                              ? "wrong password"
                              : "the archive cannot be read");
+            return outcome;
+        }
+        if (auto problem = SealedChainProblem(request, reader); !problem.empty()) {
+            outcome.Fail(problem);
             return outcome;
         }
         RecordPaths paths;

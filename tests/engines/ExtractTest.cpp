@@ -1,5 +1,6 @@
 #include <gtest/gtest.h>
 
+#include <cstring>
 #include <filesystem>
 #include <fstream>
 #include <sstream>
@@ -157,4 +158,43 @@ TEST(Extract, HostileNamesWriteNothingOutsideTheChosenFolder) {
     EXPECT_TRUE(FilesBelow(home / "box").empty());
     EXPECT_FALSE(fs::exists(home / "escape.txt"));
     EXPECT_FALSE(fs::exists(home / "b.txt"));
+}
+
+// An item whose data is damaged after its first piece comes out not at all: no part of it
+// under its name, and a good file already there stays even with --overwrite.
+TEST(Extract, ADamagedItemLeavesNothingAndReplacesNothing) {
+    TestHome home;
+    CraftedArchive archive(true, false);
+    tindale::Guid docs =
+        archive
+            .Add(v::FileFolderNode::kTypeGuid, u"My Documents",
+                 archive.Frames(CraftedArchive::FilePayload(u"%USERPROFILE%\\Documents", "", true)),
+                 true)
+            .InstanceGuid();
+    std::string big(60000, 'x');
+    for (size_t i = 0; i < big.size(); ++i) big[i] = static_cast<char>('a' + (i * 7919) % 26);
+    auto frames =
+        archive.Frames(CraftedArchive::FilePayload(u"%USERPROFILE%\\Documents\\big.txt", big));
+    // The second frame's compressed bytes are spoilt: the first piece still decodes.
+    uint32_t first = 0;
+    std::memcpy(&first, frames.data(), 4);
+    for (size_t at = 4 + first + 4 + 8; at < 4 + first + 4 + 40; ++at) frames[at] ^= 0x5A;
+    archive.Add(v::FileFolderNode::kTypeGuid, u"big.txt", frames, false, &docs);
+    archive.WriteTo(home / "d.vqz");
+
+    auto outcome = Extract(home / "d.vqz", home / "out", MailForm::Eml);
+    EXPECT_FALSE(fs::exists(home / "out/My Documents/big.txt"));
+    EXPECT_TRUE(FilesBelow(home / "out").empty());  // no temporary left either
+    ASSERT_FALSE(outcome.problems.empty());
+    EXPECT_NE(outcome.problems.back().reason.find("damaged"), std::string::npos);
+
+    ExtractRequest request;
+    request.archivePath = text::ToUtf16(home / "d.vqz");
+    request.target = home / "out";
+    request.overwrite = true;
+    WriteFile(home / "out/My Documents/big.txt", "a good copy");
+    v::NullReport report;
+    ExtractWorker(request, report, {});
+    EXPECT_EQ(ReadFile(home / "out/My Documents/big.txt"), "a good copy");
+    EXPECT_EQ(FilesBelow(home / "out").size(), 1u);
 }
