@@ -80,7 +80,10 @@ const std::vector<StoreNamespace::Folder>& StoreNamespace::Folders() {
 
 const std::vector<StoreNamespace::Unmapped>& StoreNamespace::UnmappedDirectories() {
     Folders();
-    return unmapped_;
+    reported_ = unmapped_;
+    if (backend_)
+        reported_.insert(reported_.end(), backend_->Skipped().begin(), backend_->Skipped().end());
+    return reported_;
 }
 
 std::vector<StoreNamespace::Folder> StoreNamespace::ReadFolders() {

@@ -59,7 +59,8 @@ class StoreNamespace {
     void ReleaseIndex(const std::string& location);
     // All of them, and what was learnt of the folders' contents.
     void ReleaseIndexes();
-    // Directories of the store that no folder stands for, and why (read with the folder list).
+    // Directories of the store that no folder stands for, and entries its folders passed
+    // over (links), and why: read with the folder list and as folders are listed.
     using Unmapped = store::Unmapped;
     const std::vector<Unmapped>& UnmappedDirectories();
 
@@ -85,6 +86,7 @@ class StoreNamespace {
     std::unique_ptr<StoreBackend> backend_;
     std::optional<std::vector<Folder>> folders_;
     std::vector<Unmapped> unmapped_;
+    std::vector<Unmapped> reported_;  // unmapped_ and what the folders passed over
 };
 
 // Every subfolder of a folder (the whole enumeration, closed).

@@ -285,9 +285,9 @@ TEST(MailStoreTest, BatchedMessagesAppearOnlyWhenTheBatchIsPublished) {
     EXPECT_EQ(Messages(*folder).size(), 2u);
 }
 
-// Writing follows one rule for links: never through one that leads out of the store. And a
-// message temporary that a killed run left in tmp/ is removed by the next writer, while
-// another program's temporaries stay.
+// Links are never followed: a folder that is a link (here, out of the store) is no folder of
+// it, and is named among what was left out. A message temporary that a killed run left in
+// tmp/ is removed by the next writer, while another program's temporaries stay.
 TEST(MailStoreTest, WritesStayInsideTheStoreAndStaleTemporariesGo) {
     TestHome home;
     fs::create_directories(home / "elsewhere/cur");
@@ -309,10 +309,10 @@ TEST(MailStoreTest, WritesStayInsideTheStoreAndStaleTemporariesGo) {
     Add(*inbox, "Subject: kept\n\nhello\n");
     EXPECT_FALSE(fs::exists(home / "Maildir/tmp/1700000000.M12P99999Q3.host"));
     EXPECT_TRUE(fs::exists(home / "Maildir/tmp/1700000000.P1.dovecot"));
-    ASSERT_NE(linkedId, 0u);
-    ASSERT_EQ(ns.OpenFolder(linkedId, linked), S_OK);
-    std::unique_ptr<PendingMessage> pending;
-    EXPECT_NE(linked->CreateStream(pending), S_OK);
+    EXPECT_EQ(linkedId, 0u);
+    ASSERT_EQ(ns.UnmappedDirectories().size(), 1u);
+    EXPECT_EQ(ns.UnmappedDirectories()[0].directory, ".Linked");
+    EXPECT_NE(ns.UnmappedDirectories()[0].reason.find("a link"), std::string::npos);
     EXPECT_TRUE(fs::is_empty(home / "elsewhere/tmp"));
     EXPECT_TRUE(fs::is_empty(home / "elsewhere/new"));
 }
@@ -347,4 +347,27 @@ TEST(MailStoreTest, IdFilesInsideTheStoreAreTakenOverAndRemoved) {
     for (const auto& entry : fs::recursive_directory_iterator(root))
         EXPECT_EQ(entry.path().filename().string().find(".tindale"), std::string::npos)
             << entry.path();
+}
+
+// A message file that is a link (to a file the person may not even own) is no message:
+// never listed, never opened, and named among what was left out.
+TEST(MailStoreTest, MessageFilesThatAreLinksAreNeverRead) {
+    TestHome home;
+    std::string inbox = home / "Maildir";
+    WriteFile(home / "secret", "Subject: not mail\n\nthe secret\n");
+    WriteFile(inbox + "/cur/1.real.host:2,S", "Subject: real\n\nmail\n");
+    fs::create_directories(inbox + "/new");
+    fs::create_directories(inbox + "/tmp");
+    fs::create_symlink(home / "secret", inbox + "/cur/2.link.host:2,S");
+    fs::create_symlink(home / "secret", inbox + "/new/3.link.host");
+    StoreNamespace ns;
+    ASSERT_EQ(ns.InitializeAt(inbox), S_OK);
+    std::unique_ptr<StoreFolder> folder;
+    ASSERT_EQ(ns.OpenFolder(Children(ns, kRootFolderId)[0].folderId, folder), S_OK);
+    auto messages = Messages(*folder);
+    ASSERT_EQ(messages.size(), 1u);
+    EXPECT_EQ(messages[0].subject, "real");
+    std::set<std::string> named;
+    for (const auto& gap : ns.UnmappedDirectories()) named.insert(gap.directory);
+    EXPECT_EQ(named, (std::set<std::string>{"cur/2.link.host:2,S", "new/3.link.host"}));
 }

@@ -49,6 +49,25 @@ class StoreBackend {
     virtual void ReleaseFolder(const std::string& location) = 0;
     // The same for every folder, and whatever else was learnt of the store's contents.
     virtual void ReleaseAll() = 0;
+
+    // Entries of the store's folders that listing passed over (links, files that are no
+    // messages), noted by the folders as they are listed, each once.
+    const std::vector<Unmapped>& Skipped() const { return skipped_; }
+    void NoteSkipped(Unmapped entry) {
+        for (const auto& known : skipped_)
+            if (known.directory == entry.directory) return;
+        skipped_.push_back(std::move(entry));
+    }
+    // Links found among a folder's message files (`dir` relative to the root, "." for it).
+    void NoteLinks(const std::string& dir, const std::vector<std::string>& links) {
+        for (const auto& link : links)
+            NoteSkipped({dir == "." ? link : dir + "/" + link, kLinkNotFollowed});
+    }
+    static constexpr const char* kLinkNotFollowed =
+        "a link: it was not followed (a store's messages and folders are never read through one)";
+
+  private:
+    std::vector<Unmapped> skipped_;
 };
 
 // The kind's implementation for the store at `root`; its id maps are kept in `books`.

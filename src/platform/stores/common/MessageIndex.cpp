@@ -3,6 +3,7 @@
 #include <dirent.h>
 #include <fcntl.h>
 #include <sys/file.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -18,10 +19,24 @@ namespace {
 constexpr const char* kLegacyIds = ".tindale-uids";
 }  // namespace
 
-void ForEachMessageFile(const std::string& dir, const std::function<void(const char*)>& visit) {
+void ForEachMessageFile(const std::string& dir, const std::function<void(const char*)>& visit,
+                        const std::function<void(const char*)>& link) {
     if (DIR* d = ::opendir(dir.c_str())) {
-        while (dirent* e = ::readdir(d))
-            if (e->d_name[0] != '.' && e->d_type != DT_DIR) visit(e->d_name);
+        while (dirent* e = ::readdir(d)) {
+            if (e->d_name[0] == '.') continue;
+            unsigned char type = e->d_type;
+            if (type == DT_UNKNOWN) {
+                struct stat st {};
+                if (::fstatat(::dirfd(d), e->d_name, &st, AT_SYMLINK_NOFOLLOW) != 0) continue;
+                type = S_ISDIR(st.st_mode) ? DT_DIR : S_ISLNK(st.st_mode) ? DT_LNK : DT_REG;
+            }
+            // A link is never a message of the store: it may lead anywhere (/etc/shadow).
+            if (type == DT_LNK) {
+                if (link) link(e->d_name);
+            } else if (type != DT_DIR) {
+                visit(e->d_name);
+            }
+        }
         ::closedir(d);
     }
 }
@@ -50,11 +65,13 @@ struct FileName {
 
 void MessageIndex::Load() {
     Save();  // ids given out since the last load stay theirs
+    links_.clear();
     MessageFiles found;
     for (const char* sub : {"cur", "new"}) {
         std::string prefix = std::string(sub) + "/";
-        ForEachMessageFile(dir_ + "/" + sub,
-                           [&](const char* name) { found.Append(prefix + name); });
+        ForEachMessageFile(
+            dir_ + "/" + sub, [&](const char* name) { found.Append(prefix + name); },
+            [&](const char* name) { links_.push_back(prefix + name); });
     }
     // Sorted, so that when two files share a unique part the same one keeps the plain key.
     auto& entries = found.Pending();

@@ -30,6 +30,8 @@ class MessageIndex {
     void Load();
     // Message files by id: paths relative to the maildir ("cur/NAME" or "new/NAME").
     const MessageFiles& Files() const { return files_; }
+    // Symbolic links the last Load found in cur/ and new/ ("cur/NAME"): left out.
+    const std::vector<std::string>& Links() const { return links_; }
     std::optional<std::string> PathOf(uint32_t id) const;
     // Records a message just published as `relative` (in new/) and returns its id.
     uint32_t Add(const std::string& relative);
@@ -50,12 +52,15 @@ class MessageIndex {
     std::string lockPath_;
     IdMap ids_;
     MessageFiles files_;
+    std::vector<std::string> links_;
     bool dirty_ = false;
     bool loaded_ = false;
 };
 
 // Lists the names in a directory that may be message files (not hidden, not directories).
 std::vector<std::string> ListMessageFiles(const std::string& dir);
-void ForEachMessageFile(const std::string& dir, const std::function<void(const char*)>& visit);
+// `link`, when given, hears of the symbolic links among them, which are never messages.
+void ForEachMessageFile(const std::string& dir, const std::function<void(const char*)>& visit,
+                        const std::function<void(const char*)>& link = {});
 
 }  // namespace tindale::store

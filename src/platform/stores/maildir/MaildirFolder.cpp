@@ -54,7 +54,10 @@ HRESULT MaildirFolder::GetFolderProps(FolderProps& props) {
 std::vector<uint32_t> MaildirFolder::ListIds(uint32_t firstId) {
     if (auto* batch = durable::CurrentBatch()) batch->Flush();  // list what is really there
     auto& index = store_.IndexOf(Directory());
-    index.Load();  // one scan per listing; opening, committing and deleting use what it found
+    index.Load();
+    store_.NoteLinks(
+        store_.RelativeToRoot(Directory()),
+        index.Links());  // one scan per listing; opening, committing and deleting use what it found
     return index.Files().IdsFrom(firstId);
 }
 

@@ -65,6 +65,30 @@ std::string ChildrenPlace(MaildirLayout kind, const std::string& dir) {
     return Join(Parent(dir), "." + Base(dir) + std::string(kDirectorySuffix));
 }
 
+// The links to directories in `dir`: never followed, a folder reached through one could lie
+// anywhere (outside the home, or be the store itself again).
+std::vector<std::string> LinksToDirectories(const std::string& dir) {
+    std::vector<std::string> names;
+    if (DIR* d = ::opendir(dir.c_str())) {
+        while (dirent* e = ::readdir(d)) {
+            std::string name = e->d_name;
+            struct stat link {
+            }, target{};
+            std::string full = dir + "/" + name;
+            if (::lstat(full.c_str(), &link) == 0 && S_ISLNK(link.st_mode) &&
+                ::stat(full.c_str(), &target) == 0 && S_ISDIR(target.st_mode))
+                names.push_back(std::move(name));
+        }
+        ::closedir(d);
+    }
+    std::sort(names.begin(), names.end());
+    return names;
+}
+
+constexpr const char* kLinkedFolder =
+    "a link: it was not followed (a store's messages and folders are never read through one)";
+
+// Maildir++: every folder is a ".A.B" maildir directly under the root.
 class NestedWalk {
   public:
     NestedWalk(const std::string& root, MaildirLayout kind, std::vector<Unmapped>& skipped)
@@ -80,6 +104,9 @@ class NestedWalk {
     // a directory holding folders counts as a folder itself).
     bool Visit(const std::string& place, const std::vector<std::u16string>& parentPath) {
         bool any = false;
+        for (const auto& link : LinksToDirectories(Join(root_, place)))
+            if (FolderNameOf(place, parentPath, link))
+                skipped_.push_back({Join(place, link), kLinkedFolder});
         for (const auto& entry : SubDirectories(Join(root_, place))) {
             auto name = FolderNameOf(place, parentPath, entry);
             if (!name) continue;
@@ -169,31 +196,15 @@ class NestedWalk {
     std::string inboxDir_;
 };
 
-// A directory's subdirectories, links to directories among them (a Maildir++ folder may be
-// kept elsewhere; writes are checked to stay inside the store).
-std::vector<std::string> LinkedOrRealDirectories(const std::string& dir) {
-    std::vector<std::string> names;
-    if (DIR* d = ::opendir(dir.c_str())) {
-        while (dirent* e = ::readdir(d)) {
-            std::string name = e->d_name;
-            struct stat st {};
-            if (name != "." && name != ".." && ::stat((dir + "/" + name).c_str(), &st) == 0 &&
-                S_ISDIR(st.st_mode))
-                names.push_back(std::move(name));
-        }
-        ::closedir(d);
-    }
-    return names;
-}
-
-// Maildir++: every folder is a ".A.B" maildir directly under the root.
 class PlusPlusWalk {
   public:
     PlusPlusWalk(const std::string& root, std::vector<Unmapped>& unmapped)
         : root_(root), unmapped_(unmapped) {}
 
     std::vector<FolderEntry> Run() {
-        for (const auto& name : LinkedOrRealDirectories(root_)) Visit(name);
+        for (const auto& name : SubDirectories(root_)) Visit(name);
+        for (const auto& name : LinksToDirectories(root_))
+            if (name[0] == '.') unmapped_.push_back({name, kLinkedFolder});
         AddImpliedParents();
         std::vector<FolderEntry> folders{{{kInboxName}, "."}};
         for (auto& f : found_) folders.push_back(std::move(f));

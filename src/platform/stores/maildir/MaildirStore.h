@@ -33,6 +33,10 @@ class MaildirStore : public StoreBackend {
 
     // The message index of the maildir `dir`, loaded when first asked for.
     MessageIndex& IndexOf(const std::string& dir);
+    // A folder's place relative to the store's root ("." for the root itself).
+    std::string RelativeToRoot(const std::string& dir) const {
+        return dir == root_ ? "." : dir.substr(root_.size() + 1);
+    }
     FolderCopies& Copies() { return copies_; }
     // Whether messages may be written into the maildir `dir`: it must resolve to a place
     // inside the store (a folder that is a link leading out of it is refused), and

@@ -15,7 +15,15 @@ namespace {
 
 std::vector<FolderEntry> MboxFolders(const std::string& root, std::vector<Unmapped>& unmapped) {
     return ListThunderbirdFolders(
-        root, [](const std::string& full, const std::string&) { return IsMboxFile(full); },
+        root,
+        [](const std::string& full, const std::string&) {
+            if (IsMboxFile(full)) return EntryVerdict{true, {}};
+            struct stat st {};
+            bool file = ::lstat(full.c_str(), &st) == 0 && S_ISREG(st.st_mode);
+            return EntryVerdict{false, file ? "it is not an mbox folder (it does not start with a "
+                                              "\"From \" line); its content was not backed up"
+                                            : ""};
+        },
         unmapped);
 }
 

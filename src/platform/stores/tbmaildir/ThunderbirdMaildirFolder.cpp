@@ -67,6 +67,7 @@ std::vector<uint32_t> ThunderbirdMaildirFolder::ListIds(uint32_t firstId) {
     if (auto* batch = durable::CurrentBatch()) batch->Flush();  // list what is really there
     auto& index = store_.IndexOf(Directory());
     index.Load();
+    store_.NoteLinks(store_.RelativeToRoot(Directory()), index.Links());
     return index.Files().IdsFrom(firstId);
 }
 

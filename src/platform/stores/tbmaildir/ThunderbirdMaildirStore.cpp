@@ -13,8 +13,8 @@ namespace tindale::store {
 namespace {
 
 // A folder is a directory with cur/ (Thunderbird makes cur/ and tmp/; new/ may be missing).
-bool IsFolderDirectory(const std::string& full, const std::string& name) {
-    return !name.ends_with(".sbd") && IsRealDirectory(full) && IsRealDirectory(full + "/cur");
+EntryVerdict IsFolderDirectory(const std::string& full, const std::string& name) {
+    return {!name.ends_with(".sbd") && IsRealDirectory(full) && IsRealDirectory(full + "/cur"), {}};
 }
 
 std::vector<FolderEntry> Folders(const std::string& root, std::vector<Unmapped>& unmapped) {

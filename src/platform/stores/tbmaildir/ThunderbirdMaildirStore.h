@@ -37,6 +37,10 @@ class ThunderbirdMaildirStore : public StoreBackend {
     // the store; temporaries a killed run left in its tmp/ go first (once per job).
     bool ReadyForWriting(const std::string& dir);
     MessageIndex& IndexOf(const std::string& dir);
+    // A folder's place relative to the store's root ("." for the root itself).
+    std::string RelativeToRoot(const std::string& dir) const {
+        return dir == root_ ? "." : dir.substr(root_.size() + 1);
+    }
     // The folder's messages by a hash of their bytes without Thunderbird's state lines,
     // read once per job: what a message being restored is compared with.
     using Contents = std::unordered_multimap<uint64_t, std::string>;  // hash -> "cur/NAME"

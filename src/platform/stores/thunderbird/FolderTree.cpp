@@ -11,6 +11,9 @@ namespace tindale::store {
 
 namespace {
 
+constexpr const char* kLinkNotFollowed =
+    "a link: it was not followed (a store's messages and folders are never read through one)";
+
 std::string Join(const std::string& dir, const std::string& name) {
     return dir.empty() ? name : dir + "/" + name;
 }
@@ -38,8 +41,17 @@ void ListLevel(const std::string& root, const std::string& place,
         if (name.size() > 4 && name.ends_with(".sbd") && IsRealDirectory(full)) {
             std::string folder = name.substr(0, name.size() - 4);
             if (!std::binary_search(names.begin(), names.end(), folder)) folders.push_back(folder);
-        } else if (!IsThunderbirdCompanion(name) && isFolder(full, name)) {
-            folders.push_back(name);
+        } else if (!IsThunderbirdCompanion(name)) {
+            struct stat st {};
+            if (::lstat(full.c_str(), &st) == 0 && S_ISLNK(st.st_mode)) {
+                unmapped.push_back({Join(place, name), kLinkNotFollowed});
+                continue;
+            }
+            auto verdict = isFolder(full, name);
+            if (verdict.folder)
+                folders.push_back(name);
+            else if (!verdict.leftOutBecause.empty())
+                unmapped.push_back({Join(place, name), verdict.leftOutBecause});
         }
     }
     std::sort(folders.begin(), folders.end());

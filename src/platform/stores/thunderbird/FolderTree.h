@@ -12,8 +12,13 @@
 
 namespace tindale::store {
 
-// Whether the entry `name` at the full path `full` is a folder of this store kind.
-using IsFolderEntry = std::function<bool(const std::string& full, const std::string& name)>;
+// Whether the entry `name` at the full path `full` is a folder of this store kind; when it is
+// not but holds mail that cannot be read, why (said among what was left out).
+struct EntryVerdict {
+    bool folder = false;
+    std::string leftOutBecause;
+};
+using IsFolderEntry = std::function<EntryVerdict(const std::string& full, const std::string& name)>;
 
 std::vector<FolderEntry> ListThunderbirdFolders(const std::string& root,
                                                 const IsFolderEntry& isFolder,
