@@ -50,6 +50,9 @@ int RunList(const std::string& archive, const Output& out) {
     if (!out.AsJson())
         std::cerr << archive << ": encryption: " << SchemeName(scheme)
                   << "; compression: " << compression << "\n";
+    if (summary.tooDeep)
+        return Error(archive + " is damaged after " + std::to_string(summary.records) +
+                     " items: " + kTooDeep);
     if (!summary.complete)
         return Error(archive + " is truncated after " + std::to_string(summary.records) + " items");
     return kExitOk;

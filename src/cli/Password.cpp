@@ -49,10 +49,18 @@ std::optional<std::u16string> AsText(const std::string& bytes, std::string& erro
 // A password file holds the password, with or without one line ending after it. A file of
 // several lines is refused rather than cut at the first.
 std::optional<std::u16string> FromFile(const std::string& path, std::string& error) {
+    // Read up to a small limit: /dev/zero or a FIFO that never ends is no password file.
+    constexpr std::streamsize kLimit = 4096;
     std::ifstream in(path, std::ios::binary);
-    std::string content((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
-    if (!in.good() && !in.eof()) {
+    std::string content(static_cast<size_t>(kLimit) + 1, '\0');
+    in.read(content.data(), kLimit + 1);
+    if (in.bad() || (!in && !in.eof())) {
         error = "cannot read the password file " + path;
+        return std::nullopt;
+    }
+    content.resize(static_cast<size_t>(in.gcount()));
+    if (content.size() > static_cast<size_t>(kLimit)) {
+        error = "the password file " + path + " is longer than a password can be (4 KiB)";
         return std::nullopt;
     }
     if (!content.empty() && content.back() == '\n') content.pop_back();

@@ -1,4 +1,5 @@
 #include "restore/ArchiveTest.h"
+#include "restore/RecordTree.h"
 
 #include <exception>
 #include <functional>
@@ -165,7 +166,13 @@ ArchiveTestResult TestArchive(const std::string& path, const std::u16string& pas
             moveBar(reader.GoodBytes() - reader.PayloadRemaining());
             return !stop.stop_requested();
         };
+        RecordPaths paths;  // nesting deeper than any real tree is damage too
         for (; !reader.AtEnd() && !stop.stop_requested(); reader.Advance()) {
+            if (result.verdict == V::Sound && !paths.Of(reader.Record())) {
+                result.verdict = V::Damaged;
+                result.damagedItem = "record " + std::to_string(result.records + 1);
+                result.damage = kTooDeep;
+            }
             // A sealed archive's closing record holds nothing to restore and is not counted,
             // but the bytes it takes count towards the percentage.
             bool closing = walk ? walk->Observe(reader)

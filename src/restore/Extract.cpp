@@ -167,7 +167,13 @@ class Extraction {
         for (; !reader.AtEnd() && !stop_.stop_requested(); reader.Advance()) {
             ReportPercent(reader);
             if (walk && walk->Observe(reader)) continue;
-            std::string path = paths_.Of(reader.Record());
+            auto nested = paths_.Of(reader.Record());
+            if (!nested) {
+                v::ReportProblem("the archive",
+                                 std::string(kTooDeep) + "; later items were not read");
+                break;
+            }
+            std::string path = *nested;
             std::string chosenBy;
             if (!Wanted(path, wanted, chosenBy)) continue;
             found.insert(chosenBy);
@@ -391,8 +397,9 @@ v::Outcome CatItem(const ExtractRequest& request, const std::string& item, int f
         RecordPaths paths;
         for (; !reader.AtEnd(); reader.Advance()) {
             const auto& rec = reader.Record();
-            std::string path = paths.Of(rec);
-            if (path != item || rec.IsContainer()) continue;
+            auto path = paths.Of(rec);
+            if (!path) break;  // deeper than any real tree: nothing below is shown
+            if (*path != item || rec.IsContainer()) continue;
             size_t skip = IsFileRecord(rec) ? v::kFileHeaderSize
                           : IsMessage(rec)  ? v::kMessageHeaderSize
                                             : 0;

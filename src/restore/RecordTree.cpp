@@ -26,7 +26,7 @@ RecordTree RecordTree::Load(const std::string& archivePath, std::stop_token stop
     ArchiveReader reader;
     if (reader.Open(archivePath) != ArchiveReader::OpenStatus::Readable) return tree;
     tree.readable = true;
-    std::map<tindale::Guid, Entry*> byGuid;
+    std::map<tindale::Guid, std::pair<Entry*, size_t>> byGuid;  // with its depth
     tree.sealed = reader.Header().Sealed();
     for (; !reader.AtEnd() && !stop.stop_requested(); reader.Advance()) {
         if (reader.Record().TypeGuid() == kSealClosingType) continue;  // nothing to restore
@@ -34,25 +34,35 @@ RecordTree RecordTree::Load(const std::string& archivePath, std::stop_token stop
         entry->record = reader.Record();
         entry->payloadLength = reader.PayloadLength();
         auto parent = byGuid.find(entry->record.ParentGuid());
+        size_t depth = 1;
         if (!entry->record.ParentGuid().IsZero() && parent != byGuid.end()) {
-            entry->parent = parent->second;
-            parent->second->children.push_back(entry.get());
+            depth = parent->second.second + 1;
+            if (depth > kMaxNesting) {
+                tree.tooDeep = true;
+                break;
+            }
+            entry->parent = parent->second.first;
+            parent->second.first->children.push_back(entry.get());
         } else {
             tree.roots.push_back(entry.get());
         }
-        byGuid.emplace(entry->record.InstanceGuid(), entry.get());
+        byGuid.emplace(entry->record.InstanceGuid(), std::pair{entry.get(), depth});
         tree.entries.push_back(std::move(entry));
     }
-    tree.complete = reader.Reason() == ArchiveReader::EndReason::CleanEnd;
+    tree.complete = !tree.tooDeep && reader.Reason() == ArchiveReader::EndReason::CleanEnd;
     return tree;
 }
 
-std::string RecordPaths::Of(const v::NodeRecord& rec) {
+std::optional<std::string> RecordPaths::Of(const v::NodeRecord& rec) {
     std::string name = tindale::text::ToUtf8(rec.DisplayName());
     auto parent =
         rec.ParentGuid().IsZero() ? containers_.end() : containers_.find(rec.ParentGuid());
-    std::string path = parent == containers_.end() ? name : parent->second + "/" + name;
-    if (rec.IsContainer()) containers_[rec.InstanceGuid()] = path;
+    bool top = parent == containers_.end();
+    size_t depth = top ? 1 : parent->second.depth + 1;
+    if (depth > kMaxNesting) return std::nullopt;
+    std::string path = top ? name : parent->second.path + "/" + name;
+    if (path.size() > kMaxPathBytes) return std::nullopt;
+    if (rec.IsContainer()) containers_[rec.InstanceGuid()] = {path, depth};
     return path;
 }
 
@@ -69,9 +79,14 @@ RecordTree::Summary RecordTree::Walk(const std::string& archivePath, const Visit
         if (rec.TypeGuid() == kSealClosingType) continue;
         ++summary.records;
         summary.anyEncrypted = summary.anyEncrypted || rec.Encrypted();
-        visit(rec, reader.PayloadLength(), paths.Of(rec));
+        auto path = paths.Of(rec);
+        if (!path) {
+            summary.tooDeep = true;
+            break;
+        }
+        visit(rec, reader.PayloadLength(), *path);
     }
-    summary.complete = reader.Reason() == ArchiveReader::EndReason::CleanEnd;
+    summary.complete = !summary.tooDeep && reader.Reason() == ArchiveReader::EndReason::CleanEnd;
     return summary;
 }
 

@@ -13,12 +13,25 @@
 
 // Each record's path as `list` prints it ("My Documents/letters/a.txt"), from the containers
 // read before it; kept per container, so memory follows the containers, not the records.
+// No folder tree a backup reads nests deeper than this (paths are at most 4096 bytes); an
+// archive whose records do is damaged, and is not walked further: ten thousand nested
+// records would otherwise cost their depth squared in path bytes.
+inline constexpr size_t kMaxNesting = 1024;
+inline constexpr size_t kMaxPathBytes = 16384;  // four times the longest path a record holds
+inline constexpr const char* kTooDeep =
+    "its folders nest deeper than any folder tree can (a damaged or forged archive)";
+
 class RecordPaths {
   public:
-    std::string Of(const v::NodeRecord& rec);
+    // The record's path, or none when it nests deeper than kMaxNesting.
+    std::optional<std::string> Of(const v::NodeRecord& rec);
 
   private:
-    std::map<tindale::Guid, std::string> containers_;
+    struct Container {
+        std::string path;
+        size_t depth;
+    };
+    std::map<tindale::Guid, Container> containers_;
 };
 
 struct RecordTree {
@@ -35,6 +48,7 @@ struct RecordTree {
     bool readable = false;  // the file is an archive
     bool complete = false;  // it ends cleanly after its last record
     bool sealed = false;    // a sealed archive (names and sizes readable, contents not)
+    bool tooDeep = false;   // the read ended at a record nested deeper than kMaxNesting
 
     // Reads the records; a stop ends the read early (the tree is then not complete).
     static RecordTree Load(const std::string& archivePath, std::stop_token stop = {});
@@ -44,6 +58,7 @@ struct RecordTree {
     // containers, not of records. Returns what Load would say of the archive as a whole.
     struct Summary {
         bool readable = false, complete = false, sealed = false, anyEncrypted = false;
+        bool tooDeep = false;  // the walk ended at a record nested deeper than kMaxNesting
         uint64_t records = 0;
     };
     using Visit =

@@ -8,6 +8,7 @@
 #include "model/FileNodes.h"
 #include "model/Outcome.h"
 #include "restore/ArchiveTest.h"
+#include "restore/Extract.h"
 #include "restore/RecordTree.h"
 #include "restore/RestoreEngine.h"
 #include "support/CraftedArchive.h"
@@ -243,4 +244,38 @@ TEST(HostileArchive, AFolderSwappedForALinkDuringARestoreLeadsNowhere) {
                             fs::directory_iterator()),
               300);
     fs::remove_all(outside);
+}
+
+// A chain of ten thousand nested folders (no real tree nests so deep): every job that walks
+// the records ends in bounded time and memory, and calls what is below the limit damage.
+TEST(HostileArchive, DeeplyNestedContainersAreBoundedWork) {
+    TestHome home;
+    CraftedArchive archive(false, false);
+    tindale::Guid parent =
+        archive
+            .Add(v::FileFolderNode::kTypeGuid, u"My Documents",
+                 archive.Frames(CraftedArchive::FilePayload(u"%USERPROFILE%\\Documents", "", true)),
+                 true)
+            .InstanceGuid();
+    std::u16string name(200, u'n');
+    for (int depth = 0; depth < 10000; ++depth)
+        parent = archive.Add(v::FileFolderNode::kTypeGuid, name, {}, true, &parent).InstanceGuid();
+    archive.WriteTo(home / "nested.vqz");
+    EXPECT_EQ(Check(home / "nested.vqz").verdict, ArchiveTestResult::Verdict::Damaged);
+    size_t listed = 0;
+    auto summary = RecordTree::Walk(
+        home / "nested.vqz", [&](const v::NodeRecord&, uint64_t, const std::string&) { ++listed; });
+    EXPECT_TRUE(summary.tooDeep);
+    EXPECT_FALSE(summary.complete);
+    EXPECT_LT(listed, 200u);  // 16 KiB of 200-letter names
+    auto tree = RecordTree::Load(home / "nested.vqz");
+    EXPECT_TRUE(tree.tooDeep);
+    EXPECT_FALSE(tree.complete);
+    ExtractRequest request;
+    request.archivePath = tindale::text::ToUtf16(home / "nested.vqz");
+    request.target = home / "out";
+    v::NullReport report;
+    auto outcome = ExtractWorker(request, report, {});
+    ASSERT_FALSE(outcome.problems.empty());
+    EXPECT_NE(outcome.problems.back().reason.find("nest deeper"), std::string::npos);
 }
