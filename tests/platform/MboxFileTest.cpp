@@ -125,3 +125,18 @@ TEST(MboxFile, RemovingLeavesTheRestAndTheirIds) {
     EXPECT_FALSE(box.Find(ids[0]));
     EXPECT_EQ(Read(box, ids[2]), "Subject: a\n\nsame\n");
 }
+
+// A folder file of hundreds of megabytes without a line end (sparse, or damaged) is read in
+// bounded memory, and the one "message" in it, larger than any mail, is left out and said.
+TEST(MboxFile, AHugeLineIsReadInPiecesAndAnOversizedMessageIsLeftOut) {
+    TestHome home;
+    WriteFile(home / "Inbox",
+              "From - Mon Jan  1 10:00:00 2024\nSubject: small\n\nhi\n\n"
+              "From - Mon Jan  1 10:00:00 2024\nSubject: huge\n\n");
+    ASSERT_EQ(::truncate((home / "Inbox").c_str(), off_t(300) << 20), 0);
+    MboxFile box(home / "Inbox", home / "Inbox.ids");
+    ASSERT_EQ(box.Load(), 0);
+    EXPECT_EQ(All(box), (std::vector<std::string>{"Subject: small\n\nhi\n"}));
+    ASSERT_EQ(box.Oversized().size(), 1u);
+    EXPECT_GT(box.Oversized()[0].length, 299u << 20);
+}

@@ -16,6 +16,10 @@
 
 namespace tindale::store {
 
+// No mail server takes a message this large; a "message" beyond it (a sparse or damaged file)
+// is named and left out rather than read whole.
+inline constexpr uint64_t kMaxMessageBytes = 256ull << 20;
+
 // Opens a message file for reading: only a regular file, never following a link, and
 // without waiting on a FIFO. -1 (errno set) otherwise.
 int OpenRegularFile(const std::string& path, struct stat& st);

@@ -62,11 +62,17 @@ int64_t SeparatorDate(std::string_view line) {
 }
 
 // Calls `visit` with every line of a file (its newline included) and the line's offset.
-// Stops early when `visit` returns false. 0, or an errno value.
-int ForEachLine(int fd, const std::function<bool(std::string_view, uint64_t)>& visit) {
+// A line longer than kLongLine comes in pieces, all but the first with `lineStart` false, so
+// that a file of gigabytes without a newline is never held whole. Stops early when `visit`
+// returns false. 0, or an errno value.
+constexpr size_t kLongLine = 64 << 10;
+
+int ForEachLine(int fd,
+                const std::function<bool(std::string_view, uint64_t, bool lineStart)>& visit) {
     std::vector<char> buffer(1 << 20);
     std::string carry;
     uint64_t at = 0;  // file offset of buffer[0], or of carry[0] while one is held
+    bool lineStart = true;
     for (;;) {
         ssize_t n = ::read(fd, buffer.data(), buffer.size());
         if (n < 0) {
@@ -80,17 +86,24 @@ int ForEachLine(int fd, const std::function<bool(std::string_view, uint64_t)>& v
             std::string_view line = chunk.substr(begin, nl + 1 - begin);
             if (!carry.empty()) {
                 carry.append(line);
-                if (!visit(carry, at)) return 0;
+                if (!visit(carry, at, lineStart)) return 0;
                 at += carry.size();
                 carry.clear();
             } else {
-                if (!visit(line, at)) return 0;
+                if (!visit(line, at, lineStart)) return 0;
                 at += line.size();
             }
+            lineStart = true;
         }
         carry.append(chunk.substr(begin));
+        if (carry.size() > kLongLine) {
+            if (!visit(carry, at, lineStart)) return 0;
+            at += carry.size();
+            carry.clear();
+            lineStart = false;
+        }
     }
-    if (!carry.empty()) visit(carry, at);
+    if (!carry.empty()) visit(carry, at, lineStart);
     return 0;
 }
 
@@ -170,7 +183,14 @@ int MboxFile::Load() {
             keys.push_back(KeyFor(hash, hashed));
             messages_.push_back(current);
         };
-        int error = ForEachLine(fd, [&](std::string_view line, uint64_t at) {
+        int error = ForEachLine(fd, [&](std::string_view line, uint64_t at, bool lineStart) {
+            if (!lineStart) {  // the rest of a very long line: body bytes, nothing to read
+                if (!open) return true;
+                current.length += line.size();
+                hash = Fnv(hash, line);
+                hashed += line.size();
+                return true;
+            }
             // Every line that starts with "From " is a separator: writers quote such lines of
             // a message, and Thunderbird and Python's mailbox read them so.
             if (IsSeparator(line)) {
@@ -216,10 +236,16 @@ int MboxFile::Load() {
     // follows the folder's order.
     // Entries Thunderbird marks deleted (expunged, waiting for compaction) are no messages:
     // they get no id and are never listed, but stay in the file as they lie.
+    // A "message" larger than any mail server takes (a sparse or damaged file) is left out too,
+    // and named by the folder, rather than read whole.
     std::vector<uint32_t> order;
+    oversized_.clear();
     for (size_t i = 0; i < messages_.size(); ++i)
-        if (!IsExpunged(messages_[i])) order.push_back(static_cast<uint32_t>(i));
-    hidden_ = messages_.size() - order.size();
+        if (messages_[i].length > kMaxMessageBytes)
+            oversized_.push_back(messages_[i]);
+        else if (!IsExpunged(messages_[i]))
+            order.push_back(static_cast<uint32_t>(i));
+    hidden_ = messages_.size() - order.size() - oversized_.size();
     std::stable_sort(order.begin(), order.end(),
                      [&](uint32_t a, uint32_t b) { return keys[a] < keys[b]; });
     std::vector<uint32_t> idOf(messages_.size(), 0);

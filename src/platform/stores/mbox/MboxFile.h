@@ -45,6 +45,8 @@ class MboxFile {
     size_t Unread() const;
     // Entries Thunderbird marks deleted, waiting for compaction: not messages, not listed.
     size_t Hidden() const { return hidden_; }
+    // Entries larger than any message (kMaxMessageBytes): not listed either.
+    const std::vector<Message>& Oversized() const { return oversized_; }
 
     // The message's bytes in a new unnamed file, read from its start; -1 on failure.
     int OpenCopy(const Message& message) const;
@@ -86,6 +88,7 @@ class MboxFile {
     std::vector<Message> messages_;                    // in file order
     std::vector<std::pair<uint32_t, uint32_t>> byId_;  // id -> index in messages_, by id
     size_t hidden_ = 0;
+    std::vector<Message> oversized_;
     bool loaded_ = false;
     bool dirty_ = false;
 };

@@ -25,6 +25,11 @@ HRESULT MboxFolder::GetFolderProps(FolderProps& props) {
 std::vector<uint32_t> MboxFolder::ListIds(uint32_t firstId) {
     auto& file = store_.FileOf(Directory());
     file.Load();  // read afresh: the client may have written the folder meanwhile
+    for (const auto& huge : file.Oversized())
+        store_.NoteSkipped({store_.RelativeToRoot(Directory()) + "@" + std::to_string(huge.from),
+                            "a message of " + std::to_string(huge.length >> 20) +
+                                " MB, larger than any mail server takes (a damaged or sparse "
+                                "file?); it was not read"});
     return file.Files().IdsFrom(firstId);
 }
 

@@ -30,6 +30,9 @@ class MboxStore : public StoreBackend {
 
     // The mbox file at `path`, loaded when first asked for (only the two used last are kept).
     MboxFile& FileOf(const std::string& path);
+    std::string RelativeToRoot(const std::string& path) const {
+        return path.substr(root_.size() + 1);
+    }
 
   private:
     std::string root_;

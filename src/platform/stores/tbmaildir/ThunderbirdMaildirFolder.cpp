@@ -24,6 +24,10 @@ std::optional<std::string> ReadFile(const std::string& path) {
     struct stat st {};
     int fd = OpenRegularFile(path, st);
     if (fd < 0) return std::nullopt;
+    if (static_cast<uint64_t>(st.st_size) > kMaxMessageBytes) {  // no message; never held whole
+        ::close(fd);
+        return std::nullopt;
+    }
     std::string bytes = ReadAllFrom(fd);
     ::close(fd);
     return bytes;
