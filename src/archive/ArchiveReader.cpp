@@ -31,7 +31,13 @@ int ArchiveReader::OpenArchiveFd(const std::string& path) {
 ArchiveReader::OpenStatus ArchiveReader::Open(const std::string& path) {
     file_ = std::make_unique<v::FileStream>(OpenArchiveFd(path));
     if (!file_->IsOpen()) return OpenStatus::CannotOpen;
-    return OpenArchiveFile(file_.get()) ? OpenStatus::Readable : OpenStatus::NotAnArchive;
+    if (!OpenArchiveFile(file_.get())) return OpenStatus::NotAnArchive;
+    // A sealed archive is always encrypted, with its seal fields in bounds: a header that
+    // says otherwise contradicts its records (which are sealed frames) and is damaged, for
+    // every job, with a password or without.
+    if (header_.Sealed() && (!header_.Encrypted() || !SealKey::HeaderValid(header_)))
+        return OpenStatus::DamagedHeader;
+    return OpenStatus::Readable;
 }
 
 ArchiveReader::OpenStatus ArchiveReader::Open(const std::string& path, std::u16string_view password,

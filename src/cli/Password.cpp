@@ -104,7 +104,13 @@ std::optional<int> UnlockForReading(const std::string& archive, const std::strin
     ArchiveReader reader;
     if (reader.Open(archive) != ArchiveReader::OpenStatus::Readable)
         return Error(archive + " is not a readable archive");
-    if (!reader.Header().Encrypted()) return std::nullopt;
+    if (!reader.Header().Encrypted()) {
+        // Said, so that nobody believes a plain archive was protected by the password.
+        if (!passwordFile.empty() || std::getenv("TINDALE_PASSWORD"))
+            std::cerr << "note: " << archive
+                      << ": this archive is not encrypted; the password was not used\n";
+        return std::nullopt;
+    }
     std::string error;
     auto obtained = ObtainPassword(passwordFile, false, error);
     if (!obtained) return Error(error, kExitUsage);

@@ -122,6 +122,13 @@ ArchiveTestResult TestArchive(const std::string& path, const std::u16string& pas
         result.verdict = V::CannotOpen;
     } else if (status == ArchiveReader::OpenStatus::NotAnArchive) {
         result.verdict = V::NotAnArchive;
+    } else if (status == ArchiveReader::OpenStatus::DamagedHeader) {
+        result.verdict = V::Damaged;
+        result.scheme = ArchiveTestResult::Scheme::Sealed;
+        result.damagedItem = "the header";
+        result.damage =
+            "its header contradicts its records (a sealed archive is always "
+            "encrypted, with seal fields in bounds), so no password can open it";
     } else {
         bool sealed = reader.Header().Sealed();
         result.scheme = sealed                        ? ArchiveTestResult::Scheme::Sealed

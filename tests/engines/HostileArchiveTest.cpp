@@ -281,3 +281,17 @@ TEST(HostileArchive, DeeplyNestedContainersAreBoundedWork) {
     ASSERT_FALSE(outcome.problems.empty());
     EXPECT_NE(outcome.problems.back().reason.find("nest deeper"), std::string::npos);
 }
+
+// A sealed header whose encrypt flag is cleared contradicts its records (sealed frames): it
+// is damaged whatever the job, not a plain archive whose frames pass unchecked.
+TEST(HostileArchive, ASealedHeaderClaimingNoEncryptionIsDamaged) {
+    TestHome home;
+    std::string bytes = ReadFile(std::string(TINDALE_TEST_DATA) + "/sealed.vqz");
+    bytes[9] = 0;
+    WriteFile(home / "s.vqz", bytes);
+    auto result = Check(home / "s.vqz");
+    EXPECT_EQ(result.verdict, ArchiveTestResult::Verdict::Damaged);
+    EXPECT_EQ(result.damagedItem, "the header");
+    ArchiveReader reader;
+    EXPECT_EQ(reader.Open(home / "s.vqz"), ArchiveReader::OpenStatus::DamagedHeader);
+}
