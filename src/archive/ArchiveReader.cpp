@@ -232,8 +232,9 @@ bool FrameDecodingStream::NextFrame() {
     }
     if (got < kFrameLengthBytes) return Abandon();
     uint32_t m = tindale::text::GetU32(prefix);
-    // No writer makes a longer frame; nothing is allocated for it.
-    if (m > kMaxFrameBody) return Abandon();
+    // No writer makes a longer frame, nor an empty one (millions of those would be work for
+    // nothing); nothing is allocated for either.
+    if (m == 0 || m > kMaxFrameBody) return Abandon();
     std::vector<uint8_t> body(m);
     body.resize(v::ReadFully(frames_, body.data(), body.size()));
     position_ += body.size();

@@ -117,7 +117,7 @@ bool FrameLookahead::ScanPayload(Scanner& file, const v::NodeRecord& rec, uint64
         uint8_t prefix[kFrameLengthBytes];
         if (!file.Read(pos, prefix, kFrameLengthBytes)) break;
         uint32_t m = tindale::text::GetU32(prefix);
-        if (m > kMaxFrameBody || m > end - pos - kFrameLengthBytes) break;
+        if (m == 0 || m > kMaxFrameBody || m > end - pos - kFrameLengthBytes) break;
         if (!pending_) {
             pending_ = std::make_shared<Chunk>();
             pending_->raw.reserve(kChunkReserve);

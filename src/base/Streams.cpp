@@ -74,6 +74,22 @@ int32_t MemoryStream::Read(uint8_t* buffer, int32_t length) {
     return static_cast<int32_t>(n);
 }
 
+int32_t DeclaredSizeStream::Read(uint8_t* buffer, int32_t length) {
+    if (left_ == 0) {
+        uint8_t probe = 0;
+        if (!damaged_ && inner_.Read(&probe, 1) > 0) damaged_ = true;  // more than declared
+        return 0;
+    }
+    auto want = static_cast<int32_t>(std::min<uint64_t>(left_, static_cast<uint64_t>(length)));
+    int32_t n = inner_.Read(buffer, want);
+    if (n <= 0) {
+        damaged_ = true;  // less than declared
+        return 0;
+    }
+    left_ -= static_cast<uint64_t>(n);
+    return n;
+}
+
 uint64_t CopyStream(BasicStream& from, BasicStream& to) {
     std::vector<uint8_t> piece(kCopyPieceSize);
     uint64_t total = 0;

@@ -63,6 +63,23 @@ class MemoryStream : public BasicStream {
     size_t position_ = 0;
 };
 
+// Exactly `size` bytes of another stream: it ends there, and is damaged when the other
+// stream ends sooner or has more to give (a record that declared one size and carries
+// another). The surplus is never delivered.
+class DeclaredSizeStream : public BasicStream {
+  public:
+    DeclaredSizeStream(BasicStream& inner, uint64_t size) : inner_(inner), left_(size) {}
+    int32_t Write(const uint8_t*, int32_t) override { return 0; }
+    int32_t Read(uint8_t* buffer, int32_t length) override;
+    uint64_t GetSize() override { return left_; }
+    bool Damaged() const override { return damaged_ || inner_.Damaged(); }
+
+  private:
+    BasicStream& inner_;
+    uint64_t left_;
+    bool damaged_ = false;
+};
+
 // Reads everything `from` delivers, in pieces of 20480 bytes, and writes it to `to`;
 // returns the sum of what the writes accepted.
 uint64_t CopyStream(BasicStream& from, BasicStream& to);

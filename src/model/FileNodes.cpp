@@ -229,7 +229,19 @@ uint64_t FileFolderNode::WriteFile(BasicStream& out, uint8_t* header) {
     }
     text::PutU64(header + kFileSizeAt, static_cast<uint64_t>(st.st_size));
     uint64_t total = static_cast<uint64_t>(out.Write(header, kFileHeaderSize));
-    total += CopyStream(file, out);
+    // Exactly the size the header declares: a file that grew meanwhile is cut there, one that
+    // shrank is filled with zeros, so the record stays whole (and the change is reported).
+    DeclaredSizeStream declared(file, static_cast<uint64_t>(st.st_size));
+    uint64_t copied = CopyStream(declared, out);
+    total += copied;
+    static const std::vector<uint8_t> zeros(kCopyPieceSize, 0);
+    for (uint64_t missing = static_cast<uint64_t>(st.st_size) - copied; missing > 0;) {
+        auto n = static_cast<int32_t>(std::min<uint64_t>(missing, zeros.size()));
+        int32_t written = out.Write(zeros.data(), n);
+        if (written <= 0) break;
+        total += static_cast<uint64_t>(written);
+        missing -= static_cast<uint64_t>(written);
+    }
     struct stat after {};
     if (file.LastError() != 0)
         ReportProblem(
@@ -423,15 +435,17 @@ uint64_t FileFolderNode::RestorePayload(BasicStream& in) {
         return 0;
     }
     if (header[kFileFolderFlagAt]) return 0;
+    // The record's declared size binds: a payload that carries more (or less) is damaged.
+    DeclaredSizeStream bounded(in, text::GetU64(header + kFileSizeAt));
     auto place = durable::Place::In(opened, path->substr(slash + 1));
     durable::TempFile::RemoveStaleBeside(place, "tindale");  // left by a restore that was killed
     // The file goes to the job's writing thread if it has one: a small file whole, a large
     // one in parts as they are decoded.
     if (durable::WriteQueue* queue = durable::CurrentWriteQueue()) {
-        auto written = QueueFile(*queue, in, place);
+        auto written = QueueFile(*queue, bounded, place);
         return written ? kFileHeaderSize + *written : 0;
     }
-    auto written = WriteNow(in, place);
+    auto written = WriteNow(bounded, place);
     return written ? kFileHeaderSize + *written : 0;
 }
 

@@ -269,7 +269,8 @@ class Extraction {
         }
         if (header[v::kFileFolderFlagAt]) return Place(path, true).has_value();
         auto where = Place(path, false);
-        return where && WriteWhole(path, *where, payload);
+        v::DeclaredSizeStream bounded(payload, text::GetU64(header + v::kFileSizeAt));
+        return where && WriteWhole(path, *where, bounded);
     }
 
     bool ExtractMessage(const std::string& path, v::BasicStream& payload) {
@@ -409,9 +410,14 @@ v::Outcome CatItem(const ExtractRequest& request, const std::string& item, int f
             }
             FrameDecodingStream frames(reader, request.password, reader.Key());
             std::vector<uint8_t> header(skip);
-            if (ReadFully(frames, header.data(), skip) != skip || !CopyRest(frames, fd))
+            bool read = ReadFully(frames, header.data(), skip) == skip;
+            std::optional<v::DeclaredSizeStream> bounded;
+            if (read && IsFileRecord(rec))
+                bounded.emplace(frames, text::GetU64(header.data() + v::kFileSizeAt));
+            v::BasicStream& content = bounded ? static_cast<v::BasicStream&>(*bounded) : frames;
+            if (!read || !CopyRest(content, fd))
                 outcome.Fail("the content of " + item + " could not be written");
-            else if (frames.Damaged())
+            else if (content.Damaged())
                 outcome.Fail("part of " + item + "'s data in the archive is damaged");
             else
                 outcome.itemsDone = 1;

@@ -295,3 +295,39 @@ TEST(HostileArchive, ASealedHeaderClaimingNoEncryptionIsDamaged) {
     ArchiveReader reader;
     EXPECT_EQ(reader.Open(home / "s.vqz"), ArchiveReader::OpenStatus::DamagedHeader);
 }
+
+// A file record that declares one size and carries more (a bomb: size 0, megabytes of data)
+// is damaged: restore and extract write nothing of it.
+TEST(HostileArchive, AFileRecordCarryingMoreThanItDeclaresIsDamaged) {
+    TestHome home;
+    CraftedArchive archive(true, false);
+    tindale::Guid docs =
+        archive
+            .Add(v::FileFolderNode::kTypeGuid, u"My Documents",
+                 archive.Frames(CraftedArchive::FilePayload(u"%USERPROFILE%\\Documents", "", true)),
+                 true)
+            .InstanceGuid();
+    auto payload = CraftedArchive::FilePayload(u"%USERPROFILE%\\Documents\\bomb.txt",
+                                               std::string(3 << 20, 'z'));
+    std::fill(payload.begin() + v::kFileSizeAt, payload.begin() + v::kFileSizeAt + 8, 0);
+    archive.Add(v::FileFolderNode::kTypeGuid, u"bomb.txt", archive.Frames(payload), false, &docs);
+    archive.WriteTo(home / "bomb.vqz");
+    auto outcome = RestoreAll(home / "bomb.vqz", u"");
+    EXPECT_FALSE(fs::exists(home / "Documents/bomb.txt"));
+    ASSERT_FALSE(outcome.problems.empty());
+    ExtractRequest request;
+    request.archivePath = tindale::text::ToUtf16(home / "bomb.vqz");
+    request.target = home / "out";
+    v::NullReport report;
+    ExtractWorker(request, report, {});
+    EXPECT_FALSE(fs::exists(home / "out/My Documents/bomb.txt"));
+}
+
+// No writer makes an empty frame: a payload of a hundred thousand of them is damaged.
+TEST(HostileArchive, EmptyFramesAreDamaged) {
+    TestHome home;
+    CraftedArchive archive(false, false);
+    archive.Add(v::FileFolderNode::kTypeGuid, u"empty", std::vector<uint8_t>(400000, 0));
+    archive.WriteTo(home / "e.vqz");
+    EXPECT_EQ(Check(home / "e.vqz").verdict, ArchiveTestResult::Verdict::Damaged);
+}
