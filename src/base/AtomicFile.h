@@ -98,6 +98,9 @@ class TempFile {
     // them when it is published: looking the target up now would wait on its folder while
     // the batch links other files into it.
     void TakeModeOfTarget(bool keepPrivate);
+    // Gives the file these permission bits (read, write, execute for user, group, other;
+    // setuid, setgid and sticky are never given), in place of its target's.
+    void SetPermissions(unsigned mode);
     // Closes the file, makes it durable and renames it over the target now.
     bool PublishNow();
     // Closes the file and publishes it through the thread's PublishScope when one is

@@ -164,6 +164,12 @@ void TempFile::TakeModeOfTarget(bool keepPrivate) {
         ::fchmod(fd_, 0666 & ~ProcessUmask());
 }
 
+void TempFile::SetPermissions(unsigned mode) {
+    if (fd_ < 0) return;
+    modeOfTarget_ = false;
+    ::fchmod(fd_, static_cast<mode_t>(mode & 0777));
+}
+
 bool TempFile::Close() {
     if (fd_ < 0) return !error_ && !temp_.name.empty();
     if (::close(fd_) != 0 && !error_) error_ = errno;

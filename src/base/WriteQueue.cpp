@@ -25,7 +25,7 @@ WriteQueue::~WriteQueue() {
     thread_.join();
 }
 
-void WriteQueue::Write(Place target, std::vector<uint8_t> content, Part part) {
+void WriteQueue::Write(Place target, std::vector<uint8_t> content, Part part, int mode) {
     std::unique_lock lock(mutex_);
     // One file larger than the bound still goes, alone. A full queue is waited on until the
     // writer has emptied half of it: each side then works in bursts instead of waking the
@@ -37,7 +37,7 @@ void WriteQueue::Write(Place target, std::vector<uint8_t> content, Part part) {
     }
     bool writerIdle = jobs_.empty();  // the writer waits only on an empty queue
     queuedBytes_ += content.size();
-    jobs_.push_back({std::move(target), std::move(content), part});
+    jobs_.push_back({std::move(target), std::move(content), part, mode});
     if (writerIdle) work_.notify_one();
 }
 
@@ -85,7 +85,10 @@ int WriteQueue::WriteOne(const Job& job) {
     if (job.part == Part::Abandon || !open_) return close(0);
     if (!open_->Write(job.content.data(), job.content.size())) return close(open_->Error());
     if (job.part == Part::Middle || job.part == Part::First) return 0;
-    open_->TakeModeOfTarget(false);
+    if (job.mode == kTargetMode)
+        open_->TakeModeOfTarget(false);
+    else
+        open_->SetPermissions(static_cast<unsigned>(job.mode));
     if (!open_->Publish()) return close(open_->Error() != 0 ? open_->Error() : EIO);
     return close(0);
 }

@@ -35,8 +35,12 @@ class WriteQueue {
     WriteQueue(const WriteQueue&) = delete;
     WriteQueue& operator=(const WriteQueue&) = delete;
 
-    // Queues `content` for `target`; waits while the queue holds too much already.
-    void Write(Place target, std::vector<uint8_t> content, Part part = Part::Whole);
+    // Queues `content` for `target`; waits while the queue holds too much already. The file
+    // gets permission bits `mode` (see TempFile::SetPermissions), or its target's when
+    // `mode` is kTargetMode.
+    static constexpr int kTargetMode = -1;
+    void Write(Place target, std::vector<uint8_t> content, Part part = Part::Whole,
+               int mode = kTargetMode);
     // Returns once every file queued so far is written and handed to the batch.
     void Drain();
     bool StopRequested() const { return stop_.stop_requested(); }
@@ -48,6 +52,7 @@ class WriteQueue {
         Place target;
         std::vector<uint8_t> content;
         Part part;
+        int mode;
     };
     void Run();
     int WriteOne(const Job& job);

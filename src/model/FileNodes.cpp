@@ -183,6 +183,22 @@ int32_t FileFolderNode::EnumItems(NodeList& out) {
     return Enumerate(out, false);
 }
 
+namespace {
+
+// The permission bits of a file or folder, in the header's padding that readers skip.
+void PutPermissions(uint8_t* header, const struct stat& st) {
+    header[kFileModeFlagAt] = 1;
+    header[kFileModeAt] = static_cast<uint8_t>(st.st_mode & 0777);
+    header[kFileModeAt + 1] = static_cast<uint8_t>((st.st_mode & 0777) >> 8);
+}
+
+}  // namespace
+
+std::optional<unsigned> PermissionsOf(const uint8_t* header) {
+    if (header[kFileModeFlagAt] != 1) return std::nullopt;
+    return (header[kFileModeAt] | header[kFileModeAt + 1] << 8) & 0777u;
+}
+
 uint64_t FileFolderNode::WritePayload(BasicStream& out) {
     std::string path = FullPath();
     auto stored = shell::ToArchivePath(path);
@@ -194,6 +210,8 @@ uint64_t FileFolderNode::WritePayload(BasicStream& out) {
     text::PutFixedUtf16(std::span(header, kFilePathBytes), *stored);
     if (IsContainer()) {
         header[kFileFolderFlagAt] = 1;
+        struct stat st {};
+        if (::stat(path.c_str(), &st) == 0) PutPermissions(header, st);
         return static_cast<uint64_t>(out.Write(header, kFileHeaderSize));
     }
     return WriteFile(out, header);
@@ -228,6 +246,7 @@ uint64_t FileFolderNode::WriteFile(BasicStream& out, uint8_t* header) {
         return 0;
     }
     text::PutU64(header + kFileSizeAt, static_cast<uint64_t>(st.st_size));
+    PutPermissions(header, st);
     uint64_t total = static_cast<uint64_t>(out.Write(header, kFileHeaderSize));
     // Exactly the size the header declares: a file that grew meanwhile is cut there, one that
     // shrank is filled with zeros, so the record stays whole (and the change is reported).
@@ -348,7 +367,8 @@ constexpr char kDamagedNotReplaced[] =
 // Writes `in` beside `path` and renames it over `path` only when complete and undamaged,
 // keeping the replaced file's permission bits. Returns the bytes written, nothing when the
 // file was not written (and says why).
-std::optional<uint64_t> WriteNow(BasicStream& in, const durable::Place& place) {
+std::optional<uint64_t> WriteNow(BasicStream& in, const durable::Place& place,
+                                 std::optional<unsigned> mode) {
     std::string path = place.Path();
     durable::TempFile file(place, "tindale", durable::TempFile::Naming::Unnamed);
     if (!file.IsOpen()) {
@@ -365,7 +385,10 @@ std::optional<uint64_t> WriteNow(BasicStream& in, const durable::Place& place) {
         ReportProblem(path, kDamagedNotReplaced);
         return std::nullopt;
     }
-    file.TakeModeOfTarget(false);
+    if (mode)
+        file.SetPermissions(*mode);
+    else
+        file.TakeModeOfTarget(false);
     if (!file.Publish()) {
         ReportProblem(path, std::string("cannot be written: ") + std::strerror(file.Error()));
         return std::nullopt;
@@ -377,7 +400,7 @@ std::optional<uint64_t> WriteNow(BasicStream& in, const durable::Place& place) {
 // publish the file only when complete and undamaged; a stopped job leaves it unwritten.
 // Returns the bytes read; what could not be written is reported when the queue is drained.
 std::optional<uint64_t> QueueFile(durable::WriteQueue& queue, BasicStream& in,
-                                  const durable::Place& path) {
+                                  const durable::Place& path, std::optional<unsigned> mode) {
     using Part = durable::WriteQueue::Part;
     constexpr size_t kPartBytes = durable::WriteQueue::kLargestQueued;
     // The first read asks one byte more than a part, into a buffer kept for it: a file that
@@ -400,7 +423,8 @@ std::optional<uint64_t> QueueFile(durable::WriteQueue& queue, BasicStream& in,
         if (in.Damaged()) ReportProblem(path.Path(), kDamagedNotReplaced);
         return std::nullopt;
     }
-    queue.Write(path, std::move(content), part);
+    queue.Write(path, std::move(content), part,
+                mode ? static_cast<int>(*mode) : durable::WriteQueue::kTargetMode);
     return total;
 }
 
@@ -434,7 +458,12 @@ uint64_t FileFolderNode::RestorePayload(BasicStream& in) {
         ReportProblem(*path, why);
         return 0;
     }
-    if (header[kFileFolderFlagAt]) return 0;
+    if (header[kFileFolderFlagAt]) {
+        // The folder's own bits, but the owner keeps the right to fill it (restoring what is
+        // below it, and later restores, write into it).
+        if (auto mode = PermissionsOf(header)) ::fchmod(opened->Fd(), *mode | 0700);
+        return 0;
+    }
     // The record's declared size binds: a payload that carries more (or less) is damaged.
     DeclaredSizeStream bounded(in, text::GetU64(header + kFileSizeAt));
     auto place = durable::Place::In(opened, path->substr(slash + 1));
@@ -442,10 +471,10 @@ uint64_t FileFolderNode::RestorePayload(BasicStream& in) {
     // The file goes to the job's writing thread if it has one: a small file whole, a large
     // one in parts as they are decoded.
     if (durable::WriteQueue* queue = durable::CurrentWriteQueue()) {
-        auto written = QueueFile(*queue, bounded, place);
+        auto written = QueueFile(*queue, bounded, place, PermissionsOf(header));
         return written ? kFileHeaderSize + *written : 0;
     }
-    auto written = WriteNow(bounded, place);
+    auto written = WriteNow(bounded, place, PermissionsOf(header));
     return written ? kFileHeaderSize + *written : 0;
 }
 

@@ -2,7 +2,8 @@
 // Folders and files, backed up by path and put back at the same path. A file node's payload
 // starts with a 4112-byte header:
 //   0 path (2048 UTF-16 units, in the archive's %USERPROFILE%\... form) | 4096 size (u64)
-//   | 4104 folder flag | 4105 seven zero bytes
+//   | 4104 folder flag | 4105 1 when permission bits follow | 4106 the permission bits
+//   (u16, rwx for user, group, other) | 4108 four zero bytes (older writers: all seven zero)
 // followed, for a file, by its bytes.
 #include <functional>
 #include <optional>
@@ -17,6 +18,12 @@ inline constexpr size_t kFilePathBytes = 4096;  // at 0
 inline constexpr size_t kFilePathUnits = kFilePathBytes / 2;
 inline constexpr size_t kFileSizeAt = 4096;
 inline constexpr size_t kFileFolderFlagAt = 4104;
+inline constexpr size_t kFileModeFlagAt = 4105;
+inline constexpr size_t kFileModeAt = 4106;
+
+// The permission bits a file payload's header carries (never setuid, setgid or sticky);
+// none from older writers.
+std::optional<unsigned> PermissionsOf(const uint8_t* header);
 
 // One directory entry as an enumeration found it.
 struct DirEntry {

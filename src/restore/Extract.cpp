@@ -88,7 +88,8 @@ class ExtractedFile {
     }
     int Fd() const { return refused_ ? -1 : file_.Fd(); }
     // Names the file when `whole`; says why not otherwise.
-    bool Publish(bool written, const v::BasicStream& payload) {
+    bool Publish(bool written, const v::BasicStream& payload,
+                 std::optional<unsigned> mode = std::nullopt) {
         if (Fd() < 0) return false;
         if (payload.Damaged()) {
             v::ReportProblem(item_,
@@ -105,7 +106,10 @@ class ExtractedFile {
                              target_ + " exists already; it was kept (--overwrite replaces it)");
             return false;
         }
-        file_.TakeModeOfTarget(true);
+        if (mode)
+            file_.SetPermissions(*mode);
+        else
+            file_.TakeModeOfTarget(true);
         if (file_.PublishNow()) return true;
         v::ReportProblem(item_, target_ + " cannot be written: " + std::strerror(file_.Error()));
         return false;
@@ -232,12 +236,13 @@ class Extraction {
     }
 
     // Copies the rest of `payload` into a new file at `where`, named only when whole.
-    bool WriteWhole(const std::string& path, const std::string& where, v::BasicStream& payload) {
+    bool WriteWhole(const std::string& path, const std::string& where, v::BasicStream& payload,
+                    std::optional<unsigned> mode = std::nullopt) {
         ExtractedFile file(path, where, request_.overwrite);
         if (file.Fd() < 0) return false;
         v::ItemProgressStream counted(payload, report_, false);
         bool ok = CopyRest(counted, file.Fd());
-        return file.Publish(ok, payload);
+        return file.Publish(ok, payload, mode);
     }
 
     // Whether the item was extracted whole.
@@ -270,7 +275,7 @@ class Extraction {
         if (header[v::kFileFolderFlagAt]) return Place(path, true).has_value();
         auto where = Place(path, false);
         v::DeclaredSizeStream bounded(payload, text::GetU64(header + v::kFileSizeAt));
-        return where && WriteWhole(path, *where, bounded);
+        return where && WriteWhole(path, *where, bounded, v::PermissionsOf(header));
     }
 
     bool ExtractMessage(const std::string& path, v::BasicStream& payload) {

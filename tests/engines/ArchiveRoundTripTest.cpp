@@ -379,3 +379,45 @@ TEST(ArchiveFormat, AnExceptionInANodeEndsTheJobAsAFailureNotACrash) {
     EXPECT_EQ(report.done, 1);
     EXPECT_FALSE(fs::exists(home / "x.vqz"));  // no half archive
 }
+
+// Permission bits come back as they were, on a new computer as over an older copy: a private
+// file stays private, a script executable, a folder closed to others; setuid, setgid and
+// sticky never come back.
+TEST(ArchiveFormat, PermissionBitsComeBackButNeverSetuid) {
+    TestHome home;
+    WriteFile(home / "Documents/key.txt", "secret");
+    WriteFile(home / "Documents/run.sh", "#!/bin/sh\n");
+    WriteFile(home / "Documents/shared.txt", "for all");
+    ::chmod((home / "Documents/key.txt").c_str(), 0600);
+    ::chmod((home / "Documents").c_str(), 0750);
+    ::chmod((home / "Documents/run.sh").c_str(), 04755);
+    ::chmod((home / "Documents/shared.txt").c_str(), 0664);
+    MyDocsNode docs;
+    auto state = StateFor(home / "p.vqz", {&docs}, true, true);
+    ASSERT_TRUE(Backup(state).Clean());
+    for (bool again : {false, true}) {  // into a new home, then over what is there
+        TestHome target;
+        if (again) {
+            WriteFile(target / "Documents/key.txt", "old");
+            ::chmod((target / "Documents/key.txt").c_str(), 0644);
+        }
+        RestoreRequest restore;
+        restore.archivePath = state.archivePath;
+        restore.password = state.password;
+        for (const auto& e : ReadEntries(home / "p.vqz")) restore.items.push_back(e.record);
+        RecordingReport report;
+        auto outcome = RestoreWorker(restore, report, {});
+        EXPECT_TRUE(outcome.Clean()) << outcome.error;
+        for (const auto& p : outcome.problems) ADD_FAILURE() << p.item << ": " << p.reason;
+        auto mode = [&](const std::string& rel) {
+            struct stat st {};
+            ::stat((target / rel).c_str(), &st);
+            return st.st_mode & 07777;
+        };
+        EXPECT_EQ(mode("Documents"), 0750u);
+        EXPECT_EQ(mode("Documents/key.txt"), 0600u);
+        EXPECT_EQ(mode("Documents/run.sh"), 0755u);
+        EXPECT_EQ(mode("Documents/shared.txt"), 0664u);
+        target.SwitchTo(home.Path());
+    }
+}
