@@ -39,6 +39,29 @@ bool CopyRest(v::BasicStream& in, int fd) {
     return true;
 }
 
+// Copies at most `limit` bytes; `*cut` (when given) says whether more was left unread.
+bool CopyAtMost(v::BasicStream& in, int fd, uint64_t limit, std::stop_token stop, bool* cut) {
+    if (limit == UINT64_MAX && !cut) return CopyRest(in, fd);
+    std::vector<uint8_t> buffer(1 << 16);
+    uint64_t done = 0;
+    if (cut) *cut = false;
+    while (!stop.stop_requested()) {
+        uint64_t room = limit - done;  // one byte more, to learn whether anything is left
+        auto want = static_cast<int32_t>(
+            std::min<uint64_t>(buffer.size(), room == UINT64_MAX ? room : room + 1));
+        int32_t n = in.Read(buffer.data(), want);
+        if (n <= 0) return true;
+        auto keep = static_cast<size_t>(std::min<uint64_t>(static_cast<uint64_t>(n), limit - done));
+        if (!v::WriteAllToFd(fd, buffer.data(), keep)) return false;
+        done += keep;
+        if (keep < static_cast<size_t>(n)) {
+            if (cut) *cut = true;
+            return true;
+        }
+    }
+    return true;
+}
+
 // A path of the archive as relative parts that are safe file names, or none.
 std::optional<std::vector<std::string>> SafeParts(const std::string& path) {
     std::vector<std::string> parts;
@@ -384,12 +407,13 @@ v::Outcome ExtractWorker(const ExtractRequest& request, v::WorkerReport& report,
     return outcome;
 }
 
-v::Outcome CatItem(const ExtractRequest& request, const std::string& item, int fd) {
+v::Outcome CatItem(const ExtractRequest& request, const std::string& item, int fd, uint64_t limit,
+                   std::stop_token stop, bool* cut) {
     return v::Guarded([&] {
         v::Outcome outcome;
         v::OutcomeScope scope(outcome);
         ArchiveReader reader;
-        auto status = OpenForReading(reader, request, {});
+        auto status = OpenForReading(reader, request, stop);
         if (status != ArchiveReader::OpenStatus::Readable) {
             outcome.Fail(status == ArchiveReader::OpenStatus::WrongPassword
                              ? "wrong password"
@@ -420,8 +444,10 @@ v::Outcome CatItem(const ExtractRequest& request, const std::string& item, int f
             if (read && IsFileRecord(rec))
                 bounded.emplace(frames, text::GetU64(header.data() + v::kFileSizeAt));
             v::BasicStream& content = bounded ? static_cast<v::BasicStream&>(*bounded) : frames;
-            if (!read || !CopyRest(content, fd))
+            if (!read || !CopyAtMost(content, fd, limit, stop, cut))
                 outcome.Fail("the content of " + item + " could not be written");
+            else if (stop.stop_requested())
+                outcome.cancelled = true;
             else if (content.Damaged())
                 outcome.Fail("part of " + item + "'s data in the archive is damaged");
             else

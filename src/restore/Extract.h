@@ -29,5 +29,8 @@ struct ExtractRequest {
 v::Outcome ExtractWorker(const ExtractRequest& request, v::WorkerReport& report,
                          std::stop_token stop);
 
-// Writes the content of one item (a file's bytes, a message's source) to `fd`.
-v::Outcome CatItem(const ExtractRequest& request, const std::string& item, int fd);
+// Writes the content of one item (a file's bytes, a message's source) to `fd`: all of it, or
+// (for a preview) at most `limit` bytes, decoding no further; `*cut` then says whether there
+// was more. A stop ends it as cancelled.
+v::Outcome CatItem(const ExtractRequest& request, const std::string& item, int fd,
+                   uint64_t limit = UINT64_MAX, std::stop_token stop = {}, bool* cut = nullptr);

@@ -7,6 +7,7 @@
 #include <atomic>
 
 #include <QApplication>
+#include <QElapsedTimer>
 #include <QFileDialog>
 #include <QHeaderView>
 #include <QImage>
@@ -35,8 +36,6 @@
 #include "platform/MessageHeaders.h"
 
 namespace {
-
-constexpr uint64_t kLargestPreview = 16ull << 20;
 
 // Keeps the extraction's percentage for the window's thread to show.
 struct ProgressReport : v::WorkerReport {
@@ -119,6 +118,9 @@ bool ExplorerWindow::OpenArchive(const QString& path) {
         return false;
     m_request = std::move(request);
     m_path = path;
+    ++m_previewGeneration;
+    m_previewWorker = {};  // it reads the records about to be replaced
+    m_previewPending = false;
     m_records = std::move(records);
     Fill();
     setWindowTitle(QStringLiteral("%1 - Tindale Explorer").arg(QFileInfo(path).fileName()));
@@ -155,12 +157,20 @@ void ExplorerWindow::Fill() {
     if (m_tree->topLevelItemCount() > 0) m_tree->topLevelItem(0)->setExpanded(true);
 }
 
-std::optional<std::string> ExplorerWindow::Content(const RecordTree::Entry& entry) const {
+namespace {
+
+// At most this much of an item is decoded for its preview, whatever its size: a picture up to
+// it, a text or a message's first part.
+constexpr uint64_t kPreviewBytes = 16ull << 20;
+constexpr size_t kShownText = 64u << 10;  // more text only slows the window down
+
+std::optional<std::string> PreviewBytes(const ExtractRequest& request, const std::string& path,
+                                        std::stop_token stop, bool& cut) {
     int fd = ::memfd_create("tindale-preview", MFD_CLOEXEC);
     if (fd < 0) return std::nullopt;
-    auto outcome = CatItem(m_request, entry.Path(), fd);
+    auto outcome = CatItem(request, path, fd, kPreviewBytes, stop, &cut);
     std::string bytes;
-    if (!outcome.failed) {
+    if (!outcome.failed && !outcome.cancelled) {
         char buffer[65536];
         for (off_t at = 0;;) {
             ssize_t n = ::pread(fd, buffer, sizeof buffer, at);
@@ -170,80 +180,113 @@ std::optional<std::string> ExplorerWindow::Content(const RecordTree::Entry& entr
         }
     }
     ::close(fd);
-    if (outcome.failed) return std::nullopt;
+    if (outcome.failed || outcome.cancelled) return std::nullopt;
     return bytes;
+}
+
+}  // namespace
+
+ExplorerWindow::Shown ExplorerWindow::Describe(const ExtractRequest& request,
+                                               const RecordTree::Entry& entry,
+                                               std::stop_token stop) {
+    QString name = Narrow(entry.record.DisplayName());
+    QLocale locale;
+    QString size = locale.formattedDataSize(static_cast<qint64>(entry.payloadLength));
+    bool message = entry.record.TypeGuid() == v::MsgNode::kTypeGuid;
+    bool file = entry.record.TypeGuid() == v::FileFolderNode::kTypeGuid;
+    if (!message && !file)
+        return {QStringLiteral("%1\n\nA settings item, %2 in the archive.").arg(name, size), {}};
+    bool cut = false;
+    auto bytes = PreviewBytes(request, entry.Path(), stop, cut);
+    if (!bytes)
+        return {QStringLiteral("%1\n\nIts content cannot be read from the archive.").arg(name), {}};
+    QString more = cut ? QStringLiteral("\n\n(Only its beginning is shown.)") : QString();
+    if (message) {
+        auto s = tindale::mail::Summarize(std::string_view(*bytes).substr(0, kShownText));
+        QString text = QStringLiteral("From: %1\nTo: %2\nDate: %3\nSubject: %4\n\n%5")
+                           .arg(QString::fromStdString(s.from.substr(0, 4096)),
+                                QString::fromStdString(s.to.substr(0, 4096)),
+                                QString::fromStdString(s.date.substr(0, 4096)),
+                                QString::fromStdString(s.subject.substr(0, 4096)),
+                                QString::fromStdString(s.text.substr(0, kShownText)));
+        if (!s.attachments.empty()) {
+            text += QStringLiteral("\n\nAttachments:");
+            for (const auto& a : s.attachments) text += "\n  " + QString::fromStdString(a);
+        }
+        return {text + more, {}};
+    }
+    QImage image;
+    if (!cut && image.loadFromData(reinterpret_cast<const uchar*>(bytes->data()),
+                                   static_cast<int>(bytes->size())))
+        return {{}, image};
+    std::string head = bytes->substr(0, 4096);
+    bool textual = head.find('\0') == std::string::npos &&
+                   tindale::text::ToUtf8(tindale::text::ToUtf16(head)) == head;
+    if (textual)
+        return {QString::fromStdString(bytes->substr(0, kShownText)) +
+                    (cut || bytes->size() > kShownText
+                         ? QStringLiteral("\n\n(Only its beginning is shown.)")
+                         : QString()),
+                {}};
+    QMimeDatabase types;
+    return {
+        QStringLiteral("%1\n\n%2 of %3.")
+            .arg(name, cut ? size : locale.formattedDataSize(static_cast<qint64>(bytes->size())),
+                 types.mimeTypeForData(QByteArray::fromStdString(head)).comment()),
+        {}};
 }
 
 void ExplorerWindow::Preview(QTreeWidgetItem* item) {
     m_preview->setCurrentWidget(m_text);
     m_text->clear();
+    uint64_t generation = ++m_previewGeneration;
+    m_previewWorker = {};  // stops and waits for the one before: it decodes a bounded prefix
+    m_previewPending = false;
     if (!item) return;
     const auto* entry = m_records.Find(item->data(0, Qt::UserRole).toString().toStdString());
     if (!entry) return;
-    QString name = Narrow(entry->record.DisplayName());
-    QLocale locale;
-    QString size = locale.formattedDataSize(static_cast<qint64>(entry->payloadLength));
     if (entry->record.IsContainer()) {
-        m_text->setPlainText(
-            QStringLiteral("%1\n\nA folder of %2 items.").arg(name).arg(entry->children.size()));
+        m_text->setPlainText(QStringLiteral("%1\n\nA folder of %2 items.")
+                                 .arg(Narrow(entry->record.DisplayName()))
+                                 .arg(entry->children.size()));
         return;
     }
-    bool message = entry->record.TypeGuid() == v::MsgNode::kTypeGuid;
-    bool file = entry->record.TypeGuid() == v::FileFolderNode::kTypeGuid;
-    if ((!message && !file) || entry->payloadLength > kLargestPreview) {
-        m_text->setPlainText(QStringLiteral("%1\n\n%2, %3 in the archive.")
-                                 .arg(name,
-                                      file      ? QStringLiteral("A file")
-                                      : message ? QStringLiteral("A message")
-                                                : QStringLiteral("A settings item"),
-                                      size));
-        return;
-    }
-    auto bytes = Content(*entry);
-    if (!bytes) {
-        m_text->setPlainText(
-            QStringLiteral("%1\n\nIts content cannot be read from the archive.").arg(name));
-        return;
-    }
-    if (message) {
-        auto s = tindale::mail::Summarize(*bytes);
-        QString text = QStringLiteral("From: %1\nTo: %2\nDate: %3\nSubject: %4\n\n%5")
-                           .arg(QString::fromStdString(s.from), QString::fromStdString(s.to),
-                                QString::fromStdString(s.date), QString::fromStdString(s.subject),
-                                QString::fromStdString(s.text));
-        if (!s.attachments.empty()) {
-            text += QStringLiteral("\n\nAttachments:");
-            for (const auto& a : s.attachments) text += "\n  " + QString::fromStdString(a);
-        }
-        m_text->setPlainText(text);
-        return;
-    }
-    QImage image;
-    if (image.loadFromData(reinterpret_cast<const uchar*>(bytes->data()),
-                           static_cast<int>(bytes->size()))) {
-        m_image->setPixmap(QPixmap::fromImage(image).scaled(m_preview->size(), Qt::KeepAspectRatio,
-                                                            Qt::SmoothTransformation));
+    m_text->setPlainText(
+        QStringLiteral("%1\n\nReading...").arg(Narrow(entry->record.DisplayName())));
+    m_previewPending = true;
+    // Decoded and parsed on a thread of its own: the window stays responsive whatever the
+    // item holds, and a new selection stops it.
+    m_previewWorker =
+        std::jthread([this, generation, entry, request = m_request](std::stop_token stop) {
+            Shown shown = Describe(request, *entry, stop);
+            if (stop.stop_requested()) return;
+            QMetaObject::invokeMethod(
+                this, [this, generation, shown] { Show(generation, shown); }, Qt::QueuedConnection);
+        });
+}
+
+void ExplorerWindow::Show(uint64_t generation, const Shown& shown) {
+    if (generation != m_previewGeneration) return;  // another item was chosen meanwhile
+    m_previewPending = false;
+    if (!shown.image.isNull()) {
+        m_image->setPixmap(
+            QPixmap::fromImage(shown.image)
+                .scaled(m_preview->size(), Qt::KeepAspectRatio, Qt::SmoothTransformation));
         m_preview->setCurrentWidget(m_image);
         return;
     }
-    std::string head = bytes->substr(0, 4096);
-    bool textual = head.find('\0') == std::string::npos &&
-                   tindale::text::ToUtf8(tindale::text::ToUtf16(head)) == head;
-    if (textual) {
-        m_text->setPlainText(QString::fromStdString(*bytes));
-        return;
-    }
-    QMimeDatabase types;
-    m_text->setPlainText(
-        QStringLiteral("%1\n\n%2 of %3.")
-            .arg(name, locale.formattedDataSize(static_cast<qint64>(bytes->size())),
-                 types.mimeTypeForData(QByteArray::fromStdString(head)).comment()));
+    m_text->setPlainText(shown.text);
 }
 
 bool ExplorerWindow::Select(const QString& path) {
     for (QTreeWidgetItemIterator it(m_tree); *it; ++it)
         if ((*it)->data(0, Qt::UserRole).toString() == path) {
             m_tree->setCurrentItem(*it);
+            // The preview is worked out on its thread; this waits for it, events flowing.
+            QElapsedTimer waited;
+            waited.start();
+            while (m_previewPending && waited.elapsed() < 30000)
+                QCoreApplication::processEvents(QEventLoop::AllEvents, 20);
             return true;
         }
     return false;

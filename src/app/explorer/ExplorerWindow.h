@@ -4,12 +4,15 @@
 // message as its header fields, text and attachments' names; a text file as text; a picture
 // as a picture; anything else as its size and kind) and extracts the selected items into a
 // folder the person chooses. Nothing of the person's mail, settings or documents is touched.
+#include <QImage>
 #include <QMainWindow>
+
 #include <atomic>
 #include <functional>
 #include <memory>
 #include <optional>
 #include <stop_token>
+#include <thread>
 
 #include "archive/Seal.h"
 #include "restore/Extract.h"
@@ -44,9 +47,16 @@ class ExplorerWindow : public QMainWindow {
                          const std::atomic<int>* percent = nullptr);
     void Fill();
     void Preview(QTreeWidgetItem* item);
+    // What a preview shows, worked out on the preview thread.
+    struct Shown {
+        QString text;
+        QImage image;  // shown instead of the text when not null
+    };
+    static Shown Describe(const ExtractRequest& request, const RecordTree::Entry& entry,
+                          std::stop_token stop);
+    void Show(uint64_t generation, const Shown& shown);
     void AskAndExtract();
     std::vector<std::string> SelectedPaths() const;
-    std::optional<std::string> Content(const RecordTree::Entry& entry) const;
 
     QTreeWidget* m_tree;
     QStackedWidget* m_preview;
@@ -55,4 +65,8 @@ class ExplorerWindow : public QMainWindow {
     QString m_path;
     ExtractRequest m_request;  // the archive, its password or key
     RecordTree m_records;
+    // The preview being worked out: a new selection stops it and starts another.
+    uint64_t m_previewGeneration = 0;
+    bool m_previewPending = false;
+    std::jthread m_previewWorker;
 };
