@@ -1,5 +1,7 @@
 #include "dupfinder/MessageIdentity.h"
 
+#include "platform/MessageHeaders.h"
+
 #include <openssl/evp.h>
 #include <unistd.h>
 
@@ -44,22 +46,9 @@ struct Field {
 // The header block's fields, unfolded, in order.
 std::vector<Field> Fields(std::string_view block) {
     std::vector<Field> fields;
-    size_t pos = 0;
-    while (pos < block.size()) {
-        size_t end = block.find('\n', pos);
-        if (end == std::string_view::npos) end = block.size();
-        std::string_view line = block.substr(pos, end - pos);
-        pos = end + 1;
-        if (!line.empty() && (line[0] == ' ' || line[0] == '\t')) {
-            if (!fields.empty()) fields.back().value.append(line);
-            continue;
-        }
-        size_t colon = line.find(':');
-        if (colon == std::string_view::npos) continue;
-        std::string_view name = line.substr(0, colon);
-        while (!name.empty() && (name.back() == ' ' || name.back() == '\t')) name.remove_suffix(1);
-        fields.push_back({Lower(name), std::string(line.substr(colon + 1))});
-    }
+    tindale::mail::ForEachField(block, [&](const std::string& name, const std::string& value) {
+        fields.push_back({Lower(name), value});
+    });
     return fields;
 }
 

@@ -94,41 +94,12 @@ std::optional<int64_t> DecodeDate(const char* text) {
     return DecodeDateWithGmime(text);
 }
 
-namespace {
-
-std::string DecodeText(const std::string& raw) {
-    char* decoded = g_mime_utils_header_decode_text(nullptr, raw.c_str());
-    std::string out = decoded ? decoded : raw;
-    g_free(decoded);
-    return out;
-}
-
-// The header fields the store needs, unfolded, from a header block: the first of each,
-// and for Received the topmost one.
-struct RawHeaders {
-    std::optional<std::string> subject, date, received, from, to, messageId, sender, cc;
-};
-
-RawHeaders SplitHeaders(std::string_view block) {
-    RawHeaders raw;
+void ForEachField(
+    std::string_view block,
+    const std::function<void(const std::string& name, const std::string& value)>& visit) {
     std::string name, value;
     auto flush = [&] {
-        if (name.empty()) return;
-        auto is = [&](const char* wanted) { return g_ascii_strcasecmp(name.c_str(), wanted) == 0; };
-        size_t start = value.find_first_not_of(" \t");
-        std::string trimmed = start == std::string::npos ? "" : value.substr(start);
-        while (!trimmed.empty() && (trimmed.back() == '\r' || trimmed.back() == ' '))
-            trimmed.pop_back();
-        std::optional<std::string>* slot = is("Subject")      ? &raw.subject
-                                           : is("Date")       ? &raw.date
-                                           : is("Received")   ? &raw.received
-                                           : is("From")       ? &raw.from
-                                           : is("To")         ? &raw.to
-                                           : is("Message-ID") ? &raw.messageId
-                                           : is("Sender")     ? &raw.sender
-                                           : is("Cc")         ? &raw.cc
-                                                              : nullptr;
-        if (slot && !*slot) *slot = trimmed;
+        if (!name.empty()) visit(name, value);
         name.clear();
         value.clear();
     };
@@ -152,6 +123,42 @@ RawHeaders SplitHeaders(std::string_view block) {
         value = std::string(line.substr(colon + 1));
     }
     flush();
+}
+
+namespace {
+
+std::string DecodeText(const std::string& raw) {
+    char* decoded = g_mime_utils_header_decode_text(nullptr, raw.c_str());
+    std::string out = decoded ? decoded : raw;
+    g_free(decoded);
+    return out;
+}
+
+// The header fields the store needs, unfolded, from a header block: the first of each,
+// and for Received the topmost one.
+struct RawHeaders {
+    std::optional<std::string> subject, date, received, from, to, messageId, sender, cc;
+};
+
+RawHeaders SplitHeaders(std::string_view block) {
+    RawHeaders raw;
+    ForEachField(block, [&](const std::string& name, const std::string& value) {
+        auto is = [&](const char* wanted) { return g_ascii_strcasecmp(name.c_str(), wanted) == 0; };
+        size_t start = value.find_first_not_of(" \t");
+        std::string trimmed = start == std::string::npos ? "" : value.substr(start);
+        while (!trimmed.empty() && (trimmed.back() == '\r' || trimmed.back() == ' '))
+            trimmed.pop_back();
+        std::optional<std::string>* slot = is("Subject")      ? &raw.subject
+                                           : is("Date")       ? &raw.date
+                                           : is("Received")   ? &raw.received
+                                           : is("From")       ? &raw.from
+                                           : is("To")         ? &raw.to
+                                           : is("Message-ID") ? &raw.messageId
+                                           : is("Sender")     ? &raw.sender
+                                           : is("Cc")         ? &raw.cc
+                                                              : nullptr;
+        if (slot && !*slot) *slot = trimmed;
+    });
     return raw;
 }
 

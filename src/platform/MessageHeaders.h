@@ -1,6 +1,7 @@
 #pragma once
 // Message properties from a message's header block, parsed with GMime.
 #include <cstdint>
+#include <functional>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -20,6 +21,12 @@ struct HeaderInfo {
     // which of them it has. Copies of one message have the same; it is only a first sieve.
     uint64_t identityHash = 0;
 };
+
+// Calls `visit` with every field of a header block (up to its first empty line), in order:
+// its name as written and its value unfolded (continuation lines appended as they are).
+void ForEachField(
+    std::string_view block,
+    const std::function<void(const std::string& name, const std::string& value)>& visit);
 
 // Parses the header block (everything before the first empty line) of a message.
 HeaderInfo ParseHeaders(std::string_view headerBlock);

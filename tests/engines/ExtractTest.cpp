@@ -165,12 +165,7 @@ TEST(Extract, HostileNamesWriteNothingOutsideTheChosenFolder) {
 TEST(Extract, ADamagedItemLeavesNothingAndReplacesNothing) {
     TestHome home;
     CraftedArchive archive(true, false);
-    tindale::Guid docs =
-        archive
-            .Add(v::FileFolderNode::kTypeGuid, u"My Documents",
-                 archive.Frames(CraftedArchive::FilePayload(u"%USERPROFILE%\\Documents", "", true)),
-                 true)
-            .InstanceGuid();
+    tindale::Guid docs = archive.AddDocumentsRoot();
     std::string big(60000, 'x');
     for (size_t i = 0; i < big.size(); ++i) big[i] = static_cast<char>('a' + (i * 7919) % 26);
     auto frames =

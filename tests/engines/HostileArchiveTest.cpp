@@ -253,12 +253,7 @@ TEST(HostileArchive, AFolderSwappedForALinkDuringARestoreLeadsNowhere) {
 TEST(HostileArchive, DeeplyNestedContainersAreBoundedWork) {
     TestHome home;
     CraftedArchive archive(false, false);
-    tindale::Guid parent =
-        archive
-            .Add(v::FileFolderNode::kTypeGuid, u"My Documents",
-                 archive.Frames(CraftedArchive::FilePayload(u"%USERPROFILE%\\Documents", "", true)),
-                 true)
-            .InstanceGuid();
+    tindale::Guid parent = archive.AddDocumentsRoot();
     std::u16string name(200, u'n');
     for (int depth = 0; depth < 10000; ++depth)
         parent = archive.Add(v::FileFolderNode::kTypeGuid, name, {}, true, &parent).InstanceGuid();
@@ -301,12 +296,7 @@ TEST(HostileArchive, ASealedHeaderClaimingNoEncryptionIsDamaged) {
 TEST(HostileArchive, AFileRecordCarryingMoreThanItDeclaresIsDamaged) {
     TestHome home;
     CraftedArchive archive(true, false);
-    tindale::Guid docs =
-        archive
-            .Add(v::FileFolderNode::kTypeGuid, u"My Documents",
-                 archive.Frames(CraftedArchive::FilePayload(u"%USERPROFILE%\\Documents", "", true)),
-                 true)
-            .InstanceGuid();
+    tindale::Guid docs = archive.AddDocumentsRoot();
     auto payload = CraftedArchive::FilePayload(u"%USERPROFILE%\\Documents\\bomb.txt",
                                                std::string(3 << 20, 'z'));
     std::fill(payload.begin() + v::kFileSizeAt, payload.begin() + v::kFileSizeAt + 8, 0);

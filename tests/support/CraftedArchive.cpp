@@ -46,6 +46,12 @@ std::vector<uint8_t> CraftedArchive::FilePayload(const std::u16string& storedPat
     return out;
 }
 
+tindale::Guid CraftedArchive::AddDocumentsRoot() {
+    return Add(v::FileFolderNode::kTypeGuid, u"My Documents",
+               Frames(FilePayload(u"%USERPROFILE%\\Documents", "", true)), true)
+        .InstanceGuid();
+}
+
 std::string CraftedArchive::Bytes() const {
     auto header = ArchiveHeader::Build(compress_, encrypt_, u"crafted.vqz", password_);
     std::string out(header.bytes.begin(), header.bytes.end());

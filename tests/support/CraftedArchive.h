@@ -15,6 +15,8 @@ class CraftedArchive {
     // A record of the given type with `payload` as its bytes (frames or not).
     v::NodeRecord& Add(const tindale::Guid& type, std::u16string name, std::vector<uint8_t> payload,
                        bool container = false, const tindale::Guid* parent = nullptr);
+    // The "My Documents" root record (a folder stored as %USERPROFILE%\Documents); its id.
+    tindale::Guid AddDocumentsRoot();
     // Frames for `plain`, cut into pieces and encoded as the archive's flags say.
     std::vector<uint8_t> Frames(const std::vector<uint8_t>& plain) const;
     // A file payload: the stored path (as in the archive) and the bytes.
