@@ -1,6 +1,7 @@
 // Mbox folders as any writer may have left them: every input loads without a crash, each
 // message read lies inside the file, and removing one message rewrites the folder so that
 // it reads back with exactly one message fewer and the others unchanged.
+#include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -11,6 +12,7 @@
 #include <vector>
 
 #include "platform/stores/mbox/MboxFile.h"
+#include "platform/stores/mbox/MboxQuoting.h"
 
 namespace {
 
@@ -26,7 +28,15 @@ std::vector<std::string> Messages(tindale::store::MboxFile& box) {
         for (ssize_t n; (n = ::read(fd, buffer, sizeof buffer)) > 0;)
             bytes.append(buffer, static_cast<size_t>(n));
         ::close(fd);
-        if (bytes.size() != message->length) std::abort();
+        // The stored bytes, with their mboxrd quoting undone.
+        std::string stored(message->length, '\0');
+        int file = ::open(box.Path().c_str(), O_RDONLY);
+        ssize_t got =
+            ::pread(file, stored.data(), stored.size(), static_cast<off_t>(message->start));
+        ::close(file);
+        if (got != static_cast<ssize_t>(stored.size()) ||
+            bytes != tindale::store::UnquoteFromMbox(stored))
+            std::abort();
         out.push_back(std::move(bytes));
     }
     return out;
