@@ -3,6 +3,7 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <set>
 
 #include "base/Streams.h"
 #include "base/Text.h"
@@ -142,6 +143,19 @@ bool MoveDuplicate(const DuplicateEntry& entry, const std::u16string& targetIden
 
 namespace {
 
+// Why one of the stores the request writes into cannot be written now (its mail client has
+// it open), said once rather than once for every copy; empty when all can.
+std::string WriteRefusal(const DuplicateRequest& request) {
+    std::set<std::u16string> identities;
+    for (const auto& d : request.duplicates) identities.insert(d.identityId);
+    if (request.action == DuplicateAction::Move) identities.insert(request.targetIdentity);
+    for (const auto& identity : identities)
+        if (auto ns = v::OpenStoreFor(identity))
+            if (auto refusal = ns->WriteRefusal(); !refusal.empty())
+                return refusal + "; nothing was deleted or moved";
+    return {};
+}
+
 v::Outcome RunProcessDuplicates(const DuplicateRequest& request, v::WorkerReport& report,
                                 std::stop_token stop) {
     v::Outcome outcome;
@@ -152,6 +166,10 @@ v::Outcome RunProcessDuplicates(const DuplicateRequest& request, v::WorkerReport
             return d.identityId == request.targetIdentity && d.folderId == request.targetFolder;
         })) {
         outcome.Fail(kMoveIntoSearchedFolder);
+        return outcome;
+    }
+    if (auto refusal = WriteRefusal(request); !refusal.empty()) {
+        outcome.Fail(refusal);
         return outcome;
     }
     const auto& all = request.duplicates;

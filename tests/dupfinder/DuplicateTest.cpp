@@ -1,4 +1,5 @@
 #include <gtest/gtest.h>
+#include <unistd.h>
 
 #include <filesystem>
 #include <map>
@@ -457,4 +458,34 @@ TEST(DuplicateSearch, HiddenThunderbirdEntriesNeverOutliveTheVisibleMessage) {
     SearchDuplicates(found, report, {});
     EXPECT_TRUE(found.empty());
     EXPECT_EQ(report.reports.front(), (std::pair<uint64_t, uint64_t>(0, 2)));
+}
+
+// While Thunderbird has the profile open, deleting copies from it is refused in one line that
+// names Thunderbird and the profile, and nothing is reported as done or changed.
+TEST(DuplicateHandling, ARunningThunderbirdIsNamedOnceAndNothingChanges) {
+    TestHome home;
+    std::string profile = home / ".thunderbird/p.default";
+    std::string account = profile + "/Mail/Local Folders";
+    fs::create_directories(account);
+    const std::string copy =
+        "From - Mon Jan  1 10:00:00 2024\nSubject: a\nMessage-ID: <a@x>\n"
+        "Date: " +
+        kDate + "\n\nsame\n\n";
+    WriteFile(account + "/Inbox", copy + copy + copy);
+    ASSERT_TRUE(identities::Add(u"Thunderbird", account, StoreKind::Mbox));
+    std::vector<DuplicateEntry> found;
+    RecordingReport report;
+    SearchDuplicates(found, report, {});
+    ASSERT_EQ(found.size(), 2u);
+    // Thunderbird's "lock" names the running process: this one stands in for it.
+    fs::create_symlink("127.0.0.1:+" + std::to_string(::getpid()), profile + "/lock");
+    DuplicateRequest request;
+    request.duplicates = found;
+    auto outcome = ProcessDuplicates(request, report, {});
+    EXPECT_TRUE(outcome.failed);
+    EXPECT_NE(outcome.error.find("Thunderbird has the profile"), std::string::npos)
+        << outcome.error;
+    EXPECT_EQ(outcome.itemsDone, 0u);
+    EXPECT_TRUE(outcome.problems.empty());  // said once, not once per copy
+    EXPECT_EQ(ReadFile(account + "/Inbox"), copy + copy + copy);
 }
