@@ -38,12 +38,6 @@ void MaildirStore::ReleaseAll() {
     copies_.Clear();  // the folders' sizes and hashes, kept for a restore into them
 }
 
-MessageIndex& MaildirStore::IndexOf(const std::string& dir) {
-    return indexes_.Get(dir, [&] {
-        return std::make_unique<MessageIndex>(dir, books_.MessageIds(dir), books_.LockFile());
-    });
-}
-
 bool MaildirStore::ReadyForWriting(const std::string& dir) {
     auto known = writable_.find(dir);
     if (known != writable_.end()) return known->second;

@@ -7,11 +7,10 @@
 #include <memory>
 #include <string>
 
-#include "platform/RecentlyUsed.h"
 #include "platform/stores/StoreBackend.h"
 #include "platform/stores/StoreBooks.h"
 #include "platform/stores/common/FolderCopies.h"
-#include "platform/stores/common/MessageIndex.h"
+#include "platform/stores/common/MessageIndexes.h"
 #include "platform/stores/maildir/MaildirLayout.h"
 
 namespace tindale::store {
@@ -19,7 +18,7 @@ namespace tindale::store {
 class MaildirStore : public StoreBackend {
   public:
     MaildirStore(std::string root, MaildirLayout layout, const StoreBooks& books)
-        : root_(std::move(root)), layout_(layout), books_(books) {}
+        : root_(std::move(root)), layout_(layout), indexes_(books) {}
 
     bool Prepare() override;
     std::vector<FolderEntry> ListFolders(std::vector<Unmapped>& unmapped) override;
@@ -32,7 +31,7 @@ class MaildirStore : public StoreBackend {
     void ReleaseAll() override;
 
     // The message index of the maildir `dir`, loaded when first asked for.
-    MessageIndex& IndexOf(const std::string& dir);
+    MessageIndex& IndexOf(const std::string& dir) { return indexes_.Of(dir); }
     // A folder's place relative to the store's root ("." for the root itself).
     std::string RelativeToRoot(const std::string& dir) const {
         return dir == root_ ? "." : dir.substr(root_.size() + 1);
@@ -46,8 +45,7 @@ class MaildirStore : public StoreBackend {
   private:
     std::string root_;
     MaildirLayout layout_;
-    StoreBooks books_;
-    RecentlyUsed<MessageIndex, &MessageIndex::Directory, &MessageIndex::Save, 2> indexes_;
+    MessageIndexes indexes_;
     FolderCopies copies_;
     std::map<std::string, bool> writable_;
 };

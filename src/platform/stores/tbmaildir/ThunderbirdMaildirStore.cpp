@@ -98,10 +98,4 @@ void ThunderbirdMaildirStore::ReleaseAll() {
     contents_.clear();
 }
 
-MessageIndex& ThunderbirdMaildirStore::IndexOf(const std::string& dir) {
-    return indexes_.Get(dir, [&] {
-        return std::make_unique<MessageIndex>(dir, books_.MessageIds(dir), books_.LockFile());
-    });
-}
-
 }  // namespace tindale::store

@@ -9,17 +9,16 @@
 #include <string>
 #include <unordered_map>
 
-#include "platform/RecentlyUsed.h"
 #include "platform/stores/StoreBackend.h"
 #include "platform/stores/StoreBooks.h"
-#include "platform/stores/common/MessageIndex.h"
+#include "platform/stores/common/MessageIndexes.h"
 
 namespace tindale::store {
 
 class ThunderbirdMaildirStore : public StoreBackend {
   public:
     ThunderbirdMaildirStore(std::string root, const StoreBooks& books)
-        : root_(std::move(root)), books_(books) {}
+        : root_(std::move(root)), indexes_(books) {}
 
     bool Prepare() override;
     std::vector<FolderEntry> ListFolders(std::vector<Unmapped>& unmapped) override;
@@ -36,7 +35,7 @@ class ThunderbirdMaildirStore : public StoreBackend {
     // the profile open (asked each time: it may quit), and the folder must resolve inside
     // the store; temporaries a killed run left in its tmp/ go first (once per job).
     bool ReadyForWriting(const std::string& dir);
-    MessageIndex& IndexOf(const std::string& dir);
+    MessageIndex& IndexOf(const std::string& dir) { return indexes_.Of(dir); }
     // A folder's place relative to the store's root ("." for the root itself).
     std::string RelativeToRoot(const std::string& dir) const {
         return dir == root_ ? "." : dir.substr(root_.size() + 1);
@@ -48,8 +47,7 @@ class ThunderbirdMaildirStore : public StoreBackend {
 
   private:
     std::string root_;
-    StoreBooks books_;
-    RecentlyUsed<MessageIndex, &MessageIndex::Directory, &MessageIndex::Save, 2> indexes_;
+    MessageIndexes indexes_;
     std::map<std::string, Contents> contents_;
     std::map<std::string, bool> inside_;
 };

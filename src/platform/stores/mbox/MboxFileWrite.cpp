@@ -1,0 +1,187 @@
+// Writing an mbox folder: appending a message, and writing the folder again without some
+// messages or with a status header added.
+#include "platform/stores/mbox/MboxFile.h"
+
+#include <fcntl.h>
+#include <signal.h>
+#include <sys/file.h>
+#include <sys/mman.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <cstring>
+#include <ctime>
+#include <functional>
+
+#include "base/AtomicFile.h"
+#include "base/Streams.h"
+#include "platform/stores/StoreBooks.h"
+#include "platform/stores/common/MessageFile.h"
+#include "platform/stores/mbox/MboxKeys.h"
+#include "platform/stores/mbox/MboxQuoting.h"
+#include "platform/stores/thunderbird/MozillaStatus.h"
+#include "platform/stores/thunderbird/Profile.h"
+
+namespace tindale::store {
+
+using namespace mboxkeys;
+
+namespace {
+
+bool CopyRange(int from, uint64_t start, uint64_t length, int to) {
+    std::vector<char> buffer(1 << 16);
+    while (length > 0) {
+        size_t want = static_cast<size_t>(std::min<uint64_t>(length, buffer.size()));
+        ssize_t n = ::pread(from, buffer.data(), want, static_cast<off_t>(start));
+        if (n <= 0) return false;
+        if (!v::WriteAllToFd(to, buffer.data(), static_cast<size_t>(n))) return false;
+        start += static_cast<uint64_t>(n);
+        length -= static_cast<uint64_t>(n);
+    }
+    return true;
+}
+
+std::string SeparatorLine(int64_t arrival) {
+    std::time_t when = arrival != 0 ? static_cast<std::time_t>(arrival) : std::time(nullptr);
+    std::tm tm{};
+    ::gmtime_r(&when, &tm);
+    char text[64];
+    std::strftime(text, sizeof text, "From - %a %b %e %H:%M:%S %Y\n", &tm);
+    return text;
+}
+
+}  // namespace
+
+std::optional<uint32_t> MboxFile::Append(int fd, const MessageState* state) {
+    if (!loaded_ && Load() != 0) return std::nullopt;
+    std::string message = ReadAllFrom(fd);
+    if (state && state->known && !HasMozillaStatus(message)) {
+        uint16_t status = MozillaStatusOf(state->flags);
+        if (!state->inNew) status |= 0x0001;  // seen by a client, as a cur/ message was
+        // Unread mail with no flag needs no header: its bytes stay as they were.
+        if (status != 0) message = MozillaStatusHeaders(status) + message;
+    }
+    std::string body = QuoteForMbox(message);
+    int out = ::open(path_.c_str(), O_WRONLY | O_CREAT | O_APPEND | O_CLOEXEC | O_NOFOLLOW, 0600);
+    if (out < 0) return std::nullopt;
+    ::flock(out, LOCK_EX);
+    struct stat st {};
+    ::fstat(out, &st);
+    // The separator must start a line after a blank one, whatever the file ended with.
+    std::string lead;
+    if (st.st_size > 0) {
+        char tail[2] = {};
+        int reader = ::open(path_.c_str(), O_RDONLY | O_CLOEXEC);
+        ssize_t n =
+            reader >= 0 ? ::pread(reader, tail, 2, st.st_size >= 2 ? st.st_size - 2 : 0) : 0;
+        if (reader >= 0) ::close(reader);
+        std::string_view end(tail, static_cast<size_t>(std::max<ssize_t>(n, 0)));
+        if (!end.ends_with("\n\n")) lead = end.ends_with("\n") ? "\n" : "\n\n";
+    }
+    std::string separator = SeparatorLine(state && state->known ? state->arrivalSeconds : 0);
+    std::string all = lead + separator + body + "\n";
+    bool ok = v::WriteAllToFd(out, all.data(), all.size()) && ::fsync(out) == 0;
+    ::close(out);
+    if (!ok) return std::nullopt;
+    DropIndexFile();
+    Message added;
+    added.from = static_cast<uint64_t>(st.st_size) + lead.size();
+    added.start = added.from + separator.size();
+    added.length = body.size();
+    added.arrival = state && state->known ? state->arrivalSeconds : 0;
+    uint32_t id = 0;
+    std::string compared = WithoutMozillaState(body);
+    AddKey(KeyFor(Fnv(kFnvStart, compared), compared.size()), &id, added);
+    return id;
+}
+
+int MboxFile::Remove(const std::vector<uint32_t>& ids) {
+    if (!loaded_) Load();
+    std::vector<bool> drop(messages_.size(), false);
+    for (uint32_t id : ids) {
+        auto it =
+            std::lower_bound(byId_.begin(), byId_.end(), std::pair<uint32_t, uint32_t>{id, 0});
+        if (it != byId_.end() && it->first == id) drop[it->second] = true;
+    }
+    if (int error = Rewrite(drop, messages_.size(), {})) return error;
+    // The removed messages' keys go, so that their ids are never given to a remaining copy.
+    std::vector<uint32_t> gone(ids.begin(), ids.end());
+    std::sort(gone.begin(), gone.end());
+    ids_.Retain([&](std::string_view, uint32_t id) {
+        return !std::binary_search(gone.begin(), gone.end(), id);
+    });
+    dirty_ = true;
+    return Load();
+}
+
+int MboxFile::Rewrite(const std::vector<bool>& drop, size_t insertAt, const std::string& insert) {
+    int in = ::open(path_.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
+    if (in < 0) return errno;
+    ::flock(in, LOCK_EX);
+    struct stat st {};
+    ::fstat(in, &st);
+    std::string temp = path_ + ".tindale-new";
+    int out = ::open(temp.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC | O_NOFOLLOW,
+                     st.st_mode & 07777);
+    bool ok = out >= 0;
+    // Kept messages are copied as they lie, separator and ending included; whatever comes
+    // before the first separator stays too.
+    uint64_t kept = 0;
+    for (size_t i = 0; ok && i <= messages_.size(); ++i) {
+        uint64_t end = i < messages_.size() ? messages_[i].from : static_cast<uint64_t>(st.st_size);
+        bool keep = i == 0 || !drop[i - 1];
+        if (keep && i > 0 && i - 1 == insertAt) {
+            uint64_t start = messages_[i - 1].start;
+            ok = CopyRange(in, kept, start - kept, out) &&
+                 v::WriteAllToFd(out, insert.data(), insert.size());
+            kept = start;
+        }
+        if (ok && keep) ok = CopyRange(in, kept, end - kept, out);
+        kept = end;
+    }
+    ok = ok && ::fsync(out) == 0;
+    if (out >= 0) ok = ::close(out) == 0 && ok;
+    ok = ok && ::rename(temp.c_str(), path_.c_str()) == 0;
+    int error = ok ? 0 : errno ? errno : EIO;
+    ::close(in);
+    if (!ok) {
+        ::unlink(temp.c_str());
+        return error;
+    }
+    durable::SyncParentDirectory(path_);
+    DropIndexFile();
+    return 0;
+}
+
+bool MboxFile::SetFlags(uint32_t id, const std::string& flags) {
+    auto message = Find(id);
+    if (!message) return false;
+    uint16_t status = static_cast<uint16_t>((message->status & ~0x100F) | MozillaStatusOf(flags));
+    if (message->statusAt == 0) {
+        // No header to change in place: the folder is written again with one added.
+        auto it = std::find_if(messages_.begin(), messages_.end(),
+                               [&](const Message& m) { return m.from == message->from; });
+        size_t index = static_cast<size_t>(it - messages_.begin());
+        if (Rewrite(std::vector<bool>(messages_.size(), false), index,
+                    MozillaStatusHeaders(status)) != 0)
+            return false;
+        return Load() == 0;
+    }
+    char digits[5];
+    std::snprintf(digits, sizeof digits, "%04x", status);
+    int fd = ::open(path_.c_str(), O_WRONLY | O_CLOEXEC | O_NOFOLLOW);
+    if (fd < 0) return false;
+    bool ok =
+        ::pwrite(fd, digits, 4, static_cast<off_t>(message->statusAt)) == 4 && ::fsync(fd) == 0;
+    ::close(fd);
+    if (ok) {
+        for (auto& m : messages_)
+            if (m.statusAt == message->statusAt) m.status = status;
+        DropIndexFile();
+    }
+    return ok;
+}
+
+}  // namespace tindale::store
