@@ -5,7 +5,9 @@
 # changed header fields (seal scheme, compress flag, key-derivation limits, key check). Each
 # must fail `test` with the password, and a restore must refuse it before it writes or
 # deletes anything, --clear-identity included. Frames of one file swapped, dropped or taken
-# from another item: test reports damage and the restore writes nothing of that file.
+# from another item: test reports damage and the restore writes nothing of that file. Extract
+# and cat likewise: a forged record chain extracts nothing at all, a forged file's frames
+# leave nothing under its name.
 # Exit 77 when python3 is missing.
 set -u
 cli="$1"
@@ -34,6 +36,11 @@ for attack in $attacks; do
   [ $rc -eq 1 ] || { [ $rc -eq 3 ] && [ "${attack#header-}" != "$attack" ]; } ||
     fail "$attack: test with the password does not report damage: $(cat "$work/out")"
   grep -q "no error" "$work/out" && fail "$attack: test says no error"
+  "$cli" extract "$f" --to "$work/x-$attack" --password-file "$work/pw" >"$work/out" 2>&1
+  [ $? -ne 0 ] || fail "$attack: extract exits 0"
+  [ -e "$work/x-$attack/My Documents/big.bin" ] && fail "$attack: extract wrote the forged file"
+  "$cli" cat "$f" "My Documents/big.bin" --password-file "$work/pw" >/dev/null 2>&1 &&
+    fail "$attack: cat exits 0"
   if [ "${attack#frame-}" != "$attack" ]; then
     mkdir -p "$work/new-$attack"
     HOME="$work/new-$attack" "$cli" restore "$f" --password-file "$work/pw" >"$work/out" 2>&1
@@ -49,6 +56,8 @@ for attack in $attacks; do
   [ $? -ne 0 ] || fail "$attack: restore exits 0"
   written=$(find "$work/new-$attack" -type f ! -path '*/.local/share/tindale/*' | head -3)
   [ -z "$written" ] || fail "$attack: restore wrote $written"
+  extracted=$(find "$work/x-$attack" -type f 2>/dev/null | head -3)
+  [ -z "$extracted" ] || fail "$attack: extract wrote $extracted"
   HOME="$work/ann" "$cli" restore "$f" --password-file "$work/pw" --identity "Main Identity" \
     --clear-identity >"$work/out" 2>&1
   [ $? -ne 0 ] || fail "$attack: restore --clear-identity exits 0"
