@@ -28,8 +28,10 @@ std::u16string GetFixedUtf16(std::span<const uint8_t> field);
 std::vector<uint8_t> Utf16LeBytes(std::u16string_view s);
 
 // Little-endian integer helpers for byte layouts.
+void PutU16(uint8_t* p, uint16_t v);
 void PutU32(uint8_t* p, uint32_t v);
 void PutU64(uint8_t* p, uint64_t v);
+uint16_t GetU16(const uint8_t* p);
 uint32_t GetU32(const uint8_t* p);
 uint64_t GetU64(const uint8_t* p);
 

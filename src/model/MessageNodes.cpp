@@ -8,6 +8,7 @@
 #include <span>
 
 #include "base/Text.h"
+#include "model/FolderState.h"
 #include "model/NodeIconRegistry.h"
 #include "model/Outcome.h"
 #include "platform/Identities.h"
@@ -73,24 +74,28 @@ uint32_t InboxId(StoreNamespace& ns) {
     return kRootFolderId;
 }
 
-// Finds or creates each folder of a "\"-separated path below the root, names matched
-// exactly; 0 when a folder can be neither found nor created.
+}  // namespace
+
 uint32_t ResolveFolderPath(StoreNamespace& ns, const std::u16string& path) {
     uint32_t current = kRootFolderId;
-    for (const auto& name : reg::SplitPath(path)) {
-        std::string wanted = text::ToUtf8(name);
+    auto names = reg::SplitPath(path);
+    for (size_t level = 0; level < names.size(); ++level) {
+        std::string wanted = text::ToUtf8(names[level]);
+        bool parentOnly = level + 1 < names.size();
         uint32_t next = kRootFolderId;
         for (const auto& f : ListSubFolders(ns, current))
             if (f.name == wanted) {
                 next = f.folderId;
                 break;
             }
-        if (next == kRootFolderId && ns.CreateFolder(current, wanted, next) != S_OK)
+        if (next == kRootFolderId && ns.CreateFolder(current, wanted, next, parentOnly) != S_OK)
             return kRootFolderId;
         current = next;
     }
     return current;
 }
+
+namespace {
 
 bool EmptyFolderTree(StoreNamespace& ns, uint32_t folderId) {
     bool ok = true;
@@ -136,6 +141,64 @@ void ReportRefusal(StoreNamespace& ns, const std::string& name) {
 
 }  // namespace
 
+namespace {
+
+constexpr char kNamesMagic[4] = {'T', 'Z', 'M', 'N'};
+constexpr size_t kNamesHeader = 8;
+
+void ReadMessageNames(const uint8_t* header, MessageState& state) {
+    const uint8_t* at = header + kMessageNamesAt;
+    if (std::memcmp(at, kNamesMagic, 4) != 0 || at[4] != 1) return;
+    const uint8_t* end = at + kMessageNamesBytes;
+    const uint8_t* p = at + kNamesHeader;
+    size_t keywords = at[5], length = at[6];
+    if (p + length > end) return;
+    std::string name(reinterpret_cast<const char*>(p), length);
+    if (MessageState::UsableFileName(name)) state.fileName = std::move(name);
+    p += length;
+    for (size_t i = 0; i < keywords && p + 2 <= end; ++i) {
+        char letter = static_cast<char>(p[0]);
+        size_t size = p[1];
+        p += 2;
+        if (p + size > end) break;
+        std::string keyword(reinterpret_cast<const char*>(p), size);
+        p += size;
+        bool letterOk = letter == 0 || (letter >= 'a' && letter <= 'z');
+        if (letterOk && !keyword.empty()) state.keywords.push_back({letter, std::move(keyword)});
+    }
+}
+
+}  // namespace
+
+bool WriteMessageNames(uint8_t* header, const MessageState& state) {
+    // The folder path (and its NUL) must end before the names begin.
+    for (size_t i = kMessageNamesAt - 2; i < kMessageNamesAt + kMessageNamesBytes; ++i)
+        if (header[i] != 0) return false;
+    if (state.fileName.empty() && state.keywords.empty()) return true;
+    uint8_t* at = header + kMessageNamesAt;
+    uint8_t* end = at + kMessageNamesBytes;
+    std::string name = state.fileName.size() <= 255 ? state.fileName : std::string();
+    std::memcpy(at, kNamesMagic, 4);
+    at[4] = 1;
+    at[6] = static_cast<uint8_t>(name.size());
+    uint8_t* p = at + kNamesHeader;
+    std::memcpy(p, name.data(), name.size());
+    p += name.size();
+    size_t written = 0;
+    for (const auto& keyword : state.keywords) {
+        if (written == 255 || keyword.name.empty() || keyword.name.size() > 255 ||
+            p + 2 + keyword.name.size() > end)
+            continue;
+        p[0] = static_cast<uint8_t>(keyword.letter);
+        p[1] = static_cast<uint8_t>(keyword.name.size());
+        std::memcpy(p + 2, keyword.name.data(), keyword.name.size());
+        p += 2 + keyword.name.size();
+        ++written;
+    }
+    at[5] = static_cast<uint8_t>(written);
+    return true;
+}
+
 std::optional<MessageState> ReadMessageState(const uint8_t* header) {
     const uint8_t* at = header + kMessageStateAt;
     if (std::memcmp(at, kStateMagic, 4) != 0 || at[4] != 1) return std::nullopt;
@@ -147,6 +210,7 @@ std::optional<MessageState> ReadMessageState(const uint8_t* header) {
     state.flags = MessageState::CleanFlags(
         std::string_view(reinterpret_cast<const char*>(at + kStateFlagsAt), count));
     state.known = true;
+    ReadMessageNames(header, state);
     return state;
 }
 
@@ -222,7 +286,14 @@ size_t CountIdentityMessages(const std::u16string& identityId, size_t upTo) {
 
 bool EnsureMessageFolder(const std::u16string& identityId, const std::u16string& path) {
     auto ns = OpenStoreFor(identityId);
-    return ns && !path.empty() && ResolveFolderPath(*ns, path) != kRootFolderId;
+    if (!ns || path.empty()) return false;
+    uint32_t id = ResolveFolderPath(*ns, path);
+    if (id == kRootFolderId) return false;
+    // Kinds that make a folder on disk only when written into make it now (a store its
+    // client holds open is said by each message that cannot go there).
+    std::unique_ptr<StoreFolder> folder;
+    if (ns->OpenFolder(id, folder) == S_OK) folder->Writable();
+    return true;
 }
 
 MD5 IdAndTextDigest(uint32_t id, std::u16string_view textValue) {
@@ -276,6 +347,11 @@ MsgFolder::MsgFolder(const FolderProps& props, std::u16string identityId, std::u
 ID* MsgFolder::GetId() {
     if (!id_) id_ = IdAndTextDigest(props_.folderId, text::ToUtf16(props_.name));
     return &*id_;
+}
+
+uint64_t MsgFolder::WritePayload(BasicStream& out) {
+    return WriteFolderState(ReadStoreFolderState(identityId_, props_.folderId, props_.selectable),
+                            out);
 }
 
 int32_t MsgFolder::EnumContainers(NodeList& out) {
@@ -353,6 +429,7 @@ uint64_t MsgNode::WritePayload(BasicStream& out) {
     text::PutFixedUtf16(std::span(header, kMessageFolderPathBytes), folderPath_);
     text::PutFixedUtf16(std::span(header + kMessageIdentityAt, kMessageIdentityBytes), identityId_);
     WriteMessageState(header, state);
+    WriteMessageNames(header, state);
     auto props = props_.ToBytes();
     std::copy(props.begin(), props.end(), header + kMessagePropsAt);
     uint64_t total = static_cast<uint64_t>(out.Write(header, kMessageHeaderSize));
@@ -406,7 +483,7 @@ uint64_t MsgNode::RestorePayload(BasicStream& in) {
         ReportProblem(name, "its data in the archive is damaged; it was not added");
         return kMessageHeaderSize + start.size();
     }
-    if (whole && folder->HoldsCopyOf(start)) {
+    if (whole && (folder->HoldsUnderItsName(start, state) || folder->HoldsCopyOf(start))) {
         if (Outcome* outcome = CurrentOutcome()) ++outcome->alreadyThere;  // not added twice
         return kMessageHeaderSize + start.size();
     }
@@ -426,7 +503,8 @@ uint64_t MsgNode::RestorePayload(BasicStream& in) {
         ReportProblem(name, "the message could not be written to the store");
     } else if (in.Damaged()) {
         ReportProblem(name, "its data in the archive is damaged; it was not added");
-    } else if (!whole && folder->HoldsCopyOf(*pending)) {
+    } else if (!whole &&
+               (folder->HoldsUnderItsName(*pending, state) || folder->HoldsCopyOf(*pending))) {
         if (Outcome* outcome = CurrentOutcome()) ++outcome->alreadyThere;
     } else if (folder->CommitStream(*pending, newId, &state) != S_OK) {
         ReportProblem(name, "the message could not be added to the store");

@@ -26,12 +26,22 @@ inline constexpr size_t kMessagePropsAt = 4608;
 // the letters. Written only when the identity id leaves that room.
 inline constexpr size_t kMessageStateAt = kMessageIdentityAt + 384;
 inline constexpr size_t kMessageStateBytes = 128;
+// The message's file name and keyword names, in the folder path field's zero padding (the
+// second half, which a folder path reaches only past 1023 units): "TZMN", version 1, the
+// number of keywords, the name's length, 0, the name (UTF-8, without flags), then each
+// keyword as its letter (0 for none), its length and its name. Written only when the folder
+// path leaves that room; keywords that do not fit are left out.
+inline constexpr size_t kMessageNamesAt = 2048;
+inline constexpr size_t kMessageNamesBytes = 2048;
 
-// The state kept in a message payload header, when it holds one.
+// The state kept in a message payload header, when it holds one (names included).
 std::optional<tindale::store::MessageState> ReadMessageState(const uint8_t* header);
 // Writes `state` into a header whose identity id is already there; false when the id leaves
 // no room for it.
 bool WriteMessageState(uint8_t* header, const tindale::store::MessageState& state);
+// The file name and keyword names of `state` into a header whose folder path is already
+// there; false when the path leaves no room for them.
+bool WriteMessageNames(uint8_t* header, const tindale::store::MessageState& state);
 
 // Makes the identity the mail client's current one (only where a person asks for it).
 bool MakeIdentityCurrent(const std::u16string& identityId);
@@ -52,8 +62,11 @@ void ReportUnreadableStores();
 // How many messages the identity's store holds in all its folders (file names only: no
 // message is read); `upTo` stops counting there.
 size_t CountIdentityMessages(const std::u16string& identityId, size_t upTo = SIZE_MAX);
-// Finds or makes the folder with the "\"-separated path in the identity's store; false when it
-// cannot be made.
+// Finds or makes each folder of a "\"-separated path below the store's root, names matched
+// exactly; the root (0) when a folder can be neither found nor made.
+uint32_t ResolveFolderPath(tindale::store::StoreNamespace& ns, const std::u16string& path);
+// Finds or makes the folder with the "\"-separated path in the identity's store, ready for
+// messages; false when it cannot be made.
 bool EnsureMessageFolder(const std::u16string& identityId, const std::u16string& path);
 
 class MsgBase : public BasicNode {
@@ -110,6 +123,9 @@ class MsgFolder : public MsgBase {
     int32_t EnumItems(NodeList& out) override;
     bool MayHoldItems() const override { return true; }
     void ForEachItem(const std::function<bool(std::unique_ptr<BasicNode>)>& take) override;
+    // Whether it is a mere parent, and its mail clients' files (FolderState.h); nothing for
+    // a folder with neither.
+    uint64_t WritePayload(BasicStream& out) override;
     ID* GetId() override;
     std::u16string GetTypeName() const override { return u"MsgFolder"; }
     tindale::Guid GetTypeGuid() const override { return kTypeGuid; }

@@ -89,8 +89,13 @@ const std::vector<StoreNamespace::Unmapped>& StoreNamespace::UnmappedDirectories
 std::vector<StoreNamespace::Folder> StoreNamespace::ReadFolders() {
     unmapped_.clear();
     std::vector<Folder> folders;
-    for (auto& f : backend_->ListFolders(unmapped_))
-        folders.push_back({0, std::move(f.path), std::move(f.dir)});
+    std::set<std::vector<std::u16string>> listed;
+    for (auto& f : backend_->ListFolders(unmapped_)) {
+        listed.insert(f.path);
+        folders.push_back({0, std::move(f.path), std::move(f.dir), -1, 0, f.selectable});
+    }
+    for (const auto& f : made_)
+        if (listed.insert(f.path).second) folders.push_back({0, f.path, f.dir});
     std::stable_sort(folders.begin(), folders.end(), [](const Folder& a, const Folder& b) {
         bool aInbox = IsInbox(a.path), bInbox = IsInbox(b.path);
         return std::tie(bInbox, a.path, a.dir) < std::tie(aInbox, b.path, b.dir);
@@ -136,6 +141,7 @@ FolderProps StoreNamespace::PropsOf(const Folder& folder) {
     p.type = SpecialFolderType(folder.path);
     p.name = text::ToUtf8(folder.path.back());
     p.subFolders = folder.children;
+    p.selectable = folder.selectable;
     return p;  // message counts come from GetFolderProps: listing a folder tree stays cheap
 }
 
@@ -189,7 +195,8 @@ HRESULT StoreNamespace::OpenFolder(uint32_t folderId, std::unique_ptr<StoreFolde
     return folder ? S_OK : E_FAIL;
 }
 
-HRESULT StoreNamespace::CreateFolder(uint32_t parentId, const std::string& name, uint32_t& newId) {
+HRESULT StoreNamespace::CreateFolder(uint32_t parentId, const std::string& name, uint32_t& newId,
+                                     bool asParent) {
     if (!backend_ || name.empty()) return E_FAIL;
     folders_.reset();  // look at the disk as it is now before creating anything
     std::vector<std::u16string> path;
@@ -205,7 +212,10 @@ HRESULT StoreNamespace::CreateFolder(uint32_t parentId, const std::string& name,
         newId = *id;
         return S_OK;
     }
-    if (!backend_->MakeFolder(parentDir, path)) return E_FAIL;
+    auto made =
+        asParent ? backend_->PlaceParent(parentDir, path) : backend_->MakeFolder(parentDir, path);
+    if (!made) return E_FAIL;
+    if (asParent) made_.push_back({path, *made});
     folders_.reset();
     auto id = FindPath(path);
     if (!id) return E_FAIL;

@@ -46,7 +46,9 @@ class StoreNamespace {
     HRESULT GetNextSubFolder(FolderEnum& handle, FolderProps& props);
     void GetSubFolderClose(std::unique_ptr<FolderEnum>& handle) { handle.reset(); }
     HRESULT OpenFolder(uint32_t folderId, std::unique_ptr<StoreFolder>& folder);
-    HRESULT CreateFolder(uint32_t parentId, const std::string& name, uint32_t& newId);
+    // `asParent`: wanted only as the parent of a subfolder (StoreBackend::PlaceParent).
+    HRESULT CreateFolder(uint32_t parentId, const std::string& name, uint32_t& newId,
+                         bool asParent = false);
 
     const std::string& Root() const { return root_; }
     // Why messages cannot be written into this store now (a Thunderbird profile that
@@ -71,6 +73,7 @@ class StoreNamespace {
         std::string dir;                   // its full path
         int parent = -1;                   // index in the list; -1 for the top
         int32_t children = 0;
+        bool selectable = true;
     };
     // The folder list, read once per namespace (a namespace lives for one operation).
     const std::vector<Folder>& Folders();
@@ -87,6 +90,8 @@ class StoreNamespace {
     std::optional<std::vector<Folder>> folders_;
     std::vector<Unmapped> unmapped_;
     std::vector<Unmapped> reported_;  // unmapped_ and what the folders passed over
+    // Folders made by this namespace that the kind makes on disk only when written into.
+    std::vector<FolderEntry> made_;
 };
 
 // Every subfolder of a folder (the whole enumeration, closed).

@@ -24,6 +24,9 @@ struct FolderProps {
     uint32_t unread = 0;
     uint32_t messages = 0;
     std::string name;  // UTF-8, at most 255 bytes on the wire
+    // False for a folder that only holds subfolders and cannot hold messages as it is (a
+    // parent without a maildir of its own, IMAP's \Noselect). Not on the wire.
+    bool selectable = true;
 
     std::array<uint8_t, kSize> ToBytes() const;
     static FolderProps FromBytes(const uint8_t* bytes);

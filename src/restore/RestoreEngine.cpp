@@ -10,6 +10,7 @@
 #include "base/Text.h"
 #include "base/WriteQueue.h"
 #include "model/FileNodes.h"
+#include "model/FolderState.h"
 #include "model/ItemProgress.h"
 #include "model/MessageNodes.h"
 #include "model/NodeFactory.h"
@@ -57,22 +58,29 @@ std::u16string MailDestination(const std::u16string& chosen, const MailSources& 
     return identities::Current().value_or(u"");
 }
 
-// A mail folder's record makes the folder, so that folders empty at the backup come back.
-void RestoreMailFolder(const v::NodeRecord& rec, const std::u16string& identity,
-                       const MailSources& mail) {
-    auto path = mail.FolderPath(rec);
+struct Sources {
+    FileSources files;
+    MailSources mail;
+    // Mail clients' sync state, written once the messages of its folder are back.
+    std::vector<v::PendingClientFile> syncState;
+};
+
+// A mail folder's record makes the folder, so that folders empty at the backup come back,
+// with the files its mail clients keep in it.
+void RestoreMailFolder(const v::NodeRecord& rec, v::BasicStream& payload,
+                       const std::u16string& identity, Sources& sources) {
+    auto path = sources.mail.FolderPath(rec);
     if (!path) return;
-    if (!v::EnsureMessageFolder(MailDestination(identity, mail, rec), *path))
-        v::ReportProblem(text::ToUtf8(*path),
-                         "the mail folder could not be made (its messages are restored to the "
-                         "Inbox)",
-                         false);
+    v::RestoreStoreFolder(MailDestination(identity, sources.mail, rec), *path,
+                          v::ReadFolderState(payload), sources.syncState);
 }
 
 void RestoreRecord(const v::NodeRecord& rec, v::BasicStream& payload,
-                   const std::u16string& identity, const FileSources& sources,
-                   const MailSources& mail) {
-    if (rec.TypeGuid() == v::MsgFolder::kTypeGuid) return RestoreMailFolder(rec, identity, mail);
+                   const std::u16string& identity, Sources& all) {
+    const FileSources& sources = all.files;
+    const MailSources& mail = all.mail;
+    if (rec.TypeGuid() == v::MsgFolder::kTypeGuid)
+        return RestoreMailFolder(rec, payload, identity, all);
     std::unique_ptr<v::BasicNode> node(
         v::NodeFactoryRegistry::Instance().FindFactoryAndCreate(rec, &payload));
     if (!node) {
@@ -103,29 +111,27 @@ void ReleaseFolderIndexes() {
     session->ReleaseIndexes();
 }
 
-struct Sources {
-    FileSources files;
-    MailSources mail;
-};
-
 void VisitRecord(ArchiveReader& reader, const RestoreRequest& request,
                  const std::u16string& identity, Sources& sources, bool chosen, const SealKey* seal,
                  v::WorkerReport& report) {
     const v::NodeRecord& rec = reader.Record();
     FrameDecodingStream frames(reader, request.password, seal);
-    if (rec.TypeGuid() == v::MsgFolder::kTypeGuid) ReleaseFolderIndexes();
+    if (rec.TypeGuid() == v::MsgFolder::kTypeGuid) {
+        ReleaseFolderIndexes();  // the folder before is done: its messages are published
+        v::PublishClientFiles(sources.syncState);
+    }
     sources.mail.Observe(rec);
     if (!FileSources::NeedsPayload(rec)) {
         sources.files.Observe(rec);
         bool file = rec.TypeGuid() == v::FileFolderNode::kTypeGuid;
         v::ItemProgressStream counted(frames, report, file);
-        if (chosen) RestoreRecord(rec, counted, identity, sources.files, sources.mail);
+        if (chosen) RestoreRecord(rec, counted, identity, sources);
         return;
     }
     auto bytes = ReadAll(frames);
     sources.files.Observe(rec, &bytes);
     DecodedPayload payload(std::move(bytes), frames.Damaged());
-    if (chosen) RestoreRecord(rec, payload, identity, sources.files, sources.mail);
+    if (chosen) RestoreRecord(rec, payload, identity, sources);
 }
 
 // Waits for the files still in the writing queue, publishes what the batch holds, and saves
@@ -284,6 +290,8 @@ size_t RestoreChosen(ArchiveReader& reader, const RestoreRequest& request, const
         ++outcome.itemsDone;
         report.ProgressSent(outcome.itemsDone, 0);
     }
+    ReleaseFolderIndexes();
+    v::PublishClientFiles(sources.syncState);
     if (stop.stop_requested())
         outcome.cancelled = true;
     else if (walk)

@@ -21,6 +21,7 @@ MessageState MessageState::Of(const std::string& path, const struct stat& st) {
     state.inNew = folder == "new" || (folder.size() > 4 && folder.ends_with("/new"));
     if (auto info = name.find(":2,"); info != std::string::npos)
         state.flags = CleanFlags(std::string_view(name).substr(info + 3));
+    state.fileName = name.substr(0, name.find(':'));
     state.arrivalSeconds = st.st_mtim.tv_sec;
     state.arrivalNanos = static_cast<uint32_t>(st.st_mtim.tv_nsec);
     state.known = true;
@@ -28,8 +29,15 @@ MessageState MessageState::Of(const std::string& path, const struct stat& st) {
 }
 
 std::string MessageState::RelativeName(const std::string& unique) const {
-    if (!known || (inNew && flags.empty())) return "new/" + unique;
-    return "cur/" + unique + ":2," + CleanFlags(flags);
+    if (!known) return "new/" + unique;
+    std::string clean = CleanFlags(flags);
+    if (inNew) return "new/" + unique + (clean.empty() ? "" : ":2," + clean);
+    return "cur/" + unique + ":2," + clean;
+}
+
+bool MessageState::UsableFileName(std::string_view name) {
+    if (name.empty() || name.size() > 200 || name[0] == '.') return false;
+    return name.find_first_of(std::string_view("/:\0", 3)) == std::string_view::npos;
 }
 
 }  // namespace tindale::store

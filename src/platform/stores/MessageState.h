@@ -8,11 +8,24 @@
 #include <cstdint>
 #include <string>
 #include <string_view>
+#include <vector>
 
 namespace tindale::store {
 
+// A keyword of a message by name, with the letter that stood for it in its folder (0 when it
+// had none: a store that keeps keywords by name).
+struct Keyword {
+    char letter = 0;
+    std::string name;
+    bool operator==(const Keyword&) const = default;
+};
+
 struct MessageState {
     std::string flags;  // letters only, each once, in ASCII order
+    // The name the message had in its folder, without the flags (the unique part and what
+    // clients add to it, such as mbsync's ",U=7" or Dovecot's ",S=1234"); empty if unknown.
+    std::string fileName;
+    std::vector<Keyword> keywords;  // names of its keyword letters, where its folder had them
     bool inNew = false;
     int64_t arrivalSeconds = 0;
     uint32_t arrivalNanos = 0;
@@ -22,8 +35,12 @@ struct MessageState {
     static MessageState Of(const std::string& path, const struct stat& st);
     // Flags cleaned to what a Maildir name may carry.
     static std::string CleanFlags(std::string_view flags);
-    // The name a message with this state gets in a maildir, relative to it ("cur/U:2,FS").
+    // The name a message with this state gets in a maildir, relative to it ("cur/U:2,FS"):
+    // in new/ when it was there (with its flags, as clients such as mbsync leave them).
     std::string RelativeName(const std::string& unique) const;
+    // Whether `name` can be a message file's name before its flags: no '/', no ':', no NUL,
+    // not hidden, at most 200 bytes (room for the flags after it).
+    static bool UsableFileName(std::string_view name);
 };
 
 }  // namespace tindale::store

@@ -19,6 +19,7 @@ class StoreBooks;
 struct FolderEntry {
     std::vector<std::u16string> path;  // folder names from the top; {"Inbox"} for the Inbox
     std::string dir;                   // relative to the store's root; "." for the root itself
+    bool selectable = true;            // false: only there for its subfolders (no maildir)
 };
 
 // A directory of the store that no folder stands for, and why.
@@ -38,6 +39,13 @@ class StoreBackend {
     // at the top) and returns its place relative to the root; none when it cannot be made.
     virtual std::optional<std::string> MakeFolder(const std::string& parentDir,
                                                   const std::vector<std::u16string>& path) = 0;
+    // The same for a folder wanted only as the parent of a subfolder: a kind that can keep a
+    // mere parent (a directory without a maildir, IMAP's \Noselect) makes it only when
+    // something is written into it, so that a parent comes back as the parent it was.
+    virtual std::optional<std::string> PlaceParent(const std::string& parentDir,
+                                                   const std::vector<std::u16string>& path) {
+        return MakeFolder(parentDir, path);
+    }
     // Opens the folder `id` at `location` (its full path).
     virtual std::unique_ptr<StoreFolder> OpenFolder(uint32_t id, const std::string& location,
                                                     FolderProps props) = 0;

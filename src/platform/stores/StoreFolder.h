@@ -3,11 +3,13 @@
 // mbox, Thunderbird's file-per-message store) implements this interface in its own folder
 // below stores/; the engines and nodes see only this.
 // Results: S_OK, S_FALSE, failures negative.
+#include <cerrno>
 #include <cstdint>
 #include <functional>
 #include <memory>
 #include <span>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "platform/MessageFiles.h"
@@ -50,16 +52,29 @@ class StoreFolder {
     // exactly `bytes`.
     virtual bool HoldsCopyOf(const PendingMessage& message) = 0;
     virtual bool HoldsCopyOf(std::span<const uint8_t> bytes) = 0;
+    // Whether the folder holds the message under the name it had (`state.fileName`) with
+    // the same bytes: found without listing the folder's other messages. Always false in a
+    // kind that keeps no names.
+    virtual bool HoldsUnderItsName(std::span<const uint8_t>, const MessageState&) { return false; }
+    virtual bool HoldsUnderItsName(const PendingMessage&, const MessageState&) { return false; }
     // Whether messages may be written here now (CreateStream asks the same).
     virtual bool Writable() = 0;
-    // Files the message, as new mail by default; with a known `state`, with its flags and
-    // arrival time.
+    // Files the message, as new mail by default; with a known `state`, with its flags,
+    // keywords and arrival time, and under the name it had where that name is free.
     virtual HRESULT CommitStream(PendingMessage& message, uint32_t& messageId,
                                  const MessageState* state = nullptr) = 0;
     // S_FALSE: some ids named no message (already gone).
     virtual HRESULT DeleteMessages(const std::vector<uint32_t>& ids) = 0;
     // Gives a message these flags (Maildir letters); it keeps its id.
     virtual HRESULT SetFlags(uint32_t messageId, const std::string& flags) = 0;
+    // The files the folder's mail clients keep beside its messages (ClientFiles.h), by name
+    // in Directory(); none in a kind whose clients keep none there.
+    virtual std::vector<std::string> ClientFiles() { return {}; }
+    // Writes one such file back, making the folder on disk first (a list of subscriptions is
+    // merged, any other file never replaces one there); 0, EEXIST, or an errno value.
+    virtual int PutClientFile(const std::string& /*name*/, std::string_view /*content*/) {
+        return ENOTSUP;
+    }
     // The messages by id with where each sits in the folder (for reports), without reading
     // any of them.
     virtual const store::MessageFiles& MessageFiles() = 0;

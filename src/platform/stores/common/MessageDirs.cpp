@@ -96,10 +96,16 @@ bool EnsureDirectory(const std::string& dir) {
     return IsDirectory(dir);
 }
 
-void MakeParentsBelow(const std::string& root, const std::string& path) {
+bool MakeParentsBelow(const std::string& root, const std::string& path) {
     for (size_t slash = path.find('/', root.size() + 1); slash != std::string::npos;
-         slash = path.find('/', slash + 1))
-        ::mkdir(path.substr(0, slash).c_str(), 0700);
+         slash = path.find('/', slash + 1)) {
+        std::string parent = path.substr(0, slash);
+        ::mkdir(parent.c_str(), 0700);
+        struct stat st {};
+        // A link among them would carry whatever is made below it elsewhere.
+        if (::lstat(parent.c_str(), &st) != 0 || !S_ISDIR(st.st_mode)) return false;
+    }
+    return true;
 }
 
 bool ResolvesInside(const std::string& path, const std::string& root) {

@@ -18,8 +18,9 @@ std::string NewUniqueName();
 void RemoveStaleTemporaries(const std::string& tmp);
 // Creates `dir` when missing; whether it is a directory now.
 bool EnsureDirectory(const std::string& dir);
-// Creates the folders between `root` and `path` (below `root`, not `path` itself).
-void MakeParentsBelow(const std::string& root, const std::string& path);
+// Creates the folders between `root` and `path` (below `root`, not `path` itself); whether
+// they are all real directories now (none of them a link).
+bool MakeParentsBelow(const std::string& root, const std::string& path);
 // Whether `path` resolves to a place inside `root` (following links as a write would).
 bool ResolvesInside(const std::string& path, const std::string& root);
 

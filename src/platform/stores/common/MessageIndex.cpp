@@ -108,6 +108,14 @@ std::optional<std::string> MessageIndex::PathOf(uint32_t id) const {
     return dir_ + "/" + std::string(*file);
 }
 
+std::optional<std::string> MessageIndex::FileNamed(std::string_view unique) const {
+    auto id = ids_.Find(unique);
+    if (!id) return std::nullopt;
+    auto file = files_.Find(*id);
+    if (!file || FileName(*file).unique != unique) return std::nullopt;
+    return std::string(*file);
+}
+
 uint32_t MessageIndex::Add(const std::string& relative) {
     std::string_view key = FileName(relative).unique;
     if (auto known = ids_.Find(key)) {

@@ -33,6 +33,8 @@ class MessageIndex {
     // Symbolic links the last Load found in cur/ and new/ ("cur/NAME"): left out.
     const std::vector<std::string>& Links() const { return links_; }
     std::optional<std::string> PathOf(uint32_t id) const;
+    // The file whose name's unique part (before ":") is `unique`, relative to the maildir.
+    std::optional<std::string> FileNamed(std::string_view unique) const;
     // Records a message just published as `relative` (in new/) and returns its id.
     uint32_t Add(const std::string& relative);
     void Remove(uint32_t id);

@@ -9,6 +9,8 @@
 #include <set>
 
 #include "base/AtomicFile.h"
+#include "platform/stores/common/ClientFiles.h"
+#include "platform/stores/common/FolderCopies.h"
 #include "platform/stores/common/MessageDirs.h"
 #include "platform/stores/common/MessageFile.h"
 
@@ -90,7 +92,10 @@ HRESULT MaildirFolder::OpenMessage(uint32_t messageId, int& fd, MessageState* st
     fd = open();
     if (fd < 0 && errno == ENOENT && LocateMessage(messageId)) fd = open();  // it had moved
     if (fd >= 0) {
-        if (state) *state = MessageState::Of(*path, st);
+        if (state) {
+            *state = MessageState::Of(*path, st);
+            state->keywords = store_.KeywordsOf(Directory()).NamesOf(state->flags);
+        }
         return S_OK;
     }
     return errno == ENOENT ? E_NOT_FOUND : E_FAIL;
@@ -116,6 +121,34 @@ bool MaildirFolder::HoldsCopyOf(std::span<const uint8_t> bytes) {
     return store_.Copies().Holds(Directory(), bytes);
 }
 
+int MaildirFolder::OpenNamed(const MessageState& state) {
+    if (!MessageState::UsableFileName(state.fileName)) return -1;
+    auto file = Index().FileNamed(state.fileName);
+    struct stat st {};
+    return file ? OpenRegularFile(Directory() + "/" + *file, st) : -1;
+}
+
+bool MaildirFolder::HoldsUnderItsName(std::span<const uint8_t> bytes, const MessageState& state) {
+    int fd = OpenNamed(state);
+    bool same = fd >= 0 && SameBytes(bytes, fd);
+    if (fd >= 0) ::close(fd);
+    return same;
+}
+
+bool MaildirFolder::HoldsUnderItsName(const PendingMessage& message, const MessageState& state) {
+    int fd = message.Fd() >= 0 ? OpenNamed(state) : -1;
+    bool same = fd >= 0 && SameBytes(message.Fd(), fd);
+    if (fd >= 0) ::close(fd);
+    return same;
+}
+
+std::string MaildirFolder::NameFor(const MessageState* state, const std::string& fresh) {
+    if (!state || !MessageState::UsableFileName(state->fileName) ||
+        Index().FileNamed(state->fileName))
+        return fresh;
+    return state->fileName;
+}
+
 HRESULT MaildirFolder::CommitStream(PendingMessage& message, uint32_t& messageId,
                                     const MessageState* state) {
     if (message.Fd() < 0) return E_FAIL;
@@ -129,8 +162,19 @@ HRESULT MaildirFolder::CommitStream(PendingMessage& message, uint32_t& messageId
     ok = ::close(message.TakeFd()) == 0 && ok;
     if (!ok) return E_FAIL;
     auto& index = Index();
+    std::string relative = "new/" + message.Name();
+    if (state) {
+        // Keywords by name: this maildir's own table gives them their letters.
+        MessageState here = *state;
+        auto& keywords = store_.KeywordsOf(Directory());
+        here.flags = keywords.FlagsFor(*state);
+        if (keywords.Changed() && keywords.Save(Directory()) != 0) return E_FAIL;
+        relative = here.RelativeName(NameFor(state, message.Name()));
+        // Not even a file the index has not seen yet may be replaced.
+        if (::access((Directory() + "/" + relative).c_str(), F_OK) == 0)
+            relative = here.RelativeName(message.Name());
+    }
     // Visible in new/ or cur/ only once complete; durable now, or with the job's batch.
-    std::string relative = state ? state->RelativeName(message.Name()) : "new/" + message.Name();
     std::string temp = message.TakeTemporary();
     if (durable::PublishClosed(temp, Directory() + "/" + relative, st)) return E_FAIL;
     messageId = index.Add(relative);
@@ -149,6 +193,17 @@ HRESULT MaildirFolder::SetFlags(uint32_t messageId, const std::string& flags) {
     durable::SyncParentDirectory(target);
     Index().Moved(messageId, relative);
     return S_OK;
+}
+
+std::vector<std::string> MaildirFolder::ClientFiles() {
+    return ListClientFiles(Directory());
+}
+
+int MaildirFolder::PutClientFile(const std::string& name, std::string_view content) {
+    if (!Writable()) return EACCES;
+    int error = store::PutClientFile(Directory(), name, content);
+    if (name == KeywordTable::kFileName) store_.ForgetKeywords(Directory());  // read it anew
+    return error;
 }
 
 HRESULT MaildirFolder::DeleteMessages(const std::vector<uint32_t>& ids) {

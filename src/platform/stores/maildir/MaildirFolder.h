@@ -17,12 +17,16 @@ class MaildirFolder : public StoreFolder {
     HRESULT CreateStream(std::unique_ptr<PendingMessage>& out) override;
     bool HoldsCopyOf(const PendingMessage& message) override;
     bool HoldsCopyOf(std::span<const uint8_t> bytes) override;
+    bool HoldsUnderItsName(std::span<const uint8_t> bytes, const MessageState& state) override;
+    bool HoldsUnderItsName(const PendingMessage& message, const MessageState& state) override;
     bool Writable() override { return store_.ReadyForWriting(Directory()); }
     HRESULT CommitStream(PendingMessage& message, uint32_t& messageId,
                          const MessageState* state = nullptr) override;
     HRESULT DeleteMessages(const std::vector<uint32_t>& ids) override;
     HRESULT SetFlags(uint32_t messageId, const std::string& flags) override;
     const store::MessageFiles& MessageFiles() override { return Index().Files(); }
+    std::vector<std::string> ClientFiles() override;
+    int PutClientFile(const std::string& name, std::string_view content) override;
 
   protected:
     std::vector<uint32_t> ListIds(uint32_t firstId) override;
@@ -33,6 +37,10 @@ class MaildirFolder : public StoreFolder {
     // The file of a message, looking again once when it moved (another client renamed it,
     // or it was committed in a batch not yet published).
     std::optional<std::string> LocateMessage(uint32_t messageId);
+    // The message file named `state.fileName` (any flags), opened; -1 when there is none.
+    int OpenNamed(const MessageState& state);
+    // The name a committed message gets: the one it had when that is free here, else `fresh`.
+    std::string NameFor(const MessageState* state, const std::string& fresh);
 
     MaildirStore& store_;
 };

@@ -126,6 +126,7 @@ class NestedWalk {
             size_t at = found_.size();
             found_.push_back({path, dir});
             bool holds = HoldsMaildir(Join(root_, dir));
+            found_[at].selectable = holds;
             bool below = Visit(ChildrenPlace(kind_, dir), path);
             if (!holds && !below) found_.erase(found_.begin() + long(at), found_.end());
             any = any || holds || below;
@@ -166,7 +167,7 @@ class NestedWalk {
             std::vector<std::u16string> path = parentPath;
             path.push_back(text::ToUtf16(name));
             size_t at = found_.size();
-            found_.push_back({path, dir});
+            found_.push_back({path, dir, false});
             if (!Visit(Join(place, entry), path))
                 found_.erase(found_.begin() + long(at), found_.end());
             else
@@ -255,7 +256,7 @@ class PlusPlusWalk {
                 std::vector<std::u16string> prefix(f.path.begin(), f.path.begin() + long(n));
                 if (prefix.size() == 1 && prefix[0] == kInboxName) continue;
                 if (paths_.insert(prefix).second)
-                    found_.push_back({prefix, foldernames::DirectoryFor(prefix)});
+                    found_.push_back({prefix, foldernames::DirectoryFor(prefix), false});
             }
     }
 

@@ -23,9 +23,15 @@ std::optional<std::string> MaildirStore::MakeFolder(const std::string& parentDir
     auto dir = MaildirFolderDirectory(layout_, parentDir, path);
     if (!dir) return std::nullopt;
     std::string full = root_ + "/" + *dir;
-    MakeParentsBelow(root_, full);  // KMail's ".X.directory" may not exist yet
-    if (!EnsureMaildir(full, layout_ == MaildirLayout::PlusPlus)) return std::nullopt;
+    writable_.erase(full);  // made anew, checked anew
+    if (!ReadyForWriting(full)) return std::nullopt;
     return dir;
+}
+
+std::optional<std::string> MaildirStore::PlaceParent(const std::string& parentDir,
+                                                     const std::vector<std::u16string>& path) {
+    // Made on disk when something is first written into it (ReadyForWriting).
+    return MaildirFolderDirectory(layout_, parentDir, path);
 }
 
 std::unique_ptr<StoreFolder> MaildirStore::OpenFolder(uint32_t id, const std::string& location,
@@ -36,13 +42,22 @@ std::unique_ptr<StoreFolder> MaildirStore::OpenFolder(uint32_t id, const std::st
 void MaildirStore::ReleaseAll() {
     indexes_.SaveAndClear();
     copies_.Clear();  // the folders' sizes and hashes, kept for a restore into them
+    keywords_.clear();
+}
+
+KeywordTable& MaildirStore::KeywordsOf(const std::string& dir) {
+    auto known = keywords_.find(dir);
+    if (known == keywords_.end()) known = keywords_.emplace(dir, KeywordTable::Load(dir)).first;
+    return known->second;
 }
 
 bool MaildirStore::ReadyForWriting(const std::string& dir) {
     auto known = writable_.find(dir);
     if (known != writable_.end()) return known->second;
-    // A folder implied by a nested one, or made by a careless client, may lack its maildir.
-    bool inside = EnsureMaildir(dir, dir != root_ && layout_ == MaildirLayout::PlusPlus);
+    // A folder made by this job, implied by a nested one, or made by a careless client may
+    // lack its maildir (and, nested, its parents: KMail's ".X.directory").
+    bool inside = dir == root_ || MakeParentsBelow(root_, dir);
+    inside = inside && EnsureMaildir(dir, dir != root_ && layout_ == MaildirLayout::PlusPlus);
     for (const char* sub : {"", "/tmp", "/new", "/cur"})
         inside = inside && ResolvesInside(dir + sub, root_);
     if (inside) RemoveStaleTemporaries(dir + "/tmp");

@@ -11,6 +11,7 @@
 #include "platform/stores/StoreBooks.h"
 #include "platform/stores/common/FolderCopies.h"
 #include "platform/stores/common/MessageIndexes.h"
+#include "platform/stores/maildir/KeywordTable.h"
 #include "platform/stores/maildir/MaildirLayout.h"
 
 namespace tindale::store {
@@ -24,6 +25,8 @@ class MaildirStore : public StoreBackend {
     std::vector<FolderEntry> ListFolders(std::vector<Unmapped>& unmapped) override;
     std::optional<std::string> MakeFolder(const std::string& parentDir,
                                           const std::vector<std::u16string>& path) override;
+    std::optional<std::string> PlaceParent(const std::string& parentDir,
+                                           const std::vector<std::u16string>& path) override;
     std::unique_ptr<StoreFolder> OpenFolder(uint32_t id, const std::string& location,
                                             FolderProps props) override;
     int Flush() override { return indexes_.SaveAll(); }
@@ -37,6 +40,9 @@ class MaildirStore : public StoreBackend {
         return dir == root_ ? "." : dir.substr(root_.size() + 1);
     }
     FolderCopies& Copies() { return copies_; }
+    // The keyword names of the maildir `dir`, read once per job.
+    KeywordTable& KeywordsOf(const std::string& dir);
+    void ForgetKeywords(const std::string& dir) { keywords_.erase(dir); }
     // Whether messages may be written into the maildir `dir`: it must resolve to a place
     // inside the store (a folder that is a link leading out of it is refused), and
     // temporaries a killed run left in its tmp/ are removed first. Checked once per folder.
@@ -48,6 +54,7 @@ class MaildirStore : public StoreBackend {
     MessageIndexes indexes_;
     FolderCopies copies_;
     std::map<std::string, bool> writable_;
+    std::map<std::string, KeywordTable> keywords_;
 };
 
 }  // namespace tindale::store
