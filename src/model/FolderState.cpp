@@ -55,6 +55,11 @@ std::unique_ptr<StoreFolder> OpenPath(StoreNamespace& ns, const std::u16string& 
     return folder;
 }
 
+bool Exists(StoreFolder& folder, const std::string& name) {
+    struct stat st {};
+    return ::lstat((folder.Directory() + "/" + name).c_str(), &st) == 0;
+}
+
 void ReportUnwritten(const std::u16string& path, const std::string& name, int error) {
     // ENOTSUP: the destination's kind keeps no such files (a Thunderbird store has no use
     // for Dovecot's uid list).
@@ -160,6 +165,12 @@ void RestoreStoreFolder(const std::u16string& identityId, const std::u16string& 
             ReportUnwritten(path, file.name, folder->PutClientFile(file.name, file.content));
         else if (empty && role == ClientFileRole::SyncState)
             later.push_back({identityId, path, file, state->messages});
+        else if (role == ClientFileRole::SyncState && !Exists(*folder, file.name))
+            ReportProblem(Where(path, file.name),
+                          "this mail client's sync state was not restored: the folder already "
+                          "held other messages, which it does not describe; the restored "
+                          "messages are new to the client (its next sync copies them)",
+                          false);
         else if (empty)
             ReportUnwritten(path, file.name, folder->PutClientFile(file.name, file.content));
     }

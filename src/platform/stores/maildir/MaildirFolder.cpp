@@ -142,11 +142,28 @@ bool MaildirFolder::HoldsUnderItsName(const PendingMessage& message, const Messa
     return same;
 }
 
+namespace {
+
+// The name without mbsync's ",U=N": the UID it names belongs to the state of the folder the
+// message came from.
+std::string WithoutSyncUid(std::string name) {
+    auto at = name.find(",U=");
+    if (at == std::string::npos) return name;
+    auto end = name.find(',', at + 1);
+    return name.erase(at, end == std::string::npos ? std::string::npos : end - at);
+}
+
+}  // namespace
+
 std::string MaildirFolder::NameFor(const MessageState* state, const std::string& fresh) {
-    if (!state || !MessageState::UsableFileName(state->fileName) ||
-        Index().FileNamed(state->fileName))
-        return fresh;
-    return state->fileName;
+    if (!state || !MessageState::UsableFileName(state->fileName)) return fresh;
+    // Into a folder that held mail of its own, mbsync's UIDs of the archive's folder would
+    // clash with the ones its state gives that mail: the message comes as new to it.
+    std::string name = store_.HeldMailBefore(Directory(), Index().Files().size())
+                           ? WithoutSyncUid(state->fileName)
+                           : state->fileName;
+    if (name.empty() || Index().FileNamed(name)) return fresh;
+    return name;
 }
 
 HRESULT MaildirFolder::CommitStream(PendingMessage& message, uint32_t& messageId,

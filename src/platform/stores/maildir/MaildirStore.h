@@ -43,6 +43,11 @@ class MaildirStore : public StoreBackend {
     // The keyword names of the maildir `dir`, read once per job.
     KeywordTable& KeywordsOf(const std::string& dir);
     void ForgetKeywords(const std::string& dir) { keywords_.erase(dir); }
+    // Whether the maildir `dir` held messages when this job first wrote into it (`count`:
+    // how many it holds now, taken as the answer the first time it is asked).
+    bool HeldMailBefore(const std::string& dir, size_t count) {
+        return heldMail_.emplace(dir, count > 0).first->second;
+    }
     // Whether messages may be written into the maildir `dir`: it must resolve to a place
     // inside the store (a folder that is a link leading out of it is refused), and
     // temporaries a killed run left in its tmp/ are removed first. Checked once per folder.
@@ -55,6 +60,7 @@ class MaildirStore : public StoreBackend {
     FolderCopies copies_;
     std::map<std::string, bool> writable_;
     std::map<std::string, KeywordTable> keywords_;
+    std::map<std::string, bool> heldMail_;  // kept for the whole job
 };
 
 }  // namespace tindale::store
