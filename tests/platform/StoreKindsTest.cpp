@@ -150,6 +150,31 @@ TEST_P(StoreKinds, MessagesComeBackWithTheirStateAndIdsAcrossRuns) {
     EXPECT_FALSE(state.inNew);
 }
 
+TEST_P(StoreKinds, KeywordsComeBackByName) {
+    auto ns = Open();
+    uint32_t folderId = Make(*ns, kRootFolderId, "Tagged");
+    std::unique_ptr<StoreFolder> folder;
+    ASSERT_EQ(ns->OpenFolder(folderId, folder), S_OK);
+    MessageState state = StateOf("S", false, 1700000000);
+    state.keywords = {{'a', "$Label1"}, {0, "Junk"}};
+    auto added = Add(*folder, "Subject: tagged\n\nbody\n", state);
+    ns->ReleaseIndexes();
+    int fd = -1;
+    MessageState back;
+    ASSERT_EQ(folder->OpenMessage(added.id, fd, &back), S_OK);
+    ::close(fd);
+    std::vector<std::string> names;
+    for (const auto& k : back.keywords) {
+        std::string lower;
+        for (char c : k.name) lower += char(std::tolower(static_cast<unsigned char>(c)));
+        names.push_back(lower);  // Thunderbird keeps its tags in lowercase
+    }
+    std::sort(names.begin(), names.end());
+    EXPECT_EQ(names, (std::vector<std::string>{"$label1", "junk"}));
+    EXPECT_EQ(back.flags.substr(0, 1), "S");
+    for (char c : back.flags.substr(1)) EXPECT_TRUE(c >= 'a' && c <= 'z') << back.flags;
+}
+
 TEST_P(StoreKinds, CopiesAreRecognisedAndDeletionTakesExactlyWhatIsNamed) {
     auto ns = Open();
     uint32_t folderId = Make(*ns, kRootFolderId, "Archive");

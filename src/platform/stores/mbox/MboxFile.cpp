@@ -298,6 +298,7 @@ MessageState MboxFile::StateOf(const Message& message) const {
     state.inNew = !(message.status & 1);
     state.arrivalSeconds = message.arrival;
     state.known = true;
+    state.keywords = MozillaKeywordsIn(ReadHeaders(message));
     return state;
 }
 

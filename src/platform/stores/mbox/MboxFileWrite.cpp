@@ -56,13 +56,7 @@ std::string SeparatorLine(int64_t arrival) {
 
 std::optional<uint32_t> MboxFile::Append(int fd, const MessageState* state) {
     if (!loaded_ && Load() != 0) return std::nullopt;
-    std::string message = ReadAllFrom(fd);
-    if (state && state->known && !HasMozillaStatus(message)) {
-        uint16_t status = MozillaStatusOf(state->flags);
-        if (!state->inNew) status |= 0x0001;  // seen by a client, as a cur/ message was
-        // Unread mail with no flag needs no header: its bytes stay as they were.
-        if (status != 0) message = MozillaStatusHeaders(status) + message;
-    }
+    std::string message = WithMozillaState(ReadAllFrom(fd), state);
     std::string body = QuoteForMbox(message);
     int out = ::open(path_.c_str(), O_WRONLY | O_CREAT | O_APPEND | O_CLOEXEC | O_NOFOLLOW, 0600);
     if (out < 0) return std::nullopt;

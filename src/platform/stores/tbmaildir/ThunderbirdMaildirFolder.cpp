@@ -96,7 +96,9 @@ HRESULT ThunderbirdMaildirFolder::OpenMessage(uint32_t messageId, int& fd, Messa
     fd = OpenRegularFile(*path, st);
     if (fd < 0) return errno == ENOENT ? E_NOT_FOUND : E_FAIL;
     if (state) {
-        uint16_t status = StatusIn(mail::ReadHeaderBlock(fd));
+        std::string headers = mail::ReadHeaderBlock(fd);
+        uint16_t status = StatusIn(headers);
+        state->keywords = MozillaKeywordsIn(headers);
         ::lseek(fd, 0, SEEK_SET);
         state->flags = MessageState::CleanFlags(FlagsOfMozillaStatus(status));
         state->inNew = !(status & 0x0001);
@@ -171,14 +173,8 @@ int ThunderbirdMaildirFolder::WriteMessageFile(const std::string& relative, std:
 HRESULT ThunderbirdMaildirFolder::CommitStream(PendingMessage& message, uint32_t& messageId,
                                                const MessageState* state) {
     if (message.Fd() < 0 || !Writable()) return E_FAIL;
-    std::string bytes = ReadAllFrom(message.Fd());
+    std::string bytes = WithMozillaState(ReadAllFrom(message.Fd()), state);
     ::close(message.TakeFd());
-    if (state && state->known && !HasMozillaStatus(bytes)) {
-        uint16_t status = MozillaStatusOf(state->flags);
-        if (!state->inNew) status |= 0x0001;  // seen by a client, as a cur/ message was
-        // Unread mail with no flag needs no header: its bytes stay as they were.
-        if (status != 0) bytes = MozillaStatusHeaders(status) + bytes;
-    }
     auto& contents = Contents();  // read before the new file joins the folder
     std::string relative = "cur/" + NewUniqueName();
     if (WriteMessageFile(relative, bytes, state) != 0) return E_FAIL;

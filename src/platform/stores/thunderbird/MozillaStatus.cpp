@@ -48,11 +48,46 @@ std::string WithoutMozillaState(std::string_view message) {
     return out;
 }
 
-std::string MozillaStatusHeaders(uint16_t status) {
+std::string MozillaStatusHeaders(uint16_t status, const std::vector<Keyword>& keywords) {
     char text[80];
     std::snprintf(text, sizeof text, "X-Mozilla-Status: %04x\nX-Mozilla-Status2: 00000000\n",
                   status);
-    return text;
+    std::string out = text;
+    if (keywords.empty()) return out;
+    std::string keys;
+    for (const auto& keyword : keywords) {
+        if (keyword.name.find_first_of(" \t\r\n") != std::string::npos) continue;
+        if (!keys.empty()) keys += ' ';
+        for (char c : keyword.name) keys += c >= 'A' && c <= 'Z' ? char(c - 'A' + 'a') : c;
+    }
+    if (keys.size() < 80) keys.append(80 - keys.size(), ' ');
+    return out + "X-Mozilla-Keys: " + keys + "\n";
+}
+
+std::string WithMozillaState(std::string message, const MessageState* state) {
+    if (!state || !state->known || HasMozillaStatus(message)) return message;
+    uint16_t status = MozillaStatusOf(state->flags);
+    if (!state->inNew) status |= 0x0001;  // seen by a client, as a cur/ message was
+    if (status == 0 && state->keywords.empty()) return message;
+    return MozillaStatusHeaders(status, state->keywords) + message;
+}
+
+std::vector<Keyword> MozillaKeywordsIn(std::string_view headers) {
+    constexpr std::string_view kName = "X-Mozilla-Keys:";
+    size_t at = headers.rfind(kName, 0) == 0 ? 0 : headers.find("\nX-Mozilla-Keys:");
+    if (at == std::string_view::npos) return {};
+    at += at == 0 ? kName.size() : kName.size() + 1;
+    std::string_view value = headers.substr(at, headers.find('\n', at) - at);
+    std::vector<Keyword> keywords;
+    while (!value.empty()) {
+        size_t start = value.find_first_not_of(" \t\r");
+        if (start == std::string_view::npos) break;
+        value.remove_prefix(start);
+        size_t end = value.find_first_of(" \t\r");
+        keywords.push_back({0, std::string(value.substr(0, end))});
+        value.remove_prefix(end == std::string_view::npos ? value.size() : end);
+    }
+    return keywords;
 }
 
 bool HasMozillaStatus(std::string_view message) {

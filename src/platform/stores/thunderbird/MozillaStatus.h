@@ -6,6 +6,9 @@
 #include <optional>
 #include <string>
 #include <string_view>
+#include <vector>
+
+#include "platform/stores/MessageState.h"
 
 namespace tindale::store {
 
@@ -16,8 +19,15 @@ inline constexpr uint16_t kMozillaExpunged = 0x0008;
 std::string FlagsOfMozillaStatus(uint16_t status);
 uint16_t MozillaStatusOf(std::string_view flags);
 
-// The header lines Thunderbird reads a message's state from, for a message without them.
-std::string MozillaStatusHeaders(uint16_t status);
+// The header lines Thunderbird reads a message's state from, for a message without them;
+// keywords go to "X-Mozilla-Keys" (lowercase, as Thunderbird keeps its tags), padded so that
+// Thunderbird can tag the message in place.
+std::string MozillaStatusHeaders(uint16_t status, const std::vector<Keyword>& keywords = {});
+// A message going into one of Thunderbird's stores with `state`: one without Thunderbird's
+// headers gets them (unread mail with no flag and no keyword keeps its bytes as they were).
+std::string WithMozillaState(std::string message, const MessageState* state);
+// The keywords of a header block's "X-Mozilla-Keys" (letter 0: Thunderbird keeps names).
+std::vector<Keyword> MozillaKeywordsIn(std::string_view headers);
 // Whether a message (its bytes from the start) carries an X-Mozilla-Status header.
 bool HasMozillaStatus(std::string_view message);
 // A message without the header lines Thunderbird rewrites as the person reads and tags it
