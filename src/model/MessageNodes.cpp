@@ -253,6 +253,9 @@ void ReportStoreGaps(const std::u16string& identityId, uint64_t messagesWritten)
     for (const auto& gap : ns->UnmappedDirectories())
         ReportProblem(ns->Root() + "/" + gap.directory,
                       gap.reason + "; its messages were not backed up");
+    if (size_t waiting = ns->DeletedWaiting())
+        ReportNote(std::to_string(waiting) +
+                   " deleted messages waiting for compaction were left out");
     if (messagesWritten > 0) return;
     size_t messages = CountIdentityMessages(identityId, 1);
     if (messages > 0) return;

@@ -65,6 +65,9 @@ class StoreNamespace {
     // over (links), and why: read with the folder list and as folders are listed.
     using Unmapped = store::Unmapped;
     const std::vector<Unmapped>& UnmappedDirectories();
+    // Messages marked deleted that wait for their client to compact the folder, in the
+    // folders listed so far: not mail, left out of every listing.
+    size_t DeletedWaiting() const { return backend_ ? backend_->DeletedWaiting() : 0; }
 
   private:
     struct Folder {

@@ -148,8 +148,17 @@ def build_empty(target, source):
 
 
 def mbox_messages(path):
-    return [bytes(m) for m in (mailbox.mbox(path, create=False).get_bytes(k)
-                                for k in mailbox.mbox(path, create=False).keys())]
+    """Each message's bytes without the state lines an mbox writer adds, with the state
+    Thunderbird reads from them."""
+    out = []
+    box = mailbox.mbox(path, create=False)
+    for key in box.keys():
+        data = bytes(box.get_bytes(key))
+        head, sep, body = data.partition(b"\n\n")
+        status = re.search(rb"^X-Mozilla-Status: ([0-9a-f]{4})", head, re.M)
+        head = re.sub(rb"(?m)^(X-Mozilla-(Status2?|Keys)|Status|X-Status):.*\n?", b"", head + b"\n")
+        out.append((head[:-1] + sep + body, int(status.group(1), 16) if status else 0))
+    return out
 
 
 def unquote_mboxrd(stored):
@@ -249,14 +258,14 @@ def thunderbird(work):
     env = dict(os.environ, HOME=target)
     shown = subprocess.run([CLI, "cat", f"{work}/tb.vqz", f"{inbox_path}/tb 0"], env=env,
                            capture_output=True).stdout
-    if shown != unquote_mboxrd(mbox_messages(f"{local}/Inbox")[0]):
+    if shown != unquote_mboxrd(mbox_messages(f"{local}/Inbox")[0][0]):
         sys.exit(f"FAIL: cat shows {shown!r}")
     # Duplicates: the copies go, every other message stays byte for byte.
     inbox = f"{local}/Inbox"
     original = mbox_messages(inbox)
     box = mailbox.mbox(inbox)
-    box.add(original[2])
-    box.add(original[2])
+    box.add(original[2][0])
+    box.add(original[2][0])
     box.flush()
     run(source, "dedupe", "--delete", "--folder", "Thunderbird - Local Folders/Inbox")
     if mbox_messages(inbox) != original:

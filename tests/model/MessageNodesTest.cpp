@@ -468,3 +468,27 @@ TEST(MessageNodes, WithoutADestinationMailGoesToTheIdentityOfTheSameName) {
     EXPECT_EQ(CountMessages(target / "B"), 1);
     EXPECT_EQ(CountMessages(target / "A"), 2);
 }
+
+// Thunderbird keeps deleted mail in the mbox until it compacts the folder: it is no mail,
+// so it is not saved, and the backup says how much it left out.
+TEST(MessageNodes, DeletedMailWaitingForCompactionIsLeftOutAndCounted) {
+    TestHome home;
+    WriteFile(home / "mail/Inbox",
+              "From - Mon Jan  1 10:00:00 2024\nX-Mozilla-Status: 0001\nSubject: kept\n\nk\n\n"
+              "From - Mon Jan  1 10:00:00 2024\nX-Mozilla-Status: 0009\nSubject: gone\n\ng\n\n");
+    identities::Add(u"Local Folders", home / "mail", tindale::store::StoreKind::Mbox);
+    SourceTree tree(true);
+    BackupRequest request;
+    request.archivePath = text::ToUtf16(home / "mail.vqz");
+    request.sources = tree.Selected();
+    NullReport report;
+    Outcome outcome = BackupWorker(request, report, {});
+    EXPECT_TRUE(outcome.Clean()) << outcome.error;
+    EXPECT_NE(std::find(outcome.notes.begin(), outcome.notes.end(),
+                        "1 deleted messages waiting for compaction were left out"),
+              outcome.notes.end());
+    std::vector<std::u16string> messages;
+    for (const auto& e : RecordTree::Load(home / "mail.vqz").entries)
+        if (e->record.TypeGuid() == MsgNode::kTypeGuid) messages.push_back(e->record.DisplayName());
+    EXPECT_EQ(messages, std::vector<std::u16string>{u"kept"});
+}

@@ -58,9 +58,9 @@ TEST(MboxFile, ReadsEveryMessageAsItsExactBytes) {
     ASSERT_EQ(box.Load(), 0);
     auto messages = All(box);
     ASSERT_EQ(messages.size(), 3u);
-    // mboxrd: a quoted line loses one ">" on the way out; ">Fro" was never quoted.
-    EXPECT_EQ(messages[0],
-              "X-Mozilla-Status: 0005\nSubject: one\n\nFrom quoted\n>From twice\n>Fro\n");
+    // mboxrd: a quoted line loses one ">" on the way out; ">Fro" was never quoted. The
+    // state lines Thunderbird added are no part of the message: they give its state.
+    EXPECT_EQ(messages[0], "Subject: one\n\nFrom quoted\n>From twice\n>Fro\n");
     EXPECT_EQ(messages[1], "Subject: two\r\n\r\nbody\r\n");
     EXPECT_EQ(messages[2], "Subject: three\n\n" + longLine + "\nlast line");
     auto first = *box.Find(box.Files().IdsFrom()[0]);
@@ -95,11 +95,14 @@ TEST(MboxFile, AppendedMessagesReadBackAndCopiesAreRecognised) {
     auto messages = All(again);
     std::sort(messages.begin(), messages.end());
     EXPECT_EQ(messages,
-              (std::vector<std::string>{"Subject: old\n\nno blank after\n",
-                                        "X-Mozilla-Status: 0003\nX-Mozilla-Status2: 00000000\n"
-                                        "Subject: new\n\nFrom the start\n>From quoted already\n"}));
-    EXPECT_EQ(Read(again, *id), messages[1]);
-    EXPECT_NE(ReadFile(home / "Inbox").find("\n>From the start\n>>From quoted already\n"),
+              (std::vector<std::string>{"Subject: new\n\nFrom the start\n>From quoted already\n",
+                                        "Subject: old\n\nno blank after\n"}));
+    EXPECT_EQ(Read(again, *id), messages[0]);
+    std::string file = ReadFile(home / "Inbox");
+    EXPECT_NE(file.find("\n>From the start\n>>From quoted already\n"), std::string::npos);
+    // Every reader sees its state: Thunderbird, and mutt, Dovecot or Python's mailbox.
+    EXPECT_NE(file.find("X-Mozilla-Status: 0003\nX-Mozilla-Status2: 00000000\nStatus: RO\n"
+                        "X-Status: A\nSubject: new"),
               std::string::npos);
     EXPECT_EQ(again.StateOf(*again.Find(*id)).flags, "RS");
     EXPECT_TRUE(again.Holds(FdOf(message)));
@@ -139,4 +142,73 @@ TEST(MboxFile, AHugeLineIsReadInPiecesAndAnOversizedMessageIsLeftOut) {
     EXPECT_EQ(All(box), (std::vector<std::string>{"Subject: small\n\nhi\n"}));
     ASSERT_EQ(box.Oversized().size(), 1u);
     EXPECT_GT(box.Oversized()[0].length, 299u << 20);
+}
+
+namespace {
+
+std::string Capture(const std::string& command) {
+    std::string out;
+    if (FILE* p = ::popen(command.c_str(), "r")) {
+        char buf[4096];
+        while (size_t n = std::fread(buf, 1, sizeof buf, p)) out.append(buf, n);
+        ::pclose(p);
+    }
+    return out;
+}
+
+}  // namespace
+
+// Every state a message can have, written into an mbox and read back by us and by Python's
+// mailbox (which reads Status: and X-Status: as mutt and Dovecot do); each message leaves
+// the mbox with the bytes it entered it with.
+TEST(MboxFile, EveryReaderSeesTheStateAndTheBytesStayTheirs) {
+    TestHome home;
+    MboxFile box(home / "Inbox", home / "Inbox.ids");
+    ASSERT_EQ(box.Load(), 0);
+    struct Case {
+        std::string flags;
+        bool inNew;
+        std::string python;  // what mailbox.mboxMessage.get_flags() gives, sorted
+    };
+    const std::vector<Case> cases = {
+        {"", true, ""},       {"", false, "O"},     {"S", false, "OR"}, {"RS", false, "AOR"},
+        {"FS", false, "FOR"}, {"DS", false, "ORT"}, {"T", false, "DO"}, {"PS", false, "OR"},
+    };
+    std::vector<std::pair<uint32_t, std::string>> added;
+    for (size_t i = 0; i < cases.size(); ++i) {
+        std::string bytes = "Subject: case " + std::to_string(i) +
+                            "\n\nFrom the start\n>From quoted already\nlast\n";
+        MessageState state;
+        state.flags = cases[i].flags;
+        state.inNew = cases[i].inNew;
+        state.known = true;
+        if (i == 3) state.keywords = {{'a', "$Label1"}, {0, "Junk"}};
+        auto id = box.Append(FdOf(bytes), &state);
+        ASSERT_TRUE(id);
+        added.emplace_back(*id, bytes);
+    }
+    MboxFile again(home / "Inbox", home / "Inbox.ids");
+    ASSERT_EQ(again.Load(), 0);
+    for (size_t i = 0; i < cases.size(); ++i) {
+        auto message = again.Find(added[i].first);
+        ASSERT_TRUE(message);
+        EXPECT_EQ(Read(again, added[i].first), added[i].second) << i;
+        auto state = again.StateOf(*message);
+        EXPECT_EQ(state.flags, cases[i].flags) << i;
+        EXPECT_EQ(state.inNew, cases[i].inNew) << i;
+    }
+    auto keywords = again.StateOf(*again.Find(added[3].first)).keywords;
+    ASSERT_EQ(keywords.size(), 2u);
+    EXPECT_EQ(keywords[0].name, "$label1");
+    EXPECT_EQ(again.Unread(), 3u);  // unread stays unread wherever it sat
+
+    if (std::system("python3 -c 'import mailbox' 2>/dev/null") != 0) GTEST_SKIP();
+    std::string flags = Capture(
+        "python3 -c \"import mailbox,sys\nfor m in mailbox.mbox(sys.argv[1]):\n "
+        "print(m['Subject'], ''.join(sorted(m.get_flags())))\" " +
+        (home / "Inbox"));
+    for (size_t i = 0; i < cases.size(); ++i) {
+        std::string line = "case " + std::to_string(i) + " " + cases[i].python + "\n";
+        EXPECT_NE(flags.find(line), std::string::npos) << line << flags;
+    }
 }

@@ -150,6 +150,32 @@ TEST_P(StoreKinds, MessagesComeBackWithTheirStateAndIdsAcrossRuns) {
     EXPECT_FALSE(state.inNew);
 }
 
+// A restore asks before each message whether the folder holds it already: two records of
+// one message in an archive are two messages, as they were in their folder, and only a
+// later restore finds them there.
+TEST_P(StoreKinds, TwoRecordsOfOneMessageAreTwoMessages) {
+    const std::string same = "Subject: twice\n\nthe same bytes\n";
+    auto bytes =
+        std::span<const uint8_t>(reinterpret_cast<const uint8_t*>(same.data()), same.size());
+    uint32_t folderId = 0;
+    {
+        auto ns = Open();
+        folderId = Make(*ns, kRootFolderId, "Twice");
+        std::unique_ptr<StoreFolder> folder;
+        ASSERT_EQ(ns->OpenFolder(folderId, folder), S_OK);
+        for (int i = 0; i < 2; ++i) {
+            EXPECT_FALSE(folder->HoldsCopyOf(bytes)) << i;
+            Add(*folder, same, StateOf("S", false, 1700000000));
+        }
+        ASSERT_EQ(ns->Flush(), 0);
+    }
+    auto ns = Open();
+    std::unique_ptr<StoreFolder> folder;
+    ASSERT_EQ(ns->OpenFolder(folderId, folder), S_OK);
+    EXPECT_EQ(ListMessages(*folder).size(), 2u);
+    EXPECT_TRUE(folder->HoldsCopyOf(bytes));
+}
+
 TEST_P(StoreKinds, KeywordsComeBackByName) {
     auto ns = Open();
     uint32_t folderId = Make(*ns, kRootFolderId, "Tagged");

@@ -3,6 +3,7 @@
 // open one as a StoreFolder, and keep what it loaded for the job. The namespace above it
 // keeps the folder ids and the tree, the same for every kind.
 #include <cstdint>
+#include <map>
 #include <memory>
 #include <optional>
 #include <string>
@@ -71,11 +72,25 @@ class StoreBackend {
         for (const auto& link : links)
             NoteSkipped({dir == "." ? link : dir + "/" + link, kLinkNotFollowed});
     }
+    // Messages a client marked deleted and keeps only until it compacts the folder: no mail,
+    // never listed; counted per folder (`location`) as folders are listed.
+    void NoteDeletedWaiting(const std::string& location, size_t count) {
+        if (count > 0)
+            deletedWaiting_[location] = count;
+        else
+            deletedWaiting_.erase(location);
+    }
+    size_t DeletedWaiting() const {
+        size_t total = 0;
+        for (const auto& [location, count] : deletedWaiting_) total += count;
+        return total;
+    }
     static constexpr const char* kLinkNotFollowed =
         "a link: it was not followed (a store's messages and folders are never read through one)";
 
   private:
     std::vector<Unmapped> skipped_;
+    std::map<std::string, size_t> deletedWaiting_;
 };
 
 // The kind's implementation for the store at `root`; its id maps are kept in `books`.

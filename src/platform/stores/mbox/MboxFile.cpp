@@ -19,6 +19,7 @@
 #include "platform/stores/common/MessageFile.h"
 #include "platform/stores/mbox/MboxKeys.h"
 #include "platform/stores/mbox/MboxQuoting.h"
+#include "platform/stores/mbox/MboxStatus.h"
 #include "platform/stores/thunderbird/MozillaStatus.h"
 #include "platform/stores/thunderbird/Profile.h"
 
@@ -34,6 +35,10 @@ bool IsSeparator(std::string_view line) {
 
 bool IsExpunged(const MboxFile::Message& message) {
     return message.status & kMozillaExpunged;
+}
+
+bool IsRead(const MboxFile::Message& message) {
+    return (message.status & 1) || (message.mboxStatus & kMboxRead);
 }
 
 bool IsBlank(std::string_view line) {
@@ -107,19 +112,25 @@ int OpenUnnamed(const std::string& nearPath) {
 bool CopyUnquoted(int from, uint64_t start, uint64_t length, int to) {
     std::vector<char> buffer(1 << 16);
     MboxUnquoter unquoter;
-    std::string out;
+    MboxStateFilter filter;
+    std::string out, unquoted;
     while (length > 0) {
         size_t want = static_cast<size_t>(std::min<uint64_t>(length, buffer.size()));
         ssize_t n = ::pread(from, buffer.data(), want, static_cast<off_t>(start));
         if (n <= 0) return false;
         out.clear();
-        unquoter.Feed({buffer.data(), static_cast<size_t>(n)}, out);
+        unquoted.clear();
+        unquoter.Feed({buffer.data(), static_cast<size_t>(n)}, unquoted);
+        filter.Feed(unquoted, out);
         if (!v::WriteAllToFd(to, out.data(), out.size())) return false;
         start += static_cast<uint64_t>(n);
         length -= static_cast<uint64_t>(n);
     }
     out.clear();
-    unquoter.Finish(out);
+    unquoted.clear();
+    unquoter.Finish(unquoted);
+    filter.Feed(unquoted, out);
+    filter.Finish(out);
     return v::WriteAllToFd(to, out.data(), out.size());
 }
 
@@ -188,8 +199,9 @@ int MboxFile::Load() {
                     current.statusAt = at + 18;
                 }
             }
+            if (inHeaders) current.mboxStatus |= MboxStatusBitsOf(line);
             current.length += line.size();
-            if (inHeaders && IsMozillaStateLine(line)) return true;
+            if (inHeaders && IsMboxStateLine(line)) return true;
             hash = Fnv(hash, line);
             hashed += line.size();
             return true;
@@ -266,7 +278,7 @@ std::optional<MboxFile::Message> MboxFile::Find(uint32_t id) const {
 size_t MboxFile::Unread() const {
     return static_cast<size_t>(
         std::count_if(messages_.begin(), messages_.end(),
-                      [](const Message& m) { return !(m.status & 1) && !IsExpunged(m); }));
+                      [](const Message& m) { return !IsRead(m) && !IsExpunged(m); }));
 }
 
 int MboxFile::OpenCopy(const Message& message) const {
@@ -294,8 +306,12 @@ std::string MboxFile::ReadHeaders(const Message& message) const {
 
 MessageState MboxFile::StateOf(const Message& message) const {
     MessageState state;
-    state.flags = MessageState::CleanFlags(FlagsOfMozillaStatus(message.status));
-    state.inNew = !(message.status & 1);
+    bool other = message.mboxStatus & kMboxHasStatus;
+    std::string flags = message.statusAt != 0 || !other ? FlagsOfMozillaStatus(message.status) : "";
+    if (other) flags += FlagsOfMboxStatus(message.mboxStatus);
+    state.flags = MessageState::CleanFlags(flags);
+    state.inNew = other ? IsNewByMboxStatus(message.mboxStatus) && !(message.status & 1)
+                        : !(message.status & 1);
     state.arrivalSeconds = message.arrival;
     state.known = true;
     state.keywords = MozillaKeywordsIn(ReadHeaders(message));
@@ -312,17 +328,23 @@ bool MboxFile::Holds(int fd) {
 
 bool MboxFile::Holds(std::string_view candidate) {
     if (!loaded_) Load();
-    std::string bytes = WithoutMozillaState(QuoteForMbox(candidate));
+    if (holdsBoundary_ == UINT64_MAX) {
+        struct stat st {};
+        holdsBoundary_ = ::stat(path_.c_str(), &st) == 0 ? static_cast<uint64_t>(st.st_size) : 0;
+    }
+    std::string bytes = WithoutMboxState(QuoteForMbox(candidate));
     std::string key = KeyFor(Fnv(kFnvStart, bytes), bytes.size());
     auto id = ids_.Find(key);
     auto message = id ? Find(*id) : std::nullopt;
-    if (!message) return false;
+    // A copy this job added does not count: two records of the same message in an archive
+    // are two messages, as they were in their folder.
+    if (!message || message->from >= holdsBoundary_) return false;
     int mbox = ::open(path_.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
     if (mbox < 0) return false;
     std::string stored(static_cast<size_t>(message->length), '\0');
     ssize_t n = ::pread(mbox, stored.data(), stored.size(), static_cast<off_t>(message->start));
     ::close(mbox);
-    return n == static_cast<ssize_t>(stored.size()) && WithoutMozillaState(stored) == bytes;
+    return n == static_cast<ssize_t>(stored.size()) && WithoutMboxState(stored) == bytes;
 }
 
 void MboxFile::AddKey(std::string key, uint32_t* idOut, const Message& message) {

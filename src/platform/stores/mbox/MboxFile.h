@@ -1,9 +1,11 @@
 #pragma once
 // One mail folder kept as an mbox file, as Thunderbird keeps its local folders: messages one
 // after another, each after a "From " separator line; lines of a message are quoted the
-// mboxrd way (MboxQuoting), and a blank line ends each message. Read and deleted
-// state sits in the message's "X-Mozilla-Status" header (hex bits: 0x1 read, 0x2 replied,
-// 0x4 flagged, 0x8 deleted, 0x1000 forwarded).
+// mboxrd way (MboxQuoting), and a blank line ends each message. Thunderbird keeps a
+// message's state in its "X-Mozilla-Status" header (hex bits: 0x1 read, 0x2 replied, 0x4
+// flagged, 0x8 deleted, 0x1000 forwarded) and "X-Mozilla-Keys"; other readers in "Status:"
+// and "X-Status:" (MboxStatus.h). Both are written, either is read, and a message leaves
+// the folder without them: their state travels as the message's state.
 //
 // Message ids are persistent: each message is keyed by a hash of its bytes and its size
 // (a second identical message by the same key with "#2"), and the keys' ids are kept in an
@@ -35,6 +37,7 @@ class MboxFile {
         uint64_t statusAt = 0;  // the 4 hex digits of X-Mozilla-Status; 0 when it has none
         int64_t arrival = 0;    // the separator line's date, Unix seconds; 0 when unreadable
         uint16_t status = 0;
+        uint8_t mboxStatus = 0;  // MboxStatusBit of its Status: and X-Status: lines
     };
 
     // Reads the file once: every message's place, state and id. 0, or an errno value.
@@ -48,7 +51,8 @@ class MboxFile {
     // Entries larger than any message (kMaxMessageBytes): not listed either.
     const std::vector<Message>& Oversized() const { return oversized_; }
 
-    // The message's bytes in a new unnamed file, read from its start; -1 on failure.
+    // The message's bytes in a new unnamed file, read from its start, without the state
+    // lines of its header; -1 on failure.
     int OpenCopy(const Message& message) const;
     std::string ReadHeaders(const Message& message) const;
     MessageState StateOf(const Message& message) const;
@@ -62,8 +66,8 @@ class MboxFile {
     // Writes the folder again without these messages, to a temporary file renamed over it:
     // a reader sees the old folder or the new one, never half of one. 0, or an errno value.
     int Remove(const std::vector<uint32_t>& ids);
-    // Gives a message these Maildir flags (those X-Mozilla-Status can hold): in place, or by
-    // writing the folder again with the header added where the message had none.
+    // Gives a message these Maildir flags: in place where only X-Mozilla-Status holds them,
+    // else by writing the folder again with its state lines made anew.
     bool SetFlags(uint32_t id, const std::string& flags);
     int SaveIds();
 
@@ -80,6 +84,8 @@ class MboxFile {
     // Writes the folder again to a temporary renamed over it: the messages marked in `drop`
     // left out, `insert` put before the bytes of message `insertAt`. 0, or an errno value.
     int Rewrite(const std::vector<bool>& drop, size_t insertAt, const std::string& insert);
+    // Writes the folder again with the bytes from `begin` to `end` replaced by `with`.
+    int ReplaceRange(uint64_t begin, uint64_t end, const std::string& with);
 
     std::string path_;
     std::string idsPath_;
@@ -88,6 +94,9 @@ class MboxFile {
     std::vector<Message> messages_;                    // in file order
     std::vector<std::pair<uint32_t, uint32_t>> byId_;  // id -> index in messages_, by id
     size_t hidden_ = 0;
+    // Where the folder ended when Holds was first asked: messages from here on were added by
+    // this job, and are no copies of the ones it adds next.
+    uint64_t holdsBoundary_ = UINT64_MAX;
     std::vector<Message> oversized_;
     bool loaded_ = false;
     bool dirty_ = false;

@@ -21,6 +21,7 @@
 #include "platform/stores/common/MessageFile.h"
 #include "platform/stores/mbox/MboxKeys.h"
 #include "platform/stores/mbox/MboxQuoting.h"
+#include "platform/stores/mbox/MboxStatus.h"
 #include "platform/stores/thunderbird/MozillaStatus.h"
 #include "platform/stores/thunderbird/Profile.h"
 
@@ -52,11 +53,23 @@ std::string SeparatorLine(int64_t arrival) {
     return text;
 }
 
+// A message about to enter the folder with `state`: Thunderbird's state lines and the ones
+// other readers read, unless it carries state lines already (a message that came from an
+// mbox) or is new mail with no flag and no keyword (its bytes stay as they were).
+std::string WithStateLines(std::string message, const MessageState* state) {
+    if (!state || !state->known || HasMozillaStatus(message) || HasMboxStatus(message))
+        return message;
+    uint16_t status = MozillaStatusOf(state->flags);
+    std::string others = MboxStatusHeaders(*state);
+    if (status == 0 && others.empty() && state->keywords.empty()) return message;
+    return MozillaStatusHeaders(status, state->keywords) + others + message;
+}
+
 }  // namespace
 
 std::optional<uint32_t> MboxFile::Append(int fd, const MessageState* state) {
     if (!loaded_ && Load() != 0) return std::nullopt;
-    std::string message = WithMozillaState(ReadAllFrom(fd), state);
+    std::string message = WithStateLines(ReadAllFrom(fd), state);
     std::string body = QuoteForMbox(message);
     int out = ::open(path_.c_str(), O_WRONLY | O_CREAT | O_APPEND | O_CLOEXEC | O_NOFOLLOW, 0600);
     if (out < 0) return std::nullopt;
@@ -86,7 +99,7 @@ std::optional<uint32_t> MboxFile::Append(int fd, const MessageState* state) {
     added.length = body.size();
     added.arrival = state && state->known ? state->arrivalSeconds : 0;
     uint32_t id = 0;
-    std::string compared = WithoutMozillaState(body);
+    std::string compared = WithoutMboxState(body);
     AddKey(KeyFor(Fnv(kFnvStart, compared), compared.size()), &id, added);
     return id;
 }
@@ -153,14 +166,15 @@ bool MboxFile::SetFlags(uint32_t id, const std::string& flags) {
     auto message = Find(id);
     if (!message) return false;
     uint16_t status = static_cast<uint16_t>((message->status & ~0x100F) | MozillaStatusOf(flags));
-    if (message->statusAt == 0) {
-        // No header to change in place: the folder is written again with one added.
-        auto it = std::find_if(messages_.begin(), messages_.end(),
-                               [&](const Message& m) { return m.from == message->from; });
-        size_t index = static_cast<size_t>(it - messages_.begin());
-        if (Rewrite(std::vector<bool>(messages_.size(), false), index,
-                    MozillaStatusHeaders(status)) != 0)
-            return false;
+    if (message->statusAt == 0 || (message->mboxStatus & kMboxHasStatus)) {
+        // State lines to make anew: the message's header is written again with them.
+        std::string headers = ReadHeaders(*message);
+        MessageState state = StateOf(*message);
+        state.flags = flags;
+        state.inNew = false;  // a client has seen it now
+        std::string fresh = MozillaStatusHeaders(status, MozillaKeywordsIn(headers)) +
+                            MboxStatusHeaders(state) + WithoutMboxState(headers);
+        if (ReplaceRange(message->start, message->start + headers.size(), fresh) != 0) return false;
         return Load() == 0;
     }
     char digits[5];
@@ -176,6 +190,32 @@ bool MboxFile::SetFlags(uint32_t id, const std::string& flags) {
         DropIndexFile();
     }
     return ok;
+}
+
+int MboxFile::ReplaceRange(uint64_t begin, uint64_t end, const std::string& with) {
+    int in = ::open(path_.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
+    if (in < 0) return errno;
+    ::flock(in, LOCK_EX);
+    struct stat st {};
+    ::fstat(in, &st);
+    std::string temp = path_ + ".tindale-new";
+    int out = ::open(temp.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC | O_NOFOLLOW,
+                     st.st_mode & 07777);
+    uint64_t size = static_cast<uint64_t>(st.st_size);
+    bool ok = out >= 0 && begin <= end && end <= size && CopyRange(in, 0, begin, out) &&
+              v::WriteAllToFd(out, with.data(), with.size()) &&
+              CopyRange(in, end, size - end, out) && ::fsync(out) == 0;
+    if (out >= 0) ok = ::close(out) == 0 && ok;
+    ok = ok && ::rename(temp.c_str(), path_.c_str()) == 0;
+    int error = ok ? 0 : errno ? errno : EIO;
+    ::close(in);
+    if (!ok) {
+        ::unlink(temp.c_str());
+        return error;
+    }
+    durable::SyncParentDirectory(path_);
+    DropIndexFile();
+    return 0;
 }
 
 }  // namespace tindale::store

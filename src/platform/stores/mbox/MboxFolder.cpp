@@ -6,6 +6,7 @@
 #include <utility>
 
 #include "platform/stores/common/MessageFile.h"
+#include "platform/stores/mbox/MboxStatus.h"
 
 namespace tindale::store {
 
@@ -25,6 +26,7 @@ HRESULT MboxFolder::GetFolderProps(FolderProps& props) {
 std::vector<uint32_t> MboxFolder::ListIds(uint32_t firstId) {
     auto& file = store_.FileOf(Directory());
     file.Load();  // read afresh: the client may have written the folder meanwhile
+    store_.NoteDeletedWaiting(Directory(), file.Hidden());
     for (const auto& huge : file.Oversized())
         store_.NoteSkipped({store_.RelativeToRoot(Directory()) + "@" + std::to_string(huge.from),
                             "a message of " + std::to_string(huge.length >> 20) +
@@ -40,7 +42,8 @@ void MboxFolder::ReadProps(std::span<const uint32_t> ids, std::span<MessageProps
         auto info = mail::ParseHeaders(File().ReadHeaders(*message));
         int64_t arrival = message->arrival != 0 ? message->arrival : info.received.value_or(0);
         out[i] = PropsFromHeaders(ids[i], info, message->length, arrival);
-        if (message->status & 1) out[i].state |= kMessageRead;
+        if ((message->status & 1) || (message->mboxStatus & kMboxRead))
+            out[i].state |= kMessageRead;
     }
 }
 

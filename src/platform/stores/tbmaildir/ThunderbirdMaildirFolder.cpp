@@ -175,12 +175,12 @@ HRESULT ThunderbirdMaildirFolder::CommitStream(PendingMessage& message, uint32_t
     if (message.Fd() < 0 || !Writable()) return E_FAIL;
     std::string bytes = WithMozillaState(ReadAllFrom(message.Fd()), state);
     ::close(message.TakeFd());
-    auto& contents = Contents();  // read before the new file joins the folder
+    // The folder's contents, once read for HoldsCopyOf, are not told of it: a message this
+    // job adds is no copy of the next one it adds (two records are two messages).
     std::string relative = "cur/" + NewUniqueName();
     if (WriteMessageFile(relative, bytes, state) != 0) return E_FAIL;
     DropThunderbirdSummary(Directory());
     messageId = Index().Add(relative);
-    contents.emplace(StatelessHash(bytes), relative);
     return S_OK;
 }
 

@@ -21,7 +21,6 @@ uint16_t MozillaStatusOf(std::string_view flags) {
         if (c == 'S') status |= 0x0001;
         if (c == 'R') status |= 0x0002;
         if (c == 'F') status |= 0x0004;
-        if (c == 'T') status |= 0x0008;
         if (c == 'P') status |= 0x1000;
     }
     return status;
@@ -66,8 +65,8 @@ std::string MozillaStatusHeaders(uint16_t status, const std::vector<Keyword>& ke
 
 std::string WithMozillaState(std::string message, const MessageState* state) {
     if (!state || !state->known || HasMozillaStatus(message)) return message;
+    // Read is "S" alone: a message in cur/ without it was seen, not read.
     uint16_t status = MozillaStatusOf(state->flags);
-    if (!state->inNew) status |= 0x0001;  // seen by a client, as a cur/ message was
     if (status == 0 && state->keywords.empty()) return message;
     return MozillaStatusHeaders(status, state->keywords) + message;
 }

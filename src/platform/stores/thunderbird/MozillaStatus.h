@@ -15,7 +15,8 @@ namespace tindale::store {
 // The bit of an entry Thunderbird has deleted and will drop at the folder's next compaction.
 inline constexpr uint16_t kMozillaExpunged = 0x0008;
 
-// X-Mozilla-Status bits as Maildir flag letters and back.
+// X-Mozilla-Status bits as Maildir flag letters and back. A message marked for deletion
+// ("T") keeps no bit: 0x8 is Thunderbird's expunged, which hides the message for good.
 std::string FlagsOfMozillaStatus(uint16_t status);
 uint16_t MozillaStatusOf(std::string_view flags);
 
