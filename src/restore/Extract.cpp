@@ -63,6 +63,16 @@ bool CopyAtMost(v::BasicStream& in, int fd, uint64_t limit, std::stop_token stop
 }
 
 // A path of the archive as relative parts that are safe file names, or none.
+// A message's name as one file name: its subject, "/" and NUL made "_", never empty, "."
+// or "..".
+std::string FileNameFrom(std::u16string_view displayName) {
+    std::string name = text::ToUtf8(displayName);
+    for (char& c : name)
+        if (c == '/' || c == '\0') c = '_';
+    if (name.empty() || name == "." || name == "..") name = "(no subject)";
+    return name.substr(0, 200);
+}
+
 std::optional<std::vector<std::string>> SafeParts(const std::string& path) {
     std::vector<std::string> parts;
     size_t begin = 0;
@@ -270,6 +280,8 @@ class Extraction {
 
     // Whether the item was extracted whole.
     bool Extract(const v::NodeRecord& rec, const std::string& path, v::BasicStream& payload) {
+        if (rec.IsContainer() && IsMailFolder(rec) && request_.mail == MailForm::Mbox)
+            return MboxFileFor(path).has_value();
         if (rec.IsContainer()) {
             auto folder = Place(path, true);
             if (folder && IsMailFolder(rec) && request_.mail == MailForm::Maildir)
@@ -278,7 +290,7 @@ class Extraction {
             return folder.has_value();
         }
         if (IsFileRecord(rec)) return ExtractFile(path, payload);
-        if (IsMessage(rec)) return ExtractMessage(path, payload);
+        if (IsMessage(rec)) return ExtractMessage(rec, path, payload);
         v::ReportProblem(path,
                          "a settings item: a restore puts it back, it cannot be extracted "
                          "as a file");
@@ -301,37 +313,72 @@ class Extraction {
         return where && WriteWhole(path, *where, bounded, v::PermissionsOf(header));
     }
 
-    bool ExtractMessage(const std::string& path, v::BasicStream& payload) {
+    bool ExtractMessage(const v::NodeRecord& rec, const std::string& path,
+                        v::BasicStream& payload) {
         uint8_t header[v::kMessageHeaderSize];
         if (ReadFully(payload, header, sizeof header) != sizeof header) {
             v::ReportProblem(path, "its data in the archive is cut short");
             return false;
         }
         auto state = v::ReadMessageState(header).value_or(store::MessageState{});
-        std::string folder = path.substr(0, path.rfind('/'));
-        if (request_.mail == MailForm::Eml) return WriteEml(path, payload);
+        // Its folder is its parent record's path: a subject may hold a "/".
+        std::string folder = paths_.ParentOf(rec);
+        if (request_.mail == MailForm::Mbox) return WriteMbox(path, folder, state, payload);
         auto place = Place(folder, true);
         if (!place) return false;
-        if (request_.mail == MailForm::Maildir) return WriteMaildir(path, *place, state, payload);
+        if (request_.mail == MailForm::Eml)
+            return WriteEml(path, *place + "/" + FileNameFrom(rec.DisplayName()), payload);
+        return WriteMaildir(path, *place, state, payload);
+    }
+
+    // The mbox file of the mail folder at `folder` (an archive path), laid out as Thunderbird
+    // keeps its folders: the file named as the folder, its subfolders in "NAME.sbd" beside it.
+    // Made (empty) when missing, so that a folder without messages is there too.
+    std::optional<std::string> MboxFileFor(const std::string& folder) {
+        if (auto known = mboxFiles_.find(folder); known != mboxFiles_.end()) return known->second;
+        auto slash = folder.rfind('/');
+        if (slash == std::string::npos) return std::nullopt;
+        std::string parent = folder.substr(0, slash), name = folder.substr(slash + 1);
+        std::optional<std::string> dir;
+        if (auto above = mboxFiles_.find(parent); above != mboxFiles_.end()) {
+            dir = above->second + ".sbd";
+            ::mkdir(dir->c_str(), 0700);
+        } else {
+            dir = Place(parent, true);
+        }
+        if (!dir) return std::nullopt;
+        std::string file = *dir + "/" + name;
+        int fd = ::open(file.c_str(), O_WRONLY | O_CREAT | O_CLOEXEC | O_NOFOLLOW, 0600);
+        if (fd < 0) {
+            v::ReportProblem(folder, file + " cannot be written: " + std::strerror(errno));
+            return std::nullopt;
+        }
+        ::close(fd);
+        mboxFiles_[folder] = file;
+        return file;
+    }
+
+    bool WriteMbox(const std::string& path, const std::string& folder,
+                   const store::MessageState& state, v::BasicStream& payload) {
+        auto file = MboxFileFor(folder);
+        if (!file) return false;
         int fd = ::memfd_create("tindale-message", MFD_CLOEXEC);
         bool ok = fd >= 0 && CopyRest(payload, fd);
         if (ok && payload.Damaged())
             v::ReportProblem(path,
                              "part of its data in the archive is damaged; it was not extracted");
-        else if (ok && !Mbox(*place + ".mbox").Append(fd, &state))
-            v::ReportProblem(path, *place + ".mbox could not be written");
+        else if (ok && !Mbox(*file).Append(fd, &state))
+            v::ReportProblem(path, *file + " could not be written");
         else if (!ok)
             v::ReportProblem(path, "it could not be written");
         if (fd >= 0) ::close(fd);
         return ok && !payload.Damaged();
     }
 
-    bool WriteEml(const std::string& path, v::BasicStream& payload) {
-        auto where = Place(path, false);
-        if (!where) return false;
+    bool WriteEml(const std::string& path, const std::string& where, v::BasicStream& payload) {
         // Messages share subjects: a second "Hello" becomes "Hello (2).eml".
-        std::string name = *where + ".eml";
-        for (int n = 2; names_.count(name); ++n) name = *where + " (" + std::to_string(n) + ").eml";
+        std::string name = where + ".eml";
+        for (int n = 2; names_.count(name); ++n) name = where + " (" + std::to_string(n) + ").eml";
         names_.insert(name);
         return WriteWhole(path, name, payload);
     }
@@ -395,6 +442,7 @@ class Extraction {
     RecordPaths paths_;
     std::set<std::string> names_;
     std::map<std::string, std::unique_ptr<store::MboxFile>> mboxes_;
+    std::map<std::string, std::string> mboxFiles_;  // a mail folder's path -> its mbox file
     unsigned counter_ = 0;
 };
 

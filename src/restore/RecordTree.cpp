@@ -66,6 +66,12 @@ std::optional<std::string> RecordPaths::Of(const v::NodeRecord& rec) {
     return path;
 }
 
+std::string RecordPaths::ParentOf(const v::NodeRecord& rec) const {
+    auto parent =
+        rec.ParentGuid().IsZero() ? containers_.end() : containers_.find(rec.ParentGuid());
+    return parent == containers_.end() ? std::string() : parent->second.path;
+}
+
 RecordTree::Summary RecordTree::Walk(const std::string& archivePath, const Visit& visit,
                                      std::stop_token stop) {
     Summary summary;

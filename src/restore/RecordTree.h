@@ -25,6 +25,8 @@ class RecordPaths {
   public:
     // The record's path, or none when it nests deeper than kMaxNesting.
     std::optional<std::string> Of(const v::NodeRecord& rec);
+    // The path of the record's parent (empty at the top), whatever its own name holds.
+    std::string ParentOf(const v::NodeRecord& rec) const;
 
   private:
     struct Container {

@@ -250,7 +250,7 @@ def thunderbird(work):
     # Taken out of the archive as an mbox file and as a Maildir, without any identity.
     inbox_path = "Message Store/Thunderbird - Local Folders/Inbox"
     run(target, "extract", f"{work}/tb.vqz", inbox_path, "--to", f"{work}/x", "--mail-as", "mbox")
-    if mbox_messages(f"{work}/x/{inbox_path}.mbox") != mbox_messages(f"{local}/Inbox"):
+    if mbox_messages(f"{work}/x/{inbox_path}") != mbox_messages(f"{local}/Inbox"):
         sys.exit("FAIL: the Inbox extracted as mbox differs from the original")
     run(target, "extract", f"{work}/tb.vqz", inbox_path, "--to", f"{work}/y", "--mail-as", "maildir")
     if len(mailbox.Maildir(f"{work}/y/{inbox_path}", create=False)) != 5:

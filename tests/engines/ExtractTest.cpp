@@ -23,6 +23,7 @@ namespace {
 const std::string kLetter = "Dear Bob,\n" + std::string(50000, 'l');
 const std::string kSeen = "Subject: seen\nMessage-ID: <1@x>\n\nFrom the garden\n";
 const std::string kNew = "Subject: new\nMessage-ID: <2@x>\n\nhello\n";
+const std::string kSlash = "Subject: 1/2 done\nMessage-ID: <3@x>\n\nhalf\n";
 
 std::string BackUp(const TestHome& home, bool compress, bool encrypt, bool legacy) {
     WriteFile(home / "Documents/letter.txt", kLetter);
@@ -30,6 +31,9 @@ std::string BackUp(const TestHome& home, bool compress, bool encrypt, bool legac
     WriteFile(home / "Maildir/cur/1.a.host:2,FS", kSeen);
     WriteFile(home / "Maildir/new/2.b.host", kNew);
     fs::create_directories(home / "Maildir/tmp");
+    WriteFile(home / "Maildir/.Inbox.Lists/cur/3.c.host:2,S", kSlash);
+    fs::create_directories(home / "Maildir/.Inbox.Lists/new");
+    fs::create_directories(home / "Maildir/.Inbox.Lists/tmp");
     identities::EnsureDefaultIdentity();
     SourceTree tree;
     tree.SetAll(SourceTree::kUnchecked);
@@ -86,21 +90,29 @@ TEST(Extract, FilesAndMessagesComeOutByteForByteFromEveryKindOfArchive) {
         EXPECT_TRUE(fs::exists(home / "out/My Documents/sub/empty.txt"));
         EXPECT_EQ(ReadFile(home / "out/Message Store/Main Identity/Inbox/seen.eml"), kSeen);
         EXPECT_EQ(ReadFile(home / "out/Message Store/Main Identity/Inbox/new.eml"), kNew);
+        // A subject with a "/" is a name, never a folder.
+        EXPECT_EQ(ReadFile(home / "out/Message Store/Main Identity/Inbox/Lists/1_2 done.eml"),
+                  kSlash);
 
         ASSERT_TRUE(Extract(archive, home / "md", MailForm::Maildir, {"Message Store"}).Clean());
         auto maildir = FilesBelow(home / "md/Message Store/Main Identity/Inbox");
+        std::erase_if(maildir, [](const auto& f) { return f.starts_with("Lists/"); });
         ASSERT_EQ(maildir.size(), 2u);
         EXPECT_TRUE(maildir[0].starts_with("cur/") && maildir[0].ends_with(":2,FS")) << maildir[0];
         EXPECT_TRUE(maildir[1].starts_with("new/")) << maildir[1];
 
         ASSERT_TRUE(Extract(archive, home / "mb", MailForm::Mbox, {"Message Store"}).Clean());
-        store::MboxFile box(home / "mb/Message Store/Main Identity/Inbox.mbox", "");
+        // As Thunderbird keeps folders: the Inbox a file, its subfolders in Inbox.sbd.
+        store::MboxFile box(home / "mb/Message Store/Main Identity/Inbox", "");
         ASSERT_EQ(box.Load(), 0);
         EXPECT_EQ(box.Files().size(), 2u);
+        store::MboxFile lists(home / "mb/Message Store/Main Identity/Inbox.sbd/Lists", "");
+        ASSERT_EQ(lists.Load(), 0);
+        EXPECT_EQ(lists.Files().size(), 1u);
         auto store = FilesBelow(home / "Maildir");  // the store itself as it was
         EXPECT_EQ(
             std::count_if(store.begin(), store.end(), [](const auto& f) { return f[0] != '.'; }),
-            2);
+            2);  // the Inbox's own two; its subfolder's is below ".Inbox.Lists"
     }
 }
 
