@@ -2,6 +2,7 @@
 
 #include <sys/stat.h>
 
+#include <algorithm>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
@@ -120,17 +121,17 @@ std::map<std::string, std::string> ParsePrefsJs(const std::string& text) {
     return prefs;
 }
 
-std::vector<std::pair<std::string, std::string>> ParseProfilesIni(const std::string& text,
-                                                                  const std::string& base) {
-    std::vector<std::pair<std::string, std::string>> profiles;  // name, folder
-    std::string name, path;
-    bool relative = true, inProfile = false;
+std::vector<ThunderbirdProfile> ParseProfilesIni(const std::string& text, const std::string& base) {
+    std::vector<ThunderbirdProfile> profiles;
+    std::string name, path, installDefault;
+    bool relative = true, inProfile = false, inInstall = false, marked = false;
     auto flush = [&] {
         if (inProfile && !path.empty())
-            profiles.emplace_back(name, relative ? base + "/" + path : path);
+            profiles.push_back({name, relative ? base + "/" + path : path, marked, path});
         name.clear();
         path.clear();
         relative = true;
+        marked = false;
     };
     std::istringstream lines(text);
     for (std::string line; std::getline(lines, line);) {
@@ -138,16 +139,30 @@ std::vector<std::pair<std::string, std::string>> ParseProfilesIni(const std::str
         if (!line.empty() && line[0] == '[') {
             flush();
             inProfile = line.rfind("[Profile", 0) == 0;
+            inInstall = line.rfind("[Install", 0) == 0;
             continue;
         }
         auto eq = line.find('=');
         if (eq == std::string::npos) continue;
         std::string key = line.substr(0, eq), value = line.substr(eq + 1);
+        if (inInstall && key == "Default" && installDefault.empty()) installDefault = value;
+        if (!inProfile) continue;
         if (key == "Name") name = value;
         if (key == "Path") path = value;
         if (key == "IsRelative") relative = value != "0";
+        if (key == "Default") marked = value == "1";
     }
     flush();
+    // The profile Thunderbird opens: its installation's choice, else the one marked, else
+    // the first.
+    auto chosen = std::find_if(profiles.begin(), profiles.end(), [&](const auto& p) {
+        return !installDefault.empty() && p.pathAsWritten == installDefault;
+    });
+    if (chosen == profiles.end())
+        chosen = std::find_if(profiles.begin(), profiles.end(),
+                              [](const auto& p) { return p.isDefault; });
+    if (chosen == profiles.end()) chosen = profiles.begin();
+    for (auto it = profiles.begin(); it != profiles.end(); ++it) it->isDefault = it == chosen;
     return profiles;
 }
 
@@ -222,7 +237,8 @@ std::optional<store::StoreKind> AccountKind(const std::string& root, const std::
 Accounts ThunderbirdAccounts(const std::string& base) {
     Accounts accounts;
     auto profiles = ParseProfilesIni(ReadText(base + "/profiles.ini"), base);
-    for (const auto& [profileName, folder] : profiles) {
+    for (const auto& profile : profiles) {
+        const std::string& folder = profile.folder;
         auto contracts = ThunderbirdStoreContracts(folder);
         std::error_code ec;
         for (const auto& entry : std::filesystem::directory_iterator(folder + "/Mail", ec)) {
@@ -233,8 +249,10 @@ Accounts ThunderbirdAccounts(const std::string& base) {
                                     accounts.unreadable);
             if (!kind) continue;
             std::string account = entry.path().filename().string();
+            // Named the same whatever other profiles there are: the profile Thunderbird
+            // opens is plain "Thunderbird", the others say which they are.
             std::string label =
-                profiles.size() > 1 ? "Thunderbird (" + profileName + ") - " : "Thunderbird - ";
+                profile.isDefault ? "Thunderbird - " : "Thunderbird (" + profile.name + ") - ";
             accounts.found.push_back({text::ToUtf16(label + account), root, *kind});
         }
     }

@@ -38,9 +38,16 @@ struct UnreadableStore {
 std::vector<UnreadableStore> FindUnreadableStores();
 // Parses an mbsync configuration: one store per MaildirStore with a Path (or an Inbox).
 std::vector<FoundStore> ParseMbsyncConfig(const std::string& text, const std::string& home);
-// Parses a Thunderbird profiles.ini: the profiles' folders, with their names.
-std::vector<std::pair<std::string, std::string>> ParseProfilesIni(const std::string& text,
-                                                                  const std::string& base);
+// A Thunderbird profile of profiles.ini.
+struct ThunderbirdProfile {
+    std::string name;
+    std::string folder;
+    bool isDefault = false;     // the one Thunderbird opens
+    std::string pathAsWritten;  // its Path= value
+};
+// Parses a Thunderbird profiles.ini: the profiles' folders, with their names; exactly one is
+// the default (the installation's choice, else the one marked Default=1, else the first).
+std::vector<ThunderbirdProfile> ParseProfilesIni(const std::string& text, const std::string& base);
 // Parses a Thunderbird prefs.js: every user_pref's name and value (strings unquoted).
 std::map<std::string, std::string> ParsePrefsJs(const std::string& text);
 // Registers the stores found that were never registered before.

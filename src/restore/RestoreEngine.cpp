@@ -47,23 +47,32 @@ std::vector<uint8_t> ReadAll(v::BasicStream& in) {
     return out;
 }
 
-// The identity that receives a mail record's folders and messages: the chosen one, else the
-// one with the name its identity had in the archive, else the current one.
-std::u16string MailDestination(const std::u16string& chosen, const MailSources& mail,
-                               const v::NodeRecord& rec) {
-    if (!chosen.empty()) return chosen;
-    std::u16string name = mail.IdentityName(rec);
-    for (const auto& identity : identities::List())
-        if (!name.empty() && identity.name == name) return identity.id;
-    return identities::Current().value_or(u"");
-}
-
 struct Sources {
     FileSources files;
     MailSources mail;
     // Mail clients' sync state, written once the messages of its folder are back.
     std::vector<v::PendingClientFile> syncState;
+    std::set<std::u16string> toldWhere;  // identities whose mail went elsewhere, said once
 };
+
+// The identity that receives a mail record's folders and messages: the chosen one, else the
+// one with the name its identity had in the archive, else the current one (and the person
+// is told, once per identity, where that mail went).
+std::u16string MailDestination(const std::u16string& chosen, Sources& sources,
+                               const v::NodeRecord& rec) {
+    if (!chosen.empty()) return chosen;
+    std::u16string name = sources.mail.IdentityName(rec);
+    for (const auto& identity : identities::List())
+        if (!name.empty() && identity.name == name) return identity.id;
+    auto current = identities::Current().value_or(u"");
+    if (!name.empty() && !current.empty() && sources.toldWhere.insert(name).second) {
+        auto found = identities::Find(current);
+        v::ReportNote("no identity here is named \"" + text::ToUtf8(name) +
+                      "\": its mail went to \"" + text::ToUtf8(found ? found->name : current) +
+                      "\" (choose another with --identity, or on the restore page)");
+    }
+    return current;
+}
 
 // A mail folder's record makes the folder, so that folders empty at the backup come back,
 // with the files its mail clients keep in it.
@@ -71,14 +80,13 @@ void RestoreMailFolder(const v::NodeRecord& rec, v::BasicStream& payload,
                        const std::u16string& identity, Sources& sources) {
     auto path = sources.mail.FolderPath(rec);
     if (!path) return;
-    v::RestoreStoreFolder(MailDestination(identity, sources.mail, rec), *path,
+    v::RestoreStoreFolder(MailDestination(identity, sources, rec), *path,
                           v::ReadFolderState(payload), sources.syncState);
 }
 
 void RestoreRecord(const v::NodeRecord& rec, v::BasicStream& payload,
                    const std::u16string& identity, Sources& all) {
     const FileSources& sources = all.files;
-    const MailSources& mail = all.mail;
     if (rec.TypeGuid() == v::MsgFolder::kTypeGuid)
         return RestoreMailFolder(rec, payload, identity, all);
     std::unique_ptr<v::BasicNode> node(
@@ -92,7 +100,7 @@ void RestoreRecord(const v::NodeRecord& rec, v::BasicStream& payload,
     size_t before = v::LeftOutCount();
     if (auto* message = dynamic_cast<v::MsgNode*>(node.get())) {
         message->SetRestoreIdentity(identity);
-        if (identity.empty()) message->SetFallbackIdentity(MailDestination(identity, mail, rec));
+        if (identity.empty()) message->SetFallbackIdentity(MailDestination(identity, all, rec));
     }
     node->RestorePayload(payload);
     if (payload.Damaged() && v::LeftOutCount() == before)

@@ -11,6 +11,7 @@ import mailbox
 import os
 import re
 import subprocess
+import shutil
 import sys
 import tempfile
 
@@ -221,6 +222,14 @@ def thunderbird(work):
                 sys.exit(f"FAIL: restore {attempt + 1}: {folder} differs from the original")
         if mbox_messages(f"{t_pop}/Inbox") != mbox_messages(f"{pop}/Inbox"):
             sys.exit(f"FAIL: restore {attempt + 1}: the POP account's Inbox differs")
+    # The profile lost its Mail folder: the accounts' folders come back with their mail.
+    shutil.rmtree(os.path.dirname(t_local))
+    run(target, "restore", f"{work}/tb.vqz")
+    for folder in folders:
+        if mbox_messages(f"{t_local}/{folder}") != mbox_messages(f"{local}/{folder}"):
+            sys.exit(f"FAIL: after losing Mail: {folder} differs from the original")
+    if mbox_messages(f"{t_pop}/Inbox") != mbox_messages(f"{pop}/Inbox"):
+        sys.exit("FAIL: after losing Mail: the POP account's Inbox differs")
     # Into a Maildir: every message, read mail marked seen.
     for d in ("cur", "new", "tmp"):
         os.makedirs(f"{maildir}/Maildir/{d}")

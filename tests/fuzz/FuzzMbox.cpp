@@ -1,6 +1,7 @@
 // Mbox folders as any writer may have left them: every input loads without a crash, each
-// message read lies inside the file, and removing one message rewrites the folder so that
-// it reads back with exactly one message fewer and the others unchanged.
+// message read lies inside the file (its quoting undone, its state lines taken off), and removing
+// one message rewrites the folder so that it reads back with exactly one message fewer and the
+// others unchanged.
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -13,6 +14,7 @@
 
 #include "platform/stores/mbox/MboxFile.h"
 #include "platform/stores/mbox/MboxQuoting.h"
+#include "platform/stores/mbox/MboxStatus.h"
 
 namespace {
 
@@ -35,7 +37,7 @@ std::vector<std::string> Messages(tindale::store::MboxFile& box) {
             ::pread(file, stored.data(), stored.size(), static_cast<off_t>(message->start));
         ::close(file);
         if (got != static_cast<ssize_t>(stored.size()) ||
-            bytes != tindale::store::UnquoteFromMbox(stored))
+            bytes != tindale::store::WithoutMboxState(tindale::store::UnquoteFromMbox(stored)))
             std::abort();
         out.push_back(std::move(bytes));
     }

@@ -96,6 +96,16 @@ bool EnsureDirectory(const std::string& dir) {
     return IsDirectory(dir);
 }
 
+bool EnsureDirectoryBelow(const std::string& dir, int levels) {
+    if (IsDirectory(dir)) return true;
+    auto slash = dir.find_last_of('/');
+    if (slash == std::string::npos || slash == 0) return false;
+    std::string parent = dir.substr(0, slash);
+    if (!IsDirectory(parent) && (levels <= 0 || !EnsureDirectoryBelow(parent, levels - 1)))
+        return false;
+    return EnsureDirectory(dir);
+}
+
 bool MakeParentsBelow(const std::string& root, const std::string& path) {
     for (size_t slash = path.find('/', root.size() + 1); slash != std::string::npos;
          slash = path.find('/', slash + 1)) {

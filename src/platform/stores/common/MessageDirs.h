@@ -18,6 +18,9 @@ std::string NewUniqueName();
 void RemoveStaleTemporaries(const std::string& tmp);
 // Creates `dir` when missing; whether it is a directory now.
 bool EnsureDirectory(const std::string& dir);
+// The same, making up to `levels` missing folders above it (a Thunderbird profile's lost
+// "Mail" folder), never more: a store whose place is gone altogether is not made anew.
+bool EnsureDirectoryBelow(const std::string& dir, int levels);
 // Creates the folders between `root` and `path` (below `root`, not `path` itself); whether
 // they are all real directories now (none of them a link).
 bool MakeParentsBelow(const std::string& root, const std::string& path);

@@ -35,7 +35,8 @@ bool HoldsMboxFolders(const std::string& root) {
 }
 
 bool MboxStore::Prepare() {
-    return EnsureDirectory(root_);
+    // An account's folder ("Mail/Local Folders") comes back when the profile lost its "Mail".
+    return EnsureDirectoryBelow(root_, 1);
 }
 
 std::vector<FolderEntry> MboxStore::ListFolders(std::vector<Unmapped>& unmapped) {

@@ -49,7 +49,8 @@ bool HoldsThunderbirdMaildirFolders(const std::string& root) {
 }
 
 bool ThunderbirdMaildirStore::Prepare() {
-    return EnsureDirectory(root_);
+    // An account's folder ("Mail/Local Folders") comes back when the profile lost its "Mail".
+    return EnsureDirectoryBelow(root_, 1);
 }
 
 std::vector<FolderEntry> ThunderbirdMaildirStore::ListFolders(std::vector<Unmapped>& unmapped) {
