@@ -214,7 +214,19 @@ def thunderbird(work):
     folders = ("Inbox", "Inbox.sbd/Lists")
     # Into Thunderbird on a new computer: the same bytes, folder for folder, twice restored once.
     t_local, t_pop = thunderbird_profile(target, False)
-    run(target, "identity", "list")
+    # A second profile, listed first: its accounts are named for it, and nothing goes there.
+    aud = f"{target}/.thunderbird/efgh.aud/Mail"
+    for account in ("Local Folders", "pop.example.org"):
+        os.makedirs(f"{aud}/{account}")
+        open(f"{aud}/{account}/Inbox", "w").close()
+    with open(f"{target}/.thunderbird/profiles.ini", "w") as ini:
+        ini.write("[Profile1]\nName=aud\nIsRelative=1\nPath=efgh.aud\n\n"
+                  "[Profile0]\nName=default-release\nIsRelative=1\nPath=abcd.default-release\n\n"
+                  "[Install4F96D1932A9F858E]\nDefault=abcd.default-release\nLocked=1\n")
+    listed = run(target, "identity", "list")
+    for name in ("Thunderbird - Local Folders", "Thunderbird (aud) - Local Folders"):
+        if f"\t{name}\t" not in listed:
+            sys.exit(f"FAIL: with two profiles, {name} was not found:\n{listed}")
     for attempt in range(2):
         run(target, "restore", f"{work}/tb.vqz")
         for folder in folders:
@@ -222,6 +234,9 @@ def thunderbird(work):
                 sys.exit(f"FAIL: restore {attempt + 1}: {folder} differs from the original")
         if mbox_messages(f"{t_pop}/Inbox") != mbox_messages(f"{pop}/Inbox"):
             sys.exit(f"FAIL: restore {attempt + 1}: the POP account's Inbox differs")
+    for account in ("Local Folders", "pop.example.org"):
+        if os.path.getsize(f"{aud}/{account}/Inbox") != 0:
+            sys.exit(f"FAIL: mail went into the other profile's {account}")
     # The profile lost its Mail folder: the accounts' folders come back with their mail.
     shutil.rmtree(os.path.dirname(t_local))
     run(target, "restore", f"{work}/tb.vqz")
