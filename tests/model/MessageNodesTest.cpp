@@ -42,16 +42,6 @@ bool HavePython() {
     return std::system("python3 -c 'import mailbox' 2>/dev/null") == 0;
 }
 
-std::string Capture(const std::string& command) {
-    std::string out;
-    if (FILE* p = ::popen(command.c_str(), "r")) {
-        char buf[4096];
-        while (size_t n = std::fread(buf, 1, sizeof buf, p)) out.append(buf, n);
-        ::pclose(p);
-    }
-    return out;
-}
-
 void Deliver(const std::string& maildir, const std::string& name, const std::string& source) {
     WriteFile(maildir + "/cur/" + name + ":2,S", source);
     fs::create_directories(maildir + "/new");

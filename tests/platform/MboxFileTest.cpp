@@ -144,20 +144,6 @@ TEST(MboxFile, AHugeLineIsReadInPiecesAndAnOversizedMessageIsLeftOut) {
     EXPECT_GT(box.Oversized()[0].length, 299u << 20);
 }
 
-namespace {
-
-std::string Capture(const std::string& command) {
-    std::string out;
-    if (FILE* p = ::popen(command.c_str(), "r")) {
-        char buf[4096];
-        while (size_t n = std::fread(buf, 1, sizeof buf, p)) out.append(buf, n);
-        ::pclose(p);
-    }
-    return out;
-}
-
-}  // namespace
-
 // Every state a message can have, written into an mbox and read back by us and by Python's
 // mailbox (which reads Status: and X-Status: as mutt and Dovecot do); each message leaves
 // the mbox with the bytes it entered it with.

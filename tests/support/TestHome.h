@@ -22,3 +22,5 @@ class TestHome {
 
 void WriteFile(const std::string& path, const std::string& content);
 std::string ReadFile(const std::string& path);
+// What a shell command prints on its standard output.
+std::string Capture(const std::string& command);

@@ -13,6 +13,7 @@
 // their .msf indexes ever sits in a Thunderbird profile. Writing removes the folder's .msf
 // index, which Thunderbird then rebuilds from the mbox.
 #include <cstdint>
+#include <functional>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -81,9 +82,11 @@ class MboxFile {
     };
     Run AssignRun(const std::string& base, size_t count);
     void DropIndexFile() const;
-    // Writes the folder again to a temporary renamed over it: the messages marked in `drop`
-    // left out, `insert` put before the bytes of message `insertAt`. 0, or an errno value.
-    int Rewrite(const std::vector<bool>& drop, size_t insertAt, const std::string& insert);
+    // Writes the folder again through `copy` (given the folder, the new file and the folder's
+    // size) to a temporary renamed over it, under the folder's lock. 0, or an errno value.
+    int WriteAgain(const std::function<bool(int in, int out, uint64_t size)>& copy);
+    // The folder without the messages marked in `drop`.
+    int Rewrite(const std::vector<bool>& drop);
     // Writes the folder again with the bytes from `begin` to `end` replaced by `with`.
     int ReplaceRange(uint64_t begin, uint64_t end, const std::string& with);
 

@@ -112,7 +112,7 @@ int MboxFile::Remove(const std::vector<uint32_t>& ids) {
             std::lower_bound(byId_.begin(), byId_.end(), std::pair<uint32_t, uint32_t>{id, 0});
         if (it != byId_.end() && it->first == id) drop[it->second] = true;
     }
-    if (int error = Rewrite(drop, messages_.size(), {})) return error;
+    if (int error = Rewrite(drop)) return error;
     // The removed messages' keys go, so that their ids are never given to a remaining copy.
     std::vector<uint32_t> gone(ids.begin(), ids.end());
     std::sort(gone.begin(), gone.end());
@@ -123,7 +123,7 @@ int MboxFile::Remove(const std::vector<uint32_t>& ids) {
     return Load();
 }
 
-int MboxFile::Rewrite(const std::vector<bool>& drop, size_t insertAt, const std::string& insert) {
+int MboxFile::WriteAgain(const std::function<bool(int in, int out, uint64_t size)>& copy) {
     int in = ::open(path_.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
     if (in < 0) return errno;
     ::flock(in, LOCK_EX);
@@ -132,23 +132,7 @@ int MboxFile::Rewrite(const std::vector<bool>& drop, size_t insertAt, const std:
     std::string temp = path_ + ".tindale-new";
     int out = ::open(temp.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC | O_NOFOLLOW,
                      st.st_mode & 07777);
-    bool ok = out >= 0;
-    // Kept messages are copied as they lie, separator and ending included; whatever comes
-    // before the first separator stays too.
-    uint64_t kept = 0;
-    for (size_t i = 0; ok && i <= messages_.size(); ++i) {
-        uint64_t end = i < messages_.size() ? messages_[i].from : static_cast<uint64_t>(st.st_size);
-        bool keep = i == 0 || !drop[i - 1];
-        if (keep && i > 0 && i - 1 == insertAt) {
-            uint64_t start = messages_[i - 1].start;
-            ok = CopyRange(in, kept, start - kept, out) &&
-                 v::WriteAllToFd(out, insert.data(), insert.size());
-            kept = start;
-        }
-        if (ok && keep) ok = CopyRange(in, kept, end - kept, out);
-        kept = end;
-    }
-    ok = ok && ::fsync(out) == 0;
+    bool ok = out >= 0 && copy(in, out, static_cast<uint64_t>(st.st_size)) && ::fsync(out) == 0;
     if (out >= 0) ok = ::close(out) == 0 && ok;
     ok = ok && ::rename(temp.c_str(), path_.c_str()) == 0;
     int error = ok ? 0 : errno ? errno : EIO;
@@ -160,6 +144,21 @@ int MboxFile::Rewrite(const std::vector<bool>& drop, size_t insertAt, const std:
     durable::SyncParentDirectory(path_);
     DropIndexFile();
     return 0;
+}
+
+int MboxFile::Rewrite(const std::vector<bool>& drop) {
+    return WriteAgain([&](int in, int out, uint64_t size) {
+        // Kept messages are copied as they lie, separator and ending included; whatever
+        // comes before the first separator stays too.
+        uint64_t kept = 0;
+        bool ok = true;
+        for (size_t i = 0; ok && i <= messages_.size(); ++i) {
+            uint64_t end = i < messages_.size() ? messages_[i].from : size;
+            if (i == 0 || !drop[i - 1]) ok = CopyRange(in, kept, end - kept, out);
+            kept = end;
+        }
+        return ok;
+    });
 }
 
 bool MboxFile::SetFlags(uint32_t id, const std::string& flags) {
@@ -193,29 +192,11 @@ bool MboxFile::SetFlags(uint32_t id, const std::string& flags) {
 }
 
 int MboxFile::ReplaceRange(uint64_t begin, uint64_t end, const std::string& with) {
-    int in = ::open(path_.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
-    if (in < 0) return errno;
-    ::flock(in, LOCK_EX);
-    struct stat st {};
-    ::fstat(in, &st);
-    std::string temp = path_ + ".tindale-new";
-    int out = ::open(temp.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC | O_NOFOLLOW,
-                     st.st_mode & 07777);
-    uint64_t size = static_cast<uint64_t>(st.st_size);
-    bool ok = out >= 0 && begin <= end && end <= size && CopyRange(in, 0, begin, out) &&
-              v::WriteAllToFd(out, with.data(), with.size()) &&
-              CopyRange(in, end, size - end, out) && ::fsync(out) == 0;
-    if (out >= 0) ok = ::close(out) == 0 && ok;
-    ok = ok && ::rename(temp.c_str(), path_.c_str()) == 0;
-    int error = ok ? 0 : errno ? errno : EIO;
-    ::close(in);
-    if (!ok) {
-        ::unlink(temp.c_str());
-        return error;
-    }
-    durable::SyncParentDirectory(path_);
-    DropIndexFile();
-    return 0;
+    return WriteAgain([&](int in, int out, uint64_t size) {
+        return begin <= end && end <= size && CopyRange(in, 0, begin, out) &&
+               v::WriteAllToFd(out, with.data(), with.size()) &&
+               CopyRange(in, end, size - end, out);
+    });
 }
 
 }  // namespace tindale::store
