@@ -95,11 +95,24 @@ HRESULT ThunderbirdMaildirFolder::OpenMessage(uint32_t messageId, int& fd, Messa
     struct stat st {};
     fd = OpenRegularFile(*path, st);
     if (fd < 0) return errno == ENOENT ? E_NOT_FOUND : E_FAIL;
+    std::string headers = mail::ReadHeaderBlock(fd);
+    ::lseek(fd, 0, SEEK_SET);
+    // The lines Thunderbird added are its state, not the message: it leaves without them.
+    if (WithoutMozillaState(headers) != headers) {
+        int copy = ::memfd_create("tindale-message", MFD_CLOEXEC);
+        std::string bytes = WithoutMozillaState(ReadAllFrom(fd));
+        ::close(fd);
+        fd = copy;
+        if (fd < 0 || !v::WriteAllToFd(fd, bytes.data(), bytes.size()) ||
+            ::lseek(fd, 0, SEEK_SET) != 0) {
+            if (fd >= 0) ::close(fd);
+            fd = -1;
+            return E_FAIL;
+        }
+    }
     if (state) {
-        std::string headers = mail::ReadHeaderBlock(fd);
         uint16_t status = StatusIn(headers);
         state->keywords = MozillaKeywordsIn(headers);
-        ::lseek(fd, 0, SEEK_SET);
         state->flags = MessageState::CleanFlags(FlagsOfMozillaStatus(status));
         state->inNew = !(status & 0x0001);
         state->arrivalSeconds = st.st_mtim.tv_sec;
