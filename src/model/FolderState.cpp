@@ -60,6 +60,20 @@ bool Exists(StoreFolder& folder, const std::string& name) {
     return ::lstat((folder.Directory() + "/" + name).c_str(), &st) == 0;
 }
 
+// Whether the folder's mbsync UIDVALIDITY file is the archived folder's: the same mailbox.
+bool SameMailbox(StoreFolder& folder, const FolderState& state) {
+    for (const auto& file : state.files) {
+        if (file.name != ".uidvalidity" || file.content.empty()) continue;
+        struct stat st {};
+        int fd = OpenRegularFile(folder.Directory() + "/" + file.name, st);
+        if (fd < 0) return false;
+        bool same = ReadAllFrom(fd) == file.content;
+        ::close(fd);
+        return same;
+    }
+    return false;
+}
+
 void ReportUnwritten(const std::u16string& path, const std::string& name, int error) {
     // ENOTSUP: the destination's kind keeps no such files (a Thunderbird store has no use
     // for Dovecot's uid list).
@@ -157,8 +171,11 @@ void RestoreStoreFolder(const std::u16string& identityId, const std::u16string& 
     auto folder = ns ? OpenPath(*ns, path) : nullptr;
     if (!folder) return;
     // Files that describe mail go only where there is none yet: over mail of its own, a
-    // client's table or sync state would tell it lies.
-    bool empty = folder->MessageFiles().empty();
+    // client's table or sync state would tell it lies. A folder whose mail an interrupted
+    // restore of this same mailbox began (mbsync's UIDVALIDITY there is the archived one)
+    // is finished as if it had been empty.
+    bool empty = folder->MessageFiles().empty() || SameMailbox(*folder, *state);
+    if (empty && !folder->MessageFiles().empty()) folder->ContinueArchivedFolder();
     for (const auto& file : state->files) {
         auto role = ClientFileRoleOf(file.name);
         if (role == ClientFileRole::Subscriptions)

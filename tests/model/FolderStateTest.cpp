@@ -180,4 +180,11 @@ TEST(FolderState, ClientFilesComeBackOnlyWhereTheyDescribeTheMail) {
     });
     ASSERT_NE(said, outcome.problems.end());
     EXPECT_NE(said->reason.find("1 of the folder's 2 messages"), std::string::npos) << said->reason;
+
+    // The same restore again (as after one that was interrupted) finishes the folder: the
+    // mailbox is the archived one (its UIDVALIDITY), so names stay whole and the state comes.
+    outcome = Restore(archive, part);
+    EXPECT_TRUE(outcome.Clean()) << (outcome.problems.empty() ? "" : outcome.problems[0].reason);
+    EXPECT_TRUE(fs::exists(home / "Part/INBOX/cur/2.b.host,U=2:2,"));
+    EXPECT_EQ(ReadFile(home / "Part/INBOX/.mbsyncstate"), kState);
 }

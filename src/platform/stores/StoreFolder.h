@@ -75,6 +75,9 @@ class StoreFolder {
     virtual int PutClientFile(const std::string& /*name*/, std::string_view /*content*/) {
         return ENOTSUP;
     }
+    // The mail already in the folder is the archived folder's own (the same mailbox of the
+    // same client, partly restored before): restored messages keep their names whole.
+    virtual void ContinueArchivedFolder() {}
     // The messages by id with where each sits in the folder (for reports), without reading
     // any of them.
     virtual const store::MessageFiles& MessageFiles() = 0;

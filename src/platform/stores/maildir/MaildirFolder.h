@@ -26,6 +26,7 @@ class MaildirFolder : public StoreFolder {
     HRESULT SetFlags(uint32_t messageId, const std::string& flags) override;
     const store::MessageFiles& MessageFiles() override { return Index().Files(); }
     std::vector<std::string> ClientFiles() override;
+    void ContinueArchivedFolder() override { store_.ContinuesArchivedFolder(Directory()); }
     int PutClientFile(const std::string& name, std::string_view content) override;
 
   protected:

@@ -48,6 +48,9 @@ class MaildirStore : public StoreBackend {
     bool HeldMailBefore(const std::string& dir, size_t count) {
         return heldMail_.emplace(dir, count > 0).first->second;
     }
+    // Takes the mail of `dir` for the same folder's as the archive's (a restore finishing
+    // what an interrupted one began): its messages keep their names whole.
+    void ContinuesArchivedFolder(const std::string& dir) { heldMail_[dir] = false; }
     // Whether messages may be written into the maildir `dir`: it must resolve to a place
     // inside the store (a folder that is a link leading out of it is refused), and
     // temporaries a killed run left in its tmp/ are removed first. Checked once per folder.
