@@ -64,12 +64,7 @@ bool Exists(StoreFolder& folder, const std::string& name) {
 bool SameMailbox(StoreFolder& folder, const FolderState& state) {
     for (const auto& file : state.files) {
         if (file.name != ".uidvalidity" || file.content.empty()) continue;
-        struct stat st {};
-        int fd = OpenRegularFile(folder.Directory() + "/" + file.name, st);
-        if (fd < 0) return false;
-        bool same = ReadAllFrom(fd) == file.content;
-        ::close(fd);
-        return same;
+        return ReadRegularFile(folder.Directory() + "/" + file.name) == file.content;
     }
     return false;
 }

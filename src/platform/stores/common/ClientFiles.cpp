@@ -112,14 +112,9 @@ int PutClientFile(const std::string& dir, const std::string& name, std::string_v
     if (!role || name.find('/') != std::string::npos) return EINVAL;
     std::string target = dir + "/" + name;
     if (*role != ClientFileRole::Subscriptions) return CreateOnly(target, content);
-    struct stat st {};
-    std::string existing;
-    if (int fd = OpenRegularFile(target, st); fd >= 0) {
-        existing = ReadAllFrom(fd);
-        ::close(fd);
-    } else if (errno != ENOENT) {
-        return errno;
-    }
+    auto read = ReadRegularFile(target);
+    if (!read && errno != ENOENT) return errno;
+    std::string existing = read.value_or("");
     std::string merged = MergeSubscriptions(existing, content);
     if (merged == existing) return 0;
     return durable::ReplaceFileContents(target, merged);

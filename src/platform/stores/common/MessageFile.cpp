@@ -22,6 +22,20 @@ int OpenRegularFile(const std::string& path, struct stat& st) {
     return fd;
 }
 
+std::optional<std::string> ReadRegularFile(const std::string& path, uint64_t maxBytes) {
+    struct stat st {};
+    int fd = OpenRegularFile(path, st);
+    if (fd < 0) return std::nullopt;
+    if (static_cast<uint64_t>(st.st_size) > maxBytes) {  // never held whole
+        ::close(fd);
+        errno = EFBIG;
+        return std::nullopt;
+    }
+    std::string bytes = ReadAllFrom(fd);
+    ::close(fd);
+    return bytes;
+}
+
 std::string ReadAllFrom(int fd) {
     std::string out;
     char buffer[65536];

@@ -26,6 +26,10 @@ int OpenRegularFile(const std::string& path, struct stat& st);
 
 // Every byte of an open file, read from its start.
 std::string ReadAllFrom(int fd);
+// Every byte of a regular file (OpenRegularFile) of at most `maxBytes`; none otherwise
+// (errno says why, EFBIG for a larger file).
+std::optional<std::string> ReadRegularFile(const std::string& path,
+                                           uint64_t maxBytes = kMaxMessageBytes);
 
 // A message's properties from its parsed headers; `fallbackTime` (Unix seconds) stands in
 // for a date no header gives.

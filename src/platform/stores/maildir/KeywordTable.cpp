@@ -29,12 +29,7 @@ bool SameNoCase(std::string_view a, std::string_view b) {
 }  // namespace
 
 KeywordTable KeywordTable::Load(const std::string& dir) {
-    struct stat st {};
-    int fd = OpenRegularFile(dir + "/" + kFileName, st);
-    if (fd < 0) return {};
-    std::string text = st.st_size <= static_cast<off_t>(kMaxTableBytes) ? ReadAllFrom(fd) : "";
-    ::close(fd);
-    return Parse(text);
+    return Parse(ReadRegularFile(dir + "/" + kFileName, kMaxTableBytes).value_or(""));
 }
 
 KeywordTable KeywordTable::Parse(std::string_view text) {

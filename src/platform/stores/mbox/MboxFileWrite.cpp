@@ -57,12 +57,8 @@ std::string SeparatorLine(int64_t arrival) {
 // other readers read, unless it carries state lines already (a message that came from an
 // mbox) or is new mail with no flag and no keyword (its bytes stay as they were).
 std::string WithStateLines(std::string message, const MessageState* state) {
-    if (!state || !state->known || HasMozillaStatus(message) || HasMboxStatus(message))
-        return message;
-    uint16_t status = MozillaStatusOf(state->flags);
-    std::string others = MboxStatusHeaders(*state);
-    if (status == 0 && others.empty() && state->keywords.empty()) return message;
-    return MozillaStatusHeaders(status, state->keywords) + others + message;
+    if (!state || HasMboxStatus(message)) return message;
+    return WithMozillaState(std::move(message), state, MboxStatusHeaders(*state));
 }
 
 }  // namespace

@@ -20,19 +20,6 @@ namespace tindale::store {
 
 namespace {
 
-std::optional<std::string> ReadFile(const std::string& path) {
-    struct stat st {};
-    int fd = OpenRegularFile(path, st);
-    if (fd < 0) return std::nullopt;
-    if (static_cast<uint64_t>(st.st_size) > kMaxMessageBytes) {  // no message; never held whole
-        ::close(fd);
-        return std::nullopt;
-    }
-    std::string bytes = ReadAllFrom(fd);
-    ::close(fd);
-    return bytes;
-}
-
 uint16_t StatusIn(const std::string& headers) {
     auto field = FindMozillaStatus(headers);
     return field ? field->status : 0;
@@ -137,7 +124,8 @@ ThunderbirdMaildirStore::Contents& ThunderbirdMaildirFolder::Contents() {
     if (!contents.empty()) return contents;
     for (uint32_t id : Index().Files().IdsFrom()) {
         auto relative = Index().Files().Find(id);
-        auto bytes = relative ? ReadFile(Directory() + "/" + std::string(*relative)) : std::nullopt;
+        auto bytes =
+            relative ? ReadRegularFile(Directory() + "/" + std::string(*relative)) : std::nullopt;
         if (bytes) contents.emplace(StatelessHash(*bytes), std::string(*relative));
     }
     if (contents.empty()) contents.emplace(0, std::string());  // read: the folder is empty
@@ -156,7 +144,7 @@ bool ThunderbirdMaildirFolder::HoldsCopyOf(std::span<const uint8_t> bytes) {
     auto [first, last] = Contents().equal_range(StatelessHash(candidate));
     for (auto it = first; it != last; ++it) {
         if (it->second.empty()) continue;
-        auto stored = ReadFile(Directory() + "/" + it->second);
+        auto stored = ReadRegularFile(Directory() + "/" + it->second);
         if (stored && WithoutMozillaState(*stored) == compared) return true;
     }
     return false;
@@ -211,7 +199,7 @@ HRESULT ThunderbirdMaildirFolder::SetFlags(uint32_t messageId, const std::string
     if (!Writable()) return E_FAIL;
     auto path = PathOf(messageId);
     if (!path) return E_NOT_FOUND;
-    auto bytes = ReadFile(*path);
+    auto bytes = ReadRegularFile(*path);
     if (!bytes) return E_FAIL;
     auto field = FindMozillaStatus(bytes->substr(0, bytes->find("\n\n")));
     uint16_t old = field ? field->status : 0;

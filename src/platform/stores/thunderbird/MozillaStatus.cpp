@@ -63,12 +63,13 @@ std::string MozillaStatusHeaders(uint16_t status, const std::vector<Keyword>& ke
     return out + "X-Mozilla-Keys: " + keys + "\n";
 }
 
-std::string WithMozillaState(std::string message, const MessageState* state) {
+std::string WithMozillaState(std::string message, const MessageState* state,
+                             const std::string& otherLines) {
     if (!state || !state->known || HasMozillaStatus(message)) return message;
     // Read is "S" alone: a message in cur/ without it was seen, not read.
     uint16_t status = MozillaStatusOf(state->flags);
-    if (status == 0 && state->keywords.empty()) return message;
-    return MozillaStatusHeaders(status, state->keywords) + message;
+    if (status == 0 && state->keywords.empty() && otherLines.empty()) return message;
+    return MozillaStatusHeaders(status, state->keywords) + otherLines + message;
 }
 
 std::vector<Keyword> MozillaKeywordsIn(std::string_view headers) {

@@ -25,8 +25,10 @@ uint16_t MozillaStatusOf(std::string_view flags);
 // Thunderbird can tag the message in place.
 std::string MozillaStatusHeaders(uint16_t status, const std::vector<Keyword>& keywords = {});
 // A message going into one of Thunderbird's stores with `state`: one without Thunderbird's
-// headers gets them (unread mail with no flag and no keyword keeps its bytes as they were).
-std::string WithMozillaState(std::string message, const MessageState* state);
+// headers gets them, followed by `otherLines` (the lines other readers of the store read);
+// unread mail with no flag, no keyword and no other line keeps its bytes as they were.
+std::string WithMozillaState(std::string message, const MessageState* state,
+                             const std::string& otherLines = {});
 // The keywords of a header block's "X-Mozilla-Keys" (letter 0: Thunderbird keeps names).
 std::vector<Keyword> MozillaKeywordsIn(std::string_view headers);
 // Whether a message (its bytes from the start) carries an X-Mozilla-Status header.
