@@ -19,6 +19,7 @@
 #include "model/ItemProgress.h"
 #include "model/MessageNodes.h"
 #include "model/NodeIconRegistry.h"
+#include "model/ProgramNodes.h"
 #include "platform/StoreSession.h"
 
 using namespace tindale;
@@ -83,6 +84,25 @@ void WriteNodeEntry(v::BasicNode& node, const BackupRequest& request, PiecePipel
 
 namespace {
 
+// What was saved of each program, and which programs' secrets were left out, said at the end.
+class ProgramCounts {
+  public:
+    void Saved(const v::ProgramNode& program) { ++saved_[program.Label()]; }
+    void LeftOut(const v::ProgramNode& program) { leftOut_.insert(program.Label()); }
+    void Report() const {
+        for (const auto& [label, count] : saved_)
+            v::ReportNote(label + ": " + std::to_string(count) + " files saved");
+        for (const auto& label : leftOut_)
+            v::ReportNote(label +
+                          " were left out: saved passwords and keys go only into sealed "
+                          "archives");
+    }
+
+  private:
+    std::map<std::string, uint64_t> saved_;
+    std::set<std::string> leftOut_;
+};
+
 class BackupRun {
   public:
     BackupRun(const BackupRequest& request, v::WorkerReport& report, std::stop_token stop,
@@ -135,7 +155,13 @@ class BackupRun {
             seal ? &*seal : nullptr, request_.quickCompression);
         const auto& sources = request_.sources;
         std::map<std::u16string, uint64_t> messagesOf;  // per identity backed up
+        ProgramCounts programs;
         for (size_t i = 0; i < sources.size() && !Stopped(); ++i) {
+            const v::ProgramNode* program = v::ProgramOf(sources[i]);
+            if (program && program->HoldsSecrets() && !seal) {
+                programs.LeftOut(*program);
+                continue;
+            }
             WriteOne(*sources[i], pipeline);
             if (auto* identity = dynamic_cast<v::MsgStoreIden*>(sources[i]))
                 messagesOf.emplace(identity->IdentityId(), 0);
@@ -146,10 +172,12 @@ class BackupRun {
                 WriteOne(*item, pipeline);
                 if (auto* message = dynamic_cast<v::MsgNode*>(item.get()))
                     ++messagesOf[message->IdentityId()];
+                if (program) programs.Saved(*program);
                 return true;
             });
         }
         pipeline.Flush();
+        if (!Stopped()) programs.Report();
         for (const auto& [identity, count] : messagesOf)
             if (!Stopped()) v::ReportStoreGaps(identity, count);
         bool mailChosen = std::any_of(sources.begin(), sources.end(), [](v::BasicNode* node) {

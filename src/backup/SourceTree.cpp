@@ -13,6 +13,12 @@ SourceTree::SourceTree(bool messageStoreOnly) {
         Fill(*item);
         roots_.push_back(std::move(item));
     }
+    // History and saved passwords wait to be ticked.
+    std::function<void(Item&)> leaveOut = [&](Item& item) {
+        if (!item.node->CheckedByDefault()) return SetState(item, kUnchecked);
+        for (auto& child : item.children) leaveOut(*child);
+    };
+    for (auto& root : roots_) leaveOut(*root);
 }
 
 SourceTree::~SourceTree() {

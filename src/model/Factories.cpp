@@ -2,6 +2,7 @@
 
 #include "model/FileNodes.h"
 #include "model/MessageNodes.h"
+#include "model/ProgramNodes.h"
 #include "model/RegistryNodes.h"
 
 namespace v {
@@ -25,6 +26,7 @@ NodeFactoryRegistry::NodeFactoryRegistry() {
     factories_.push_back(std::make_unique<NodeFactory<OESettingsIdentitiesNode>>());
     factories_.push_back(std::make_unique<NodeFactory<OESettingsNode>>());
     factories_.push_back(std::make_unique<NodeFactory<OESettingsRegistry>>());
+    factories_.push_back(std::make_unique<NodeFactory<ProgramNode>>());
 }
 
 std::unique_ptr<BasicNode> NodeFactoryRegistry::FindFactoryAndCreate(const NodeRecord& record,

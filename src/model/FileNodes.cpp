@@ -16,8 +16,10 @@
 #include "base/WriteQueue.h"
 #include "model/NodeIconRegistry.h"
 #include "model/Outcome.h"
+#include "model/ProgramNodes.h"
 #include "platform/Registry.h"
 #include "platform/ShellFolders.h"
+#include "platform/stores/common/MessageFile.h"
 
 namespace v {
 
@@ -173,7 +175,19 @@ static int32_t AppendEntries(BasicNode* parent, const std::string& folder, bool 
 
 int32_t FileFolderNode::Enumerate(NodeList& out, bool folders) {
     if (!IsContainer() || recreated_) return 0;
-    return AppendEntries(this, FullPath(), folders, false, out);
+    if (!place_) return AppendEntries(this, FullPath(), folders, false, out);
+    int32_t added = 0;
+    for (const auto& e : ListFolder(FullPath())) {
+        if (e.isLink || e.isFolder != folders) continue;
+        std::string relative = relative_.empty() ? e.name : relative_ + "/" + e.name;
+        if (!place_->Takes(relative, e.isFolder)) continue;
+        auto child = std::make_unique<FileFolderNode>(e, FullPath());
+        child->SetPlace(*place_, relative);
+        child->parent = this;
+        out.push_back(std::move(child));
+        ++added;
+    }
+    return added;
 }
 
 int32_t FileFolderNode::EnumContainers(NodeList& out) {
@@ -211,7 +225,10 @@ uint64_t FileFolderNode::WritePayload(BasicStream& out) {
     if (IsContainer()) {
         header[kFileFolderFlagAt] = 1;
         struct stat st {};
-        if (::stat(path.c_str(), &st) == 0) PutPermissions(header, st);
+        if (::stat(path.c_str(), &st) == 0)
+            PutPermissions(header, st);
+        else
+            header[kFileAbsentAt] = 1;
         return static_cast<uint64_t>(out.Write(header, kFileHeaderSize));
     }
     return WriteFile(out, header);
@@ -274,8 +291,28 @@ uint64_t FileFolderNode::WriteFile(BasicStream& out, uint8_t* header) {
     return total;
 }
 
-std::optional<std::string> RestoreTargetFor(const FileRestoreRoot& root, std::u16string_view stored,
-                                            std::string& why) {
+namespace {
+
+// A program's file goes back where that program keeps its files in this home, and nowhere
+// else.
+std::optional<RestoreTarget> ProgramTarget(std::u16string_view stored, std::string& why) {
+    auto path = shell::ExpandArchivePath(stored, &why);
+    if (!path) return std::nullopt;
+    auto openFrom = programs::ProgramPlaceRoot(*path);
+    if (!openFrom) {
+        why =
+            "it is not in a place where a program keeps its files (or a name below that "
+            "place begins with a dot); it was not restored";
+        return std::nullopt;
+    }
+    return RestoreTarget{*path, *openFrom};
+}
+
+}  // namespace
+
+std::optional<RestoreTarget> RestoreTargetFor(const FileRestoreRoot& root,
+                                              std::u16string_view stored, std::string& why) {
+    if (root.programFiles) return ProgramTarget(stored, why);
     std::u16string_view prefix = root.stored;
     while (!prefix.empty() && prefix.back() == u'\\') prefix.remove_suffix(1);
     // Windows paths compare without regard to letter case.
@@ -306,7 +343,7 @@ std::optional<std::string> RestoreTargetFor(const FileRestoreRoot& root, std::u1
         }
         target.append("/").append(text::ToUtf8(part));
     }
-    return target;
+    return RestoreTarget{target, root.local};
 }
 
 namespace {
@@ -434,12 +471,36 @@ void SetFolderOpenedHookForTesting(std::function<void(const std::string&)> hook)
     FolderOpenedHook() = std::move(hook);
 }
 
-std::optional<std::string> FileFolderNode::RestoreTarget(const std::u16string& stored) {
+std::optional<RestoreTarget> FileFolderNode::TargetOf(const std::u16string& stored) {
     std::string why = "it does not belong to any folder that a backup reads; it was not restored";
     auto target = restoreRoot_ ? RestoreTargetFor(*restoreRoot_, stored, why) : std::nullopt;
     if (!target) ReportProblem(text::ToUtf8(stored), why);
     return target;
 }
+
+namespace {
+
+// A program's settings file as it is to be written here: a profile list merged into the one
+// this home has, the backup's home folder in text settings replaced by this one. Nothing when
+// the file goes back as archived.
+std::optional<std::vector<uint8_t>> AdaptedForThisHome(BasicStream& in, const std::string& path,
+                                                       const FileRestoreRoot& root, uint64_t size) {
+    constexpr uint64_t kLargestAdapted = 16u << 20;
+    std::string name = path.substr(path.rfind('/') + 1);
+    bool list = programs::IsProfileList(name) && ::access(path.c_str(), F_OK) == 0;
+    bool moved = programs::IsTextSettingsFile(name) && root.backupHome != shell::HomeFolder();
+    if (!root.programFiles || !(list || moved) || size > kLargestAdapted) return std::nullopt;
+    std::string archived(size, '\0');
+    archived.resize(ReadFully(in, reinterpret_cast<uint8_t*>(archived.data()), size));
+    std::string text = programs::RewriteHome(archived, root.backupHome, shell::HomeFolder());
+    if (list) {
+        auto existing = store::ReadRegularFile(path, kLargestAdapted);
+        if (existing) text = programs::MergeProfileLists(*existing, text);
+    }
+    return std::vector<uint8_t>(text.begin(), text.end());
+}
+
+}  // namespace
 
 uint64_t FileFolderNode::RestorePayload(BasicStream& in) {
     uint8_t header[kFileHeaderSize];
@@ -448,14 +509,21 @@ uint64_t FileFolderNode::RestorePayload(BasicStream& in) {
         return 0;
     }
     std::u16string stored = text::GetFixedUtf16(std::span(header, kFilePathBytes));
-    auto path = RestoreTarget(stored);
-    if (!path) return 0;
+    auto target = TargetOf(stored);
+    if (!target) return 0;
+    if (header[kFileFolderFlagAt] && header[kFileAbsentAt] == 1) return 0;
+    return WriteRestored(in, *target, header);
+}
+
+uint64_t FileFolderNode::WriteRestored(BasicStream& in, const RestoreTarget& target,
+                                       const uint8_t* header) {
+    const std::string& path = target.path;
     std::string why;
-    auto slash = path->find_last_of('/');
-    std::string folder = header[kFileFolderFlagAt] ? *path : path->substr(0, slash);
-    durable::FolderRef opened = OpenFolderBelow(restoreRoot_->local, folder, why);
+    auto slash = path.find_last_of('/');
+    std::string folder = header[kFileFolderFlagAt] ? path : path.substr(0, slash);
+    durable::FolderRef opened = OpenFolderBelow(target.openFrom, folder, why);
     if (!opened) {
-        ReportProblem(*path, why);
+        ReportProblem(path, why);
         return 0;
     }
     if (header[kFileFolderFlagAt]) {
@@ -465,16 +533,24 @@ uint64_t FileFolderNode::RestorePayload(BasicStream& in) {
         return 0;
     }
     // The record's declared size binds: a payload that carries more (or less) is damaged.
-    DeclaredSizeStream bounded(in, text::GetU64(header + kFileSizeAt));
-    auto place = durable::Place::In(opened, path->substr(slash + 1));
+    uint64_t size = text::GetU64(header + kFileSizeAt);
+    DeclaredSizeStream bounded(in, size);
+    auto place = durable::Place::In(opened, path.substr(slash + 1));
     durable::TempFile::RemoveStaleBeside(place, "tindale");  // left by a restore that was killed
+    auto adapted = AdaptedForThisHome(bounded, path, *restoreRoot_, size);
+    MemoryStream adaptedStream(adapted ? std::move(*adapted) : std::vector<uint8_t>{});
+    BasicStream& content = adapted ? static_cast<BasicStream&>(adaptedStream) : bounded;
+    if (adapted && bounded.Damaged()) {
+        ReportProblem(path, kDamagedNotReplaced);
+        return 0;
+    }
     // The file goes to the job's writing thread if it has one: a small file whole, a large
     // one in parts as they are decoded.
     if (durable::WriteQueue* queue = durable::CurrentWriteQueue()) {
-        auto written = QueueFile(*queue, bounded, place, PermissionsOf(header));
+        auto written = QueueFile(*queue, content, place, PermissionsOf(header));
         return written ? kFileHeaderSize + *written : 0;
     }
-    auto written = WriteNow(bounded, place, PermissionsOf(header));
+    auto written = WriteNow(content, place, PermissionsOf(header));
     return written ? kFileHeaderSize + *written : 0;
 }
 
@@ -487,6 +563,17 @@ uint64_t FileFolderNode::SkipPayload(BasicStream& in, BasicStream& sink) {
 
 MyDocsNode::MyDocsNode() : FileFolderNode(shell::DocumentsFolder()) {}
 ContactNode::ContactNode() : FileFolderNode(shell::ContactsFolder()) {}
+
+int32_t ContactNode::EnumContainers(NodeList& out) {
+    int32_t added = FileFolderNode::EnumContainers(out);
+    return added + AppendPrograms(this, programs::Shelf::Contacts, out);
+}
+
+bool ContactNode::Offered() {
+    std::error_code ec;
+    return std::filesystem::is_directory(shell::ContactsFolder(), ec) ||
+           !programs::FindPrograms(programs::Shelf::Contacts).empty();
+}
 WABNode::WABNode(const std::string& folder) : FileFolderNode(folder) {}
 
 std::string WABNode::AddressBookFolder() {
@@ -514,7 +601,8 @@ int32_t FavoritesNode::Enumerate(NodeList& out, bool folders) {
 }
 
 int32_t FavoritesNode::EnumContainers(NodeList& out) {
-    return Enumerate(out, true);
+    int32_t added = Enumerate(out, true);
+    return added + AppendPrograms(this, programs::Shelf::Favorites, out);
 }
 int32_t FavoritesNode::EnumItems(NodeList& out) {
     return Enumerate(out, false);

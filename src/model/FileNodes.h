@@ -3,13 +3,16 @@
 // starts with a 4112-byte header:
 //   0 path (2048 UTF-16 units, in the archive's %USERPROFILE%\... form) | 4096 size (u64)
 //   | 4104 folder flag | 4105 1 when permission bits follow | 4106 the permission bits
-//   (u16, rwx for user, group, other) | 4108 four zero bytes (older writers: all seven zero)
+//   (u16, rwx for user, group, other) | 4108 1 for a folder that did not exist (a root kept
+//   for what is below it, which a restore does not make) | 4109 three zero bytes (older
+//   writers: all seven zero)
 // followed, for a file, by its bytes.
 #include <functional>
 #include <optional>
 #include <string>
 
 #include "model/Node.h"
+#include "platform/ProgramCatalog.h"
 
 namespace v {
 
@@ -20,6 +23,7 @@ inline constexpr size_t kFileSizeAt = 4096;
 inline constexpr size_t kFileFolderFlagAt = 4104;
 inline constexpr size_t kFileModeFlagAt = 4105;
 inline constexpr size_t kFileModeAt = 4106;
+inline constexpr size_t kFileAbsentAt = 4108;
 
 // The permission bits a file payload's header carries (never setuid, setgid or sticky);
 // none from older writers.
@@ -59,15 +63,28 @@ std::vector<DirEntry> ListFolder(const std::string& folder);
 // read from, as stored ("%USERPROFILE%\\Documents", "%USERPROFILE%\\Dokumente" from a German
 // desktop), and the restoring person's folder of the same kind. An item keeps the part of
 // its stored path below the stored root; nothing is written anywhere else.
+// A program's files (`programFiles`) go back to the places that program keeps them in, in
+// the restoring person's home; paths of the backup's home inside its settings files are
+// rewritten for this one.
 struct FileRestoreRoot {
     std::u16string stored;
     std::string local;
+    bool programFiles = false;
+    std::string backupHome;  // of a program's files: the home folder at the backup
 };
 
-// The place below `root.local` for a stored path, or none (with the reason) when the path is
-// not below the stored root or has a part that is empty, "." or "..", or holds a "/".
-std::optional<std::string> RestoreTargetFor(const FileRestoreRoot& root, std::u16string_view stored,
-                                            std::string& why);
+// Where a stored path is written: the file or folder, and the folder it is opened from (below
+// which nothing may be a link).
+struct RestoreTarget {
+    std::string path;
+    std::string openFrom;
+};
+
+// The place for a stored path, or none (with the reason) when the path is not below the
+// stored root (for a program's files: not one of the places programs keep their files) or
+// has a part that is empty, "." or "..", or holds a "/".
+std::optional<RestoreTarget> RestoreTargetFor(const FileRestoreRoot& root,
+                                              std::u16string_view stored, std::string& why);
 
 class FileFolderNode : public BasicNode {
   public:
@@ -92,13 +109,22 @@ class FileFolderNode : public BasicNode {
     std::string FullPath() const;
     // The source this recreated node belongs to; without one, RestorePayload writes nothing.
     void SetRestoreRoot(std::optional<FileRestoreRoot> root) { restoreRoot_ = std::move(root); }
+    // A folder of a program's place holds only what the place takes; `relative` is the
+    // folder's path below the place.
+    void SetPlace(const tindale::programs::Place& place, std::string relative) {
+        place_ = place;
+        relative_ = std::move(relative);
+    }
 
   private:
     int32_t Enumerate(NodeList& out, bool folders);
     uint64_t WriteFile(BasicStream& out, uint8_t* header);
-    std::optional<std::string> RestoreTarget(const std::u16string& stored);
+    std::optional<RestoreTarget> TargetOf(const std::u16string& stored);
+    uint64_t WriteRestored(BasicStream& in, const RestoreTarget& target, const uint8_t* header);
 
     std::optional<FileRestoreRoot> restoreRoot_;
+    std::optional<tindale::programs::Place> place_;
+    std::string relative_;
     DirEntry entry_;
     std::string folder_;
     bool recreated_ = false;
@@ -115,6 +141,11 @@ class ContactNode : public FileFolderNode {
   public:
     ContactNode();
     std::u16string GetDisplayName() const override { return u"Contacts"; }
+    // The folder, and the address books of the programs found, whether or not it exists.
+    int32_t EnumContainers(NodeList& out) override;
+    bool IsContainer() const override { return true; }
+    // Whether there is anything to offer: the folder, or a program's address books.
+    static bool Offered();
 };
 
 class WABNode : public FileFolderNode {

@@ -34,6 +34,8 @@ class BasicNode {
     // Whether the container can hold items besides its subfolders (files, messages, values),
     // which a selection then takes or leaves as one more part of it. Asked without listing.
     virtual bool MayHoldItems() const { return false; }
+    // Whether a new selection includes it (history and saved passwords wait to be ticked).
+    virtual bool CheckedByDefault() const { return true; }
     // Hands the items to `take` one at a time, so that a folder of a million messages is
     // never held whole; stops when `take` returns false. By default, those of EnumItems.
     virtual void ForEachItem(const std::function<bool(std::unique_ptr<BasicNode>)>& take) {

@@ -4,6 +4,7 @@
 #include "model/FileNodes.h"
 #include "model/NodeIconRegistry.h"
 #include "model/Outcome.h"
+#include "model/ProgramNodes.h"
 #include "platform/Registry.h"
 
 namespace v {
@@ -49,6 +50,14 @@ uint64_t SettingsTreeNode::RestorePayload(BasicStream& in) {
 }
 
 OESettingsNode::OESettingsNode() : SettingsTreeNode(u"Outlook Express Settings", kKeyPath, 1002) {}
+
+int32_t OESettingsNode::EnumContainers(NodeList& out) {
+    return AppendPrograms(this, tindale::programs::Shelf::MailSettings, out);
+}
+
+int32_t IESettingsNode::EnumContainers(NodeList& out) {
+    return AppendPrograms(this, tindale::programs::Shelf::BrowserSettings, out);
+}
 
 int32_t OESettingsNode::EnumItems(NodeList& out) {
     out.push_back(std::make_unique<OESettingsIdentitiesNode>());

@@ -35,6 +35,8 @@ class OESettingsNode : public SettingsTreeNode {
     OESettingsNode(const NodeRecord& record, BasicStream* payload)
         : SettingsTreeNode(record, payload, kKeyPath) {}
     int32_t EnumItems(NodeList& out) override;
+    // The mail programs' own settings, each program (or profile) a part of its own.
+    int32_t EnumContainers(NodeList& out) override;
     bool MayHoldItems() const override { return true; }
     std::u16string GetTypeName() const override { return u"OESettingsNode"; }
     tindale::Guid GetTypeGuid() const override { return kTypeGuid; }
@@ -48,6 +50,8 @@ class IESettingsNode : public SettingsTreeNode {
     IESettingsNode(const NodeRecord& record, BasicStream* payload)
         : SettingsTreeNode(record, payload, kKeyPath) {}
     int32_t EnumItems(NodeList& out) override;
+    // The browsers' own settings, each profile a part of its own.
+    int32_t EnumContainers(NodeList& out) override;
     bool MayHoldItems() const override { return true; }
     std::u16string GetTypeName() const override { return u"IESettingsNode"; }
     tindale::Guid GetTypeGuid() const override { return kTypeGuid; }

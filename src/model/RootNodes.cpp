@@ -17,8 +17,7 @@ NodeList CreateRootNodes(bool messageStoreOnly) {
         roots.push_back(std::make_unique<FavoritesNode>());
         roots.push_back(std::make_unique<MyDocsNode>());
         std::error_code ec;
-        if (std::filesystem::is_directory(tindale::shell::ContactsFolder(), ec))
-            roots.push_back(std::make_unique<ContactNode>());
+        if (ContactNode::Offered()) roots.push_back(std::make_unique<ContactNode>());
         std::string wab = WABNode::AddressBookFolder();
         if (!wab.empty() && std::filesystem::is_directory(wab, ec))
             roots.push_back(std::make_unique<WABNode>(wab));

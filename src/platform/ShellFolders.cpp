@@ -56,6 +56,11 @@ std::string DataFolder() {
     return data && *data ? std::string(data) : HomeFolder() + "/.local/share";
 }
 
+std::string ConfigFolder() {
+    const char* config = std::getenv("XDG_CONFIG_HOME");
+    return config && *config ? StripTrailingSlash(config) : HomeFolder() + "/.config";
+}
+
 std::string HomeFolder() {
     std::string home = Env("HOME");
     return home.empty() ? "/" : StripTrailingSlash(home);

@@ -12,6 +12,7 @@ std::string ContactsFolder();   // $HOME/Contacts (not created)
 std::string FavoritesFolder();  // $HOME/Favorites (not created)
 std::string TempFolder();       // $TMPDIR or /tmp
 std::string DataFolder();       // $XDG_DATA_HOME, else $HOME/.local/share (not created)
+std::string ConfigFolder();     // $XDG_CONFIG_HOME, else $HOME/.config (not created)
 
 // The archive's path form: backslash separators, the home folder written as %USERPROFILE%.
 // Fails for a path that cannot make the round trip (a backslash inside a name).

@@ -3,6 +3,8 @@
 #include <span>
 
 #include "base/Text.h"
+#include "model/ProgramNodes.h"
+#include "platform/ProgramCatalog.h"
 #include "platform/ShellFolders.h"
 
 using namespace tindale;
@@ -36,34 +38,67 @@ std::optional<std::string> LocalFolderFor(const std::u16string& name) {
 }  // namespace
 
 bool FileSources::NeedsPayload(const v::NodeRecord& record) {
-    return record.ParentGuid().IsZero() && record.TypeGuid() == v::FileFolderNode::kTypeGuid &&
-           record.PayloadLength() <= (1u << 20);
+    bool root = record.ParentGuid().IsZero() && record.TypeGuid() == v::FileFolderNode::kTypeGuid;
+    bool program = record.TypeGuid() == v::ProgramNode::kTypeGuid;
+    return (root || program) && record.PayloadLength() <= (1u << 20);
 }
 
+namespace {
+
+// The places a program's part read from, as they are in this home.
+std::vector<std::string> LocalPlaces(const v::ProgramPayload& program) {
+    std::vector<std::string> places;
+    for (const auto& stored : program.places)
+        if (auto local = shell::ExpandArchivePath(stored)) places.push_back(*local);
+    return places;
+}
+
+}  // namespace
+
 void FileSources::Observe(const v::NodeRecord& record, const std::vector<uint8_t>* payload) {
+    if (record.TypeGuid() == v::ProgramNode::kTypeGuid) {
+        auto program = payload ? v::ProgramPayload::Decode(*payload) : std::nullopt;
+        Source source;
+        if (program) {
+            source.root = v::FileRestoreRoot{u"", "", true, program->home};
+            programs_.push_back(
+                {program->Label(), programs::InUse(program->program, LocalPlaces(*program))});
+            source.program = programs_.size() - 1;
+        }
+        sources_.push_back(source);
+        sourceOf_[record.InstanceGuid()] = sources_.size() - 1;
+        return;
+    }
     if (!record.ParentGuid().IsZero()) {
         auto parent = sourceOf_.find(record.ParentGuid());
         if (parent != sourceOf_.end()) sourceOf_[record.InstanceGuid()] = parent->second;
         return;
     }
-    std::optional<v::FileRestoreRoot> root;
+    Source source;
+    auto& root = source.root;
     if (record.TypeGuid() == v::FavoritesNode::kTypeGuid) {
         // Favorites has no payload of its own; its items are stored below this folder.
-        root = v::FileRestoreRoot{u"%USERPROFILE%\\Favorites", shell::FavoritesFolder()};
+        root = v::FileRestoreRoot{u"%USERPROFILE%\\Favorites", shell::FavoritesFolder(), false, ""};
     } else if (record.TypeGuid() == v::FileFolderNode::kTypeGuid && payload &&
                payload->size() >= 4096) {
         auto local = LocalFolderFor(record.DisplayName());
         std::u16string stored = text::GetFixedUtf16(std::span(payload->data(), 4096));
-        if (local && !stored.empty()) root = v::FileRestoreRoot{stored, *local};
+        if (local && !stored.empty()) root = v::FileRestoreRoot{stored, *local, false, ""};
     } else {
         return;  // not a file source
     }
-    roots_.push_back(root);
-    sourceOf_[record.InstanceGuid()] = roots_.size() - 1;
+    sources_.push_back(source);
+    sourceOf_[record.InstanceGuid()] = sources_.size() - 1;
 }
 
 std::optional<v::FileRestoreRoot> FileSources::RootFor(const v::NodeRecord& record) const {
     auto it = sourceOf_.find(record.InstanceGuid());
     if (it == sourceOf_.end()) return std::nullopt;
-    return roots_[it->second];
+    return sources_[it->second].root;
+}
+
+FileSources::Program* FileSources::ProgramFor(const v::NodeRecord& record) {
+    auto it = sourceOf_.find(record.InstanceGuid());
+    if (it == sourceOf_.end() || !sources_[it->second].program) return nullptr;
+    return &programs_[*sources_[it->second].program];
 }

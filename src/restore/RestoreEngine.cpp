@@ -15,6 +15,7 @@
 #include "model/MessageNodes.h"
 #include "model/NodeFactory.h"
 #include "platform/Identities.h"
+#include "platform/StoreDiscovery.h"
 #include "platform/StoreSession.h"
 #include "restore/ArchiveTest.h"
 #include "restore/FileSources.h"
@@ -53,7 +54,32 @@ struct Sources {
     // Mail clients' sync state, written once the messages of its folder are back.
     std::vector<v::PendingClientFile> syncState;
     std::set<std::u16string> toldWhere;  // identities whose mail went elsewhere, said once
+    bool storesLookedFor = false;
+    std::optional<std::u16string> madeDefault;
 };
+
+// Makes the programs' files restored so far land on disk, then registers the mail stores
+// they name: a Thunderbird profile restored into a new home receives its own mail.
+void FindRestoredStores(Sources& sources) {
+    if (sources.storesLookedFor) return;
+    sources.storesLookedFor = true;
+    if (auto* queue = durable::CurrentWriteQueue()) queue->Drain();
+    if (auto* batch = durable::CurrentBatch()) batch->Flush();
+    identities::RegisterLocalStores();
+}
+
+// Where mail goes that has no identity of its name here and no current identity: a new
+// default identity, made once and named.
+std::u16string DefaultDestination(Sources& sources) {
+    if (!sources.madeDefault) {
+        sources.madeDefault = identities::CreateDefaultIdentity().value_or(u"");
+        if (!sources.madeDefault->empty())
+            v::ReportNote(
+                "the messages were restored into a new identity, \"Main Identity\", "
+                "with its store at ~/Maildir");
+    }
+    return *sources.madeDefault;
+}
 
 // The identity that receives a mail record's folders and messages: the chosen one, else the
 // one with the name its identity had in the archive, else the current one (and the person
@@ -61,10 +87,12 @@ struct Sources {
 std::u16string MailDestination(const std::u16string& chosen, Sources& sources,
                                const v::NodeRecord& rec) {
     if (!chosen.empty()) return chosen;
+    FindRestoredStores(sources);
     std::u16string name = sources.mail.IdentityName(rec);
     for (const auto& identity : identities::List())
         if (!name.empty() && identity.name == name) return identity.id;
     auto current = identities::Current().value_or(u"");
+    if (current.empty()) return DefaultDestination(sources);
     if (!name.empty() && !current.empty() && sources.toldWhere.insert(name).second) {
         auto found = identities::Find(current);
         v::ReportNote("no identity here is named \"" + text::ToUtf8(name) +
@@ -84,11 +112,24 @@ void RestoreMailFolder(const v::NodeRecord& rec, v::BasicStream& payload,
                           v::ReadFolderState(payload), sources.syncState);
 }
 
+// A program's files are written only while it is closed: the first of them says so once.
+bool ProgramRefuses(FileSources::Program* program) {
+    if (!program || !program->refusal) return false;
+    if (!program->told)
+        v::ReportProblem(program->label, *program->refusal +
+                                             ": its files were not restored (close it and "
+                                             "restore again)");
+    program->told = true;
+    return true;
+}
+
 void RestoreRecord(const v::NodeRecord& rec, v::BasicStream& payload,
                    const std::u16string& identity, Sources& all) {
-    const FileSources& sources = all.files;
+    FileSources& sources = all.files;
     if (rec.TypeGuid() == v::MsgFolder::kTypeGuid)
         return RestoreMailFolder(rec, payload, identity, all);
+    FileSources::Program* program = sources.ProgramFor(rec);
+    if (ProgramRefuses(program)) return;
     std::unique_ptr<v::BasicNode> node(
         v::NodeFactoryRegistry::Instance().FindFactoryAndCreate(rec, &payload));
     if (!node) {
@@ -102,7 +143,9 @@ void RestoreRecord(const v::NodeRecord& rec, v::BasicStream& payload,
         message->SetRestoreIdentity(identity);
         if (identity.empty()) message->SetFallbackIdentity(MailDestination(identity, all, rec));
     }
-    node->RestorePayload(payload);
+    uint64_t restored = node->RestorePayload(payload);
+    if (program && restored > 0 && rec.TypeGuid() == v::FileFolderNode::kTypeGuid)
+        ++program->filesRestored;
     if (payload.Damaged() && v::LeftOutCount() == before)
         v::ReportProblem(Name(rec), "part of its data in the archive is damaged");
 }
@@ -300,6 +343,10 @@ size_t RestoreChosen(ArchiveReader& reader, const RestoreRequest& request, const
     }
     ReleaseFolderIndexes();
     v::PublishClientFiles(sources.syncState);
+    for (const auto& program : sources.files.Programs())
+        if (program.filesRestored > 0)
+            v::ReportNote(program.label + ": " + std::to_string(program.filesRestored) +
+                          " files restored");
     if (stop.stop_requested())
         outcome.cancelled = true;
     else if (walk)
@@ -312,18 +359,6 @@ size_t RestoreChosen(ArchiveReader& reader, const RestoreRequest& request, const
 }  // namespace
 
 namespace {
-
-// Messages restored where the mail client has no identity yet (a new account) would have
-// nowhere to go: such a restore makes the default identity and its store, and names it.
-std::u16string DestinationIdentity(const RestoreRequest& request, const Choice& chosen) {
-    if (!request.identity.empty() || chosen.Messages() == 0) return request.identity;
-    auto created = identities::CreateDefaultIdentity();
-    if (!created) return {};
-    v::ReportNote(
-        "the messages were restored into a new identity, \"Main Identity\", "
-        "with its store at ~/Maildir");
-    return *created;
-}
 
 // Opens the archive and unlocks it with the request's key when that fits, else with its
 // password.
@@ -362,13 +397,12 @@ v::Outcome RunRestoreWorker(const RestoreRequest& request, v::WorkerReport& repo
             // refused before anything was touched
         } else if (!request.clearIdentity) {
             Choice chosen(request);
-            RestoreChosen(reader, request, chosen, DestinationIdentity(request, chosen), outcome,
-                          report, stop, reader.Key());
+            RestoreChosen(reader, request, chosen, request.identity, outcome, report, stop,
+                          reader.Key());
         } else if (EmptyDestination(request, outcome, report, stop, reader.Key())) {
             Choice chosen(request);
-            size_t restored =
-                RestoreChosen(reader, request, chosen, DestinationIdentity(request, chosen),
-                              outcome, report, stop, reader.Key());
+            size_t restored = RestoreChosen(reader, request, chosen, request.identity, outcome,
+                                            report, stop, reader.Key());
             if (outcome.cancelled)
                 v::ReportNote("the destination identity was emptied, and " +
                               std::to_string(restored) + " of " +

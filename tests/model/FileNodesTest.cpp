@@ -49,7 +49,7 @@ uint64_t Restore(const std::vector<uint8_t>& payload, bool folder, size_t good =
     DamagedStream in(payload, good);
     std::unique_ptr<BasicNode> node(NodeFactoryRegistry::Instance().FindFactoryAndCreate(rec, &in));
     static_cast<FileFolderNode*>(node.get())
-        ->SetRestoreRoot(FileRestoreRoot{u"%USERPROFILE%\\Documents", shell::DocumentsFolder()});
+        ->SetRestoreRoot(FileRestoreRoot{u"%USERPROFILE%\\Documents", shell::DocumentsFolder(), false, ""});
     return node->RestorePayload(in);
 }
 

@@ -95,6 +95,10 @@ void CPageBackupChooseSource::OnInitDialog() {
     m_sources = std::make_unique<SourceTree>(false);
     FillTree(*m_tree, *m_sources);
     m_tree->CheckAllRoots();
+    // History and saved passwords wait to be ticked.
+    for (QTreeWidgetItem* item : m_tree->PreOrder())
+        if (auto* node = CNodeTreeCtrl::NodeOf(item); node && !node->CheckedByDefault())
+            m_tree->SetItemState(item, 0, true);
     m_initialised = true;
 }
 
