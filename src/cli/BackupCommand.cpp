@@ -7,6 +7,9 @@
 #include "cli/Interrupt.h"
 #include "cli/Password.h"
 #include "cli/TerminalReport.h"
+#include "model/ProgramNodes.h"
+
+#include <functional>
 
 using namespace tindale;
 
@@ -25,8 +28,20 @@ bool SelectSources(SourceTree& tree, const BackupArgs& args, std::string& error)
         }
         return true;
     };
-    return apply(args.sources, SourceTree::kChecked) &&
-           apply(args.excludes, SourceTree::kUnchecked);
+    if (!apply(args.sources, SourceTree::kChecked)) return false;
+    // The parts left out by default, when asked for (within what --source chose).
+    std::function<void(SourceTree::Item&, bool)> take = [&](SourceTree::Item& item, bool chosen) {
+        chosen = chosen || args.sources.empty() || item.state != SourceTree::kUnchecked;
+        if (auto* program = dynamic_cast<v::ProgramNode*>(item.node); program && chosen) {
+            auto part = program->PartKind();
+            if ((part == tindale::programs::Part::History && args.withHistory) ||
+                (part == tindale::programs::Part::Secrets && args.withSecrets))
+                tree.SetState(item, SourceTree::kChecked);
+        }
+        for (auto& child : item.children) take(*child, chosen);
+    };
+    for (auto& root : tree.Roots()) take(*root, false);
+    return apply(args.excludes, SourceTree::kUnchecked);
 }
 
 }  // namespace
@@ -46,6 +61,11 @@ int RunBackup(const BackupArgs& args, const Output& out) {
         if (password->empty()) return Error("the password must not be empty", kExitUsage);
         request.password = *password;
     }
+    if (args.withSecrets && (!request.encrypt || request.legacyEncryption))
+        return Error(
+            "--with-secrets needs a sealed archive (--encrypt): saved passwords and keys "
+            "are never written into an archive anyone can read",
+            kExitUsage);
     if (auto problem = ValidateBackupChoices(request); !problem.empty())
         return Error(problem, kExitUsage);
     SourceTree tree;

@@ -15,6 +15,8 @@ struct BackupArgs {
     std::vector<std::string> excludes;
     std::string passwordFile;
     unsigned threads = 0;
+    bool withHistory = false;  // the browsers' history parts too
+    bool withSecrets = false;  // the programs' saved passwords and keys too (sealed only)
 };
 
 struct RestoreArgs {

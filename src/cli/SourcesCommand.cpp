@@ -16,6 +16,7 @@ int RunSources(const Output& out) {
             for (const auto& child : item.children) children.push_back(node(*child));
             return Json{{"name", text::ToUtf8(item.node->GetDisplayName())},
                         {"path", SourceTree::PathOf(item)},
+                        {"chosen", item.state != SourceTree::kUnchecked},
                         {"children", children}};
         };
         Json roots = Json::array();
@@ -24,7 +25,9 @@ int RunSources(const Output& out) {
         return kExitOk;
     }
     std::function<void(const SourceTree::Item&)> print = [&](const SourceTree::Item& item) {
-        std::cout << SourceTree::PathOf(item) << "\n";
+        std::cout << SourceTree::PathOf(item)
+                  << (item.state == SourceTree::kUnchecked ? "  (left out unless chosen)" : "")
+                  << "\n";
         for (const auto& child : item.children) print(*child);
     };
     for (const auto& root : tree.Roots()) print(*root);

@@ -34,6 +34,11 @@ int main(int argc, char** argv) {
                 "Weak: it hides only the first few bytes of each 10 KiB piece");
     b->add_option("--source", backup.sources, "Back up only this source (a path from 'sources')");
     b->add_option("--exclude", backup.excludes, "Leave out this source and what is below it");
+    b->add_flag("--with-history", backup.withHistory,
+                "Also back up the browsers' history, which is left out unless asked for");
+    b->add_flag("--with-secrets", backup.withSecrets,
+                "Also back up the programs' saved passwords and keys (Thunderbird's, Firefox's, "
+                "the desktop keyring); only into a sealed archive (--encrypt)");
     b->add_option("--password-file", backup.passwordFile, "Read the password from this file");
     b->add_option("--threads", backup.threads,
                   "Threads for compression and encryption (0: all cores)");

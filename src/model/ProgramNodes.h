@@ -43,6 +43,7 @@ class ProgramNode : public BasicNode {
 
     // Saved passwords and keys: only ever written into sealed archives.
     bool HoldsSecrets() const { return part_.part == tindale::programs::Part::Secrets; }
+    tindale::programs::Part PartKind() const { return part_.part; }
     std::string Label() const { return part_.Label(); }
 
   private:

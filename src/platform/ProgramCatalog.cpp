@@ -52,8 +52,8 @@ const std::vector<const char*> kTransient = {"*.sqlite-wal", "*.sqlite-shm", "*.
                                              "parent.lock",  "Singleton*",   "*.lock"};
 
 const FolderRule kThunderbirdSecrets{
-    {"logins.json", "logins-backup.json", "key4.db", "key3.db", "cert9.db", "cert8.db",
-     "pkcs11.txt", "signons.sqlite", "cookies.sqlite"},
+    {"logins.json", "logins-backup.json", "logins.db", "key4.db", "key3.db", "cert9.db", "cert8.db",
+     "pkcs11.txt", "signons.sqlite", "cookies.sqlite", "encrypted-openpgp-passphrase.txt"},
     {},
     {},
     kTransient,
@@ -85,6 +85,10 @@ const FolderRule kThunderbirdSettings{
      "gmp-*",
      "security_state",
      "global-messages-db.sqlite",
+     "settings",
+     "addonStartup.json.lz4",
+     "sessionCheckpoints.json",
+     "storage.sqlite",
      "places.sqlite",
      "favicons.sqlite",
      "formhistory.sqlite",
@@ -114,12 +118,12 @@ const FolderRule kFirefoxHistory{{"places.sqlite", "favicons.sqlite", "formhisto
                                  {},
                                  kTransient,
                                  {}};
-const FolderRule kFirefoxSecrets{
-    {"logins.json", "logins-backup.json", "key4.db", "cert9.db", "pkcs11.txt", "cookies.sqlite"},
-    {},
-    {},
-    kTransient,
-    {}};
+const FolderRule kFirefoxSecrets{{"logins.json", "logins-backup.json", "logins.db", "key4.db",
+                                  "cert9.db", "pkcs11.txt", "cookies.sqlite"},
+                                 {},
+                                 {},
+                                 kTransient,
+                                 {}};
 const FolderRule kFirefoxBookmarks{{"bookmarkbackups"}, {}, {}, kTransient, {}};
 
 const FolderRule kChromiumSettings{
@@ -430,7 +434,15 @@ bool RunningByName(const std::vector<std::string>& names) {
         if (::stat(("/proc/" + entry).c_str(), &st) != 0 || st.st_uid != me) continue;
         std::string comm = ReadText("/proc/" + entry + "/comm", 64);
         while (!comm.empty() && comm.back() == '\n') comm.pop_back();
-        if (std::find(names.begin(), names.end(), comm) != names.end()) return true;
+        if (std::find(names.begin(), names.end(), comm) == names.end()) continue;
+        // The same program for another home (another account's session, a test) uses other
+        // files.
+        const std::string nul(1, '\0');
+        std::string environ = nul + ReadText("/proc/" + entry + "/environ", 1 << 16);
+        bool otherHome =
+            environ.find(nul + "HOME=") != std::string::npos &&
+            environ.find(nul + "HOME=" + shell::HomeFolder() + nul) == std::string::npos;
+        if (!otherHome) return true;
     }
     return false;
 }
