@@ -7,9 +7,8 @@
 QString DescribeProblems(const v::Outcome& outcome) {
     QStringList lines;
     if (outcome.failed) lines << QStringLiteral("Failed: ") + QString::fromStdString(outcome.error);
-    for (const auto& p : outcome.problems)
-        lines << QString::fromStdString((p.leftOut ? "Left out: " : "Note: ") + p.item + ": " +
-                                        p.reason);
+    for (const auto& line : v::ProblemLines(outcome))
+        lines << QString::fromStdString((line.leftOut ? "Left out: " : "Note: ") + line.text);
     for (const auto& n : outcome.notes) lines << QString::fromStdString("Note: " + n);
     return lines.join(QLatin1Char('\n'));
 }

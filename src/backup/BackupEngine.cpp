@@ -91,7 +91,7 @@ class ProgramCounts {
     void LeftOut(const v::ProgramNode& program) { leftOut_.insert(program.Label()); }
     void Report() const {
         for (const auto& [label, count] : saved_)
-            v::ReportNote(label + ": " + std::to_string(count) + " files saved");
+            v::ReportNote(label + ": " + v::FileCount(count) + " saved");
         for (const auto& label : leftOut_)
             v::ReportNote(label +
                           " were left out: saved passwords and keys go only into sealed "

@@ -60,9 +60,8 @@ int Output::Conclude(const v::Outcome& outcome, const std::string& what) const {
         if (outcome.cancelled || outcome.failed || outcome.LeftOut()) return kExitFailed;
         return kExitOk;
     }
-    for (const auto& p : outcome.problems)
-        std::cerr << (p.leftOut ? "left out: " : "note: ") << ForTerminal(p.item) << ": "
-                  << ForTerminal(p.reason) << "\n";
+    for (const auto& line : v::ProblemLines(outcome))
+        std::cerr << (line.leftOut ? "left out: " : "note: ") << ForTerminal(line.text) << "\n";
     for (const auto& n : outcome.notes) std::cerr << "note: " << ForTerminal(n) << "\n";
     if (outcome.cancelled && InterruptedStatus()) {
         Error(what + " was interrupted; unfinished files were removed");

@@ -95,6 +95,25 @@ void Settings() {
         ->Set(u"Window_Placement", reg::kRegBinary, blob);
 }
 
+// The programs' own files, laid out as Firefox and mutt keep them.
+void Programs(const fs::path& home) {
+    fs::path firefox = home / ".mozilla/firefox";
+    Write(firefox / "profiles.ini",
+          "[Profile0]\nName=default-esr\nIsRelative=1\nPath=demo1.default-esr\nDefault=1\n\n"
+          "[General]\nStartWithLastProfile=1\nVersion=2\n");
+    fs::path profile = firefox / "demo1.default-esr";
+    Write(profile / "prefs.js",
+          "user_pref(\"browser.startup.homepage\", \"https://www.debian.org/\");\n"
+          "user_pref(\"browser.download.dir\", \"" +
+              (home / "Downloads").string() + "\");\n");
+    Write(profile / "places.sqlite", "history and bookmarks");
+    Write(profile / "logins.json", "{\"logins\":[]}");
+    Write(profile / "bookmarkbackups/bookmarks-2026-12-01_5_demo.jsonlz4", "bookmarks");
+    Write(profile / "cache2/entries/0A1B", "cached page");
+    Write(home / ".muttrc",
+          "set folder = \"" + (home / "Maildir").string() + "\"\nset mbox_type = Maildir\n");
+}
+
 }  // namespace
 
 DemoProfileCounts CreateDemoProfile() {
@@ -132,5 +151,6 @@ DemoProfileCounts CreateDemoProfile() {
     Write(home / "Favorites/Linux/Kernel.url", "[InternetShortcut]\nURL=https://kernel.org/\n");
     counts.files = 9;
     Settings();
+    Programs(home);
     return counts;
 }

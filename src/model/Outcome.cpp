@@ -20,4 +20,24 @@ size_t LeftOutCount() {
     return current ? current->LeftOut() : 0;
 }
 
+std::vector<ProblemLine> ProblemLines(const Outcome& outcome, size_t perReason) {
+    std::vector<ProblemLine> lines;
+    std::map<std::pair<std::string, bool>, size_t> seen;
+    std::vector<std::pair<std::string, bool>> overflowing;
+    for (const auto& p : outcome.problems) {
+        size_t& count = seen[{p.reason, p.leftOut}];
+        if (++count <= perReason)
+            lines.push_back({p.item + ": " + p.reason, p.leftOut});
+        else if (count == perReason + 1)
+            overflowing.push_back({p.reason, p.leftOut});
+    }
+    for (const auto& key : overflowing) {
+        size_t more = seen[key] - perReason;
+        lines.push_back(
+            {std::to_string(more) + (more == 1 ? " more item: " : " more items: ") + key.first,
+             key.second});
+    }
+    return lines;
+}
+
 }  // namespace v

@@ -3,6 +3,7 @@
 // Nodes report problems through the outcome installed for the running job on their thread.
 #include <cstdint>
 #include <exception>
+#include <map>
 #include <new>
 #include <string>
 #include <vector>
@@ -64,5 +65,14 @@ void ReportProblem(std::string item, std::string reason, bool leftOut = true);
 void ReportNote(std::string note);
 // Number of items reported as left out on this thread's outcome so far (0 without one).
 size_t LeftOutCount();
+
+// The problems as a person reads them: "ITEM: REASON", at most `perReason` items with the same
+// reason, then one line for the rest ("197 more items: REASON"), so that one cause (a program
+// that holds its store open) does not bury the others.
+struct ProblemLine {
+    std::string text;
+    bool leftOut = true;
+};
+std::vector<ProblemLine> ProblemLines(const Outcome& outcome, size_t perReason = 3);
 
 }  // namespace v

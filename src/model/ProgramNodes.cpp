@@ -147,6 +147,10 @@ const ProgramNode* ProgramOf(const BasicNode* node) {
     return nullptr;
 }
 
+std::string FileCount(uint64_t files) {
+    return std::to_string(files) + (files == 1 ? " file" : " files");
+}
+
 int32_t AppendPrograms(BasicNode* parent, programs::Shelf shelf, NodeList& out) {
     int32_t added = 0;
     for (auto& part : programs::FindPrograms(shelf)) {

@@ -54,6 +54,9 @@ class ProgramNode : public BasicNode {
 // The program part a node belongs to (itself or a container above it), or none.
 const ProgramNode* ProgramOf(const BasicNode* node);
 
+// "1 file", "3 files": what a program's part had saved or restored, for notes.
+std::string FileCount(uint64_t files);
+
 // Appends a node for each part of the programs found on `shelf`; returns how many.
 int32_t AppendPrograms(BasicNode* parent, tindale::programs::Shelf shelf, NodeList& out);
 

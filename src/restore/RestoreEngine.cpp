@@ -14,6 +14,7 @@
 #include "model/ItemProgress.h"
 #include "model/MessageNodes.h"
 #include "model/NodeFactory.h"
+#include "model/ProgramNodes.h"
 #include "platform/Identities.h"
 #include "platform/StoreDiscovery.h"
 #include "platform/StoreSession.h"
@@ -345,8 +346,7 @@ size_t RestoreChosen(ArchiveReader& reader, const RestoreRequest& request, const
     v::PublishClientFiles(sources.syncState);
     for (const auto& program : sources.files.Programs())
         if (program.filesRestored > 0)
-            v::ReportNote(program.label + ": " + std::to_string(program.filesRestored) +
-                          " files restored");
+            v::ReportNote(program.label + ": " + v::FileCount(program.filesRestored) + " restored");
     if (stop.stop_requested())
         outcome.cancelled = true;
     else if (walk)

@@ -16,6 +16,7 @@
 #include "archive/Processors.h"
 #include "backup/BackupEngine.h"
 #include "base/Text.h"
+#include "model/ProgramNodes.h"
 
 CPageBackupChooseOutput::CPageBackupChooseOutput() : CWizardPropPage(kBackupChooseOutput) {
     m_path = new PathChooser(this, [this](const QString& current) {
@@ -149,6 +150,9 @@ CPageBackupOptions::CPageBackupOptions() : CWizardPropPage(kBackupOptions) {
     m_costNote->setObjectName(QStringLiteral("costNote"));
     m_costNote->setWordWrap(true);
     m_costNote->setForegroundRole(QPalette::PlaceholderText);
+    m_secretsNote = new QLabel(this);
+    m_secretsNote->setObjectName(QStringLiteral("secretsNote"));
+    m_secretsNote->setWordWrap(true);
     auto* grid = new QGridLayout(this);
     grid->addWidget(m_compress, 0, 0, 1, 3);
     grid->addWidget(m_quick, 1, 1, 1, 3);
@@ -160,9 +164,10 @@ CPageBackupOptions::CPageBackupOptions() : CWizardPropPage(kBackupOptions) {
     grid->addWidget(m_sealed, 5, 1, 1, 3);
     grid->addWidget(m_legacy, 6, 1, 1, 3);
     grid->addWidget(m_costNote, 7, 0, 1, 4);
+    grid->addWidget(m_secretsNote, 8, 0, 1, 4);
     grid->setColumnMinimumWidth(0, 16);
     grid->setColumnStretch(3, 1);
-    grid->setRowStretch(8, 1);
+    grid->setRowStretch(9, 1);
     connect(m_encrypt, &QCheckBox::toggled, this, [this] { UpdatePasswordControls(); });
     for (QAbstractButton* b :
          {static_cast<QAbstractButton*>(m_compress), static_cast<QAbstractButton*>(m_quick),
@@ -196,6 +201,30 @@ void CPageBackupOptions::UpdateCostNote() {
             "Compressed with LZMA, which every reader of the format opens: about ten times "
             "slower than a sealed archive's compression, and a few percent smaller.");
     m_costNote->setText(note);
+    UpdateSecretsNote(sealed);
+}
+
+// Saved passwords and keys are chosen on the source page, unticked at first, and written only
+// into a sealed archive.
+void CPageBackupOptions::UpdateSecretsNote(bool sealed) {
+    bool ticked = m_state && std::any_of(m_state->backupSources.begin(),
+                                         m_state->backupSources.end(), [](v::BasicNode* node) {
+                                             auto* program = v::ProgramOf(node);
+                                             return program && program->HoldsSecrets();
+                                         });
+    if (!ticked)
+        m_secretsNote->setText(QStringLiteral(
+            "Saved passwords and keys (Thunderbird's, the browsers', the desktop keyring) are "
+            "left out unless you tick them on the previous page; they are saved only in "
+            "sealed archives."));
+    else if (sealed)
+        m_secretsNote->setText(QStringLiteral(
+            "The saved passwords and keys you ticked go into this sealed archive: keep its "
+            "password safe."));
+    else
+        m_secretsNote->setText(QStringLiteral(
+            "The saved passwords and keys you ticked will be left out: they are saved only in "
+            "sealed archives. Choose \"Encrypt\" and \"Sealed\" to keep them."));
 }
 
 void CPageBackupOptions::UpdatePasswordControls() {

@@ -61,10 +61,14 @@ class CPageBackupOptions : public CWizardPropPage {
     QRadioButton* Legacy() const { return m_legacy; }
     // What the chosen compression costs, in time and size.
     QLabel* CostNote() const { return m_costNote; }
+    // Where the programs' saved passwords and keys go with these choices.
+    QLabel* SecretsNote() const { return m_secretsNote; }
+    void OnSetActive() override { UpdateCostNote(); }
 
   private:
     void UpdatePasswordControls();
     void UpdateCostNote();
+    void UpdateSecretsNote(bool sealed);
     QCheckBox* m_compress;
     QCheckBox* m_quick;
     QCheckBox* m_encrypt;
@@ -75,6 +79,7 @@ class CPageBackupOptions : public CWizardPropPage {
     QRadioButton* m_sealed;
     QRadioButton* m_legacy;
     QLabel* m_costNote;
+    QLabel* m_secretsNote;
 };
 
 class CPageBackupReady : public CSummaryPage {
