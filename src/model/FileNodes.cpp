@@ -234,6 +234,25 @@ uint64_t FileFolderNode::WritePayload(BasicStream& out) {
     return WriteFile(out, header);
 }
 
+uint64_t MadeFileNode::WritePayload(BasicStream& out) {
+    std::string path = FullPath();
+    auto stored = shell::ToArchivePath(path);
+    auto content = make_();
+    if (!stored || stored->size() >= kFilePathUnits || !content) {
+        ReportProblem(path, "it could not be made (its source could not be read)");
+        return 0;
+    }
+    uint8_t header[kFileHeaderSize] = {};
+    text::PutFixedUtf16(std::span(header, kFilePathBytes), *stored);
+    text::PutU64(header + kFileSizeAt, content->size());
+    struct stat st {};
+    st.st_mode = 0644;
+    PutPermissions(header, st);
+    uint64_t total = static_cast<uint64_t>(out.Write(header, kFileHeaderSize));
+    MemoryStream bytes(std::vector<uint8_t>(content->begin(), content->end()));
+    return total + CopyStream(bytes, out);
+}
+
 namespace {
 
 // Whether a file was written to while it was read: its size or change time moved, or the

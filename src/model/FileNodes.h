@@ -131,6 +131,18 @@ class FileFolderNode : public BasicNode {
     std::optional<MD5> id_;
 };
 
+// A file a backup makes from others (Firefox's bookmarks, from its places.sqlite): stored as
+// any file is, with the content `make` gives when it is written (none: it is reported).
+class MadeFileNode : public FileFolderNode {
+  public:
+    MadeFileNode(const std::string& path, std::function<std::optional<std::string>()> make)
+        : FileFolderNode(path), make_(std::move(make)) {}
+    uint64_t WritePayload(BasicStream& out) override;
+
+  private:
+    std::function<std::optional<std::string>()> make_;
+};
+
 class MyDocsNode : public FileFolderNode {
   public:
     MyDocsNode();

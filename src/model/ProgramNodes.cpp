@@ -6,6 +6,7 @@
 #include "model/FileNodes.h"
 #include "model/NodeIconRegistry.h"
 #include "model/Outcome.h"
+#include "platform/FirefoxBookmarks.h"
 #include "platform/ShellFolders.h"
 
 namespace v {
@@ -101,7 +102,16 @@ int32_t ProgramNode::EnumItems(NodeList& out) {
     int32_t added = 0;
     for (const auto& place : part_.places) {
         if (IsFolderPath(place.path)) continue;
-        auto file = std::make_unique<FileFolderNode>(place.path);
+        std::unique_ptr<FileFolderNode> file;
+        if (place.madeFrom.empty())
+            file = std::make_unique<FileFolderNode>(place.path);
+        else
+            file = std::make_unique<MadeFileNode>(
+                place.path, [from = place.madeFrom]() -> std::optional<std::string> {
+                    auto bookmarks = programs::ReadFirefoxBookmarks(from);
+                    if (!bookmarks) return std::nullopt;
+                    return bookmarks->json;
+                });
         file->displayName = text::ToUtf16(place.path.substr(place.path.rfind('/') + 1));
         file->parent = this;
         out.push_back(std::move(file));

@@ -8,10 +8,12 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <ctime>
 #include <fstream>
 #include <regex>
 #include <sstream>
 
+#include "platform/FirefoxBookmarks.h"
 #include "platform/ShellFolders.h"
 #include "platform/StoreDiscovery.h"
 
@@ -182,7 +184,9 @@ class Finder {
     void Add(const std::string& program, const std::string& profile, Shelf shelf, Part part,
              std::vector<Place> places) {
         if (shelf != shelf_) return;
-        std::erase_if(places, [](const Place& p) { return !Exists(p.path); });
+        std::erase_if(places, [](const Place& p) {
+            return !Exists(p.madeFrom.empty() ? p.path : p.madeFrom);
+        });
         if (places.empty()) return;
         found_.push_back({program, profile, shelf, part, std::move(places)});
     }
@@ -227,6 +231,12 @@ void AddMozilla(Finder& finder, const std::string& program, const std::string& b
             std::vector<Place> places;
             if (withLists) places = {{base + "/profiles.ini"}, {base + "/installs.ini"}};
             places.push_back({profile.folder, rule});
+            // Firefox's bookmarks live beside its history in places.sqlite: they are saved as
+            // one of its own bookmark backups, which it restores when it has no places.sqlite.
+            if (kind == Part::Bookmarks && rules.history)
+                places.push_back({profile.folder + "/bookmarkbackups/" +
+                                      FirefoxBookmarksBackupName(std::time(nullptr)),
+                                  nullptr, profile.folder + "/places.sqlite"});
             finder.Add(program, name, shelf, kind, std::move(places));
         };
         part(rules.settingsShelf, Part::Settings, rules.settings, true);
@@ -324,7 +334,10 @@ std::vector<ProgramPart> FindPrograms(Shelf shelf) {
 
     MozillaRules firefox{&kFirefoxSettings, &kFirefoxHistory,   &kFirefoxSecrets,
                          nullptr,           &kFirefoxBookmarks, Shelf::BrowserSettings};
-    AddMozilla(finder, "Firefox", home + "/.mozilla/firefox", firefox);
+    // Firefox keeps its profile list in ~/.mozilla/firefox, newer ones in the XDG
+    // configuration folder.
+    for (const auto& base : {home + "/.mozilla/firefox", config + "/mozilla/firefox"})
+        AddMozilla(finder, "Firefox", base, firefox);
     AddChromium(finder, "Chromium", config + "/chromium");
     AddChromium(finder, "Chrome", config + "/google-chrome");
 
@@ -343,6 +356,7 @@ std::vector<std::string> PlacePatterns() {
     return {home + "/.thunderbird",
             home + "/.mozilla-thunderbird",
             home + "/.mozilla/firefox",
+            config + "/mozilla/firefox",
             config + "/chromium",
             config + "/google-chrome",
             config + "/evolution",

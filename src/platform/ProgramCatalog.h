@@ -27,8 +27,14 @@ struct FolderRule;
 // One file or folder of a program. A folder with a rule holds what the rule takes; without
 // one, everything below it.
 struct Place {
+    Place(std::string path, const FolderRule* rule = nullptr, std::string madeFrom = {})
+        : path(std::move(path)), rule(rule), madeFrom(std::move(madeFrom)) {}
+
     std::string path;
     const FolderRule* rule = nullptr;
+    // A file made at backup time from another (Firefox's bookmarks from its places.sqlite):
+    // it exists when that one does.
+    std::string madeFrom;
     // Whether an entry at `relative` (below `path`, "/"-separated) belongs to this place.
     bool Takes(std::string_view relative, bool isFolder) const;
 };

@@ -70,7 +70,10 @@ TEST(ProgramSettings, ABackupSavesSettingsWithoutCachesAndSecretsOnlyWhenSealedA
     TestHome home;
     MakeThunderbirdProfile(home);
     MakeBrowserProfiles(home);
-    ASSERT_TRUE(BackUp(home / "plain.vqz", false, false).Clean());
+    auto outcome = BackUp(home / "plain.vqz", false, false);
+    ASSERT_TRUE(outcome.Clean()) << (outcome.problems.empty() ? outcome.error
+                                                              : outcome.problems[0].item + ": " +
+                                                                    outcome.problems[0].reason);
     auto plain = RecordTree::Load(home / "plain.vqz");
     for (const std::string& saved :
          {kTb + "/prefs.js", kTb + "/Mail/127.0.0.1/popstate.dat",
@@ -109,6 +112,7 @@ TEST(ProgramSettings, ABackupSavesSettingsWithoutCachesAndSecretsOnlyWhenSealedA
 TEST(ProgramSettings, ANewHomeGetsTheProfileItsSettingsAndItsMailInItsOwnFolders) {
     TestHome home;
     MakeThunderbirdProfile(home, 3);
+    MakeBrowserProfiles(home);
     std::string oldHome = home.Path();
     ASSERT_TRUE(BackUp(home / "tb.vqz", true, true).Clean());
 
@@ -133,6 +137,18 @@ TEST(ProgramSettings, ANewHomeGetsTheProfileItsSettingsAndItsMailInItsOwnFolders
     EXPECT_FALSE(fs::exists(fresh / "Maildir"));
     EXPECT_FALSE(fs::exists(fresh / "Contacts"));  // a root kept only for what is below it
     EXPECT_TRUE(Noted(outcome, "Thunderbird (default): "));
+
+    // Firefox gets its profile list, its settings and its bookmarks, not its history.
+    std::string ff = fresh / ".mozilla/firefox";
+    EXPECT_EQ(ReadFile(ff + "/installs.ini"), ReadFile(oldHome + "/.mozilla/firefox/installs.ini"));
+    EXPECT_TRUE(fs::exists(ff + "/xyz9.default-esr/prefs.js"));
+    EXPECT_FALSE(fs::exists(ff + "/xyz9.default-esr/places.sqlite"));
+    bool bookmarks = false;
+    for (const auto& e : fs::directory_iterator(ff + "/xyz9.default-esr/bookmarkbackups"))
+        bookmarks =
+            bookmarks || ReadFile(e.path()).find("https://www.debian.org/") != std::string::npos;
+    EXPECT_TRUE(bookmarks);
+    EXPECT_EQ(ReadFile(fresh / ".config/chromium/Default/Bookmarks"), "chromium Bookmarks");
 }
 
 TEST(ProgramSettings, ARunningProgramsFilesAreNotWrittenAndThatIsSaidOnce) {

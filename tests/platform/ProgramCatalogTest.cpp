@@ -3,6 +3,10 @@
 #include <gtest/gtest.h>
 #include <unistd.h>
 
+#include <nlohmann/json.hpp>
+
+#include "platform/FirefoxBookmarks.h"
+
 #include "support/ProgramProfiles.h"
 #include "support/TestHome.h"
 
@@ -124,4 +128,23 @@ TEST(ProgramCatalog, AProfileIsInUseWhileItsLockNamesALiveProcess) {
     auto why = InUse("Thunderbird", {profile});
     ASSERT_TRUE(why);
     EXPECT_NE(why->find("Thunderbird is running"), std::string::npos);
+}
+
+TEST(ProgramCatalog, FirefoxBookmarksLeaveAsItsOwnBackupWithoutTheHistory) {
+    TestHome home;
+    MakeFirefoxPlaces(home / "places.sqlite");
+    auto bookmarks = ReadFirefoxBookmarks(home / "places.sqlite");
+    ASSERT_TRUE(bookmarks);
+    EXPECT_EQ(bookmarks->bookmarks, 1u);
+    auto root = nlohmann::json::parse(bookmarks->json);
+    EXPECT_EQ(root["root"], "placesRoot");
+    auto toolbar = root["children"][1];
+    EXPECT_EQ(toolbar["root"], "toolbarFolder");
+    ASSERT_EQ(toolbar["children"].size(), 2u);
+    EXPECT_EQ(toolbar["children"][0]["uri"], "https://www.debian.org/");
+    EXPECT_EQ(toolbar["children"][0]["title"], "Debian \"home\"");
+    EXPECT_EQ(toolbar["children"][1]["type"], "text/x-moz-place-separator");
+    EXPECT_EQ(bookmarks->json.find("secret.example"), std::string::npos);
+    EXPECT_EQ(FirefoxBookmarksBackupName(1796886482), "bookmarks-2026-12-10.json");
+    EXPECT_FALSE(ReadFirefoxBookmarks(home / "missing.sqlite"));
 }

@@ -1,5 +1,8 @@
 #include "support/ProgramProfiles.h"
 
+#include <gtest/gtest.h>
+#include <sqlite3.h>
+
 void MakeThunderbirdProfile(const TestHome& home, int messages) {
     const std::string tb = home / ".thunderbird";
     const std::string p = tb + "/abcd.default";
@@ -53,6 +56,34 @@ void MakeThunderbirdProfile(const TestHome& home, int messages) {
     WriteFile(p + "/Mail/127.0.0.1/Trash", "");
 }
 
+void MakeFirefoxPlaces(const std::string& path) {
+    sqlite3* db = nullptr;
+    ASSERT_EQ(sqlite3_open(path.c_str(), &db), SQLITE_OK);
+    // The tables and columns of Firefox's places.sqlite that hold bookmarks, with the rows a
+    // new profile has and one bookmark on the toolbar, and a visit (history).
+    const char* sql = R"(
+        CREATE TABLE moz_places (id INTEGER PRIMARY KEY, url LONGVARCHAR, title LONGVARCHAR,
+            visit_count INTEGER DEFAULT 0, guid TEXT);
+        CREATE TABLE moz_bookmarks (id INTEGER PRIMARY KEY, type INTEGER, fk INTEGER DEFAULT NULL,
+            parent INTEGER, position INTEGER, title LONGVARCHAR, keyword_id INTEGER,
+            folder_type TEXT, dateAdded INTEGER, lastModified INTEGER, guid TEXT);
+        CREATE TABLE moz_historyvisits (id INTEGER PRIMARY KEY, place_id INTEGER,
+            visit_date INTEGER);
+        INSERT INTO moz_places VALUES (1, 'https://www.debian.org/', 'Debian', 3, 'p1');
+        INSERT INTO moz_places VALUES (2, 'https://secret.example/visited', 'Visited', 9, 'p2');
+        INSERT INTO moz_historyvisits VALUES (1, 2, 1796886482439000);
+        INSERT INTO moz_bookmarks VALUES (1, 2, NULL, 0, 0, '', NULL, NULL, 1, 2, 'root________');
+        INSERT INTO moz_bookmarks VALUES (2, 2, NULL, 1, 0, 'menu', NULL, NULL, 1, 2, 'menu________');
+        INSERT INTO moz_bookmarks VALUES (3, 2, NULL, 1, 1, 'toolbar', NULL, NULL, 1, 2, 'toolbar_____');
+        INSERT INTO moz_bookmarks VALUES (4, 2, NULL, 1, 2, 'tags', NULL, NULL, 1, 2, 'tags________');
+        INSERT INTO moz_bookmarks VALUES (5, 2, NULL, 1, 3, 'unfiled', NULL, NULL, 1, 2, 'unfiled_____');
+        INSERT INTO moz_bookmarks VALUES (6, 1, 1, 3, 0, 'Debian "home"', NULL, NULL, 5, 6, 'bm1');
+        INSERT INTO moz_bookmarks VALUES (7, 3, NULL, 3, 1, NULL, NULL, NULL, 5, 6, 'sep1');
+    )";
+    EXPECT_EQ(sqlite3_exec(db, sql, nullptr, nullptr, nullptr), SQLITE_OK);
+    sqlite3_close(db);
+}
+
 void MakeBrowserProfiles(const TestHome& home) {
     const std::string ff = home / ".mozilla/firefox";
     WriteFile(ff + "/profiles.ini",
@@ -63,11 +94,12 @@ void MakeBrowserProfiles(const TestHome& home) {
     const std::string p = ff + "/xyz9.default-esr";
     WriteFile(p + "/prefs.js",
               "user_pref(\"browser.startup.homepage\", \"https://example.org\");\n");
+    MakeFirefoxPlaces(p + "/places.sqlite");
     for (const char* f :
-         {"places.sqlite", "favicons.sqlite", "formhistory.sqlite", "sessionstore.jsonlz4",
-          "logins.json", "key4.db", "cookies.sqlite", "cache2/doomed/x", "storage/default/y",
-          "extensions/a@b.xpi", "bookmarkbackups/bookmarks-2026-12-10_3_abc.jsonlz4",
-          "search.json.mozlz4", "xulstore.json"})
+         {"favicons.sqlite", "formhistory.sqlite", "sessionstore.jsonlz4", "logins.json", "key4.db",
+          "cookies.sqlite", "cache2/doomed/x", "storage/default/y", "extensions/a@b.xpi",
+          "bookmarkbackups/bookmarks-2026-12-10_3_abc.jsonlz4", "search.json.mozlz4",
+          "xulstore.json"})
         WriteFile(p + "/" + f, std::string("firefox ") + f);
     const std::string ch = home / ".config/chromium";
     WriteFile(ch + "/Local State", "{\"profile\":{}}");

@@ -9,5 +9,8 @@
 // its caches, indexes, crash reports, secrets and address books beside its settings, and an
 // mbox Inbox of `messages` messages.
 void MakeThunderbirdProfile(const TestHome& home, int messages = 2);
+// Firefox's places.sqlite: its built-in folders, a bookmark and a separator on the toolbar,
+// and a page visited.
+void MakeFirefoxPlaces(const std::string& path);
 // A Firefox profile "xyz9.default-esr" and a Chromium "Default" profile.
 void MakeBrowserProfiles(const TestHome& home);
