@@ -106,7 +106,6 @@ void Programs(const fs::path& home) {
           "user_pref(\"browser.startup.homepage\", \"https://www.debian.org/\");\n"
           "user_pref(\"browser.download.dir\", \"" +
               (home / "Downloads").string() + "\");\n");
-    Write(profile / "places.sqlite", "history and bookmarks");
     Write(profile / "logins.json", "{\"logins\":[]}");
     Write(profile / "bookmarkbackups/bookmarks-2026-12-01_5_demo.jsonlz4", "bookmarks");
     Write(profile / "cache2/entries/0A1B", "cached page");
