@@ -530,7 +530,7 @@ std::vector<IniSection> ParseIni(std::string_view text) {
     std::vector<IniSection> sections(1);
     std::istringstream lines{std::string(text)};
     for (std::string line; std::getline(lines, line);) {
-        if (!line.empty() && line.back() == '\r') line.pop_back();
+        while (!line.empty() && line.back() == '\r') line.pop_back();
         if (!line.empty() && line[0] == '[')
             sections.push_back({line, {}});
         else if (!line.empty())
