@@ -9,10 +9,12 @@
 
 #include "base/Text.h"
 #include "model/FolderState.h"
+#include "model/IdentityRecord.h"
 #include "model/NodeIconRegistry.h"
 #include "model/Outcome.h"
 #include "platform/Identities.h"
 #include "platform/Registry.h"
+#include "platform/ShellFolders.h"
 #include "platform/StoreDiscovery.h"
 #include "platform/StoreSession.h"
 
@@ -333,6 +335,14 @@ MsgStoreIden::MsgStoreIden(std::u16string identityId) {
 ID* MsgStoreIden::GetId() {
     if (!id_) id_ = MD5(text::Utf16LeBytes(identityId_));
     return &*id_;
+}
+
+uint64_t MsgStoreIden::WritePayload(BasicStream& out) {
+    IdentityRecord identity{identityId_, displayName, u"", identities::StoreKindOf(identityId_)};
+    std::string root = identities::StoreRoot(identityId_);
+    if (!root.empty()) identity.storedRoot = shell::ToArchivePath(root).value_or(u"");
+    auto bytes = identity.Encode();
+    return static_cast<uint64_t>(out.Write(bytes.data(), static_cast<int32_t>(bytes.size())));
 }
 
 int32_t MsgStoreIden::EnumContainers(NodeList& out) {

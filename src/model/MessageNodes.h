@@ -104,6 +104,8 @@ class MsgStoreIden : public MsgBase {
     explicit MsgStoreIden(std::u16string identityId);
     MsgStoreIden(const NodeRecord& record, BasicStream* payload) : MsgBase(record, payload) {}
     int32_t EnumContainers(NodeList& out) override;
+    // Which identity it is and where its store lives (IdentityRecord.h).
+    uint64_t WritePayload(BasicStream& out) override;
     ID* GetId() override;
     std::u16string GetTypeName() const override { return u"MsgStoreIden"; }
     tindale::Guid GetTypeGuid() const override { return kTypeGuid; }

@@ -20,6 +20,7 @@
 #include "platform/StoreSession.h"
 #include "restore/ArchiveTest.h"
 #include "restore/FileSources.h"
+#include "restore/IdentityMap.h"
 #include "restore/MailSources.h"
 
 using namespace tindale;
@@ -54,53 +55,15 @@ struct Sources {
     MailSources mail;
     // Mail clients' sync state, written once the messages of its folder are back.
     std::vector<v::PendingClientFile> syncState;
-    std::set<std::u16string> toldWhere;  // identities whose mail went elsewhere, said once
-    bool storesLookedFor = false;
-    std::optional<std::u16string> madeDefault;
+    IdentityMap identities;  // where each archived identity's mail goes when none was chosen
 };
 
-// Makes the programs' files restored so far land on disk, then registers the mail stores
-// they name: a Thunderbird profile restored into a new home receives its own mail.
-void FindRestoredStores(Sources& sources) {
-    if (sources.storesLookedFor) return;
-    sources.storesLookedFor = true;
-    if (auto* queue = durable::CurrentWriteQueue()) queue->Drain();
-    if (auto* batch = durable::CurrentBatch()) batch->Flush();
-    identities::RegisterLocalStores();
-}
-
-// Where mail goes that has no identity of its name here and no current identity: a new
-// default identity, made once and named.
-std::u16string DefaultDestination(Sources& sources) {
-    if (!sources.madeDefault) {
-        sources.madeDefault = identities::CreateDefaultIdentity().value_or(u"");
-        if (!sources.madeDefault->empty())
-            v::ReportNote(
-                "the messages were restored into a new identity, \"Main Identity\", "
-                "with its store at ~/Maildir");
-    }
-    return *sources.madeDefault;
-}
-
 // The identity that receives a mail record's folders and messages: the chosen one, else the
-// one with the name its identity had in the archive, else the current one (and the person
-// is told, once per identity, where that mail went).
+// archived identity's own here (IdentityMap).
 std::u16string MailDestination(const std::u16string& chosen, Sources& sources,
                                const v::NodeRecord& rec) {
     if (!chosen.empty()) return chosen;
-    FindRestoredStores(sources);
-    std::u16string name = sources.mail.IdentityName(rec);
-    for (const auto& identity : identities::List())
-        if (!name.empty() && identity.name == name) return identity.id;
-    auto current = identities::Current().value_or(u"");
-    if (current.empty()) return DefaultDestination(sources);
-    if (!name.empty() && !current.empty() && sources.toldWhere.insert(name).second) {
-        auto found = identities::Find(current);
-        v::ReportNote("no identity here is named \"" + text::ToUtf8(name) +
-                      "\": its mail went to \"" + text::ToUtf8(found ? found->name : current) +
-                      "\" (choose another with --identity, or on the restore page)");
-    }
-    return current;
+    return sources.identities.For(sources.mail.IdentityOf(rec));
 }
 
 // A mail folder's record makes the folder, so that folders empty at the backup come back,
@@ -163,6 +126,11 @@ void ReleaseFolderIndexes() {
     session->ReleaseIndexes();
 }
 
+// Whether the walk reads a record's payload for what it says of its source.
+bool PayloadNeeded(const v::NodeRecord& rec) {
+    return FileSources::NeedsPayload(rec) || MailSources::NeedsPayload(rec);
+}
+
 void VisitRecord(ArchiveReader& reader, const RestoreRequest& request,
                  const std::u16string& identity, Sources& sources, bool chosen, const SealKey* seal,
                  v::WorkerReport& report) {
@@ -172,8 +140,8 @@ void VisitRecord(ArchiveReader& reader, const RestoreRequest& request,
         ReleaseFolderIndexes();  // the folder before is done: its messages are published
         v::PublishClientFiles(sources.syncState);
     }
-    sources.mail.Observe(rec);
-    if (!FileSources::NeedsPayload(rec)) {
+    if (!PayloadNeeded(rec)) {
+        sources.mail.Observe(rec);
         sources.files.Observe(rec);
         bool file = rec.TypeGuid() == v::FileFolderNode::kTypeGuid;
         v::ItemProgressStream counted(frames, report, file);
@@ -181,6 +149,7 @@ void VisitRecord(ArchiveReader& reader, const RestoreRequest& request,
         return;
     }
     auto bytes = ReadAll(frames);
+    sources.mail.Observe(rec, &bytes);
     sources.files.Observe(rec, &bytes);
     DecodedPayload payload(std::move(bytes), frames.Damaged());
     if (chosen) RestoreRecord(rec, payload, identity, sources);
@@ -300,7 +269,7 @@ class Choice {
         return [listed, all](const v::NodeRecord& rec) {
             return (all ? rec.TypeGuid() != kSealClosingType
                         : listed->count(rec.InstanceGuid()) > 0) ||
-                   FileSources::NeedsPayload(rec);
+                   PayloadNeeded(rec);
         };
     }
 

@@ -102,10 +102,9 @@ class RestoreWizardTest : public QObject {
             }
             QCOMPARE(walk.wizard.currentId(), int(kRestoreChooseDest));
             auto* dest = static_cast<CPageRestoreChooseDest*>(walk.wizard.currentPage());
-            walk.wizard.next();
-            QCOMPARE(walk.prompts.errors.last(),
-                     QStringLiteral("Please select a store before you go to next step!"));
-            QCOMPARE(dest->Identities()->topLevelItemCount(), 1);
+            // Each identity to its own is offered last, already chosen; this walk picks one.
+            QCOMPARE(dest->Identities()->topLevelItemCount(), 2);
+            QVERIFY(dest->Identities()->topLevelItem(1)->isSelected());
             dest->Identities()->topLevelItem(0)->setSelected(true);
             walk.wizard.next();
             QVERIFY(walk.wizard.State().restoreIdentity == *id);
@@ -142,7 +141,7 @@ class RestoreWizardTest : public QObject {
 
     // A new account has no identity: the page offers the one the restore will make, and
     // every message lands in it.
-    void aNewAccountGetsTheDefaultIdentityMadeByTheRestore() {
+    void aNewAccountGetsEachIdentityMadeAgainWithItsMail() {
         TestHome source;
         std::string archive = source / "demo.vqz";
         BackUpDemo(archive, false, false);
@@ -154,7 +153,8 @@ class RestoreWizardTest : public QObject {
         QCOMPARE(walk.wizard.currentId(), int(kRestoreChooseDest));
         auto* dest = static_cast<CPageRestoreChooseDest*>(walk.wizard.currentPage());
         QCOMPARE(dest->Identities()->topLevelItemCount(), 1);
-        QCOMPARE(dest->Identities()->topLevelItem(0)->text(0), QStringLiteral("Main Identity"));
+        QCOMPARE(dest->Identities()->topLevelItem(0)->text(0),
+                 QStringLiteral("Each identity to its own"));
         walk.wizard.next();  // offered already selected
         QCOMPARE(walk.wizard.currentId(), int(kRestoreChooseItems));
         walk.wizard.next();
@@ -162,8 +162,9 @@ class RestoreWizardTest : public QObject {
         QVERIFY(WaitForWorker(walk.wizard));
         auto* progress = static_cast<CPageRestoreInProgress*>(walk.wizard.currentPage());
         QVERIFY2(progress->Result().Clean(), qPrintable(DescribeProblems(progress->Result())));
-        QCOMPARE(identities::List().size(), size_t{1});
-        QCOMPARE(MessageDigests({target / "Maildir"}).size(), before.size());
+        // Both identities made again, each with its own mail where it was.
+        QCOMPARE(identities::List().size(), size_t{2});
+        QCOMPARE(MessageDigests({target / "Maildir", target / "Mail/archive"}), before);
     }
 
     void cancelStopsBetweenRecordsAndIsToldAsSuch() {

@@ -37,7 +37,7 @@ mkdir -p "$HOME"
 "$cli" identity list | grep -q "	Bob	$HOME/Mail" || fail "identity list shows the new identity"
 printf 'wrong\n' > "$work/bad"
 "$cli" restore "$work/all.vqz" --password-file "$work/bad" 2>/dev/null; [ $? -eq 3 ] || fail "wrong password exits 3"
-"$cli" restore "$work/all.vqz" --password-file "$work/pw" >/dev/null || fail "restore"
+"$cli" restore "$work/all.vqz" --identity Bob --password-file "$work/pw" >/dev/null || fail "restore"
 if command -v python3 >/dev/null; then
   dump="$(dirname "$0")/../model/maildir_tool.py"
   [ "$(python3 "$dump" dump "$work/ann/Maildir")" = "$(python3 "$dump" dump "$work/bob/Mail")" ] || fail "messages differ after the round trip"

@@ -162,17 +162,14 @@ void CPageRestoreChooseDest::OnInitDialog() {
         row->setData(0, Qt::UserRole, Narrow(id));
         row->setData(2, Qt::UserRole, static_cast<qulonglong>(count));
     }
-    if (identities.empty()) {
-        // A new account: the restore makes this identity and its store (an empty id asks
-        // for that), so that the messages have somewhere to go.
-        auto* row = new QTreeWidgetItem(m_list);
-        row->setText(0, QStringLiteral("Main Identity"));
-        row->setIcon(0, IconForIndex(v::NodeIconRegistry::Instance().IndexForKey(u"Local")));
-        row->setText(1, QStringLiteral("(new, in ~/Maildir)"));
-        row->setText(2, QStringLiteral("0"));
-        row->setData(1, Qt::UserRole, true);
-        row->setSelected(true);
-    }
+    // Each archived identity's mail to its own identity here: the one of its id or name, else
+    // the identity made again with its store where it was (on a new computer, all of them).
+    auto* own = new QTreeWidgetItem(m_list);
+    own->setText(0, QStringLiteral("Each identity to its own"));
+    own->setIcon(0, IconForIndex(v::NodeIconRegistry::Instance().IndexForKey(u"Local")));
+    own->setText(1, QStringLiteral("the same identity here, else made again where it was"));
+    own->setData(1, Qt::UserRole, true);
+    own->setSelected(true);
 }
 
 void CPageRestoreChooseDest::OnSetActive() {
@@ -189,12 +186,17 @@ bool CPageRestoreChooseDest::validatePage() {
         ShowError(QStringLiteral("Please select a store before you go to next step!"));
         return false;
     }
-    bool toBeMade = chosen->data(1, Qt::UserRole).toBool();
+    bool eachToItsOwn = chosen->data(1, Qt::UserRole).toBool();
     m_state->restoreIdentity =
-        toBeMade ? std::u16string() : Wide(chosen->data(0, Qt::UserRole).toString());
+        eachToItsOwn ? std::u16string() : Wide(chosen->data(0, Qt::UserRole).toString());
     m_state->restoreIdentityName = Wide(chosen->text(0));
     m_state->restoreIdentityMessages = chosen->data(2, Qt::UserRole).toULongLong();
-    m_state->clearIdentity = !toBeMade && m_clear->isChecked();  // a new store is empty
+    if (eachToItsOwn && m_clear->isChecked()) {
+        ShowError(QStringLiteral(
+            "\"Delete all messages\" empties one identity: select the identity to empty."));
+        return false;
+    }
+    m_state->clearIdentity = !eachToItsOwn && m_clear->isChecked();
     return true;
 }
 

@@ -1,0 +1,94 @@
+#include "restore/IdentityMap.h"
+
+#include <filesystem>
+
+#include "base/AtomicFile.h"
+#include "base/Text.h"
+#include "base/WriteQueue.h"
+#include "model/Outcome.h"
+#include "platform/Identities.h"
+#include "platform/ShellFolders.h"
+#include "platform/StoreDiscovery.h"
+
+using namespace tindale;
+
+namespace {
+
+// Makes the programs' files restored so far land on disk, then registers the mail stores
+// they name: a Thunderbird profile restored into a new home receives its own mail.
+void FindRestoredStores() {
+    if (auto* queue = durable::CurrentWriteQueue()) queue->Drain();
+    if (auto* batch = durable::CurrentBatch()) batch->Flush();
+    identities::RegisterLocalStores();
+}
+
+bool IsEmptyOrMissing(const std::string& folder) {
+    std::error_code ec;
+    return !std::filesystem::exists(folder, ec) || std::filesystem::is_empty(folder, ec);
+}
+
+}  // namespace
+
+std::u16string IdentityMap::For(const MailSources::Identity* archived) {
+    if (!storesLookedFor_) {
+        storesLookedFor_ = true;
+        FindRestoredStores();
+    }
+    if (!archived) return Current(u"");
+    auto known = mapped_.find(archived->record);
+    if (known != mapped_.end()) return known->second;
+    return mapped_[archived->record] = Map(*archived);
+}
+
+std::u16string IdentityMap::Map(const MailSources::Identity& archived) {
+    auto here = identities::List();
+    if (archived.said && !archived.said->id.empty())
+        for (const auto& identity : here)
+            if (text::EqualsNoCase(identity.id, archived.said->id)) return identity.id;
+    for (const auto& identity : here)
+        if (!archived.name.empty() && identity.name == archived.name) return identity.id;
+    if (archived.said)
+        if (auto made = MadeAgain(*archived.said)) return *made;
+    return Current(archived.name);
+}
+
+// Registers the archived identity again where its store was, when that folder is free (or
+// already holds a store of the same kind that no identity names).
+std::optional<std::u16string> IdentityMap::MadeAgain(const v::IdentityRecord& said) {
+    if (said.name.empty() || said.storedRoot.empty()) return std::nullopt;
+    auto root = shell::ExpandArchivePath(said.storedRoot);
+    if (!root) return std::nullopt;
+    if (!IsEmptyOrMissing(*root) && store::DetectKind(*root) != said.kind) return std::nullopt;
+    std::error_code ec;
+    std::filesystem::create_directories(*root, ec);  // the store makes its own layout inside
+    auto id = identities::Add(said.name, *root, said.kind);
+    if (id)
+        v::ReportNote("the identity \"" + text::ToUtf8(said.name) + "\" was made again, with its " +
+                      store::KindName(said.kind) + " store at " + *root);
+    return id;
+}
+
+std::u16string IdentityMap::Current(const std::u16string& name) {
+    auto current = identities::Current().value_or(u"");
+    if (current.empty()) return Default();
+    if (!name.empty()) {
+        auto found = identities::Find(current);
+        v::ReportNote("no identity here is named \"" + text::ToUtf8(name) +
+                      "\": its mail went to \"" + text::ToUtf8(found ? found->name : current) +
+                      "\" (choose another with --identity, or on the restore page)");
+    }
+    return current;
+}
+
+// Where mail goes that has no identity of its own here and no current identity: a new
+// default identity, made once and named.
+std::u16string IdentityMap::Default() {
+    if (!madeDefault_) {
+        madeDefault_ = identities::CreateDefaultIdentity().value_or(u"");
+        if (!madeDefault_->empty())
+            v::ReportNote(
+                "the messages were restored into a new identity, \"Main Identity\", "
+                "with its store at ~/Maildir");
+    }
+    return *madeDefault_;
+}

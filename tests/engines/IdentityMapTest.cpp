@@ -1,0 +1,97 @@
+// Each archived identity's mail goes to its own identity here, whatever identities the
+// restoring home has.
+#include <gtest/gtest.h>
+
+#include <filesystem>
+
+#include "backup/BackupEngine.h"
+#include "backup/SourceTree.h"
+#include "base/Text.h"
+#include "model/Worker.h"
+#include "platform/Identities.h"
+#include "platform/Registry.h"
+#include "restore/RestoreEngine.h"
+#include "support/TestHome.h"
+
+using namespace tindale;
+namespace fs = std::filesystem;
+
+namespace {
+
+size_t CountFiles(const std::string& folder) {
+    size_t n = 0;
+    std::error_code ec;
+    for (const auto& e : fs::recursive_directory_iterator(folder, ec))
+        n += e.is_regular_file() && e.path().parent_path().filename() == "cur";
+    return n;
+}
+
+// Ann's home: "Main Identity" in ~/Maildir (2 messages), "Archive 2019" in ~/Mail/archive
+// (1 message); returns the archive and Archive 2019's id.
+std::pair<std::string, std::u16string> BackUpTwoIdentities(const TestHome& home) {
+    WriteFile(home / "Maildir/cur/1.a.host:2,S", "Subject: one\n\nmain\n");
+    WriteFile(home / "Maildir/cur/2.b.host:2,S", "Subject: two\n\nmain\n");
+    WriteFile(home / "Mail/archive/cur/3.c.host:2,S", "Subject: old\n\narchive\n");
+    for (const char* f : {"Maildir/new", "Maildir/tmp", "Mail/archive/new", "Mail/archive/tmp"})
+        fs::create_directories(home / f);
+    identities::Add(u"Main Identity", home / "Maildir");
+    auto archive2019 = identities::Add(u"Archive 2019", home / "Mail/archive");
+    SourceTree tree;
+    tree.SetAll(SourceTree::kUnchecked);
+    tree.SetState(*tree.Find("Message Store"), SourceTree::kChecked);
+    BackupRequest request;
+    request.archivePath = text::ToUtf16(home / "two.vqz");
+    request.sources = tree.Selected();
+    v::NullReport report;
+    EXPECT_TRUE(BackupWorker(request, report, {}).Clean());
+    return {home / "two.vqz", *archive2019};
+}
+
+v::Outcome RestoreEachToItsOwn(const std::string& archive) {
+    RestoreRequest request;
+    request.archivePath = text::ToUtf16(archive);
+    request.everything = true;
+    v::NullReport report;
+    return RestoreWorker(request, report, {});
+}
+
+}  // namespace
+
+TEST(IdentityMap, ANewHomeGetsEachIdentityMadeAgainWithItsOwnMail) {
+    TestHome home;
+    auto [archive, id] = BackUpTwoIdentities(home);
+    TestHome fresh;
+    auto outcome = RestoreEachToItsOwn(archive);
+    EXPECT_TRUE(outcome.Clean());
+    EXPECT_EQ(identities::List().size(), 2u);
+    EXPECT_EQ(CountFiles(fresh / "Maildir"), 2u);
+    EXPECT_EQ(CountFiles(fresh / "Mail/archive"), 1u);
+}
+
+TEST(IdentityMap, AHomeWithOneOfThemGivesItItsMailAndMakesTheOther) {
+    TestHome home;
+    auto [archive, id] = BackUpTwoIdentities(home);
+    TestHome other;
+    WriteFile(other / "Work/cur/9.z.host:2,S", "Subject: mine\n\nwork\n");
+    fs::create_directories(other / "Work/new");
+    fs::create_directories(other / "Work/tmp");
+    identities::Add(u"Archive 2019", other / "Work");  // the same name, elsewhere
+    EXPECT_TRUE(RestoreEachToItsOwn(archive).Clean());
+    EXPECT_EQ(CountFiles(other / "Work"), 2u);  // its own and the archived one
+    EXPECT_EQ(CountFiles(other / "Maildir"), 2u);
+    EXPECT_FALSE(fs::exists(other / "Mail/archive"));
+}
+
+TEST(IdentityMap, TheSameIdWinsOverTheName) {
+    TestHome home;
+    auto [archive, id] = BackUpTwoIdentities(home);
+    // The person renamed "Archive 2019" since: its id still finds it, and nothing is doubled.
+    auto key = reg::Key::Open(reg::kHkeyCurrentUser, u"Identities\\" + id);
+    ASSERT_TRUE(key);
+    key->SetString(u"Username", u"Old mail");
+    auto outcome = RestoreEachToItsOwn(archive);
+    EXPECT_TRUE(outcome.Clean());
+    EXPECT_EQ(identities::List().size(), 2u);
+    EXPECT_EQ(CountFiles(home / "Mail/archive"), 1u);
+    EXPECT_EQ(outcome.alreadyThere, 3u);
+}
