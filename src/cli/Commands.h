@@ -25,6 +25,7 @@ struct RestoreArgs {
     bool clearIdentity = false;
     std::vector<std::string> items;
     std::string passwordFile;
+    bool keepNewer = false;
 };
 
 struct DedupeArgs {

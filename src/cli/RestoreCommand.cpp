@@ -20,6 +20,7 @@ int RunRestore(const RestoreArgs& args, const Output& out) {
         return *exit;
     // Everything, without listing the records first; the listing only to find --item paths.
     request.everything = args.items.empty();
+    request.keepNewer = args.keepNewer;
     RecordTree tree;
     if (!args.items.empty()) tree = RecordTree::Load(text::ToUtf8(request.archivePath));
     for (const auto& path : args.items) {

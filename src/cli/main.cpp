@@ -59,6 +59,9 @@ int main(int argc, char** argv) {
         "--item", restore.items,
         "Restore only this item (a path from 'list'); a container brings everything below it");
     r->add_option("--password-file", restore.passwordFile, "Read the password from this file");
+    r->add_flag("--keep-newer", restore.keepNewer,
+                "Keep existing files changed since the backup instead of replacing them with "
+                "the archived copies (each replaced or kept one is named either way)");
     r->footer("Example: tindale-cli restore ~/mail.vqz --item \"My Documents\"");
 
     ExtractArgs extract;

@@ -208,6 +208,28 @@ void PutPermissions(uint8_t* header, const struct stat& st) {
 
 }  // namespace
 
+namespace {
+
+constexpr uint8_t kTimeMagic[4] = {'T', 'Z', 'F', 'T'};
+
+// The file's modification time, where the path leaves room for it.
+void PutModifiedTime(uint8_t* header, const struct stat& st, size_t pathUnits) {
+    if ((pathUnits + 1) * 2 > kFileTimeAt) return;
+    uint8_t* at = header + kFileTimeAt;
+    std::memcpy(at, kTimeMagic, 4);
+    at[4] = 1;
+    text::PutU64(at + 8, static_cast<uint64_t>(st.st_mtim.tv_sec));
+    text::PutU32(at + 16, static_cast<uint32_t>(st.st_mtim.tv_nsec));
+}
+
+}  // namespace
+
+std::optional<FileTime> ModifiedTimeOf(const uint8_t* header) {
+    const uint8_t* at = header + kFileTimeAt;
+    if (std::memcmp(at, kTimeMagic, 4) != 0 || at[4] != 1) return std::nullopt;
+    return FileTime{static_cast<int64_t>(text::GetU64(at + 8)), text::GetU32(at + 16)};
+}
+
 std::optional<unsigned> PermissionsOf(const uint8_t* header) {
     if (header[kFileModeFlagAt] != 1) return std::nullopt;
     return (header[kFileModeAt] | header[kFileModeAt + 1] << 8) & 0777u;
@@ -283,6 +305,7 @@ uint64_t FileFolderNode::WriteFile(BasicStream& out, uint8_t* header) {
     }
     text::PutU64(header + kFileSizeAt, static_cast<uint64_t>(st.st_size));
     PutPermissions(header, st);
+    PutModifiedTime(header, st, text::GetFixedUtf16(std::span(header, kFilePathBytes)).size());
     uint64_t total = static_cast<uint64_t>(out.Write(header, kFileHeaderSize));
     // Exactly the size the header declares: a file that grew meanwhile is cut there, one that
     // shrank is filled with zeros, so the record stays whole (and the change is reported).
@@ -534,32 +557,89 @@ uint64_t FileFolderNode::RestorePayload(BasicStream& in) {
     return WriteRestored(in, *target, header);
 }
 
+bool FileFolderNode::MayReplace(const std::string& path, const uint8_t* header) {
+    RestorePlan* plan = options_ ? options_->plan : nullptr;
+    struct stat existing {};
+    if (::lstat(path.c_str(), &existing) != 0 || !S_ISREG(existing.st_mode)) return !plan;
+    // A program's files go back whole, as its settings were at the backup.
+    if (restoreRoot_->programFiles) return !plan;
+    auto archived = ModifiedTimeOf(header);
+    if (!archived && options_) archived = options_->archiveTime;
+    FileTime now{existing.st_mtim.tv_sec, static_cast<uint32_t>(existing.st_mtim.tv_nsec)};
+    bool newer = archived && now > *archived;
+    if (plan) {
+        plan->replaced.push_back(path);
+        if (newer) plan->newer.push_back(path);
+        return false;
+    }
+    if (newer && options_ && options_->keepNewer) {
+        ReportProblem(path, "kept: it changed since the backup (the archived copy is older)",
+                      false);
+        return false;
+    }
+    if (newer)
+        ReportProblem(path, "it had changed since the backup; the archived copy replaced it",
+                      false);
+    return true;
+}
+
+namespace {
+
+// Whether the file at `path` holds exactly the archived bytes. A file of the same size (up to
+// a bound) has the archived bytes read into `held` to compare, and they are written from
+// there when they differ.
+bool SameAsExisting(const std::string& path, BasicStream& archived, uint64_t size,
+                    std::optional<MemoryStream>& held) {
+    constexpr uint64_t kLargestCompared = 16u << 20;
+    struct stat existing {};
+    if (::lstat(path.c_str(), &existing) != 0 || !S_ISREG(existing.st_mode) ||
+        static_cast<uint64_t>(existing.st_size) != size || size > kLargestCompared)
+        return false;
+    std::vector<uint8_t> bytes(size);
+    bytes.resize(ReadFully(archived, bytes.data(), bytes.size()));
+    auto current = store::ReadRegularFile(path, kLargestCompared);
+    bool same = !archived.Damaged() && current && bytes.size() == size && current->size() == size &&
+                std::memcmp(bytes.data(), current->data(), size) == 0;
+    held.emplace(std::move(bytes));
+    return same;
+}
+
+}  // namespace
+
 uint64_t FileFolderNode::WriteRestored(BasicStream& in, const RestoreTarget& target,
                                        const uint8_t* header) {
     const std::string& path = target.path;
+    bool isFolder = header[kFileFolderFlagAt] != 0;
+    // The record's declared size binds: a payload that carries more (or less) is damaged.
+    uint64_t size = isFolder ? 0 : text::GetU64(header + kFileSizeAt);
+    DeclaredSizeStream bounded(in, size);
+    std::optional<MemoryStream> held;
+    if (!isFolder) {
+        if (SameAsExisting(path, bounded, size, held)) return 0;  // already there
+        if (!MayReplace(path, header)) return 0;
+    }
+    if (options_ && options_->plan) return 0;  // nothing is made or written
     std::string why;
     auto slash = path.find_last_of('/');
-    std::string folder = header[kFileFolderFlagAt] ? path : path.substr(0, slash);
+    std::string folder = isFolder ? path : path.substr(0, slash);
     durable::FolderRef opened = OpenFolderBelow(target.openFrom, folder, why);
     if (!opened) {
         ReportProblem(path, why);
         return 0;
     }
-    if (header[kFileFolderFlagAt]) {
+    if (isFolder) {
         // The folder's own bits, but the owner keeps the right to fill it (restoring what is
         // below it, and later restores, write into it).
         if (auto mode = PermissionsOf(header)) ::fchmod(opened->Fd(), *mode | 0700);
         return 0;
     }
-    // The record's declared size binds: a payload that carries more (or less) is damaged.
-    uint64_t size = text::GetU64(header + kFileSizeAt);
-    DeclaredSizeStream bounded(in, size);
+    BasicStream& archived = held ? static_cast<BasicStream&>(*held) : bounded;
     auto place = durable::Place::In(opened, path.substr(slash + 1));
     durable::TempFile::RemoveStaleBeside(place, "tindale");  // left by a restore that was killed
-    auto adapted = AdaptedForThisHome(bounded, path, *restoreRoot_, size);
+    auto adapted = AdaptedForThisHome(archived, path, *restoreRoot_, size);
     MemoryStream adaptedStream(adapted ? std::move(*adapted) : std::vector<uint8_t>{});
-    BasicStream& content = adapted ? static_cast<BasicStream&>(adaptedStream) : bounded;
-    if (adapted && bounded.Damaged()) {
+    BasicStream& content = adapted ? static_cast<BasicStream&>(adaptedStream) : archived;
+    if ((adapted || held) && bounded.Damaged()) {
         ReportProblem(path, kDamagedNotReplaced);
         return 0;
     }

@@ -29,6 +29,34 @@ inline constexpr size_t kFileAbsentAt = 4108;
 // none from older writers.
 std::optional<unsigned> PermissionsOf(const uint8_t* header);
 
+// A file's modification time when it was backed up, kept in the path field's second half
+// (payload offset 2048, which a path of fewer than 1024 units never reaches):
+//   0 "TZFT" | 4 version (1) | 5 three zero bytes | 8 seconds (i64) | 16 nanoseconds (u32)
+// None from older writers, or for a longer path.
+inline constexpr size_t kFileTimeAt = 2048;
+struct FileTime {
+    int64_t seconds = 0;
+    uint32_t nanoseconds = 0;
+    bool operator>(const FileTime& o) const {
+        return seconds != o.seconds ? seconds > o.seconds : nanoseconds > o.nanoseconds;
+    }
+};
+std::optional<FileTime> ModifiedTimeOf(const uint8_t* header);
+
+// How a restore treats files that exist already. A file changed since the backup (modified
+// after its archived copy, or after the archive was written when the archive does not say)
+// is replaced and named, or kept with `keepNewer`. With `plan`, nothing is written: the
+// files that would be replaced are noted there.
+struct RestorePlan {
+    std::vector<std::string> replaced;  // existing files the archive's copies replace
+    std::vector<std::string> newer;     // of those, the ones changed since the backup
+};
+struct FileRestoreOptions {
+    bool keepNewer = false;
+    FileTime archiveTime;         // when the archive was written
+    RestorePlan* plan = nullptr;  // set: only plan
+};
+
 // One directory entry as an enumeration found it.
 struct DirEntry {
     std::string name;       // the name's bytes as the file system has them
@@ -109,6 +137,7 @@ class FileFolderNode : public BasicNode {
     std::string FullPath() const;
     // The source this recreated node belongs to; without one, RestorePayload writes nothing.
     void SetRestoreRoot(std::optional<FileRestoreRoot> root) { restoreRoot_ = std::move(root); }
+    void SetRestoreOptions(const FileRestoreOptions* options) { options_ = options; }
     // A folder of a program's place holds only what the place takes; `relative` is the
     // folder's path below the place.
     void SetPlace(const tindale::programs::Place& place, std::string relative) {
@@ -122,7 +151,12 @@ class FileFolderNode : public BasicNode {
     std::optional<RestoreTarget> TargetOf(const std::u16string& stored);
     uint64_t WriteRestored(BasicStream& in, const RestoreTarget& target, const uint8_t* header);
 
+    // Whether the archived copy may be written at `path` (nothing exists there, or what
+    // exists may be replaced); notes what a plan would replace.
+    bool MayReplace(const std::string& path, const uint8_t* header);
+
     std::optional<FileRestoreRoot> restoreRoot_;
+    const FileRestoreOptions* options_ = nullptr;
     std::optional<tindale::programs::Place> place_;
     std::string relative_;
     DirEntry entry_;

@@ -26,7 +26,7 @@ std::vector<ProblemLine> ProblemLines(const Outcome& outcome, size_t perReason) 
     std::vector<std::pair<std::string, bool>> overflowing;
     for (const auto& p : outcome.problems) {
         size_t& count = seen[{p.reason, p.leftOut}];
-        if (++count <= perReason)
+        if (++count <= perReason || !p.leftOut)  // notes name every item (files replaced)
             lines.push_back({p.item + ": " + p.reason, p.leftOut});
         else if (count == perReason + 1)
             overflowing.push_back({p.reason, p.leftOut});

@@ -66,9 +66,10 @@ void ReportNote(std::string note);
 // Number of items reported as left out on this thread's outcome so far (0 without one).
 size_t LeftOutCount();
 
-// The problems as a person reads them: "ITEM: REASON", at most `perReason` items with the same
-// reason, then one line for the rest ("197 more items: REASON"), so that one cause (a program
-// that holds its store open) does not bury the others.
+// The problems as a person reads them: "ITEM: REASON", at most `perReason` items left out
+// for the same reason, then one line for the rest ("197 more items: REASON"), so that one
+// cause (a program that holds its store open) does not bury the others. Notes (items kept or
+// replaced, not left out) are all named.
 struct ProblemLine {
     std::string text;
     bool leftOut = true;

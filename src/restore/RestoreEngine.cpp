@@ -1,5 +1,7 @@
 #include "restore/RestoreEngine.h"
 
+#include <sys/stat.h>
+
 #include <algorithm>
 #include <cstring>
 #include <memory>
@@ -51,6 +53,7 @@ std::vector<uint8_t> ReadAll(v::BasicStream& in) {
 }
 
 struct Sources {
+    v::FileRestoreOptions fileOptions;
     FileSources files;
     MailSources mail;
     // Mail clients' sync state, written once the messages of its folder are back.
@@ -90,6 +93,8 @@ bool ProgramRefuses(FileSources::Program* program) {
 void RestoreRecord(const v::NodeRecord& rec, v::BasicStream& payload,
                    const std::u16string& identity, Sources& all) {
     FileSources& sources = all.files;
+    bool planning = all.fileOptions.plan != nullptr;
+    if (planning && rec.TypeGuid() != v::FileFolderNode::kTypeGuid) return;  // files only
     if (rec.TypeGuid() == v::MsgFolder::kTypeGuid)
         return RestoreMailFolder(rec, payload, identity, all);
     FileSources::Program* program = sources.ProgramFor(rec);
@@ -100,8 +105,10 @@ void RestoreRecord(const v::NodeRecord& rec, v::BasicStream& payload,
         v::ReportProblem(Name(rec), "its type is unknown to this version; it was not restored");
         return;
     }
-    if (auto* file = dynamic_cast<v::FileFolderNode*>(node.get()))
+    if (auto* file = dynamic_cast<v::FileFolderNode*>(node.get())) {
         file->SetRestoreRoot(sources.RootFor(rec));
+        file->SetRestoreOptions(&all.fileOptions);
+    }
     size_t before = v::LeftOutCount();
     if (auto* message = dynamic_cast<v::MsgNode*>(node.get())) {
         message->SetRestoreIdentity(identity);
@@ -291,6 +298,13 @@ class Choice {
     size_t messages_ = 0;
 };
 
+// When the archive was written, for files whose records do not say when they were changed.
+v::FileTime ArchiveTime(const RestoreRequest& request) {
+    struct stat st {};
+    if (::stat(text::ToUtf8(request.archivePath).c_str(), &st) != 0) return {};
+    return {st.st_mtim.tv_sec, static_cast<uint32_t>(st.st_mtim.tv_nsec)};
+}
+
 // Returns how many of the chosen messages were restored (or found wanting).
 size_t RestoreChosen(ArchiveReader& reader, const RestoreRequest& request, const Choice& chosen,
                      const std::u16string& identity, v::Outcome& outcome, v::WorkerReport& report,
@@ -298,6 +312,7 @@ size_t RestoreChosen(ArchiveReader& reader, const RestoreRequest& request, const
     size_t messagesDone = 0;
     report.ProgressSent(0, chosen.Items());
     Sources sources;
+    sources.fileOptions = {request.keepNewer, ArchiveTime(request), request.plan};
     std::optional<SealWalk> walk;
     if (seal) walk.emplace(*seal);
     reader.DecodeAhead(request.password, seal, chosen.AheadFilter());
@@ -364,7 +379,7 @@ v::Outcome RunRestoreWorker(const RestoreRequest& request, v::WorkerReport& repo
             outcome.Fail("the archive cannot be read");
         } else if (reader.Key() && !SealedChainSound(request, *reader.Key(), outcome, stop)) {
             // refused before anything was touched
-        } else if (!request.clearIdentity) {
+        } else if (!request.clearIdentity || request.plan) {
             Choice chosen(request);
             RestoreChosen(reader, request, chosen, request.identity, outcome, report, stop,
                           reader.Key());

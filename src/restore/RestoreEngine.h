@@ -8,6 +8,7 @@
 
 #include "archive/NodeRecord.h"
 #include "archive/Seal.h"
+#include "model/FileNodes.h"
 #include "model/Outcome.h"
 #include "model/Worker.h"
 
@@ -24,6 +25,10 @@ struct RestoreRequest {
     // Every record of the archive (`items` is then not used): nothing is held per record, so
     // an archive of a million messages restores in little memory.
     bool everything = false;
+    // Existing files changed since the backup are kept rather than replaced.
+    bool keepNewer = false;
+    // Set: nothing is restored; the existing files the restore would replace are listed here.
+    v::RestorePlan* plan = nullptr;
 };
 
 v::Outcome RestoreWorker(const RestoreRequest& request, v::WorkerReport& report,

@@ -400,6 +400,7 @@ TEST(ArchiveFormat, PermissionBitsComeBackButNeverSetuid) {
         if (again) {
             WriteFile(target / "Documents/key.txt", "old");
             ::chmod((target / "Documents/key.txt").c_str(), 0644);
+            MakeOld(target / "Documents/key.txt");  // older than its archived copy
         }
         RestoreRequest restore;
         restore.archivePath = state.archivePath;

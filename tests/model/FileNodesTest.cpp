@@ -49,7 +49,8 @@ uint64_t Restore(const std::vector<uint8_t>& payload, bool folder, size_t good =
     DamagedStream in(payload, good);
     std::unique_ptr<BasicNode> node(NodeFactoryRegistry::Instance().FindFactoryAndCreate(rec, &in));
     static_cast<FileFolderNode*>(node.get())
-        ->SetRestoreRoot(FileRestoreRoot{u"%USERPROFILE%\\Documents", shell::DocumentsFolder(), false, ""});
+        ->SetRestoreRoot(
+            FileRestoreRoot{u"%USERPROFILE%\\Documents", shell::DocumentsFolder(), false, ""});
     return node->RestorePayload(in);
 }
 
@@ -156,6 +157,8 @@ TEST(FileNodes, QueuedFilesReplaceOnlyWhenUndamaged) {
     TestHome second;
     WriteFile(second / "Documents/small.txt", "before");
     WriteFile(second / "Documents/large.bin", "before");
+    MakeOld(second / "Documents/small.txt");
+    MakeOld(second / "Documents/large.bin");
     Outcome outcome;
     OutcomeScope scope(outcome);
     durable::PublishBatch batch;
@@ -175,6 +178,7 @@ TEST(FileNodes, QueuedFilesReplaceOnlyWhenUndamaged) {
     EXPECT_TRUE(ReadFile(second / "Documents/large.bin") == large);
     // A job stopped while a large file is read leaves that file as it was, without a problem.
     WriteFile(second / "Documents/large.bin", "before");
+    MakeOld(second / "Documents/large.bin");
     std::stop_source stop;
     stop.request_stop();
     {

@@ -8,6 +8,8 @@ TEST(Outcome, ManyItemsLeftOutForOneReasonReadAsAFewAndACount) {
         outcome.problems.push_back({"Message " + std::to_string(i), "Thunderbird is running"});
     outcome.problems.push_back({"a.txt", "cannot be read", true});
     outcome.problems.push_back({"b.txt", "Thunderbird is running", false});  // a note, apart
+    for (int i = 1; i <= 5; ++i)                                             // notes are all named
+        outcome.problems.push_back({"f" + std::to_string(i), "replaced", false});
     auto lines = v::ProblemLines(outcome);
     std::vector<std::string> texts;
     for (const auto& line : lines) texts.push_back(line.text);
@@ -15,7 +17,8 @@ TEST(Outcome, ManyItemsLeftOutForOneReasonReadAsAFewAndACount) {
               (std::vector<std::string>{
                   "Message 1: Thunderbird is running", "Message 2: Thunderbird is running",
                   "Message 3: Thunderbird is running", "a.txt: cannot be read",
-                  "b.txt: Thunderbird is running", "197 more items: Thunderbird is running"}));
+                  "b.txt: Thunderbird is running", "f1: replaced", "f2: replaced", "f3: replaced",
+                  "f4: replaced", "f5: replaced", "197 more items: Thunderbird is running"}));
     EXPECT_FALSE(lines[4].leftOut);
     EXPECT_EQ(outcome.LeftOut(), 201u);  // the count stays whole
 }

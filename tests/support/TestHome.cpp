@@ -1,5 +1,8 @@
 #include "support/TestHome.h"
 
+#include <fcntl.h>
+#include <sys/stat.h>
+
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
@@ -60,4 +63,9 @@ std::string Capture(const std::string& command) {
         ::pclose(p);
     }
     return out;
+}
+
+void MakeOld(const std::string& path) {
+    const timespec epoch[2] = {{0, 0}, {0, 0}};
+    ::utimensat(AT_FDCWD, path.c_str(), epoch, 0);
 }

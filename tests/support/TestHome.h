@@ -22,5 +22,8 @@ class TestHome {
 
 void WriteFile(const std::string& path, const std::string& content);
 std::string ReadFile(const std::string& path);
+// Gives a file the oldest modification time: older than any archived copy, so a restore
+// replaces it without a word.
+void MakeOld(const std::string& path);
 // What a shell command prints on its standard output.
 std::string Capture(const std::string& command);
