@@ -25,6 +25,7 @@ struct WizardState {
     bool legacyEncryption = false;  // the original format's weak scheme instead of a sealed archive
     bool quickCompression = false;  // LZMA's faster setting
     bool clearIdentity = false;
+    bool keepNewer = false;  // existing files changed since the backup are kept
     std::u16string restoreIdentity;
     std::u16string restoreIdentityName;    // as the person saw it
     uint64_t restoreIdentityMessages = 0;  // in its store when it was chosen
@@ -38,7 +39,10 @@ struct WizardState {
                 encrypt,     legacyEncryption, backupWithoutOwnItems, quickCompression};
     }
     RestoreRequest ForRestore() const {
-        return {archivePath, password, restoreItems, restoreIdentity, clearIdentity, sealKey};
+        RestoreRequest request{archivePath,     password,      restoreItems,
+                               restoreIdentity, clearIdentity, sealKey};
+        request.keepNewer = keepNewer;
+        return request;
     }
     DuplicateRequest ForDuplicates() const {
         return {duplicates, duplicateAction, moveTargetIdentity, moveTargetFolder};

@@ -252,7 +252,8 @@ bool SealedChainSound(const RestoreRequest& request, const SealKey& key, v::Outc
 // What a request chooses: every record, or the ones it lists.
 class Choice {
   public:
-    explicit Choice(const RestoreRequest& request) : everything_(request.everything) {
+    explicit Choice(const RestoreRequest& request)
+        : everything_(request.everything), filesOnly_(request.plan != nullptr) {
         if (everything_) {
             CountArchive(request);
             return;
@@ -272,8 +273,10 @@ class Choice {
     // For the threads decoding ahead, which may outlive the choice: they share the list.
     FrameLookahead::Wanted AheadFilter() const {
         auto listed = listed_;
-        bool all = everything_;
-        return [listed, all](const v::NodeRecord& rec) {
+        bool all = everything_, filesOnly = filesOnly_;
+        return [listed, all, filesOnly](const v::NodeRecord& rec) {
+            if (filesOnly && rec.TypeGuid() != v::FileFolderNode::kTypeGuid)
+                return PayloadNeeded(rec);  // a plan reads only the files' headers
             return (all ? rec.TypeGuid() != kSealClosingType
                         : listed->count(rec.InstanceGuid()) > 0) ||
                    PayloadNeeded(rec);
@@ -293,6 +296,7 @@ class Choice {
         }
     }
     bool everything_;
+    bool filesOnly_;
     std::shared_ptr<std::set<Guid>> listed_ = std::make_shared<std::set<Guid>>();
     size_t items_ = 0;
     size_t messages_ = 0;

@@ -20,6 +20,7 @@
 #include "model/Ids.h"
 #include "platform/Identities.h"
 #include "platform/Registry.h"
+#include "platform/ShellFolders.h"
 #include "support/TestHome.h"
 
 namespace fs = std::filesystem;
@@ -165,6 +166,27 @@ class RestoreWizardTest : public QObject {
         // Both identities made again, each with its own mail where it was.
         QCOMPARE(identities::List().size(), size_t{2});
         QCOMPARE(MessageDigests({target / "Maildir", target / "Mail/archive"}), before);
+    }
+
+    void theSummaryNamesNewerWorkAndKeepsItWhenAsked() {
+        TestHome home;
+        std::string archive = home / "demo.vqz";
+        BackUpDemo(archive, false, false);
+        std::string letter = shell::DocumentsFolder() + "/letter.txt";
+        WriteFile(letter, "written after the backup");
+        RestoreWalk walk;
+        walk.Open(archive);
+        walk.wizard.next();  // each identity to its own
+        walk.wizard.next();  // everything
+        auto* ready = static_cast<CPageRestoreReady*>(walk.wizard.currentPage());
+        QVERIFY(ready->Summary().contains(QStringLiteral("changed since the backup")));
+        QVERIFY(ready->Summary().contains(QString::fromStdString(letter)));
+        QVERIFY(ready->KeepNewer()->isEnabled());
+        ready->KeepNewer()->setChecked(true);
+        walk.wizard.next();
+        QVERIFY(WaitForWorker(walk.wizard));
+        QCOMPARE(QString::fromStdString(ReadFile(letter)),
+                 QStringLiteral("written after the backup"));
     }
 
     void cancelStopsBetweenRecordsAndIsToldAsSuch() {

@@ -290,6 +290,29 @@ bool CPageRestoreChooseItems::validatePage() {
     return true;
 }
 
+CPageRestoreReady::CPageRestoreReady() : CSummaryPage(kRestoreReady) {
+    m_keepNewer = new QCheckBox(QStringLiteral("Keep my newer files"), this);
+    m_keepNewer->setObjectName(QStringLiteral("keepNewer"));
+    m_keepNewer->setToolTip(QStringLiteral(
+        "Files changed since the backup stay as they are; the others are replaced by their "
+        "archived copies."));
+    layout()->addWidget(m_keepNewer);
+}
+
+void CPageRestoreReady::OnSetActive() {
+    m_plan = {};
+    RestoreRequest request = m_state->ForRestore();
+    request.clearIdentity = false;
+    request.plan = &m_plan;
+    QApplication::setOverrideCursor(Qt::WaitCursor);
+    v::NullReport report;
+    RestoreWorker(request, report, {});
+    QApplication::restoreOverrideCursor();
+    m_keepNewer->setEnabled(!m_plan.newer.empty());
+    if (m_plan.newer.empty()) m_keepNewer->setChecked(false);
+    CSummaryPage::OnSetActive();
+}
+
 QString CPageRestoreReady::SummaryText() const {
     QString text =
         QStringLiteral(
@@ -302,10 +325,21 @@ QString CPageRestoreReady::SummaryText() const {
         text += QStringLiteral("\nAll %1 messages of %2 will be deleted before the restore\n")
                     .arg(m_state->restoreIdentityMessages)
                     .arg(Narrow(m_state->restoreIdentityName));
+    text += QStringLiteral("\nExisting files replaced by their archived copies: %1\n")
+                .arg(m_plan.replaced.size());
+    if (!m_plan.newer.empty()) {
+        text += QStringLiteral(
+                    "Of these, changed since the backup (tick \"Keep my newer files\" to keep "
+                    "them): %1\n")
+                    .arg(m_plan.newer.size());
+        for (const auto& path : m_plan.newer)
+            text += QStringLiteral("    ") + QString::fromStdString(path) + QStringLiteral("\n");
+    }
     return text;
 }
 
 bool CPageRestoreReady::validatePage() {
+    m_state->keepNewer = m_keepNewer->isChecked();
     // Emptying an identity cannot be undone: asked once more, with what it costs.
     if (!m_state->clearIdentity) return true;
     return Prompts::Get().confirm(

@@ -83,11 +83,18 @@ class CPageRestoreChooseItems : public CWizardPropPage {
 class CPageRestoreReady : public CSummaryPage {
     Q_OBJECT
   public:
-    CPageRestoreReady() : CSummaryPage(kRestoreReady) {}
+    CPageRestoreReady();
     bool validatePage() override;
+    // Finds the existing files the restore would replace, then shows the summary.
+    void OnSetActive() override;
+    QCheckBox* KeepNewer() const { return m_keepNewer; }
 
   protected:
     QString SummaryText() const override;
+
+  private:
+    QCheckBox* m_keepNewer;
+    v::RestorePlan m_plan;
 };
 
 class CPageRestoreInProgress : public CProgressPage {
