@@ -20,6 +20,7 @@
 #include "model/MessageNodes.h"
 #include "model/NodeIconRegistry.h"
 #include "model/ProgramNodes.h"
+#include "model/RegistryNodes.h"
 #include "platform/StoreSession.h"
 
 using namespace tindale;
@@ -185,12 +186,18 @@ class BackupRun {
         });
         if (mailChosen && !Stopped()) v::ReportUnreadableStores();
         outcome.itemsDone = entries_.Written();
+        outcome.counts = counts_;
         if (seal && !Stopped()) entries_.WriteClosingRecord(*seal, request_.compress);
     }
 
     void WriteOne(v::BasicNode& node, PiecePipeline& pipeline) {
         report_.Activity(text::ToUtf8(node.GetDisplayName()).c_str());
+        uint64_t before = entries_.Written();
         WriteNodeEntry(node, request_, pipeline, entries_, stop_, &report_);
+        if (entries_.Written() == before) return;  // left out
+        if (dynamic_cast<v::MsgNode*>(&node)) ++counts_.messages;
+        if (dynamic_cast<v::FileFolderNode*>(&node) && !node.IsContainer()) ++counts_.files;
+        if (dynamic_cast<v::SettingsTreeNode*>(&node)) ++counts_.settings;
     }
 
     bool Stopped() const { return stop_.stop_requested() || writer_.Failed(); }
@@ -214,6 +221,7 @@ class BackupRun {
     ArchiveWriter writer_;
     EntryWriter entries_{writer_, options_.maxPayloadLength};
     SealChain chain_;
+    v::Outcome::Counts counts_;
 };
 
 }  // namespace

@@ -17,6 +17,10 @@ Json OutcomeJson(const v::Outcome& outcome, const std::string& what) {
             {"error", outcome.failed ? outcome.error : ""},
             {"items", outcome.itemsDone},
             {"alreadyThere", outcome.alreadyThere},
+            {"filesAlreadyThere", outcome.filesAlreadyThere},
+            {"messages", outcome.counts.messages},
+            {"files", outcome.counts.files},
+            {"settings", outcome.counts.settings},
             {"leftOut", leftOut},
             {"notes", notes}};
 }
@@ -70,10 +74,15 @@ int Output::Conclude(const v::Outcome& outcome, const std::string& what) const {
     if (outcome.cancelled) return Error(what + " was cancelled");
     if (outcome.failed) return Error(what + " failed: " + outcome.error);
     std::cout << what << " finished: " << outcome.itemsDone << " items";
+    if (auto counts = v::DescribeCounts(outcome.counts); !counts.empty())
+        std::cout << " (" << counts << ")";
     size_t leftOut = outcome.LeftOut();
     if (outcome.alreadyThere)
         std::cout << ", " << outcome.alreadyThere
                   << " messages already in their folder (not added again)";
+    if (outcome.filesAlreadyThere)
+        std::cout << ", " << outcome.filesAlreadyThere
+                  << " files already as archived (not written again)";
     if (leftOut) std::cout << ", " << leftOut << " left out";
     std::cout << "\n";
     return leftOut ? kExitFailed : kExitOk;

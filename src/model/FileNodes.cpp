@@ -615,7 +615,11 @@ uint64_t FileFolderNode::WriteRestored(BasicStream& in, const RestoreTarget& tar
     DeclaredSizeStream bounded(in, size);
     std::optional<MemoryStream> held;
     if (!isFolder) {
-        if (SameAsExisting(path, bounded, size, held)) return 0;  // already there
+        if (SameAsExisting(path, bounded, size, held)) {  // already there
+            if (Outcome* outcome = CurrentOutcome(); outcome && !(options_ && options_->plan))
+                ++outcome->filesAlreadyThere;
+            return 0;
+        }
         if (!MayReplace(path, header)) return 0;
     }
     if (options_ && options_->plan) return 0;  // nothing is made or written

@@ -20,6 +20,20 @@ size_t LeftOutCount() {
     return current ? current->LeftOut() : 0;
 }
 
+std::string DescribeCounts(const Outcome::Counts& counts) {
+    std::vector<std::string> parts;
+    auto add = [&](uint64_t n, const char* one, const char* many) {
+        if (n) parts.push_back(std::to_string(n) + " " + (n == 1 ? one : many));
+    };
+    add(counts.messages, "message", "messages");
+    add(counts.files, "file", "files");
+    add(counts.settings, "settings tree", "settings trees");
+    std::string text;
+    for (size_t i = 0; i < parts.size(); ++i)
+        text += (i == 0 ? "" : i + 1 == parts.size() ? " and " : ", ") + parts[i];
+    return text;
+}
+
 std::vector<ProblemLine> ProblemLines(const Outcome& outcome, size_t perReason) {
     std::vector<ProblemLine> lines;
     std::map<std::pair<std::string, bool>, size_t> seen;

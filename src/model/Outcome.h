@@ -25,6 +25,12 @@ struct Outcome {
     std::vector<Problem> problems;
     uint64_t itemsDone = 0;
     uint64_t alreadyThere = 0;       // messages a restore found already in their folder, not added
+    uint64_t filesAlreadyThere = 0;  // files a restore found holding the archived bytes already
+    // What was saved or restored, in the units a person counts (an item left out, or already
+    // there, is not among them).
+    struct Counts {
+        uint64_t messages = 0, files = 0, settings = 0;
+    } counts;
     std::vector<std::string> notes;  // facts worth telling (e.g. messages sent to the Inbox)
 
     bool Clean() const { return !failed && !cancelled && problems.empty(); }
@@ -38,6 +44,9 @@ struct Outcome {
         failed = true;
     }
 };
+
+// "363 messages, 9 files and 2 settings trees" (what is nought is not named); empty for none.
+std::string DescribeCounts(const Outcome::Counts& counts);
 
 // Installs `outcome` as the one that ReportProblem writes to on this thread.
 using OutcomeScope = tindale::ThreadScope<Outcome>;

@@ -17,6 +17,7 @@
 #include "model/MessageNodes.h"
 #include "model/NodeFactory.h"
 #include "model/ProgramNodes.h"
+#include "model/RegistryNodes.h"
 #include "platform/Identities.h"
 #include "platform/StoreDiscovery.h"
 #include "platform/StoreSession.h"
@@ -110,13 +111,21 @@ void RestoreRecord(const v::NodeRecord& rec, v::BasicStream& payload,
         file->SetRestoreOptions(&all.fileOptions);
     }
     size_t before = v::LeftOutCount();
+    v::Outcome* outcome = v::CurrentOutcome();
+    uint64_t thereBefore = outcome ? outcome->alreadyThere : 0;
     if (auto* message = dynamic_cast<v::MsgNode*>(node.get())) {
         message->SetRestoreIdentity(identity);
         if (identity.empty()) message->SetFallbackIdentity(MailDestination(identity, all, rec));
     }
     uint64_t restored = node->RestorePayload(payload);
-    if (program && restored > 0 && rec.TypeGuid() == v::FileFolderNode::kTypeGuid)
-        ++program->filesRestored;
+    bool file = rec.TypeGuid() == v::FileFolderNode::kTypeGuid && !rec.IsContainer();
+    if (program && restored > 0 && file) ++program->filesRestored;
+    if (outcome && v::LeftOutCount() == before && !planning) {
+        if (file && restored > 0) ++outcome->counts.files;
+        if (dynamic_cast<v::MsgNode*>(node.get()) && outcome->alreadyThere == thereBefore)
+            ++outcome->counts.messages;
+        if (dynamic_cast<v::SettingsTreeNode*>(node.get())) ++outcome->counts.settings;
+    }
     if (payload.Damaged() && v::LeftOutCount() == before)
         v::ReportProblem(Name(rec), "part of its data in the archive is damaged");
 }

@@ -64,6 +64,11 @@ TEST(NewerFiles, ChangedFilesAreNamedAndKeptWhenAskedSameOnesAreLeftAlone) {
               (std::vector<std::string>{home / "Documents/edited.txt: it had changed since the "
                                                "backup; the archived copy replaced it"}));
     EXPECT_EQ(ReadFile(home / "Documents/edited.txt"), "archived edited.txt");
+    EXPECT_EQ(replaced.counts.files, 2u);       // edited.txt and older.txt
+    EXPECT_EQ(replaced.filesAlreadyThere, 1u);  // same.txt
     // Now every file holds its archived bytes: a restore again says nothing and writes nothing.
-    EXPECT_TRUE(Restore(home / "docs.vqz", false).Clean());
+    auto again = Restore(home / "docs.vqz", false);
+    EXPECT_TRUE(again.Clean());
+    EXPECT_EQ(again.counts.files, 0u);
+    EXPECT_EQ(again.filesAlreadyThere, 3u);
 }

@@ -22,3 +22,10 @@ TEST(Outcome, ManyItemsLeftOutForOneReasonReadAsAFewAndACount) {
     EXPECT_FALSE(lines[4].leftOut);
     EXPECT_EQ(outcome.LeftOut(), 201u);  // the count stays whole
 }
+
+TEST(Outcome, CountsReadInThePersonsUnits) {
+    EXPECT_EQ(v::DescribeCounts({363, 9, 2}), "363 messages, 9 files and 2 settings trees");
+    EXPECT_EQ(v::DescribeCounts({1, 0, 1}), "1 message and 1 settings tree");
+    EXPECT_EQ(v::DescribeCounts({0, 1, 0}), "1 file");
+    EXPECT_EQ(v::DescribeCounts({}), "");
+}

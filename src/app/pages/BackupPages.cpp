@@ -308,6 +308,9 @@ void CPageBackupFinished::OnInitDialog() {
         summary = QStringLiteral("%1 items were saved in %2 (%3).")
                       .arg(o.itemsDone)
                       .arg(archive.absoluteFilePath(), QLocale().formattedDataSize(archive.size()));
+        if (auto counts = v::DescribeCounts(o.counts); !counts.empty())
+            summary +=
+                QStringLiteral(" Saved: ") + QString::fromStdString(counts) + QStringLiteral(".");
         OfferFolder(archive.absolutePath());
     }
     ShowOutcome(o, QStringLiteral("The backup was cancelled."),

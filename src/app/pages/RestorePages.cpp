@@ -376,12 +376,20 @@ void CPageRestoreInProgress::OnWorkerDone() {
 void CPageRestoreFinished::OnInitDialog() {
     const auto& o =
         static_cast<CPageRestoreInProgress*>(m_sheet->Page(kRestoreInProgress))->Result();
-    QString summary = QStringLiteral("%1 items were restored.").arg(o.itemsDone);
+    QString counts = QString::fromStdString(v::DescribeCounts(o.counts));
+    QString summary = QStringLiteral("%1 items were restored").arg(o.itemsDone) +
+                      (counts.isEmpty() ? QStringLiteral(".")
+                                        : QStringLiteral(": ") + counts + QStringLiteral("."));
     if (o.alreadyThere)
         summary += QStringLiteral(
                        " %1 messages were already in their folder and were not added "
                        "again.")
                        .arg(o.alreadyThere);
+    if (o.filesAlreadyThere)
+        summary += QStringLiteral(
+                       " %1 files already held their archived copy and were not "
+                       "written again.")
+                       .arg(o.filesAlreadyThere);
     ShowOutcome(o, QStringLiteral("The restore was cancelled."),
                 QStringLiteral("The restore failed."),
                 QStringLiteral("The restore has finished, but not everything was restored as it "
