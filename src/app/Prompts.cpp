@@ -1,5 +1,8 @@
 #include "app/Prompts.h"
 
+#include <QDesktopServices>
+#include <QUrl>
+
 #include <QMessageBox>
 
 #include "app/PasswordDlg.h"
@@ -31,6 +34,7 @@ Prompts& Prompts::Get() {
             if (dialog.exec() != QDialog::Accepted) return std::nullopt;
             return dialog.Selection();
         },
+        [](const QUrl& url) { return QDesktopServices::openUrl(url); },
     };
     return prompts;
 }

@@ -7,6 +7,7 @@
 #include <utility>
 
 class QWidget;
+class QUrl;
 
 struct Prompts {
     // An error message box with caption "Error".
@@ -21,6 +22,8 @@ struct Prompts {
 
     // A message folder to move duplicates to: (identity id, folder id); nothing on Cancel.
     std::function<std::optional<std::pair<std::u16string, uint32_t>>(QWidget* parent)> selectFolder;
+    // Opens a page in the desktop's browser: false when it could not be opened.
+    std::function<bool(const QUrl& url)> openUrl;
 
     static Prompts& Get();  // the installed prompts (the real dialogs by default)
 };

@@ -13,6 +13,7 @@
 #include <QVBoxLayout>
 
 #include "app/AboutDialog.h"
+#include "app/PageTable.h"
 #include "app/Prompts.h"
 
 void LaunchCompanion(const QString& fileName) {
@@ -30,22 +31,56 @@ QString UserGuidePath() {
     return {};
 }
 
-namespace {
-
-void OpenUserGuide(QWidget* parent) {
+void OpenUserGuide(QWidget* parent, const QString& section) {
     QString page = UserGuidePath();
     if (page.isEmpty()) {
         Prompts::Get().error(parent, QStringLiteral("The user guide is not installed with this "
                                                     "copy of Tindale."));
         return;
     }
-    if (!QDesktopServices::openUrl(QUrl::fromLocalFile(page)))
+    QUrl url = QUrl::fromLocalFile(page);
+    if (!section.isEmpty()) url.setFragment(section);
+    if (!Prompts::Get().openUrl(url))
         Prompts::Get().error(parent, QStringLiteral("The user guide could not be opened in a "
                                                     "browser. It is the file %1.")
                                          .arg(page));
 }
 
-}  // namespace
+QString GuideSectionFor(int pageId) {
+    switch (pageId) {
+        case kBackupChooseOutput:
+            return QStringLiteral("backup-archive");
+        case kBackupChooseSource:
+            return QStringLiteral("backup-sources");
+        case kBackupOptions:
+            return QStringLiteral("backup-options");
+        case kBackupReady:
+        case kBackupInProgress:
+        case kBackupFinished:
+            return QStringLiteral("backup-run");
+        case kRestoreChooseSource:
+            return QStringLiteral("restore-archive");
+        case kRestoreChooseDest:
+            return QStringLiteral("restore-destination");
+        case kRestoreChooseItems:
+            return QStringLiteral("restore-items");
+        case kRestoreReady:
+        case kRestoreInProgress:
+        case kRestoreFinished:
+            return QStringLiteral("restore-run");
+        case kTestChooseSource:
+        case kTestInProgress:
+            return QStringLiteral("test");
+        case kFindDupInProgress:
+            return QStringLiteral("duplicates-search");
+        case kFindDupOptions:
+        case kFindDupProcessing:
+        case kFindDupFinished:
+            return QStringLiteral("duplicates-review");
+        default:
+            return QStringLiteral("start");
+    }
+}
 
 namespace {
 QRadioButton* AddMode(QVBoxLayout* layout, QWidget* parent, const QString& name,

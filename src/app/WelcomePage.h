@@ -24,6 +24,11 @@ void LaunchCompanion(const QString& fileName);
 // The user guide's first page (installed, or in the sources for a build run from the tree);
 // empty when it cannot be found.
 QString UserGuidePath();
+// Opens the user guide at `section` (an anchor of the guide; empty: its beginning), or says
+// why it cannot.
+void OpenUserGuide(QWidget* parent, const QString& section = {});
+// The guide's section about a wizard page.
+QString GuideSectionFor(int pageId);
 // The Explorer's program, or empty when it cannot be found.
 QString ExplorerProgram();
 // Starts the Explorer; says so when it cannot.

@@ -4,10 +4,12 @@
 #include <QGuiApplication>
 #include <QLabel>
 #include <QScreen>
+#include <QShortcut>
 
 #include "app/Icons.h"
 #include "app/Pages.h"
 #include "app/Prompts.h"
+#include "app/WelcomePage.h"
 #include "app/WorkerBridge.h"
 
 CWizard::CWizard(QWidget* parent) : QWizard(parent), m_workers(std::make_unique<WorkerRunner>()) {
@@ -22,6 +24,10 @@ CWizard::CWizard(QWidget* parent) : QWizard(parent), m_workers(std::make_unique<
     }
     setStartId(kWelcome);
     connect(this, &QWizard::currentIdChanged, this, &CWizard::OnPageChanged);
+    // F1: the user guide, at the section about the page shown.
+    auto* help = new QShortcut(QKeySequence::HelpContents, this);
+    connect(help, &QShortcut::activated, this,
+            [this] { OpenUserGuide(this, GuideSectionFor(currentId())); });
     OnPageChanged(kWelcome);
     resize(720, 520);
     // Never larger than the screen (at a scale factor of 2, 720 x 520 may not fit).

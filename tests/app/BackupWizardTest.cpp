@@ -240,6 +240,30 @@ class BackupWizardTest : public QObject {
             lines.value(3).endsWith(QString::number(walk.wizard->State().backupSources.size())));
     }
 
+    // A short password is asked about once; the legacy scheme says what it leaves readable;
+    // saved passwords are said to go only into sealed archives.
+    void shortPasswordsAndTheLegacySchemeAreExplained() {
+        Walk walk;
+        walk.SetOutput(walk.home / "x.vqz");
+        walk.wizard->next();
+        auto* options = walk.Page<CPageBackupOptions>(kBackupOptions);
+        walk.prompts.confirmAnswer = false;
+        walk.SetOptions(false, true, QStringLiteral("abc"));
+        QCOMPARE(walk.wizard->currentId(), int(kBackupOptions));
+        QVERIFY(walk.prompts.questions.last().contains(QStringLiteral("only 3 characters")));
+        walk.prompts.confirmAnswer = true;
+        walk.SetOptions(false, true, QStringLiteral("abc"));
+        QCOMPARE(walk.wizard->currentId(), int(kBackupReady));
+        int asked = walk.prompts.questions.size();
+        walk.wizard->back();
+        walk.wizard->next();  // the same short password: not asked again
+        QCOMPARE(walk.prompts.questions.size(), asked);
+        walk.wizard->back();
+        options->Legacy()->setChecked(true);
+        QVERIFY(options->CostNote()->text().contains(QStringLiteral("readable to anyone")));
+        QVERIFY(options->SecretsNote()->text().contains(QStringLiteral("only in sealed")));
+    }
+
     // The options page says what the chosen compression costs: zstd inside a seal, LZMA for
     // archives other readers must open.
     void optionsSayWhatCompressionCosts() {

@@ -3,6 +3,7 @@
 #include <QEventLoop>
 #include <QTest>
 #include <QTimer>
+#include <QUrl>
 
 #include "app/NodeTreeCtrl.h"
 #include "app/Prompts.h"
@@ -22,6 +23,10 @@ ScriptedPrompts::ScriptedPrompts() {
     Prompts::Get().confirm = [this](QWidget*, const QString& question) {
         questions << question;
         return confirmAnswer;
+    };
+    Prompts::Get().openUrl = [this](const QUrl& url) {
+        opened << url.toString();
+        return true;
     };
     Prompts::Get().password = [this](QWidget*) -> std::optional<QString> {
         ++passwordPrompts;

@@ -16,6 +16,7 @@ struct ScriptedPrompts {
     int confirmations = 0;
     std::deque<std::optional<QString>> passwords;  // answers to the password prompt, in order
     int passwordPrompts = 0;
+    QStringList opened;  // pages opened in the browser (the user guide), none really opened
 };
 
 // Waits (with the event loop running) until the current page's worker has finished.

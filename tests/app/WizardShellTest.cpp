@@ -1,6 +1,7 @@
 // The wizard shell: pages, mode sequences, buttons, cancel, the worker protocol, the tree.
 #include <QAbstractButton>
 #include <QApplication>
+#include <QFile>
 #include <QFileInfo>
 #include <QLabel>
 #include <QLineEdit>
@@ -10,10 +11,13 @@
 #include <QRadioButton>
 #include <QScreen>
 #include <QTest>
+#include <QUrl>
 
 #include "GuiSupport.h"
 #include "app/NodeTreeCtrl.h"
+#include "app/PageTable.h"
 #include "app/ProgressPage.h"
+#include "app/Prompts.h"
 #include "app/WelcomePage.h"
 #include "app/Wizard.h"
 #include "app/pages/RestorePages.h"
@@ -39,6 +43,26 @@ class WizardShellTest : public QObject {
         QVERIFY(prompts.errors[0].contains(QStringLiteral("Explorer")));
         // Never larger than the screen.
         QVERIFY(wizard.width() <= wizard.screen()->availableGeometry().width());
+    }
+
+    // F1 opens the guide at the part about the page shown; every such part exists.
+    void f1OpensTheGuideAtThePagesSection() {
+        TestHome home;
+        ScriptedPrompts prompts;
+        CWizard wizard;
+        wizard.show();
+        wizard.activateWindow();
+        QVERIFY(QTest::qWaitForWindowActive(&wizard));
+        wizard.next();  // Backup: the archive's name
+        QTest::keyClick(wizard.currentPage(), Qt::Key_F1);
+        QCOMPARE(prompts.opened.size(), 1);
+        QCOMPARE(QUrl(prompts.opened[0]).fragment(), QStringLiteral("backup-archive"));
+        QFile guide(UserGuidePath());
+        QVERIFY(guide.open(QIODevice::ReadOnly));
+        QString text = QString::fromUtf8(guide.readAll());
+        for (int id = kWelcome; id <= kFindDupFinished; ++id)
+            QVERIFY2(text.contains(QStringLiteral("id=\"%1\"").arg(GuideSectionFor(id))),
+                     qPrintable(GuideSectionFor(id)));
     }
 
     // Alt and a letter reaches one control: no page shares a mnemonic between its own

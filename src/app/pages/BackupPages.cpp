@@ -171,7 +171,8 @@ CPageBackupOptions::CPageBackupOptions() : CWizardPropPage(kBackupOptions) {
     connect(m_encrypt, &QCheckBox::toggled, this, [this] { UpdatePasswordControls(); });
     for (QAbstractButton* b :
          {static_cast<QAbstractButton*>(m_compress), static_cast<QAbstractButton*>(m_quick),
-          static_cast<QAbstractButton*>(m_encrypt), static_cast<QAbstractButton*>(m_sealed)})
+          static_cast<QAbstractButton*>(m_encrypt), static_cast<QAbstractButton*>(m_sealed),
+          static_cast<QAbstractButton*>(m_legacy)})
         connect(b, &QAbstractButton::toggled, this, [this] { UpdateCostNote(); });
     UpdatePasswordControls();
     UpdateCostNote();
@@ -200,6 +201,11 @@ void CPageBackupOptions::UpdateCostNote() {
         note = QStringLiteral(
             "Compressed with LZMA, which every reader of the format opens: about ten times "
             "slower than a sealed archive's compression, and a few percent smaller.");
+    if (m_encrypt->isChecked() && m_legacy->isChecked())
+        note += QStringLiteral(
+            "\nThe older readers' scheme (DES) hides only the first 8 bytes of every 10 KiB "
+            "piece: most of your mail stays readable to anyone who has the file, and changes "
+            "are not detected. Choose it only when another program must open the archive.");
     m_costNote->setText(note);
     UpdateSecretsNote(sealed);
 }
@@ -249,6 +255,18 @@ bool CPageBackupOptions::validatePage() {
         if (m_legacy->isChecked() && Wide(m_password->text()).size() > kMaxPasswordUnits) {
             ShowError(QStringLiteral("Your password is too long: use at most 27 characters."));
             return false;
+        }
+        // Asked once for each short password, not again on every visit.
+        constexpr int kShortPassword = 8;
+        if (m_password->text().size() < kShortPassword &&
+            m_password->text() != m_shortPasswordAccepted) {
+            if (!Prompts::Get().confirm(
+                    this, QStringLiteral("This password has only %1 characters: anyone who gets "
+                                         "the archive can try passwords like it quickly. Use "
+                                         "it anyway?")
+                              .arg(m_password->text().size())))
+                return false;
+            m_shortPasswordAccepted = m_password->text();
         }
     }
     m_state->compress = m_compress->isChecked();

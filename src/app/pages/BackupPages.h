@@ -80,6 +80,7 @@ class CPageBackupOptions : public CWizardPropPage {
     QRadioButton* m_legacy;
     QLabel* m_costNote;
     QLabel* m_secretsNote;
+    QString m_shortPasswordAccepted;  // a short password the person chose to use anyway
 };
 
 class CPageBackupReady : public CSummaryPage {
