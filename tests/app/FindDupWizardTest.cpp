@@ -45,6 +45,25 @@ struct DupWalk {
 class FindDupWizardTest : public QObject {
     Q_OBJECT
   private slots:
+    // A search that finds nothing offers nothing to delete or move.
+    void nothingFoundOffersNothing() {
+        TestHome home;
+        for (const char* f : {"Maildir/cur/1.a.host:2,S", "Maildir/cur/2.b.host:2,S"})
+            WriteFile(home / f, std::string("Subject: ") + f + "\n\nbody " + f + "\n");
+        fs::create_directories(home / "Maildir/new");
+        fs::create_directories(home / "Maildir/tmp");
+        tindale::identities::Add(u"Main Identity", home / "Maildir");
+        DupWalk walk;
+        QVERIFY(WaitForWorker(walk.wizard));
+        walk.wizard.next();
+        QCOMPARE(walk.wizard.currentId(), int(kFindDupOptions));
+        auto* review = walk.Options()->Review();
+        QCOMPARE(review->count(), 1);
+        QCOMPARE(review->item(0)->text(), QStringLiteral("No duplicated messages were found."));
+        for (auto* radio : walk.Options()->findChildren<QRadioButton*>())
+            QVERIFY(!radio->isEnabled());
+    }
+
     void deletesTheDuplicatesOfCheckedFolders() {
         TestHome home;
         DemoProfileCounts demo = CreateDemoProfile();
@@ -69,7 +88,12 @@ class FindDupWizardTest : public QObject {
         tree.setCurrentItem(inbox);
         auto* review = walk.Options()->Review();
         QCOMPARE(review->count(), 30);  // ten groups: the message, the copy kept, the copy going
-        QVERIFY(review->item(1)->text().contains(QStringLiteral("kept: cur/")));
+        // Each copy in words, with why the one that stays stays; its file in the tool tip.
+        QVERIFY(review->item(0)->text().contains(QStringLiteral("\nfrom ")));
+        QVERIFY(review->item(1)->text().startsWith(QStringLiteral("    stays: the copy that is ")));
+        QVERIFY(review->item(1)->text().contains(QStringLiteral("is kept")));
+        QVERIFY(review->item(1)->toolTip().startsWith(QStringLiteral("cur/")));
+        QVERIFY(review->item(2)->text().startsWith(QStringLiteral("    goes: a copy that is ")));
         // Delete asks first, with the count; No keeps everything and the page.
         walk.prompts.confirmAnswer = false;
         walk.wizard.next();

@@ -54,6 +54,7 @@ CPageFindDupOptions::CPageFindDupOptions() : CWizardPropPage(kFindDupOptions) {
     options->addWidget(m_move);
     m_review = new QListWidget(this);
     m_review->setObjectName(QStringLiteral("review"));
+    m_review->setWordWrap(true);  // subjects and senders in full, never cut at the edge
     auto* right = new QVBoxLayout;
     right->addWidget(group);
     right->addWidget(new QLabel(QStringLiteral("Copies in the selected folder:"), this));
@@ -65,8 +66,33 @@ CPageFindDupOptions::CPageFindDupOptions() : CWizardPropPage(kFindDupOptions) {
             [this](QTreeWidgetItem* item) { ShowCopiesOf(item); });
 }
 
+namespace {
+
+// A copy's state in words, from its Maildir flags ("read, flagged"), or "unread".
+QString StateInWords(const std::string& flags) {
+    QStringList words;
+    if (flags.find('S') != std::string::npos) words << QStringLiteral("read");
+    if (flags.find('R') != std::string::npos) words << QStringLiteral("replied to");
+    if (flags.find('P') != std::string::npos) words << QStringLiteral("forwarded");
+    if (flags.find('F') != std::string::npos) words << QStringLiteral("flagged");
+    if (flags.find('D') != std::string::npos) words << QStringLiteral("a draft");
+    return words.isEmpty() ? QStringLiteral("unread") : words.join(QStringLiteral(", "));
+}
+
+// The flags a copy's file name carries after ":2,".
+std::string FlagsOfFile(const std::string& file) {
+    auto at = file.rfind(":2,");
+    return at == std::string::npos ? std::string() : file.substr(at + 3);
+}
+
+}  // namespace
+
 void CPageFindDupOptions::ShowCopiesOf(QTreeWidgetItem* item) {
     m_review->clear();
+    if (m_state->duplicates.empty()) {
+        new QListWidgetItem(QStringLiteral("No duplicated messages were found."), m_review);
+        return;
+    }
     auto* folder = item ? dynamic_cast<v::MsgFolder*>(CNodeTreeCtrl::NodeOf(item)) : nullptr;
     if (!folder) return;
     uint32_t lastKept = 0;
@@ -76,21 +102,26 @@ void CPageFindDupOptions::ShowCopiesOf(QTreeWidgetItem* item) {
         if (d.keptId != lastKept) {
             auto when = QDateTime::fromSecsSinceEpoch(
                 d.received ? tindale::store::UnixFromFileTime(d.received) : 0, Qt::UTC);
-            auto* header =
-                new QListWidgetItem(QStringLiteral("\"%1\"  %2  %3")
-                                        .arg(QString::fromStdString(d.subject),
-                                             when.toString(QStringLiteral("yyyy-MM-dd hh:mm")),
-                                             QString::fromStdString(d.from)),
-                                    m_review);
+            auto* header = new QListWidgetItem(
+                QStringLiteral("\"%1\"\nfrom %2, %3")
+                    .arg(QString::fromStdString(d.subject), QString::fromStdString(d.from),
+                         when.toString(QStringLiteral("yyyy-MM-dd hh:mm"))),
+                m_review);
             QFont bold = header->font();
             bold.setBold(true);
             header->setFont(bold);
-            new QListWidgetItem(
-                QStringLiteral("    kept: %1").arg(QString::fromStdString(d.keptFile)), m_review);
+            auto* kept = new QListWidgetItem(
+                QStringLiteral("    stays: the copy that is %1 (the one you read, replied to or "
+                               "flagged is kept; it takes the others' flags)")
+                    .arg(StateInWords(d.keptFlags)),
+                m_review);
+            kept->setToolTip(QString::fromStdString(d.keptFile));
             lastKept = d.keptId;
         }
-        new QListWidgetItem(QStringLiteral("    goes: %1").arg(QString::fromStdString(d.file)),
-                            m_review);
+        auto* goes = new QListWidgetItem(
+            QStringLiteral("    goes: a copy that is %1").arg(StateInWords(FlagsOfFile(d.file))),
+            m_review);
+        goes->setToolTip(QString::fromStdString(d.file));
     }
 }
 
@@ -115,6 +146,10 @@ void CPageFindDupOptions::OnInitDialog() {
 }
 
 void CPageFindDupOptions::OnSetActive() {
+    // Nothing found: nothing to delete or move is offered.
+    bool found = !m_state->duplicates.empty();
+    m_delete->parentWidget()->setEnabled(found);
+    ShowCopiesOf(m_tree->currentItem());
     // Labels are rebuilt on every visit: a folder with no duplicates shows its plain name.
     for (QTreeWidgetItem* item : m_tree->PreOrder()) {
         auto* folder = dynamic_cast<v::MsgFolder*>(CNodeTreeCtrl::NodeOf(item));
