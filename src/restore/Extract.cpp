@@ -32,16 +32,20 @@ bool IsMessage(const v::NodeRecord& rec) {
     return rec.TypeGuid() == v::MsgNode::kTypeGuid;
 }
 
-bool CopyRest(v::BasicStream& in, int fd) {
+// Copies the rest of `in`; false when a write failed or the job was stopped part way (a
+// large file stops at once, and its unnamed file is dropped).
+bool CopyRest(v::BasicStream& in, int fd, std::stop_token stop = {}) {
     std::vector<uint8_t> buffer(1 << 16);
-    for (int32_t n; (n = in.Read(buffer.data(), static_cast<int32_t>(buffer.size()))) > 0;)
+    for (int32_t n; (n = in.Read(buffer.data(), static_cast<int32_t>(buffer.size()))) > 0;) {
         if (!v::WriteAllToFd(fd, buffer.data(), static_cast<size_t>(n))) return false;
+        if (stop.stop_requested()) return false;
+    }
     return true;
 }
 
 // Copies at most `limit` bytes; `*cut` (when given) says whether more was left unread.
 bool CopyAtMost(v::BasicStream& in, int fd, uint64_t limit, std::stop_token stop, bool* cut) {
-    if (limit == UINT64_MAX && !cut) return CopyRest(in, fd);
+    if (limit == UINT64_MAX && !cut) return CopyRest(in, fd, stop);
     std::vector<uint8_t> buffer(1 << 16);
     uint64_t done = 0;
     if (cut) *cut = false;
@@ -274,7 +278,8 @@ class Extraction {
         ExtractedFile file(path, where, request_.overwrite);
         if (file.Fd() < 0) return false;
         v::ItemProgressStream counted(payload, report_, false);
-        bool ok = CopyRest(counted, file.Fd());
+        bool ok = CopyRest(counted, file.Fd(), stop_);
+        if (stop_.stop_requested()) return false;  // cancelled: nothing of it is left
         return file.Publish(ok, payload, mode);
     }
 

@@ -1,6 +1,9 @@
 // The Explorer driven offscreen: open a sealed archive of the sample profile, preview a
 // document, a picture and a message, and extract a folder.
+#include <QAction>
 #include <QImage>
+#include <QLocale>
+#include <QScreen>
 #include <QTest>
 #include <QTreeWidget>
 #include <filesystem>
@@ -69,6 +72,31 @@ class ExplorerTest : public QObject {
     // Items that decode to far more than they take in the archive (a text of 40 MB, a
     // message whose Subject is megabytes long) are previewed from their beginning only, off
     // the window's thread.
+    // Sizes are the items' own; every action is on a menu with a shortcut; the window fits
+    // the screen.
+    void sizesAreTheItemsOwnAndEveryActionHasAKey() {
+        TestHome home;
+        WriteFile(home / "Documents/small.txt", std::string(34, 's'));
+        SourceTree tree;
+        BackupRequest request;
+        request.archivePath = tindale::text::ToUtf16(home / "plain.vqz");
+        request.sources = {tree.Find("My Documents")->node};
+        v::NullReport report;
+        QVERIFY(BackupWorker(request, report, {}).Clean());
+        ScriptedPrompts prompts;
+        ExplorerWindow window;
+        window.show();
+        QVERIFY(window.OpenArchive(QString::fromStdString(home / "plain.vqz")));
+        QVERIFY(window.Select(QStringLiteral("My Documents/small.txt")));
+        QCOMPARE(window.Tree()->currentItem()->text(2), QLocale().formattedDataSize(34));
+        QStringList shortcuts;
+        for (auto* action : window.findChildren<QAction*>())
+            if (!action->shortcut().isEmpty()) shortcuts << action->text();
+        for (const char* name : {"&Open archive...", "E&xtract...", "&Quit", "&User guide"})
+            QVERIFY2(shortcuts.contains(QString::fromUtf8(name)), name);
+        QVERIFY(window.width() <= window.screen()->availableGeometry().width());
+    }
+
     void previewsOnlyTheBeginningOfHugeItems() {
         TestHome home;
         WriteFile(home / "Documents/huge.txt", std::string(40 << 20, 'a'));

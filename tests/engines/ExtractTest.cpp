@@ -205,3 +205,31 @@ TEST(Extract, ADamagedItemLeavesNothingAndReplacesNothing) {
     EXPECT_EQ(ReadFile(home / "out/My Documents/big.txt"), "a good copy");
     EXPECT_EQ(FilesBelow(home / "out").size(), 1u);
 }
+
+// Cancel stops inside a large file at once and leaves nothing of it behind.
+TEST(Extract, CancelInsideALargeFileLeavesNoPartOfIt) {
+    struct StopOnProgress : v::WorkerReport {
+        void Progress(uint64_t, uint64_t) override { stop.request_stop(); }
+        void Done() override {}
+        std::stop_source stop;
+    } report;
+    TestHome home;
+    std::string big(64u << 20, 'b');  // many pieces
+    WriteFile(home / "Documents/big.bin", big);
+    v::MyDocsNode docs;
+    BackupRequest backup;
+    backup.archivePath = text::ToUtf16(home / "big.vqz");
+    backup.sources = {&docs};
+    v::NullReport quiet;
+    ASSERT_TRUE(BackupWorker(backup, quiet, {}).Clean());
+    ExtractRequest request;
+    request.archivePath = backup.archivePath;
+    request.target = home / "out";
+    auto outcome = ExtractWorker(request, report, report.stop.get_token());
+    EXPECT_TRUE(outcome.cancelled);
+    EXPECT_TRUE(outcome.problems.empty());
+    EXPECT_FALSE(fs::exists(home / "out/My Documents/big.bin"));
+    if (fs::exists(home / "out")) {
+        EXPECT_TRUE(FilesBelow(home / "out").empty());
+    }
+}

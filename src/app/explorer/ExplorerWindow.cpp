@@ -9,13 +9,16 @@
 #include <QApplication>
 #include <QElapsedTimer>
 #include <QFileDialog>
+#include <QGuiApplication>
 #include <QHeaderView>
 #include <QImage>
 #include <QInputDialog>
 #include <QLabel>
 #include <QLocale>
+#include <QMenuBar>
 #include <QMimeDatabase>
 #include <QProgressDialog>
+#include <QScreen>
 #include <QSplitter>
 #include <QStackedWidget>
 #include <QStandardPaths>
@@ -29,6 +32,7 @@
 #include "app/KeyWait.h"
 #include "app/Prompts.h"
 #include "app/QtText.h"
+#include "app/WelcomePage.h"
 #include "archive/ArchiveReader.h"
 #include "base/Text.h"
 #include "model/FileNodes.h"
@@ -71,17 +75,32 @@ ExplorerWindow::ExplorerWindow() {
     splitter->setSizes({480, 420});
     setCentralWidget(splitter);
     auto* tools = addToolBar(QStringLiteral("Archive"));
-    tools->addAction(QStringLiteral("&Open archive..."), this, [this] {
+    auto* open = tools->addAction(QStringLiteral("&Open archive..."), this, [this] {
         QString path = QFileDialog::getOpenFileName(
             this, QStringLiteral("Open archive"),
             QStandardPaths::writableLocation(QStandardPaths::HomeLocation),
             QStringLiteral("Quorrel File(*.vqz);;All Files(*)"));
         if (!path.isEmpty()) OpenArchive(path);
     });
-    tools->addAction(QStringLiteral("E&xtract..."), this, [this] { AskAndExtract(); });
+    auto* extract =
+        tools->addAction(QStringLiteral("E&xtract..."), this, [this] { AskAndExtract(); });
+    // Every action from the keyboard too: a menu with mnemonics and shortcuts.
+    open->setShortcut(QKeySequence::Open);
+    extract->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_E));
+    auto* file = menuBar()->addMenu(QStringLiteral("&File"));
+    file->addAction(open);
+    file->addAction(extract);
+    file->addSeparator();
+    file->addAction(QStringLiteral("&Quit"), QKeySequence::Quit, this, [this] { close(); });
+    auto* help = menuBar()->addMenu(QStringLiteral("&Help"));
+    help->addAction(QStringLiteral("&User guide"), QKeySequence::HelpContents, this,
+                    [this] { OpenUserGuide(this, QStringLiteral("more")); });
     connect(m_tree, &QTreeWidget::currentItemChanged, this,
             [this](QTreeWidgetItem* item) { Preview(item); });
     resize(900, 600);
+    // Never larger than the screen, at any scale.
+    if (QScreen* screen = QGuiApplication::primaryScreen())
+        resize(size().boundedTo(screen->availableGeometry().size() * 9 / 10));
 }
 
 bool ExplorerWindow::OpenArchive(const QString& path) {
@@ -132,6 +151,22 @@ bool ExplorerWindow::OpenArchive(const QString& path) {
     return true;
 }
 
+namespace {
+
+// An item's own size: its bytes, without the header its record's payload starts with. A
+// compressed or encrypted payload does not say it without being decoded: its preview does.
+QString OwnSize(const RecordTree::Entry& e, const QLocale& locale) {
+    const auto& rec = e.record;
+    size_t header = rec.TypeGuid() == v::MsgNode::kTypeGuid          ? v::kMessageHeaderSize
+                    : rec.TypeGuid() == v::FileFolderNode::kTypeGuid ? v::kFileHeaderSize
+                                                                     : 0;
+    if (rec.Compressed() || rec.Encrypted()) return QStringLiteral("-");
+    return locale.formattedDataSize(
+        static_cast<qint64>(e.payloadLength > header ? e.payloadLength - header : 0));
+}
+
+}  // namespace
+
 void ExplorerWindow::Fill() {
     m_tree->clear();
     std::map<const RecordTree::Entry*, QTreeWidgetItem*> items;
@@ -149,8 +184,7 @@ void ExplorerWindow::Fill() {
                          : message               ? QStringLiteral("message")
                          : file                  ? QStringLiteral("file")
                                                  : QStringLiteral("settings"));
-        if (!e->record.IsContainer())
-            item->setText(2, locale.formattedDataSize(static_cast<qint64>(e->payloadLength)));
+        if (!e->record.IsContainer()) item->setText(2, OwnSize(*e, locale));
         item->setData(0, Qt::UserRole, QString::fromStdString(e->Path()));
         items[e.get()] = item;
     }
@@ -364,10 +398,28 @@ void ExplorerWindow::AskAndExtract() {
     bool existing = std::any_of(outcome.problems.begin(), outcome.problems.end(), [](auto& p) {
         return p.reason.find("exists already") != std::string::npos;
     });
-    if (existing && Prompts::Get().confirm(this, QStringLiteral("Some files are in %1 already. "
-                                                                "Replace them?")
-                                                     .arg(folder)))
-        outcome = ExtractSelected(folder, form, true);
+    bool declined = false;
+    if (existing) {
+        if (Prompts::Get().confirm(
+                this, QStringLiteral("Some files are in %1 already. Replace them?").arg(folder)))
+            outcome = ExtractSelected(folder, form, true);
+        else
+            declined = true;
+    }
+    if (declined) {
+        // The person chose to keep them: one sentence, not a line per file.
+        size_t kept = 0;
+        std::erase_if(outcome.problems, [&](const v::Problem& p) {
+            bool there = p.reason.find("exists already") != std::string::npos;
+            kept += there;
+            return there;
+        });
+        statusBar()->showMessage(
+            QStringLiteral("%1 files already in %2 were kept; the others were extracted.")
+                .arg(kept)
+                .arg(folder));
+        if (outcome.problems.empty() && !outcome.failed) return;
+    }
     QString summary =
         outcome.cancelled ? QStringLiteral("The extraction was cancelled.")
         : outcome.failed
@@ -375,9 +427,8 @@ void ExplorerWindow::AskAndExtract() {
             : QStringLiteral("%1 items were extracted into %2.")
                   .arg(outcome.itemsDone - outcome.LeftOut())
                   .arg(folder);
-    for (const auto& p : outcome.problems)
-        summary += QStringLiteral("\n%1: %2")
-                       .arg(QString::fromStdString(p.item), QString::fromStdString(p.reason));
+    for (const auto& line : v::ProblemLines(outcome))
+        summary += QStringLiteral("\n") + QString::fromStdString(line.text);
     statusBar()->showMessage(summary.section(QLatin1Char('\n'), 0, 0));
     if (!outcome.problems.empty() || outcome.failed) Prompts::Get().error(this, summary);
 }
