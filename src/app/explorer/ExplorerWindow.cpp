@@ -91,7 +91,8 @@ ExplorerWindow::ExplorerWindow() {
     file->addAction(open);
     file->addAction(extract);
     file->addSeparator();
-    file->addAction(QStringLiteral("&Quit"), QKeySequence::Quit, this, [this] { close(); });
+    file->addAction(QStringLiteral("&Quit"), QKeySequence(Qt::CTRL | Qt::Key_Q), this,
+                    [this] { close(); });
     auto* help = menuBar()->addMenu(QStringLiteral("&Help"));
     help->addAction(QStringLiteral("&User guide"), QKeySequence::HelpContents, this,
                     [this] { OpenUserGuide(this, QStringLiteral("more")); });
@@ -161,8 +162,11 @@ QString OwnSize(const RecordTree::Entry& e, const QLocale& locale) {
                     : rec.TypeGuid() == v::FileFolderNode::kTypeGuid ? v::kFileHeaderSize
                                                                      : 0;
     if (rec.Compressed() || rec.Encrypted()) return QStringLiteral("-");
-    return locale.formattedDataSize(
-        static_cast<qint64>(e.payloadLength > header ? e.payloadLength - header : 0));
+    // Plain frames: each piece of 10240 bytes behind its u32 length.
+    constexpr uint64_t kPiece = 10240, kFrame = kPiece + 4;
+    uint64_t frames = (e.payloadLength + kFrame - 1) / kFrame;
+    uint64_t payload = e.payloadLength - 4 * frames;
+    return locale.formattedDataSize(static_cast<qint64>(payload > header ? payload - header : 0));
 }
 
 }  // namespace
