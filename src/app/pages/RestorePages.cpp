@@ -168,6 +168,7 @@ void CPageRestoreChooseDest::OnInitDialog() {
     own->setText(0, QStringLiteral("Each identity to its own"));
     own->setIcon(0, IconForIndex(v::NodeIconRegistry::Instance().IndexForKey(u"Local")));
     own->setText(1, QStringLiteral("the same identity here, else made again where it was"));
+    own->setToolTip(1, own->text(1));
     own->setData(1, Qt::UserRole, true);
     own->setSelected(true);
 }

@@ -58,8 +58,11 @@ int main(int argc, char** argv) {
     g_dir = argc > 1 ? QString::fromLocal8Bit(argv[1]) : QStringLiteral(".");
     QDir().mkpath(g_dir);
     Prompts::Get().password = [](QWidget*) -> std::optional<QString> {
-        return QStringLiteral("demo");
+        return QStringLiteral("demo password");
     };
+    // Questions (a short password, deleting duplicates) are answered Yes: each is a modal
+    // dialog of its own.
+    Prompts::Get().confirm = [](QWidget*, const QString&) { return true; };
     QString archive = QDir::home().filePath(QStringLiteral("demo.vqz"));
 
     auto backup = Start("modeBackup");
@@ -73,7 +76,7 @@ int main(int argc, char** argv) {
     auto boxes = backup->currentPage()->findChildren<QCheckBox*>();
     for (auto* box : boxes) box->setChecked(true);
     auto edits = backup->currentPage()->findChildren<QLineEdit*>();
-    for (auto* edit : edits) edit->setText(QStringLiteral("demo"));
+    for (auto* edit : edits) edit->setText(QStringLiteral("demo password"));
     Shot(*backup, QStringLiteral("backup-3-options"));
     backup->next();
     Shot(*backup, QStringLiteral("backup-4-ready"));
