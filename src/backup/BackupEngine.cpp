@@ -192,9 +192,9 @@ class BackupRun {
 
     void WriteOne(v::BasicNode& node, PiecePipeline& pipeline) {
         report_.Activity(text::ToUtf8(node.GetDisplayName()).c_str());
-        uint64_t before = entries_.Written();
+        size_t before = v::LeftOutCount();
         WriteNodeEntry(node, request_, pipeline, entries_, stop_, &report_);
-        if (entries_.Written() == before) return;  // left out
+        if (v::LeftOutCount() != before) return;  // left out (entries are written behind)
         if (dynamic_cast<v::MsgNode*>(&node)) ++counts_.messages;
         if (dynamic_cast<v::FileFolderNode*>(&node) && !node.IsContainer()) ++counts_.files;
         if (dynamic_cast<v::SettingsTreeNode*>(&node)) ++counts_.settings;

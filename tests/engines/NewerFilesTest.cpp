@@ -39,7 +39,9 @@ TEST(NewerFiles, ChangedFilesAreNamedAndKeptWhenAskedSameOnesAreLeftAlone) {
     backup.archivePath = text::ToUtf16(home / "docs.vqz");
     backup.sources = {&docs};
     v::NullReport report;
-    ASSERT_TRUE(BackupWorker(backup, report, {}).Clean());
+    auto saved = BackupWorker(backup, report, {});
+    ASSERT_TRUE(saved.Clean());
+    EXPECT_EQ(saved.counts.files, 3u);
     WriteFile(home / "Documents/edited.txt", "work done since");
     WriteFile(home / "Documents/older.txt", "an older copy");
     MakeOld(home / "Documents/older.txt");
