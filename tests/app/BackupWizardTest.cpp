@@ -238,6 +238,10 @@ class BackupWizardTest : public QObject {
         QVERIFY(lines.value(2).endsWith(QStringLiteral("No")));
         QVERIFY(
             lines.value(3).endsWith(QString::number(walk.wizard->State().backupSources.size())));
+        // The sample profile's programs, each named.
+        QVERIFY(lines.contains(QStringLiteral("Programs' files saved:")));
+        QVERIFY(lines.contains(QStringLiteral("    mutt")));
+        QVERIFY(lines.contains(QStringLiteral("    Firefox (default-esr)")));
     }
 
     // A short password is asked about once; the legacy scheme says what it leaves readable;

@@ -278,14 +278,28 @@ bool CPageBackupOptions::validatePage() {
 }
 
 QString CPageBackupReady::SummaryText() const {
-    return QStringLiteral(
-               "Output filename: %1\nCompress Archive: %2\nEncrypt Archive: %3\nNumber of backup "
-               "items: %4")
-        .arg(Narrow(m_state->archivePath), YesNo(m_state->compress),
-             !m_state->encrypt           ? YesNo(false)
-             : m_state->legacyEncryption ? QStringLiteral("Yes (compatible, weak protection)")
-                                         : QStringLiteral("Yes (sealed)"))
-        .arg(m_state->backupSources.size());
+    QString text =
+        QStringLiteral(
+            "Output filename: %1\nCompress Archive: %2\nEncrypt Archive: %3\nNumber of backup "
+            "items: %4")
+            .arg(Narrow(m_state->archivePath), YesNo(m_state->compress),
+                 !m_state->encrypt           ? YesNo(false)
+                 : m_state->legacyEncryption ? QStringLiteral("Yes (compatible, weak protection)")
+                                             : QStringLiteral("Yes (sealed)"))
+            .arg(m_state->backupSources.size());
+    // Each program's part chosen, and whether its secrets can go in.
+    bool sealed = m_state->encrypt && !m_state->legacyEncryption;
+    QStringList programs;
+    for (v::BasicNode* node : m_state->backupSources)
+        if (auto* program = dynamic_cast<v::ProgramNode*>(node))
+            programs << QString::fromStdString(program->Label()) +
+                            (program->HoldsSecrets() && !sealed
+                                 ? QStringLiteral(" (left out: the archive is not sealed)")
+                                 : QString());
+    if (!programs.isEmpty())
+        text += QStringLiteral("\n\nPrograms' files saved:\n    ") +
+                programs.join(QStringLiteral("\n    "));
+    return text;
 }
 
 void CPageBackupInProgress::OnInitDialog() {

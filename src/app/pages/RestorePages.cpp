@@ -20,6 +20,7 @@
 #include "model/FileNodes.h"
 #include "model/MessageNodes.h"
 #include "model/NodeIconRegistry.h"
+#include "model/ProgramNodes.h"
 #include "platform/Identities.h"
 #include "restore/RestoreEngine.h"
 
@@ -326,6 +327,12 @@ QString CPageRestoreReady::SummaryText() const {
         text += QStringLiteral("\nAll %1 messages of %2 will be deleted before the restore\n")
                     .arg(m_state->restoreIdentityMessages)
                     .arg(Narrow(m_state->restoreIdentityName));
+    QStringList programs;
+    for (const auto& rec : m_state->restoreItems)
+        if (rec.TypeGuid() == v::ProgramNode::kTypeGuid) programs << Narrow(rec.DisplayName());
+    if (!programs.isEmpty())
+        text += QStringLiteral("\nPrograms' files restored (each only while it is closed):\n    ") +
+                programs.join(QStringLiteral("\n    ")) + QStringLiteral("\n");
     text += QStringLiteral("\nExisting files replaced by their archived copies: %1\n")
                 .arg(m_plan.replaced.size());
     if (!m_plan.newer.empty()) {
