@@ -159,6 +159,10 @@ class RestoreWizardTest : public QObject {
         walk.wizard.next();  // offered already selected
         QCOMPARE(walk.wizard.currentId(), int(kRestoreChooseItems));
         walk.wizard.next();
+        auto* ready = static_cast<CPageRestoreReady*>(walk.wizard.currentPage());
+        QVERIFY2(ready->Summary().contains(
+                     QStringLiteral("    Archive 2019 -> made again, with its store where it was")),
+                 qPrintable(ready->Summary()));
         walk.wizard.next();
         QVERIFY(WaitForWorker(walk.wizard));
         auto* progress = static_cast<CPageRestoreInProgress*>(walk.wizard.currentPage());

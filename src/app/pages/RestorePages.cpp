@@ -323,6 +323,22 @@ QString CPageRestoreReady::SummaryText() const {
             .arg(Narrow(m_state->archivePath), YesNo(m_state->compress), YesNo(m_state->encrypt))
             .arg(m_state->restoreItems.size())
             .arg(Narrow(m_state->restoreIdentityName));
+    // Each to its own: where each archived identity's mail goes, as far as names tell before
+    // the restore (settings restored first may register more stores, and an identity's id
+    // may match another name).
+    if (m_state->restoreIdentity.empty()) {
+        auto here = tindale::identities::List();
+        for (const auto& rec : m_state->restoreItems) {
+            if (rec.TypeGuid() != v::MsgStoreIden::kTypeGuid) continue;
+            bool known = std::any_of(here.begin(), here.end(), [&](const auto& identity) {
+                return identity.name == rec.DisplayName();
+            });
+            text += QStringLiteral("    %1 -> %2\n")
+                        .arg(Narrow(rec.DisplayName()),
+                             known ? Narrow(rec.DisplayName())
+                                   : QStringLiteral("made again, with its store where it was"));
+        }
+    }
     if (m_state->clearIdentity)
         text += QStringLiteral("\nAll %1 messages of %2 will be deleted before the restore\n")
                     .arg(m_state->restoreIdentityMessages)
