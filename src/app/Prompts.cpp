@@ -1,6 +1,8 @@
 #include "app/Prompts.h"
 
 #include <QDesktopServices>
+#include <QInputDialog>
+#include <QLineEdit>
 #include <QUrl>
 
 #include <QMessageBox>
@@ -33,6 +35,13 @@ Prompts& Prompts::Get() {
             CSelFolderDlg dialog(parent);
             if (dialog.exec() != QDialog::Accepted) return std::nullopt;
             return dialog.Selection();
+        },
+        [](QWidget* parent, const QString& label) -> std::optional<QString> {
+            bool ok = false;
+            QString text = QInputDialog::getText(parent, QStringLiteral("Tindale"), label,
+                                                 QLineEdit::Normal, QString(), &ok);
+            if (!ok) return std::nullopt;
+            return text;
         },
         [](const QUrl& url) { return QDesktopServices::openUrl(url); },
     };

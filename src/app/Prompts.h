@@ -22,6 +22,8 @@ struct Prompts {
 
     // A message folder to move duplicates to: (identity id, folder id); nothing on Cancel.
     std::function<std::optional<std::pair<std::u16string, uint32_t>>(QWidget* parent)> selectFolder;
+    // A line of text asked for (a new folder's name); nothing on Cancel.
+    std::function<std::optional<QString>(QWidget* parent, const QString& label)> text;
     // Opens a page in the desktop's browser: false when it could not be opened.
     std::function<bool(const QUrl& url)> openUrl;
 

@@ -18,12 +18,16 @@ class CSelFolderDlg : public QDialog {
     std::pair<std::u16string, uint32_t> Selection() const { return {m_identityId, m_folderId}; }
     QTreeWidget* Tree() const { return m_tree; }
     QPushButton* OkButton() const { return m_ok; }
+    QPushButton* NewFolderButton() const { return m_newFolder; }
 
   private:
     void OnSelectionChanged(QTreeWidgetItem* item);
+    // Makes a folder below the selected identity or folder, and selects it.
+    void MakeFolder();
     std::unique_ptr<SourceTree> m_sources;
     std::u16string m_identityId;
     uint32_t m_folderId = 0;
     QTreeWidget* m_tree;
     QPushButton* m_ok;
+    QPushButton* m_newFolder;
 };

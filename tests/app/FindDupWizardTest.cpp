@@ -164,6 +164,16 @@ class FindDupWizardTest : public QObject {
             QVERIFY(archive);
             dialog.Tree()->setCurrentItem(archive);
             QVERIFY(!dialog.OkButton()->isEnabled());
+            // A folder of its own can be made right there.
+            QVERIFY(dialog.NewFolderButton()->isEnabled());
+            Prompts::Get().text = [](QWidget*, const QString&) -> std::optional<QString> {
+                return QStringLiteral("Copies");
+            };
+            dialog.NewFolderButton()->click();
+            QCOMPARE(dialog.Tree()->currentItem()->text(0), QStringLiteral("Copies"));
+            QVERIFY(dialog.OkButton()->isEnabled());
+            QVERIFY(dialog.Selection().first == ok->id);
+            QVERIFY(fs::is_directory(home / "Mail/archive/.Copies/cur"));
             dialog.Tree()->setCurrentItem(child(archive, QStringLiteral("Old Projects")));
             QVERIFY(dialog.OkButton()->isEnabled());
             auto selection = dialog.Selection();
