@@ -12,6 +12,7 @@
 
 #include "archive/PieceCodec.h"
 #include "archive/PiecePipeline.h"
+#include "archive/ZstdDictionary.h"
 #include "base/Text.h"
 
 int ArchiveReader::OpenArchiveFd(const std::string& path) {
@@ -51,11 +52,32 @@ ArchiveReader::OpenStatus ArchiveReader::Unlock(std::u16string_view password,
     if (header_.Sealed()) {
         if (!SealKey::HeaderValid(header_)) return OpenStatus::DamagedHeader;
         key_ = SealKey::Unlock(header_, password, stop);
-        if (key_) return OpenStatus::Readable;
+        if (key_) {
+            LoadDictionary();
+            return OpenStatus::Readable;
+        }
         return stop.stop_requested() ? OpenStatus::Cancelled : OpenStatus::WrongPassword;
     }
     bool right = !header_.Encrypted() || header_.CheckPassword(password);
     return right ? OpenStatus::Readable : OpenStatus::WrongPassword;
+}
+
+void ArchiveReader::UseKey(const SealKey& key) {
+    key_ = key;
+    LoadDictionary();
+}
+
+void ArchiveReader::LoadDictionary() {
+    if (!key_ || key_->Scheme() != SealScheme::ZstdShared || index_ != 0 || AtEnd() ||
+        record_.TypeGuid() != kZstdDictionaryType || payload_.remaining != payload_.total)
+        return;
+    std::vector<uint8_t> bytes(ZstdDictionary::kMaxBytes + 1);
+    FrameDecodingStream frames(payload_, record_, u"", &*key_);
+    bytes.resize(v::ReadFully(frames, bytes.data(), bytes.size()));
+    // A dictionary that does not open leaves the items that need it undecodable, which every
+    // job reports as damage; so does a dictionary record anywhere but first.
+    if (!frames.Damaged())
+        key_->UseDictionary(ZstdDictionary::FromBytes(bytes.data(), bytes.size()));
 }
 
 void ArchiveReader::End(EndReason reason) {

@@ -47,7 +47,7 @@ class ArchiveReader {
                     std::stop_token stop = {});
     const SealKey* Key() const { return key_ ? &*key_ : nullptr; }
     // A sealed archive's key, already derived for this archive.
-    void UseKey(const SealKey& key) { key_ = key; }
+    void UseKey(const SealKey& key);
 
     // Reads the header and the first record; false when the file is not an archive (too
     // short, or a wrong magic). The reader does not own the stream. The header stays
@@ -100,6 +100,10 @@ class ArchiveReader {
 
     void End(EndReason reason);
     bool SkipRest();
+    // Gives the key the dictionary a compressed sealed archive keeps in its first record
+    // (reading that record's payload), so that every later frame can be decoded, by this
+    // reader, its look-ahead or any copy of the key.
+    void LoadDictionary();
 
     v::FileStream* stream_ = nullptr;
     ArchiveHeader header_;

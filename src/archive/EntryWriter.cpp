@@ -5,6 +5,7 @@
 #include "archive/ArchiveWriter.h"
 #include "archive/PieceCodec.h"
 #include "archive/Seal.h"
+#include "archive/ZstdDictionary.h"
 #include "base/Guid.h"
 
 void EntryWriter::Begin(const v::NodeRecord& record) {
@@ -41,16 +42,29 @@ EntryWriter::End EntryWriter::Finish(bool leftOut) {
 
 void EntryWriter::WriteClosingRecord(const SealKey& seal, bool compress) {
     if (!chain_) return;
+    // Encoded like every other record: compressed when the archive is.
+    WriteSealedRecord(kSealClosingType, chain_->Closing(), seal, compress);
+}
+
+void EntryWriter::WriteDictionaryRecord(const SealKey& seal, const ZstdDictionary& dictionary) {
+    // Compressed like every record of its archive, by itself: the key has no dictionary yet.
+    v::NodeRecord rec = WriteSealedRecord(kZstdDictionaryType, dictionary.Bytes(), seal, true);
+    if (chain_) chain_->Add(rec.bytes.data());  // not an item: not counted as one
+}
+
+v::NodeRecord EntryWriter::WriteSealedRecord(const tindale::Guid& type,
+                                             const std::vector<uint8_t>& plaintext,
+                                             const SealKey& seal, bool compress) {
     v::NodeRecord rec;
-    rec.SetTypeGuid(kSealClosingType);
+    rec.SetTypeGuid(type);
     rec.SetInstanceGuid(tindale::Guid::NewRandom());
-    rec.SetFlags(compress, true);  // encoded like every other record
-    auto closing = chain_->Closing();
+    rec.SetFlags(compress, true);
     std::vector<uint8_t> frame;
     auto record = std::make_shared<const v::RecordBytes>(rec.bytes);
-    ProcessPiece({compress, true, {}, &seal}, closing.data(), closing.size(), frame,
+    ProcessPiece({compress, true, {}, &seal}, plaintext.data(), plaintext.size(), frame,
                  {record, 0, true});
     rec.SetPayloadLength(frame.size());
     writer_.Write(rec.bytes.data(), rec.bytes.size());
     writer_.Write(frame.data(), frame.size());
+    return rec;
 }

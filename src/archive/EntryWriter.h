@@ -9,10 +9,12 @@
 #include <vector>
 
 #include "archive/NodeRecord.h"
+#include "base/Guid.h"
 
 class ArchiveWriter;
 class SealChain;
 class SealKey;
+class ZstdDictionary;
 
 class EntryWriter {
   public:
@@ -34,8 +36,14 @@ class EntryWriter {
     // them all, sealed like any frame, so that a cut, reordered or spliced archive is found.
     // Needs the chain given to Chain.
     void WriteClosingRecord(const SealKey& seal, bool compress);
+    // The first record of a sealed archive whose small items share a dictionary: the
+    // dictionary, sealed, so that every reader has it before any item needs it.
+    void WriteDictionaryRecord(const SealKey& seal, const ZstdDictionary& dictionary);
 
   private:
+    v::NodeRecord WriteSealedRecord(const tindale::Guid& type,
+                                    const std::vector<uint8_t>& plaintext, const SealKey& seal,
+                                    bool compress);
     ArchiveWriter& writer_;
     uint64_t maxPayload_;
     uint64_t recordOffset_ = 0;

@@ -5,6 +5,7 @@
 
 #include "archive/Processors.h"
 #include "archive/Seal.h"
+#include "archive/ZstdDictionary.h"
 #include "archive/ZstdPiece.h"
 #include "base/Text.h"
 
@@ -14,9 +15,12 @@ void ProcessPiece(const CodecFlags& flags, const uint8_t* piece, size_t length,
     size_t bodySize = length;
     LZMACompProcessor lzma(flags.quickLzma);
     std::vector<uint8_t> zstd;
-    if (flags.compress && flags.encrypt && flags.seal &&
-        flags.seal->Scheme() == SealScheme::ZstdPieces) {
-        ZstdPack(piece, length, zstd);
+    if (flags.compress && flags.encrypt && flags.seal && flags.seal->UsesZstd()) {
+        // A payload of one piece (a message, a small file) takes the archive's dictionary
+        // when it has one; larger payloads find their context in their own pieces.
+        std::shared_ptr<const ZstdDictionary> dictionary;
+        if (place.index == 0 && place.last) dictionary = flags.seal->Dictionary();
+        ZstdPack(piece, length, zstd, dictionary.get());
         body = zstd.data();
         bodySize = zstd.size();
     } else if (flags.compress) {
@@ -83,7 +87,9 @@ bool DecodeFrame(const CodecFlags& flags, const uint8_t* record, uint64_t index,
         return DecodeFrameBody(plain, opened.data(), opened.size(), piece);
     }
     size_t maxPiece = flags.seal->PieceSize();
-    if (flags.compress) return ZstdUnpack(opened.data(), opened.size(), maxPiece, piece);
+    if (flags.compress)
+        return ZstdUnpack(opened.data(), opened.size(), maxPiece, piece,
+                          flags.seal->Dictionary().get());
     if (opened.size() > maxPiece) return false;
     piece = std::move(opened);
     return true;

@@ -11,6 +11,7 @@
 #include "archive/ArchiveHeader.h"
 #include "archive/NodeRecord.h"
 #include "archive/PieceCodec.h"
+#include "archive/ZstdDictionary.h"
 #include "base/Text.h"
 
 using namespace tindale;
@@ -63,7 +64,7 @@ std::array<uint8_t, v::NodeRecord::kSize + 9> FrameAd(const uint8_t* record, uin
 // A header sealed in the format, scheme and with the algorithm this program knows.
 bool OurSealedFormat(const ArchiveHeader& h) {
     return h.bytes[ArchiveHeader::kSealedMarkAt] == kSealedFormat &&
-           h.bytes[ArchiveHeader::kSealSchemeAt] <= static_cast<uint8_t>(SealScheme::ZstdPieces) &&
+           h.bytes[ArchiveHeader::kSealSchemeAt] <= static_cast<uint8_t>(SealScheme::ZstdShared) &&
            text::GetU32(h.bytes.data() + kAlgAt) == kAlgorithm;
 }
 
@@ -150,6 +151,7 @@ std::optional<SealKey> SealKey::Derive(std::u16string_view password, const SealP
     if (!d->finished || !d->ok) return std::nullopt;
     SealKey key;
     key.key_ = std::make_shared<std::array<uint8_t, 32>>(d->key);
+    key.shared_ = std::make_shared<Shared>();
     return key;
 }
 
@@ -189,7 +191,26 @@ bool SealKey::Fits(const ArchiveHeader& h) const {
 }
 
 size_t SealKey::PieceSize() const {
-    return scheme_ == SealScheme::ZstdPieces ? kZstdPieceSize : kPieceSize;
+    return UsesZstd() ? kZstdPieceSize : kPieceSize;
+}
+
+struct SealKey::Shared {
+    std::mutex mutex;
+    std::shared_ptr<const ZstdDictionary> dictionary;
+};
+
+std::shared_ptr<const ZstdDictionary> SealKey::Dictionary() const {
+    std::lock_guard lock(shared_->mutex);
+    return shared_->dictionary;
+}
+
+void SealKey::UseDictionary(std::shared_ptr<const ZstdDictionary> dictionary) const {
+    std::lock_guard lock(shared_->mutex);
+    shared_->dictionary = std::move(dictionary);
+}
+
+bool IsSealRecord(const Guid& type) {
+    return type == kSealClosingType || type == kZstdDictionaryType;
 }
 
 void SealKey::SealFrame(const uint8_t* record, uint64_t index, bool last, const uint8_t* piece,

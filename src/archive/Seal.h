@@ -17,14 +17,17 @@
 #include "base/Guid.h"
 
 class ArchiveHeader;
+class ZstdDictionary;
 
 // Header byte 6 of a sealed archive. Readers of the original format need 0 there and refuse
 // the file as not an archive before they read any payload.
 inline constexpr uint8_t kSealedFormat = 1;
 // Header byte 7 of a sealed archive: how its payloads are cut and compressed. Archives
 // written before zstd have 10 KiB pieces, LZMA-compressed like the original format's; since,
-// pieces of up to 128 KiB, compressed with zstd. The byte is covered by the key check.
-enum class SealScheme : uint8_t { LzmaPieces = 0, ZstdPieces = 1 };
+// pieces of up to 128 KiB, compressed with zstd; and since shared contexts, the same pieces,
+// where a payload of one piece may be compressed with a dictionary the archive holds in its
+// first record. The byte is covered by the key check.
+enum class SealScheme : uint8_t { LzmaPieces = 0, ZstdPieces = 1, ZstdShared = 2 };
 inline constexpr size_t kZstdPieceSize = 128 * 1024;
 // A sealed frame: a flag byte (1 on the payload's last frame), then ciphertext and tag.
 inline constexpr size_t kSealOverhead = 1 + 16;
@@ -61,8 +64,14 @@ class SealKey {
     bool Fits(const ArchiveHeader& header) const;
 
     SealScheme Scheme() const { return scheme_; }
+    bool UsesZstd() const { return scheme_ != SealScheme::LzmaPieces; }
     // The largest piece a payload is cut into, and that a frame may decode to.
     size_t PieceSize() const;
+
+    // The archive's dictionary, once its writer made it or its reader read it; shared by
+    // every copy of this key (and so by the threads that seal and open frames with it).
+    std::shared_ptr<const ZstdDictionary> Dictionary() const;
+    void UseDictionary(std::shared_ptr<const ZstdDictionary> dictionary) const;
 
     // Seals one piece (already compressed when the archive is) as frame body number `index`
     // of the record whose bytes are `record`.
@@ -73,7 +82,9 @@ class SealKey {
                    std::vector<uint8_t>& piece, bool& last) const;
 
   private:
+    struct Shared;
     std::shared_ptr<std::array<uint8_t, 32>> key_;  // shared by the pipeline's threads
+    std::shared_ptr<Shared> shared_;
     SealScheme scheme_ = SealScheme::ZstdPieces;
 };
 
@@ -90,6 +101,10 @@ class SealChain {
     alignas(64) std::array<uint8_t, 384> state_;  // crypto_generichash_state, kept opaque
     uint64_t count_ = 0;
 };
+
+// Whether a record is one of the seal's own (the closing record, the dictionary) rather than
+// an item: nothing restores, lists or extracts them.
+bool IsSealRecord(const tindale::Guid& type);
 
 // Whether the sealed support is linked in and working (libsodium initialised).
 bool SealAvailable();

@@ -14,6 +14,8 @@
 #include "archive/PiecePipeline.h"
 #include "archive/Processors.h"
 #include "archive/Seal.h"
+#include "archive/ZstdDictionary.h"
+#include "backup/MailDictionary.h"
 #include "base/Text.h"
 #include "model/FileNodes.h"
 #include "model/ItemProgress.h"
@@ -146,10 +148,12 @@ class BackupRun {
                 outcome.Fail("the key could not be derived from the password (out of memory?)");
                 return;
             }
-            seal->Stamp(header, params);
+            seal->Stamp(header, params,
+                        request_.compress ? SealScheme::ZstdShared : SealScheme::ZstdPieces);
             entries_.Chain(chain_);
         }
         writer_.Write(header.bytes.data(), header.bytes.size());
+        if (seal && request_.compress) ShareDictionary(*seal);
         PiecePipeline pipeline(
             request_.compress, request_.encrypt, request_.password, options_.threads,
             [this](const std::vector<uint8_t>& frame) { entries_.Frame(frame); },
@@ -188,6 +192,15 @@ class BackupRun {
         outcome.itemsDone = entries_.Written();
         outcome.counts = counts_;
         if (seal && !Stopped()) entries_.WriteClosingRecord(*seal, request_.compress);
+    }
+
+    // The messages of a compressed sealed archive share a dictionary, its first record.
+    void ShareDictionary(const SealKey& seal) {
+        report_.Activity("Preparing compression");
+        auto dictionary = TrainMailDictionary(request_.sources, request_.withoutOwnItems, stop_);
+        if (!dictionary) return;
+        entries_.WriteDictionaryRecord(seal, *dictionary);
+        seal.UseDictionary(std::move(dictionary));
     }
 
     void WriteOne(v::BasicNode& node, PiecePipeline& pipeline) {

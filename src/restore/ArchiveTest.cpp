@@ -156,7 +156,7 @@ ArchiveTestResult TestArchive(const std::string& path, const std::u16string& pas
         if (sealKey) walk.emplace(*sealKey);
         bool decodable = sealed ? sealKey != nullptr : !password.empty();
         reader.DecodeAhead(password, sealKey, [decodable](const v::NodeRecord& rec) {
-            if (rec.TypeGuid() == kSealClosingType) return false;
+            if (IsSealRecord(rec.TypeGuid())) return false;
             return !rec.Encrypted() || decodable;
         });
         bool closedWithoutKey = false;
@@ -185,7 +185,7 @@ ArchiveTestResult TestArchive(const std::string& path, const std::u16string& pas
             bool closing = walk ? walk->Observe(reader)
                                 : sealed && reader.Record().TypeGuid() == kSealClosingType;
             if (sealed && !walk) closedWithoutKey = closing;
-            if (!closing) {
+            if (!closing && !IsSealRecord(reader.Record().TypeGuid())) {
                 if (result.verdict == V::Sound &&
                     !FramesDecode(reader, password, sealed, sealKey, keepGoing)) {
                     result.verdict = V::Damaged;

@@ -29,7 +29,7 @@ RecordTree RecordTree::Load(const std::string& archivePath, std::stop_token stop
     std::map<tindale::Guid, std::pair<Entry*, size_t>> byGuid;  // with its depth
     tree.sealed = reader.Header().Sealed();
     for (; !reader.AtEnd() && !stop.stop_requested(); reader.Advance()) {
-        if (reader.Record().TypeGuid() == kSealClosingType) continue;  // nothing to restore
+        if (IsSealRecord(reader.Record().TypeGuid())) continue;  // nothing to restore
         auto entry = std::make_unique<Entry>();
         entry->record = reader.Record();
         entry->payloadLength = reader.PayloadLength();
@@ -82,7 +82,7 @@ RecordTree::Summary RecordTree::Walk(const std::string& archivePath, const Visit
     RecordPaths paths;
     for (; !reader.AtEnd() && !stop.stop_requested(); reader.Advance()) {
         const v::NodeRecord& rec = reader.Record();
-        if (rec.TypeGuid() == kSealClosingType) continue;
+        if (IsSealRecord(rec.TypeGuid())) continue;
         ++summary.records;
         summary.anyEncrypted = summary.anyEncrypted || rec.Encrypted();
         auto path = paths.Of(rec);

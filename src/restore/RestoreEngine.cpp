@@ -274,7 +274,7 @@ class Choice {
         items_ = listed_->size();
     }
     bool Wants(const v::NodeRecord& rec) const {
-        if (everything_) return rec.TypeGuid() != kSealClosingType;
+        if (everything_) return !IsSealRecord(rec.TypeGuid());
         return listed_->count(rec.InstanceGuid()) > 0;
     }
     size_t Items() const { return items_; }
@@ -286,8 +286,7 @@ class Choice {
         return [listed, all, filesOnly](const v::NodeRecord& rec) {
             if (filesOnly && rec.TypeGuid() != v::FileFolderNode::kTypeGuid)
                 return PayloadNeeded(rec);  // a plan reads only the files' headers
-            return (all ? rec.TypeGuid() != kSealClosingType
-                        : listed->count(rec.InstanceGuid()) > 0) ||
+            return (all ? !IsSealRecord(rec.TypeGuid()) : listed->count(rec.InstanceGuid()) > 0) ||
                    PayloadNeeded(rec);
         };
     }
@@ -299,7 +298,7 @@ class Choice {
         if (reader.Open(text::ToUtf8(request.archivePath)) != ArchiveReader::OpenStatus::Readable)
             return;
         for (; !reader.AtEnd(); reader.Advance()) {
-            if (reader.Record().TypeGuid() == kSealClosingType) continue;
+            if (IsSealRecord(reader.Record().TypeGuid())) continue;
             ++items_;
             messages_ += reader.Record().TypeGuid() == v::MsgNode::kTypeGuid;
         }

@@ -24,7 +24,7 @@ reader="$here/sealed_reader.py"
 [ "$("$py" "$reader" "$work/s.vqz" "correct horse" letter.txt | tail -c 36)" = "Dear Bob, the safe code is 7-3-9-1." ] \
   || fail "PyNaCl opens the frame as documented"
 
-# Compressed: zstd pieces of up to 128 KiB inside the seal (header byte 7 is 1), a payload of
+# Compressed: zstd pieces of up to 128 KiB inside the seal (header byte 7 is 2), a payload of
 # several of them, text and noise, read back byte for byte (after the 4112-byte file header).
 "$py" -c "
 import random, sys; r = random.Random(3)
@@ -32,10 +32,31 @@ words = [b'mail ', b'sealed ', b'piece ', b'zstd ', b'\n']
 text = b''.join(r.choice(words) for _ in range(60000))
 open(sys.argv[1], 'wb').write(text + r.randbytes(200000) + text)" "$HOME/Documents/mixed.bin"
 "$cli" backup "$work/z.vqz" --compress --encrypt --password-file "$work/pw" --source "My Documents" >/dev/null || fail "sealed compressed backup"
-[ "$(head -c 8 "$work/z.vqz" | tail -c 2 | od -An -tu1 | tr -s ' ')" = " 1 1" ] || fail "bytes 6 and 7 mark a sealed archive of zstd pieces"
+[ "$(head -c 8 "$work/z.vqz" | tail -c 2 | od -An -tu1 | tr -s ' ')" = " 1 2" ] || fail "bytes 6 and 7 mark a sealed archive of zstd pieces"
 "$py" "$reader" "$work/z.vqz" "correct horse" mixed.bin | tail -c +4113 | cmp -s - "$HOME/Documents/mixed.bin" \
   || fail "zstandard and PyNaCl read the compressed payload back"
 rm "$HOME/Documents/mixed.bin"
+# Messages share the dictionary the archive's first record holds: each one is read back by
+# the independent reader, dictionary and all, as Tindale reads it.
+"$py" - "$HOME/Maildir" <<'PY'
+import os, sys
+for sub in ("cur", "new", "tmp"):
+    os.makedirs(os.path.join(sys.argv[1], sub), exist_ok=True)
+for i in range(60):
+    with open(os.path.join(sys.argv[1], "cur", f"17000{i:05}.M{i}.host:2,S"), "w") as f:
+        f.write(f"Received: from mx.example.org by mail.example.org\nFrom: Ann <ann@example.org>\n"
+                f"To: Bob <bob@example.org>\nSubject: Weekly note {i}\nMessage-ID: <{i}@example.org>\n"
+                f"\nHello Bob,\n\nthe weekly note number {i}.\n\n-- \nAnn, example.org\n")
+PY
+"$cli" backup "$work/m.vqz" --compress --encrypt --password-file "$work/pw" --source "Message Store" >/dev/null || fail "sealed compressed backup of mail"
+"$py" -c "import sys; d = open(sys.argv[1], 'rb').read(4176 + 32); sys.exit(d[4192:4208].hex() != 'e2a7d1c4583b964f8e0d7a21b9f3e654')" "$work/m.vqz" \
+  || fail "the first record holds the dictionary"
+"$cli" cat "$work/m.vqz" "Message Store/Main Identity/Inbox/Weekly note 7" --password-file "$work/pw" > "$work/m7" || fail "cat of a message"
+grep -q "weekly note number 7\." "$work/m7" || fail "cat gives the message"
+"$py" "$reader" "$work/m.vqz" "correct horse" "Weekly note 7" | tail -c "$(stat -c %s "$work/m7")" | cmp -s - "$work/m7" \
+  || fail "the independent reader opens a message with the archive's dictionary"
+"$cli" test "$work/m.vqz" --password-file "$work/pw" >/dev/null || fail "an archive with a dictionary tests sound"
+rm -r "$HOME/Maildir"
 # The stored archives, the earlier sealed ones (LZMA inside) too, hold the plain one's notes.
 data="$here/../data"
 "$py" "$reader" "$data/plain.vqz" - notes > "$work/notes" || fail "the plain stored archive reads"
@@ -57,6 +78,9 @@ printf 'pass\n' > "$work/pass"
 "$py" "$here/../fuzz/make_sealed_seed.py" "$work/pyz.vqz" --zstd || fail "PyNaCl and zstandard write a sealed archive"
 "$cli" test "$work/pyz.vqz" --password-file "$work/pass" >/dev/null || fail "an archive of zstd pieces sealed by PyNaCl tests sound"
 "$cli" cat "$work/pyz.vqz" 'seed.txt' --password-file "$work/pass" 2>/dev/null | grep -qx hello || fail "its file reads back"
+"$py" "$here/../fuzz/make_sealed_seed.py" "$work/pyd.vqz" --shared || fail "PyNaCl and zstandard write an archive with a dictionary"
+"$cli" test "$work/pyd.vqz" --password-file "$work/pass" >/dev/null || fail "an archive with a dictionary made by zstandard tests sound"
+"$cli" cat "$work/pyd.vqz" 'seed.txt' --password-file "$work/pass" 2>/dev/null | grep -qx hello || fail "its file, compressed with that dictionary, reads back"
 
 export HOME="$work/bob"
 mkdir -p "$HOME"

@@ -3,8 +3,9 @@
 following the documented layout (docs/format.md) alone: the Argon2id key from the header's
 salt and limits; XChaCha20-Poly1305 frames with nonce = record GUID + frame index and
 associated data = the record without its payload length + frame index + last-frame flag;
-inside them the piece, stored, or compressed by the header's seal scheme (0: LZMA, 1: zstd);
-and the closing record's count and BLAKE2b hash of the records. Plain archives are read too.
+inside them the piece, stored, or compressed by the header's seal scheme (0: LZMA, 1: zstd,
+2: zstd, a piece alone or with the dictionary the archive's first record holds); and the
+closing record's count and BLAKE2b hash of the records. Plain archives are read too.
   sealed_reader.py ARCHIVE PASSWORD NAME   writes the payload of the record named NAME"""
 import hashlib
 import lzma
@@ -15,6 +16,7 @@ import nacl.bindings as b
 import zstandard
 
 CLOSING = bytes.fromhex("2a3c1e6b449d0b4fa6e15c7d2e8f9a13")
+DICTIONARY = bytes.fromhex("e2a7d1c4583b964f8e0d7a21b9f3e654")
 
 
 def derive_key(header, password):
@@ -28,13 +30,16 @@ def derive_key(header, password):
     return key
 
 
-def uncompress(body, scheme):
+def uncompress(body, scheme, dictionary=None):
     if body[0] == 0:
         return body[1:]
-    if scheme == 1:
-        assert body[0] == 2, "a zstd piece starts with marker 2"
+    if scheme in (1, 2):
         params = zstandard.get_frame_parameters(body[1:])
         assert params.content_size <= 131072, "a piece of at most 128 KiB"
+        if body[0] == 3 and scheme == 2:
+            assert dictionary and params.dict_id == dictionary.dict_id(), "the archive's dictionary"
+            return zstandard.ZstdDecompressor(dict_data=dictionary).decompress(body[1:])
+        assert body[0] == 2 and params.dict_id == 0, "a zstd piece starts with marker 2"
         return zstandard.ZstdDecompressor().decompress(body[1:])
     assert body[0] == 1 and body[1] == 0, "an LZMA block without the x86 filter"
     return lzma.decompress(body[2:], format=lzma.FORMAT_ALONE)
@@ -48,7 +53,7 @@ def frames(data, pos, length):
         pos += 4 + m
 
 
-def open_payload(record, payload, key, scheme):
+def open_payload(record, payload, key, scheme, dictionary=None):
     out = []
     compress = record[56]
     for index, body in enumerate(payload):
@@ -59,7 +64,7 @@ def open_payload(record, payload, key, scheme):
         ad = record[:48] + bytes(8) + record[56:] + struct.pack("<Q", index) + bytes([last])
         nonce = record[32:48] + struct.pack("<Q", index)
         plain = b.crypto_aead_xchacha20poly1305_ietf_decrypt(body[1:], ad, nonce, key)
-        out.append(uncompress(plain, scheme) if compress else plain)
+        out.append(uncompress(plain, scheme, dictionary) if compress else plain)
     return b"".join(out)
 
 
@@ -71,7 +76,7 @@ def main():
     sealed = header[6] == 1
     key = derive_key(header, password) if sealed else None
     scheme = header[7]
-    chain, count, found = hashlib.blake2b(digest_size=32), 0, None
+    chain, count, found, dictionary = hashlib.blake2b(digest_size=32), 0, None, None
     pos = 4176
     while pos + 704 <= len(data):
         record = data[pos:pos + 704]
@@ -83,10 +88,13 @@ def main():
             assert pos + 704 + length == len(data), "nothing after the closing record"
             break
         chain.update(record)
+        if sealed and scheme == 2 and count == 0 and record[16:32] == DICTIONARY:
+            raw = open_payload(record, payload, key, scheme)
+            dictionary = zstandard.ZstdCompressionDict(raw, dict_type=zstandard.DICT_TYPE_FULLDICT)
         count += 1
         name = record[58:570].decode("utf-16-le").split("\0")[0]
         if name == wanted and found is None:
-            found = open_payload(record, payload, key, scheme)
+            found = open_payload(record, payload, key, scheme, dictionary)
         pos += 704 + length
     else:
         assert not sealed, "a sealed archive ends with its closing record"

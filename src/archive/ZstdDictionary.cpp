@@ -1,0 +1,50 @@
+#include "archive/ZstdDictionary.h"
+
+#define ZDICT_STATIC_LINKING_ONLY
+#include <zdict.h>
+#include <zstd.h>
+
+#include <cstdlib>
+
+const tindale::Guid kZstdDictionaryType =
+    tindale::Guid::FromText("{C4D1A7E2-3B58-4F96-8E0D-7A21B9F3E654}");
+
+namespace {
+
+// The level pieces are compressed at (ZstdPiece).
+constexpr int kLevel = 3;
+// Smaller dictionaries did as well on mail as the largest ones, and cost less to train and
+// to load.
+constexpr size_t kTrainedBytes = 32 * 1024;
+
+}  // namespace
+
+ZstdDictionary::~ZstdDictionary() {
+    ZSTD_freeCDict(compress_);
+    ZSTD_freeDDict(decompress_);
+}
+
+std::shared_ptr<const ZstdDictionary> ZstdDictionary::Train(const std::vector<uint8_t>& samples,
+                                                            const std::vector<size_t>& sizes) {
+    if (sizes.empty()) return nullptr;
+    std::vector<uint8_t> dictionary(kTrainedBytes);
+    size_t made = ZDICT_trainFromBuffer(dictionary.data(), dictionary.size(), samples.data(),
+                                        sizes.data(), static_cast<unsigned>(sizes.size()));
+    if (ZDICT_isError(made)) return nullptr;
+    return FromBytes(dictionary.data(), made);
+}
+
+std::shared_ptr<const ZstdDictionary> ZstdDictionary::FromBytes(const uint8_t* data,
+                                                                size_t length) {
+    if (length < 8 || length > kMaxBytes) return nullptr;
+    // A dictionary in zstd's own format names itself: its id is what frames refer to.
+    uint32_t id = ZDICT_getDictID(data, length);
+    if (id == 0) return nullptr;
+    std::shared_ptr<ZstdDictionary> dictionary(new ZstdDictionary);
+    dictionary->bytes_.assign(data, data + length);
+    dictionary->id_ = id;
+    dictionary->compress_ = ZSTD_createCDict(data, length, kLevel);
+    dictionary->decompress_ = ZSTD_createDDict(data, length);
+    if (!dictionary->compress_ || !dictionary->decompress_) return nullptr;
+    return dictionary;
+}
