@@ -4,12 +4,13 @@
 # messages. First full backup (time, size on disk) and full restore into an empty folder
 # (time, synced) of: Tindale sealed+compressed, sealed only, compressed (LZMA); restic
 # (zstd, encrypted); borg with lz4, zstd,3 and lzma,6 (repokey); with each run's peak
-# resident memory. Installs restic and borgbackup from Debian here, not in scripts/setup.
+# resident memory; and the limit, `tar c | zstd -3 -T2` (and `-19 --long`) of the same home.
+# Installs restic, borgbackup and zstd from Debian here, not in scripts/setup.
 # Usage: bench/peers.sh
 set -euo pipefail
 cd "$(dirname "$0")/.."
-command -v restic >/dev/null && command -v borg >/dev/null ||
-  { apt-get update -qq && apt-get install -y -qq restic borgbackup >/dev/null; }
+command -v restic >/dev/null && command -v borg >/dev/null && command -v zstd >/dev/null ||
+  { apt-get update -qq && apt-get install -y -qq restic borgbackup zstd >/dev/null; }
 scripts/build >/dev/null
 work=$(mktemp -d /tmp/tindale-peers-XXXXXX)
 trap 'rm -rf "$work"' EXIT
@@ -87,3 +88,18 @@ for c in lz4 zstd,3 lzma,6; do
   row "borg -C $c (repokey)" "$b" "$(size "$work/borg")" "$r"
   check "$work/restore"
 done
+# The limit on the same data: one stream, compressed as a whole (no encryption, no random
+# access), at zstd's default level on two threads, and at its strongest with a long window.
+for c in "-3 -T2" "-19 --long -T2"; do
+  rm -rf "$work/restore"
+  mkdir -p "$work/restore"
+  b=$(elapsed sh -c "tar c -C '$home' Documents Maildir | zstd $c -q > '$work/t.tar.zst'")
+  r=$(elapsed sh -c "zstd -dc --long=31 '$work/t.tar.zst' | tar x -C '$work/restore' && sync")
+  row "tar c | zstd $c" "$b" "$(size "$work/t.tar.zst")" "$r"
+  check "$work/restore"
+done
+# The key derivation (Argon2id) of a sealed backup, the same for any home: its share of the
+# sealed rows above.
+mkdir -p "$home/Contacts"
+k=$(elapsed env HOME="$home" "$cli" backup "$work/k.vqz" --encrypt --source Contacts)
+printf '%-44s %9.2f\n' "  the key derivation alone (Tindale sealed)" "${k%% *}"

@@ -28,8 +28,17 @@ std::shared_ptr<const ZstdDictionary> ZstdDictionary::Train(const std::vector<ui
                                                             const std::vector<size_t>& sizes) {
     if (sizes.empty()) return nullptr;
     std::vector<uint8_t> dictionary(kTrainedBytes);
-    size_t made = ZDICT_trainFromBuffer(dictionary.data(), dictionary.size(), samples.data(),
-                                        sizes.data(), static_cast<unsigned>(sizes.size()));
+    // Fixed segment and d-mer sizes: searching for the best ones (as zstd's default trainer
+    // does) cost a tenth of a second per backup and found dictionaries no better on mail.
+    ZDICT_fastCover_params_t params{};
+    params.k = 1000;
+    params.d = 8;
+    params.f = 20;
+    params.accel = 1;
+    params.zParams.compressionLevel = kLevel;
+    size_t made =
+        ZDICT_trainFromBuffer_fastCover(dictionary.data(), dictionary.size(), samples.data(),
+                                        sizes.data(), static_cast<unsigned>(sizes.size()), params);
     if (ZDICT_isError(made)) return nullptr;
     return FromBytes(dictionary.data(), made);
 }

@@ -4,6 +4,7 @@
 
 #include <algorithm>
 #include <cstring>
+#include <future>
 #include <map>
 #include <memory>
 
@@ -141,11 +142,22 @@ class BackupRun {
         auto header = ArchiveHeader::Build(request_.compress, request_.encrypt,
                                            request_.archivePath, request_.password);
         std::optional<SealKey> seal;
+        std::shared_ptr<const ZstdDictionary> dictionary;
         if (request_.encrypt && !request_.legacyEncryption) {
             auto params = SealParams::Fresh();
-            seal = SealKey::Derive(request_.password, params);
+            // The messages' dictionary is learnt while the key is derived (on a thread of its
+            // own, waiting on memory more than on the processor).
+            auto derived = std::async(std::launch::async, [&] {
+                return SealKey::Derive(request_.password, params, stop_);
+            });
+            if (request_.compress) {
+                report_.Activity("Preparing compression");
+                dictionary = TrainMailDictionary(request_.sources, request_.withoutOwnItems, stop_);
+            }
+            seal = derived.get();
             if (!seal) {
-                outcome.Fail("the key could not be derived from the password (out of memory?)");
+                if (!Stopped())
+                    outcome.Fail("the key could not be derived from the password (out of memory?)");
                 return;
             }
             seal->Stamp(header, params,
@@ -153,7 +165,11 @@ class BackupRun {
             entries_.Chain(chain_);
         }
         writer_.Write(header.bytes.data(), header.bytes.size());
-        if (seal && request_.compress) ShareDictionary(*seal);
+        // The messages of a compressed sealed archive share it: it is the archive's first record.
+        if (seal && dictionary) {
+            entries_.WriteDictionaryRecord(*seal, *dictionary);
+            seal->UseDictionary(std::move(dictionary));
+        }
         PiecePipeline pipeline(
             request_.compress, request_.encrypt, request_.password, options_.threads,
             [this](const std::vector<uint8_t>& frame) { entries_.Frame(frame); },
@@ -192,15 +208,6 @@ class BackupRun {
         outcome.itemsDone = entries_.Written();
         outcome.counts = counts_;
         if (seal && !Stopped()) entries_.WriteClosingRecord(*seal, request_.compress);
-    }
-
-    // The messages of a compressed sealed archive share a dictionary, its first record.
-    void ShareDictionary(const SealKey& seal) {
-        report_.Activity("Preparing compression");
-        auto dictionary = TrainMailDictionary(request_.sources, request_.withoutOwnItems, stop_);
-        if (!dictionary) return;
-        entries_.WriteDictionaryRecord(seal, *dictionary);
-        seal.UseDictionary(std::move(dictionary));
     }
 
     void WriteOne(v::BasicNode& node, PiecePipeline& pipeline) {
