@@ -7,7 +7,7 @@
 
 namespace {
 
-constexpr size_t kSampleBytes = 1 << 20;
+constexpr size_t kSampleBytes = 512 << 10;
 // Spread over folders: mail of one folder is more alike than the archive's mail as a whole.
 constexpr size_t kPerFolder = 128;
 // Only messages that fit one piece are compressed with the dictionary.

@@ -11,7 +11,7 @@
 class ZstdDictionary;
 
 // A few messages from each mail folder among `sources` (in their order), as the archive will
-// hold them, up to about a MiB; none when there is too little mail to learn from or the job
+// hold them, up to half a MiB; none when there is too little mail to learn from or the job
 // was stopped. Reading the sample reports nothing: the backup reads them again and reports
 // what it finds then.
 std::shared_ptr<const ZstdDictionary> TrainMailDictionary(

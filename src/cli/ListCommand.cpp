@@ -19,7 +19,8 @@ int RunList(const std::string& archive, const Output& out) {
     bool first = true;
     if (out.AsJson())
         std::cout << "{\n  \"archive\": " << Json(archive).dump() << ",\n  \"records\": [";
-    auto print = [&](const v::NodeRecord& r, uint64_t payloadLength, const std::string& path) {
+    auto print = [&](const v::NodeRecord& r, uint64_t payloadLength, const std::string& path,
+                     uint64_t) {
         if (out.AsJson()) {
             Json record = {{"path", path},
                            {"name", text::ToUtf8(r.DisplayName())},

@@ -90,7 +90,7 @@ RecordTree::Summary RecordTree::Walk(const std::string& archivePath, const Visit
             summary.tooDeep = true;
             break;
         }
-        visit(rec, reader.PayloadLength(), *path);
+        visit(rec, reader.PayloadLength(), *path, reader.PayloadPosition() - v::NodeRecord::kSize);
     }
     summary.complete = !summary.tooDeep && reader.Reason() == ArchiveReader::EndReason::CleanEnd;
     return summary;

@@ -63,8 +63,8 @@ struct RecordTree {
         bool tooDeep = false;  // the walk ended at a record nested deeper than kMaxNesting
         uint64_t records = 0;
     };
-    using Visit =
-        std::function<void(const v::NodeRecord&, uint64_t payloadLength, const std::string& path)>;
+    using Visit = std::function<void(const v::NodeRecord&, uint64_t payloadLength,
+                                     const std::string& path, uint64_t recordOffset)>;
     static Summary Walk(const std::string& archivePath, const Visit& visit,
                         std::stop_token stop = {});
     const Entry* Find(const std::string& path) const;

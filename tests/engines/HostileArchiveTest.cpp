@@ -261,7 +261,8 @@ TEST(HostileArchive, DeeplyNestedContainersAreBoundedWork) {
     EXPECT_EQ(Check(home / "nested.vqz").verdict, ArchiveTestResult::Verdict::Damaged);
     size_t listed = 0;
     auto summary = RecordTree::Walk(
-        home / "nested.vqz", [&](const v::NodeRecord&, uint64_t, const std::string&) { ++listed; });
+        home / "nested.vqz",
+        [&](const v::NodeRecord&, uint64_t, const std::string&, uint64_t) { ++listed; });
     EXPECT_TRUE(summary.tooDeep);
     EXPECT_FALSE(summary.complete);
     EXPECT_LT(listed, 200u);  // 16 KiB of 200-letter names

@@ -1,0 +1,76 @@
+#include "restore/ArchiveOutline.h"
+
+#include <fcntl.h>
+#include <unistd.h>
+
+#include "archive/ArchiveReader.h"
+#include "base/Text.h"
+#include "restore/RecordTree.h"
+
+ArchiveOutline ArchiveOutline::Load(const std::string& archivePath, std::stop_token stop) {
+    ArchiveOutline outline;
+    outline.archive_ = archivePath;
+    std::map<tindale::Guid, int> byGuid;
+    auto summary = RecordTree::Walk(
+        archivePath,
+        [&](const v::NodeRecord& rec, uint64_t, const std::string& path, uint64_t offset) {
+            auto parent = byGuid.find(rec.ParentGuid());
+            int parentIndex = parent == byGuid.end() ? -1 : parent->second;
+            Folder& above = parentIndex < 0 ? outline.top_ : outline.folders_[parentIndex];
+            if (!rec.IsContainer()) {
+                above.items.push_back(offset);
+                return;
+            }
+            int index = static_cast<int>(outline.folders_.size());
+            above.folders.push_back(index);
+            outline.folders_.push_back({{rec, path}, parentIndex, {}, {}});
+            byGuid[rec.InstanceGuid()] = index;
+            outline.byPath_.emplace(path, index);
+        },
+        stop);
+    outline.records_ = summary.records;
+    outline.readable_ = summary.readable;
+    outline.complete_ = summary.complete;
+    outline.sealed_ = summary.sealed;
+    return outline;
+}
+
+std::vector<ArchiveOutline::Entry> ArchiveOutline::ReadItems(
+    int folder, const std::vector<uint64_t>& offsets) const {
+    std::vector<Entry> out;
+    int fd = ArchiveReader::OpenArchiveFd(archive_);
+    if (fd < 0) return out;
+    std::string prefix = folder < 0 ? std::string() : folders_[folder].entry.path + "/";
+    out.reserve(offsets.size());
+    for (uint64_t offset : offsets) {
+        Entry e;
+        if (::pread(fd, e.record.bytes.data(), e.record.bytes.size(), static_cast<off_t>(offset)) !=
+            static_cast<ssize_t>(e.record.bytes.size()))
+            break;  // the file changed since it was walked
+        e.path = prefix + tindale::text::ToUtf8(e.record.DisplayName());
+        out.push_back(std::move(e));
+    }
+    ::close(fd);
+    return out;
+}
+
+std::optional<int> ArchiveOutline::FolderAt(const std::string& path) const {
+    auto it = byPath_.find(path);
+    if (it == byPath_.end()) return std::nullopt;
+    return it->second;
+}
+
+std::optional<ArchiveOutline::Entry> ArchiveOutline::Find(const std::string& path) const {
+    if (auto folder = FolderAt(path)) return folders_[*folder].entry;
+    // An item: below a folder whose path its own begins with (names may hold '/' too).
+    auto lookIn = [&](int folder) -> std::optional<Entry> {
+        for (auto& e : ReadItems(folder, FolderOf(folder).items))
+            if (e.path == path) return e;
+        return std::nullopt;
+    };
+    for (size_t cut = path.rfind('/'); cut != std::string::npos && cut > 0;
+         cut = path.rfind('/', cut - 1))
+        if (auto folder = FolderAt(path.substr(0, cut)))
+            if (auto found = lookIn(*folder)) return found;
+    return lookIn(-1);
+}
