@@ -98,6 +98,8 @@ ExplorerWindow::ExplorerWindow() {
                     [this] { OpenUserGuide(this, QStringLiteral("more")); });
     connect(m_tree, &QTreeWidget::currentItemChanged, this,
             [this](QTreeWidgetItem* item) { Preview(item); });
+    connect(m_tree, &QTreeWidget::itemExpanded, this,
+            [this](QTreeWidgetItem* item) { Populate(item); });
     resize(900, 600);
     // Never larger than the screen, at any scale.
     if (QScreen* screen = QGuiApplication::primaryScreen())
@@ -131,24 +133,25 @@ bool ExplorerWindow::OpenArchive(const QString& path) {
             if (status == ArchiveReader::OpenStatus::DamagedHeader) return false;
         }
     }
-    RecordTree records;
+    ArchiveOutline outline;
     // A large archive takes a while to walk: the window stays responsive, and Cancel works.
+    // Only the folders are kept; a folder's items are read when it is opened.
     if (!RunWithProgress(QStringLiteral("Reading the archive..."),
-                         [&](std::stop_token stop) { records = RecordTree::Load(file, stop); }))
+                         [&](std::stop_token stop) { outline = ArchiveOutline::Load(file, stop); }))
         return false;
     m_request = std::move(request);
     m_path = path;
     ++m_previewGeneration;
     m_previewWorker = {};  // it reads the records about to be replaced
     m_previewPending = false;
-    m_records = std::move(records);
+    m_outline = std::move(outline);
     Fill();
     setWindowTitle(QStringLiteral("%1 - Tindale Explorer").arg(QFileInfo(path).fileName()));
-    statusBar()->showMessage(
-        m_records.complete ? QStringLiteral("%1 items").arg(m_records.entries.size())
-                           : QStringLiteral("%1 items; the archive ends early (it is damaged or "
-                                            "cut short)")
-                                 .arg(m_records.entries.size()));
+    statusBar()->showMessage(m_outline.Complete()
+                                 ? QStringLiteral("%1 items").arg(m_outline.Records())
+                                 : QStringLiteral("%1 items; the archive ends early (it is damaged "
+                                                  "or cut short)")
+                                       .arg(m_outline.Records()));
     return true;
 }
 
@@ -156,7 +159,7 @@ namespace {
 
 // An item's own size: its bytes, without the header its record's payload starts with. A
 // compressed or encrypted payload does not say it without being decoded: its preview does.
-QString OwnSize(const RecordTree::Entry& e, const QLocale& locale) {
+QString OwnSize(const ArchiveOutline::Entry& e, const QLocale& locale) {
     const auto& rec = e.record;
     size_t header = rec.TypeGuid() == v::MsgNode::kTypeGuid          ? v::kMessageHeaderSize
                     : rec.TypeGuid() == v::FileFolderNode::kTypeGuid ? v::kFileHeaderSize
@@ -164,35 +167,94 @@ QString OwnSize(const RecordTree::Entry& e, const QLocale& locale) {
     if (rec.Compressed() || rec.Encrypted()) return QStringLiteral("-");
     // Plain frames: each piece of 10240 bytes behind its u32 length.
     constexpr uint64_t kPiece = 10240, kFrame = kPiece + 4;
-    uint64_t frames = (e.payloadLength + kFrame - 1) / kFrame;
-    uint64_t payload = e.payloadLength - 4 * frames;
+    uint64_t frames = (e.PayloadLength() + kFrame - 1) / kFrame;
+    uint64_t payload = e.PayloadLength() - 4 * frames;
     return locale.formattedDataSize(static_cast<qint64>(payload > header ? payload - header : 0));
+}
+
+// What a row stands for: a folder of the outline (its index), or an item (where its record
+// lies, and its folder).
+constexpr int kPathRole = Qt::UserRole;
+constexpr int kFolderRole = Qt::UserRole + 1;  // the folder a row is, or an item's folder
+constexpr int kOffsetRole = Qt::UserRole + 2;  // an item's record offset; none for a folder
+constexpr int kFilledRole = Qt::UserRole + 3;  // a folder whose items' rows were added
+
+void FillRow(QTreeWidgetItem* row, const ArchiveOutline::Entry& e, const QLocale& locale) {
+    row->setText(0, Narrow(e.record.DisplayName()));
+    std::u16string key = e.record.IconKey();
+    if (!key.empty()) row->setIcon(0, IconForKey(key));
+    bool message = e.record.TypeGuid() == v::MsgNode::kTypeGuid;
+    bool file = e.record.TypeGuid() == v::FileFolderNode::kTypeGuid;
+    row->setText(1, e.record.IsContainer() ? QStringLiteral("folder")
+                    : message              ? QStringLiteral("message")
+                    : file                 ? QStringLiteral("file")
+                                           : QStringLiteral("settings"));
+    if (!e.record.IsContainer()) row->setText(2, OwnSize(e, locale));
+    row->setData(0, kPathRole, QString::fromStdString(e.path));
 }
 
 }  // namespace
 
 void ExplorerWindow::Fill() {
     m_tree->clear();
-    std::map<const RecordTree::Entry*, QTreeWidgetItem*> items;
+    m_folderRows.assign(m_outline.Folders().size(), nullptr);
+    for (int index : m_outline.Top().folders) AddFolder(index, nullptr);
+    // Items without a folder: at the top, read at once (no writer makes many).
+    const auto& offsets = m_outline.Top().items;
+    auto entries = m_outline.ReadItems(-1, offsets);
     QLocale locale;
-    for (const auto& e : m_records.entries) {
-        auto parent = e->parent ? items.find(e->parent) : items.end();
-        auto* item = parent != items.end() ? new QTreeWidgetItem(parent->second)
-                                           : new QTreeWidgetItem(m_tree);
-        item->setText(0, Narrow(e->record.DisplayName()));
-        std::u16string key = e->record.IconKey();
-        if (!key.empty()) item->setIcon(0, IconForKey(key));
-        bool message = e->record.TypeGuid() == v::MsgNode::kTypeGuid;
-        bool file = e->record.TypeGuid() == v::FileFolderNode::kTypeGuid;
-        item->setText(1, e->record.IsContainer() ? QStringLiteral("folder")
-                         : message               ? QStringLiteral("message")
-                         : file                  ? QStringLiteral("file")
-                                                 : QStringLiteral("settings"));
-        if (!e->record.IsContainer()) item->setText(2, OwnSize(*e, locale));
-        item->setData(0, Qt::UserRole, QString::fromStdString(e->Path()));
-        items[e.get()] = item;
+    for (size_t i = 0; i < entries.size(); ++i) {
+        auto* row = new QTreeWidgetItem(m_tree);
+        FillRow(row, entries[i], locale);
+        row->setData(0, kFolderRole, -1);
+        row->setData(0, kOffsetRole, QVariant::fromValue<qulonglong>(offsets[i]));
     }
     if (m_tree->topLevelItemCount() > 0) m_tree->topLevelItem(0)->setExpanded(true);
+}
+
+QTreeWidgetItem* ExplorerWindow::AddFolder(int index, QTreeWidgetItem* parent) {
+    const auto& folder = m_outline.Folders()[index];
+    auto* row = parent ? new QTreeWidgetItem(parent) : new QTreeWidgetItem(m_tree);
+    FillRow(row, folder.entry, QLocale());
+    row->setData(0, kFolderRole, index);
+    m_folderRows[index] = row;
+    for (int child : folder.folders) AddFolder(child, row);
+    if (!folder.items.empty()) row->setChildIndicatorPolicy(QTreeWidgetItem::ShowIndicator);
+    return row;
+}
+
+void ExplorerWindow::Populate(QTreeWidgetItem* row) {
+    if (!row || row->data(0, kOffsetRole).isValid() || row->data(0, kFilledRole).toBool()) return;
+    int index = row->data(0, kFolderRole).toInt();
+    if (index < 0 || index >= static_cast<int>(m_outline.Folders().size())) return;
+    row->setData(0, kFilledRole, true);
+    const auto& offsets = m_outline.Folders()[index].items;
+    auto entries = m_outline.ReadItems(index, offsets);
+    QList<QTreeWidgetItem*> rows;
+    rows.reserve(static_cast<qsizetype>(entries.size()));
+    QLocale locale;
+    for (size_t i = 0; i < entries.size(); ++i) {
+        auto* item = new QTreeWidgetItem;
+        FillRow(item, entries[i], locale);
+        item->setData(0, kFolderRole, index);
+        item->setData(0, kOffsetRole, QVariant::fromValue<qulonglong>(offsets[i]));
+        rows.append(item);
+    }
+    row->addChildren(rows);  // one insertion for thousands of rows
+}
+
+std::optional<ArchiveOutline::Entry> ExplorerWindow::EntryOf(QTreeWidgetItem* row) const {
+    if (!row) return std::nullopt;
+    int folder = row->data(0, kFolderRole).toInt();
+    QVariant offset = row->data(0, kOffsetRole);
+    if (!offset.isValid()) {
+        if (folder < 0 || folder >= static_cast<int>(m_outline.Folders().size()))
+            return std::nullopt;
+        return m_outline.Folders()[folder].entry;
+    }
+    auto entries = m_outline.ReadItems(folder, {offset.toULongLong()});
+    if (entries.empty()) return std::nullopt;
+    return entries.front();
 }
 
 namespace {
@@ -225,17 +287,17 @@ std::optional<std::string> PreviewBytes(const ExtractRequest& request, const std
 }  // namespace
 
 ExplorerWindow::Shown ExplorerWindow::Describe(const ExtractRequest& request,
-                                               const RecordTree::Entry& entry,
+                                               const ArchiveOutline::Entry& entry,
                                                std::stop_token stop) {
     QString name = Narrow(entry.record.DisplayName());
     QLocale locale;
-    QString size = locale.formattedDataSize(static_cast<qint64>(entry.payloadLength));
+    QString size = locale.formattedDataSize(static_cast<qint64>(entry.PayloadLength()));
     bool message = entry.record.TypeGuid() == v::MsgNode::kTypeGuid;
     bool file = entry.record.TypeGuid() == v::FileFolderNode::kTypeGuid;
     if (!message && !file)
         return {QStringLiteral("%1\n\nA settings item, %2 in the archive.").arg(name, size), {}};
     bool cut = false;
-    auto bytes = PreviewBytes(request, entry.Path(), stop, cut);
+    auto bytes = PreviewBytes(request, entry.path, stop, cut);
     if (!bytes)
         return {QStringLiteral("%1\n\nIts content cannot be read from the archive.").arg(name), {}};
     QString more = cut ? QStringLiteral("\n\n(Only its beginning is shown.)") : QString();
@@ -281,12 +343,13 @@ void ExplorerWindow::Preview(QTreeWidgetItem* item) {
     m_previewWorker = {};  // stops and waits for the one before: it decodes a bounded prefix
     m_previewPending = false;
     if (!item) return;
-    const auto* entry = m_records.Find(item->data(0, Qt::UserRole).toString().toStdString());
+    auto entry = EntryOf(item);
     if (!entry) return;
     if (entry->record.IsContainer()) {
+        const auto& folder = m_outline.Folders()[item->data(0, kFolderRole).toInt()];
         m_text->setPlainText(QStringLiteral("%1\n\nA folder of %2 items.")
                                  .arg(Narrow(entry->record.DisplayName()))
-                                 .arg(entry->children.size()));
+                                 .arg(folder.folders.size() + folder.items.size()));
         return;
     }
     m_text->setPlainText(
@@ -295,8 +358,8 @@ void ExplorerWindow::Preview(QTreeWidgetItem* item) {
     // Decoded and parsed on a thread of its own: the window stays responsive whatever the
     // item holds, and a new selection stops it.
     m_previewWorker =
-        std::jthread([this, generation, entry, request = m_request](std::stop_token stop) {
-            Shown shown = Describe(request, *entry, stop);
+        std::jthread([this, generation, entry = *entry, request = m_request](std::stop_token stop) {
+            Shown shown = Describe(request, entry, stop);
             if (stop.stop_requested()) return;
             QMetaObject::invokeMethod(
                 this, [this, generation, shown] { Show(generation, shown); }, Qt::QueuedConnection);
@@ -316,18 +379,39 @@ void ExplorerWindow::Show(uint64_t generation, const Shown& shown) {
     m_text->setPlainText(shown.text);
 }
 
-bool ExplorerWindow::Select(const QString& path) {
-    for (QTreeWidgetItemIterator it(m_tree); *it; ++it)
-        if ((*it)->data(0, Qt::UserRole).toString() == path) {
-            m_tree->setCurrentItem(*it);
-            // The preview is worked out on its thread; this waits for it, events flowing.
-            QElapsedTimer waited;
-            waited.start();
-            while (m_previewPending && waited.elapsed() < 30000)
-                QCoreApplication::processEvents(QEventLoop::AllEvents, 20);
-            return true;
+// The row of `path`, opening the folders it may be in (a name may hold '/' as well).
+QTreeWidgetItem* ExplorerWindow::FindRow(const QString& path) {
+    std::string wanted = path.toStdString();
+    if (auto folder = m_outline.FolderAt(wanted)) return m_folderRows[*folder];
+    auto lookIn = [&](QTreeWidgetItem* parent) -> QTreeWidgetItem* {
+        int n = parent ? parent->childCount() : m_tree->topLevelItemCount();
+        for (int i = 0; i < n; ++i) {
+            auto* row = parent ? parent->child(i) : m_tree->topLevelItem(i);
+            if (row->data(0, kPathRole).toString() == path) return row;
         }
-    return false;
+        return nullptr;
+    };
+    for (size_t cut = wanted.rfind('/'); cut != std::string::npos && cut > 0;
+         cut = wanted.rfind('/', cut - 1)) {
+        auto folder = m_outline.FolderAt(wanted.substr(0, cut));
+        if (!folder) continue;
+        auto* parent = m_folderRows[*folder];
+        Populate(parent);
+        if (auto* row = lookIn(parent)) return row;
+    }
+    return lookIn(nullptr);
+}
+
+bool ExplorerWindow::Select(const QString& path) {
+    QTreeWidgetItem* row = FindRow(path);
+    if (!row) return false;
+    m_tree->setCurrentItem(row);
+    // The preview is worked out on its thread; this waits for it, events flowing.
+    QElapsedTimer waited;
+    waited.start();
+    while (m_previewPending && waited.elapsed() < 30000)
+        QCoreApplication::processEvents(QEventLoop::AllEvents, 20);
+    return true;
 }
 
 QString ExplorerWindow::PreviewText() const {
@@ -341,7 +425,7 @@ bool ExplorerWindow::PreviewIsImage() const {
 std::vector<std::string> ExplorerWindow::SelectedPaths() const {
     std::vector<std::string> paths;
     for (auto* item : m_tree->selectedItems())
-        paths.push_back(item->data(0, Qt::UserRole).toString().toStdString());
+        paths.push_back(item->data(0, kPathRole).toString().toStdString());
     return paths;
 }
 

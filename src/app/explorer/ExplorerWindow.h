@@ -15,8 +15,8 @@
 #include <thread>
 
 #include "archive/Seal.h"
+#include "restore/ArchiveOutline.h"
 #include "restore/Extract.h"
-#include "restore/RecordTree.h"
 
 class QLabel;
 class QStackedWidget;
@@ -46,13 +46,18 @@ class ExplorerWindow : public QMainWindow {
     bool RunWithProgress(const QString& label, const std::function<void(std::stop_token)>& work,
                          const std::atomic<int>* percent = nullptr);
     void Fill();
+    QTreeWidgetItem* AddFolder(int index, QTreeWidgetItem* parent);
+    // Adds the rows of a folder's items when it is first opened.
+    void Populate(QTreeWidgetItem* item);
+    QTreeWidgetItem* FindRow(const QString& path);
+    std::optional<ArchiveOutline::Entry> EntryOf(QTreeWidgetItem* item) const;
     void Preview(QTreeWidgetItem* item);
     // What a preview shows, worked out on the preview thread.
     struct Shown {
         QString text;
         QImage image;  // shown instead of the text when not null
     };
-    static Shown Describe(const ExtractRequest& request, const RecordTree::Entry& entry,
+    static Shown Describe(const ExtractRequest& request, const ArchiveOutline::Entry& entry,
                           std::stop_token stop);
     void Show(uint64_t generation, const Shown& shown);
     void AskAndExtract();
@@ -64,7 +69,8 @@ class ExplorerWindow : public QMainWindow {
     QLabel* m_image;
     QString m_path;
     ExtractRequest m_request;  // the archive, its password or key
-    RecordTree m_records;
+    ArchiveOutline m_outline;
+    std::vector<QTreeWidgetItem*> m_folderRows;  // by folder index in the outline
     // The preview being worked out: a new selection stops it and starts another.
     uint64_t m_previewGeneration = 0;
     bool m_previewPending = false;
