@@ -1,10 +1,12 @@
 #include "restore/IdentityMap.h"
 
+#include <algorithm>
 #include <filesystem>
 
 #include "base/AtomicFile.h"
 #include "base/Text.h"
 #include "base/WriteQueue.h"
+#include "model/MessageNodes.h"
 #include "model/Outcome.h"
 #include "platform/Identities.h"
 #include "platform/ShellFolders.h"
@@ -91,4 +93,26 @@ std::u16string IdentityMap::Default() {
                 "with its store at ~/Maildir");
     }
     return *madeDefault_;
+}
+
+std::vector<IdentityPair> PairIdentitiesByName(const std::vector<v::NodeRecord>& records) {
+    std::vector<IdentityPair> pairs;
+    auto here = identities::List();
+    for (const auto& rec : records) {
+        if (rec.TypeGuid() != v::MsgStoreIden::kTypeGuid) continue;
+        IdentityPair pair{rec.DisplayName(), std::nullopt};
+        for (const auto& identity : here)
+            if (identity.name == pair.archived) pair.here = identity;
+        pairs.push_back(std::move(pair));
+    }
+    return pairs;
+}
+
+std::vector<identities::Identity> ReceivingIdentities(const std::vector<v::NodeRecord>& records) {
+    std::vector<identities::Identity> out;
+    for (auto& pair : PairIdentitiesByName(records))
+        if (pair.here && std::none_of(out.begin(), out.end(),
+                                      [&](const auto& i) { return i.id == pair.here->id; }))
+            out.push_back(*pair.here);
+    return out;
 }

@@ -6,6 +6,10 @@
 #include <map>
 #include <optional>
 #include <string>
+#include <vector>
+
+#include "archive/NodeRecord.h"
+#include "platform/Identities.h"
 
 #include "restore/MailSources.h"
 
@@ -24,3 +28,16 @@ class IdentityMap {
     std::optional<std::u16string> madeDefault_;
     std::map<tindale::Guid, std::u16string> mapped_;
 };
+
+// Where each archived identity among `records` goes, as far as names tell before a restore:
+// the identity here of the same name, or none (it will be made again). Identity records in
+// archive order; other records are passed over.
+struct IdentityPair {
+    std::u16string archived;
+    std::optional<tindale::identities::Identity> here;
+};
+std::vector<IdentityPair> PairIdentitiesByName(const std::vector<v::NodeRecord>& records);
+// The identities here that receive mail by those pairs: what "Delete all messages" empties
+// when each identity goes to its own.
+std::vector<tindale::identities::Identity> ReceivingIdentities(
+    const std::vector<v::NodeRecord>& records);

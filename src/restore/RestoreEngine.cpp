@@ -194,20 +194,28 @@ void MakeDurable(durable::WriteQueue& queue, durable::PublishBatch& batch,
 
 namespace {
 
-// Empties the destination identity, but only once the archive has been walked and found
+// Empties the destination identity (with each identity to its own, every identity here that
+// receives the archive's mail by name), but only once the archive has been walked and found
 // sound: a damaged or cut archive must never cost the person the mail they had.
 bool EmptyDestination(const RestoreRequest& request, v::Outcome& outcome, v::WorkerReport& report,
                       std::stop_token stop, const SealKey* seal) {
-    if (request.identity.empty()) {
-        outcome.Fail("no destination identity was chosen, so none was emptied");
-        return false;
+    std::vector<identities::Identity> targets;
+    if (!request.identity.empty())
+        targets.push_back(identities::Find(request.identity)
+                              .value_or(identities::Identity{request.identity, request.identity}));
+    else
+        targets = ReceivingIdentities(request.items);
+    if (targets.empty()) {
+        v::ReportNote("no identity here receives this archive's mail, so none was emptied");
+        return true;
     }
-    if (auto store = store::OpenIdentityStore(request.identity)) {
-        if (auto refusal = store->WriteRefusal(); !refusal.empty()) {
-            outcome.Fail(refusal + "; nothing was deleted or restored");
-            return false;
+    for (const auto& target : targets)
+        if (auto store = store::OpenIdentityStore(target.id)) {
+            if (auto refusal = store->WriteRefusal(); !refusal.empty()) {
+                outcome.Fail(refusal + "; nothing was deleted or restored");
+                return false;
+            }
         }
-    }
     auto check =
         TestArchive(text::ToUtf8(request.archivePath), request.password, &report, stop, seal);
     if (check.verdict == ArchiveTestResult::Verdict::Cancelled) {
@@ -219,15 +227,16 @@ bool EmptyDestination(const RestoreRequest& request, v::Outcome& outcome, v::Wor
                      "; the destination identity was not emptied and nothing was restored");
         return false;
     }
-    size_t before = v::CountIdentityMessages(request.identity);
-    if (!v::EmptyIdentityStore(request.identity)) {
-        outcome.Fail("the messages of the destination identity could not be deleted");
-        return false;
+    for (const auto& target : targets) {
+        size_t before = v::CountIdentityMessages(target.id);
+        if (!v::EmptyIdentityStore(target.id)) {
+            outcome.Fail("the messages of \"" + text::ToUtf8(target.name) +
+                         "\" could not be deleted");
+            return false;
+        }
+        v::ReportNote(std::to_string(before) + " messages of \"" + text::ToUtf8(target.name) +
+                      "\" were deleted before the restore, as asked");
     }
-    auto identity = identities::Find(request.identity);
-    v::ReportNote(std::to_string(before) + " messages of \"" +
-                  text::ToUtf8(identity ? identity->name : request.identity) +
-                  "\" were deleted before the restore, as asked");
     return true;
 }
 

@@ -1,6 +1,7 @@
 // Restore and Test archive from the welcome page to Finish, on throwaway homes.
 #include <QAbstractButton>
 #include <QCheckBox>
+#include <QLabel>
 #include <QPlainTextEdit>
 #include <QRadioButton>
 #include <QTest>
@@ -18,6 +19,7 @@
 #include "base/Text.h"
 #include "demo/DemoProfile.h"
 #include "model/Ids.h"
+#include "model/MessageNodes.h"
 #include "platform/Identities.h"
 #include "platform/Registry.h"
 #include "platform/ShellFolders.h"
@@ -280,6 +282,47 @@ class RestoreWizardTest : public QObject {
             QVERIFY(wizard.button(QWizard::FinishButton)->isEnabled());
             QCOMPARE(prompts.passwordPrompts, 1);
         }
+    }
+
+    // With each identity to its own, the page names where each archived identity goes, and
+    // "Delete all messages" names every identity that receives mail, with its count.
+    void eachToItsOwnNamesThePairsAndWhatIsEmptied() {
+        TestHome source;
+        std::string archive = source / "demo.vqz";
+        BackUpDemo(archive, false, false);
+        RestoreWalk walk;
+        walk.Open(archive);
+        auto* dest = static_cast<CPageRestoreChooseDest*>(walk.wizard.currentPage());
+        auto* pairs = dest->findChild<QLabel*>("pairs");
+        QVERIFY(pairs && pairs->isVisibleTo(dest));
+        auto here = tindale::identities::List();
+        QVERIFY(here.size() >= 2);
+        for (const auto& identity : here) {
+            size_t count = v::CountIdentityMessages(identity.id);
+            QString line = QStringLiteral("%1 -> %1 (%2 messages here now)")
+                               .arg(QString::fromStdU16String(identity.name))
+                               .arg(count);
+            QVERIFY2(pairs->text().contains(line), qPrintable(pairs->text()));
+        }
+        QCOMPARE(dest->DeleteFirst()->text(),
+                 QStringLiteral("Delete all messages from the identities that receive mail"));
+        dest->DeleteFirst()->setChecked(true);
+        walk.wizard.next();
+        walk.wizard.next();  // everything chosen
+        QCOMPARE(walk.wizard.currentId(), int(kRestoreReady));
+        auto* ready = static_cast<CSummaryPage*>(walk.wizard.currentPage());
+        for (const auto& identity : here)
+            QVERIFY2(ready->Summary().contains(
+                         QStringLiteral("messages of %1 will be deleted before the restore")
+                             .arg(QString::fromStdU16String(identity.name))),
+                     qPrintable(ready->Summary()));
+        walk.prompts.confirmAnswer = false;
+        walk.wizard.next();
+        QCOMPARE(walk.wizard.currentId(), int(kRestoreReady));
+        QVERIFY(
+            walk.prompts.questions.value(0).startsWith(QStringLiteral("Delete all messages of ")));
+        QVERIFY(walk.prompts.questions.value(0).endsWith(
+            QStringLiteral("then restore the archive into them?")));
     }
 
     void deleteAllMessagesEmptiesTheDestinationEvenWithNothingChosen() {

@@ -7,9 +7,11 @@
 #include "backup/BackupEngine.h"
 #include "backup/SourceTree.h"
 #include "base/Text.h"
+#include "model/MessageNodes.h"
 #include "model/Worker.h"
 #include "platform/Identities.h"
 #include "platform/Registry.h"
+#include "restore/IdentityMap.h"
 #include "restore/RestoreEngine.h"
 #include "support/TestHome.h"
 
@@ -94,4 +96,39 @@ TEST(IdentityMap, TheSameIdWinsOverTheName) {
     EXPECT_EQ(identities::List().size(), 2u);
     EXPECT_EQ(CountFiles(home / "Mail/archive"), 1u);
     EXPECT_EQ(outcome.alreadyThere, 3u);
+}
+
+// "Delete all messages" with each identity to its own empties every identity here that
+// receives the archive's mail, and no other.
+TEST(IdentityMap, DeletingFirstEmptiesTheIdentitiesThatReceiveMailOnly) {
+    TestHome home;
+    auto [archive, id] = BackUpTwoIdentities(home);
+    WriteFile(home / "Maildir/cur/7.new.host:2,S", "Subject: since\n\nafter the backup\n");
+    fs::create_directories(home / "Work/new");
+    fs::create_directories(home / "Work/tmp");
+    WriteFile(home / "Work/cur/8.w.host:2,S", "Subject: work\n\nuntouched\n");
+    identities::Add(u"Work", home / "Work");
+    RestoreRequest request;
+    request.archivePath = text::ToUtf16(archive);
+    request.clearIdentity = true;
+    for (const char* name : {"Main Identity", "Archive 2019"}) {
+        v::NodeRecord rec;
+        rec.SetTypeGuid(v::MsgStoreIden::kTypeGuid);
+        rec.SetDisplayName(text::ToUtf16(name));
+        request.items.push_back(rec);
+    }
+    auto pairs = PairIdentitiesByName(request.items);
+    ASSERT_EQ(pairs.size(), 2u);
+    EXPECT_TRUE(pairs[0].here && pairs[1].here);
+    request.everything = true;
+    v::NullReport report;
+    auto outcome = RestoreWorker(request, report, {});
+    EXPECT_FALSE(outcome.failed) << outcome.error;
+    EXPECT_EQ(CountFiles(home / "Maildir"), 2u);  // emptied, then its two archived messages
+    EXPECT_EQ(CountFiles(home / "Mail/archive"), 1u);
+    EXPECT_EQ(CountFiles(home / "Work"), 1u);  // receives nothing: kept as it was
+    size_t deletedNotes = 0;
+    for (const auto& note : outcome.notes)
+        deletedNotes += note.find("were deleted") != std::string::npos;
+    EXPECT_EQ(deletedNotes, 2u);
 }

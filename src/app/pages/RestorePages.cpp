@@ -22,6 +22,8 @@
 #include "model/NodeIconRegistry.h"
 #include "model/ProgramNodes.h"
 #include "platform/Identities.h"
+#include "restore/IdentityMap.h"
+#include "restore/RecordTree.h"
 #include "restore/RestoreEngine.h"
 
 using tindale::text::ToUtf8;
@@ -139,9 +141,35 @@ CPageRestoreChooseDest::CPageRestoreChooseDest() : CWizardPropPage(kRestoreChoos
     m_list->header()->resizeSection(0, 175);
     m_list->header()->resizeSection(1, 260);
     m_clear = new QCheckBox(QStringLiteral("Delete all messages from the selected identity"), this);
+    m_pairs = new QLabel(this);
+    m_pairs->setObjectName(QStringLiteral("pairs"));
+    m_pairs->setWordWrap(true);
+    m_pairs->setTextInteractionFlags(Qt::TextSelectableByMouse);
     auto* layout = new QVBoxLayout(this);
     layout->addWidget(m_list);
+    layout->addWidget(m_pairs);
     layout->addWidget(m_clear);
+    connect(m_list, &QTreeWidget::itemSelectionChanged, this, [this] { ShowPairs(); });
+}
+
+void CPageRestoreChooseDest::ShowPairs() {
+    auto selected = m_list->selectedItems();
+    bool eachToItsOwn = !selected.isEmpty() && selected.front()->data(1, Qt::UserRole).toBool();
+    m_pairs->setVisible(eachToItsOwn && !m_archivedIdentities.empty());
+    m_clear->setText(
+        eachToItsOwn ? QStringLiteral("Delete all messages from the identities that receive mail")
+                     : QStringLiteral("Delete all messages from the selected identity"));
+    if (!eachToItsOwn) return;
+    // As far as names tell before the restore: an identity's id may match another name, and
+    // restored settings may register more stores.
+    QStringList lines{QStringLiteral("Each archived identity goes to:")};
+    for (const auto& pair : PairIdentitiesByName(m_archivedIdentities))
+        lines << (pair.here ? QStringLiteral("    %1 -> %2 (%3 messages here now)")
+                                  .arg(Narrow(pair.archived), Narrow(pair.here->name))
+                                  .arg(v::CountIdentityMessages(pair.here->id))
+                            : QStringLiteral("    %1 -> made again, with its store where it was")
+                                  .arg(Narrow(pair.archived)));
+    m_pairs->setText(lines.join(QLatin1Char('\n')));
 }
 
 void CPageRestoreChooseDest::OnInitDialog() {
@@ -176,8 +204,17 @@ void CPageRestoreChooseDest::OnInitDialog() {
 
 void CPageRestoreChooseDest::OnSetActive() {
     // Another archive: emptying an identity is chosen anew, never carried over.
-    if (m_archive != m_state->archivePath) m_clear->setChecked(false);
+    if (m_archive != m_state->archivePath) {
+        m_clear->setChecked(false);
+        m_archivedIdentities.clear();
+        RecordTree::Walk(ToUtf8(m_state->archivePath),
+                         [this](const v::NodeRecord& rec, uint64_t, const std::string&, uint64_t) {
+                             if (rec.TypeGuid() == v::MsgStoreIden::kTypeGuid)
+                                 m_archivedIdentities.push_back(rec);
+                         });
+    }
     m_archive = m_state->archivePath;
+    ShowPairs();
 }
 
 bool CPageRestoreChooseDest::validatePage() {
@@ -193,12 +230,7 @@ bool CPageRestoreChooseDest::validatePage() {
         eachToItsOwn ? std::u16string() : Wide(chosen->data(0, Qt::UserRole).toString());
     m_state->restoreIdentityName = Wide(chosen->text(0));
     m_state->restoreIdentityMessages = chosen->data(2, Qt::UserRole).toULongLong();
-    if (eachToItsOwn && m_clear->isChecked()) {
-        ShowError(QStringLiteral(
-            "\"Delete all messages\" empties one identity: select the identity to empty."));
-        return false;
-    }
-    m_state->clearIdentity = !eachToItsOwn && m_clear->isChecked();
+    m_state->clearIdentity = m_clear->isChecked();
     return true;
 }
 
@@ -339,10 +371,10 @@ QString CPageRestoreReady::SummaryText() const {
                                    : QStringLiteral("made again, with its store where it was"));
         }
     }
-    if (m_state->clearIdentity)
+    for (const auto& [name, count] : Emptied())
         text += QStringLiteral("\nAll %1 messages of %2 will be deleted before the restore\n")
-                    .arg(m_state->restoreIdentityMessages)
-                    .arg(Narrow(m_state->restoreIdentityName));
+                    .arg(count)
+                    .arg(name);
     QStringList programs;
     for (const auto& rec : m_state->restoreItems)
         if (rec.TypeGuid() == v::ProgramNode::kTypeGuid) programs << Narrow(rec.DisplayName());
@@ -365,11 +397,33 @@ QString CPageRestoreReady::SummaryText() const {
 bool CPageRestoreReady::validatePage() {
     m_state->keepNewer = m_keepNewer->isChecked();
     // Emptying an identity cannot be undone: asked once more, with what it costs.
-    if (!m_state->clearIdentity) return true;
+    auto emptied = Emptied();
+    if (emptied.empty()) return true;
+    if (emptied.size() == 1)
+        return Prompts::Get().confirm(
+            this, QStringLiteral("Delete all %1 messages of %2, then restore the archive into it?")
+                      .arg(emptied.front().second)
+                      .arg(emptied.front().first));
+    QStringList named;
+    for (const auto& [name, count] : emptied)
+        named << QStringLiteral("%1 (%2 messages)").arg(name).arg(count);
     return Prompts::Get().confirm(
-        this, QStringLiteral("Delete all %1 messages of %2, then restore the archive into it?")
-                  .arg(m_state->restoreIdentityMessages)
-                  .arg(Narrow(m_state->restoreIdentityName)));
+        this, QStringLiteral("Delete all messages of %1, then restore the archive into them?")
+                  .arg(named.join(QStringLiteral(", "))));
+}
+
+// The identities "Delete all messages" empties, with how many messages each holds now: the
+// one chosen, or with each identity to its own, those that receive the archive's mail.
+std::vector<std::pair<QString, uint64_t>> CPageRestoreReady::Emptied() const {
+    std::vector<std::pair<QString, uint64_t>> out;
+    if (!m_state->clearIdentity) return out;
+    if (!m_state->restoreIdentity.empty()) {
+        out.emplace_back(Narrow(m_state->restoreIdentityName), m_state->restoreIdentityMessages);
+        return out;
+    }
+    for (const auto& identity : ReceivingIdentities(m_state->restoreItems))
+        out.emplace_back(Narrow(identity.name), v::CountIdentityMessages(identity.id));
+    return out;
 }
 
 void CPageRestoreInProgress::OnInitDialog() {

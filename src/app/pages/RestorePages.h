@@ -54,8 +54,13 @@ class CPageRestoreChooseDest : public CWizardPropPage {
     void OnSetActive() override;
 
   private:
+    // With each identity to its own: which archived identity goes where, shown below the list.
+    void ShowPairs();
+
     QTreeWidget* m_list;
     QCheckBox* m_clear;
+    QLabel* m_pairs;
+    std::vector<v::NodeRecord> m_archivedIdentities;
     std::u16string m_archive;  // the archive the choice was made for
 };
 
@@ -93,6 +98,7 @@ class CPageRestoreReady : public CSummaryPage {
     QString SummaryText() const override;
 
   private:
+    std::vector<std::pair<QString, uint64_t>> Emptied() const;
     QCheckBox* m_keepNewer;
     v::RestorePlan m_plan;
 };
