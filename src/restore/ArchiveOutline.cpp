@@ -3,8 +3,13 @@
 #include <fcntl.h>
 #include <unistd.h>
 
+#include <algorithm>
+
 #include "archive/ArchiveReader.h"
 #include "base/Text.h"
+#include "model/FileNodes.h"
+#include "model/MessageNodes.h"
+#include "platform/StoreProps.h"
 #include "restore/RecordTree.h"
 
 ArchiveOutline ArchiveOutline::Load(const std::string& archivePath, std::stop_token stop) {
@@ -73,4 +78,54 @@ std::optional<ArchiveOutline::Entry> ArchiveOutline::Find(const std::string& pat
         if (auto folder = FolderAt(path.substr(0, cut)))
             if (auto found = lookIn(*folder)) return found;
     return lookIn(-1);
+}
+
+namespace {
+
+// A payload's bytes, read from the archive by position: an item can be decoded without
+// walking the records before it.
+class PayloadAt : public v::BasicStream {
+  public:
+    PayloadAt(int fd, uint64_t at, uint64_t length) : fd_(fd), at_(at), left_(length) {}
+    int32_t Write(const uint8_t*, int32_t) override { return 0; }
+    int32_t Read(uint8_t* buffer, int32_t length) override {
+        auto want = static_cast<size_t>(std::min<uint64_t>(left_, static_cast<uint64_t>(length)));
+        ssize_t got = want ? ::pread(fd_, buffer, want, static_cast<off_t>(at_)) : 0;
+        if (got <= 0) return 0;
+        at_ += static_cast<uint64_t>(got);
+        left_ -= static_cast<uint64_t>(got);
+        return static_cast<int32_t>(got);
+    }
+    uint64_t GetSize() override { return left_; }
+
+  private:
+    int fd_;
+    uint64_t at_, left_;
+};
+
+}  // namespace
+
+std::optional<uint64_t> ArchiveOutline::OwnSize(const std::string& archivePath, uint64_t offset,
+                                                std::u16string password, const SealKey* key) {
+    int fd = ArchiveReader::OpenArchiveFd(archivePath);
+    if (fd < 0) return std::nullopt;
+    v::NodeRecord rec;
+    std::optional<uint64_t> size;
+    if (::pread(fd, rec.bytes.data(), rec.bytes.size(), static_cast<off_t>(offset)) ==
+        static_cast<ssize_t>(rec.bytes.size())) {
+        bool message = rec.TypeGuid() == v::MsgNode::kTypeGuid;
+        bool file = rec.TypeGuid() == v::FileFolderNode::kTypeGuid;
+        size_t need =
+            message ? v::kMessagePropsAt + tindale::store::MessageProps::kSize : v::kFileSizeAt + 8;
+        PayloadAt payload(fd, offset + rec.bytes.size(), rec.PayloadLength());
+        FrameDecodingStream frames(payload, rec, std::move(password), key);
+        std::vector<uint8_t> head(need);
+        if ((message || file) && v::ReadFully(frames, head.data(), need) == need)
+            size = message ? uint64_t{tindale::store::MessageProps::FromBytes(head.data() +
+                                                                              v::kMessagePropsAt)
+                                          .size}
+                           : tindale::text::GetU64(head.data() + v::kFileSizeAt);
+    }
+    ::close(fd);
+    return size;
 }

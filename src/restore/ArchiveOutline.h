@@ -12,6 +12,8 @@
 
 #include "archive/NodeRecord.h"
 
+class SealKey;
+
 class ArchiveOutline {
   public:
     struct Entry {
@@ -35,10 +37,16 @@ class ArchiveOutline {
     const Folder& Top() const { return top_; }
     // The records of the items at `offsets` below `folder` (-1: the top), read now.
     std::vector<Entry> ReadItems(int folder, const std::vector<uint64_t>& offsets) const;
+    // An item's own size (a file's bytes, a message's source) when its payload is compressed
+    // or encrypted: read from the start of its payload, decoding its first frame only. None
+    // when that frame does not decode (a wrong password, damage) or the item has no size.
+    static std::optional<uint64_t> OwnSize(const std::string& archivePath, uint64_t offset,
+                                           std::u16string password, const SealKey* key);
     // The folder or item at `path`.
     std::optional<Entry> Find(const std::string& path) const;
     std::optional<int> FolderAt(const std::string& path) const;
 
+    const std::string& ArchivePath() const { return archive_; }
     uint64_t Records() const { return records_; }
     bool Readable() const { return readable_; }
     bool Complete() const { return complete_; }  // it ends cleanly after its last record

@@ -97,6 +97,15 @@ class ExplorerTest : public QObject {
         QVERIFY(window.OpenArchive(QString::fromStdString(home / "plain.vqz")));
         QVERIFY(window.Select(QStringLiteral("My Documents/small.txt")));
         QCOMPARE(window.Tree()->currentItem()->text(2), QLocale().formattedDataSize(34));
+        // Compressed and sealed: the size comes once the item's first frame is decoded.
+        request.archivePath = tindale::text::ToUtf16(home / "sealed.vqz");
+        request.compress = request.encrypt = true;
+        request.password = u"secret";
+        QVERIFY(BackupWorker(request, report, {}).Clean());
+        prompts.passwords = {QStringLiteral("secret")};
+        QVERIFY(window.OpenArchive(QString::fromStdString(home / "sealed.vqz")));
+        QVERIFY(window.Select(QStringLiteral("My Documents/small.txt")));
+        QTRY_COMPARE(window.Tree()->currentItem()->text(2), QLocale().formattedDataSize(34));
         QStringList shortcuts;
         for (auto* action : window.findChildren<QAction*>())
             if (!action->shortcut().isEmpty()) shortcuts << action->text();

@@ -196,6 +196,8 @@ void FillRow(QTreeWidgetItem* row, const ArchiveOutline::Entry& e, const QLocale
 }  // namespace
 
 void ExplorerWindow::Fill() {
+    m_sizers.clear();  // stopped and joined: they size rows about to go
+    ++m_sizeGeneration;
     m_tree->clear();
     m_folderRows.assign(m_outline.Folders().size(), nullptr);
     for (int index : m_outline.Top().folders) AddFolder(index, nullptr);
@@ -241,6 +243,37 @@ void ExplorerWindow::Populate(QTreeWidgetItem* row) {
         rows.append(item);
     }
     row->addChildren(rows);  // one insertion for thousands of rows
+    std::vector<std::pair<QTreeWidgetItem*, uint64_t>> unsized;
+    for (qsizetype i = 0; i < rows.size(); ++i)
+        if (rows[i]->text(2) == QStringLiteral("-")) unsized.emplace_back(rows[i], offsets[i]);
+    if (!unsized.empty()) SizeInBackground(std::move(unsized));
+}
+
+void ExplorerWindow::SizeInBackground(std::vector<std::pair<QTreeWidgetItem*, uint64_t>> rows) {
+    using Sized = std::vector<std::pair<QTreeWidgetItem*, uint64_t>>;
+    auto show = [this, generation = m_sizeGeneration](const Sized& sized) {
+        if (generation != m_sizeGeneration) return;  // the rows are gone with their archive
+        QLocale locale;
+        for (const auto& [row, size] : sized)
+            row->setText(2, locale.formattedDataSize(static_cast<qint64>(size)));
+    };
+    m_sizers.emplace_back([this, rows = std::move(rows), show, archive = m_outline.ArchivePath(),
+                           request = m_request](std::stop_token stop) {
+        const SealKey* key = request.key ? &*request.key : nullptr;
+        Sized batch;
+        for (const auto& [row, offset] : rows) {
+            if (stop.stop_requested()) return;
+            if (auto size = ArchiveOutline::OwnSize(archive, offset, request.password, key))
+                batch.emplace_back(row, *size);
+            if (batch.size() == 256) {
+                QMetaObject::invokeMethod(
+                    this, [show, batch] { show(batch); }, Qt::QueuedConnection);
+                batch.clear();
+            }
+        }
+        QMetaObject::invokeMethod(
+            this, [show, batch] { show(batch); }, Qt::QueuedConnection);
+    });
 }
 
 std::optional<ArchiveOutline::Entry> ExplorerWindow::EntryOf(QTreeWidgetItem* row) const {

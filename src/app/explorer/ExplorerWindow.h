@@ -50,6 +50,9 @@ class ExplorerWindow : public QMainWindow {
     // Adds the rows of a folder's items when it is first opened.
     void Populate(QTreeWidgetItem* item);
     QTreeWidgetItem* FindRow(const QString& path);
+    // Fills in the own sizes of compressed or encrypted items (each decoded from its first
+    // frame) on a thread of its own, the rows updated as sizes come.
+    void SizeInBackground(std::vector<std::pair<QTreeWidgetItem*, uint64_t>> rows);
     std::optional<ArchiveOutline::Entry> EntryOf(QTreeWidgetItem* item) const;
     void Preview(QTreeWidgetItem* item);
     // What a preview shows, worked out on the preview thread.
@@ -75,4 +78,7 @@ class ExplorerWindow : public QMainWindow {
     uint64_t m_previewGeneration = 0;
     bool m_previewPending = false;
     std::jthread m_previewWorker;
+    // Declared last, so stopped first: they post to rows of the current tree only.
+    uint64_t m_sizeGeneration = 0;
+    std::vector<std::jthread> m_sizers;
 };
