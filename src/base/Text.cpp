@@ -165,4 +165,22 @@ uint64_t GetU64(const uint8_t* p) {
     return v;
 }
 
+void PutShortString(std::vector<uint8_t>& out, std::string_view s) {
+    size_t n = std::min<size_t>(s.size(), 0xFFFF);
+    while (n < s.size() && n > 0 && (static_cast<uint8_t>(s[n]) & 0xC0) == 0x80) --n;
+    uint8_t size[2];
+    PutU16(size, static_cast<uint16_t>(n));
+    out.insert(out.end(), size, size + 2);
+    out.insert(out.end(), s.begin(), s.begin() + static_cast<ptrdiff_t>(n));
+}
+
+std::optional<std::string> TakeShortString(const std::vector<uint8_t>& bytes, size_t& at) {
+    if (at > bytes.size() || bytes.size() - at < 2) return std::nullopt;
+    size_t size = GetU16(&bytes[at]);
+    if (bytes.size() - at - 2 < size) return std::nullopt;
+    std::string s(reinterpret_cast<const char*>(&bytes[at + 2]), size);
+    at += 2 + size;
+    return s;
+}
+
 }  // namespace tindale::text

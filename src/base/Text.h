@@ -3,6 +3,7 @@
 // "ANSI code page" of this platform is UTF-8.
 #include <cstddef>
 #include <cstdint>
+#include <optional>
 #include <span>
 #include <string>
 #include <string_view>
@@ -34,5 +35,11 @@ void PutU64(uint8_t* p, uint64_t v);
 uint16_t GetU16(const uint8_t* p);
 uint32_t GetU32(const uint8_t* p);
 uint64_t GetU64(const uint8_t* p);
+
+// A short string in a byte layout: its length as a u16, then its bytes (at most 65535; a
+// longer one is cut there, at a UTF-8 character's start).
+void PutShortString(std::vector<uint8_t>& out, std::string_view s);
+// The short string at `at`, which moves past it; none when the bytes end before it does.
+std::optional<std::string> TakeShortString(const std::vector<uint8_t>& bytes, size_t& at);
 
 }  // namespace tindale::text

@@ -21,13 +21,6 @@ namespace {
 constexpr uint8_t kMagic[4] = {'T', 'Z', 'P', 'G'};
 constexpr uint8_t kVersion = 1;
 
-void PutString(std::vector<uint8_t>& out, std::string_view s) {
-    uint8_t size[2];
-    text::PutU16(size, static_cast<uint16_t>(std::min<size_t>(s.size(), 0xFFFF)));
-    out.insert(out.end(), size, size + 2);
-    out.insert(out.end(), s.begin(), s.begin() + std::min<ptrdiff_t>(s.size(), 0xFFFF));
-}
-
 bool IsFolderPath(const std::string& path) {
     struct stat st {};
     return ::lstat(path.c_str(), &st) == 0 && S_ISDIR(st.st_mode);
@@ -46,8 +39,8 @@ std::vector<uint8_t> ProgramPayload::Encode() const {
     std::vector<uint8_t> out(kMagic, kMagic + 4);
     out.push_back(kVersion);
     out.push_back(static_cast<uint8_t>(part));
-    for (const auto& s : {program, profile, home}) PutString(out, s);
-    for (const auto& place : places) PutString(out, text::ToUtf8(place));
+    for (const auto& s : {program, profile, home}) text::PutShortString(out, s);
+    for (const auto& place : places) text::PutShortString(out, text::ToUtf8(place));
     return out;
 }
 
@@ -59,12 +52,9 @@ std::optional<ProgramPayload> ProgramPayload::Decode(const std::vector<uint8_t>&
     payload.part = static_cast<Part>(bytes[5]);
     std::vector<std::string> strings;
     for (size_t at = 6; at < bytes.size();) {
-        if (bytes.size() - at < 2) return std::nullopt;
-        size_t size = text::GetU16(&bytes[at]);
-        at += 2;
-        if (bytes.size() - at < size) return std::nullopt;
-        strings.emplace_back(reinterpret_cast<const char*>(&bytes[at]), size);
-        at += size;
+        auto s = text::TakeShortString(bytes, at);
+        if (!s) return std::nullopt;
+        strings.push_back(std::move(*s));
     }
     if (strings.size() < 3) return std::nullopt;
     payload.program = strings[0];
