@@ -4,6 +4,7 @@
 #include <vector>
 
 #include "archive/ArchiveReader.h"
+#include "archive/RecordScanner.h"
 #include "archive/Seal.h"
 #include "base/Text.h"
 
@@ -75,13 +76,15 @@ std::string RecordPaths::ParentOf(const v::NodeRecord& rec) const {
 RecordTree::Summary RecordTree::Walk(const std::string& archivePath, const Visit& visit,
                                      std::stop_token stop) {
     Summary summary;
-    ArchiveReader reader;
+    ArchiveReader reader;  // the header, checked as every job checks it
     if (reader.Open(archivePath) != ArchiveReader::OpenStatus::Readable) return summary;
     summary.readable = true;
     summary.sealed = reader.Header().Sealed();
+    v::FileStream file(ArchiveReader::OpenArchiveFd(archivePath));
+    RecordScanner scan(file.Fd(), reader.FileSize(), summary.sealed);
     RecordPaths paths;
-    for (; !reader.AtEnd() && !stop.stop_requested(); reader.Advance()) {
-        const v::NodeRecord& rec = reader.Record();
+    while (!stop.stop_requested() && scan.Next()) {
+        const v::NodeRecord& rec = scan.Record();
         if (IsSealRecord(rec.TypeGuid())) continue;
         ++summary.records;
         summary.anyEncrypted = summary.anyEncrypted || rec.Encrypted();
@@ -90,9 +93,9 @@ RecordTree::Summary RecordTree::Walk(const std::string& archivePath, const Visit
             summary.tooDeep = true;
             break;
         }
-        visit(rec, reader.PayloadLength(), *path, reader.PayloadPosition() - v::NodeRecord::kSize);
+        visit(rec, rec.PayloadLength(), *path, scan.Offset());
     }
-    summary.complete = !summary.tooDeep && reader.Reason() == ArchiveReader::EndReason::CleanEnd;
+    summary.complete = !summary.tooDeep && scan.Reason() == ArchiveReader::EndReason::CleanEnd;
     return summary;
 }
 

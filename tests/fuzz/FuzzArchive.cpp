@@ -1,7 +1,8 @@
 // The archive walk with every payload decoded: records, frames, LZMA blocks and DES frames,
 // with the password and without it (the test's shape checks), as restore and test read them.
 // Each input is decoded twice, on the reader's thread alone and with frames decoded ahead on
-// other threads; the two must give the same bytes and the same damage.
+// other threads; the two must give the same bytes and the same damage. The record scanner
+// (listing, the Explorer) must see the same records and the same end as the reader.
 #include <sys/mman.h>
 #include <unistd.h>
 
@@ -11,6 +12,7 @@
 #include <vector>
 
 #include "archive/ArchiveReader.h"
+#include "archive/RecordScanner.h"
 #include "restore/ArchiveTest.h"
 
 namespace {
@@ -56,10 +58,27 @@ Decoded DecodeEvery(const uint8_t* data, size_t size, unsigned threads) {
     return out;
 }
 
+// The records as the reader walks them and as the scanner does: offsets, bytes and the end.
+void CompareScanner(const uint8_t* data, size_t size) {
+    int fd = MemoryFile(data, size);
+    if (fd < 0) return;
+    v::FileStream file(fd);
+    ArchiveReader reader;
+    if (!reader.OpenArchiveFile(&file)) return;
+    RecordScanner scan(fd, size, reader.Header().Sealed());
+    for (; !reader.AtEnd(); reader.Advance()) {
+        if (!scan.Next() || scan.Record().bytes != reader.Record().bytes ||
+            scan.Offset() + v::NodeRecord::kSize != reader.PayloadPosition())
+            std::abort();
+    }
+    if (scan.Next() || scan.Reason() != reader.Reason()) std::abort();
+}
+
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     if (DecodeEvery(data, size, 1) != DecodeEvery(data, size, 2)) std::abort();
+    CompareScanner(data, size);
     int again = MemoryFile(data, size);
     if (again >= 0) {
         std::string path = "/proc/self/fd/" + std::to_string(again);
