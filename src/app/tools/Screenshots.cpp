@@ -96,6 +96,11 @@ int main(int argc, char** argv) {
     SetText(*restore, "path", archive);
     Shot(*restore, QStringLiteral("restore-1-archive"));
     restore->next();
+    // As it opens: each identity to its own, and where each one goes. (Named after the
+    // destination page's picture, so that the numbers of the others stay.)
+    Settle();
+    restore->grab().save(
+        QDir(g_dir).filePath(QStringLiteral("10b-restore-2-each-identity-to-its-own.png")));
     if (auto* list = restore->currentPage()->findChild<QTreeWidget*>("identities"))
         for (int i = 0; i < list->topLevelItemCount(); ++i)
             list->topLevelItem(i)->setSelected(list->topLevelItem(i)->text(0) ==
