@@ -20,17 +20,8 @@ export TINDALE_PASSWORD=bench
 python3 bench/make_corpus.py "$home" --messages "${1:-3000}" --docs-mb "${2:-60}" --big-mb "${3:-20}"
 sync
 printf 'home: %s bytes in %s files\n\n' "$(du -sb "$home" | cut -f1)" "$(find "$home" -type f | wc -l)"
-printf '%-40s %9s %10s %9s %10s %11s\n' run "backup s" "size MB" "restore s" "backup MiB" "restore MiB"
-elapsed() {  # wall seconds and peak MiB of a command
-  sync
-  /usr/bin/time -f '%e %M' -o "$work/time" "$@" >/dev/null 2>&1
-  awk '{ printf "%s %.0f", $1, $2 / 1024 }' "$work/time"
-}
-row() {  # label, "backup-s MiB", bytes, "restore-s MiB"
-  local b=($2) r=($4)
-  printf '%-40s %9.2f %10.2f %9.2f %10s %11s\n' "$1" "${b[0]}" "$(echo "$3 / 1000000" | bc -l)" \
-    "${r[0]}" "${b[1]}" "${r[1]}"
-}
+. bench/table.sh
+header run
 stream() {  # label, compressor command
   rm -rf "$work/out"; mkdir -p "$work/out"
   local b r

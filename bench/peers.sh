@@ -40,18 +40,8 @@ open(os.path.join(docs, "disk.img"), "wb").write(image)
 PY
 python3 bench/make_maildir.py "$home/Maildir" 5000
 sync
-printf '%-44s %9s %10s %9s %10s %11s\n' tool "backup s" "size MB" "restore s" "backup MiB" "restore MiB"
-# Prints the wall time and the peak resident memory (MiB) of the largest process a command ran.
-elapsed() {
-  sync  # nothing an earlier step wrote is still being written back during this one
-  /usr/bin/time -f '%e %M' -o "$work/time" "$@" >/dev/null 2>&1
-  awk '{ printf "%s %.0f", $1, $2 / 1024 }' "$work/time"
-}
-row() {  # label, "backup-seconds backup-MiB", bytes, "restore-seconds restore-MiB"
-  local b=($2) r=($4)
-  printf '%-44s %9.2f %10.1f %9.2f %10s %11s\n' "$1" "${b[0]}" "$(echo "$3 / 1000000" | bc -l)" \
-    "${r[0]}" "${b[1]}" "${r[1]}"
-}
+. bench/table.sh
+header tool
 size() { du -sb "$1" | cut -f1; }
 tindale() {  # label, backup flags
   local label=$1; shift

@@ -67,17 +67,6 @@ v::Outcome RestoreInto(const std::string& archive, std::u16string password,
     return RestoreWorker(state, report, {});
 }
 
-// Offsets of the records of an archive, in order.
-std::vector<size_t> RecordOffsets(const std::string& bytes) {
-    std::vector<size_t> out;
-    for (size_t at = ArchiveHeader::kSize; at + v::NodeRecord::kSize <= bytes.size();) {
-        out.push_back(at);
-        at += v::NodeRecord::kSize + text::GetU64(reinterpret_cast<const uint8_t*>(bytes.data()) +
-                                                  at + v::NodeRecord::kPayloadLengthAt);
-    }
-    return out;
-}
-
 }  // namespace
 
 TEST(SealedArchive, RoundTripsAndHidesWhatItHolds) {

@@ -21,6 +21,7 @@
 #include "restore/Extract.h"
 #include "restore/RecordTree.h"
 #include "restore/RestoreEngine.h"
+#include "support/CraftedArchive.h"
 #include "support/TestHome.h"
 
 using namespace tindale;
@@ -84,16 +85,6 @@ std::vector<std::string> FilesBelow(const std::string& folder) {
         if (e.is_regular_file() && e.path().parent_path().filename() == "cur")
             out.push_back(ReadFile(e.path()));
     std::sort(out.begin(), out.end());
-    return out;
-}
-
-std::vector<size_t> RecordOffsets(const std::string& bytes) {
-    std::vector<size_t> out;
-    for (size_t at = ArchiveHeader::kSize; at + v::NodeRecord::kSize <= bytes.size();) {
-        out.push_back(at);
-        at += v::NodeRecord::kSize + text::GetU64(reinterpret_cast<const uint8_t*>(bytes.data()) +
-                                                  at + v::NodeRecord::kPayloadLengthAt);
-    }
     return out;
 }
 

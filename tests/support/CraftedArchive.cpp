@@ -65,3 +65,14 @@ std::string CraftedArchive::Bytes() const {
 void CraftedArchive::WriteTo(const std::string& path) const {
     WriteFile(path, Bytes());
 }
+
+std::vector<size_t> RecordOffsets(const std::string& bytes) {
+    std::vector<size_t> out;
+    for (size_t at = ArchiveHeader::kSize; at + v::NodeRecord::kSize <= bytes.size();) {
+        out.push_back(at);
+        at += v::NodeRecord::kSize +
+              tindale::text::GetU64(reinterpret_cast<const uint8_t*>(bytes.data()) + at +
+                                    v::NodeRecord::kPayloadLengthAt);
+    }
+    return out;
+}

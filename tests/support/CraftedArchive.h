@@ -30,3 +30,6 @@ class CraftedArchive {
     std::u16string password_;
     std::vector<std::pair<v::NodeRecord, std::vector<uint8_t>>> records_;
 };
+
+// Where each record of an archive's bytes starts, in order.
+std::vector<size_t> RecordOffsets(const std::string& archiveBytes);
