@@ -2,6 +2,7 @@
 // The one record through which the pages of a mode pass the user's choices along; the
 // progress page turns it into the request of the engine it starts.
 #include <cstdint>
+#include <map>
 #include <optional>
 #include <set>
 #include <string>
@@ -27,8 +28,9 @@ struct WizardState {
     bool clearIdentity = false;
     bool keepNewer = false;  // existing files changed since the backup are kept
     std::u16string restoreIdentity;
-    std::u16string restoreIdentityName;    // as the person saw it
-    uint64_t restoreIdentityMessages = 0;  // in its store when it was chosen
+    std::map<std::u16string, std::u16string> identityFor;  // each to its own: chosen otherwise
+    std::u16string restoreIdentityName;                    // as the person saw it
+    uint64_t restoreIdentityMessages = 0;                  // in its store when it was chosen
     std::vector<DuplicateEntry> duplicates;
     DuplicateAction duplicateAction = DuplicateAction::None;
     std::u16string moveTargetIdentity;
@@ -42,6 +44,7 @@ struct WizardState {
         RestoreRequest request{archivePath,     password,      restoreItems,
                                restoreIdentity, clearIdentity, sealKey};
         request.keepNewer = keepNewer;
+        request.identityFor = identityFor;
         return request;
     }
     DuplicateRequest ForDuplicates() const {

@@ -43,6 +43,8 @@ std::u16string IdentityMap::For(const MailSources::Identity* archived) {
 }
 
 std::u16string IdentityMap::Map(const MailSources::Identity& archived) {
+    if (auto chosen = chosen_.find(archived.name); chosen != chosen_.end())
+        if (auto identity = identities::Find(chosen->second)) return identity->id;
     auto here = identities::List();
     if (archived.said && !archived.said->id.empty())
         for (const auto& identity : here)
@@ -95,22 +97,28 @@ std::u16string IdentityMap::Default() {
     return *madeDefault_;
 }
 
-std::vector<IdentityPair> PairIdentitiesByName(const std::vector<v::NodeRecord>& records) {
+std::vector<IdentityPair> PairIdentitiesByName(
+    const std::vector<v::NodeRecord>& records,
+    const std::map<std::u16string, std::u16string>& chosen) {
     std::vector<IdentityPair> pairs;
     auto here = identities::List();
     for (const auto& rec : records) {
         if (rec.TypeGuid() != v::MsgStoreIden::kTypeGuid) continue;
         IdentityPair pair{rec.DisplayName(), std::nullopt};
+        if (auto choice = chosen.find(pair.archived); choice != chosen.end())
+            pair.here = identities::Find(choice->second);
         for (const auto& identity : here)
-            if (identity.name == pair.archived) pair.here = identity;
+            if (!pair.here && identity.name == pair.archived) pair.here = identity;
         pairs.push_back(std::move(pair));
     }
     return pairs;
 }
 
-std::vector<identities::Identity> ReceivingIdentities(const std::vector<v::NodeRecord>& records) {
+std::vector<identities::Identity> ReceivingIdentities(
+    const std::vector<v::NodeRecord>& records,
+    const std::map<std::u16string, std::u16string>& chosen) {
     std::vector<identities::Identity> out;
-    for (auto& pair : PairIdentitiesByName(records))
+    for (auto& pair : PairIdentitiesByName(records, chosen))
         if (pair.here && std::none_of(out.begin(), out.end(),
                                       [&](const auto& i) { return i.id == pair.here->id; }))
             out.push_back(*pair.here);

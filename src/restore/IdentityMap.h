@@ -2,7 +2,8 @@
 // Which identity here receives each archived identity's mail when none was chosen: the one
 // with its id, else the one with its name (after the programs' settings restored so far have
 // had their stores registered), else the identity made again with its store of the same kind
-// where it was, else the current identity (said once), else a new "Main Identity".
+// where it was, else the current identity (said once), else a new "Main Identity". The
+// person may choose another identity here for any of them.
 #include <map>
 #include <optional>
 #include <string>
@@ -15,6 +16,8 @@
 
 class IdentityMap {
   public:
+    // The identities the person chose for archived identities (by name), taken first.
+    void Choose(std::map<std::u16string, std::u16string> chosen) { chosen_ = std::move(chosen); }
     // The identity here for an archived one (none: the archive did not say whose it is).
     std::u16string For(const MailSources::Identity* archived);
 
@@ -27,6 +30,7 @@ class IdentityMap {
     bool storesLookedFor_ = false;
     std::optional<std::u16string> madeDefault_;
     std::map<tindale::Guid, std::u16string> mapped_;
+    std::map<std::u16string, std::u16string> chosen_;
 };
 
 // Where each archived identity among `records` goes, as far as names tell before a restore:
@@ -36,8 +40,12 @@ struct IdentityPair {
     std::u16string archived;
     std::optional<tindale::identities::Identity> here;
 };
-std::vector<IdentityPair> PairIdentitiesByName(const std::vector<v::NodeRecord>& records);
+// An identity the person chose for an archived one (`chosen`, by name) is taken first.
+std::vector<IdentityPair> PairIdentitiesByName(
+    const std::vector<v::NodeRecord>& records,
+    const std::map<std::u16string, std::u16string>& chosen = {});
 // The identities here that receive mail by those pairs: what "Delete all messages" empties
 // when each identity goes to its own.
 std::vector<tindale::identities::Identity> ReceivingIdentities(
-    const std::vector<v::NodeRecord>& records);
+    const std::vector<v::NodeRecord>& records,
+    const std::map<std::u16string, std::u16string>& chosen = {});

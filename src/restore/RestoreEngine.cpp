@@ -204,7 +204,7 @@ bool EmptyDestination(const RestoreRequest& request, v::Outcome& outcome, v::Wor
         targets.push_back(identities::Find(request.identity)
                               .value_or(identities::Identity{request.identity, request.identity}));
     else
-        targets = ReceivingIdentities(request.items);
+        targets = ReceivingIdentities(request.items, request.identityFor);
     if (targets.empty()) {
         v::ReportNote("no identity here receives this archive's mail, so none was emptied");
         return true;
@@ -334,6 +334,7 @@ size_t RestoreChosen(ArchiveReader& reader, const RestoreRequest& request, const
     report.ProgressSent(0, chosen.Items());
     Sources sources;
     sources.fileOptions = {request.keepNewer, ArchiveTime(request), request.plan};
+    sources.identities.Choose(request.identityFor);
     std::optional<SealWalk> walk;
     if (seal) walk.emplace(*seal);
     reader.DecodeAhead(request.password, seal, chosen.AheadFilter());

@@ -1,6 +1,7 @@
 #pragma once
 // Restores the records a request chooses: each chosen record's payload is decoded frame by
 // frame and handed to a node recreated by the factory registry.
+#include <map>
 #include <optional>
 #include <stop_token>
 #include <string>
@@ -29,6 +30,9 @@ struct RestoreRequest {
     bool keepNewer = false;
     // Set: nothing is restored; the existing files the restore would replace are listed here.
     v::RestorePlan* plan = nullptr;
+    // Without `identity` (each identity to its own): the identity here the person chose for an
+    // archived identity, by its name; the others go to their own.
+    std::map<std::u16string, std::u16string> identityFor = {};
 };
 
 v::Outcome RestoreWorker(const RestoreRequest& request, v::WorkerReport& report,

@@ -1,6 +1,7 @@
 // Restore and Test archive from the welcome page to Finish, on throwaway homes.
 #include <QAbstractButton>
 #include <QCheckBox>
+#include <QComboBox>
 #include <QLabel>
 #include <QPlainTextEdit>
 #include <QRadioButton>
@@ -174,6 +175,39 @@ class RestoreWizardTest : public QObject {
         QCOMPARE(MessageDigests({target / "Maildir", target / "Mail/archive"}), before);
     }
 
+    // An archived identity can be sent to another identity here than its own.
+    void anArchivedIdentityGoesWhereThePersonChooses() {
+        TestHome source;
+        std::string archive = source / "demo.vqz";
+        BackUpDemo(archive, false, false);
+        auto archived = MessageDigests({source / "Mail/archive"});
+
+        TestHome target;
+        std::filesystem::create_directories(target / "Work");
+        auto work = identities::Add(u"Work", target / "Work");
+        QVERIFY(work);
+        RestoreWalk walk;
+        walk.Open(archive);
+        auto* dest = static_cast<CPageRestoreChooseDest*>(walk.wizard.currentPage());
+        QComboBox* choice = nullptr;
+        for (int i = 0; i < dest->Pairs()->topLevelItemCount(); ++i)
+            if (dest->Pairs()->topLevelItem(i)->text(0) == QStringLiteral("Archive 2019"))
+                choice = static_cast<QComboBox*>(
+                    dest->Pairs()->itemWidget(dest->Pairs()->topLevelItem(i), 1));
+        QVERIFY(choice);
+        QCOMPARE(choice->currentText(), QStringLiteral("made again, with its store where it was"));
+        choice->setCurrentIndex(choice->findText(QStringLiteral("Work")));
+        walk.wizard.next();
+        walk.wizard.next();
+        auto* ready = static_cast<CPageRestoreReady*>(walk.wizard.currentPage());
+        QVERIFY2(ready->Summary().contains(QStringLiteral("    Archive 2019 -> Work")),
+                 qPrintable(ready->Summary()));
+        walk.wizard.next();
+        QVERIFY(WaitForWorker(walk.wizard));
+        QCOMPARE(MessageDigests({target / "Work"}), archived);
+        QVERIFY(!std::filesystem::exists(target / "Mail/archive"));
+    }
+
     void theSummaryNamesNewerWorkAndKeepsItWhenAsked() {
         TestHome home;
         std::string archive = home / "demo.vqz";
@@ -293,16 +327,23 @@ class RestoreWizardTest : public QObject {
         RestoreWalk walk;
         walk.Open(archive);
         auto* dest = static_cast<CPageRestoreChooseDest*>(walk.wizard.currentPage());
-        auto* pairs = dest->findChild<QLabel*>("pairs");
-        QVERIFY(pairs && pairs->isVisibleTo(dest));
+        auto* pairs = dest->Pairs();
+        QVERIFY(pairs->isVisibleTo(dest));
         auto here = tindale::identities::List();
         QVERIFY(here.size() >= 2);
+        QCOMPARE(pairs->topLevelItemCount(), int(here.size()));
+        auto choiceFor = [&](const QString& archived) -> QComboBox* {
+            for (int i = 0; i < pairs->topLevelItemCount(); ++i)
+                if (pairs->topLevelItem(i)->text(0) == archived)
+                    return static_cast<QComboBox*>(pairs->itemWidget(pairs->topLevelItem(i), 1));
+            return nullptr;
+        };
         for (const auto& identity : here) {
-            size_t count = v::CountIdentityMessages(identity.id);
-            QString line = QStringLiteral("%1 -> %1 (%2 messages here now)")
-                               .arg(QString::fromStdU16String(identity.name))
-                               .arg(count);
-            QVERIFY2(pairs->text().contains(line), qPrintable(pairs->text()));
+            auto* choice = choiceFor(QString::fromStdU16String(identity.name));
+            QVERIFY(choice);
+            QCOMPARE(choice->currentText(), QStringLiteral("%1 (%2 messages here now)")
+                                                .arg(QString::fromStdU16String(identity.name))
+                                                .arg(v::CountIdentityMessages(identity.id)));
         }
         QCOMPARE(dest->DeleteFirst()->text(),
                  QStringLiteral("Delete all messages from the identities that receive mail"));

@@ -132,3 +132,23 @@ TEST(IdentityMap, DeletingFirstEmptiesTheIdentitiesThatReceiveMailOnly) {
         deletedNotes += note.find("were deleted") != std::string::npos;
     EXPECT_EQ(deletedNotes, 2u);
 }
+
+// The person may send an archived identity's mail to another identity than its own.
+TEST(IdentityMap, AChosenIdentityWinsOverTheArchivedOnesOwn) {
+    TestHome home;
+    auto [archive, id] = BackUpTwoIdentities(home);
+    TestHome other;
+    fs::create_directories(other / "Work/new");
+    fs::create_directories(other / "Work/tmp");
+    auto work = identities::Add(u"Work", other / "Work");
+    ASSERT_TRUE(work);
+    RestoreRequest request;
+    request.archivePath = text::ToUtf16(archive);
+    request.everything = true;
+    request.identityFor[u"Archive 2019"] = *work;
+    v::NullReport report;
+    EXPECT_TRUE(RestoreWorker(request, report, {}).Clean());
+    EXPECT_EQ(CountFiles(other / "Work"), 1u);
+    EXPECT_EQ(CountFiles(other / "Maildir"), 2u);  // Main Identity made again, as before
+    EXPECT_FALSE(fs::exists(other / "Mail/archive"));
+}

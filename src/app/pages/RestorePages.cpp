@@ -3,6 +3,7 @@
 #include <algorithm>
 
 #include <QApplication>
+#include <QComboBox>
 #include <QFileDialog>
 #include <QFileInfo>
 #include <QHeaderView>
@@ -141,10 +142,12 @@ CPageRestoreChooseDest::CPageRestoreChooseDest() : CWizardPropPage(kRestoreChoos
     m_list->header()->resizeSection(0, 175);
     m_list->header()->resizeSection(1, 260);
     m_clear = new QCheckBox(QStringLiteral("Delete all messages from the selected identity"), this);
-    m_pairs = new QLabel(this);
+    m_pairs = new QTreeWidget(this);
     m_pairs->setObjectName(QStringLiteral("pairs"));
-    m_pairs->setWordWrap(true);
-    m_pairs->setTextInteractionFlags(Qt::TextSelectableByMouse);
+    m_pairs->setHeaderLabels({QStringLiteral("Archived identity"), QStringLiteral("Goes to")});
+    m_pairs->setRootIsDecorated(false);
+    m_pairs->header()->resizeSection(0, 175);
+    m_pairs->setMaximumHeight(130);
     auto* layout = new QVBoxLayout(this);
     layout->addWidget(m_list);
     layout->addWidget(m_pairs);
@@ -155,21 +158,31 @@ CPageRestoreChooseDest::CPageRestoreChooseDest() : CWizardPropPage(kRestoreChoos
 void CPageRestoreChooseDest::ShowPairs() {
     auto selected = m_list->selectedItems();
     bool eachToItsOwn = !selected.isEmpty() && selected.front()->data(1, Qt::UserRole).toBool();
-    m_pairs->setVisible(eachToItsOwn && !m_archivedIdentities.empty());
+    m_pairs->setVisible(eachToItsOwn && m_pairs->topLevelItemCount() > 0);
     m_clear->setText(
         eachToItsOwn ? QStringLiteral("Delete all messages from the identities that receive mail")
                      : QStringLiteral("Delete all messages from the selected identity"));
-    if (!eachToItsOwn) return;
-    // As far as names tell before the restore: an identity's id may match another name, and
-    // restored settings may register more stores.
-    QStringList lines{QStringLiteral("Each archived identity goes to:")};
-    for (const auto& pair : PairIdentitiesByName(m_archivedIdentities))
-        lines << (pair.here ? QStringLiteral("    %1 -> %2 (%3 messages here now)")
-                                  .arg(Narrow(pair.archived), Narrow(pair.here->name))
-                                  .arg(v::CountIdentityMessages(pair.here->id))
-                            : QStringLiteral("    %1 -> made again, with its store where it was")
-                                  .arg(Narrow(pair.archived)));
-    m_pairs->setText(lines.join(QLatin1Char('\n')));
+}
+
+// As far as names tell before the restore (an identity's id may match another name, and
+// restored settings may register more stores): the identity of the same name, else made
+// again; or any identity here the person picks instead.
+void CPageRestoreChooseDest::FillPairs() {
+    m_pairs->clear();
+    auto here = tindale::identities::List();
+    for (const auto& pair : PairIdentitiesByName(m_archivedIdentities)) {
+        auto* row = new QTreeWidgetItem(m_pairs);
+        row->setText(0, Narrow(pair.archived));
+        auto* choice = new QComboBox(m_pairs);
+        choice->addItem(pair.here ? QStringLiteral("%1 (%2 messages here now)")
+                                        .arg(Narrow(pair.here->name))
+                                        .arg(v::CountIdentityMessages(pair.here->id))
+                                  : QStringLiteral("made again, with its store where it was"));
+        for (const auto& identity : here)
+            if (!pair.here || identity.id != pair.here->id)
+                choice->addItem(Narrow(identity.name), Narrow(identity.id));
+        m_pairs->setItemWidget(row, 1, choice);
+    }
 }
 
 void CPageRestoreChooseDest::OnInitDialog() {
@@ -212,6 +225,7 @@ void CPageRestoreChooseDest::OnSetActive() {
                              if (rec.TypeGuid() == v::MsgStoreIden::kTypeGuid)
                                  m_archivedIdentities.push_back(rec);
                          });
+        FillPairs();
     }
     m_archive = m_state->archivePath;
     ShowPairs();
@@ -231,6 +245,13 @@ bool CPageRestoreChooseDest::validatePage() {
     m_state->restoreIdentityName = Wide(chosen->text(0));
     m_state->restoreIdentityMessages = chosen->data(2, Qt::UserRole).toULongLong();
     m_state->clearIdentity = m_clear->isChecked();
+    m_state->identityFor.clear();
+    for (int i = 0; eachToItsOwn && i < m_pairs->topLevelItemCount(); ++i) {
+        auto* row = m_pairs->topLevelItem(i);
+        auto* choice = static_cast<QComboBox*>(m_pairs->itemWidget(row, 1));
+        if (choice && choice->currentIndex() > 0)
+            m_state->identityFor[Wide(row->text(0))] = Wide(choice->currentData().toString());
+    }
     return true;
 }
 
@@ -358,19 +379,12 @@ QString CPageRestoreReady::SummaryText() const {
     // Each to its own: where each archived identity's mail goes, as far as names tell before
     // the restore (settings restored first may register more stores, and an identity's id
     // may match another name).
-    if (m_state->restoreIdentity.empty()) {
-        auto here = tindale::identities::List();
-        for (const auto& rec : m_state->restoreItems) {
-            if (rec.TypeGuid() != v::MsgStoreIden::kTypeGuid) continue;
-            bool known = std::any_of(here.begin(), here.end(), [&](const auto& identity) {
-                return identity.name == rec.DisplayName();
-            });
+    if (m_state->restoreIdentity.empty())
+        for (const auto& pair : PairIdentitiesByName(m_state->restoreItems, m_state->identityFor))
             text += QStringLiteral("    %1 -> %2\n")
-                        .arg(Narrow(rec.DisplayName()),
-                             known ? Narrow(rec.DisplayName())
-                                   : QStringLiteral("made again, with its store where it was"));
-        }
-    }
+                        .arg(Narrow(pair.archived),
+                             pair.here ? Narrow(pair.here->name)
+                                       : QStringLiteral("made again, with its store where it was"));
     for (const auto& [name, count] : Emptied())
         text += QStringLiteral("\nAll %1 messages of %2 will be deleted before the restore\n")
                     .arg(count)
@@ -421,7 +435,7 @@ std::vector<std::pair<QString, uint64_t>> CPageRestoreReady::Emptied() const {
         out.emplace_back(Narrow(m_state->restoreIdentityName), m_state->restoreIdentityMessages);
         return out;
     }
-    for (const auto& identity : ReceivingIdentities(m_state->restoreItems))
+    for (const auto& identity : ReceivingIdentities(m_state->restoreItems, m_state->identityFor))
         out.emplace_back(Narrow(identity.name), v::CountIdentityMessages(identity.id));
     return out;
 }

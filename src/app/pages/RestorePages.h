@@ -48,18 +48,21 @@ class CPageRestoreChooseDest : public CWizardPropPage {
     bool validatePage() override;
     QTreeWidget* Identities() const { return m_list; }
     QCheckBox* DeleteFirst() const { return m_clear; }
+    QTreeWidget* Pairs() const { return m_pairs; }
 
   protected:
     void OnInitDialog() override;
     void OnSetActive() override;
 
   private:
-    // With each identity to its own: which archived identity goes where, shown below the list.
+    // With each identity to its own: which archived identity goes where, below the list, each
+    // with a choice of another identity here.
     void ShowPairs();
+    void FillPairs();
 
     QTreeWidget* m_list;
     QCheckBox* m_clear;
-    QLabel* m_pairs;
+    QTreeWidget* m_pairs;
     std::vector<v::NodeRecord> m_archivedIdentities;
     std::u16string m_archive;  // the archive the choice was made for
 };
