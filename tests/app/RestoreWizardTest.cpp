@@ -208,6 +208,32 @@ class RestoreWizardTest : public QObject {
         QVERIFY(!std::filesystem::exists(target / "Mail/archive"));
     }
 
+    // Restored into the home it came from, nothing is new: the last page does not count the
+    // messages and files that were there already as restored.
+    void whatWasThereAlreadyIsNotCountedAsRestored() {
+        TestHome source;
+        std::string archive = source / "demo.vqz";
+        BackUpDemo(archive, false, false);
+        RestoreWalk walk;
+        walk.Open(archive);
+        walk.wizard.next();
+        walk.wizard.next();
+        walk.wizard.next();
+        QVERIFY(WaitForWorker(walk.wizard));
+        const auto& outcome =
+            static_cast<CPageRestoreInProgress*>(walk.wizard.currentPage())->Result();
+        QVERIFY(outcome.alreadyThere > 0);
+        walk.wizard.next();
+        auto* details = walk.wizard.currentPage()->findChild<QPlainTextEdit*>("details");
+        QVERIFY(details);
+        uint64_t restored = outcome.itemsDone - outcome.alreadyThere - outcome.filesAlreadyThere;
+        QVERIFY2(details->toPlainText().startsWith(
+                     QStringLiteral("%1 items were restored").arg(restored)),
+                 qPrintable(details->toPlainText()));
+        QVERIFY(details->toPlainText().contains(
+            QStringLiteral("%1 messages were already in their folder").arg(outcome.alreadyThere)));
+    }
+
     void theSummaryNamesNewerWorkAndKeepsItWhenAsked() {
         TestHome home;
         std::string archive = home / "demo.vqz";

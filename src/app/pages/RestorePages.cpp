@@ -469,7 +469,10 @@ void CPageRestoreFinished::OnInitDialog() {
     const auto& o =
         static_cast<CPageRestoreInProgress*>(m_sheet->Page(kRestoreInProgress))->Result();
     QString counts = QString::fromStdString(v::DescribeCounts(o.counts));
-    QString summary = QStringLiteral("%1 items were restored").arg(o.itemsDone) +
+    // Messages and files that were there already are counted apart, not as restored.
+    uint64_t skipped = o.alreadyThere + o.filesAlreadyThere;
+    uint64_t restored = o.itemsDone > skipped ? o.itemsDone - skipped : 0;
+    QString summary = QStringLiteral("%1 items were restored").arg(restored) +
                       (counts.isEmpty() ? QStringLiteral(".")
                                         : QStringLiteral(": ") + counts + QStringLiteral("."));
     if (o.alreadyThere)
