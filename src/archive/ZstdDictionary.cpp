@@ -33,7 +33,7 @@ std::shared_ptr<const ZstdDictionary> ZstdDictionary::Train(const std::vector<ui
     ZDICT_fastCover_params_t params{};
     params.k = 1000;
     params.d = 8;
-    params.f = 16;  // 6 << f bytes of tables: small beside the key derivation it runs with
+    params.f = 16;  // 6 << f bytes of tables: a few hundred KiB
     params.accel = 1;
     params.zParams.compressionLevel = kLevel;
     size_t made =
