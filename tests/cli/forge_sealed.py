@@ -15,6 +15,7 @@ HEADER, RECORD = 4176, 704
 CLOSING = uuid.UUID("6B1E3C2A-9D44-4F0B-A6E1-5C7D2E8F9A13").bytes_le
 FILE = uuid.UUID("1D0B07C9-4726-4696-A8C8-6BAB15C32918").bytes_le
 MESSAGE = uuid.UUID("23827F9D-F04A-475D-8C29-65010AC71DB1").bytes_le
+DICTIONARY = uuid.UUID("C4D1A7E2-3B58-4F96-8E0D-7A21B9F3E654").bytes_le
 
 
 def entries(data):
@@ -98,6 +99,7 @@ def header_attacks(header):
         return bytes(h)
     return {
         "header-scheme-lzma": changed(7, bytes([0])),
+        "header-scheme-without-dictionary": changed(7, bytes([1])),
         "header-scheme-unknown": changed(7, bytes([9])),
         "header-compress-flag": changed(8, bytes([header[8] ^ 1])),
         "header-fewer-passes": changed(4122, struct.pack("<I", 1)),
@@ -118,6 +120,22 @@ def frame_attacks(body, closing):
         "frame-swapped": replaced(with_frames(big, [frames[1], frames[0]] + frames[2:])),
         "frame-last-dropped": replaced(with_frames(big, frames[:-1])),
         "frame-from-another-item": replaced(with_frames(big, frames_of(donor)[:1] + frames[1:])),
+    }
+
+
+def dictionary_attacks(body, closing):
+    """The dictionary record a compressed sealed archive keeps first (seal scheme 2): dropped,
+    moved behind the first item, or replaced by a plain one holding a dictionary of the
+    attacker's (a zstd dictionary is only bytes: its magic, an id, tables, content)."""
+    assert body[0][16:32] == DICTIONARY, "the archive's first record is its dictionary"
+    fake = b"\x37\xa4\x30\xec" + struct.pack("<I", 12345) + bytes(2000)
+    plain = plain_record(DICTIONARY, bytes(16), "", fake)
+    return {
+        "dictionary-dropped": body[1:] + [closing],
+        "dictionary-dropped-recomputed": body[1:] + [recomputed_closing(body[1:])],
+        "dictionary-moved": [body[1], body[0]] + body[2:] + [closing],
+        "dictionary-plain": [plain] + body[1:] + [closing],
+        "dictionary-plain-recomputed": [plain] + body[1:] + [recomputed_closing([plain] + body[1:])],
     }
 
 
@@ -149,6 +167,7 @@ def main():
         "other-closing": body + [other_closing],
     }
     attacks.update(frame_attacks(body, closing))
+    attacks.update(dictionary_attacks(body, closing))
     forged = {name: header + b"".join(parts) for name, parts in attacks.items()}
     for name, changed in header_attacks(header).items():
         forged[name] = changed + b"".join(body + [closing])

@@ -2,7 +2,8 @@
 # Forgeries of a sealed archive made without the password (forge_sealed.py, written from
 # docs/format.md alone): planted plain records, with and without a recomputed closing record,
 # removed, reordered, repeated and appended records, another archive's closing record, and
-# changed header fields (seal scheme, compress flag, key-derivation limits, key check). Each
+# the dictionary record dropped, moved or replaced by a plain one, and changed header fields
+# (seal scheme, compress flag, key-derivation limits, key check). Each
 # must fail `test` with the password, and a restore must refuse it before it writes or
 # deletes anything, --clear-identity included. Frames of one file swapped, dropped or taken
 # from another item: test reports damage and the restore writes nothing of that file. Extract
