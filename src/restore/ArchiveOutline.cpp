@@ -67,10 +67,15 @@ std::optional<int> ArchiveOutline::FolderAt(const std::string& path) const {
 
 std::optional<ArchiveOutline::Entry> ArchiveOutline::Find(const std::string& path) const {
     if (auto folder = FolderAt(path)) return folders_[*folder].entry;
-    // An item: below a folder whose path its own begins with (names may hold '/' too).
-    auto lookIn = [&](int folder) -> std::optional<Entry> {
+    if (auto item = ItemAt(path)) return item->second;
+    return std::nullopt;
+}
+
+std::optional<std::pair<int, ArchiveOutline::Entry>> ArchiveOutline::ItemAt(
+    const std::string& path) const {
+    auto lookIn = [&](int folder) -> std::optional<std::pair<int, Entry>> {
         for (auto& e : ReadItems(folder, FolderOf(folder).items))
-            if (e.path == path) return e;
+            if (e.path == path) return std::pair{folder, std::move(e)};
         return std::nullopt;
     };
     for (size_t cut = path.rfind('/'); cut != std::string::npos && cut > 0;

@@ -44,6 +44,9 @@ class ArchiveOutline {
                                            std::u16string password, const SealKey* key);
     // The folder or item at `path`.
     std::optional<Entry> Find(const std::string& path) const;
+    // The folder (-1: the top) holding the item at `path`, and the item: a name may hold '/'
+    // as well, so each folder whose path the item's begins with is looked in.
+    std::optional<std::pair<int, Entry>> ItemAt(const std::string& path) const;
     std::optional<int> FolderAt(const std::string& path) const;
 
     const std::string& ArchivePath() const { return archive_; }

@@ -24,16 +24,18 @@ std::string RecordTree::Entry::Path() const {
 
 RecordTree RecordTree::Load(const std::string& archivePath, std::stop_token stop) {
     RecordTree tree;
-    ArchiveReader reader;
+    ArchiveReader reader;  // the header, checked as every job checks it
     if (reader.Open(archivePath) != ArchiveReader::OpenStatus::Readable) return tree;
     tree.readable = true;
     std::map<tindale::Guid, std::pair<Entry*, size_t>> byGuid;  // with its depth
     tree.sealed = reader.Header().Sealed();
-    for (; !reader.AtEnd() && !stop.stop_requested(); reader.Advance()) {
-        if (IsSealRecord(reader.Record().TypeGuid())) continue;  // nothing to restore
+    v::FileStream file(ArchiveReader::OpenArchiveFd(archivePath));
+    RecordScanner scan(file.Fd(), reader.FileSize(), tree.sealed);
+    while (!stop.stop_requested() && scan.Next()) {
+        if (IsSealRecord(scan.Record().TypeGuid())) continue;  // nothing to restore
         auto entry = std::make_unique<Entry>();
-        entry->record = reader.Record();
-        entry->payloadLength = reader.PayloadLength();
+        entry->record = scan.Record();
+        entry->payloadLength = entry->record.PayloadLength();
         auto parent = byGuid.find(entry->record.ParentGuid());
         size_t depth = 1;
         if (!entry->record.ParentGuid().IsZero() && parent != byGuid.end()) {
@@ -50,7 +52,7 @@ RecordTree RecordTree::Load(const std::string& archivePath, std::stop_token stop
         byGuid.emplace(entry->record.InstanceGuid(), std::pair{entry.get(), depth});
         tree.entries.push_back(std::move(entry));
     }
-    tree.complete = !tree.tooDeep && reader.Reason() == ArchiveReader::EndReason::CleanEnd;
+    tree.complete = !tree.tooDeep && scan.Reason() == ArchiveReader::EndReason::CleanEnd;
     return tree;
 }
 

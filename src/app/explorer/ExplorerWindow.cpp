@@ -412,27 +412,20 @@ void ExplorerWindow::Show(uint64_t generation, const Shown& shown) {
     m_text->setPlainText(shown.text);
 }
 
-// The row of `path`, opening the folders it may be in (a name may hold '/' as well).
+// The row of `path`, opening the folder it is in.
 QTreeWidgetItem* ExplorerWindow::FindRow(const QString& path) {
     std::string wanted = path.toStdString();
     if (auto folder = m_outline.FolderAt(wanted)) return m_folderRows[*folder];
-    auto lookIn = [&](QTreeWidgetItem* parent) -> QTreeWidgetItem* {
-        int n = parent ? parent->childCount() : m_tree->topLevelItemCount();
-        for (int i = 0; i < n; ++i) {
-            auto* row = parent ? parent->child(i) : m_tree->topLevelItem(i);
-            if (row->data(0, kPathRole).toString() == path) return row;
-        }
-        return nullptr;
-    };
-    for (size_t cut = wanted.rfind('/'); cut != std::string::npos && cut > 0;
-         cut = wanted.rfind('/', cut - 1)) {
-        auto folder = m_outline.FolderAt(wanted.substr(0, cut));
-        if (!folder) continue;
-        auto* parent = m_folderRows[*folder];
-        Populate(parent);
-        if (auto* row = lookIn(parent)) return row;
+    auto item = m_outline.ItemAt(wanted);
+    if (!item) return nullptr;
+    QTreeWidgetItem* parent = item->first < 0 ? nullptr : m_folderRows[item->first];
+    Populate(parent);
+    int n = parent ? parent->childCount() : m_tree->topLevelItemCount();
+    for (int i = 0; i < n; ++i) {
+        auto* row = parent ? parent->child(i) : m_tree->topLevelItem(i);
+        if (row->data(0, kPathRole).toString() == path) return row;
     }
-    return lookIn(nullptr);
+    return nullptr;
 }
 
 bool ExplorerWindow::Select(const QString& path) {
