@@ -55,3 +55,5 @@ int RunSources(const Output& out);
 int RunIdentityList(const Output& out);
 int RunDemoProfile();
 int RunIdentityAdd(const std::string& name, const std::string& store, const std::string& kind);
+// Registers an IMAP account as an identity once it has logged in and listed its folders.
+int RunIdentityAddImap(const std::string& name, const std::string& url);

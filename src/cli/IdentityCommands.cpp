@@ -8,6 +8,7 @@
 #include "cli/CommandHelpers.h"
 #include "platform/Identities.h"
 #include "platform/MailStore.h"
+#include "platform/stores/imap/ImapAccount.h"
 
 using namespace tindale;
 
@@ -59,6 +60,34 @@ int RunIdentityAdd(const std::string& name, const std::string& store, const std:
         identities::Add(text::ToUtf16(name), root,
                         chosen.value_or(detected.value_or(store::StoreKind::MaildirPlusPlus)));
     if (!id) return Error("the identity could not be registered");
+    std::cout << text::ToUtf8(*id) << "\n";
+    return kExitOk;
+}
+
+int RunIdentityAddImap(const std::string& name, const std::string& url) {
+    if (identities::Find(text::ToUtf16(name)))
+        return Error("an identity named \"" + name + "\" exists already", kExitUsage);
+    auto account = store::ImapAccount::Parse(url);
+    if (!account)
+        return Error("\"" + url +
+                         "\" is no IMAP account: write imaps://USER@HOST[:PORT] or "
+                         "imap://USER@HOST[:PORT] (an '@' in the user written as %40)",
+                     kExitUsage);
+    store::StoreNamespace ns;
+    if (ns.InitializeAt(account->Url(), store::StoreKind::Imap) != store::S_OK)
+        return Error("the account could not be opened: " + store::LastOpenProblem());
+    size_t folders = 0;
+    for (std::vector<uint32_t> pending{store::kRootFolderId}; !pending.empty();) {
+        uint32_t at = pending.back();
+        pending.pop_back();
+        for (const auto& sub : store::ListSubFolders(ns, at)) {
+            ++folders;
+            pending.push_back(sub.folderId);
+        }
+    }
+    auto id = identities::Add(text::ToUtf16(name), account->Url(), store::StoreKind::Imap);
+    if (!id) return Error("the identity could not be registered");
+    std::cerr << "logged in to " << account->host << ": " << folders << " folders\n";
     std::cout << text::ToUtf8(*id) << "\n";
     return kExitOk;
 }

@@ -14,9 +14,7 @@
 #include "cli/Interrupt.h"
 #include "cli/Output.h"
 
-namespace {
-
-std::optional<std::string> Prompt(const char* text) {
+std::optional<std::string> PromptHidden(const char* text) {
     if (!::isatty(STDIN_FILENO)) return std::nullopt;
     std::cerr << text << std::flush;
     termios old{};
@@ -31,8 +29,6 @@ std::optional<std::string> Prompt(const char* text) {
     return line;
 }
 
-}  // namespace
-
 namespace {
 
 // A password as text: bytes that are not UTF-8 would all turn into one replacement
@@ -46,9 +42,9 @@ std::optional<std::u16string> AsText(const std::string& bytes, std::string& erro
     return text;
 }
 
-// A password file holds the password, with or without one line ending after it. A file of
-// several lines is refused rather than cut at the first.
-std::optional<std::u16string> FromFile(const std::string& path, std::string& error) {
+}  // namespace
+
+std::optional<std::string> ReadSecretFile(const std::string& path, std::string& error) {
     // Read up to a small limit: /dev/zero or a FIFO that never ends is no password file.
     constexpr std::streamsize kLimit = 4096;
     std::ifstream in(path, std::ios::binary);
@@ -74,7 +70,15 @@ std::optional<std::u16string> FromFile(const std::string& path, std::string& err
         error = "the password file " + path + " is empty";
         return std::nullopt;
     }
-    return AsText(content, error);
+    return content;
+}
+
+namespace {
+
+std::optional<std::u16string> FromFile(const std::string& path, std::string& error) {
+    auto content = ReadSecretFile(path, error);
+    if (!content) return std::nullopt;
+    return AsText(*content, error);
 }
 
 }  // namespace
@@ -83,13 +87,13 @@ std::optional<std::u16string> ObtainPassword(const std::string& passwordFile, bo
                                              std::string& error) {
     if (!passwordFile.empty()) return FromFile(passwordFile, error);
     if (const char* env = std::getenv("TINDALE_PASSWORD"); env && *env) return AsText(env, error);
-    auto first = Prompt("Password: ");
+    auto first = PromptHidden("Password: ");
     if (!first) {
         error = "a password is needed: give --password-file FILE or set TINDALE_PASSWORD";
         return std::nullopt;
     }
     if (confirm) {
-        auto second = Prompt("Confirm password: ");
+        auto second = PromptHidden("Confirm password: ");
         if (second != first) {
             error = "the two passwords differ";
             return std::nullopt;

@@ -2,6 +2,7 @@
 #include <CLI/CLI.hpp>
 
 #include "cli/Commands.h"
+#include "cli/ImapPasswords.h"
 #include "cli/Interrupt.h"
 
 int main(int argc, char** argv) {
@@ -10,11 +11,19 @@ int main(int argc, char** argv) {
     app.require_subcommand(1);
     bool json = false;
     app.add_flag("--json", json, "Print results and outcomes as JSON");
+    std::string imapPasswordFile;
+    bool keyring = false;
+    app.add_option("--imap-password-file", imapPasswordFile,
+                   "Read the password of the IMAP accounts from this file");
+    app.add_flag("--keyring", keyring,
+                 "Take IMAP passwords from the desktop's keyring, and keep there those that "
+                 "worked");
     app.fallthrough();
     app.footer(
         "Exit status: 0 success, 1 the job failed or left something out, 2 usage error, "
         "3 wrong password.\nPasswords come from a prompt, --password-file or "
-        "TINDALE_PASSWORD, never from the command line.");
+        "TINDALE_PASSWORD, never from the command line; an IMAP account's from a prompt, "
+        "--imap-password-file, TINDALE_IMAP_PASSWORD or --keyring.");
 
     BackupArgs backup;
     auto* b = app.add_subcommand("backup", "Back up your mail data into an archive");
@@ -123,16 +132,25 @@ int main(int argc, char** argv) {
     auto* ident = app.add_subcommand("identity", "List or add mail identities");
     ident->require_subcommand(1);
     auto* identList = ident->add_subcommand("list", "List identities: id, name, Maildir");
-    std::string identName, identStore, identKind;
+    std::string identName, identStore, identKind, identImap;
     auto* identAdd = ident->add_subcommand("add", "Register an identity for a mail store");
     identAdd->add_option("name", identName, "The identity's name")->required();
-    identAdd->add_option("--store", identStore, "Its store (a Maildir, or a folder tree of them)")
-        ->required();
+    auto* storeOption = identAdd->add_option("--store", identStore,
+                                             "Its store (a Maildir, or a folder tree of them)");
+    identAdd
+        ->add_option("--imap", identImap,
+                     "Its mail on an IMAP server: imaps://USER@HOST[:PORT] (TLS), or "
+                     "imap://USER@HOST[:PORT] (STARTTLS)")
+        ->excludes(storeOption);
+    identAdd->require_option(1, 2);
     identAdd->add_option("--kind", identKind,
                          "How its folders are laid out: maildir++ (Dovecot, Evolution), "
                          "verbatim or legacy (mbsync), kmail, mbox or thunderbird-maildir "
                          "(Thunderbird); found by itself when the store exists");
-    identAdd->footer("Example: tindale-cli identity add Work --store ~/Mail/work");
+    identAdd->footer(
+        "Example: tindale-cli identity add Work --store ~/Mail/work\n"
+        "         tindale-cli identity add Office --imap "
+        "imaps://me%40example.org@mail.example.org");
 
     auto* demo = app.add_subcommand(
         "demo-profile", "Fill the current $HOME with a sample profile (for trying Tindale)");
@@ -145,6 +163,7 @@ int main(int argc, char** argv) {
         return code == 0 ? 0 : kExitUsage;
     }
     const Output out(json);
+    InstallImapPasswords(imapPasswordFile, keyring);
     if (*b) return RunBackup(backup, out);
     if (*r) return RunRestore(restore, out);
     if (*x) return RunExtract(extract, out);
@@ -155,6 +174,7 @@ int main(int argc, char** argv) {
     if (*d) return RunDedupe(dedupe, out);
     if (*demo) return RunDemoProfile();
     if (*identList) return RunIdentityList(out);
+    if (*identAdd && !identImap.empty()) return RunIdentityAddImap(identName, identImap);
     if (*identAdd) return RunIdentityAdd(identName, identStore, identKind);
     return kExitUsage;
 }

@@ -251,7 +251,15 @@ bool EmptyIdentityStore(const std::u16string& identityId) {
 
 void ReportStoreGaps(const std::u16string& identityId, uint64_t messagesWritten) {
     auto ns = OpenStoreFor(identityId);
-    if (!ns) return;
+    if (!ns) {
+        auto* session = CurrentStoreSession();
+        std::string why = session ? session->FailureOf(identityId) : LastOpenProblem();
+        auto identity = identities::Find(identityId);
+        if (identity && !why.empty())
+            ReportProblem(text::ToUtf8(identity->name), "its mail store could not be opened: " +
+                                                            why + "; its mail was not backed up");
+        return;
+    }
     for (const auto& gap : ns->UnmappedDirectories())
         ReportProblem(ns->Root() + "/" + gap.directory,
                       gap.reason + "; its messages were not backed up");
@@ -431,7 +439,9 @@ uint64_t MsgNode::WritePayload(BasicStream& out) {
             if (auto file = folder->MessageFiles().Find(props_.messageId))
                 where = folder->Directory() + "/" + std::string(*file);
         }
-        ReportProblem(where, opened == E_NOT_FOUND
+        std::string why = folder ? folder->Problem() : std::string();
+        ReportProblem(where, !why.empty() ? "the message could not be read: " + why
+                             : opened == E_NOT_FOUND
                                  ? "the message cannot be read (it may have been moved or deleted)"
                                  : "its file is not a regular file (a FIFO, a device, or a link "
                                    "to one) or cannot be opened");
@@ -520,7 +530,9 @@ uint64_t MsgNode::RestorePayload(BasicStream& in) {
                (folder->HoldsUnderItsName(*pending, state) || folder->HoldsCopyOf(*pending))) {
         if (Outcome* outcome = CurrentOutcome()) ++outcome->alreadyThere;
     } else if (folder->CommitStream(*pending, newId, &state) != S_OK) {
-        ReportProblem(name, "the message could not be added to the store");
+        std::string why = folder->Problem();
+        ReportProblem(name, "the message could not be added to the store" +
+                                (why.empty() ? std::string() : ": " + why));
     }
     return kMessageHeaderSize + copied;
 }

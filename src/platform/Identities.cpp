@@ -7,6 +7,7 @@
 #include "platform/Registry.h"
 #include "platform/ShellFolders.h"
 #include "platform/StoreDiscovery.h"
+#include "platform/stores/imap/ImapAccount.h"
 
 namespace tindale::identities {
 
@@ -38,7 +39,7 @@ std::optional<std::u16string> Add(std::u16string_view name, std::string_view sto
     auto key = reg::Key::Create(reg::kHkeyCurrentUser, std::u16string(kIdentities) + u"\\" + id);
     auto store = reg::Key::Create(reg::kHkeyCurrentUser,
                                   std::u16string(kIdentities) + u"\\" + id + kStoreKey);
-    auto stored = shell::ToArchivePath(storeRoot);
+    auto stored = store::IsImapUrl(storeRoot) ? std::nullopt : shell::ToArchivePath(storeRoot);
     auto root = reg::Key::Open(reg::kHkeyCurrentUser, kIdentities);
     bool ok =
         key && store && key->SetString(u"Username", name) &&
@@ -73,6 +74,7 @@ std::string StoreRoot(std::u16string_view id) {
     if (!key) return {};
     auto value = key->QueryString(u"Store Root");
     if (!value) return {};
+    if (store::IsImapUrl(text::ToUtf8(*value))) return text::ToUtf8(*value);  // not a path
     return shell::ExpandArchivePath(*value).value_or("");
 }
 

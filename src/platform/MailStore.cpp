@@ -43,9 +43,21 @@ HRESULT StoreNamespace::Initialize() {
     return InitializeAt(root, identities::StoreKindOf(*current));
 }
 
+namespace {
+thread_local std::string tLastOpenProblem;
+}
+
+std::string LastOpenProblem() {
+    return tLastOpenProblem;
+}
+
 HRESULT StoreNamespace::InitializeAt(const std::string& storeRoot, StoreKind kind) {
+    tLastOpenProblem.clear();
     auto backend = MakeStoreBackend(kind, storeRoot, StoreBooks(storeRoot));
-    if (!backend || !backend->Prepare()) return E_FAIL;
+    if (!backend || !backend->Prepare()) {
+        if (backend) tLastOpenProblem = backend->OpenProblem();
+        return E_FAIL;
+    }
     root_ = storeRoot;
     kind_ = kind;
     backend_ = std::move(backend);

@@ -97,6 +97,9 @@ class StoreNamespace {
     std::vector<FolderEntry> made_;
 };
 
+// Why the last store this thread failed to open (InitializeAt) could not be opened, where
+// its kind says more than "it could not"; else empty.
+std::string LastOpenProblem();
 // Every subfolder of a folder (the whole enumeration, closed).
 std::vector<FolderProps> ListSubFolders(StoreNamespace& ns, uint32_t parentId);
 // The special-folder type of a top-level folder name.

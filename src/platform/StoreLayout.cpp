@@ -3,9 +3,13 @@
 namespace tindale::store {
 
 namespace {
-constexpr StoreKind kKinds[] = {
-    StoreKind::MaildirPlusPlus, StoreKind::Verbatim, StoreKind::Legacy,
-    StoreKind::KMail,           StoreKind::Mbox,     StoreKind::ThunderbirdMaildir};
+constexpr StoreKind kKinds[] = {StoreKind::MaildirPlusPlus,
+                                StoreKind::Verbatim,
+                                StoreKind::Legacy,
+                                StoreKind::KMail,
+                                StoreKind::Mbox,
+                                StoreKind::ThunderbirdMaildir,
+                                StoreKind::Imap};
 }
 
 std::string KindName(StoreKind kind) {
@@ -22,6 +26,8 @@ std::string KindName(StoreKind kind) {
             return "mbox";
         case StoreKind::ThunderbirdMaildir:
             return "thunderbird-maildir";
+        case StoreKind::Imap:
+            return "imap";
     }
     return "maildir++";
 }

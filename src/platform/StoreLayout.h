@@ -9,13 +9,14 @@
 //   thunderbird-maildir
 //              a Thunderbird account's folders kept one file per message (Thunderbird's
 //              "maildir" store: NAME/cur/, NAME.sbd/)
+//   imap       an account on an IMAP server; its root is imaps://USER@HOST[:PORT]
 #include <optional>
 #include <string>
 #include <string_view>
 
 namespace tindale::store {
 
-enum class StoreKind { MaildirPlusPlus, Verbatim, Legacy, KMail, Mbox, ThunderbirdMaildir };
+enum class StoreKind { MaildirPlusPlus, Verbatim, Legacy, KMail, Mbox, ThunderbirdMaildir, Imap };
 
 std::string KindName(StoreKind kind);
 std::optional<StoreKind> KindNamed(std::string_view name);

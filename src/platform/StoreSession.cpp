@@ -30,9 +30,18 @@ StoreSession::~StoreSession() {
 std::shared_ptr<StoreNamespace> StoreSession::Open(std::u16string_view identityId) {
     std::u16string key(identityId);
     if (auto it = stores_.find(key); it != stores_.end()) return it->second;
+    if (failed_.count(key)) return nullptr;
     std::shared_ptr<StoreNamespace> ns = OpenIdentityStore(identityId);
-    if (ns) stores_.emplace(key, ns);
+    if (ns)
+        stores_.emplace(key, ns);
+    else if (identities::Find(identityId))
+        failed_.emplace(key, LastOpenProblem());
     return ns;
+}
+
+std::string StoreSession::FailureOf(std::u16string_view identityId) const {
+    auto it = failed_.find(std::u16string(identityId));
+    return it == failed_.end() ? std::string() : it->second;
 }
 
 int StoreSession::Flush() {

@@ -22,8 +22,13 @@ class StoreSession {
     StoreSession(const StoreSession&) = delete;
     StoreSession& operator=(const StoreSession&) = delete;
 
-    // The identity's store, opened on first use.
+    // The identity's store, opened on first use. A registered identity's store that could
+    // not be opened is not tried again in this job (a server that refused the login would
+    // be asked, and the person prompted, for every message).
     std::shared_ptr<StoreNamespace> Open(std::u16string_view identityId);
+    // Why the identity's store could not be opened in this job; empty when it was, or when
+    // its kind said no more.
+    std::string FailureOf(std::u16string_view identityId) const;
     // Writes back every changed id map; 0 or an errno value.
     int Flush();
     // Saves and drops every loaded message index (a job moving on to other folders).
@@ -31,6 +36,7 @@ class StoreSession {
 
   private:
     std::map<std::u16string, std::shared_ptr<StoreNamespace>> stores_;
+    std::map<std::u16string, std::string> failed_;
     StoreSession* previous_;
 };
 

@@ -34,6 +34,8 @@ class StoreBackend {
     virtual ~StoreBackend() = default;
     // Makes the store's root ready; false when no store of this kind can be kept there.
     virtual bool Prepare() = 0;
+    // Why Prepare failed, where the kind can say more (a server's answer); else empty.
+    virtual std::string OpenProblem() const { return {}; }
     // Every folder of the store; what cannot be a folder goes to `unmapped`.
     virtual std::vector<FolderEntry> ListFolders(std::vector<Unmapped>& unmapped) = 0;
     // Makes the folder `path` below the folder at `parentDir` (relative to the root; empty

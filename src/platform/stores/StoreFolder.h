@@ -78,6 +78,9 @@ class StoreFolder {
     // The mail already in the folder is the archived folder's own (the same mailbox of the
     // same client, partly restored before): restored messages keep their names whole.
     virtual void ContinueArchivedFolder() {}
+    // Why the last operation that failed did, in a sentence, where the kind knows more than
+    // its result says (a server's answer); empty otherwise.
+    virtual std::string Problem() const { return {}; }
     // The messages by id with where each sits in the folder (for reports), without reading
     // any of them.
     virtual const store::MessageFiles& MessageFiles() = 0;

@@ -2,6 +2,7 @@
 // each kind in turn whether a directory is one of its stores.
 #include "platform/StoreLayout.h"
 #include "platform/stores/StoreBackend.h"
+#include "platform/stores/imap/ImapStore.h"
 #include "platform/stores/maildir/MaildirStore.h"
 #include "platform/stores/mbox/MboxStore.h"
 #include "platform/stores/tbmaildir/ThunderbirdMaildirStore.h"
@@ -47,10 +48,12 @@ std::unique_ptr<StoreBackend> MakeStoreBackend(StoreKind kind, const std::string
     if (kind == StoreKind::Mbox) return std::make_unique<MboxStore>(root, books);
     if (kind == StoreKind::ThunderbirdMaildir)
         return std::make_unique<ThunderbirdMaildirStore>(root, books);
+    if (kind == StoreKind::Imap) return std::make_unique<ImapStore>(root, books);
     return nullptr;
 }
 
 std::optional<StoreKind> DetectKind(const std::string& root) {
+    if (IsImapUrl(root)) return StoreKind::Imap;
     // Thunderbird's stores first: a Thunderbird maildir folder is a maildir too.
     if (HoldsThunderbirdMaildirFolders(root)) return StoreKind::ThunderbirdMaildir;
     auto signs = ReadMaildirSigns(root);

@@ -1,0 +1,129 @@
+#include "platform/stores/imap/MailboxIndex.h"
+
+#include <algorithm>
+
+#include "platform/MessageHeaders.h"
+
+namespace tindale::store {
+
+namespace {
+// Read-ahead limits: enough small messages per round trip to keep the line busy, never more
+// than a few MB held at once.
+constexpr size_t kBatchMessages = 200;
+constexpr uint64_t kBatchBytes = 8u << 20;
+}  // namespace
+
+bool MailboxIndex::Load() {
+    loaded_ = false;
+    readAhead_.clear();
+    if (!connection_.Select(mailbox_, true, true)) return false;
+    auto listed = connection_.FetchAll(true);
+    if (!listed) return false;
+    messages_ = std::move(*listed);
+    files_ = {};
+    byMessageId_.clear();
+    unnamedBySize_.clear();
+    for (size_t i = 0; i < messages_.size(); ++i) Index(messages_[i], i);
+    loaded_ = true;
+    return true;
+}
+
+void MailboxIndex::Index(const ImapMessage& message, size_t) {
+    files_.Set(message.uid, "UID " + std::to_string(message.uid));
+    auto id = mail::ParseHeaders(message.header).messageId;
+    if (id.empty())
+        unnamedBySize_.emplace(message.size, message.uid);
+    else
+        byMessageId_.emplace(id, message.size);
+}
+
+const ImapMessage* MailboxIndex::Find(uint32_t uid) const {
+    auto it = std::lower_bound(messages_.begin(), messages_.end(), uid,
+                               [](const ImapMessage& m, uint32_t u) { return m.uid < u; });
+    return it != messages_.end() && it->uid == uid ? &*it : nullptr;
+}
+
+std::vector<uint32_t> MailboxIndex::BatchFrom(uint32_t uid) const {
+    std::vector<uint32_t> batch{uid};
+    auto it = std::upper_bound(messages_.begin(), messages_.end(), uid,
+                               [](uint32_t u, const ImapMessage& m) { return u < m.uid; });
+    uint64_t bytes = Find(uid) ? Find(uid)->size : 0;
+    for (; it != messages_.end() && batch.size() < kBatchMessages; ++it) {
+        if (bytes + it->size > kBatchBytes) break;
+        bytes += it->size;
+        batch.push_back(it->uid);
+    }
+    return batch;
+}
+
+std::optional<std::string> MailboxIndex::Body(uint32_t uid, bool& failed) {
+    failed = false;
+    auto ready = readAhead_.find(uid);
+    if (ready == readAhead_.end()) {
+        readAhead_.clear();
+        if (!connection_.Select(mailbox_, true) ||
+            !connection_.FetchBodies(BatchFrom(uid), [&](uint32_t got, std::string_view bytes) {
+                readAhead_.emplace(got, std::string(bytes));
+            })) {
+            failed = true;
+            return std::nullopt;
+        }
+        ready = readAhead_.find(uid);
+        if (ready == readAhead_.end()) return std::nullopt;
+    }
+    std::string bytes = std::move(ready->second);
+    readAhead_.erase(ready);
+    return bytes;
+}
+
+bool MailboxIndex::Holds(std::string_view bytes) {
+    if (!loaded_ && !Load()) return false;
+    auto id = mail::ParseHeaders(bytes).messageId;
+    if (!id.empty()) {
+        auto [from, to] = byMessageId_.equal_range(id);
+        return std::any_of(from, to,
+                           [&](const auto& entry) { return entry.second == bytes.size(); });
+    }
+    auto [from, to] = unnamedBySize_.equal_range(static_cast<uint32_t>(bytes.size()));
+    for (auto it = from; it != to; ++it) {
+        bool failed = false;
+        auto there = Body(it->second, failed);
+        if (there && *there == bytes) return true;
+    }
+    return false;
+}
+
+void MailboxIndex::Added(uint32_t uid, std::string_view bytes, const ImapFlags& flags,
+                         int64_t date) {
+    ImapMessage message;
+    message.uid = uid;
+    message.size = static_cast<uint32_t>(bytes.size());
+    message.flags = flags.letters;
+    message.keywords = flags.keywords;
+    message.internalDate = date;
+    auto end = bytes.find("\r\n\r\n");
+    message.header =
+        std::string(bytes.substr(0, end == std::string_view::npos ? bytes.size() : end));
+    if (uid != 0 && (messages_.empty() || messages_.back().uid < uid)) {
+        messages_.push_back(message);
+        Index(message, messages_.size() - 1);
+    } else {
+        auto id = mail::ParseHeaders(message.header).messageId;
+        if (!id.empty()) byMessageId_.emplace(id, message.size);
+    }
+}
+
+void MailboxIndex::Forget(const std::vector<uint32_t>& uids) {
+    for (uint32_t uid : uids) {
+        files_.Erase(uid);
+        auto it = std::lower_bound(messages_.begin(), messages_.end(), uid,
+                                   [](const ImapMessage& m, uint32_t u) { return m.uid < u; });
+        if (it != messages_.end() && it->uid == uid) messages_.erase(it);
+    }
+}
+
+bool MailboxIndex::SelectForChanges() {
+    return connection_.Select(mailbox_, false).has_value();
+}
+
+}  // namespace tindale::store
