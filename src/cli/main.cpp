@@ -1,6 +1,8 @@
 // tindale-cli: the wizard's four jobs without a display.
 #include <CLI/CLI.hpp>
 
+#include <iostream>
+
 #include "cli/Commands.h"
 #include "cli/ImapPasswords.h"
 #include "cli/Interrupt.h"
@@ -142,7 +144,6 @@ int main(int argc, char** argv) {
                      "Its mail on an IMAP server: imaps://USER@HOST[:PORT] (TLS), or "
                      "imap://USER@HOST[:PORT] (STARTTLS)")
         ->excludes(storeOption);
-    identAdd->require_option(1, 2);
     identAdd->add_option("--kind", identKind,
                          "How its folders are laid out: maildir++ (Dovecot, Evolution), "
                          "verbatim or legacy (mbsync), kmail, mbox or thunderbird-maildir "
@@ -174,6 +175,10 @@ int main(int argc, char** argv) {
     if (*d) return RunDedupe(dedupe, out);
     if (*demo) return RunDemoProfile();
     if (*identList) return RunIdentityList(out);
+    if (*identAdd && identStore.empty() && identImap.empty()) {
+        std::cerr << "tindale-cli: identity add needs --store DIR or --imap URL\n";
+        return kExitUsage;
+    }
     if (*identAdd && !identImap.empty()) return RunIdentityAddImap(identName, identImap);
     if (*identAdd) return RunIdentityAdd(identName, identStore, identKind);
     return kExitUsage;
