@@ -15,6 +15,7 @@
 #include "platform/Identities.h"
 #include "platform/Registry.h"
 #include "platform/ShellFolders.h"
+#include "platform/stores/imap/ImapAccount.h"
 #include "platform/stores/thunderbird/FolderTree.h"
 
 namespace tindale::identities {
@@ -204,6 +205,103 @@ bool HoldsAnyFolder(const std::string& root) {
     return false;
 }
 
+// An IMAP account from the settings a mail program keeps; none when they name no server.
+std::optional<store::ImapAccount> ImapAccountOf(const std::string& host, const std::string& port,
+                                                const std::string& user, bool tls) {
+    if (host.empty() || user.empty()) return std::nullopt;
+    store::ImapAccount account;
+    account.host = host;
+    account.user = user;
+    account.security = tls ? store::ImapSecurity::Tls : store::ImapSecurity::StartTls;
+    account.port = tls ? 993 : 143;
+    if (!port.empty() && port.find_first_not_of("0123456789") == std::string::npos &&
+        port.size() <= 5 && std::stoi(port) > 0 && std::stoi(port) <= 65535)
+        account.port = std::stoi(port);
+    return account;
+}
+
+// An INI-style file as section -> key -> value (GLib key files, KDE config files).
+std::map<std::string, std::map<std::string, std::string>> ReadKeyFile(const std::string& path) {
+    std::map<std::string, std::map<std::string, std::string>> sections;
+    std::istringstream in(ReadText(path));
+    std::string line, section;
+    while (std::getline(in, line)) {
+        if (!line.empty() && line.back() == '\r') line.pop_back();
+        if (line.starts_with('[') && line.ends_with(']')) {
+            section = line.substr(1, line.size() - 2);
+        } else if (auto eq = line.find('='); eq != std::string::npos && !line.starts_with('#')) {
+            sections[section][line.substr(0, eq)] = line.substr(eq + 1);
+        }
+    }
+    return sections;
+}
+
+// Evolution's IMAP accounts: each sources/*.source file whose [Mail Account] uses the imapx
+// backend, with its [Authentication] host, port and user and its [Security] method.
+std::vector<FoundStore> EvolutionImapAccounts(const std::string& sources) {
+    std::vector<FoundStore> found;
+    std::error_code ec;
+    for (const auto& entry : std::filesystem::directory_iterator(sources, ec)) {
+        if (entry.path().extension() != ".source") continue;
+        auto file = ReadKeyFile(entry.path().string());
+        if (file["Mail Account"]["BackendName"] != "imapx") continue;
+        auto& auth = file["Authentication"];
+        auto account = ImapAccountOf(auth["Host"], auth["Port"], auth["User"],
+                                     file["Security"]["Method"] == "ssl-on-alternate-port");
+        if (!account) continue;
+        std::string name = file["Data Source"]["DisplayName"];
+        found.push_back({text::ToUtf16("Evolution - " + (name.empty() ? account->host : name)),
+                         account->Url(), store::StoreKind::Imap});
+    }
+    return found;
+}
+
+// KMail's IMAP accounts: one akonadi_imap_resource_N config file each ([network] ImapServer,
+// ImapPort, UserName, Safety SSL or STARTTLS).
+std::vector<FoundStore> KMailImapAccounts(const std::string& config) {
+    std::vector<FoundStore> found;
+    std::error_code ec;
+    for (const auto& entry : std::filesystem::directory_iterator(config, ec)) {
+        std::string name = entry.path().filename().string();
+        if (!name.starts_with("akonadi_imap_resource_") || !name.ends_with("rc")) continue;
+        auto network = ReadKeyFile(entry.path().string())["network"];
+        std::string host = network["ImapServer"];
+        std::string port = network["ImapPort"];
+        if (auto colon = host.rfind(':'); colon != std::string::npos && port.empty()) {
+            port = host.substr(colon + 1);
+            host.resize(colon);
+        }
+        auto account = ImapAccountOf(host, port, network["UserName"], network["Safety"] == "SSL");
+        if (!account) continue;
+        found.push_back(
+            {text::ToUtf16("KMail - " + account->host), account->Url(), store::StoreKind::Imap});
+    }
+    return found;
+}
+
+// The IMAP accounts of a profile's prefs.js: every mail.server.serverN of type "imap",
+// with its host, port, user and connection security (socketType 3: TLS, otherwise STARTTLS).
+std::vector<FoundStore> ThunderbirdImapAccounts(const std::string& profile,
+                                                const std::string& label) {
+    std::vector<FoundStore> found;
+    auto prefs = ParsePrefsJs(ReadText(profile + "/prefs.js"));
+    for (const auto& [key, value] : prefs) {
+        constexpr std::string_view kServer = "mail.server.";
+        if (key.rfind(kServer, 0) != 0 || !key.ends_with(".type") || value != "imap") continue;
+        std::string server = key.substr(0, key.size() - 5);
+        auto pref = [&](const char* name) {
+            auto it = prefs.find(server + "." + name);
+            return it == prefs.end() ? std::string() : it->second;
+        };
+        auto account = ImapAccountOf(pref("hostname"), pref("port"), pref("userName"),
+                                     pref("socketType") == "3");
+        if (!account) continue;
+        std::string name = pref("name").empty() ? account->host : pref("name");
+        found.push_back({text::ToUtf16(label + name), account->Url(), store::StoreKind::Imap});
+    }
+    return found;
+}
+
 struct Accounts {
     std::vector<FoundStore> found;
     std::vector<UnreadableStore> unreadable;
@@ -255,6 +353,10 @@ Accounts ThunderbirdAccounts(const std::string& base) {
                 profile.isDefault ? "Thunderbird - " : "Thunderbird (" + profile.name + ") - ";
             accounts.found.push_back({text::ToUtf16(label + account), root, *kind});
         }
+        std::string label =
+            profile.isDefault ? "Thunderbird - " : "Thunderbird (" + profile.name + ") - ";
+        for (auto& imap : ThunderbirdImapAccounts(folder, label))
+            accounts.found.push_back(std::move(imap));
     }
     return accounts;
 }
@@ -278,6 +380,9 @@ std::vector<FoundStore> FindLocalStores() {
         for (auto& store : ThunderbirdAccounts(base).found) found.push_back(std::move(store));
     add(u"KMail", data + "/local-mail", store::StoreKind::KMail);
     add(u"Evolution", data + "/evolution/mail/local", store::StoreKind::MaildirPlusPlus);
+    for (auto& account : EvolutionImapAccounts(config + "/evolution/sources"))
+        found.push_back(std::move(account));
+    for (auto& account : KMailImapAccounts(config)) found.push_back(std::move(account));
     for (const auto& file : {config + "/isyncrc", home + "/.mbsyncrc"}) {
         std::string text = ReadText(file);
         if (text.empty()) continue;

@@ -6,9 +6,12 @@
 //                       as mbox files or one file per message, as the profile's prefs.js
 //                       says (storeContractID);
 //                       IMAP accounts' caches (PROFILE/ImapMail) are copies of the server's
-//                       mail and are left out
+//                       mail and are left out: each IMAP account of prefs.js is registered
+//                       itself, as an account on its server (imaps://USER@HOST:PORT)
 //   "KMail"             KMail's local folders ($XDG_DATA_HOME/local-mail)
 //   "Evolution"         Evolution's local store ($XDG_DATA_HOME/evolution/mail/local)
+//   "Evolution - NAME"  each IMAP account of Evolution ($XDG_CONFIG_HOME/evolution/sources)
+//   "KMail - HOST"      each IMAP account of KMail (akonadi_imap_resource_N rc files)
 //   "mbsync - NAME"     each MaildirStore of ~/.mbsyncrc (or $XDG_CONFIG_HOME/isyncrc), laid
 //                       out as its SubFolders says; an Inbox kept outside its Path becomes
 //                       "mbsync - NAME Inbox"

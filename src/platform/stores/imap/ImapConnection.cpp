@@ -31,6 +31,8 @@ std::string Convert(const std::string& in, const char* to, const char* from) {
     char* dst = out.data();
     size_t dstLeft = out.size();
     size_t done = iconv(cd, &src, &srcLeft, &dst, &dstLeft);
+    // The end of the input: a name that ends in non-ASCII characters is closed with '-'.
+    if (done != static_cast<size_t>(-1)) done = iconv(cd, nullptr, nullptr, &dst, &dstLeft);
     iconv_close(cd);
     if (done == static_cast<size_t>(-1)) return in;
     out.resize(out.size() - dstLeft);
