@@ -8,7 +8,7 @@
 using namespace tindale;
 
 void InstallImapPasswords(const std::string& passwordFile, bool keyring) {
-    store::SetKeyringAllowed(keyring);
+    store::SetKeyringAllowed(keyring, keyring);
     store::SetImapPasswordAsker(
         [passwordFile](const store::ImapAccount& account,
                        const std::string& refusal) -> std::optional<std::string> {

@@ -13,7 +13,8 @@ namespace {
 struct Passwords {
     std::mutex lock;
     ImapPasswordAsker asker;
-    bool keyringAllowed = false;
+    bool keyringRead = false;
+    bool keyringKeep = false;
     std::map<std::string, std::string> worked;  // by account URL
     std::map<std::string, bool> refused;
 };
@@ -65,9 +66,10 @@ void SetImapPasswordAsker(ImapPasswordAsker asker) {
     State().asker = std::move(asker);
 }
 
-void SetKeyringAllowed(bool allowed) {
+void SetKeyringAllowed(bool read, bool keep) {
     std::lock_guard guard(State().lock);
-    State().keyringAllowed = allowed;
+    State().keyringRead = read;
+    State().keyringKeep = keep;
 }
 
 std::optional<std::string> ImapPasswordFor(const ImapAccount& account, const std::string& refusal) {
@@ -81,7 +83,7 @@ std::optional<std::string> ImapPasswordFor(const ImapAccount& account, const std
         if (!refusedBefore) {
             if (const char* env = std::getenv("TINDALE_IMAP_PASSWORD"); env && *env)
                 return std::string(env);
-            if (state.keyringAllowed)
+            if (state.keyringRead)
                 if (auto kept = FromKeyring(url)) return kept;
         }
         asker = state.asker;
@@ -94,7 +96,7 @@ void ImapPasswordWorked(const ImapAccount& account, const std::string& password)
     std::lock_guard guard(State().lock);
     State().worked[account.Url()] = password;
     State().refused.erase(account.Url());
-    if (State().keyringAllowed) IntoKeyring(account.Url(), password);
+    if (State().keyringKeep) IntoKeyring(account.Url(), password);
 }
 
 void ImapPasswordRefused(const ImapAccount& account) {

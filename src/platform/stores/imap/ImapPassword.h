@@ -1,8 +1,8 @@
 #pragma once
 // Where the password of an IMAP account comes from, asked in this order:
 //   1. $TINDALE_IMAP_PASSWORD;
-//   2. the desktop's keyring (libsecret), when the person allowed this program to keep it
-//      there (SetKeyringAllowed; it is saved there after a login that worked);
+//   2. the desktop's keyring (libsecret), when the person allowed this program to look
+//      there (SetKeyringAllowed; and to keep there a password that worked);
 //   3. the asker the program installed: a terminal prompt, a file (--password-file), the
 //      wizard's dialog.
 // A password that worked is kept in memory for the rest of the run, never on disk in plain.
@@ -20,7 +20,8 @@ using ImapPasswordAsker =
     std::function<std::optional<std::string>(const ImapAccount&, const std::string& refusal)>;
 
 void SetImapPasswordAsker(ImapPasswordAsker asker);
-void SetKeyringAllowed(bool allowed);
+// `read`: passwords are looked up in the keyring; `keep`: one that worked is kept there.
+void SetKeyringAllowed(bool read, bool keep);
 
 // The password to try for `account`; none when there is none to try.
 std::optional<std::string> ImapPasswordFor(const ImapAccount& account, const std::string& refusal);
