@@ -33,6 +33,8 @@ CImapPasswordDlg::CImapPasswordDlg(const QString& account, const QString& refusa
     layout->addWidget(m_edit);
     layout->addWidget(m_keep);
     layout->addWidget(buttons);
+    setMinimumWidth(420);
+    m_edit->setFocus();
 }
 
 QString CImapPasswordDlg::Password() const {
