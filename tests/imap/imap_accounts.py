@@ -280,6 +280,23 @@ def run_checks(root, server):
           "after the cut every message of the folder is in the archive")
     cut.run("test", cut_archive)
 
+    # A message the server cannot read is named; the rest of its folder is saved.
+    m = connect(server)
+    m.create("Broken")
+    for i in range(5):
+        m.append("Broken", None, None, message(f"broken-{i}"))
+    m.logout()
+    files = sorted(os.path.join(d, f) for d in (f"{server.maildir}/.Broken/new",
+                                                 f"{server.maildir}/.Broken/cur")
+                   if os.path.isdir(d) for f in os.listdir(d))
+    os.chmod(files[2], 0)
+    broken_archive = os.path.join(root, "broken.vqz")
+    p = home.run("backup", broken_archive, "--source", "Message Store/Office/Broken", ok=(1,))
+    listed = home.run("list", broken_archive).stdout
+    check(sum(f"/broken-{i}\titem" in listed for i in range(5)) == 4 and
+          "Broken/UID 3: the message could not be read" in p.stdout + p.stderr,
+          "an unreadable message is named and the rest of its folder is saved: " + p.stdout + p.stderr)
+
     # Duplicates: removed by UID; what another program marked deleted stays marked.
     m = connect(server)
     m.select("Work")

@@ -336,7 +336,8 @@ void ImapConnection::Drop() {
 std::string ImapConnection::Describe(int code, const char* what) const {
     std::string said = imap_ && imap_->imap_response ? imap_->imap_response : "";
     if (code == MAILIMAP_ERROR_STREAM || code == MAILIMAP_ERROR_BAD_STATE)
-        return std::string("the connection to ") + account_.host + " was lost during " + what;
+        return std::string("the connection to ") + account_.host + " was lost while trying to " +
+               what;
     return std::string("the server could not ") + what + (said.empty() ? "" : ": " + said);
 }
 
@@ -406,7 +407,7 @@ std::optional<uint32_t> ImapConnection::Select(const std::string& mailbox, bool 
     return imap_->imap_selection_info ? imap_->imap_selection_info->sel_uidvalidity : 0;
 }
 
-std::optional<std::vector<ImapMessage>> ImapConnection::FetchAll(bool withHeaders) {
+std::optional<std::vector<ImapMessage>> ImapConnection::FetchAll() {
     std::vector<ImapMessage> messages;
     if (imap_ && imap_->imap_selection_info && imap_->imap_selection_info->sel_exists == 0)
         return messages;
@@ -418,9 +419,6 @@ std::optional<std::vector<ImapMessage>> ImapConnection::FetchAll(bool withHeader
             mailimap_fetch_type_new_fetch_att_list_add(type, mailimap_fetch_att_new_flags());
             mailimap_fetch_type_new_fetch_att_list_add(type, mailimap_fetch_att_new_internaldate());
             mailimap_fetch_type_new_fetch_att_list_add(type, mailimap_fetch_att_new_rfc822_size());
-            if (withHeaders)
-                mailimap_fetch_type_new_fetch_att_list_add(
-                    type, mailimap_fetch_att_new_body_peek_section(mailimap_section_new_header()));
             mailimap_set* set = mailimap_set_new_interval(1, 0);
             int rc = mailimap_uid_fetch(imap_, set, type, &result);
             mailimap_set_free(set);
@@ -439,8 +437,9 @@ std::optional<std::vector<ImapMessage>> ImapConnection::FetchAll(bool withHeader
     return messages;
 }
 
-bool ImapConnection::FetchBodies(const std::vector<uint32_t>& uids,
-                                 const std::function<void(uint32_t, std::string_view)>& take) {
+bool ImapConnection::FetchSections(const std::vector<uint32_t>& uids, bool header,
+                                   const std::function<void(uint32_t, std::string_view)>& take,
+                                   const char* what) {
     if (uids.empty()) return true;
     clist* result = nullptr;
     bool ok = Run(
@@ -448,14 +447,15 @@ bool ImapConnection::FetchBodies(const std::vector<uint32_t>& uids,
             mailimap_fetch_type* type = mailimap_fetch_type_new_fetch_att_list_empty();
             mailimap_fetch_type_new_fetch_att_list_add(type, mailimap_fetch_att_new_uid());
             mailimap_fetch_type_new_fetch_att_list_add(
-                type, mailimap_fetch_att_new_body_peek_section(mailimap_section_new(nullptr)));
+                type, mailimap_fetch_att_new_body_peek_section(
+                          header ? mailimap_section_new_header() : mailimap_section_new(nullptr)));
             mailimap_set* set = SetOf(uids);
             int rc = mailimap_uid_fetch(imap_, set, type, &result);
             mailimap_set_free(set);
             mailimap_fetch_type_free(type);
             return rc;
         },
-        "read a message");
+        what);
     if (!ok) return false;
     for (clistiter* i = clist_begin(result); i; i = clist_next(i)) {
         ImapMessage message = MessageOf(static_cast<mailimap_msg_att*>(clist_content(i)));
@@ -463,6 +463,16 @@ bool ImapConnection::FetchBodies(const std::vector<uint32_t>& uids,
     }
     mailimap_fetch_list_free(result);
     return true;
+}
+
+bool ImapConnection::FetchHeaders(const std::vector<uint32_t>& uids,
+                                  const std::function<void(uint32_t, std::string_view)>& take) {
+    return FetchSections(uids, true, take, "read the messages' headers");
+}
+
+bool ImapConnection::FetchBodies(const std::vector<uint32_t>& uids,
+                                 const std::function<void(uint32_t, std::string_view)>& take) {
+    return FetchSections(uids, false, take, "read a message");
 }
 
 std::optional<std::vector<uint32_t>> ImapConnection::SearchMessageId(const std::string& messageId) {

@@ -57,8 +57,11 @@ class ImapConnection {
     // Selects a mailbox (read-only with EXAMINE); its UIDVALIDITY, none on failure. The
     // mailbox selected already is selected again only when `again` (to see new mail).
     std::optional<uint32_t> Select(const std::string& mailbox, bool readOnly, bool again = false);
-    // Every message of the selected mailbox with its flags, date and size (and header).
-    std::optional<std::vector<ImapMessage>> FetchAll(bool withHeaders);
+    // Every message of the selected mailbox with its flags, date and size.
+    std::optional<std::vector<ImapMessage>> FetchAll();
+    // The header of each of these messages, handed to `take` as it arrives (BODY.PEEK).
+    bool FetchHeaders(const std::vector<uint32_t>& uids,
+                      const std::function<void(uint32_t, std::string_view)>& take);
     // The complete bytes of these messages (BODY.PEEK[]: none is marked read), each handed
     // to `take` as it arrives; false when the fetch failed. A message the server no longer
     // has is simply not handed over.
@@ -89,6 +92,10 @@ class ImapConnection {
     // Runs `op` (a libetpan call's result) and, when the connection was lost, reconnects
     // and runs it again; true when it finally succeeded.
     bool Run(const std::function<int()>& op, const char* what);
+    // UID FETCH of these messages' section (the whole message when `section` is null).
+    bool FetchSections(const std::vector<uint32_t>& uids, bool header,
+                       const std::function<void(uint32_t, std::string_view)>& take,
+                       const char* what);
     std::string Describe(int code, const char* what) const;
 
     ImapAccount account_;

@@ -17,15 +17,35 @@ bool MailboxIndex::Load() {
     loaded_ = false;
     readAhead_.clear();
     if (!connection_.Select(mailbox_, true, true)) return false;
-    auto listed = connection_.FetchAll(true);
+    auto listed = connection_.FetchAll();
     if (!listed) return false;
     messages_ = std::move(*listed);
+    ReadHeaders();
     files_ = {};
     byMessageId_.clear();
     unnamedBySize_.clear();
     for (size_t i = 0; i < messages_.size(); ++i) Index(messages_[i], i);
     loaded_ = true;
     return true;
+}
+
+// Headers a chunk at a time; a chunk the server cannot send is asked for message by message,
+// so that one message it cannot read leaves only that one without a header (and named when
+// it is backed up), not its folder.
+void MailboxIndex::ReadHeaders() {
+    constexpr size_t kChunk = 500;
+    auto take = [&](uint32_t uid, std::string_view header) {
+        auto it = std::lower_bound(messages_.begin(), messages_.end(), uid,
+                                   [](const ImapMessage& m, uint32_t u) { return m.uid < u; });
+        if (it != messages_.end() && it->uid == uid) it->header = std::string(header);
+    };
+    for (size_t at = 0; at < messages_.size(); at += kChunk) {
+        std::vector<uint32_t> uids;
+        for (size_t i = at; i < std::min(messages_.size(), at + kChunk); ++i)
+            uids.push_back(messages_[i].uid);
+        if (connection_.FetchHeaders(uids, take)) continue;
+        for (uint32_t uid : uids) connection_.FetchHeaders({uid}, take);
+    }
 }
 
 void MailboxIndex::Index(const ImapMessage& message, size_t) {
@@ -61,10 +81,14 @@ std::optional<std::string> MailboxIndex::Body(uint32_t uid, bool& failed) {
     auto ready = readAhead_.find(uid);
     if (ready == readAhead_.end()) {
         readAhead_.clear();
+        auto keep = [&](uint32_t got, std::string_view bytes) {
+            readAhead_.emplace(got, std::string(bytes));
+        };
+        // A batch the server refuses may hold one message it cannot send: this one alone
+        // is asked for then, so that only a message that cannot be read is reported.
         if (!connection_.Select(mailbox_, true) ||
-            !connection_.FetchBodies(BatchFrom(uid), [&](uint32_t got, std::string_view bytes) {
-                readAhead_.emplace(got, std::string(bytes));
-            })) {
+            (!connection_.FetchBodies(BatchFrom(uid), keep) &&
+             !connection_.FetchBodies({uid}, keep))) {
             failed = true;
             return std::nullopt;
         }

@@ -40,6 +40,7 @@ class MailboxIndex {
     const std::string& Mailbox() const { return mailbox_; }
 
   private:
+    void ReadHeaders();
     void Index(const ImapMessage& message, size_t position);
     std::vector<uint32_t> BatchFrom(uint32_t uid) const;
 
