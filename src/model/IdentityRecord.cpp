@@ -12,7 +12,7 @@ namespace {
 
 constexpr uint8_t kMagic[4] = {'T', 'Z', 'M', 'I'};
 constexpr uint8_t kVersion = 1;
-constexpr uint8_t kLastKind = static_cast<uint8_t>(store::StoreKind::ThunderbirdMaildir);
+constexpr uint8_t kLastKind = static_cast<uint8_t>(store::StoreKind::Imap);
 
 }  // namespace
 

@@ -348,7 +348,11 @@ ID* MsgStoreIden::GetId() {
 uint64_t MsgStoreIden::WritePayload(BasicStream& out) {
     IdentityRecord identity{identityId_, displayName, u"", identities::StoreKindOf(identityId_)};
     std::string root = identities::StoreRoot(identityId_);
-    if (!root.empty()) identity.storedRoot = shell::ToArchivePath(root).value_or(u"");
+    // An IMAP account is kept as its URL: it is the same account on any computer.
+    if (identity.kind == store::StoreKind::Imap)
+        identity.storedRoot = text::ToUtf16(root);
+    else if (!root.empty())
+        identity.storedRoot = shell::ToArchivePath(root).value_or(u"");
     auto bytes = identity.Encode();
     return static_cast<uint64_t>(out.Write(bytes.data(), static_cast<int32_t>(bytes.size())));
 }

@@ -11,6 +11,7 @@
 #include "platform/Identities.h"
 #include "platform/ShellFolders.h"
 #include "platform/StoreDiscovery.h"
+#include "platform/stores/imap/ImapAccount.h"
 
 using namespace tindale;
 
@@ -60,6 +61,7 @@ std::u16string IdentityMap::Map(const MailSources::Identity& archived) {
 // already holds a store of the same kind that no identity names).
 std::optional<std::u16string> IdentityMap::MadeAgain(const v::IdentityRecord& said) {
     if (said.name.empty() || said.storedRoot.empty()) return std::nullopt;
+    if (said.kind == store::StoreKind::Imap) return MadeAgainOnServer(said);
     auto root = shell::ExpandArchivePath(said.storedRoot);
     if (!root) return std::nullopt;
     if (!IsEmptyOrMissing(*root) && store::DetectKind(*root) != said.kind) return std::nullopt;
@@ -69,6 +71,18 @@ std::optional<std::u16string> IdentityMap::MadeAgain(const v::IdentityRecord& sa
     if (id)
         v::ReportNote("the identity \"" + text::ToUtf8(said.name) + "\" was made again, with its " +
                       store::KindName(said.kind) + " store at " + *root);
+    return id;
+}
+
+// An IMAP account is registered again as the account it was (its mail goes back to its
+// server, where a message already there is not added twice).
+std::optional<std::u16string> IdentityMap::MadeAgainOnServer(const v::IdentityRecord& said) {
+    auto account = store::ImapAccount::Parse(text::ToUtf8(said.storedRoot));
+    if (!account) return std::nullopt;
+    auto id = identities::Add(said.name, account->Url(), store::StoreKind::Imap);
+    if (id)
+        v::ReportNote("the identity \"" + text::ToUtf8(said.name) +
+                      "\" was made again, as the IMAP account " + account->Url());
     return id;
 }
 

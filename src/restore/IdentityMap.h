@@ -24,6 +24,7 @@ class IdentityMap {
   private:
     std::u16string Map(const MailSources::Identity& archived);
     std::optional<std::u16string> MadeAgain(const v::IdentityRecord& said);
+    std::optional<std::u16string> MadeAgainOnServer(const v::IdentityRecord& said);
     std::u16string Current(const std::u16string& name);
     std::u16string Default();
 

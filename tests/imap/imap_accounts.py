@@ -237,6 +237,12 @@ def run_checks(root, server):
     check(snapshot(server) == after and "already in their folder" in p.stdout + p.stderr,
           "a second restore adds nothing")
 
+    # A new computer: the account is registered again from the archive, nothing is added.
+    fresh = Home(root, server, "fresh")
+    p = fresh.run("restore", archive)
+    check("made again, as the IMAP account " + url in p.stdout + p.stderr and
+          snapshot(server) == after, "on a new computer the account is made again as itself")
+
     # From the server to a local Maildir (a move between providers) and back.
     local = os.path.join(home.dir, "Local")
     home.run("identity", "add", "Local", "--store", local)
