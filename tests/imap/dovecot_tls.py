@@ -41,6 +41,7 @@ class Dovecot:
     def __init__(self, directory, port=None):
         self.dir = os.path.abspath(directory)
         self.port = port or free_port()
+        self.starttls_port = free_port()
         self.ca = f"{self.dir}/ca.pem"
         self.maildir = f"{self.dir}/mail/{USER}/Maildir"
         self.config = f"{self.dir}/dovecot.conf"
@@ -98,7 +99,8 @@ namespace inbox {{
 }}
 service imap-login {{
   inet_listener imap {{
-    port = 0
+    address = 127.0.0.1
+    port = {self.starttls_port}
   }}
   inet_listener imaps {{
     address = 127.0.0.1
@@ -146,6 +148,9 @@ mail_max_userip_connections = 100
 
     def url(self):
         return f"imaps://{USER}@127.0.0.1:{self.port}"
+
+    def starttls_url(self):
+        return f"imap://{USER}@localhost:{self.starttls_port}"
 
 
 def available():

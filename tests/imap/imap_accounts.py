@@ -215,6 +215,13 @@ def run_checks(root, server):
     check("no IMAP account" in p.stderr, "a malformed account is a usage error")
     check("Office" not in home.run("identity", "list").stdout, "no identity was registered")
 
+    plain = Home(root, server, "plain")
+    p = plain.run("identity", "add", "Plain", "--imap", server.starttls_url())
+    check("logged in to localhost" in p.stderr, "imap:// logs in after STARTTLS")
+    p = plain.run("identity", "add", "Plain2", "--imap", server.starttls_url(), ok=(1,),
+                  trusted=False)
+    check("not trusted" in p.stderr, "and checks the certificate it got then")
+
     fill(server)
     before = snapshot(server)
     home.run("identity", "add", "Office", "--imap", url)

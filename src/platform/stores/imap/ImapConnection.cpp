@@ -475,25 +475,6 @@ bool ImapConnection::FetchBodies(const std::vector<uint32_t>& uids,
     return FetchSections(uids, false, take, "read a message");
 }
 
-std::optional<std::vector<uint32_t>> ImapConnection::SearchMessageId(const std::string& messageId) {
-    clist* result = nullptr;
-    bool ok = Run(
-        [&] {
-            mailimap_search_key* key =
-                mailimap_search_key_new_header(strdup("Message-ID"), strdup(messageId.c_str()));
-            int rc = mailimap_uid_search(imap_, "UTF-8", key, &result);
-            mailimap_search_key_free(key);
-            return rc;
-        },
-        "search the folder");
-    if (!ok) return std::nullopt;
-    std::vector<uint32_t> uids;
-    for (clistiter* i = clist_begin(result); i; i = clist_next(i))
-        uids.push_back(*static_cast<uint32_t*>(clist_content(i)));
-    mailimap_search_result_free(result);
-    return uids;
-}
-
 std::optional<uint32_t> ImapConnection::Append(const std::string& mailbox, std::string_view bytes,
                                                const ImapFlags& flags, int64_t internalDate) {
     if ((!imap_ || !imap_->imap_stream) && !Reopen()) return std::nullopt;

@@ -67,8 +67,6 @@ class ImapConnection {
     // has is simply not handed over.
     bool FetchBodies(const std::vector<uint32_t>& uids,
                      const std::function<void(uint32_t, std::string_view)>& take);
-    // Messages of the selected mailbox whose Message-ID is `messageId`.
-    std::optional<std::vector<uint32_t>> SearchMessageId(const std::string& messageId);
     // Appends a message; its new UID (0 when the server does not say: no UIDPLUS), none on
     // failure. Never retried here.
     std::optional<uint32_t> Append(const std::string& mailbox, std::string_view bytes,
