@@ -31,7 +31,7 @@ struct ImapMessage {
     std::string flags;  // as Maildir letters: D F P R S T
     std::vector<std::string> keywords;
     int64_t internalDate = 0;  // seconds since the epoch, UTC
-    std::string header;        // when asked for
+    std::string header;        // a fetched section (header or whole message), when asked for
 };
 
 // What a message is given when it is appended or its flags are set.

@@ -76,13 +76,8 @@ std::vector<uint32_t> ImapFolder::ListIds(uint32_t firstId) {
 
 void ImapFolder::ReadProps(std::span<const uint32_t> ids, std::span<MessageProps> out) {
     auto& index = Index();
-    for (size_t i = 0; i < ids.size(); ++i) {
-        const ImapMessage* message = index.Find(ids[i]);
-        if (!message) continue;
-        auto info = mail::ParseHeaders(message->header);
-        out[i] = PropsFromHeaders(ids[i], info, message->size, message->internalDate);
-        if (message->flags.find('S') != std::string::npos) out[i].state |= kMessageRead;
-    }
+    for (size_t i = 0; i < ids.size(); ++i)
+        if (const MessageProps* props = index.PropsOf(ids[i])) out[i] = *props;
 }
 
 HRESULT ImapFolder::OpenMessage(uint32_t messageId, int& fd, MessageState* state) {

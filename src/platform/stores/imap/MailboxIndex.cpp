@@ -3,6 +3,7 @@
 #include <algorithm>
 
 #include "platform/MessageHeaders.h"
+#include "platform/stores/common/MessageFile.h"
 
 namespace tindale::store {
 
@@ -20,11 +21,13 @@ bool MailboxIndex::Load() {
     auto listed = connection_.FetchAll();
     if (!listed) return false;
     messages_ = std::move(*listed);
+    props_.assign(messages_.size(), MessageProps{});
+    for (size_t i = 0; i < messages_.size(); ++i) Absorb(i, {});
     ReadHeaders();
     files_ = {};
     byMessageId_.clear();
     unnamedBySize_.clear();
-    for (size_t i = 0; i < messages_.size(); ++i) Index(messages_[i], i);
+    for (size_t i = 0; i < messages_.size(); ++i) Index(i);
     loaded_ = true;
     return true;
 }
@@ -37,7 +40,8 @@ void MailboxIndex::ReadHeaders() {
     auto take = [&](uint32_t uid, std::string_view header) {
         auto it = std::lower_bound(messages_.begin(), messages_.end(), uid,
                                    [](const ImapMessage& m, uint32_t u) { return m.uid < u; });
-        if (it != messages_.end() && it->uid == uid) it->header = std::string(header);
+        if (it != messages_.end() && it->uid == uid)
+            Absorb(static_cast<size_t>(it - messages_.begin()), header);
     };
     for (size_t at = 0; at < messages_.size(); at += kChunk) {
         std::vector<uint32_t> uids;
@@ -48,13 +52,29 @@ void MailboxIndex::ReadHeaders() {
     }
 }
 
-void MailboxIndex::Index(const ImapMessage& message, size_t) {
+// A message's properties from its header, kept instead of the header itself: a folder of
+// many messages is held in a few hundred bytes each.
+void MailboxIndex::Absorb(size_t at, std::string_view header) {
+    const ImapMessage& message = messages_[at];
+    MessageProps& props = props_[at];
+    props = PropsFromHeaders(message.uid, mail::ParseHeaders(header), message.size,
+                             message.internalDate);
+    if (message.flags.find('S') != std::string::npos) props.state |= kMessageRead;
+}
+
+void MailboxIndex::Index(size_t at) {
+    const ImapMessage& message = messages_[at];
     files_.Set(message.uid, "UID " + std::to_string(message.uid));
-    auto id = mail::ParseHeaders(message.header).messageId;
+    const std::string& id = props_[at].internetMessageId;
     if (id.empty())
         unnamedBySize_.emplace(message.size, message.uid);
     else
         byMessageId_.emplace(id, message.size);
+}
+
+const MessageProps* MailboxIndex::PropsOf(uint32_t uid) const {
+    const ImapMessage* message = Find(uid);
+    return message ? &props_[static_cast<size_t>(message - messages_.data())] : nullptr;
 }
 
 const ImapMessage* MailboxIndex::Find(uint32_t uid) const {
@@ -125,14 +145,13 @@ void MailboxIndex::Added(uint32_t uid, std::string_view bytes, const ImapFlags& 
     message.flags = flags.letters;
     message.keywords = flags.keywords;
     message.internalDate = date;
-    auto end = bytes.find("\r\n\r\n");
-    message.header =
-        std::string(bytes.substr(0, end == std::string_view::npos ? bytes.size() : end));
     if (uid != 0 && (messages_.empty() || messages_.back().uid < uid)) {
         messages_.push_back(message);
-        Index(message, messages_.size() - 1);
+        props_.emplace_back();
+        Absorb(messages_.size() - 1, bytes);
+        Index(messages_.size() - 1);
     } else {
-        auto id = mail::ParseHeaders(message.header).messageId;
+        auto id = mail::ParseHeaders(bytes).messageId;
         if (!id.empty()) byMessageId_.emplace(id, message.size);
     }
 }
@@ -142,7 +161,10 @@ void MailboxIndex::Forget(const std::vector<uint32_t>& uids) {
         files_.Erase(uid);
         auto it = std::lower_bound(messages_.begin(), messages_.end(), uid,
                                    [](const ImapMessage& m, uint32_t u) { return m.uid < u; });
-        if (it != messages_.end() && it->uid == uid) messages_.erase(it);
+        if (it != messages_.end() && it->uid == uid) {
+            props_.erase(props_.begin() + (it - messages_.begin()));
+            messages_.erase(it);
+        }
     }
 }
 

@@ -1,8 +1,8 @@
 #pragma once
-// What one job knows of one mailbox: its messages by UID with flags, dates, sizes and
-// headers, read with one FETCH; message bodies read ahead in batches (one round trip for
-// many small messages); and the Message-IDs, so that a message already there is found
-// without asking the server again for each one.
+// What one job knows of one mailbox: its messages by UID with flags, dates, sizes and the
+// properties their headers give, read with a few FETCHes; message bodies read ahead in batches (one
+// round trip for many small messages); and the Message-IDs, so that a message already there is
+// found without asking the server again for each one.
 #include <cstdint>
 #include <map>
 #include <optional>
@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "platform/MessageFiles.h"
+#include "platform/StoreProps.h"
 #include "platform/stores/imap/ImapConnection.h"
 
 namespace tindale::store {
@@ -25,6 +26,8 @@ class MailboxIndex {
     bool Loaded() const { return loaded_; }
     const std::vector<ImapMessage>& Messages() const { return messages_; }
     const ImapMessage* Find(uint32_t uid) const;
+    // Its properties, read from its header when the mailbox was listed.
+    const MessageProps* PropsOf(uint32_t uid) const;
     const store::MessageFiles& Files() const { return files_; }
     // The message's bytes, read ahead with the messages after it; none when the server no
     // longer has it or could not send it (`failed` tells which).
@@ -41,13 +44,15 @@ class MailboxIndex {
 
   private:
     void ReadHeaders();
-    void Index(const ImapMessage& message, size_t position);
+    void Absorb(size_t at, std::string_view header);
+    void Index(size_t at);
     std::vector<uint32_t> BatchFrom(uint32_t uid) const;
 
     ImapConnection& connection_;
     std::string mailbox_;
     bool loaded_ = false;
     std::vector<ImapMessage> messages_;  // by UID
+    std::vector<MessageProps> props_;    // one per message, in the same order
     store::MessageFiles files_;
     std::multimap<std::string, uint32_t> byMessageId_;  // Message-ID -> size
     std::multimap<uint32_t, uint32_t> unnamedBySize_;   // size -> UID, messages without an ID
