@@ -33,7 +33,8 @@ TEST(ImapAccountTest, UrlsParseAndComeBackTheSame) {
 
     for (const char* bad : {"imaps://host", "imaps://@host", "imaps://me@", "imaps://me@host:0",
                             "imaps://me@host:99999", "imaps://me@host:12x", "imaps://me%4@host",
-                            "imaps://me@ho st", "pop3://me@host", "/home/me/Maildir"})
+                            "imaps://me@ho st", "pop3://me@host", "/home/me/Maildir",
+                            "imap://bob@x]:143", "imap://bob@[::1x]", "imap://bob@h:o:143"})
         EXPECT_FALSE(ImapAccount::Parse(bad)) << bad;
 }
 

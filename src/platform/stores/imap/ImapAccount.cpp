@@ -51,6 +51,18 @@ std::string PercentEncode(std::string_view in) {
     return out;
 }
 
+// A host name (letters, digits, dots, hyphens, underscores) or, in brackets, an IPv6
+// address: nothing a URL or a command could read another way.
+bool UsableHost(std::string_view host, bool bracketed) {
+    if (host.empty()) return false;
+    for (unsigned char c : host) {
+        bool ok = bracketed ? std::isxdigit(c) || c == ':' || c == '.'
+                            : std::isalnum(c) || c == '.' || c == '-' || c == '_';
+        if (!ok) return false;
+    }
+    return true;
+}
+
 }  // namespace
 
 bool IsImapUrl(std::string_view root) {
@@ -76,7 +88,8 @@ std::optional<ImapAccount> ImapAccount::Parse(std::string_view url) {
     account.user = *user;
     std::string_view hostPort = url.substr(at + 1);
     std::string_view host = hostPort;
-    if (hostPort.starts_with('[')) {  // [::1]:993
+    bool bracketed = hostPort.starts_with('[');
+    if (bracketed) {  // [::1]:993
         auto close = hostPort.find(']');
         if (close == std::string_view::npos) return std::nullopt;
         host = hostPort.substr(1, close - 1);
@@ -96,7 +109,7 @@ std::optional<ImapAccount> ImapAccount::Parse(std::string_view url) {
             return std::nullopt;
         account.port = port;
     }
-    if (host.empty() || host.find_first_of("/?#@ ") != std::string_view::npos) return std::nullopt;
+    if (!UsableHost(host, bracketed)) return std::nullopt;
     account.host = std::string(host);
     return account;
 }
