@@ -24,8 +24,8 @@ void InstallImapPasswords(const std::string& passwordFile, bool keyring) {
             auto password = PromptHidden(prompt.c_str());
             if (!password)
                 std::cerr << "tindale-cli: the IMAP account " << account.Url()
-                          << " needs a password: give --imap-password-file FILE or set "
-                             "TINDALE_IMAP_PASSWORD\n";
+                          << " needs a password: give --imap-password-file FILE, set "
+                             "TINDALE_IMAP_PASSWORD or take it from the keyring with --keyring\n";
             return password;
         });
 }

@@ -188,6 +188,29 @@ class CuttingProxy:
                 pass
 
 
+def keyring_checks(root, server, url):
+    if not (shutil.which("gnome-keyring-daemon") and shutil.which("dbus-run-session")):
+        print("skipped: the keyring checks (no gnome-keyring or dbus-run-session)")
+        return
+    keyring = Home(root, server, "keyring")
+    with open(os.path.join(root, "pw"), "w") as f:
+        f.write(dovecot_tls.PASSWORD + "\n")
+    script = f"""
+eval $(printf unlock | gnome-keyring-daemon --unlock --components=secrets)
+cli() {{ "{CLI}" "$@" < /dev/null; }}
+cli --keyring --imap-password-file {root}/pw identity add Kept --imap {url} || exit 10
+cli identity list > /dev/null
+cli --keyring backup {root}/k1.vqz --source "Message Store/Kept/Work" || exit 11
+cli backup {root}/k2.vqz --source "Message Store/Kept/Work" && exit 12
+exit 0
+"""
+    p = subprocess.run(["dbus-run-session", "--", "bash", "-c", script], capture_output=True,
+                       text=True, env=keyring.env(password=None), timeout=120)
+    check(p.returncode == 0 and "needs a password" in p.stderr,
+          f"the keyring keeps a password with --keyring and is left alone without it "
+          f"(exit {p.returncode}) {p.stderr.strip()[-300:]}")
+
+
 def main():
     if not dovecot_tls.available():
         print("Dovecot or openssl is not installed")
@@ -292,6 +315,10 @@ def run_checks(root, server):
     check(sum(f"/big-{i}\titem" in listed for i in range(300)) == 300,
           "after the cut every message of the folder is in the archive")
     cut.run("test", cut_archive)
+
+    # The desktop's keyring: a password that worked is kept there with --keyring and found
+    # there the next time; without --keyring it is neither looked for nor kept.
+    keyring_checks(root, server, url)
 
     # A message the server cannot read is named; the rest of its folder is saved.
     m = connect(server)
