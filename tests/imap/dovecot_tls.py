@@ -2,6 +2,7 @@
 """A Dovecot IMAP server on 127.0.0.1 for tests and benchmarks: TLS (imaps) with a
 certificate from a throwaway authority made here, a user "tester" whose password is
 "secret", and Maildir++ mail under DIR/mail. As a module: `with Dovecot(dir) as server:`
+(optionally with a prefix of the account's own folders and another separator)
 (server.port, server.ca, server.maildir, server.stop(), server.start()). As a script:
 `dovecot_tls.py DIR` starts it, prints "PORT CA_FILE MAILDIR" and leaves it running
 (`dovecot_tls.py --stop DIR` stops it)."""
@@ -38,7 +39,10 @@ def make_certificates(d, host="localhost"):
 
 
 class Dovecot:
-    def __init__(self, directory, port=None):
+    def __init__(self, directory, port=None, prefix="", separator="/"):
+        # prefix "INBOX." with separator ".": every folder below the Inbox, as Courier and
+        # older Cyrus servers keep them.
+        self.prefix, self.separator = prefix, separator
         self.dir = os.path.abspath(directory)
         self.port = port or free_port()
         self.starttls_port = free_port()
@@ -89,7 +93,8 @@ userdb {{
 mail_location = maildir:~/Maildir
 namespace inbox {{
   inbox = yes
-  separator = /
+  prefix = {self.prefix}
+  separator = {self.separator}
   mailbox Sent {{
     special_use = \\Sent
   }}

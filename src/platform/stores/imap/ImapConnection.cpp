@@ -516,6 +516,22 @@ bool ImapConnection::SetFlags(uint32_t uid, const ImapFlags& flags) {
         "change a message's flags");
 }
 
+std::string ImapConnection::PersonalPrefix() {
+    if ((!imap_ || !imap_->imap_stream) && !Reopen()) return {};
+    if (!mailimap_has_namespace(imap_)) return {};
+    mailimap_namespace_data* data = nullptr;
+    if (mailimap_namespace(imap_, &data) != MAILIMAP_NO_ERROR || !data) return {};
+    std::string prefix;
+    if (data->ns_personal && data->ns_personal->ns_data_list) {
+        clistiter* first = clist_begin(data->ns_personal->ns_data_list);
+        if (first)
+            prefix =
+                FromWire(static_cast<mailimap_namespace_info*>(clist_content(first))->ns_prefix);
+    }
+    mailimap_namespace_data_free(data);
+    return prefix;
+}
+
 bool ImapConnection::HasUidPlus() {
     if ((!imap_ || !imap_->imap_stream) && !Reopen()) return false;
     return mailimap_has_uidplus(imap_) != 0;

@@ -78,6 +78,9 @@ class ImapConnection {
     // UIDPLUS: a plain EXPUNGE would also remove what another client marked.
     bool ExpungeUids(const std::vector<uint32_t>& uids);
     bool HasUidPlus();
+    // The prefix of the account's own folders (NAMESPACE's first personal namespace, UTF-8):
+    // "INBOX." on servers that keep every folder below the Inbox, "" on most others.
+    std::string PersonalPrefix();
     // Drops the connection (what a lost network does); the next operation reconnects.
     void Drop();
 

@@ -66,7 +66,10 @@ bool ImapStore::Prepare() {
         problem_ = root_ + " is not an IMAP account (imaps://USER@HOST[:PORT])";
         return false;
     }
-    if ((connection_ = TakeIdle(*account))) return true;
+    if ((connection_ = TakeIdle(*account))) {
+        prefix_ = connection_->PersonalPrefix();
+        return true;
+    }
     std::string refusal;
     for (int attempt = 0; attempt < kPasswordTries; ++attempt) {
         auto password = ImapPasswordFor(*account, refusal);
@@ -79,6 +82,7 @@ bool ImapStore::Prepare() {
         if (problem.empty()) {
             ImapPasswordWorked(*account, *password);
             connection_ = std::move(connection);
+            prefix_ = connection_->PersonalPrefix();
             return true;
         }
         refusal = problem;
@@ -102,14 +106,19 @@ std::vector<FolderEntry> ImapStore::ListFolders(std::vector<Unmapped>& unmapped)
         FolderEntry entry;
         entry.dir = box.name;
         entry.selectable = box.selectable;
+        // Folders are named as the person sees them, without the server's prefix of its own
+        // folders: the same account's folders have the same paths on any server.
+        std::string name = box.name;
+        if (!prefix_.empty() && name.starts_with(prefix_) && name.size() > prefix_.size())
+            name.erase(0, prefix_.size());
         size_t start = 0;
-        while (start <= box.name.size()) {
-            size_t end = box.name.find(box.delimiter, start);
-            if (end == std::string::npos) end = box.name.size();
-            entry.path.push_back(text::ToUtf16(box.name.substr(start, end - start)));
+        while (start <= name.size()) {
+            size_t end = name.find(box.delimiter, start);
+            if (end == std::string::npos) end = name.size();
+            entry.path.push_back(text::ToUtf16(name.substr(start, end - start)));
             start = end + 1;
         }
-        if (IsInboxName(box.name.substr(0, box.name.find(box.delimiter)))) entry.path[0] = u"Inbox";
+        if (IsInboxName(name.substr(0, name.find(box.delimiter)))) entry.path[0] = u"Inbox";
         folders.push_back(std::move(entry));
     }
     return folders;
@@ -117,7 +126,7 @@ std::vector<FolderEntry> ImapStore::ListFolders(std::vector<Unmapped>& unmapped)
 
 std::string ImapStore::NameFor(const std::string& parentDir, const std::u16string& name) const {
     std::string leaf = text::ToUtf8(name);
-    if (parentDir.empty()) return IsInboxName(leaf) ? "INBOX" : leaf;
+    if (parentDir.empty()) return IsInboxName(leaf) ? "INBOX" : prefix_ + leaf;
     return parentDir + delimiter_ + leaf;
 }
 

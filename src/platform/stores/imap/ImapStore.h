@@ -47,6 +47,7 @@ class ImapStore : public StoreBackend {
     StoreBooks books_;
     std::unique_ptr<ImapConnection> connection_;
     char delimiter_ = '/';
+    std::string prefix_;  // of the account's own folders ("INBOX." on some servers)
     std::map<std::string, std::unique_ptr<MailboxIndex>> indexes_;
     std::string problem_;
 };
