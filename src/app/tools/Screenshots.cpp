@@ -11,6 +11,7 @@
 #include <QTreeWidget>
 
 #include "app/Icons.h"
+#include "app/ImapPasswordDlg.h"
 #include "app/NodeTreeCtrl.h"
 #include "app/Prompts.h"
 #include "app/Wizard.h"
@@ -159,5 +160,12 @@ int main(int argc, char** argv) {
         }
         Shot(*dup, QString::fromLatin1(name));
     }
+    dup.reset();
+
+    // The question a mail server's account asks the first time it is opened.
+    CImapPasswordDlg imap(QStringLiteral("me@example.org at mail.example.org"), QString());
+    imap.show();
+    Settle();
+    imap.grab().save(QDir(g_dir).filePath(QStringLiteral("imap-password.png")));
     return 0;
 }
