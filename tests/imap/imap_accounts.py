@@ -376,6 +376,21 @@ def run_checks(root, server):
           "the copy went, the original and another program's deleted message stayed")
     m.logout()
 
+    # Duplicates moved rather than deleted: the copy lands in Trash, with its flags.
+    m = connect(server)
+    m.append("Work", r"(\Seen \Flagged)", None, original)
+    m.logout()
+    home.run("dedupe", "--move-to", "Office/Trash", "--folder", "Office/Work")
+    m = connect(server)
+    m.select("Trash", readonly=True)
+    _, data = m.uid("FETCH", "1:*", "(FLAGS BODY.PEEK[])")
+    moved = [d for d in data if isinstance(d, tuple)]
+    m.select("Work", readonly=True)
+    _, left = m.uid("SEARCH", "HEADER", "Message-ID", "<plan@example.org>")
+    m.logout()
+    check(len(moved) == 1 and moved[0][1] == original and "\\Flagged" in moved[0][0].decode()
+          and len(left[0].split()) == 1, "a copy moved to Trash arrives there once, flags and all")
+
 
 if __name__ == "__main__":
     main()
