@@ -104,10 +104,11 @@ std::vector<StoreNamespace::Folder> StoreNamespace::ReadFolders() {
     std::set<std::vector<std::u16string>> listed;
     for (auto& f : backend_->ListFolders(unmapped_)) {
         listed.insert(f.path);
-        folders.push_back({0, std::move(f.path), std::move(f.dir), -1, 0, f.selectable});
+        folders.push_back({0, std::move(f.path), std::move(f.dir), -1, 0, f.selectable, f.type});
     }
     for (const auto& f : made_)
-        if (listed.insert(f.path).second) folders.push_back({0, f.path, f.dir});
+        if (listed.insert(f.path).second)
+            folders.push_back({0, f.path, f.dir, -1, 0, true, std::nullopt});
     std::stable_sort(folders.begin(), folders.end(), [](const Folder& a, const Folder& b) {
         bool aInbox = IsInbox(a.path), bInbox = IsInbox(b.path);
         return std::tie(bInbox, a.path, a.dir) < std::tie(aInbox, b.path, b.dir);
@@ -150,7 +151,7 @@ void StoreNamespace::AssignIds(std::vector<Folder>& folders) {
 FolderProps StoreNamespace::PropsOf(const Folder& folder) {
     FolderProps p;
     p.folderId = folder.id;
-    p.type = SpecialFolderType(folder.path);
+    p.type = folder.type.value_or(SpecialFolderType(folder.path));
     p.name = text::ToUtf8(folder.path.back());
     p.subFolders = folder.children;
     p.selectable = folder.selectable;
@@ -227,7 +228,7 @@ HRESULT StoreNamespace::CreateFolder(uint32_t parentId, const std::string& name,
     auto made =
         asParent ? backend_->PlaceParent(parentDir, path) : backend_->MakeFolder(parentDir, path);
     if (!made) return E_FAIL;
-    if (asParent) made_.push_back({path, *made});
+    if (asParent) made_.push_back({path, *made, true, std::nullopt});
     folders_.reset();
     auto id = FindPath(path);
     if (!id) return E_FAIL;

@@ -77,6 +77,7 @@ class StoreNamespace {
         int parent = -1;                   // index in the list; -1 for the top
         int32_t children = 0;
         bool selectable = true;
+        std::optional<int32_t> type;  // as the store says it; else by name
     };
     // The folder list, read once per namespace (a namespace lives for one operation).
     const std::vector<Folder>& Folders();

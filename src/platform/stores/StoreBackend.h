@@ -21,6 +21,9 @@ struct FolderEntry {
     std::vector<std::u16string> path;  // folder names from the top; {"Inbox"} for the Inbox
     std::string dir;                   // relative to the store's root; "." for the root itself
     bool selectable = true;            // false: only there for its subfolders (no maildir)
+    // Its special-folder type where the store says it (IMAP's special-use flags); otherwise
+    // the type its name gives.
+    std::optional<int32_t> type = std::nullopt;
 };
 
 // A directory of the store that no folder stands for, and why.

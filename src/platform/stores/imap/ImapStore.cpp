@@ -52,6 +52,14 @@ bool IsInboxName(const std::string& name) {
     return name.size() == 5 && strncasecmp(name.c_str(), "INBOX", 5) == 0;
 }
 
+// The special-folder type a special-use flag gives ("Gesendet" with \Sent is the sent items).
+std::optional<int32_t> TypeOfSpecialUse(const std::string& use) {
+    if (strcasecmp(use.c_str(), "\\Sent") == 0) return kSentItems;
+    if (strcasecmp(use.c_str(), "\\Trash") == 0) return kDeletedItems;
+    if (strcasecmp(use.c_str(), "\\Drafts") == 0) return kDrafts;
+    return std::nullopt;
+}
+
 }  // namespace
 
 ImapStore::~ImapStore() {
@@ -119,6 +127,7 @@ std::vector<FolderEntry> ImapStore::ListFolders(std::vector<Unmapped>& unmapped)
             start = end + 1;
         }
         if (IsInboxName(name.substr(0, name.find(box.delimiter)))) entry.path[0] = u"Inbox";
+        entry.type = TypeOfSpecialUse(box.specialUse);
         folders.push_back(std::move(entry));
     }
     return folders;
