@@ -6,6 +6,7 @@ certificate from a throwaway authority made here, a user "tester" whose password
 (server.port, server.ca, server.maildir, server.stop(), server.start()). As a script:
 `dovecot_tls.py DIR` starts it, prints "PORT CA_FILE MAILDIR" and leaves it running
 (`dovecot_tls.py --stop DIR` stops it)."""
+import grp
 import os
 import pwd
 import shutil
@@ -74,7 +75,7 @@ base_dir = {self.dir}/run
 state_dir = {self.dir}/state
 log_path = {self.dir}/dovecot.log
 default_internal_user = {internal}
-default_internal_group = {pwd.getpwnam(internal).pw_gid if not root else "dovecot"}
+default_internal_group = {"dovecot" if root else grp.getgrgid(owner.pw_gid).gr_name}
 default_login_user = {login}
 first_valid_uid = {min(owner.pw_uid, 500)}
 ssl = required
@@ -124,7 +125,7 @@ mail_max_userip_connections = 100
         if not root:
             # Without root, Dovecot's services all run as the current user.
             with open(self.config, "a") as f:
-                f.write("service auth { user = $default_internal_user }\n")
+                f.write("service auth {\n  user = $default_internal_user\n}\n")
 
     def start(self):
         subprocess.run(["/usr/sbin/dovecot", "-c", self.config], check=True)
