@@ -13,6 +13,7 @@
 #include <vector>
 
 #include "platform/stores/imap/ImapAccount.h"
+#include "platform/stores/imap/ImapAttributes.h"
 
 struct mailimap;
 
@@ -23,21 +24,6 @@ struct ImapMailbox {
     char delimiter = '/';
     bool selectable = true;
     std::string specialUse;  // "\Sent", "\Trash"... or empty
-};
-
-struct ImapMessage {
-    uint32_t uid = 0;
-    uint32_t size = 0;
-    std::string flags;  // as Maildir letters: D F P R S T
-    std::vector<std::string> keywords;
-    int64_t internalDate = 0;  // seconds since the epoch, UTC
-    std::string header;        // a fetched section (header or whole message), when asked for
-};
-
-// What a message is given when it is appended or its flags are set.
-struct ImapFlags {
-    std::string letters;  // Maildir letters
-    std::vector<std::string> keywords;
 };
 
 class ImapConnection {
